@@ -1,0 +1,159 @@
+// Shared table, test and ordination conventions of the anova engines.
+#include "anova/common.hpp"
+
+#include "driver/channels.hpp"
+#include "driver/layout.hpp"
+#include "driver/listio.hpp"
+#include "driver/rand.hpp"
+#include "driver/runend.hpp"
+#include "linalg/permute.hpp"
+#include "linalg/produit.hpp"
+#include "linalg/residize.hpp"
+#include "ordination/pca.hpp"
+
+namespace morvenak {
+namespace {
+
+constexpr const char* kRule =
+    "(' ---------------------------------------------------------------------------------------')";
+constexpr double kFlagLevel = static_cast<double>(0.05f);
+constexpr const char* kSeparator = "                          -------------------------";
+
+}  // namespace
+
+double pseudo_f(int df_num, int df_den, double num, double den) {
+  return (static_cast<double>(df_den) * num) / (static_cast<double>(df_num) * den);
+}
+
+void fit(const RunContext& ctx, Workspace& w, const int* files, int nfiles, const Mat& h, const Mat* fitted,
+         const Mat* resid, double* ss) {
+  int count = 0;
+  for (int k = 0; k < nfiles; ++k) selectx(ctx.n, ctx.ifirst, ctx.ilast, files[k], w.x, w.xwk, count);
+  residize(ctx.n, count, w.xwk, w.trans, w.inv, w.work, h, w.gauss());
+  const Mat& yhat = fitted != nullptr ? *fitted : w.yfitwk;
+  produit(h, w.y, yhat, ctx.n, ctx.n, ctx.p);
+  if (resid != nullptr)
+    for (int j = 1; j <= ctx.p; ++j)
+      for (int i = 1; i <= ctx.n; ++i) (*resid)(i, j) = w.y(i, j) - yhat(i, j);
+  if (ss != nullptr) sofsq(ctx.n, ctx.p, yhat, *ss);
+}
+
+void nested_coding_check(double excess, const char* text) {
+  // One-sided: codings whose parts add up to less than the full fit pass.
+  if (excess > static_cast<double>(1.0e-9f)) {
+    list_write(kConsoleOut, {text, excess});
+    stop();
+  }
+}
+
+void table_head() {
+  list_write(kReportUnit);
+  write(kReportUnit, kRule);
+  write(kReportUnit, "(' Source of variation  df1  df2               SS        ', '   MS           F      P(perm)')");
+  write(kReportUnit, kRule);
+}
+
+void factor_row(const RunContext& ctx, const Statistic& s, bool nested) {
+  const double ms = s.ss / static_cast<double>(s.df_num);
+  if (!s.formed) {
+    if (nested)
+      write(kReportUnit, R"((A20, 2I5, F20.5, F13.5, 4X, "Cannot be tested"))", {s.label, s.df_num, s.df_den, s.ss, ms});
+    else
+      write(kReportUnit, "(A20, 2I5, F20.5, F13.5)", {s.label, s.df_num, s.df_den, s.ss, ms});
+    return;
+  }
+  if (ctx.test_offered == 1 && ctx.nperm >= 1) {
+    const double p = static_cast<double>(s.count) / static_cast<double>(ctx.nperm + 1);
+    write(kReportUnit, "(A20, 2I5, F20.5, F13.5, F12.5, F10.5, 1X, A1)",
+          {s.label, s.df_num, s.df_den, s.ss, ms, s.f, p, p <= kFlagLevel ? "*" : " "});
+  } else {
+    write(kReportUnit, "(A20, 2I5, F20.5, F13.5, F12.5)", {s.label, s.df_num, s.df_den, s.ss, ms, s.f});
+  }
+}
+
+void closing_rows(const RunContext& ctx, const char* label, int df, double ss) {
+  list_write(kReportUnit);
+  write(kReportUnit, "(A20, I5, 5X, F20.5, F13.5)", {label, df, ss, ss / static_cast<double>(df)});
+  write(kReportUnit, kRule);
+  write(kReportUnit, "(A20, I5, 5X, F20.5)", {" Total              ", ctx.n - 1, ctx.ssy});
+  write(kReportUnit, kRule);
+}
+
+double permuted_statistic(const RunContext& ctx, Workspace& w, const Statistic& s, const int* perm) {
+  const int n = ctx.n;
+  const int p = ctx.p;
+  const Mat& src = *s.source;
+  for (int j = 1; j <= p; ++j) {
+    const double* from = src.col(j);
+    double* to = w.yper.col(j);
+    for (int i = 0; i < n; ++i) to[i] = from[perm[i] - 1];
+  }
+  double num = 0.0;
+  produit(*s.h_num, w.yper, w.yfitper, n, n, p);
+  sofsq(n, p, w.yfitper, num);
+  double den = 0.0;
+  switch (s.kind) {
+    case Denominator::kConstantMinus:
+      den = s.constant - num;
+      break;
+    case Denominator::kProjector:
+      produit(*s.h_den, w.yper, w.yfitper, n, n, p);
+      sofsq(n, p, w.yfitper, den);
+      break;
+    case Denominator::kTotalMinus: {
+      double total = 0.0;
+      double fitted = 0.0;
+      sofsq(n, p, w.yper, total);
+      produit(*s.h_den, w.yper, w.yfitper, n, n, p);
+      sofsq(n, p, w.yfitper, fitted);
+      den = total - fitted;
+      break;
+    }
+  }
+  return pseudo_f(s.df_num, s.df_den, num, den);
+}
+
+void permutation_test(const RunContext& ctx, Workspace& w, Statistic* stats, int nstats, int threshold) {
+  for (int i = 0; i < ctx.n; ++i) w.perm[i] = i + 1;
+  for (int k = 0; k < 100; ++k) rand(0);
+  for (int k = 0; k < nstats; ++k) stats[k].count = 1;
+  list_write(kConsoleOut);
+  list_write(kConsoleOut, {"Permutation test: please wait..."});
+  list_write(kConsoleOut);
+  const bool progress = static_cast<long long>(ctx.n) * ctx.p > threshold;
+  for (int iperm = 1; iperm <= ctx.nperm; ++iperm) {
+    if (progress && iperm % 10 == 0) write(kConsoleOut, R"(("+", "Permutation no", I6))", {iperm});
+    permute(0, ctx.n, w.perm);
+    for (int k = 0; k < nstats; ++k) {
+      Statistic& s = stats[k];
+      if (!s.formed) continue;
+      // Exact comparison; a NaN never counts.
+      if (permuted_statistic(ctx, w, s, w.perm) >= s.f) ++s.count;
+    }
+  }
+}
+
+void anova_time(const RunContext& ctx, bool nested) {
+  const double t = static_cast<double>(secnds(ctx.start));
+  const char* layout = nested ? R"((/, " Computation time for nested anova:", F10.2, " sec.", /))"
+                              : R"((/, " Computation time for anova:", F10.2, " sec.", /))";
+  write(kConsoleOut, layout, {t});
+  write(kReportUnit, layout, {t});
+}
+
+void ordination_block(RunContext& ctx, Workspace& w, const Ordination* list, int count, bool separator_after_last) {
+  ctx.start = secnds(0.0f);
+  const int unit = ctx.score_unit;
+  for (int k = 0; k < count; ++k) {
+    if (k > 0) list_write(unit);
+    list_write(unit, {list[k].title});
+    pca(ctx.n, ctx.p, *list[k].m, ctx.ssy, unit, list[k].canonical, w);
+    if (k + 1 < count || separator_after_last) list_write(unit, {kSeparator});
+  }
+  const double t = static_cast<double>(secnds(ctx.start));
+  const char* layout = R"((/, " Computation time for canonical object scores:", F10.2, " sec.", /))";
+  write(kConsoleOut, layout, {t});
+  write(unit, layout, {t});
+}
+
+}  // namespace morvenak

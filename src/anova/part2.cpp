@@ -1,0 +1,68 @@
+// Main factor with one nested factor: the main factor is tested over the
+// nested factor (rows of Y permuted), the nested factor over the variation
+// within subgroups (rows of the main fit's residuals permuted).
+#include "anova/common.hpp"
+#include "anova/engines.hpp"
+#include "driver/channels.hpp"
+#include "driver/listio.hpp"
+
+namespace morvenak {
+
+void part2(RunContext& ctx, Workspace& w) {
+  table_head();
+  const int l1 = ctx.ilast[0];
+  const int l2 = ctx.ilast[1];
+  const int c1 = l1;
+  const int c2 = l2 - l1;
+  const int dfw = ctx.n - l2 - 1;
+  const int main_file[] = {1};
+  const int nested_file[] = {2};
+  const int both[] = {1, 2};
+  double ss1 = 0.0, ss2 = 0.0, ss12 = 0.0;
+  fit(ctx, w, main_file, 1, w.resing[1], &w.yfit1, &w.yres[1], &ss1);
+  fit(ctx, w, nested_file, 1, w.resing[2], &w.yfit2, nullptr, &ss2);
+  fit(ctx, w, both, 2, w.resing[3], &w.yfit3, &w.yres[3], &ss12);
+  const double ssw = ctx.ssy - ss12;
+
+  Statistic rows[2];
+  Statistic& main = rows[0];
+  main.label = " Main factor        ";
+  main.df_num = c1;
+  main.df_den = c2;
+  main.ss = ss1;
+  main.formed = c1 >= 1 && c2 >= 1 && ss2 > 0.0;
+  main.source = &w.y;
+  main.h_num = &w.resing[1];
+  main.h_den = &w.resing[2];
+  main.kind = Denominator::kProjector;
+  if (main.formed) main.f = pseudo_f(c1, c2, ss1, ss2);
+
+  Statistic& nested = rows[1];
+  nested.label = " Nested factor      ";
+  nested.df_num = c2;
+  nested.df_den = dfw;
+  nested.ss = ss2;
+  nested.formed = c2 >= 1 && dfw >= 1 && ssw > 0.0;
+  nested.source = &w.yres[1];
+  nested.h_num = &w.resing[2];
+  nested.h_den = &w.resing[3];
+  nested.kind = Denominator::kTotalMinus;
+  if (nested.formed) nested.f = pseudo_f(c2, dfw, ss2, ssw);
+
+  nested_coding_check(ss1 + ss2 - ss12, "Error in coding the nested factors: [b] =");
+  if (ctx.nperm >= 1) permutation_test(ctx, w, rows, 2, 500);
+
+  factor_row(ctx, main, true);
+  list_write(kReportUnit);
+  factor_row(ctx, nested, true);
+  closing_rows(ctx, " Within subgroups   ", dfw, ssw);
+  anova_time(ctx, true);
+  if (ctx.task >= 2) {
+    const Ordination list[] = {{"Object scores fitted to the main factor", &w.yfit1, 1},
+                               {"Object scores fitted to the nested factor", &w.yfit2, 1},
+                               {"Object scores, PCA of unexplained variation (residuals)", &w.yres[3], 0}};
+    ordination_block(ctx, w, list, 3, true);
+  }
+}
+
+}  // namespace morvenak

@@ -1,0 +1,91 @@
+// Main factor with two nested factors: each factor is tested over the factor
+// nested in it, the lowest over the variation within subgroups; the nested
+// factors by permuting the residuals of the model holding the other factors.
+#include "anova/common.hpp"
+#include "anova/engines.hpp"
+#include "driver/channels.hpp"
+#include "driver/listio.hpp"
+
+namespace morvenak {
+
+void part3(RunContext& ctx, Workspace& w) {
+  table_head();
+  const int l1 = ctx.ilast[0];
+  const int l2 = ctx.ilast[1];
+  const int l3 = ctx.ilast[2];
+  const int c1 = l1;
+  const int c2 = l2 - l1;
+  const int c3 = l3 - l2;
+  const int dfw = ctx.n - l3 - 1;
+  const int f1[] = {1};
+  const int f2[] = {2};
+  const int f3[] = {3};
+  const int f13[] = {1, 3};
+  const int f12[] = {1, 2};
+  const int f123[] = {1, 2, 3};
+  double ss1 = 0.0, ss2 = 0.0, ss3 = 0.0, ss123 = 0.0;
+  fit(ctx, w, f1, 1, w.resing[1], &w.yfit1, nullptr, &ss1);
+  fit(ctx, w, f2, 1, w.resing[2], &w.yfit2, nullptr, &ss2);
+  fit(ctx, w, f3, 1, w.resing[3], &w.yfit3, nullptr, &ss3);
+  fit(ctx, w, f13, 2, w.resing[5], nullptr, &w.yres[5], nullptr);
+  fit(ctx, w, f12, 2, w.resing[6], nullptr, &w.yres[6], nullptr);
+  fit(ctx, w, f123, 3, w.resing[7], &w.yfit7, &w.yres[7], &ss123);
+  const double ssw = ctx.ssy - ss123;
+
+  Statistic rows[3];
+  Statistic& main = rows[0];
+  main.label = " Main factor        ";
+  main.df_num = c1;
+  main.df_den = c2;
+  main.ss = ss1;
+  main.formed = c1 >= 1 && c2 >= 1 && ss2 > 0.0;
+  main.source = &w.y;
+  main.h_num = &w.resing[1];
+  main.h_den = &w.resing[2];
+  main.kind = Denominator::kProjector;
+  if (main.formed) main.f = pseudo_f(c1, c2, ss1, ss2);
+
+  Statistic& first = rows[1];
+  first.label = " 1st nested factor  ";
+  first.df_num = c2;
+  first.df_den = c3;
+  first.ss = ss2;
+  first.formed = c2 >= 1 && c3 >= 1 && ss3 > 0.0;
+  first.source = &w.yres[5];
+  first.h_num = &w.resing[2];
+  first.h_den = &w.resing[3];
+  first.kind = Denominator::kProjector;
+  if (first.formed) first.f = pseudo_f(c2, c3, ss2, ss3);
+
+  Statistic& second = rows[2];
+  second.label = " 2nd nested factor  ";
+  second.df_num = c3;
+  second.df_den = dfw;
+  second.ss = ss3;
+  second.formed = c3 >= 1 && dfw >= 1 && ssw > 0.0;
+  second.source = &w.yres[6];
+  second.h_num = &w.resing[3];
+  second.h_den = &w.resing[7];
+  second.kind = Denominator::kTotalMinus;
+  if (second.formed) second.f = pseudo_f(c3, dfw, ss3, ssw);
+
+  nested_coding_check(ss1 + ss2 + ss3 - ss123, "Error in coding the nested factors: [d+e+f+g] =");
+  if (ctx.nperm >= 1) permutation_test(ctx, w, rows, 3, 300);
+
+  factor_row(ctx, main, true);
+  list_write(kReportUnit);
+  factor_row(ctx, first, true);
+  list_write(kReportUnit);
+  factor_row(ctx, second, true);
+  closing_rows(ctx, " Within subgroups   ", dfw, ssw);
+  anova_time(ctx, true);
+  if (ctx.task >= 2) {
+    const Ordination list[] = {{"Object scores fitted to the main factor", &w.yfit1, 1},
+                               {"Object scores fitted to the first nested factor", &w.yfit2, 1},
+                               {"Object scores fitted to the second nested factor", &w.yfit3, 1},
+                               {"Object scores, PCA of unexplained variation (residuals)", &w.yres[7], 0}};
+    ordination_block(ctx, w, list, 4, true);
+  }
+}
+
+}  // namespace morvenak

@@ -1,0 +1,14 @@
+// The run driver: the order of a whole run, from the report's creation and the
+// dialogue to the engine and the closing lines.
+#pragma once
+#include "driver/workspace.hpp"
+
+namespace morvenak {
+
+// Runs the program as its user sees it; returns the exit status.
+int run_program();
+
+// The run itself; ends by returning normally or by throwing RunEnd.
+void run(RunContext& ctx, Workspace& w);
+
+}  // namespace morvenak
