@@ -83,7 +83,7 @@ std::vector<std::vector<Column>> code_design(const Design& d) {
             throw ToolError(
                 d.labels_name + ", column " + std::to_string(fac.column_number) + " (" +
                 fac.column + "): the nested factor gives " + std::to_string(coded[f].size()) +
-                " dummy variables (" + std::to_string(fac.levels.size()) + " subgroups in " +
+                (coded[f].size() == 1 ? " dummy variable (" : " dummy variables (") + std::to_string(fac.levels.size()) + " subgroups in " +
                 std::to_string(up.levels.size()) + " groups of " + up.column +
                 "), not more than the " + std::to_string(coded[f - 1].size()) + " of " +
                 up.column + "; the program needs a nested factor to give strictly more");

@@ -1,0 +1,286 @@
+// Tests of morvenak-plot's parts: the rows of the score file's fixed layout, whole score
+// files of reference runs, and the geometry of the SVG drawing.
+#include "common/toolerror.hpp"
+#include "plot/scorefile.hpp"
+#include "plot/svg.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <regex>
+#include <set>
+#include <sstream>
+
+namespace {
+
+using namespace plot;
+using tools::ToolError;
+
+const std::string data_dir = TOOLS_TEST_DATA;
+
+template <class F>
+std::string error_of(F f) {
+    try {
+        f();
+    } catch (const ToolError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+// A row in the layout (1X, 200F10.5), used again from its start for every 200 values.
+std::string layout_row(const std::vector<double>& v) {
+    std::string s;
+    for (std::size_t j = 0; j < v.size(); ++j) {
+        if (j % 200 == 0) s += (j ? "\n " : " ");
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%10.5f", v[j]);
+        s += buf;
+    }
+    return s + "\n";
+}
+
+// ---------------------------------------------------------------- rows
+
+TEST(RowFields, FieldsAreCutByColumn) {
+    EXPECT_EQ(row_fields("    1.00000  -2.50000", "f", 1), (std::vector<double>{1.0, -2.5}));
+    // Values that fill their field touch their neighbours.
+    EXPECT_EQ(row_fields(" -999.99999-999.99999 100.00000", "f", 1),
+              (std::vector<double>{-999.99999, -999.99999, 100.0}));
+}
+
+TEST(RowFields, FaultsNameLineAndColumn) {
+    EXPECT_EQ(error_of([] { row_fields("    1.00000**********", "f", 7); }),
+              "f, line 7, column 12: a value too large for its field (**********)");
+    EXPECT_EQ(error_of([] { row_fields("    1.00000   abc.def", "f", 7); }),
+              "f, line 7, column 12: \"abc.def\" is not a number");
+    EXPECT_EQ(error_of([] { row_fields("    1.00000   2.0000", "f", 7); }),
+              "f, line 7, column 12: the last field \"   2.0000\" is shorter than 10 columns");
+    EXPECT_EQ(error_of([] { row_fields("1.00000000", "f", 7); }),
+              "f, line 7: expected a row of values (a blank, then fields of 10 columns)");
+    EXPECT_EQ(error_of([] { row_fields("        nan", "f", 3); }),
+              "f, line 3, column 2: \"nan\" is not a number");
+}
+
+// ---------------------------------------------------------------- score files
+
+struct Expect {
+    const char* name;
+    std::vector<std::string> titles;
+    std::vector<std::size_t> axes;
+    std::size_t objects;
+};
+
+void PrintTo(const Expect& e, std::ostream* os) { *os << e.name; }
+
+class ReferenceScoreFile : public ::testing::TestWithParam<Expect> {};
+
+TEST_P(ReferenceScoreFile, ParsesAndHoldsTogether) {
+    const Expect& e = GetParam();
+    std::vector<Ordination> all =
+        read_score_file(data_dir + "/scores/" + e.name + "/FittedSc.out");
+    ASSERT_EQ(all.size(), e.titles.size());
+    for (std::size_t o = 0; o < all.size(); ++o) {
+        const Ordination& ord = all[o];
+        SCOPED_TRACE(ord.title);
+        EXPECT_EQ(ord.title, e.titles[o]);
+        const std::size_t k = ord.eigenvalues.size();
+        if (k > 0) {
+            EXPECT_EQ(ord.canonical, ord.title.find("residuals") == std::string::npos);
+        }
+        ASSERT_EQ(k, e.axes[o]);
+        if (k == 0) continue;
+        ASSERT_EQ(ord.percent.size(), k);
+        ASSERT_EQ(ord.scores.size(), e.objects);
+        const double n = static_cast<double>(e.objects);
+        for (std::size_t j = 0; j < k; ++j) {
+            // Scores are centred, and the variance of each axis' scores is its
+            // eigenvalue: the two are printed apart, so this checks the columns.
+            double sum = 0, squares = 0;
+            for (const auto& row : ord.scores) {
+                ASSERT_EQ(row.size(), k);
+                sum += row[j];
+                squares += row[j] * row[j];
+            }
+            EXPECT_NEAR(sum, 0.0, 1e-5 * n) << "axis " << j + 1;
+            EXPECT_NEAR(squares / (n - 1), ord.eigenvalues[j], 1e-4) << "axis " << j + 1;
+            // Every axis holds the same share of variance per unit of eigenvalue.
+            EXPECT_NEAR(ord.percent[j] * ord.eigenvalues[0], ord.percent[0] * ord.eigenvalues[j],
+                        2e-5 * (ord.percent[0] + ord.eigenvalues[0]) + 1e-9);
+        }
+    }
+}
+
+const std::string main_t = "Object scores fitted to the main factor";
+const std::string resid_t = "Object scores, PCA of unexplained variation (residuals)";
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, ReferenceScoreFile,
+    ::testing::Values(
+        Expect{"worked_41_task3", {"Object scores fitted to the anova factor", resid_t}, {1, 1}, 4},
+        Expect{"six_task2", {"Object scores fitted to the anova factor", resid_t}, {2, 3}, 6},
+        Expect{"two_level_task2",
+               {main_t, "Object scores fitted to the nested factor", resid_t}, {1, 4, 4}, 12},
+        Expect{"three_level_dfw0_task2",
+               {main_t, "Object scores fitted to the first nested factor",
+                "Object scores fitted to the second nested factor", resid_t},
+               {1, 4, 4, 0}, 12},
+        Expect{"dune_nested_hellinger",
+               {main_t, "Object scores fitted to the nested factor", resid_t}, {3, 7, 9}, 20},
+        Expect{"nfiles1_task3", {}, {}, 0}),
+    [](const ::testing::TestParamInfo<Expect>& run) { return std::string(run.param.name); });
+
+// A score file with 203 axes, so that every row goes on over a second line.
+std::string wide_score_file(std::size_t k, std::size_t n) {
+    std::vector<double> ev(k), pct(k);
+    for (std::size_t j = 0; j < k; ++j) ev[j] = 10.0 - 0.01 * static_cast<double>(j), pct[j] = 0.25;
+    std::string s = " Object scores fitted to the anova factors\n"
+                    " Note: The response variables were centred at the start of the calculations\n"
+                    "\n                           -------------------------\n\n"
+                    " Object scores fitted to the anova factor\n\n"
+                    " Canonical eigenvalues ( " + std::to_string(k) + " eigenvalues)\n";
+    s += layout_row(ev) + "\n % of total variance of PCA\n" + layout_row(pct);
+    s += "\n Cumulative % of total variance of PCA\n" + layout_row(pct);
+    s += "\n Cumulative % of canonical variance\n" + layout_row(pct);
+    s += "\n Sum of all canonical eigenvalues   1.00000\n\n Object scores\n";
+    for (std::size_t i = 0; i < n; ++i) {
+        std::vector<double> row(k);
+        for (std::size_t j = 0; j < k; ++j)
+            row[j] = static_cast<double>(i + 1) * 1000 + static_cast<double>(j) / 1000;
+        s += layout_row(row);
+    }
+    s += "\n Variances\n" + layout_row(ev) + "\n";
+    s += "\n Computation time for canonical object scores:      0.00 sec.\n\n";
+    return s;
+}
+
+TEST(ScoreFile, RowsOfMoreThan200ValuesGoOnOverLines) {
+    std::vector<Ordination> all = parse_score_file(wide_score_file(203, 3), "w");
+    ASSERT_EQ(all.size(), 1u);
+    const Ordination& o = all[0];
+    ASSERT_EQ(o.eigenvalues.size(), 203u);
+    EXPECT_DOUBLE_EQ(o.eigenvalues[200], 8.0);
+    ASSERT_EQ(o.scores.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i)
+        for (std::size_t j : {0u, 199u, 200u, 202u})
+            EXPECT_NEAR(o.scores[i][j], static_cast<double>(i + 1) * 1000 + static_cast<double>(j) / 1000, 1e-9);
+}
+
+TEST(ScoreFile, FaultsNameTheLine) {
+    EXPECT_EQ(error_of([] { parse_score_file("Morvenak report\n", "s"); }),
+              "s, line 1: not a score file (its first line is not \"Object scores fitted to "
+              "the anova factors\")");
+    std::string full = wide_score_file(2, 3);
+    // Cut after the eigenvalue heading: the rows are missing.
+    std::string cut = full.substr(0, full.find('\n', full.find(" Canonical eigenvalues")) + 1);
+    EXPECT_EQ(error_of([&] { parse_score_file(cut, "s"); }), "s, line 8: the file ends early");
+    // A row with one value too few.
+    std::string short_row = full;
+    short_row.replace(short_row.find("   10.00000   9.99000"), 21, "   10.00000");
+    EXPECT_EQ(error_of([&] { parse_score_file(short_row, "s"); }),
+              "s, line 9: 1 values where 2 were expected");
+    std::string odd = full;
+    odd.replace(odd.find(" Variances"), 10, " Variance?");
+    EXPECT_EQ(error_of([&] { parse_score_file(odd, "s"); }),
+              "s, line 27: unexpected line \"Variance?\" in the ordination \"Object scores "
+              "fitted to the anova factor\"");
+}
+
+// ---------------------------------------------------------------- drawing
+
+struct Point {
+    double x, y;
+    std::string label;
+};
+
+std::vector<Point> points_of(const std::string& svg) {
+    static const std::regex circle(
+        "<circle cx=\"([-0-9.]+)\" cy=\"([-0-9.]+)\"[^>]*/><text[^>]*>([^<]*)</text>");
+    std::vector<Point> pts;
+    for (auto it = std::sregex_iterator(svg.begin(), svg.end(), circle); it != std::sregex_iterator(); ++it)
+        pts.push_back({std::stod((*it)[1]), std::stod((*it)[2]), (*it)[3]});
+    return pts;
+}
+
+TEST(Svg, PointsSitInTheFrameAtOneScaleAndEveryObjectIsLabelledOnce) {
+    std::vector<Ordination> all =
+        read_score_file(data_dir + "/scores/dune_nested_hellinger/FittedSc.out");
+    for (const Ordination& o : all) {
+        SCOPED_TRACE(o.title);
+        const std::string svg = render_svg(o);
+        std::smatch frame;
+        ASSERT_TRUE(std::regex_search(svg, frame, std::regex("class=\"frame\" x=\"([0-9.]+)\" y=\"([0-9.]+)\" width=\"([0-9.]+)\" height=\"([0-9.]+)\"")));
+        const double fx = std::stod(frame[1]), fy = std::stod(frame[2]);
+        const double fw = std::stod(frame[3]), fh = std::stod(frame[4]);
+        std::vector<Point> pts = points_of(svg);
+        std::multiset<std::string> numbers;
+        for (const Point& p : pts) {
+            EXPECT_GT(p.x, fx);
+            EXPECT_LT(p.x, fx + fw);
+            EXPECT_GT(p.y, fy);
+            EXPECT_LT(p.y, fy + fh);
+            std::stringstream labels(p.label);
+            for (std::string one; std::getline(labels, one, ',');) numbers.insert(std::to_string(std::stoi(one)));
+        }
+        std::multiset<std::string> objects;
+        for (std::size_t i = 1; i <= o.scores.size(); ++i) objects.insert(std::to_string(i));
+        EXPECT_EQ(numbers, objects);
+
+        // The first label names the first object: its point and the one farthest from
+        // it give the scale along both axes (SVG's y runs downwards).
+        const Point& p0 = pts[0];
+        std::size_t far = 0;
+        double best = 0;
+        for (std::size_t k = 0; k < pts.size(); ++k) {
+            double d = std::min(std::fabs(pts[k].x - p0.x), std::fabs(pts[k].y - p0.y));
+            if (d > best) best = d, far = k;
+        }
+        ASSERT_GT(best, 20.0);
+        const int i0 = 0, i1 = std::stoi(pts[far].label) - 1;
+        const double sx = (pts[far].x - p0.x) / (o.scores[i1][0] - o.scores[i0][0]);
+        const double sy = (p0.y - pts[far].y) / (o.scores[i1][1] - o.scores[i0][1]);
+        EXPECT_GT(sx, 0);
+        EXPECT_NEAR(sx, sy, 0.01 * sx);
+        char share[32];
+        std::snprintf(share, sizeof share, "%.2f", o.percent[0]);
+        EXPECT_NE(svg.find(">Axis 1 (" + std::string(share) + "% of total variance)</text>"),
+                  std::string::npos);
+    }
+}
+
+TEST(Svg, OneAxisIsDrawnAgainstTheObjectNumber) {
+    Ordination o;
+    o.title = "Scores <fitted> & \"checked\"";
+    o.eigenvalues = {1.33333};
+    o.percent = {66.66667};
+    o.scores = {{1.0}, {1.0}, {-1.0}, {-0.5}};
+    const std::string svg = render_svg(o);
+    std::vector<Point> pts = points_of(svg);
+    ASSERT_EQ(pts.size(), 4u);  // the same score, but not the same object number
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(pts[i].label, std::to_string(i + 1));
+    EXPECT_LT(pts[0].x, pts[1].x);
+    EXPECT_LT(pts[1].x, pts[2].x);
+    EXPECT_EQ(pts[0].y, pts[1].y);
+    EXPECT_GT(pts[2].y, pts[3].y);  // -1 is drawn below -0.5
+    EXPECT_NE(svg.find(">Object number</text>"), std::string::npos);
+    EXPECT_NE(svg.find(">Axis 1 (66.67% of total variance)</text>"), std::string::npos);
+    EXPECT_NE(svg.find("<title>Scores &lt;fitted&gt; &amp; &quot;checked&quot;</title>"),
+              std::string::npos);
+    EXPECT_EQ(svg.find("<fitted>"), std::string::npos);
+}
+
+TEST(Svg, ObjectsAtOnePlaceShareALabel) {
+    Ordination o;
+    o.title = "t";
+    o.eigenvalues = {2, 1};
+    o.percent = {20, 10};
+    o.scores = {{1, 0}, {-1, 0.5}, {1, 0}, {0, -0.5}, {1, 0}};
+    std::vector<Point> pts = points_of(render_svg(o));
+    ASSERT_EQ(pts.size(), 3u);
+    EXPECT_EQ(pts[0].label, "1, 3, 5");
+    EXPECT_EQ(pts[1].label, "2");
+    EXPECT_EQ(pts[2].label, "4");
+}
+
+}  // namespace

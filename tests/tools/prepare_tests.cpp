@@ -1,0 +1,359 @@
+// Tests of morvenak-prepare's parts: table reading, the design checks, the contrast
+// coding (exact zero sums and cross-products on unbalanced designs) and the file texts.
+#include "common/newfiles.hpp"
+#include "common/toolerror.hpp"
+#include "prepare/coding.hpp"
+#include "prepare/design.hpp"
+#include "prepare/table.hpp"
+#include "prepare/writer.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <unistd.h>
+
+namespace {
+
+using namespace prepare;
+using tools::ToolError;
+
+const std::string data_dir = TOOLS_TEST_DATA;
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The message of the ToolError that f throws ("" when it throws none).
+template <class F>
+std::string error_of(F f) {
+    try {
+        f();
+    } catch (const ToolError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+// The two sums that the program's coding check forms, in its order, in double
+// precision, compared with 0 exactly.
+void expect_exact_coding(const std::vector<Column>& cols) {
+    for (std::size_t j = 0; j < cols.size(); ++j) {
+        double sum = 0;
+        for (int v : cols[j]) sum += static_cast<double>(v);
+        EXPECT_EQ(sum, 0.0) << "column " << j + 1;
+        for (std::size_t k = j + 1; k < cols.size(); ++k) {
+            double cross = 0;
+            for (std::size_t i = 0; i < cols[j].size(); ++i)
+                cross += static_cast<double>(cols[j][i]) * static_cast<double>(cols[k][i]);
+            EXPECT_EQ(cross, 0.0) << "columns " << j + 1 << " and " << k + 1;
+        }
+    }
+}
+
+// The row of object i across the columns.
+std::vector<int> row_of(const std::vector<Column>& cols, std::size_t i) {
+    std::vector<int> r;
+    for (const Column& c : cols) r.push_back(c[i]);
+    return r;
+}
+
+// ---------------------------------------------------------------- tables
+
+TEST(Table, ReadsQuotedFieldsAndKeepsLineNumbers) {
+    Table t = parse_table("\"\",\"a b\",c\n\"s1\",1, 2\n\n\"s,2\",3,\"4\"\n", "t.csv", ',');
+    ASSERT_EQ(t.header, (std::vector<std::string>{"", "a b", "c"}));
+    ASSERT_EQ(t.rows.size(), 2u);
+    EXPECT_EQ(t.rows[0][2].text, "2");  // blanks around an unquoted field go
+    EXPECT_EQ(t.rows[1][0].text, "s,2");
+    EXPECT_EQ(t.rows[1][0].line, 4);  // the blank line 3 still counts
+}
+
+TEST(Table, TabsCrLfAndByteOrderMark) {
+    const std::string text = "\xEF\xBB\xBFid\tsp 1\tsp2\r\nx\t0.5\t 7\r\n";
+    ASSERT_EQ(detect_delimiter(text), '\t');
+    Table t = parse_table(text, "t.tsv", '\t');
+    EXPECT_EQ(t.header, (std::vector<std::string>{"id", "sp 1", "sp2"}));
+    ASSERT_EQ(t.rows.size(), 1u);
+    EXPECT_EQ(t.rows[0][1].text, "0.5");
+    EXPECT_EQ(t.rows[0][2].text, "7");
+    EXPECT_EQ(detect_delimiter("a,b\nc\td\n"), ',');
+}
+
+TEST(Table, RaggedRowsNameLineAndColumn) {
+    EXPECT_EQ(error_of([] { parse_table("id,a,b\nx,1,2\ny,1\n", "t.csv", ','); }),
+              "t.csv, line 3, column 3: the row has 2 fields, the header has 3");
+    EXPECT_EQ(error_of([] { parse_table("id,a,b\nx,1,2,3\n", "t.csv", ','); }),
+              "t.csv, line 2, column 4: the row has 4 fields, the header has 3");
+}
+
+TEST(Table, BadQuotingAndEmptyFile) {
+    std::string e = error_of([] { parse_table("id,a\nx,\"1\"2\n", "t.csv", ','); });
+    EXPECT_EQ(e.rfind("t.csv, line 2: ", 0), 0u) << e;
+    EXPECT_EQ(error_of([] { parse_table("id,a\nx,\"1\n", "t.csv", ','); }),
+              "t.csv, line 2: a quoted field is not closed");
+    EXPECT_EQ(error_of([] { parse_table("\n\n", "t.csv", ','); }), "t.csv: the table is empty");
+}
+
+// ---------------------------------------------------------------- design checks
+
+TEST(NumberText, KeepsNumbersAsWrittenAndRefusesTheRest) {
+    EXPECT_EQ(number_text("7"), "7");
+    EXPECT_EQ(number_text("-0.50"), "-0.50");
+    EXPECT_EQ(number_text("+3."), "+3.");
+    EXPECT_EQ(number_text("1.5e-3"), "1.5e-3");
+    EXPECT_EQ(number_text("2E+10"), "2E+10");
+    EXPECT_EQ(number_text(".25"), "0.25");  // the one form that gets a digit added
+    EXPECT_EQ(number_text("-.25"), "-0.25");
+    for (const char* bad : {"", ".", "-", "NA", "1,5", "1e", "1e+", "0x10", "inf", "3 4", "1.2.3", "5*2"})
+        EXPECT_EQ(number_text(bad), "") << bad;
+}
+
+Table table(const std::string& text, const std::string& name) {
+    return parse_table(text, name, ',');
+}
+
+const char* species_text = "id,sp1,sp2\na,1,0\nb,2,.5\nc,0,3\nd,4,4\n";
+
+TEST(Design, MatchesSamplesInSpeciesOrder) {
+    Table sp = table(species_text, "sp.csv");
+    Table lab = table("id,G,H\nd,x,p\nc,y,q\nb,x,r\na,y,s\n", "lab.csv");
+    Design d = build_design(sp, lab, {"G", "H"});
+    EXPECT_EQ(d.objects, (std::vector<std::string>{"a", "b", "c", "d"}));
+    EXPECT_EQ(d.values[1], (std::vector<std::string>{"2", "0.5"}));
+    // Levels in order of first appearance over the objects a, b, c, d.
+    EXPECT_EQ(d.factors[0].levels, (std::vector<std::string>{"y", "x"}));
+    EXPECT_EQ(d.factors[0].level, (std::vector<int>{0, 1, 0, 1}));
+    EXPECT_EQ(d.factors[1].levels, (std::vector<std::string>{"s", "r", "q", "p"}));
+    EXPECT_EQ(d.factors[1].parent, (std::vector<int>{0, 1, 0, 1}));
+    EXPECT_EQ(d.label_lines, (std::vector<long>{5, 4, 3, 2}));
+}
+
+TEST(Design, SamplesMissingFromEitherTable) {
+    Table sp = table(species_text, "sp.csv");
+    EXPECT_EQ(error_of([&] { build_design(sp, table("id,G\na,x\nb,x\nd,y\n", "lab.csv"), {"G"}); }),
+              "sp.csv, line 4, column 1: sample \"c\" is not in lab.csv");
+    EXPECT_EQ(error_of([&] {
+                  build_design(sp, table("id,G\na,x\nb,x\nc,y\nd,y\ne,y\n", "lab.csv"), {"G"});
+              }),
+              "lab.csv, line 6, column 1: sample \"e\" is not in sp.csv");
+    EXPECT_EQ(error_of([&] {
+                  build_design(table("id,s\na,1\nb,2\na,3\n", "sp.csv"),
+                               table("id,G\na,x\nb,y\n", "lab.csv"), {"G"});
+              }),
+              "sp.csv, line 4, column 1: sample \"a\" appears a second time (first at line 2)");
+}
+
+TEST(Design, NonNumericAndEmptyAbundances) {
+    Table lab = table("id,G\na,x\nb,x\nc,y\nd,y\n", "lab.csv");
+    EXPECT_EQ(error_of([&] {
+                  build_design(table("id,sp1,sp2\na,1,0\nb,2,x7\nc,0,3\nd,4,4\n", "sp.csv"), lab,
+                               {"G"});
+              }),
+              "sp.csv, line 3, column 3 (sp2): \"x7\" is not a number");
+    EXPECT_EQ(error_of([&] {
+                  build_design(table("id,sp1,sp2\na,1,0\nb,2,1\nc,,3\nd,4,4\n", "sp.csv"), lab,
+                               {"G"});
+              }),
+              "sp.csv, line 4, column 2 (sp1): the abundance is empty");
+}
+
+TEST(Design, ColumnsAndLabels) {
+    Table sp = table(species_text, "sp.csv");
+    Table lab = table("id,G,H\na,x,p\nb,x,\nc,y,q\nd,y,q\n", "lab.csv");
+    EXPECT_EQ(error_of([&] { build_design(sp, lab, {"K"}); }),
+              "lab.csv, line 1: no column is named \"K\" (the columns are: G, H)");
+    EXPECT_EQ(error_of([&] { build_design(sp, lab, {"G", "G"}); }),
+              "column \"G\" was given for two factors; each factor needs its own column");
+    EXPECT_EQ(error_of([&] { build_design(sp, lab, {"G", "H"}); }),
+              "lab.csv, line 3, column 3 (H): the label is empty");
+    EXPECT_EQ(error_of([&] { build_design(sp, lab, {"G", "H", "G", "H"}); }),
+              "4 factor columns were given; the program takes at most 3 (a main factor and "
+              "two nested ones)");
+}
+
+TEST(Design, SubgroupUnderTwoParentsInTheDuneData) {
+    Table sp = read_table(data_dir + "/dune/dune.csv");
+    Table env = parse_table(slurp(data_dir + "/dune/dune.env.csv"), "dune.env.csv", ',');
+    // Plot 1 is SF-Haypastu (line 2), plot 2 BF-Haypastu (line 3).
+    EXPECT_EQ(error_of([&] { build_design(sp, env, {"Management", "Use"}); }),
+              "dune.env.csv, line 3, column 5 (Use): subgroup \"Haypastu\" is under \"BF\" "
+              "here but under \"SF\" at line 2 (Management); a nested factor needs each "
+              "subgroup within one group: give the subgroups of different groups their own "
+              "labels");
+    // The second nested factor is checked against the first one, not the main factor.
+    Table lab = table("id,G,H,K\na,x,p,u\nb,x,q,v\nc,y,r,u\nd,y,s,w\n", "lab.csv");
+    EXPECT_EQ(error_of([&] { build_design(table(species_text, "sp.csv"), lab, {"G", "H", "K"}); }),
+              "lab.csv, line 4, column 4 (K): subgroup \"u\" is under \"r\" here but under "
+              "\"p\" at line 2 (H); a nested factor needs each subgroup within one group: give "
+              "the subgroups of different groups their own labels");
+}
+
+TEST(Design, CapacityOfTheProgram) {
+    auto wide = [](std::size_t species) {
+        std::string s = "id";
+        for (std::size_t j = 0; j < species; ++j) s += ",s" + std::to_string(j);
+        return s + "\n";
+    };
+    Table lab = table("id,G\n", "lab.csv");
+    EXPECT_EQ(error_of([&] { build_design(table(wide(501), "sp.csv"), lab, {"G"}); }),
+              "sp.csv, line 1: 501 species; the program takes at most 500");
+    std::string tall = wide(1);
+    for (int i = 0; i < 502; ++i) tall += "o" + std::to_string(i) + ",1\n";
+    EXPECT_EQ(error_of([&] { build_design(table(tall, "sp.csv"), lab, {"G"}); }),
+              "sp.csv: 502 samples; the program takes at most 501 objects");
+}
+
+// ---------------------------------------------------------------- coding
+
+TEST(Coding, WorkedExampleOfThreeUnequalLevels) {
+    // Levels a (2 objects), b (1), c (3), met in the order a b a c c c.
+    std::vector<Column> cols = helmert({0, 1, 0, 2, 2, 2}, {0, 1, 2, 3, 4, 5}, 6);
+    ASSERT_EQ(cols.size(), 2u);
+    EXPECT_EQ(cols[0], (Column{1, -2, 1, 0, 0, 0}));
+    EXPECT_EQ(cols[1], (Column{3, 3, 3, -3, -3, -3}));
+    expect_exact_coding(cols);
+}
+
+// Random unbalanced designs: main factor, then one and two nested factors.
+TEST(Coding, ExactZeroSumsAndCrossProductsOnUnbalancedDesigns) {
+    std::mt19937 gen(20240611);
+    for (int trial = 0; trial < 40; ++trial) {
+        const std::size_t n = 20 + gen() % 482;  // up to 501 objects
+        Design d;
+        d.labels_name = "lab.csv";
+        d.objects.resize(n);
+        // Groups of random sizes; subgroups and sub-subgroups drawn within them.
+        Factor a, b, c;
+        a.column = "A", b.column = "B", c.column = "C";
+        const int groups = 2 + static_cast<int>(gen() % 6);
+        const int per_group = 1 + static_cast<int>(gen() % 5);
+        const int per_sub = 1 + static_cast<int>(gen() % 3);
+        for (std::size_t i = 0; i < n; ++i) {
+            int g = static_cast<int>(gen() % static_cast<unsigned>(groups));
+            if (i < static_cast<std::size_t>(groups)) g = static_cast<int>(i);  // every group met
+            int s = g * per_group + static_cast<int>(gen() % static_cast<unsigned>(per_group));
+            int u = s * per_sub + static_cast<int>(gen() % static_cast<unsigned>(per_sub));
+            a.level.push_back(g), b.level.push_back(s), c.level.push_back(u);
+        }
+        // Relabel to first-appearance order and record the parents, as the design does.
+        auto relabel = [&](Factor& f, const Factor* up) {
+            std::map<int, int> seen;
+            for (std::size_t i = 0; i < n; ++i) {
+                auto [it, fresh] = seen.emplace(f.level[i], static_cast<int>(seen.size()));
+                if (fresh) {
+                    f.levels.push_back(std::to_string(f.level[i]));
+                    if (up) f.parent.push_back(up->level[i]);
+                }
+                f.level[i] = it->second;
+            }
+        };
+        relabel(a, nullptr), relabel(b, &a), relabel(c, &b);
+        d.factors = {a, b, c};
+
+        std::vector<Column> all;
+        for (std::size_t f = 0; f < 3; ++f) {
+            std::vector<Column> cols = code_factor(d, f);
+            const Factor& fac = d.factors[f];
+            std::size_t groups_above = f == 0 ? 1 : d.factors[f - 1].levels.size();
+            ASSERT_EQ(cols.size(), fac.levels.size() - groups_above) << "factor " << f;
+            expect_exact_coding(cols);
+            // Equal rows exactly for objects of one level, different rows otherwise
+            // (taken with the rows of the factors above, which tell the groups apart).
+            std::vector<Column> upto = all;
+            upto.insert(upto.end(), cols.begin(), cols.end());
+            for (std::size_t i = 0; i < n; i += 7)
+                for (std::size_t k = i + 1; k < n; k += 5)
+                    EXPECT_EQ(row_of(upto, i) == row_of(upto, k), fac.level[i] == fac.level[k]);
+            // Nested contrasts are 0 outside their group.
+            if (f > 0)
+                for (const Column& col : cols) {
+                    int group = -1;
+                    for (std::size_t i = 0; i < n; ++i)
+                        if (col[i] != 0) {
+                            int g = d.factors[f - 1].level[i];
+                            if (group < 0) group = g;
+                            EXPECT_EQ(g, group);
+                        }
+                }
+            for (const Column& col : cols)
+                for (int v : col) EXPECT_LT(std::abs(v), static_cast<int>(n));
+            all.insert(all.end(), cols.begin(), cols.end());
+        }
+        // All files together are orthogonal too: no collinearity between them.
+        expect_exact_coding(all);
+    }
+}
+
+TEST(Coding, DuneManagementWithItsCellsGivesTheReferenceFiles) {
+    Table sp = read_table(data_dir + "/dune/dune.csv");
+    Table env = read_table(data_dir + "/dune/dune.env.cells.csv");
+    Design d = build_design(sp, env, {"Management", "Cell"});
+    std::vector<std::vector<Column>> coded = code_design(d);
+    ASSERT_EQ(coded.size(), 2u);
+    EXPECT_EQ(coded[0].size(), 3u);
+    EXPECT_EQ(coded[1].size(), 7u);
+    EXPECT_EQ(response_text(d), slurp(data_dir + "/dune/expected/Y.txt"));
+    EXPECT_EQ(factor_text(coded[0], 20), slurp(data_dir + "/dune/expected/X1.txt"));
+    EXPECT_EQ(factor_text(coded[1], 20), slurp(data_dir + "/dune/expected/X2.txt"));
+}
+
+TEST(Coding, ChecksThatTheProgramMakes) {
+    Table sp = table(species_text, "sp.csv");
+    // One level per group: the nested factor adds nothing.
+    Table lab = table("id,G,H,One\na,x,p,o\nb,x,q,o\nc,y,r,o\nd,z,s,o\n", "lab.csv");
+    EXPECT_EQ(error_of([&] { code_design(build_design(sp, lab, {"One"})); }),
+              "lab.csv, column 4 (One): the main factor has one level only (\"o\"); it needs "
+              "at least two");
+    EXPECT_EQ(error_of([&] { code_design(build_design(sp, lab, {"G", "H"})); }),
+              "lab.csv, column 3 (H): the nested factor gives 1 dummy variable (4 subgroups in "
+              "3 groups of G), not more than the 2 of G; the program needs a nested factor to "
+              "give strictly more");
+    // 202 levels: 201 dummy variables.
+    std::string s = "id,sp\n", l = "id,G\n";
+    for (int i = 0; i < 202; ++i) {
+        s += "o" + std::to_string(i) + ",1\n";
+        l += "o" + std::to_string(i) + ",L" + std::to_string(i) + "\n";
+    }
+    EXPECT_EQ(error_of([&] { code_design(build_design(table(s, "sp.csv"), table(l, "lab.csv"), {"G"})); }),
+              "the factors need 201 dummy variables in all (G 201); the program takes at most "
+              "200");
+}
+
+// ---------------------------------------------------------------- file texts
+
+TEST(Writer, NamesAreQuotedWhenTheProgramWouldCutThem) {
+    EXPECT_EQ(names_text({"Y.txt", "X1.txt"}), "2\nY.txt\nX1.txt\n");
+    EXPECT_EQ(names_text({"my Y.txt", "it's,X1.txt"}), "2\n'my Y.txt'\n'it''s,X1.txt'\n");
+    std::string long_name(80, 'a');
+    EXPECT_EQ(error_of([&] { names_text({long_name}); }),
+              "the file name \"" + long_name + "\" has 80 characters; the program reads at most 79");
+}
+
+TEST(NewFiles, NothingIsWrittenWhenOneExists) {
+    namespace fs = std::filesystem;
+    fs::path dir = fs::temp_directory_path() / ("prepare_tests_" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const std::string a = (dir / "a.txt").string(), b = (dir / "b.txt").string();
+    { std::ofstream(b) << "keep"; }
+    EXPECT_EQ(error_of([&] { tools::write_new_files({{a, "new a"}, {b, "new b"}}); }),
+              b + ": the file exists already; nothing was written (remove it or choose another "
+                  "output folder or prefix)");
+    EXPECT_FALSE(fs::exists(a));
+    EXPECT_EQ(slurp(b), "keep");
+    fs::remove(b);
+    tools::write_new_files({{a, "new a"}, {b, "new b"}});
+    EXPECT_EQ(slurp(a), "new a");
+    EXPECT_EQ(slurp(b), "new b");
+    fs::remove_all(dir);
+}
+
+}  // namespace

@@ -1,0 +1,319 @@
+#!/usr/bin/env python3
+"""End-to-end runs of the companion tools, each in a fresh temporary folder.
+
+  prepare   morvenak-prepare on the dune data: the files written, the exact error
+            messages, and that no file is ever overwritten
+  plot      morvenak-plot on score files of reference runs, every SVG rendered by
+            rsvg-convert
+  morvenak  prepared dune files through the program (task 1), the report's verdicts
+  scores    the same files through the program (task 3), its score file drawn
+
+Exit status 0 when every check passes, 1 when one fails, 77 when the program cannot
+yet get as far as the check needs (ctest shows the test as skipped).
+"""
+import argparse
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+SKIP = 77
+failures = []
+
+
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+        print("FAIL:", what)
+
+
+def run(cmd, cwd, stdin=None):
+    return subprocess.run(cmd, cwd=cwd, input=stdin, capture_output=True, text=True,
+                          timeout=120)
+
+
+def read(path):
+    with open(path, encoding="utf-8") as f:
+        return f.read()
+
+
+def listing(folder):
+    return sorted(os.listdir(folder))
+
+
+folders = []
+
+
+def fresh():
+    folders.append(tempfile.mkdtemp(prefix="tools_e2e_"))
+    return folders[-1]
+
+
+def copy_dune(args, folder):
+    for name in ("dune.csv", "dune.env.csv", "dune.env.cells.csv"):
+        shutil.copy(os.path.join(args.data, "dune", name), folder)
+
+
+def expect_error(args, folder, argv, message, what):
+    before = {n: read(os.path.join(folder, n)) for n in listing(folder)}
+    r = run([args.prepare] + argv, folder)
+    check(r.returncode == 1, f"{what}: exit status {r.returncode}, expected 1")
+    check(r.stderr == "morvenak-prepare: " + message + "\n",
+          f"{what}: stderr {r.stderr!r}, expected {message!r}")
+    after = {n: read(os.path.join(folder, n)) for n in listing(folder)}
+    check(after == before, f"{what}: the folder changed")
+
+
+DUNE_CELLS = ["-s", "dune.csv", "-l", "dune.env.cells.csv", "-m", "Management", "-n", "Cell"]
+
+
+def test_prepare(args):
+    expected = os.path.join(args.data, "dune", "expected")
+
+    # The dune design: the files the program reads, as the reference runs used them.
+    d = fresh()
+    copy_dune(args, d)
+    r = run([args.prepare] + DUNE_CELLS, d)
+    check(r.returncode == 0, f"dune: exit status {r.returncode}: {r.stderr}")
+    check(r.stdout == "20 objects, 30 species: Y.txt\n"
+                      "Factor 1, Management: 4 levels, 3 dummy variables: X1.txt\n"
+                      "Factor 2, Cell within Management: 11 subgroups, 7 dummy variables: X2.txt\n"
+                      "File of file names: files.txt\n", f"dune: stdout {r.stdout!r}")
+    for name in ("Y.txt", "X1.txt", "X2.txt"):
+        check(read(os.path.join(d, name)) == read(os.path.join(expected, name)),
+              f"dune: {name} differs from the reference")
+    check(read(os.path.join(d, "files.txt")) == "3\nY.txt\nX1.txt\nX2.txt\n", "dune: files.txt")
+
+    # A second run writes nothing: all outputs are checked before any is written.
+    expect_error(args, d, DUNE_CELLS,
+                 "Y.txt: the file exists already; nothing was written "
+                 "(remove it or choose another output folder or prefix)", "second run")
+    d2 = fresh()
+    copy_dune(args, d2)
+    with open(os.path.join(d2, "X2.txt"), "w") as f:
+        f.write("mine\n")
+    expect_error(args, d2, DUNE_CELLS,
+                 "X2.txt: the file exists already; nothing was written "
+                 "(remove it or choose another output folder or prefix)", "one output exists")
+
+    # Output folder and prefix; a tab-separated species table gives the same files.
+    with open(os.path.join(d2, "dune.tsv"), "w") as f:
+        f.write(read(os.path.join(d2, "dune.csv")).replace(",", "\t").replace('"', ""))
+    os.mkdir(os.path.join(d2, "out"))
+    r = run([args.prepare, "-s", "dune.tsv", "-l", "dune.env.cells.csv", "-m", "Management",
+             "-n", "Cell", "-o", "out", "-p", "dune_"], d2)
+    check(r.returncode == 0, f"tsv: exit status {r.returncode}: {r.stderr}")
+    check(listing(os.path.join(d2, "out")) ==
+          ["dune_X1.txt", "dune_X2.txt", "dune_Y.txt", "dune_files.txt"], "tsv: files written")
+    if r.returncode == 0:
+        check(read(os.path.join(d2, "out", "dune_Y.txt")) == read(os.path.join(expected, "Y.txt")),
+              "tsv: response file differs")
+        check(read(os.path.join(d2, "out", "dune_files.txt")) ==
+              "3\ndune_Y.txt\ndune_X1.txt\ndune_X2.txt\n", "tsv: file of file names")
+
+    # Use is not nested in Management: Haypastu is under SF (plot 1) and BF (plot 2).
+    d3 = fresh()
+    copy_dune(args, d3)
+    expect_error(args, d3, ["-s", "dune.csv", "-l", "dune.env.csv", "-m", "Management", "-n", "Use"],
+                 'dune.env.csv, line 3, column 5 (Use): subgroup "Haypastu" is under "BF" here '
+                 'but under "SF" at line 2 (Management); a nested factor needs each subgroup '
+                 "within one group: give the subgroups of different groups their own labels",
+                 "Use in Management")
+
+    # Faulty tables.
+    lines = read(os.path.join(d3, "dune.csv")).split("\n")
+    def variant(name, edit):
+        rows = list(lines)
+        edit(rows)
+        with open(os.path.join(d3, name), "w") as f:
+            f.write("\n".join(rows))
+    variant("ragged.csv", lambda rows: rows.__setitem__(5, rows[5].rsplit(",", 1)[0]))
+    expect_error(args, d3, ["-s", "ragged.csv", "-l", "dune.env.csv", "-m", "Management"],
+                 "ragged.csv, line 6, column 31: the row has 30 fields, the header has 31",
+                 "ragged row")
+    variant("letter.csv", lambda rows: rows.__setitem__(3, rows[3].replace(",7,", ",7x,", 1)))
+    expect_error(args, d3, ["-s", "letter.csv", "-l", "dune.env.csv", "-m", "Management"],
+                 'letter.csv, line 4, column 5 (Alopgeni): "7x" is not a number', "letter")
+    variant("short.csv", lambda rows: rows.pop(20))
+    expect_error(args, d3, ["-s", "short.csv", "-l", "dune.env.csv", "-m", "Management"],
+                 'dune.env.csv, line 21, column 1: sample "20" is not in short.csv',
+                 "sample missing from the species table")
+    expect_error(args, d3, ["-s", "dune.csv", "-l", "dune.env.csv", "-m", "Mangement"],
+                 'dune.env.csv, line 1: no column is named "Mangement" (the columns are: '
+                 "A1, Moisture, Management, Use, Manure)", "unknown column")
+    expect_error(args, d3, ["-s", "dune.csv", "-l", "dune.env.csv", "-m", "Use", "-n", "Management",
+                            "-n", "Manure", "-n", "A1"],
+                 "4 factor columns were given; the program takes at most 3 (a main factor and "
+                 "two nested ones)", "too many factors")
+    # One subgroup per group ("SF2" under "SF", ...): the nested factor adds nothing.
+    with open(os.path.join(d3, "env2.csv"), "w") as f:
+        env = read(os.path.join(d3, "dune.env.cells.csv")).split("\n")
+        f.write("\n".join([env[0] + ',"Twin"'] +
+                          [r + "," + r.split(",")[3].replace('"', "") + "2" for r in env[1:] if r]) + "\n")
+    expect_error(args, d3, ["-s", "dune.csv", "-l", "env2.csv", "-m", "Management", "-n", "Twin"],
+                 "env2.csv, column 8 (Twin): the nested factor gives 0 dummy variables (4 "
+                 "subgroups in 4 groups of Management), not more than the 3 of Management; the "
+                 "program needs a nested factor to give strictly more", "nesting order")
+
+
+def png_size(path):
+    with open(path, "rb") as f:
+        head = f.read(24)
+    if head[:8] != b"\x89PNG\r\n\x1a\n":
+        return None
+    return struct.unpack(">II", head[16:24])
+
+
+PLOT_CASES = {
+    # case: (SVGs written, ordinations without axes)
+    "worked_41_task3": (2, 0),
+    "six_task2": (2, 0),
+    "two_level_task2": (3, 0),
+    "three_level_dfw0_task2": (3, 1),
+    "dune_nested_hellinger": (3, 0),
+    "nfiles1_task3": (0, 0),
+}
+
+
+def plot_folder(args, folder, expect_svgs, what):
+    """Runs morvenak-plot in folder on its FittedSc.out; renders every SVG."""
+    r = run([args.plot], folder)
+    check(r.returncode == 0, f"{what}: exit status {r.returncode}: {r.stderr}")
+    svgs = [n for n in listing(folder) if n.endswith(".svg")]
+    check(svgs == [f"ordination{i}.svg" for i in range(1, expect_svgs + 1)],
+          f"{what}: SVG files {svgs}")
+    for svg in svgs:
+        png = os.path.join(folder, svg[:-4] + ".png")
+        rr = run(["rsvg-convert", "-o", png, svg], folder)
+        check(rr.returncode == 0 and rr.stderr == "", f"{what}: rsvg-convert {svg}: {rr.stderr}")
+        check(rr.returncode == 0 and png_size(png) == (640, 600), f"{what}: {svg} as PNG")
+    return r
+
+
+def test_plot(args):
+    if shutil.which("rsvg-convert") is None:
+        check(False, "rsvg-convert is not installed (scripts/deps.sh installs librsvg2-bin)")
+        return
+    for case, (svgs, empty) in PLOT_CASES.items():
+        d = fresh()
+        shutil.copy(os.path.join(args.data, "scores", case, "FittedSc.out"), d)
+        r = plot_folder(args, d, svgs, case)
+        out = r.stdout.splitlines()
+        if svgs + empty == 0:
+            check(out == ["FittedSc.out holds no ordination; no SVG written."], f"{case}: {out}")
+        else:
+            check(len(out) == svgs + empty, f"{case}: stdout {out}")
+            check(sum("no ordination axes; no SVG." in l for l in out) == empty,
+                  f"{case}: ordinations without axes")
+        if case == "three_level_dfw0_task2":
+            check(out[3] == "Ordination 4, Object scores, PCA of unexplained variation "
+                            "(residuals): total variance is 0, no ordination axes; no SVG.",
+                  f"{case}: {out[3]!r}")
+            check(out[0] == "Ordination 1, Object scores fitted to the main factor: 1 axis, "
+                            "12 objects: ordination1.svg", f"{case}: {out[0]!r}")
+        if svgs:
+            # A second run writes nothing.
+            before = {n: read(os.path.join(d, n)) for n in listing(d) if n.endswith(".svg")}
+            os.remove(os.path.join(d, f"ordination{svgs}.svg"))
+            del before[f"ordination{svgs}.svg"]
+            r2 = run([args.plot], d)
+            check(r2.returncode == 1 and r2.stderr == "morvenak-plot: ordination1.svg: the file "
+                  "exists already; nothing was written (remove it or choose another output "
+                  "folder or prefix)\n", f"{case}: second run: {r2.stderr!r}")
+            after = {n: read(os.path.join(d, n)) for n in listing(d) if n.endswith(".svg")}
+            check(after == before, f"{case}: second run changed the SVG files")
+
+    # A damaged score file names the line and column.
+    d = fresh()
+    text = read(os.path.join(args.data, "scores", "worked_41_task3", "FittedSc.out"))
+    with open(os.path.join(d, "FittedSc.out"), "w") as f:
+        f.write(text.replace("   -1.00000\n", "   -1.0000x\n", 1))
+    r = run([args.plot], d)
+    check(r.returncode == 1 and r.stderr ==
+          'morvenak-plot: FittedSc.out, line 25, column 2: "-1.0000x" is not a number\n',
+          f"damaged file: {r.stderr!r}")
+    check(listing(d) == ["FittedSc.out"], "damaged file: something was written")
+    r = run([args.plot, "nothing.out"], d)
+    check(r.returncode == 1 and r.stderr == "morvenak-plot: nothing.out: cannot open the file\n",
+          f"missing file: {r.stderr!r}")
+
+
+def morvenak_run(args, task):
+    """Prepares the dune files and runs the program on them; a folder, or None to skip."""
+    if not (os.path.isfile(args.morvenak) and os.access(args.morvenak, os.X_OK)):
+        print(f"SKIP: {args.morvenak} is not built yet")
+        return None
+    d = fresh()
+    copy_dune(args, d)
+    r = run([args.prepare] + DUNE_CELLS, d)
+    check(r.returncode == 0, f"prepare: {r.stderr}")
+    answers = f"files.txt\n{task}\n0\n0\n1\n"
+    try:
+        r = run([args.morvenak], d, stdin=answers)
+    except subprocess.TimeoutExpired:
+        check(False, "morvenak did not finish within 120 s")
+        return None
+    report = os.path.join(d, "Morvenak.out")
+    text = read(report) if os.path.exists(report) else ""
+    if " File containing factor 2:" not in text:
+        print("SKIP: the program does not yet read the factor files "
+              f"(exit status {r.returncode}; stderr {r.stderr.strip()!r})")
+        return None
+    return d, r, text
+
+
+def test_morvenak(args):
+    got = morvenak_run(args, 1)
+    if got is None:
+        return SKIP
+    d, r, report = got
+    check(r.returncode == 0, f"morvenak: exit status {r.returncode}: {r.stderr}")
+    for line in (" No problem was detected in the orthogonal coding of the dummy variables",
+                 " No collinearity detected within factor files",
+                 " No collinearity detected among factor files"):
+        check(line in report.split("\n"), f"report lacks {line!r}")
+    check("*** " not in report, "report holds a *** message")
+    return 0
+
+
+def test_scores(args):
+    got = morvenak_run(args, 3)
+    if got is None:
+        return SKIP
+    d, r, _ = got
+    scores = os.path.join(d, "FittedSc.out")
+    if not os.path.exists(scores) or "Object scores fitted to the nested factor" not in read(scores):
+        print("SKIP: the program does not yet write the ordinations of a nested design")
+        return SKIP
+    out = plot_folder(args, d, 3, "dune scores").stdout
+    check("Ordination 2, Object scores fitted to the nested factor: 7 axes, 20 objects: "
+          "ordination2.svg" in out, f"dune scores: {out!r}")
+    return 0
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("part", choices=["prepare", "plot", "morvenak", "scores"])
+    p.add_argument("--prepare", required=True)
+    p.add_argument("--plot", required=True)
+    p.add_argument("--morvenak")
+    p.add_argument("--data", required=True)
+    args = p.parse_args()
+    args.prepare = os.path.abspath(args.prepare)
+    args.plot = os.path.abspath(args.plot)
+    if args.morvenak:
+        args.morvenak = os.path.abspath(args.morvenak)
+    status = {"prepare": test_prepare, "plot": test_plot,
+              "morvenak": test_morvenak, "scores": test_scores}[args.part](args)
+    if failures:
+        print(f"{len(failures)} check(s) failed; the runs are kept in {', '.join(folders)}")
+        return 1
+    for f in folders:
+        shutil.rmtree(f, ignore_errors=True)
+    return status or 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
