@@ -18,6 +18,7 @@ struct ListItem {
   double real = 0.0;
   ListItem(std::string_view t) : is_text(true), text(t) {}
   ListItem(const char* t) : is_text(true), text(t) {}
+  ListItem(const std::string& t) : is_text(true), text(t) {}
   ListItem(double r) : is_text(false), real(r) {}
 };
 
