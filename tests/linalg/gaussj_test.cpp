@@ -135,6 +135,18 @@ TEST(Gaussj, PivotScanOrderAndUnscramble) {
     EXPECT_EQ(a(2, 2), 0.0);
   }
   {
+    // A cyclic permutation: two different row swaps, undone as column swaps
+    // in reverse order of the steps, give the transpose.
+    Array a(200, 200);
+    a(1, 2) = 1.0;
+    a(2, 3) = 1.0;
+    a(3, 1) = 1.0;
+    gaussj(3, a.m, g.work(), flag);
+    EXPECT_EQ(flag, 0);
+    for (int i = 1; i <= 3; ++i)
+      for (int j = 1; j <= 3; ++j) EXPECT_EQ(a(i, j), (j % 3) + 1 == i ? 1.0 : 0.0) << i << "," << j;
+  }
+  {
     // A value that is not a number is never the pivot.
     Array a(200, 200);
     a(1, 1) = 1.0;

@@ -152,22 +152,29 @@ TEST(LinalgSofsq, SumsSquaredDeviationsOverColumns) {
   EXPECT_NEAR(ss, 0.0, 1e-15);
 }
 
-// On data far from zero the one-pass formula loses digits that centring first
-// would keep: the result must be the formula's, not the exact 2.
+// The one-pass formula q - (s * s) / n, not the deviations from a mean: far
+// from zero it loses the exact 2 that centring first would keep, and the
+// grouping of s * s / n shows in the last bit for (6.0, 6.3, 0.7).
 TEST(LinalgSofsq, UsesTheOnePassFormula) {
-  Array A(3, 1);
-  const double v[3] = {1e8 + 1.0, 1e8 + 2.0, 1e8 + 3.0};
-  for (int i = 1; i <= 3; ++i) A(i, 1) = v[i - 1];
-  double s = 0.0, q = 0.0;
-  for (double x : v) {
-    s = s + x;
-    q = q + x * x;
+  const double cases[2][3] = {{1e8 + 1.0, 1e8 + 2.0, 1e8 + 3.0}, {6.0, 6.3, 0.7}};
+  for (const auto& v : cases) {
+    Array A(3, 1);
+    double s = 0.0, q = 0.0;
+    for (int i = 1; i <= 3; ++i) {
+      A(i, 1) = v[i - 1];
+      s = s + v[i - 1];
+      q = q + v[i - 1] * v[i - 1];
+    }
+    const double one_pass = 0.0 + (q - (s * s) / 3.0);
+    double ss = -1.0;
+    sofsq(3, 1, A.m, ss);
+    EXPECT_EQ(ss, one_pass) << v[0];
   }
-  const double one_pass = 0.0 + (q - s * s / 3.0);
-  ASSERT_NE(one_pass, 2.0);
-  double ss = 0.0;
-  sofsq(3, 1, A.m, ss);
-  EXPECT_EQ(ss, one_pass);
+  Array far(3, 1);
+  for (int i = 1; i <= 3; ++i) far(i, 1) = cases[0][i - 1];
+  double ss = -1.0;
+  sofsq(3, 1, far.m, ss);
+  EXPECT_NE(ss, 2.0);
 }
 
 TEST(LinalgCentre, SubtractsColumnMeansInTheRangeOnly) {

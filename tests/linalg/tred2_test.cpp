@@ -73,6 +73,26 @@ TEST(Tqli, TwoByTwoOrderAndSigns) {
   EXPECT_NEAR(a(2, 2), h, 1e-15);
 }
 
+// Row 3 of a 3 x 3 matrix is reflected onto e(3) = -sign(f) * |row| with
+// f = A(3, 2), a zero f counting as positive.
+TEST(Tred2, SubdiagonalSignFollowsTheLastEntryOfTheRow) {
+  const double rows[3][2] = {{3.0, 4.0}, {3.0, -4.0}, {5.0, 0.0}};
+  const double expected[3] = {-5.0, 5.0, -5.0};
+  for (int c = 0; c < 3; ++c) {
+    Array a(500, 500);
+    a(1, 1) = 1.0;
+    a(2, 1) = 0.5;
+    a(2, 2) = 2.0;
+    a(3, 1) = rows[c][0];
+    a(3, 2) = rows[c][1];
+    a(3, 3) = 3.0;
+    double d[3], e[3];
+    tred2(a.m, 3, d, e);
+    EXPECT_NEAR(e[2], expected[c], 1e-14) << "row (" << rows[c][0] << ", " << rows[c][1] << ")";
+    EXPECT_EQ(d[2], 3.0);  // the last row keeps its diagonal entry
+  }
+}
+
 std::vector<double> dense_symmetric(int n) {
   std::vector<double> s(static_cast<std::size_t>(n * n));
   for (int i = 0; i < n; ++i)
