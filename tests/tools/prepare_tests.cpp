@@ -316,6 +316,15 @@ TEST(Coding, ChecksThatTheProgramMakes) {
               "lab.csv, column 3 (H): the nested factor gives 1 dummy variable (4 subgroups in "
               "3 groups of G), not more than the 2 of G; the program needs a nested factor to "
               "give strictly more");
+    // As many dummy variables as the parent is not enough either; one more is.
+    Table sp6 = table("id,s\na,1\nb,2\nc,3\nd,4\ne,5\nf,6\ng,7\n", "sp.csv");
+    Table lab6 = table("id,G,H,K\na,x,p,p\nb,x,q,q\nc,y,r,r\nd,y,t,t\ne,z,s,s\nf,z,s,u\ng,z,s,u\n",
+                       "lab.csv");
+    EXPECT_EQ(error_of([&] { code_design(build_design(sp6, lab6, {"G", "H"})); }),
+              "lab.csv, column 3 (H): the nested factor gives 2 dummy variables (5 subgroups in "
+              "3 groups of G), not more than the 2 of G; the program needs a nested factor to "
+              "give strictly more");
+    EXPECT_EQ(code_design(build_design(sp6, lab6, {"G", "K"}))[1].size(), 3u);
     // 202 levels: 201 dummy variables.
     std::string s = "id,sp\n", l = "id,G\n";
     for (int i = 0; i < 202; ++i) {
