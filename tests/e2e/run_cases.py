@@ -10,7 +10,9 @@ after the title, the citation line of the transformation menu, the figures of
 "Computation time for ...:" lines, and the diagnostics of a fatal error after
 its "apparent state" line.
 
-usage: run_cases.py --cmd PROGRAM CASE_OR_GROUP... [-v]
+usage: run_cases.py --cmd PROGRAM CASE_OR_GROUP... [--record]
+--record writes expected/ from the program's masked output, for a new case
+whose every line has then to be checked by eye before it is committed.
 """
 import argparse, difflib, filecmp, os, re, shutil, subprocess, sys, tempfile
 
@@ -80,7 +82,7 @@ def run_case(cmd, case):
 
 
 def collect(path, cases):
-    if os.path.exists(os.path.join(path, "expected")):
+    if os.path.exists(os.path.join(path, "answers.txt")):
         cases.append(path)
         return
     for name in sorted(os.listdir(path)):
@@ -91,7 +93,7 @@ def collect(path, cases):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--cmd", required=True)
-    ap.add_argument("-v", action="store_true")
+    ap.add_argument("--record", action="store_true")
     ap.add_argument("cases", nargs="+")
     args = ap.parse_args()
     cases = []
@@ -101,6 +103,13 @@ def main():
     for case in cases:
         got, problems = run_case(os.path.abspath(args.cmd), case)
         expected_dir = os.path.join(case, "expected")
+        if args.record:
+            shutil.rmtree(expected_dir, ignore_errors=True)
+            os.makedirs(expected_dir)
+            for name, text in got.items():
+                with open(os.path.join(expected_dir, name), "w", encoding="latin-1") as f:
+                    f.write(text)
+            continue
         for name in sorted(set(got) | set(os.listdir(expected_dir))):
             path = os.path.join(expected_dir, name)
             want = open(path, encoding="latin-1").read() if os.path.exists(path) else None
