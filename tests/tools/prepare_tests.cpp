@@ -204,11 +204,11 @@ TEST(Design, CapacityOfTheProgram) {
     };
     Table lab = table("id,G\n", "lab.csv");
     EXPECT_EQ(error_of([&] { build_design(table(wide(501), "sp.csv"), lab, {"G"}); }),
-              "sp.csv, line 1: 501 species; the program takes at most 500");
+              "sp.csv, line 1, column 502: species 501 of 501; the program takes at most 500");
     std::string tall = wide(1);
     for (int i = 0; i < 502; ++i) tall += "o" + std::to_string(i) + ",1\n";
     EXPECT_EQ(error_of([&] { build_design(table(tall, "sp.csv"), lab, {"G"}); }),
-              "sp.csv: 502 samples; the program takes at most 501 objects");
+              "sp.csv, line 503, column 1: sample 502 of 502; the program takes at most 501 objects");
 }
 
 // ---------------------------------------------------------------- coding
@@ -331,9 +331,10 @@ TEST(Coding, ChecksThatTheProgramMakes) {
         s += "o" + std::to_string(i) + ",1\n";
         l += "o" + std::to_string(i) + ",L" + std::to_string(i) + "\n";
     }
-    EXPECT_EQ(error_of([&] { code_design(build_design(table(s, "sp.csv"), table(l, "lab.csv"), {"G"})); }),
-              "the factors need 201 dummy variables in all (G 201); the program takes at most "
-              "200");
+    Table sp202 = table(s, "sp.csv"), lab202 = table(l, "lab.csv");
+    EXPECT_EQ(error_of([&] { code_design(build_design(sp202, lab202, {"G"})); }),
+              "lab.csv: the factors need 201 dummy variables in all (G 201); the program takes "
+              "at most 200");
 }
 
 // ---------------------------------------------------------------- file texts
