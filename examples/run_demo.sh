@@ -1,15 +1,29 @@
 #!/usr/bin/env bash
-# Runs the program on the bundled dune meadow example in a fresh temporary
-# folder, answering the dialogue from answers.txt, and prints the report.
+# From two CSV tables to the report and the plots, in a fresh temporary folder:
+#   1. morvenak-prepare codes the factors and writes the program's input files;
+#   2. morvenak runs the analysis, answering the dialogue from answers.txt;
+#   3. morvenak-plot draws one SVG per ordination of the score file.
+# usage: run_demo.sh BUILD_DIR [EXAMPLE]   (EXAMPLE: dune_nested, dune_one_factor, three_level)
 set -euo pipefail
-program=$(realpath "${1:-build/morvenak}")
-example=$(realpath "${2:-$(dirname "$0")/dune_nested}")
+build=$(realpath "${1:-build}")
+example=${2:-dune_nested}
+here=$(realpath "$(dirname "$0")")
+case "$example" in
+  dune_nested)     tables=("$here/data/dune.csv" "$here/data/dune.env.cells.csv"); factors=(-m Management -n Cell) ;;
+  dune_one_factor) tables=("$here/data/dune.csv" "$here/data/dune.env.cells.csv"); factors=(-m Management) ;;
+  three_level)     tables=("$here/three_level/quadrats.csv" "$here/three_level/labels.csv"); factors=(-m Region -n Site -n Transect) ;;
+  *) echo "unknown example: $example" >&2; exit 2 ;;
+esac
 work=$(mktemp -d "${TMPDIR:-/tmp}/morvenak-demo-XXXXXX")
-cp "$example"/Y.txt "$example"/F*.txt "$example"/files.txt "$work"/
 cd "$work"
-echo "== running $program in $work with the answers of $example/answers.txt"
-status=0
-"$program" < "$example/answers.txt" || status=$?
-echo "== exit status $status; report $work/Morvenak.out:"
+echo "== $example, in $work"
+echo "\$ morvenak-prepare -s ${tables[0]##*/} -l ${tables[1]##*/} ${factors[*]}"
+"$build/tools/morvenak-prepare" -s "${tables[0]}" -l "${tables[1]}" "${factors[@]}"
+echo "\$ morvenak < answers.txt   ($(tr '\n' ' ' < "$here/$example/answers.txt"))"
+"$build/morvenak" < "$here/$example/answers.txt" > console.txt
+echo "\$ morvenak-plot FittedSc.out"
+"$build/tools/morvenak-plot" FittedSc.out
+echo "== report $work/Morvenak.out:"
 cat Morvenak.out
-exit "$status"
+echo "== plots:"
+ls "$work"/*.svg
