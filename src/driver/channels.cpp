@@ -2,6 +2,7 @@
 #include "driver/channels.hpp"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -28,11 +29,33 @@ Channel g_units[kMaxUnit];
 bool g_started = false;
 
 std::string_view g_last_layout = "free format";
+
+constexpr const char* kNulInName = "file name holds a null character";
+constexpr std::size_t kMaxLine = std::size_t{64} << 20;  // characters
 bool g_last_reading = false;
+
+// A descriptor 0, 1 or 2 that the caller left closed would be handed to the
+// first file opened, and the console would then read from or write into the
+// report. Each closed one is opened on /dev/null instead: a closed standard
+// input reads as empty, a closed standard output or error swallows its text.
+void guard_console_fds() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    int got = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (got >= 0 && got != fd) {
+      ::dup2(got, fd);
+      ::close(got);
+    }
+  }
+}
 
 void start() {
   if (g_started) return;
   g_started = true;
+  guard_console_fds();
+  // A console that goes away (output piped into a program that quits) must not
+  // end the run: the write fails and the report is still written in full.
+  std::signal(SIGPIPE, SIG_IGN);
   g_units[kErrorUnit] = Channel{true, false, 2, nullptr, false, "", {}};
   g_units[kConsoleOut] = Channel{true, false, 1, nullptr, false, "", {}};
   g_units[kConsoleIn] = Channel{true, true, -1, stdin, false, "", {}};
@@ -74,10 +97,23 @@ void open_old(int unit, std::string_view raw) {
   std::string name = trimmed(raw);
   close_unit(unit);
   if (name.empty()) open_failure(unit, name, "null file name");
+  if (name.find('\0') != std::string::npos) open_failure(unit, name, kNulInName);
+  // Not blocking: a named pipe without a writer reads as empty instead of
+  // waiting forever for one. Reads block again once the file is open.
+  int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) open_failure(unit, name, std::strerror(errno));
   struct stat st {};
-  if (::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) open_failure(unit, name, std::strerror(EISDIR));
-  std::FILE* f = std::fopen(name.c_str(), "r");
-  if (f == nullptr) open_failure(unit, name, std::strerror(errno));
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    open_failure(unit, name, std::strerror(EISDIR));
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  std::FILE* f = ::fdopen(fd, "r");
+  if (f == nullptr) {
+    int err = errno;
+    ::close(fd);
+    open_failure(unit, name, std::strerror(err));
+  }
   unit_ref(unit) = Channel{true, true, -1, f, true, name, {}};
 }
 
@@ -85,6 +121,7 @@ void open_new(int unit, std::string_view raw) {
   std::string name = trimmed(raw);
   close_unit(unit);
   if (name.empty()) open_failure(unit, name, "null file name");
+  if (name.find('\0') != std::string::npos) open_failure(unit, name, kNulInName);
   int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) open_failure(unit, name, errno == EEXIST ? "'new' file exists" : std::strerror(errno));
   unit_ref(unit) = Channel{true, false, fd, nullptr, true, name, {}};
@@ -132,7 +169,15 @@ bool get_line(int unit, std::string& line) {
   while ((ch = std::getc(c.in)) != EOF) {
     any = true;
     if (ch == '\n') break;
+    // A file with no line ends at all (a device that never ends, a damaged
+    // file) would otherwise grow the line until memory runs out.
+    if (line.size() >= kMaxLine) fatal_io(unit, "list in: line too long (more than 64 MiB)");
     line.push_back(static_cast<char>(ch));
+  }
+  if (ch == EOF && std::ferror(c.in)) {
+    int err = errno;
+    std::clearerr(c.in);
+    fatal_io(unit, std::string("list in: ").append(std::strerror(err)));
   }
   if (!any) return false;
   // A carriage return before the line end belongs to the line end, so files
@@ -151,10 +196,15 @@ void note_transfer(std::string_view layout, bool reading) {
   std::string text(first_line);
   text += "\napparent state: unit ";
   text += std::to_string(unit);
-  if (c.name.empty())
+  if (c.name.empty()) {
     text += " (unnamed)\n";
-  else
-    text += " named " + c.name + "\n";
+  } else {
+    // A name read from a damaged file may hold control characters; they are
+    // shown as '?' so that the diagnostics cannot upset the terminal.
+    text += " named ";
+    for (char ch : c.name) text.push_back((ch >= 0 && ch < ' ') || ch == 0x7f ? '?' : ch);
+    text += "\n";
+  }
   text += "last layout: ";
   text += g_last_layout;
   text += g_last_reading ? "\nlast transfer: reading\n" : "\nlast transfer: writing\n";

@@ -21,8 +21,8 @@ enum Unit : int {
 
 inline constexpr int kNameLength = 79;  // text fields that hold file names
 
-// Open `name` (trailing blanks removed) on `unit`. "old": must exist;
-// "new": must not exist and is created empty. Failures are fatal.
+// Open `name` (trailing blanks removed) on `unit`. "old": must exist and be no
+// folder; "new": must not exist and is created empty. Failures are fatal.
 void open_old(int unit, std::string_view name);
 void open_new(int unit, std::string_view name);
 void close_unit(int unit);  // closing a unit that is not open does nothing
@@ -44,7 +44,8 @@ struct InputCursor {
 InputCursor& input_cursor(int unit);
 
 // Next line of an input unit without its line end ("\n" or "\r\n").
-// Returns false at the end of the input.
+// Returns false at the end of the input. A read failure of the operating
+// system and a line of more than 64 MiB are fatal errors.
 bool get_line(int unit, std::string& line);
 
 // Fatal input/output error: `first_line` is the context and reason

@@ -188,7 +188,14 @@ class Reader {
       after_value_ = true;
       if (c == '\'' || c == '"') return Event{Event::kValue, quoted()};
       std::size_t start = k;
-      while (k < s.size() && s[k] != ' ' && s[k] != '\t' && s[k] != ',' && s[k] != '/') ++k;
+      while (k < s.size() && s[k] != ' ' && s[k] != '\t' && s[k] != ',' && s[k] != '/') {
+        // r*'text': the repeated value is quoted and may hold blanks.
+        if (s[k] == '*' && k + 1 < s.size() && (s[k + 1] == '\'' || s[k + 1] == '"')) {
+          ++k;
+          break;
+        }
+        ++k;
+      }
       std::string_view tok(s.data() + start, k - start);
       std::size_t star = tok.find('*');
       if (star == std::string_view::npos) return Event{Event::kValue, std::string(tok)};
