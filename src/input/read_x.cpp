@@ -35,7 +35,14 @@ void read_x(RunContext& ctx, Workspace& w, int f, int& coding, int& collinear) {
     stop();
   }
   if (nf != ctx.n) stop("Mismatch between Y and explanatory file");
+  if (pf < 0) {
+    write_both(R"((" *** The number of dummy variables is negative. Program stopped.", /))");
+    stop();
+  }
 
+  // Null values read as 0, as for the response file.
+  for (int j = first; j < first + pf; ++j)
+    for (int i = 1; i <= nf; ++i) w.x(i, j) = 0.0;
   for (int i = 1; i <= nf; ++i)
     if (pf > 0) list_read(unit, {ReadVar::reals(&w.x(i, first), pf, w.x.ld)});
   list_write(kReportUnit);

@@ -24,8 +24,16 @@ void read_y(RunContext& ctx, Workspace& w) {
     write(kConsoleOut, R"((" File too large. Redimension the program."))");
     stop();
   }
+  if (n < 0 || p < 0) {
+    write_both(R"((" *** The number of objects or of species is negative. Program stopped.", /))");
+    stop();
+  }
   ctx.n = n;
   ctx.p = p;
+  // A null value (",," or a row cut short by "/") keeps what the cell held:
+  // 0, never what an earlier run or file left in the array.
+  for (int j = 1; j <= p; ++j)
+    for (int i = 1; i <= n; ++i) w.y(i, j) = 0.0;
   for (int i = 1; i <= n; ++i) list_read(kResponseUnit, {ReadVar::reals(&w.y(i, 1), p, w.y.ld)});
   close_unit(kResponseUnit);
 
