@@ -152,6 +152,19 @@ void check_factor_files(RunContext& ctx, Workspace& w, const int* coding, const 
 
 }  // namespace
 
+void read_data(RunContext& ctx, Workspace& w) {
+  read_y(ctx, w);
+
+  ctx.mtot = 0;
+  int coding[kMaxFactorFiles] = {0, 0, 0};
+  int collinear[kMaxFactorFiles] = {0, 0, 0};
+  for (int k = 0; k < kMaxFactorFiles; ++k) ctx.ifirst[k] = ctx.ilast[k] = 0;
+  for (int k = 1; k <= ctx.nfiles - 1; ++k) read_x(ctx, w, k, coding[k - 1], collinear[k - 1]);
+  check_factor_files(ctx, w, coding, collinear);
+
+  centre(ctx.n, 1, ctx.mtot, w.x);
+}
+
 void run(RunContext& ctx, Workspace& w) {
   open_new(kReportUnit, "Morvenak.out");
   banner();
@@ -179,16 +192,7 @@ void run(RunContext& ctx, Workspace& w) {
   ctx.icheck = ask_check();
   ctx.start = secnds(0.0f);
 
-  read_y(ctx, w);
-
-  ctx.mtot = 0;
-  int coding[kMaxFactorFiles] = {0, 0, 0};
-  int collinear[kMaxFactorFiles] = {0, 0, 0};
-  for (int k = 0; k < kMaxFactorFiles; ++k) ctx.ifirst[k] = ctx.ilast[k] = 0;
-  for (int k = 1; k <= ctx.nfiles - 1; ++k) read_x(ctx, w, k, coding[k - 1], collinear[k - 1]);
-  check_factor_files(ctx, w, coding, collinear);
-
-  centre(ctx.n, 1, ctx.mtot, w.x);
+  read_data(ctx, w);
   blank_line(kReportUnit);
   write(kReportUnit, R"((" Probabilities after", I6, " permutations"))", {ctx.nperm});
 
