@@ -1,6 +1,12 @@
 // Shared table, test and ordination conventions of the anova engines.
 #include "anova/common.hpp"
 
+#include <algorithm>
+#include <cstddef>
+#include <vector>
+
+#include "anova/fastperm.hpp"
+#include "anova/workers.hpp"
 #include "driver/channels.hpp"
 #include "driver/layout.hpp"
 #include "driver/listio.hpp"
@@ -80,32 +86,37 @@ void closing_rows(const RunContext& ctx, const char* label, int df, double ss) {
 }
 
 double permuted_statistic(const RunContext& ctx, Workspace& w, const Statistic& s, const int* perm) {
+  return permuted_statistic(ctx, s, perm, w.yper, w.yfitper);
+}
+
+double permuted_statistic(const RunContext& ctx, const Statistic& s, const int* perm, const Mat& yper,
+                          const Mat& yfitper) {
   const int n = ctx.n;
   const int p = ctx.p;
   const Mat& src = *s.source;
   for (int j = 1; j <= p; ++j) {
     const double* from = src.col(j);
-    double* to = w.yper.col(j);
+    double* to = yper.col(j);
     for (int i = 0; i < n; ++i) to[i] = from[perm[i] - 1];
   }
   double num = 0.0;
-  produit(*s.h_num, w.yper, w.yfitper, n, n, p);
-  sofsq(n, p, w.yfitper, num);
+  produit(*s.h_num, yper, yfitper, n, n, p);
+  sofsq(n, p, yfitper, num);
   double den = 0.0;
   switch (s.kind) {
     case Denominator::kConstantMinus:
       den = s.constant - num;
       break;
     case Denominator::kProjector:
-      produit(*s.h_den, w.yper, w.yfitper, n, n, p);
-      sofsq(n, p, w.yfitper, den);
+      produit(*s.h_den, yper, yfitper, n, n, p);
+      sofsq(n, p, yfitper, den);
       break;
     case Denominator::kTotalMinus: {
       double total = 0.0;
       double fitted = 0.0;
-      sofsq(n, p, w.yper, total);
-      produit(*s.h_den, w.yper, w.yfitper, n, n, p);
-      sofsq(n, p, w.yfitper, fitted);
+      sofsq(n, p, yper, total);
+      produit(*s.h_den, yper, yfitper, n, n, p);
+      sofsq(n, p, yfitper, fitted);
       den = total - fitted;
       break;
     }
@@ -113,17 +124,18 @@ double permuted_statistic(const RunContext& ctx, Workspace& w, const Statistic& 
   return pseudo_f(s.df_num, s.df_den, num, den);
 }
 
-void permutation_test(const RunContext& ctx, Workspace& w, Statistic* stats, int nstats, int threshold) {
-  for (int i = 0; i < ctx.n; ++i) w.perm[i] = i + 1;
-  for (int k = 0; k < 100; ++k) rand(0);
-  for (int k = 0; k < nstats; ++k) stats[k].count = 1;
-  list_write(kConsoleOut);
-  list_write(kConsoleOut, {"Permutation test: please wait..."});
-  list_write(kConsoleOut);
-  const bool progress = static_cast<long long>(ctx.n) * ctx.p > threshold;
+namespace {
+
+// One permutation of the loop: its progress line, then the shuffle.
+void draw(const RunContext& ctx, Workspace& w, int iperm, bool progress) {
+  if (progress && iperm % 10 == 0) write(kConsoleOut, R"(("+", "Permutation no", I6))", {iperm});
+  permute(0, ctx.n, w.perm);
+}
+
+// Every permutation on the literal path, one after the other.
+void literal_loop(const RunContext& ctx, Workspace& w, Statistic* stats, int nstats, bool progress) {
   for (int iperm = 1; iperm <= ctx.nperm; ++iperm) {
-    if (progress && iperm % 10 == 0) write(kConsoleOut, R"(("+", "Permutation no", I6))", {iperm});
-    permute(0, ctx.n, w.perm);
+    draw(ctx, w, iperm, progress);
     for (int k = 0; k < nstats; ++k) {
       Statistic& s = stats[k];
       if (!s.formed) continue;
@@ -131,6 +143,68 @@ void permutation_test(const RunContext& ctx, Workspace& w, Statistic* stats, int
       if (permuted_statistic(ctx, w, s, w.perm) >= s.f) ++s.count;
     }
   }
+}
+
+#if !MORVENAK_LITERAL_PERMUTATIONS
+// Permutations in batches: while the team evaluates one batch, the caller
+// draws the next (writing its progress lines), then joins the team. The
+// batch is sized for about 1e7 multiply-adds, so that the hand-over costs
+// little next to the work.
+void fast_loop(const RunContext& ctx, Workspace& w, Statistic* stats, int nstats, bool progress, int threads) {
+  Workers team(threads > 0 ? threads : Workers::available());
+  FastPermutations fast(ctx, w, stats, nstats, team);
+  const long long n = ctx.n;
+  const long long per_perm = n * n * 6 + 1;
+  long long size = 10000000LL / per_perm;
+  size = std::max<long long>(size, 4LL * team.size());
+  size = std::min<long long>({size, 8192, ctx.nperm});
+  const int batch = static_cast<int>(size);
+  std::vector<int> buffer(2 * static_cast<std::size_t>(batch) * static_cast<std::size_t>(ctx.n));
+  int* slot[2] = {buffer.data(), buffer.data() + static_cast<std::size_t>(batch) * static_cast<std::size_t>(ctx.n)};
+  auto fill = [&](int* out, int first, int count) {
+    for (int b = 0; b < count; ++b) {
+      draw(ctx, w, first + b, progress);
+      std::copy(w.perm, w.perm + ctx.n, out + static_cast<std::size_t>(b) * static_cast<std::size_t>(ctx.n));
+    }
+  };
+  int first = 1;
+  int count = std::min(batch, ctx.nperm);
+  fill(slot[0], first, count);
+  for (int b = 0; count > 0; ++b) {
+    fast.post(slot[b % 2], count);
+    const int next_first = first + count;
+    const int next_count = std::min(batch, ctx.nperm - next_first + 1);
+    if (next_count > 0) fill(slot[(b + 1) % 2], next_first, next_count);
+    fast.wait();
+    first = next_first;
+    count = next_count;
+  }
+  for (int k = 0; k < nstats; ++k) stats[k].count += fast.exceedances(k);
+}
+#endif
+
+}  // namespace
+
+void permutation_test(const RunContext& ctx, Workspace& w, Statistic* stats, int nstats, int threshold,
+                      int threads) {
+  for (int i = 0; i < ctx.n; ++i) w.perm[i] = i + 1;
+  for (int k = 0; k < 100; ++k) rand(0);
+  for (int k = 0; k < nstats; ++k) stats[k].count = 1;
+  list_write(kConsoleOut);
+  list_write(kConsoleOut, {"Permutation test: please wait..."});
+  list_write(kConsoleOut);
+  const bool progress = static_cast<long long>(ctx.n) * ctx.p > threshold;
+#if MORVENAK_LITERAL_PERMUTATIONS
+  (void)threads;
+  literal_loop(ctx, w, stats, nstats, progress);
+#else
+  bool any = false;
+  for (int k = 0; k < nstats; ++k) any = any || stats[k].formed;
+  if (any && ctx.nperm >= 1)
+    fast_loop(ctx, w, stats, nstats, progress, threads);
+  else
+    literal_loop(ctx, w, stats, nstats, progress);
+#endif
 }
 
 void anova_time(const RunContext& ctx, bool nested) {

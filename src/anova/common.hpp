@@ -56,9 +56,19 @@ void closing_rows(const RunContext& ctx, const char* label, int df, double ss);
 
 // The permutation test of every formed statistic, all with the same
 // permutations, in the order given. Progress lines when n x p > threshold.
-void permutation_test(const RunContext& ctx, Workspace& w, Statistic* stats, int nstats, int threshold);
-// One permuted statistic, by the literal products.
+// The permutations are drawn one after the other on the calling thread; the
+// statistics are evaluated on `threads` threads (0: all the machine has) by
+// the fast path, or by the literal products alone in a build with
+// MORVENAK_LITERAL_PERMUTATIONS. The counts never depend on either.
+void permutation_test(const RunContext& ctx, Workspace& w, Statistic* stats, int nstats, int threshold,
+                      int threads = 0);
+// One permuted statistic, by the literal products: yper = the permuted
+// source (row i is row perm(i), 1-based), then produit with the projectors
+// into yfitper and sofsq, as the statistic's kind says. The second form
+// takes the two n x p scratch matrices explicitly (one pair per thread).
 double permuted_statistic(const RunContext& ctx, Workspace& w, const Statistic& s, const int* perm);
+double permuted_statistic(const RunContext& ctx, const Statistic& s, const int* perm, const Mat& yper,
+                          const Mat& yfitper);
 
 void anova_time(const RunContext& ctx, bool nested);
 

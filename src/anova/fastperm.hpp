@@ -1,0 +1,102 @@
+// The fast evaluation of permuted statistics, and the guarantee that it
+// decides every comparison F* >= F exactly as the literal products do.
+//
+// The literal path forms the permuted matrix B = P M (row i of B is row
+// perm(i) of M), the product H B and its sum of squares about the column
+// means, at n * n * p multiply-adds per sum of squares. The same sum is the
+// quadratic form
+//     SS(H P M) = sum over i, k of G(i, k) K(perm(i), perm(k)),
+// with G = H' C H (C centres the columns) and K = M M', both built once, so a
+// permutation costs O(n^2) whatever p. The total SS of a permuted matrix does
+// not depend on the permutation at all and is computed once.
+//
+// Each fast sum of squares comes with a rigorous bound on its distance to the
+// exact value, and another on the distance from the exact value to what the
+// literal path computes; from these, an interval that surely holds the
+// literal F*. When the observed F is outside that interval the comparison is
+// decided without the products; otherwise (and whenever a value is not
+// finite) the permutation is evaluated on the literal path. The derivation of
+// the bounds is with the code, in fastperm.cpp.
+#pragma once
+#include <memory>
+#include <vector>
+
+#include "anova/common.hpp"
+#include "anova/workers.hpp"
+
+namespace morvenak {
+
+// What the fast path knows about one permuted statistic: intervals that hold
+// the literal numerator SS, the literal denominator (as the statistic forms
+// it) and the literal F*. `decided` is false when the literal path must
+// settle the comparison (an interval that is not finite, a denominator
+// interval that reaches 0, or an observed F inside the F* interval).
+struct FastBounds {
+  double num_lo, num_hi;
+  double den_lo, den_hi;
+  double f_lo, f_hi;
+  bool decided;
+  bool exceeds;  // when decided: F* >= F
+};
+
+class FastPermutations {
+ public:
+  // Builds the Gram matrices of every source and projector that the formed
+  // statistics use, and the constants of the bounds, on the team's threads.
+  // The statistics, the workspace and the context must outlive the object.
+  FastPermutations(const RunContext& ctx, Workspace& w, const Statistic* stats, int nstats, Workers& team);
+  ~FastPermutations();
+  FastPermutations(const FastPermutations&) = delete;
+  FastPermutations& operator=(const FastPermutations&) = delete;
+
+  // Evaluates `count` permutations stored one after another (n object
+  // numbers each, 1-based, as `permute` leaves them) on the team, and adds
+  // to exceedances(k) one for every permutation whose F* >= F for formed
+  // statistic k. post returns at once; wait joins the team until it is done.
+  // The permutations must stay unchanged until wait returns.
+  void post(const int* perms, int count);
+  void wait();
+
+  int exceedances(int k) const { return exceed_[static_cast<std::size_t>(k)]; }
+  // Comparisons that went to the literal path so far.
+  long long literal_evaluations() const { return literal_; }
+
+  // The bounds for statistic k under one permutation, on the calling thread
+  // (the tests check that they hold the literal values).
+  FastBounds bounds(int k, const int* perm);
+
+ private:
+  struct Source;
+  struct Projector;
+  struct Term;
+  struct Test;
+  struct ThreadScratch;
+  class SetupJob;
+  class BatchJob;
+
+  void evaluate(const int* perm, int thread);
+  void quadratic_forms(const int* perm0, ThreadScratch& scratch);
+  FastBounds decide(int k, const ThreadScratch& scratch) const;
+
+  const RunContext& ctx_;
+  Workspace& w_;
+  const Statistic* stats_;
+  int nstats_;
+  Workers& team_;
+  int n_;
+  int p_;
+  std::vector<Source> sources_;
+  std::vector<Projector> projectors_;
+  std::vector<Term> terms_;
+  std::vector<Test> tests_;
+  std::vector<ThreadScratch> scratch_;
+  std::unique_ptr<BatchJob> batch_;
+  std::vector<int> exceed_;
+  long long literal_ = 0;
+};
+
+// Literal evaluations done by every FastPermutations of this process: the
+// benchmark prints it after a run.
+long long literal_evaluations_total();
+
+}  // namespace morvenak
