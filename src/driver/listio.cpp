@@ -255,10 +255,13 @@ class Reader {
 
 }  // namespace
 
-void list_read(int unit, std::initializer_list<ReadVar> vars) {
+void list_read(int unit, std::initializer_list<ReadVar> vars) { list_read(unit, vars.begin(), vars.size()); }
+
+void list_read(int unit, const ReadVar* vars, std::size_t count) {
   note_transfer("free format", true);
   Reader in(unit);
-  for (const ReadVar& var : vars) {
+  for (std::size_t v = 0; v < count; ++v) {
+    const ReadVar& var = vars[v];
     int n = var.kind == ReadVar::kReal ? var.count : 1;
     for (int k = 0; k < n; ++k) {
       Event e = in.next();

@@ -50,6 +50,8 @@ struct ReadVar {
 };
 
 void list_read(int unit, std::initializer_list<ReadVar> vars);
+// The same statement with its variables in an array (statements built at run time).
+void list_read(int unit, const ReadVar* vars, std::size_t count);
 inline void read_int(int unit, int& v) { list_read(unit, {ReadVar::integer(v)}); }
 inline void read_text(int unit, std::string& v) { list_read(unit, {ReadVar::text(v)}); }
 
