@@ -1,0 +1,210 @@
+// What the fuzz targets do with one input, shared by the libFuzzer entry points
+// (fuzz_listio.cpp, fuzz_input.cpp) and by the replay of the kept inputs in the
+// ordinary test suite (tests/fuzz/replay_test.cpp).
+//
+//   listio_one  the free-format reader: a plan of integer, real and text reads,
+//               then the text they read; every statement ends with its values
+//               or with one of the reader's fatal errors.
+//   input_one   the whole input path: a response file and up to three factor
+//               files through reading, transformation and the checks; the run
+//               ends normally with a consistent design, by a stop, or by a
+//               fatal error of the text layer.
+// A broken expectation aborts, which libFuzzer reports as a crash; crashes,
+// hangs and undefined behaviour are the sanitizers' and libFuzzer's to catch.
+#pragma once
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "driver/channels.hpp"
+#include "driver/driver.hpp"
+#include "driver/listio.hpp"
+#include "driver/runend.hpp"
+#include "driver/workspace.hpp"
+
+namespace morvenak::fuzz {
+
+[[noreturn]] inline void broken(const std::string& what) {
+  std::fprintf(stderr, "fuzz expectation broken: %s\n", what.c_str());
+  std::abort();
+}
+
+// A private folder for the files of one input, removed when the process ends.
+inline const std::string& scratch() {
+  static char path[] = "/tmp/morvenak-fuzz-XXXXXX";
+  static const std::string dir = [] {
+    if (::mkdtemp(path) == nullptr) broken("no scratch folder");
+    std::atexit([] {
+      std::string cmd = std::string("rm -rf '") + path + "'";
+      if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", path);
+    });
+    return std::string(path);
+  }();
+  return dir;
+}
+
+inline std::string put_file(const std::string& name, const char* data, std::size_t size) {
+  std::string path = scratch() + "/" + name;
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr || std::fwrite(data, 1, size, f) != size || std::fclose(f) != 0) broken("cannot write " + path);
+  return path;
+}
+
+// Output channels go nowhere: only the behaviour is under test.
+inline void silence_outputs() {
+  static const int devnull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (devnull < 0) broken("no /dev/null");
+  for (int unit : {int(kErrorUnit), int(kConsoleOut), int(kReportUnit), int(kScoreUnit)})
+    attach_output_fd(unit, devnull, unit == kReportUnit ? "Morvenak.out" : "");
+}
+
+inline std::string first_line(const std::string& s) { return s.substr(0, s.find('\n')); }
+
+// The fatal errors that reading a file can end with (opening excepted).
+inline bool known_read_error(const std::string& line) {
+  for (const char* known :
+       {"list in: end of file", "invalid integer: read unexpected character", "invalid integer: value out of range",
+        "invalid number: incomprehensible list input", "invalid number: value out of range",
+        "bad repetition count: incomprehensible list input", "exponent field: incomprehensible list input",
+        "list in: line too long (more than 64 MiB)"})
+    if (line == known) return true;
+  return false;
+}
+
+// ------------------------------------------------------------ the reader
+
+// Input: a first line holding the plan, then the text to read. Plan letters:
+// 'i' an integer, 'r' followed by a digit 1-8 a row of that many reals (1
+// without a digit), 't' a text, ';' the end of a statement (also after four
+// variables); other characters are ignored. The plan is repeated until a
+// fatal error ends it, which the end of the text always does.
+inline int listio_one(const std::uint8_t* data, std::size_t size) {
+  const char* text = reinterpret_cast<const char*>(data);
+  std::size_t eol = 0;
+  while (eol < size && eol < 64 && text[eol] != '\n') ++eol;
+  const bool has_plan = eol < size && text[eol] == '\n';
+  const std::size_t body = has_plan ? eol + 1 : 0;
+
+  struct Var {
+    char kind;
+    int count;
+  };
+  std::vector<std::vector<Var>> plan(1);
+  for (std::size_t k = 0; has_plan && k < eol; ++k) {
+    char c = text[k];
+    if (c == ';' && !plan.back().empty()) plan.emplace_back();
+    if (c != 'i' && c != 'r' && c != 't') continue;
+    int count = 1;
+    if (c == 'r' && k + 1 < eol && text[k + 1] >= '1' && text[k + 1] <= '8') count = text[++k] - '0';
+    if (plan.back().size() == 4) plan.emplace_back();
+    plan.back().push_back(Var{c, count});
+  }
+  if (plan.back().empty()) plan.pop_back();
+  if (plan.empty()) plan.push_back({Var{'r', 1}});
+
+  attach_input_file(kResponseUnit, put_file("listio.txt", text + body, size - body));
+  if (!is_open(kResponseUnit)) broken("input not attached");
+  int ints[4];
+  double reals[4][8];
+  std::string texts[4];
+  for (int statement = 0; statement < 100000; ++statement) {
+    const std::vector<Var>& vars = plan[static_cast<std::size_t>(statement) % plan.size()];
+    std::vector<ReadVar> read;
+    for (std::size_t v = 0; v < vars.size(); ++v) {
+      ints[v] = -1;
+      for (double& r : reals[v]) r = -1.0;
+      texts[v] = "(unread)";
+      if (vars[v].kind == 'i') read.push_back(ReadVar::integer(ints[v]));
+      else if (vars[v].kind == 'r') read.push_back(ReadVar::reals(reals[v], vars[v].count, 1));
+      else read.push_back(ReadVar::text(texts[v]));
+    }
+    try {
+      list_read(kResponseUnit, read.data(), read.size());
+    } catch (const RunEnd& end) {
+      if (end.status != 2) broken("a read ended with status " + std::to_string(end.status));
+      if (!known_read_error(first_line(end.message))) broken("unknown fatal error: " + first_line(end.message));
+      if (end.message.find("\napparent state: unit 11 named ") == std::string::npos) broken("unit not named");
+      close_unit(kResponseUnit);
+      return 0;
+    }
+    for (std::size_t v = 0; v < vars.size(); ++v) {
+      if (vars[v].kind == 'r')
+        for (double r : reals[v])
+          if (!std::isfinite(r)) broken("a real read as infinite or not a number");
+      if (vars[v].kind == 't' && texts[v] != "(unread)" && texts[v].size() != static_cast<std::size_t>(kNameLength))
+        broken("a text of " + std::to_string(texts[v].size()) + " characters");
+    }
+  }
+  broken("the reader never reached the end of its input");
+}
+
+// ------------------------------------------------------------ the input path
+
+// Input: three characters giving the number of data files (1 to 4), the
+// transformation (0 to 5) and the coding check (0 or 1), each taken modulo
+// its range; then, after an optional line end, the response file and the
+// factor files, separated by '|'. Missing files are empty.
+inline int input_one(const std::uint8_t* data, std::size_t size) {
+  static Workspace* const w = new Workspace;  // the run's arrays, made once
+  if (size < 3) return 0;
+  const char* text = reinterpret_cast<const char*>(data);
+  RunContext ctx;
+  const int nfiles = 1 + data[0] % 4;
+  ctx.itrans = data[1] % 6;
+  ctx.icheck = data[2] % 2;
+  ctx.task = 1;
+  std::size_t at = 3;
+  if (at < size && text[at] == '\n') ++at;
+
+  std::string fofn = std::to_string(nfiles) + "\n";
+  const char* names[] = {"Y.txt", "X1.txt", "X2.txt", "X3.txt"};
+  for (const char* name : names) {
+    std::size_t end = at;
+    while (end < size && text[end] != '|') ++end;
+    fofn += "'" + put_file(name, text + at, end - at) + "'\n";
+    at = end < size ? end + 1 : end;
+  }
+  open_old(kFofnUnit, put_file("files.txt", fofn.data(), fofn.size()));
+  silence_outputs();
+
+  try {
+    read_int(kFofnUnit, ctx.nfiles);
+    read_data(ctx, *w);
+  } catch (const RunEnd& end) {
+    close_all();
+    const std::string line = first_line(end.message);
+    if (end.status == 0) {
+      if (!end.message.empty() && (line.rfind("STOP ", 0) != 0 || line.find(" statement executed") == std::string::npos))
+        broken("a stop with the text: " + line);
+    } else if (end.status == 2) {
+      if (!known_read_error(line)) broken("unknown fatal error: " + line);
+    } else if (end.status != 1 || line != "No terminal to answer the pause; the run ends.") {
+      broken("run ended with status " + std::to_string(end.status) + ": " + line);
+    }
+    return 0;
+  }
+  close_all();
+
+  // A design that passed every check.
+  if (ctx.nfiles != nfiles) broken("nfiles");
+  if (ctx.n < 1 || ctx.n > kMaxObjects || ctx.p < 0 || ctx.p > kMaxSpecies) broken("size of Y");
+  if (ctx.mtot >= ctx.n) broken("mtot >= n");
+  int last = 0;
+  int parent = 0;
+  for (int k = 0; k < nfiles - 1; ++k) {
+    if (ctx.ifirst[k] != last + 1 || ctx.ilast[k] < ctx.ifirst[k]) broken("column ranges");
+    const int m = ctx.ilast[k] - last;
+    if (k > 0 && m <= parent) broken("nesting order");
+    parent = m;
+    last = ctx.ilast[k];
+  }
+  if (ctx.mtot != last || ctx.mtot > kMaxDummies) broken("mtot");
+  return 0;
+}
+
+}  // namespace morvenak::fuzz
