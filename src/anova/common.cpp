@@ -148,14 +148,15 @@ void literal_loop(const RunContext& ctx, Workspace& w, Statistic* stats, int nst
 #if !MORVENAK_LITERAL_PERMUTATIONS
 // Permutations in batches: while the team evaluates one batch, the caller
 // draws the next (writing its progress lines), then joins the team. The
-// batch is sized for about 1e7 multiply-adds, so that the hand-over costs
-// little next to the work.
+// batch is sized for a few milliseconds of work (about 4e7 multiply-adds at
+// most, n^2 per sum of squares), so that the hand-over costs little next to
+// the work and the progress lines keep pace with it.
 void fast_loop(const RunContext& ctx, Workspace& w, Statistic* stats, int nstats, bool progress, int threads) {
   Workers team(threads > 0 ? threads : Workers::available());
   FastPermutations fast(ctx, w, stats, nstats, team);
   const long long n = ctx.n;
   const long long per_perm = n * n * 6 + 1;
-  long long size = 10000000LL / per_perm;
+  long long size = 40000000LL / per_perm;
   size = std::max<long long>(size, 4LL * team.size());
   size = std::min<long long>({size, 8192, ctx.nperm});
   const int batch = static_cast<int>(size);

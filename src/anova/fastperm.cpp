@@ -29,12 +29,22 @@
 //    the row norms of M, ||rho||^2 <= mu); the computed G = fl(H'H) -
 //    fl(v v'/n), v = fl(H'1), is within E_G = gamma(n+1) |H|'|H| +
 //    gamma(2n+2) w w'/n of G_E (w = |H|'1), and ||E_G||_2 <= eps =
-//    (gamma(n+1) + gamma(2n+2)) nu^2. The form is summed row by row, then
-//    over rows: each term meets at most 2n + 2 roundings. For a non-negative
-//    matrix B, sum_ik B(i,k) rho_pi(i) rho_pi(k) <= ||B||_2 mu. So
-//    |fast - S_E| <= [gamma(2n+2)(1 + gamma(p)) lambda + eps
-//                     + gamma(p)(lambda + eps)] mu,
-//    lambda >= || |G| ||_2: a constant per (matrix, projector) pair.
+//    (gamma(n+1) + gamma(2n+2)) nu^2. For a non-negative matrix B,
+//    sum_ik B(i,k) rho_pi(i) rho_pi(k) <= ||B||_2 mu.
+//    Sparsity. The projectors of nested factors are, up to a constant c0 and
+//    rounding, block diagonal once the objects are ordered by their dummy
+//    codes (cells together): G = c0 11' + G', and 1'K_E 1 = ||M'1||^2 = T1
+//    does not depend on the permutation. So the fast SS is the form in
+//    G' = fl(G - c0) over each row's leading part k < end(i), plus
+//    fl(c0 T1). Nothing is assumed about the structure: what is left out
+//    (D, the entries of G' beyond end(i)) is bounded by ||D||_2 mu, and a
+//    projector without such structure keeps whole rows. With lambda >=
+//    || |G'| ||_2, the form's rounding (each term meets at most 2n + 16
+//    roundings, gamma(2n+16)), the rounding of G' (u) and of K (gamma(p)):
+//    |fast - S_E| <= [eps + (1 + u)(1 + gamma(p)) ||D||_2
+//                     + ((u + gamma(p))(1 + u) + gamma(2n+16)(1 + gamma(p)))
+//                     lambda] mu + |c0| e_T1 + 2u (|form| + |c0 T1|),
+//    where e_T1 bounds the error of T1 = sum_j fl(sum_i M(i,j))^2.
 // 4. Totals. S(PM) = S(M) for every P, so the literal total SS of a permuted
 //    matrix is within 2 kappa mu of sofsq(M), computed once.
 // The bound of a literal SS is the sum of 2 and 3 (with S_E <= fast + its
@@ -50,6 +60,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstddef>
+#include <numeric>
 
 #include "linalg/produit.hpp"
 
@@ -96,6 +107,8 @@ struct FastPermutations::Source {
   std::unique_ptr<double[]> gram;   // K = M M', n x n, column-major with ld n
   std::unique_ptr<double[]> trans;  // M', p x n (set-up only)
   double mu = 0.0;                  // >= ||M||_F^2
+  double t1 = 0.0;                  // T1 = ||fl(M'1)||^2
+  double t1_err = 0.0;              // >= |T1 - 1'K_E 1|
   bool need_total = false;
   double total_lo = 0.0;            // bounds of the literal SS of the permuted matrix
   double total_hi = 0.0;
@@ -104,11 +117,16 @@ struct FastPermutations::Source {
 
 struct FastPermutations::Projector {
   const Mat* h = nullptr;
-  std::unique_ptr<double[]> g;      // G = H'CH: packed upper triangle, off-diagonal entries doubled
+  // G' = G - c0, rows and columns in the order of order_: packed upper
+  // triangle, off-diagonal entries doubled; row i is used for k < end[i].
+  std::unique_ptr<double[]> g;
+  std::vector<int> end;
+  double c0 = 0.0;
   std::unique_ptr<double[]> trans;  // H' (set-up only)
   std::unique_ptr<double[]> full;   // H'H, upper triangle (set-up only)
   std::vector<double> colsum;       // v = H'1 (set-up only)
-  double lambda = 0.0;              // >= || |G| ||_2
+  double lambda = 0.0;              // >= || |G'| ||_2
+  double dropped = 0.0;             // >= ||D||_2, D the entries of G' left out
   double nu = 0.0;                  // >= || |H| ||_2
   double eta = 0.0;                 // >= ||H'1||_2
   double eps = 0.0;                 // >= ||E_G||_2
@@ -119,7 +137,8 @@ struct FastPermutations::Projector {
 struct FastPermutations::Term {
   int source = 0;
   int projector = 0;
-  double fast_err = 0.0;  // note 3
+  double offset = 0.0;    // fl(c0 T1), added to the form
+  double fast_err = 0.0;  // note 3, the part that does not depend on the permutation
   double d = 0.0;         // note 2
   double shift = 0.0;     // eta^2 mu / n
   double kappa = 0.0;
@@ -139,8 +158,8 @@ struct FastPermutations::Test {
 };
 
 struct FastPermutations::ThreadScratch {
-  std::vector<int> perm0;     // the permutation, 0-based
-  std::vector<double> ss;     // the fast SS of every term
+  std::vector<int> perm0;     // the permutation in the order of order_, 0-based
+  std::vector<double> form;   // the quadratic form of every term
   std::unique_ptr<double[]> storage;
   Mat yper, yfitper;          // literal path scratch
   std::vector<int> exceed;    // per statistic
@@ -150,9 +169,7 @@ struct FastPermutations::ThreadScratch {
 // Set-up piece: one block of columns of one Gram matrix (upper triangle only).
 class FastPermutations::SetupJob final : public Job {
  public:
-  SetupJob(FastPermutations& f) : f_(f) {
-    blocks_ = (f.n_ + kBlock - 1) / kBlock;
-  }
+  explicit SetupJob(FastPermutations& f) : f_(f), blocks_((f.n_ + kBlock - 1) / kBlock) {}
   int count() const { return blocks_ * static_cast<int>(f_.sources_.size() + f_.projectors_.size()); }
   void run(int piece, int) override {
     const int n = f_.n_;
@@ -177,7 +194,7 @@ class FastPermutations::SetupJob final : public Job {
 
  private:
   FastPermutations& f_;
-  int blocks_ = 0;
+  int blocks_;
 };
 
 // Evaluation piece: one permutation of the posted batch.
@@ -245,22 +262,52 @@ FastPermutations::FastPermutations(const RunContext& ctx, Workspace& w, const St
     tests_.push_back(t);
   }
 
+  // The order of the objects in the forms: sorted by their dummy codes, file
+  // by file, so that the cells of every factor lie together and the
+  // projectors' significant entries gather near the diagonal.
+  order_.resize(static_cast<size_t>(n));
+  std::iota(order_.begin(), order_.end(), 0);
+  const Mat& x = w.x;
+  const int mtot = ctx.mtot;
+  std::stable_sort(order_.begin(), order_.end(), [&x, mtot](int a, int b) {
+    for (int j = 1; j <= mtot; ++j) {
+      if (x(a + 1, j) < x(b + 1, j)) return true;
+      if (x(b + 1, j) < x(a + 1, j)) return false;
+    }
+    return false;
+  });
+
   const double kappa = sofsq_kappa(n, p);
-  // The matrices being permuted: M', ||M||_F^2 and, where a statistic needs
-  // it, the total SS computed once.
+  // The matrices being permuted: M', ||M||_F^2, T1 and, where a statistic
+  // needs it, the total SS computed once.
   for (Source& s : sources_) {
     const Mat& m = *s.m;
     s.trans.reset(new double[static_cast<size_t>(p) * static_cast<size_t>(n)]);
     s.gram.reset(new double[nn]);
     double sum = 0.0;
+    double t1 = 0.0;
+    double abs_sums = 0.0;  // sum over j of (sum_i |M(i,j)|)^2
     for (int j = 1; j <= p; ++j) {
       const double* c = m.col(j);
+      double colsum = 0.0;
+      double colabs = 0.0;
       for (int i = 0; i < n; ++i) {
         s.trans[static_cast<size_t>(i) * static_cast<size_t>(p) + static_cast<size_t>(j - 1)] = c[i];
         sum = sum + c[i] * c[i];
+        colsum = colsum + c[i];
+        colabs = colabs + std::fabs(c[i]);
       }
+      t1 = t1 + colsum * colsum;
+      abs_sums = abs_sums + colabs * colabs;
     }
-    s.mu = sum * (1.0 + gamma_n(static_cast<double>(n) * p + 2.0));
+    const double grow = 1.0 + gamma_n(static_cast<double>(n) * p + 2.0);
+    s.mu = sum * grow;
+    // |fl(c_j) - C_j| <= gamma(n) a_j with a_j the sum of |M(., j)|: the
+    // squares differ by at most gamma(n) a_j (2 |c_j| + gamma(n) a_j), and
+    // the sum of the p squares rounds by at most gamma(p) T1.
+    const double gn = gamma_n(n);
+    s.t1 = t1;
+    s.t1_err = (2.0 * gn * std::sqrt(abs_sums * t1) + gn * gn * abs_sums + gamma_n(p + 1) * t1) * grow * grow;
     if (s.need_total) {
       double total = 0.0;
       sofsq(n, p, m, total);
@@ -275,6 +322,7 @@ FastPermutations::FastPermutations(const RunContext& ctx, Workspace& w, const St
     q.trans.reset(new double[nn]);
     q.full.reset(new double[nn]);
     q.g.reset(new double[packed(n, n)]);
+    q.end.assign(static_cast<size_t>(n), n);
     q.colsum.assign(static_cast<size_t>(n), 0.0);
     std::vector<double> rowabs(static_cast<size_t>(n), 0.0);
     double max_col = 0.0;
@@ -314,33 +362,23 @@ FastPermutations::FastPermutations(const RunContext& ctx, Workspace& w, const St
             k[static_cast<size_t>(a) * static_cast<size_t>(n) + static_cast<size_t>(b)];
     s.trans.reset();
   }
-  // G = H'H - v v'/n into the packed triangle, and lambda from its rows.
-  const double dn = static_cast<double>(n);
   for (Projector& q : projectors_) {
-    std::vector<double> rowabs(static_cast<size_t>(n), 0.0);
-    for (int i = 0; i < n; ++i) {
-      double* row = q.g.get() + packed(i, n);
-      const double vi = q.colsum[static_cast<size_t>(i)];
-      for (int k = i; k < n; ++k) {
-        const double hh = q.full[static_cast<size_t>(k) * static_cast<size_t>(n) + static_cast<size_t>(i)];
-        const double g = hh - vi * q.colsum[static_cast<size_t>(k)] / dn;
-        row[k - i] = k == i ? g : 2.0 * g;
-        rowabs[static_cast<size_t>(i)] = rowabs[static_cast<size_t>(i)] + std::fabs(g);
-        if (k != i) rowabs[static_cast<size_t>(k)] = rowabs[static_cast<size_t>(k)] + std::fabs(g);
-      }
-    }
-    q.lambda = *std::max_element(rowabs.begin(), rowabs.end()) * (1.0 + gamma_n(n + 4));
+    build_form(q);
     q.trans.reset();
     q.full.reset();
+    q.colsum = std::vector<double>();
   }
 
+  const double gp = gamma_n(p);
   for (Term& t : terms_) {
     const Source& s = sources_[static_cast<size_t>(t.source)];
     const Projector& q = projectors_[static_cast<size_t>(t.projector)];
-    const double gp = gamma_n(p);
-    t.fast_err = (gamma_n(2 * n + 2) * (1.0 + gp) * q.lambda + q.eps + gp * (q.lambda + q.eps)) * s.mu + kTiny;
+    t.offset = q.c0 * s.t1;
+    const double per_mu = q.eps + (1.0 + kUnit) * (1.0 + gp) * q.dropped +
+                          ((kUnit + gp) * (1.0 + kUnit) + gamma_n(2 * n + 16) * (1.0 + gp)) * q.lambda;
+    t.fast_err = per_mu * s.mu + std::fabs(q.c0) * s.t1_err + kTiny;
     t.d = gamma_n(n) * q.nu * std::sqrt(s.mu) + kTiny;
-    t.shift = q.eta * q.eta * s.mu / dn;
+    t.shift = q.eta * q.eta * s.mu / static_cast<double>(n);
     t.kappa = kappa;
   }
 
@@ -349,7 +387,7 @@ FastPermutations::FastPermutations(const RunContext& ctx, Workspace& w, const St
   for (size_t t = 0; t < scratch_.size(); ++t) {
     ThreadScratch& sc = scratch_[t];
     sc.perm0.assign(static_cast<size_t>(n), 0);
-    sc.ss.assign(terms_.size(), 0.0);
+    sc.form.assign(terms_.size(), 0.0);
     sc.exceed.assign(static_cast<size_t>(nstats), 0);
     if (t == 0) {
       sc.yper = w_.yper;
@@ -366,91 +404,174 @@ FastPermutations::FastPermutations(const RunContext& ctx, Workspace& w, const St
 
 FastPermutations::~FastPermutations() = default;
 
+// G = fl(H'H) - fl(v v'/n) in the order of order_, then G' = G - c0 with c0
+// the entry of the first and last objects (outside every cell when there
+// are cells), each row's end past its last entry above a threshold, and the
+// norms lambda (of what is kept) and dropped (of what is left out), both
+// from row sums of absolute values of the symmetric matrices.
+void FastPermutations::build_form(Projector& q) {
+  const int n = n_;
+  const double dn = static_cast<double>(n);
+  auto g_of = [&q, n, dn](int a, int b) {  // G(a, b) in the original order
+    const int lo = std::min(a, b);
+    const int hi = std::max(a, b);
+    const double hh = q.full[static_cast<size_t>(hi) * static_cast<size_t>(n) + static_cast<size_t>(lo)];
+    return hh - q.colsum[static_cast<size_t>(a)] * q.colsum[static_cast<size_t>(b)] / dn;
+  };
+  q.c0 = n > 1 ? g_of(order_.front(), order_.back()) : 0.0;
+  double largest = 0.0;
+  for (int i = 0; i < n; ++i) {
+    double* row = q.g.get() + packed(i, n) - static_cast<size_t>(i);
+    const int a = order_[static_cast<size_t>(i)];
+    for (int k = i; k < n; ++k) {
+      const double g = g_of(a, order_[static_cast<size_t>(k)]) - q.c0;
+      row[k] = g;
+      largest = std::max(largest, std::fabs(g));
+    }
+  }
+  const double threshold = largest * 0x1p-40;
+  std::vector<double> kept(static_cast<size_t>(n), 0.0);
+  std::vector<double> left(static_cast<size_t>(n), 0.0);
+  for (int i = 0; i < n; ++i) {
+    double* row = q.g.get() + packed(i, n) - static_cast<size_t>(i);
+    int end = i + 1;
+    for (int k = n - 1; k > i; --k)
+      if (std::fabs(row[k]) > threshold) {
+        end = k + 1;
+        break;
+      }
+    q.end[static_cast<size_t>(i)] = end;
+    for (int k = i; k < n; ++k) {
+      const double g = std::fabs(row[k]);
+      std::vector<double>& to = k < end ? kept : left;
+      to[static_cast<size_t>(i)] = to[static_cast<size_t>(i)] + g;
+      if (k != i) to[static_cast<size_t>(k)] = to[static_cast<size_t>(k)] + g;
+      if (k != i) row[k] = 2.0 * row[k];
+    }
+  }
+  const double grow = 1.0 + gamma_n(n + 4);
+  q.lambda = *std::max_element(kept.begin(), kept.end()) * grow;
+  q.dropped = *std::max_element(left.begin(), left.end()) * grow;
+}
+
 namespace {
 
-// Asks for column `c` of K ahead of its use: the rows of a form read it in
-// random order, and a miss per cache line would otherwise stall each row.
-void prefetch_column(const double* col, int n) {
-  for (int i = 0; i < n; i += 8) __builtin_prefetch(col + i);
+// Up to this order K (32 KB) stays in the nearest caches without help.
+constexpr int kCachedOrder = 64;
+
+// Asks for what row i of a form will read of a column of K (the entries
+// q[k], i <= k < end, in random order) ahead of its use, so that the row does
+// not stall on a miss per cache line: the whole column when the row is long,
+// else just its entries.
+void prefetch_row(const double* col, const int* q, int i, int end, int n) {
+  if (2 * (end - i) >= n) {
+    for (int k = 0; k < n; k += 8) __builtin_prefetch(col + k);
+  } else {
+    for (int k = i; k < end; ++k) __builtin_prefetch(col + q[k]);
+  }
 }
 
-// Row i of two forms: ra[k] * col[q[k]] and rb[k] * col[q[k]] summed over
-// k = i..n-1, the entry k = i first. Each of the partial sums (one per lane)
-// adds its terms in ascending k; the lanes are added at the end of the row.
+// sum over k0 <= k < k1 of ra[k] * col[q[k]] (and of rb[k] * col[q[k]] when
+// two), added to out. Each form has four partial sums (two registers of two
+// lanes), each adding its terms in ascending k, so that the additions do not
+// wait on one another; they are added at the end.
 #if defined(__SSE2__)
-inline void form_row(const double* ra, const double* rb, const double* col, const int* q, int i, int n,
+template <bool kTwo>
+inline void row_part(const double* ra, const double* rb, const double* col, const int* q, int k0, int k1,
                      double& out_a, double& out_b) {
-  const double diag = col[q[i]];
-  __m128d acc_a = _mm_set_sd(ra[i] * diag);
-  __m128d acc_b = _mm_set_sd(rb[i] * diag);
-  int k = i + 1;
-  for (; k + 2 <= n; k += 2) {
-    const __m128d v = _mm_loadh_pd(_mm_load_sd(col + q[k]), col + q[k + 1]);
-    acc_a = _mm_add_pd(acc_a, _mm_mul_pd(_mm_loadu_pd(ra + k), v));
-    acc_b = _mm_add_pd(acc_b, _mm_mul_pd(_mm_loadu_pd(rb + k), v));
+  __m128d a0 = _mm_setzero_pd();
+  __m128d a1 = _mm_setzero_pd();
+  __m128d b0 = _mm_setzero_pd();
+  __m128d b1 = _mm_setzero_pd();
+  int k = k0;
+  for (; k + 4 <= k1; k += 4) {
+    const __m128d v0 = _mm_loadh_pd(_mm_load_sd(col + q[k]), col + q[k + 1]);
+    const __m128d v1 = _mm_loadh_pd(_mm_load_sd(col + q[k + 2]), col + q[k + 3]);
+    a0 = _mm_add_pd(a0, _mm_mul_pd(_mm_loadu_pd(ra + k), v0));
+    a1 = _mm_add_pd(a1, _mm_mul_pd(_mm_loadu_pd(ra + k + 2), v1));
+    if (kTwo) {
+      b0 = _mm_add_pd(b0, _mm_mul_pd(_mm_loadu_pd(rb + k), v0));
+      b1 = _mm_add_pd(b1, _mm_mul_pd(_mm_loadu_pd(rb + k + 2), v1));
+    }
   }
-  double lanes_a[2];
-  double lanes_b[2];
-  _mm_storeu_pd(lanes_a, acc_a);
-  _mm_storeu_pd(lanes_b, acc_b);
-  double a = lanes_a[0] + lanes_a[1];
-  double b = lanes_b[0] + lanes_b[1];
-  if (k < n) {
+  double la[2];
+  _mm_storeu_pd(la, _mm_add_pd(a0, a1));
+  double a = la[0] + la[1];
+  double b = 0.0;
+  if (kTwo) {
+    double lb[2];
+    _mm_storeu_pd(lb, _mm_add_pd(b0, b1));
+    b = lb[0] + lb[1];
+  }
+  for (; k < k1; ++k) {
     const double v = col[q[k]];
     a = a + ra[k] * v;
-    b = b + rb[k] * v;
+    if (kTwo) b = b + rb[k] * v;
   }
-  out_a = a;
-  out_b = b;
+  out_a = out_a + a;
+  if (kTwo) out_b = out_b + b;
 }
 #else
-inline void form_row(const double* ra, const double* rb, const double* col, const int* q, int i, int n,
+template <bool kTwo>
+inline void row_part(const double* ra, const double* rb, const double* col, const int* q, int k0, int k1,
                      double& out_a, double& out_b) {
-  const double diag = col[q[i]];
-  double a = ra[i] * diag;
-  double b = rb[i] * diag;
-  for (int k = i + 1; k < n; ++k) {
+  double a = 0.0;
+  double b = 0.0;
+  for (int k = k0; k < k1; ++k) {
     const double v = col[q[k]];
     a = a + ra[k] * v;
-    b = b + rb[k] * v;
+    if (kTwo) b = b + rb[k] * v;
   }
-  out_a = a;
-  out_b = b;
+  out_a = out_a + a;
+  if (kTwo) out_b = out_b + b;
 }
 #endif
 
 }  // namespace
 
-// The quadratic forms of every term under one permutation: row i of the
-// form reads column perm(i) of K at the rows perm(k), k >= i. Two terms on
-// the same matrix share the reads of K. Each term of the form meets at most
-// n / 2 + 3 roundings in its row and n in the sum over rows (note 3).
+// The quadratic forms of every term under one permutation (q, 0-based, in
+// the order of order_): row i reads column q[i] of K at the rows q[k] for
+// i <= k < end(i). Two terms on the same matrix share the reads of K over
+// the part of the row they have in common. Each term meets at most n / 2 +
+// 15 roundings in its row and n in the sum over rows (note 3).
 void FastPermutations::quadratic_forms(const int* q, ThreadScratch& scratch) {
   const int n = n_;
+  const bool ahead = n > kCachedOrder;
   for (const Source& s : sources_) {
     const double* gram = s.gram.get();
+    auto column = [gram, n](int object) { return gram + static_cast<size_t>(object) * static_cast<size_t>(n); };
     const size_t nterms = s.terms.size();
     for (size_t t0 = 0; t0 < nterms; t0 += 2) {
       const bool two = t0 + 1 < nterms;
       const int ta = s.terms[t0];
       const int tb = two ? s.terms[t0 + 1] : ta;
-      const double* ga = projectors_[static_cast<size_t>(terms_[static_cast<size_t>(ta)].projector)].g.get();
-      const double* gb = projectors_[static_cast<size_t>(terms_[static_cast<size_t>(tb)].projector)].g.get();
+      const Projector& pa = projectors_[static_cast<size_t>(terms_[static_cast<size_t>(ta)].projector)];
+      const Projector& pb = projectors_[static_cast<size_t>(terms_[static_cast<size_t>(tb)].projector)];
       double total_a = 0.0;
       double total_b = 0.0;
-      prefetch_column(gram + static_cast<size_t>(q[0]) * static_cast<size_t>(n), n);
       for (int i = 0; i < n; ++i) {
-        const double* col = gram + static_cast<size_t>(q[i]) * static_cast<size_t>(n);
-        if (i + 1 < n) prefetch_column(gram + static_cast<size_t>(q[i + 1]) * static_cast<size_t>(n), n);
+        const double* col = column(q[i]);
+        const int ea = pa.end[static_cast<size_t>(i)];
+        const int eb = pb.end[static_cast<size_t>(i)];
+        if (ahead && i + 1 < n) {
+          const int next_end = std::max(pa.end[static_cast<size_t>(i + 1)], pb.end[static_cast<size_t>(i + 1)]);
+          prefetch_row(column(q[i + 1]), q, i + 1, next_end, n);
+        }
         const size_t off = packed(i, n) - static_cast<size_t>(i);
-        double row_a = 0.0;
-        double row_b = 0.0;
-        form_row(ga + off, gb + off, col, q, i, n, row_a, row_b);
+        const double* ra = pa.g.get() + off;
+        const double* rb = pb.g.get() + off;
+        const double diag = col[q[i]];
+        double row_a = ra[i] * diag;
+        double row_b = rb[i] * diag;
+        const int common = std::min(ea, eb);
+        row_part<true>(ra, rb, col, q, i + 1, common, row_a, row_b);
+        if (ea > common) row_part<false>(ra, nullptr, col, q, common, ea, row_a, row_b);
+        if (eb > common) row_part<false>(rb, nullptr, col, q, common, eb, row_b, row_a);
         total_a = total_a + row_a;
         total_b = total_b + row_b;
       }
-      scratch.ss[static_cast<size_t>(ta)] = total_a;
-      if (two) scratch.ss[static_cast<size_t>(tb)] = total_b;
+      scratch.form[static_cast<size_t>(ta)] = total_a;
+      if (two) scratch.form[static_cast<size_t>(tb)] = total_b;
     }
   }
 }
@@ -459,63 +580,69 @@ FastBounds FastPermutations::decide(int k, const ThreadScratch& scratch) const {
   const Test& t = tests_[static_cast<size_t>(k)];
   auto interval = [&](int term, double& lo, double& hi) {
     const Term& tm = terms_[static_cast<size_t>(term)];
-    const double ss = scratch.ss[static_cast<size_t>(term)];
-    const double s_up = std::max(0.0, ss + tm.fast_err);
+    const double form = scratch.form[static_cast<size_t>(term)];
+    const double ss = form + tm.offset;
+    const double fast = tm.fast_err + 2.0 * kUnit * (std::fabs(form) + std::fabs(tm.offset));
+    const double s_up = std::max(0.0, ss + fast);
     const double a = std::sqrt(s_up + tm.shift) + tm.d;
     const double literal = tm.kappa * a * a + 2.0 * tm.d * std::sqrt(s_up) + tm.d * tm.d;
-    const double err = kSafety * (tm.fast_err + literal);
+    const double err = kSafety * (fast + literal);
     lo = down(ss - err);
     hi = up(ss + err);
   };
-  FastBounds b{};
-  interval(t.num, b.num_lo, b.num_hi);
+  FastBounds r{};
+  interval(t.num, r.num_lo, r.num_hi);
   switch (t.kind) {
     case Denominator::kProjector:
-      interval(t.den, b.den_lo, b.den_hi);
+      interval(t.den, r.den_lo, r.den_hi);
       break;
     case Denominator::kTotalMinus: {
       double lo = 0.0, hi = 0.0;
       interval(t.den, lo, hi);
       const Source& s = sources_[static_cast<size_t>(t.source)];
-      b.den_lo = s.total_lo - hi;
-      b.den_hi = s.total_hi - lo;
+      r.den_lo = s.total_lo - hi;
+      r.den_hi = s.total_hi - lo;
       break;
     }
     case Denominator::kConstantMinus:
-      b.den_lo = t.constant - b.num_hi;
-      b.den_hi = t.constant - b.num_lo;
+      r.den_lo = t.constant - r.num_hi;
+      r.den_hi = t.constant - r.num_lo;
       break;
   }
-  const double x_lo = t.a * b.num_lo;
-  const double x_hi = t.a * b.num_hi;
-  const double d_lo = t.b * b.den_lo;
-  const double d_hi = t.b * b.den_hi;
-  b.f_lo = x_lo >= 0.0 ? x_lo / d_hi : x_lo / d_lo;
-  b.f_hi = x_hi >= 0.0 ? x_hi / d_lo : x_hi / d_hi;
+  const double x_lo = t.a * r.num_lo;
+  const double x_hi = t.a * r.num_hi;
+  const double d_lo = t.b * r.den_lo;
+  const double d_hi = t.b * r.den_hi;
+  r.f_lo = x_lo >= 0.0 ? x_lo / d_hi : x_lo / d_lo;
+  r.f_hi = x_hi >= 0.0 ? x_hi / d_lo : x_hi / d_hi;
   const bool finite = std::isfinite(x_lo) && std::isfinite(x_hi) && std::isfinite(d_lo) && std::isfinite(d_hi) &&
-                      std::isfinite(b.f_lo) && std::isfinite(b.f_hi);
-  b.decided = false;
-  b.exceeds = false;
+                      std::isfinite(r.f_lo) && std::isfinite(r.f_hi);
+  r.decided = false;
+  r.exceeds = false;
   if (finite && d_lo > 0.0) {
-    if (b.f_lo >= t.f) {
-      b.decided = true;
-      b.exceeds = true;
-    } else if (b.f_hi < t.f) {
-      b.decided = true;
+    if (r.f_lo >= t.f) {
+      r.decided = true;
+      r.exceeds = true;
+    } else if (r.f_hi < t.f) {
+      r.decided = true;
     }
   }
-  return b;
+  return r;
+}
+
+void FastPermutations::load(const int* perm, ThreadScratch& sc) const {
+  for (int i = 0; i < n_; ++i) sc.perm0[static_cast<size_t>(i)] = perm[order_[static_cast<size_t>(i)]] - 1;
 }
 
 void FastPermutations::evaluate(const int* perm, int thread) {
   ThreadScratch& sc = scratch_[static_cast<size_t>(thread)];
-  for (int i = 0; i < n_; ++i) sc.perm0[static_cast<size_t>(i)] = perm[i] - 1;
+  load(perm, sc);
   quadratic_forms(sc.perm0.data(), sc);
   for (size_t k = 0; k < tests_.size(); ++k) {
-    const FastBounds b = decide(static_cast<int>(k), sc);
+    const FastBounds r = decide(static_cast<int>(k), sc);
     const Test& t = tests_[k];
-    bool exceeds = b.exceeds;
-    if (!b.decided) {
+    bool exceeds = r.exceeds;
+    if (!r.decided) {
       exceeds = permuted_statistic(ctx_, stats_[t.stat], perm, sc.yper, sc.yfitper) >= t.f;
       ++sc.literal;
     }
@@ -545,7 +672,7 @@ void FastPermutations::wait() {
 
 FastBounds FastPermutations::bounds(int k, const int* perm) {
   ThreadScratch& sc = scratch_[0];
-  for (int i = 0; i < n_; ++i) sc.perm0[static_cast<size_t>(i)] = perm[i] - 1;
+  load(perm, sc);
   quadratic_forms(sc.perm0.data(), sc);
   for (size_t t = 0; t < tests_.size(); ++t)
     if (tests_[t].stat == k) return decide(static_cast<int>(t), sc);

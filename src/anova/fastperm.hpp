@@ -74,6 +74,8 @@ class FastPermutations {
   class SetupJob;
   class BatchJob;
 
+  void build_form(Projector& q);
+  void load(const int* perm, ThreadScratch& scratch) const;
   void evaluate(const int* perm, int thread);
   void quadratic_forms(const int* perm0, ThreadScratch& scratch);
   FastBounds decide(int k, const ThreadScratch& scratch) const;
@@ -85,6 +87,7 @@ class FastPermutations {
   Workers& team_;
   int n_;
   int p_;
+  std::vector<int> order_;  // the objects in the order of the forms (0-based)
   std::vector<Source> sources_;
   std::vector<Projector> projectors_;
   std::vector<Term> terms_;

@@ -324,6 +324,48 @@ TEST(FastBounds, HoldTheLiteralValuesAndAreNarrow) {
   }
 }
 
+// Dummy variables with arbitrary real codes: the projectors have no cells,
+// so the forms keep whole rows and nothing is left out; the bounds still
+// hold the literal values and stay narrow.
+TEST(FastBounds, HoldForCodesWithoutCells) {
+  Workspace& w = workspace();
+  std::mt19937 gen(23);
+  std::normal_distribution<double> normal(0.0, 1.0);
+  RunContext ctx = context(26, 7);
+  const int widths[] = {2, 3, 4};
+  int column = 0;
+  for (int f = 0; f < 3; ++f) {
+    ctx.ifirst[f] = column + 1;
+    for (int c = 0; c < widths[f]; ++c) {
+      ++column;
+      for (int i = 1; i <= ctx.n; ++i) w.x(i, column) = normal(gen);
+    }
+    ctx.ilast[f] = column;
+  }
+  ctx.mtot = column;
+  centre(ctx.n, 1, column, w.x);
+  for (int j = 1; j <= ctx.p; ++j)
+    for (int i = 1; i <= ctx.n; ++i) w.y(i, j) = normal(gen) + 0.3 * w.x(i, j);
+  finish_y(ctx, w);
+  std::vector<Statistic> stats = engine_statistics(ctx, w, 3);
+  Workers team(1);
+  FastPermutations fast(ctx, w, stats.data(), 3, team);
+  for (int trial = 0; trial < 40; ++trial) {
+    const std::vector<int> perm = random_permutation(ctx.n, gen);
+    for (int k = 0; k < 3; ++k) {
+      const FastBounds b = fast.bounds(k, perm.data());
+      const LiteralParts lit = literal_parts(ctx, w, stats[static_cast<std::size_t>(k)], perm.data());
+      EXPECT_LE(b.num_lo, lit.num);
+      EXPECT_GE(b.num_hi, lit.num);
+      EXPECT_LE(b.den_lo, lit.den);
+      EXPECT_GE(b.den_hi, lit.den);
+      EXPECT_LE(b.f_lo, lit.f);
+      EXPECT_GE(b.f_hi, lit.f);
+      EXPECT_LT(b.f_hi - b.f_lo, 1e-9 * std::fabs(lit.f));
+    }
+  }
+}
+
 // The sharpest case: the observed F set to the literal F* of a permutation
 // itself, and to its two neighbours. Only the literal path can tell F* >= F
 // from F* < F there, so the fast path must hand these over, and the
