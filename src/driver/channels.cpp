@@ -29,10 +29,10 @@ Channel g_units[kMaxUnit];
 bool g_started = false;
 
 std::string_view g_last_layout = "free format";
+bool g_last_reading = false;
 
 constexpr const char* kNulInName = "file name holds a null character";
 constexpr std::size_t kMaxLine = std::size_t{64} << 20;  // characters
-bool g_last_reading = false;
 
 // A descriptor 0, 1 or 2 that the caller left closed would be handed to the
 // first file opened, and the console would then read from or write into the
