@@ -175,7 +175,12 @@ void fast_loop(const RunContext& ctx, Workspace& w, Statistic* stats, int nstats
     fast.post(slot[b % 2], count);
     const int next_first = first + count;
     const int next_count = std::min(batch, ctx.nperm - next_first + 1);
-    if (next_count > 0) fill(slot[(b + 1) % 2], next_first, next_count);
+    try {
+      if (next_count > 0) fill(slot[(b + 1) % 2], next_first, next_count);
+    } catch (...) {
+      fast.wait();  // a run that ends here must not leave the team reading freed memory
+      throw;
+    }
     fast.wait();
     first = next_first;
     count = next_count;
