@@ -482,6 +482,38 @@ TEST(FastDecisions, TieDesignsDecideAsTheLiteralPath) {
   EXPECT_GT(literal_total, 0);  // the ties did reach the literal path
 }
 
+// A denominator of exactly 0: the one-factor statistic with its constant set
+// to the fitted SS itself, so that the identity permutation gives SS* = SS,
+// den = 0 and F* = +inf (which counts), and a fitted SS of exactly 0 gives
+// 0 / 0 (which does not). Neither can be decided from intervals.
+TEST(FastDecisions, ZeroDenominatorsGoToTheLiteralPath) {
+  Workspace& w = workspace();
+  std::mt19937 gen(29);
+  RunContext ctx = context(12, 3);
+  const auto labels = nested_labels(ctx.n, {3});
+  set_factors(ctx, w, labels);
+  random_y(ctx, w, labels, 0.3, 2u);
+  std::vector<Statistic> stats = engine_statistics(ctx, w, 1);
+  stats[0].constant = stats[0].ss;
+  std::vector<int> identity(static_cast<std::size_t>(ctx.n));
+  std::iota(identity.begin(), identity.end(), 1);
+  ASSERT_TRUE(std::isinf(permuted_statistic(ctx, w, stats[0], identity.data())));
+  Workers team(2);
+  EXPECT_GE(expect_same_decisions(ctx, w, stats, {identity}, team), 1);
+
+  // With Y = 0 the fitted SS is exactly 0 and F* is 0 / 0, which never counts.
+  for (int j = 1; j <= ctx.p; ++j)
+    for (int i = 1; i <= ctx.n; ++i) w.y(i, j) = 0.0;
+  finish_y(ctx, w);
+  stats = engine_statistics(ctx, w, 1);
+  stats[0].f = 0.0;  // a finite observed F, so the statistic is tested
+  ASSERT_TRUE(std::isnan(permuted_statistic(ctx, w, stats[0], identity.data())));
+  EXPECT_EQ(expect_same_decisions(ctx, w, stats, {identity, random_permutation(ctx.n, gen)}, team), 2);
+  // An observed F that is not a number is never reached: nothing to evaluate.
+  stats[0].f = std::nan("");
+  EXPECT_EQ(expect_same_decisions(ctx, w, stats, {identity, random_permutation(ctx.n, gen)}, team), 0);
+}
+
 // ---------------------------------------------------------------------------
 // The whole test.
 
