@@ -398,8 +398,8 @@ TEST(FastDecisions, ObservedFAtTheLiteralValueGoesToTheLiteralPath) {
 }
 
 // Random designs and random permutations: every decision as the literal
-// path's, and the literal path is hardly ever needed.
-TEST(FastDecisions, RandomDesignsRarelyNeedTheLiteralPath) {
+// path's, all of them without the literal path.
+TEST(FastDecisions, RandomDesignsAreDecidedWithoutTheLiteralPath) {
   Workspace& w = workspace();
   std::mt19937 gen(5);
   for (int files = 1; files <= 3; ++files) {
