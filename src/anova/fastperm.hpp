@@ -7,7 +7,10 @@
 // quadratic form
 //     SS(H P M) = sum over i, k of G(i, k) K(perm(i), perm(k)),
 // with G = H' C H (C centres the columns) and K = M M', both built once, so a
-// permutation costs O(n^2) whatever p. The total SS of a permuted matrix does
+// permutation costs O(n^2) whatever p, and less for nested factors: with the
+// objects ordered by their codes, G is a constant (whose share does not
+// depend on the permutation) plus blocks along the diagonal, so each row of
+// the form stops where its cell ends. The total SS of a permuted matrix does
 // not depend on the permutation at all and is computed once.
 //
 // Each fast sum of squares comes with a rigorous bound on its distance to the
