@@ -31,6 +31,22 @@ double pseudo_f(int df_num, int df_den, double num, double den) {
   return (static_cast<double>(df_den) * num) / (static_cast<double>(df_num) * den);
 }
 
+Statistic nested_statistic(const char* label, int df_num, int df_den, double ss, double den_ss, const Mat& source,
+                           const Mat& h_num, const Mat& h_den, Denominator kind) {
+  Statistic s;
+  s.label = label;
+  s.df_num = df_num;
+  s.df_den = df_den;
+  s.ss = ss;
+  s.formed = df_num >= 1 && df_den >= 1 && den_ss > 0.0;
+  if (s.formed) s.f = pseudo_f(df_num, df_den, ss, den_ss);
+  s.source = &source;
+  s.h_num = &h_num;
+  s.h_den = &h_den;
+  s.kind = kind;
+  return s;
+}
+
 void fit(const RunContext& ctx, Workspace& w, const int* files, int nfiles, const Mat& h, const Mat* fitted,
          const Mat* resid, double* ss) {
   int count = 0;
@@ -83,6 +99,15 @@ void closing_rows(const RunContext& ctx, const char* label, int df, double ss) {
   write(kReportUnit, kRule);
   write(kReportUnit, "(A20, I5, 5X, F20.5)", {" Total              ", ctx.n - 1, ctx.ssy});
   write(kReportUnit, kRule);
+}
+
+void nested_table_rows(const RunContext& ctx, const Statistic* rows, int count, int dfw, double ssw) {
+  for (int k = 0; k < count; ++k) {
+    if (k > 0) list_write(kReportUnit);
+    factor_row(ctx, rows[k], true);
+  }
+  closing_rows(ctx, " Within subgroups   ", dfw, ssw);
+  anova_time(ctx, true);
 }
 
 double permuted_statistic(const RunContext& ctx, Workspace& w, const Statistic& s, const int* perm) {

@@ -36,6 +36,11 @@ struct Statistic {
 // (df_den x num) / (df_num x den), in that product form.
 double pseudo_f(int df_num, int df_den, double num, double den);
 
+// A row of a nested table, whose observed denominator sum of squares is
+// den_ss: formed (testable) when both dfs are at least 1 and den_ss > 0.
+Statistic nested_statistic(const char* label, int df_num, int df_den, double ss, double den_ss, const Mat& source,
+                           const Mat& h_num, const Mat& h_den, Denominator kind);
+
 // Fits Y on the dummy columns of the listed factor files (in that order):
 // h = projector; fitted (if given) = h * Y, else the work matrix;
 // resid (if given) = Y - fitted; ss (if given) = SS of the fitted values.
@@ -53,6 +58,9 @@ void table_head();
 void factor_row(const RunContext& ctx, const Statistic& s, bool nested);
 // Residual row, then the rule, the Total row and the rule.
 void closing_rows(const RunContext& ctx, const char* label, int df, double ss);
+// A nested table's factor rows, an empty line between two, then the
+// "Within subgroups" and Total rows and the nested anova time.
+void nested_table_rows(const RunContext& ctx, const Statistic* rows, int count, int dfw, double ssw);
 
 // The permutation test of every formed statistic, all with the same
 // permutations, in the order given. Progress lines when n x p > threshold.

@@ -24,39 +24,15 @@ void part2(RunContext& ctx, Workspace& w) {
   fit(ctx, w, both, 2, w.resing[3], &w.yfit3, &w.yres[3], &ss12);
   const double ssw = ctx.ssy - ss12;
 
-  Statistic rows[2];
-  Statistic& main = rows[0];
-  main.label = " Main factor        ";
-  main.df_num = c1;
-  main.df_den = c2;
-  main.ss = ss1;
-  main.formed = c1 >= 1 && c2 >= 1 && ss2 > 0.0;
-  main.source = &w.y;
-  main.h_num = &w.resing[1];
-  main.h_den = &w.resing[2];
-  main.kind = Denominator::kProjector;
-  if (main.formed) main.f = pseudo_f(c1, c2, ss1, ss2);
-
-  Statistic& nested = rows[1];
-  nested.label = " Nested factor      ";
-  nested.df_num = c2;
-  nested.df_den = dfw;
-  nested.ss = ss2;
-  nested.formed = c2 >= 1 && dfw >= 1 && ssw > 0.0;
-  nested.source = &w.yres[1];
-  nested.h_num = &w.resing[2];
-  nested.h_den = &w.resing[3];
-  nested.kind = Denominator::kTotalMinus;
-  if (nested.formed) nested.f = pseudo_f(c2, dfw, ss2, ssw);
-
+  Statistic rows[] = {
+      nested_statistic(" Main factor        ", c1, c2, ss1, ss2, w.y, w.resing[1], w.resing[2],
+                       Denominator::kProjector),
+      nested_statistic(" Nested factor      ", c2, dfw, ss2, ssw, w.yres[1], w.resing[2], w.resing[3],
+                       Denominator::kTotalMinus)};
   nested_coding_check(ss1 + ss2 - ss12, "Error in coding the nested factors: [b] =");
   if (ctx.nperm >= 1) permutation_test(ctx, w, rows, 2, 500);
 
-  factor_row(ctx, main, true);
-  list_write(kReportUnit);
-  factor_row(ctx, nested, true);
-  closing_rows(ctx, " Within subgroups   ", dfw, ssw);
-  anova_time(ctx, true);
+  nested_table_rows(ctx, rows, 2, dfw, ssw);
   if (ctx.task >= 2) {
     const Ordination list[] = {{"Object scores fitted to the main factor", &w.yfit1, 1},
                                {"Object scores fitted to the nested factor", &w.yfit2, 1},

@@ -32,53 +32,17 @@ void part3(RunContext& ctx, Workspace& w) {
   fit(ctx, w, f123, 3, w.resing[7], &w.yfit7, &w.yres[7], &ss123);
   const double ssw = ctx.ssy - ss123;
 
-  Statistic rows[3];
-  Statistic& main = rows[0];
-  main.label = " Main factor        ";
-  main.df_num = c1;
-  main.df_den = c2;
-  main.ss = ss1;
-  main.formed = c1 >= 1 && c2 >= 1 && ss2 > 0.0;
-  main.source = &w.y;
-  main.h_num = &w.resing[1];
-  main.h_den = &w.resing[2];
-  main.kind = Denominator::kProjector;
-  if (main.formed) main.f = pseudo_f(c1, c2, ss1, ss2);
-
-  Statistic& first = rows[1];
-  first.label = " 1st nested factor  ";
-  first.df_num = c2;
-  first.df_den = c3;
-  first.ss = ss2;
-  first.formed = c2 >= 1 && c3 >= 1 && ss3 > 0.0;
-  first.source = &w.yres[5];
-  first.h_num = &w.resing[2];
-  first.h_den = &w.resing[3];
-  first.kind = Denominator::kProjector;
-  if (first.formed) first.f = pseudo_f(c2, c3, ss2, ss3);
-
-  Statistic& second = rows[2];
-  second.label = " 2nd nested factor  ";
-  second.df_num = c3;
-  second.df_den = dfw;
-  second.ss = ss3;
-  second.formed = c3 >= 1 && dfw >= 1 && ssw > 0.0;
-  second.source = &w.yres[6];
-  second.h_num = &w.resing[3];
-  second.h_den = &w.resing[7];
-  second.kind = Denominator::kTotalMinus;
-  if (second.formed) second.f = pseudo_f(c3, dfw, ss3, ssw);
-
+  Statistic rows[] = {
+      nested_statistic(" Main factor        ", c1, c2, ss1, ss2, w.y, w.resing[1], w.resing[2],
+                       Denominator::kProjector),
+      nested_statistic(" 1st nested factor  ", c2, c3, ss2, ss3, w.yres[5], w.resing[2], w.resing[3],
+                       Denominator::kProjector),
+      nested_statistic(" 2nd nested factor  ", c3, dfw, ss3, ssw, w.yres[6], w.resing[3], w.resing[7],
+                       Denominator::kTotalMinus)};
   nested_coding_check(ss1 + ss2 + ss3 - ss123, "Error in coding the nested factors: [d+e+f+g] =");
   if (ctx.nperm >= 1) permutation_test(ctx, w, rows, 3, 300);
 
-  factor_row(ctx, main, true);
-  list_write(kReportUnit);
-  factor_row(ctx, first, true);
-  list_write(kReportUnit);
-  factor_row(ctx, second, true);
-  closing_rows(ctx, " Within subgroups   ", dfw, ssw);
-  anova_time(ctx, true);
+  nested_table_rows(ctx, rows, 3, dfw, ssw);
   if (ctx.task >= 2) {
     const Ordination list[] = {{"Object scores fitted to the main factor", &w.yfit1, 1},
                                {"Object scores fitted to the first nested factor", &w.yfit2, 1},
