@@ -44,12 +44,18 @@ class Folder:
     def run(self, answers, timeout=120):
         return subprocess.run([PROGRAM], cwd=self.path, input=answers, capture_output=True, timeout=timeout)
 
-    def start(self, answers_fd, **kw):
+    def start(self, answers_fd, preexec_fn=None):
+        # Interrupts reach the program as from a console, even where the test
+        # itself was started with them ignored (a background job of a script).
         return subprocess.Popen([PROGRAM], cwd=self.path, stdin=answers_fd, stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE, **kw)
+                                stderr=subprocess.PIPE, preexec_fn=preexec_fn or interrupts_as_from_a_console)
 
     def remove(self):
         shutil.rmtree(self.path, ignore_errors=True)
+
+
+def interrupts_as_from_a_console():
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
 
 
 def answers_of(case):

@@ -151,7 +151,7 @@ class ConsoleDescriptors(unittest.TestCase):
         folder = Folder()
         try:
             proc = subprocess.Popen([PROGRAM], cwd=folder.path, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                    preexec_fn=lambda: os.close(2))
+                                    preexec_fn=lambda: (os.close(2), signal.signal(signal.SIGINT, signal.SIG_DFL)))
             proc.stdin.write(b"files.txt\n")
             proc.stdin.flush()
             seen = b""
