@@ -108,7 +108,8 @@ int ask_check() {
 // Verdicts on the factor files as a whole, the limits they must respect
 // together, and their nesting order; any failure stops the run.
 void check_factor_files(RunContext& ctx, Workspace& w, const int* coding, const int* collinear) {
-  const int nfactors = ctx.nfiles - 1;
+  // Fewer than two files (nfiles may be any integer, even the least) mean no factor file.
+  const int nfactors = ctx.nfiles > 1 ? ctx.nfiles - 1 : 0;
   bool coding_failed = false;
   bool any_collinear = false;
   for (int k = 0; k < nfactors; ++k) {
@@ -138,7 +139,7 @@ void check_factor_files(RunContext& ctx, Workspace& w, const int* coding, const 
   if (pair_collinear) stop();
   write_both(R"((" No collinearity detected among factor files"))");
 
-  for (int k = 1; k <= ctx.nfiles - 2; ++k) {
+  for (int k = 1; k + 2 <= ctx.nfiles; ++k) {
     int below = k >= 2 ? ctx.ilast[k - 2] : 0;
     int parent = ctx.ilast[k - 1] - below;
     int nested = ctx.ilast[k] - ctx.ilast[k - 1];
@@ -159,7 +160,7 @@ void read_data(RunContext& ctx, Workspace& w) {
   int coding[kMaxFactorFiles] = {0, 0, 0};
   int collinear[kMaxFactorFiles] = {0, 0, 0};
   for (int k = 0; k < kMaxFactorFiles; ++k) ctx.ifirst[k] = ctx.ilast[k] = 0;
-  for (int k = 1; k <= ctx.nfiles - 1; ++k) read_x(ctx, w, k, coding[k - 1], collinear[k - 1]);
+  for (int k = 1; k < ctx.nfiles; ++k) read_x(ctx, w, k, coding[k - 1], collinear[k - 1]);
   check_factor_files(ctx, w, coding, collinear);
 
   centre(ctx.n, 1, ctx.mtot, w.x);
