@@ -12,6 +12,7 @@
 // A broken expectation aborts, which libFuzzer reports as a crash; crashes,
 // hangs and undefined behaviour are the sanitizers' and libFuzzer's to catch.
 #pragma once
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -145,23 +146,25 @@ inline int listio_one(const std::uint8_t* data, std::size_t size) {
 
 // ------------------------------------------------------------ the input path
 
-// Input: three characters giving the number of data files (1 to 4), the
-// transformation (0 to 5) and the coding check (0 or 1), each taken modulo
-// its range; then, after an optional line end, the response file and the
-// factor files, separated by '|'. Missing files are empty.
+// Input: three characters giving the number of data files (a digit as it
+// stands, any other byte one of 0, -1, 5 and the least and greatest integers),
+// the transformation (0 to 5) and the coding check (0 or 1), both taken
+// modulo their range; then, after an optional line end, the response file and
+// the factor files, separated by '|'. Missing files are empty.
 inline int input_one(const std::uint8_t* data, std::size_t size) {
   static Workspace* const w = new Workspace;  // the run's arrays, made once
   if (size < 3) return 0;
   const char* text = reinterpret_cast<const char*>(data);
   RunContext ctx;
-  const int nfiles = 1 + data[0] % 4;
+  static const int kOddCounts[] = {0, -1, 5, INT_MIN, INT_MAX};
+  const int nfiles = data[0] >= '0' && data[0] <= '9' ? data[0] - '0' : kOddCounts[data[0] % 5];
   ctx.itrans = data[1] % 6;
   ctx.icheck = data[2] % 2;
   ctx.task = 1;
   std::size_t at = 3;
   if (at < size && text[at] == '\n') ++at;
 
-  std::string fofn = std::to_string(nfiles) + "\n";
+  std::string fofn = std::to_string(nfiles) + "\n";  // then 4 names, whatever nfiles says
   const char* names[] = {"Y.txt", "X1.txt", "X2.txt", "X3.txt"};
   for (const char* name : names) {
     std::size_t end = at;
@@ -174,6 +177,8 @@ inline int input_one(const std::uint8_t* data, std::size_t size) {
 
   try {
     read_int(kFofnUnit, ctx.nfiles);
+    // The driver stops on more than 4 files before it asks anything else.
+    if (ctx.nfiles > kMaxFactorFiles + 1) stop("Too many files for this program.");
     read_data(ctx, *w);
   } catch (const RunEnd& end) {
     close_all();
@@ -196,7 +201,7 @@ inline int input_one(const std::uint8_t* data, std::size_t size) {
   if (ctx.mtot >= ctx.n) broken("mtot >= n");
   int last = 0;
   int parent = 0;
-  for (int k = 0; k < nfiles - 1; ++k) {
+  for (int k = 0; k + 1 < nfiles; ++k) {
     if (ctx.ifirst[k] != last + 1 || ctx.ilast[k] < ctx.ifirst[k]) broken("column ranges");
     const int m = ctx.ilast[k] - last;
     if (k > 0 && m <= parent) broken("nesting order");
