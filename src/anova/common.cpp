@@ -85,7 +85,7 @@ void factor_row(const RunContext& ctx, const Statistic& s, bool nested) {
     return;
   }
   if (ctx.test_offered == 1 && ctx.nperm >= 1) {
-    const double p = static_cast<double>(s.count) / static_cast<double>(ctx.nperm + 1);
+    const double p = static_cast<double>(s.count) / (static_cast<double>(ctx.nperm) + 1.0);
     write(kReportUnit, "(A20, 2I5, F20.5, F13.5, F12.5, F10.5, 1X, A1)",
           {s.label, s.df_num, s.df_den, s.ss, ms, s.f, p, p <= kFlagLevel ? "*" : " "});
   } else {
@@ -152,14 +152,14 @@ double permuted_statistic(const RunContext& ctx, const Statistic& s, const int* 
 namespace {
 
 // One permutation of the loop: its progress line, then the shuffle.
-void draw(const RunContext& ctx, Workspace& w, int iperm, bool progress) {
+void draw(const RunContext& ctx, Workspace& w, long long iperm, bool progress) {
   if (progress && iperm % 10 == 0) write(kConsoleOut, R"(("+", "Permutation no", I6))", {iperm});
   permute(0, ctx.n, w.perm);
 }
 
 // Every permutation on the literal path, one after the other.
 void literal_loop(const RunContext& ctx, Workspace& w, Statistic* stats, int nstats, bool progress) {
-  for (int iperm = 1; iperm <= ctx.nperm; ++iperm) {
+  for (long long iperm = 1; iperm <= ctx.nperm; ++iperm) {
     draw(ctx, w, iperm, progress);
     for (int k = 0; k < nstats; ++k) {
       Statistic& s = stats[k];
@@ -187,19 +187,19 @@ void fast_loop(const RunContext& ctx, Workspace& w, Statistic* stats, int nstats
   const int batch = static_cast<int>(size);
   std::vector<int> buffer(2 * static_cast<std::size_t>(batch) * static_cast<std::size_t>(ctx.n));
   int* slot[2] = {buffer.data(), buffer.data() + static_cast<std::size_t>(batch) * static_cast<std::size_t>(ctx.n)};
-  auto fill = [&](int* out, int first, int count) {
+  auto fill = [&](int* out, long long first, int count) {
     for (int b = 0; b < count; ++b) {
       draw(ctx, w, first + b, progress);
       std::copy(w.perm, w.perm + ctx.n, out + static_cast<std::size_t>(b) * static_cast<std::size_t>(ctx.n));
     }
   };
-  int first = 1;
+  long long first = 1;
   int count = std::min(batch, ctx.nperm);
   fill(slot[0], first, count);
   for (int b = 0; count > 0; ++b) {
     fast.post(slot[b % 2], count);
-    const int next_first = first + count;
-    const int next_count = std::min(batch, ctx.nperm - next_first + 1);
+    const long long next_first = first + count;
+    const int next_count = static_cast<int>(std::min<long long>(batch, ctx.nperm - next_first + 1));
     try {
       if (next_count > 0) fill(slot[(b + 1) % 2], next_first, next_count);
     } catch (...) {

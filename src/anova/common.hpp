@@ -30,7 +30,7 @@ struct Statistic {
   const Mat* h_den = nullptr;
   Denominator kind = Denominator::kProjector;
   double constant = 0.0;
-  int count = 1;           // the observed statistic counts as one of nperm + 1
+  long long count = 1;     // the observed statistic counts as one of nperm + 1
 };
 
 // (df_den x num) / (df_num x den), in that product form.

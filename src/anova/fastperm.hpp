@@ -60,7 +60,7 @@ class FastPermutations {
   void post(const int* perms, int count);
   void wait();
 
-  int exceedances(int k) const { return exceed_[static_cast<std::size_t>(k)]; }
+  long long exceedances(int k) const { return exceed_[static_cast<std::size_t>(k)]; }
   // Comparisons that went to the literal path so far.
   long long literal_evaluations() const { return literal_; }
 
@@ -97,7 +97,7 @@ class FastPermutations {
   std::vector<Test> tests_;
   std::vector<ThreadScratch> scratch_;
   std::unique_ptr<BatchJob> batch_;
-  std::vector<int> exceed_;
+  std::vector<long long> exceed_;
   long long literal_ = 0;
 };
 

@@ -256,7 +256,7 @@ long long expect_same_decisions(const RunContext& ctx, Workspace& w, const std::
                                 const std::vector<std::vector<int>>& perms, Workers& team) {
   FastPermutations fast(ctx, w, stats.data(), static_cast<int>(stats.size()), team);
   for (const std::vector<int>& perm : perms) {
-    std::vector<int> before(stats.size());
+    std::vector<long long> before(stats.size());
     for (std::size_t k = 0; k < stats.size(); ++k) before[k] = fast.exceedances(static_cast<int>(k));
     fast.post(perm.data(), 1);
     fast.wait();
