@@ -48,12 +48,12 @@ def masked(text):
     return TIME.sub(r"\1<TIME>\2", text)
 
 
-def generate(name, spec, work):
+def generate(name, design, work):
     folder = os.path.join(work, "case-" + name)
     if not os.path.isdir(folder):
         subprocess.run([sys.executable, os.path.join(HERE, "gen_design.py"), folder,
-                        "--n", str(spec["n"]), "--p", str(spec["p"]), "--levels", spec["levels"],
-                        "--seed", str(spec["seed"]), "--nperm", str(spec["nperm"])], check=True)
+                        "--n", str(design["n"]), "--p", str(design["p"]), "--levels", design["levels"],
+                        "--seed", str(design["seed"]), "--nperm", str(design["nperm"])], check=True)
     return folder
 
 
@@ -122,8 +122,8 @@ def main():
     print("-" * len(header))
     all_same = True
     for name in args.cases.split(","):
-        spec = CASES[name]
-        case = generate(name, spec, work)
+        design = CASES[name]
+        case = generate(name, design, work)
         t_lit, rep_lit, out_lit, _ = run(args.literal, case, work)
         fast_runs = [run(args.fast, case, work) for _ in range(max(1, args.fast_repeat))]
         t_fast = statistics.median(r[0] for r in fast_runs)
@@ -136,7 +136,7 @@ def main():
             if found and rep_count == rep_lit:
                 literal_count = found.group(1)
         print("%-4s %4d %4d %-7s %6d %11.2f %9.3f %8.1f %9s %8s" % (
-            name, spec["n"], spec["p"], spec["levels"], spec["nperm"], t_lit, t_fast, t_lit / t_fast,
+            name, design["n"], design["p"], design["levels"], design["nperm"], t_lit, t_fast, t_lit / t_fast,
             "yes" if same else "NO", literal_count))
         sys.stdout.flush()
     return 0 if all_same else 1
