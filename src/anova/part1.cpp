@@ -5,8 +5,7 @@
 
 namespace morvenak {
 
-void part1(RunContext& ctx, Workspace& w) {
-  table_head();
+Statistic one_factor_statistic(const RunContext& ctx, Workspace& w) {
   const int m = ctx.ilast[0];
   const int files[] = {1};
   Statistic s;
@@ -14,16 +13,20 @@ void part1(RunContext& ctx, Workspace& w) {
   s.df_num = m;
   s.df_den = ctx.n - m - 1;
   fit(ctx, w, files, 1, w.resing[1], &w.yfit1, &w.yres[1], &s.ss);
-  const double ssres = ctx.ssy - s.ss;
   s.formed = s.df_num >= 1 && s.df_den >= 1;
-  if (s.formed) {
-    s.f = pseudo_f(s.df_num, s.df_den, s.ss, ssres);
-    s.source = &w.y;
-    s.h_num = &w.resing[1];
-    s.kind = Denominator::kConstantMinus;
-    s.constant = ctx.ssy;
-    if (ctx.nperm >= 1) permutation_test(ctx, w, &s, 1, 1000);
-  }
+  if (s.formed) s.f = pseudo_f(s.df_num, s.df_den, s.ss, ctx.ssy - s.ss);
+  s.source = &w.y;
+  s.h_num = &w.resing[1];
+  s.kind = Denominator::kConstantMinus;
+  s.constant = ctx.ssy;
+  return s;
+}
+
+void part1(RunContext& ctx, Workspace& w) {
+  table_head();
+  Statistic s = one_factor_statistic(ctx, w);
+  const double ssres = ctx.ssy - s.ss;
+  if (s.formed && ctx.nperm >= 1) permutation_test(ctx, w, &s, 1, 1000);
   factor_row(ctx, s, false);
   closing_rows(ctx, " Within groups      ", s.df_den, ssres);
   anova_time(ctx, false);

@@ -8,8 +8,7 @@
 
 namespace morvenak {
 
-void part2(RunContext& ctx, Workspace& w) {
-  table_head();
+NestedFits two_level_statistics(const RunContext& ctx, Workspace& w, Statistic (&rows)[2]) {
   const int l1 = ctx.ilast[0];
   const int l2 = ctx.ilast[1];
   const int c1 = l1;
@@ -24,15 +23,21 @@ void part2(RunContext& ctx, Workspace& w) {
   fit(ctx, w, both, 2, w.resing[3], &w.yfit3, &w.yres[3], &ss12);
   const double ssw = ctx.ssy - ss12;
 
-  Statistic rows[] = {
-      nested_statistic(" Main factor        ", c1, c2, ss1, ss2, w.y, w.resing[1], w.resing[2],
-                       Denominator::kProjector),
-      nested_statistic(" Nested factor      ", c2, dfw, ss2, ssw, w.yres[1], w.resing[2], w.resing[3],
-                       Denominator::kTotalMinus)};
-  nested_coding_check(ss1 + ss2 - ss12, "Error in coding the nested factors: [b] =");
+  rows[0] = nested_statistic(" Main factor        ", c1, c2, ss1, ss2, w.y, w.resing[1], w.resing[2],
+                             Denominator::kProjector);
+  rows[1] = nested_statistic(" Nested factor      ", c2, dfw, ss2, ssw, w.yres[1], w.resing[2], w.resing[3],
+                             Denominator::kTotalMinus);
+  return NestedFits{dfw, ssw, ss1 + ss2 - ss12};
+}
+
+void part2(RunContext& ctx, Workspace& w) {
+  table_head();
+  Statistic rows[2];
+  const NestedFits fits = two_level_statistics(ctx, w, rows);
+  nested_coding_check(fits.coding_excess, "Error in coding the nested factors: [b] =");
   if (ctx.nperm >= 1) permutation_test(ctx, w, rows, 2, 500);
 
-  nested_table_rows(ctx, rows, 2, dfw, ssw);
+  nested_table_rows(ctx, rows, 2, fits.dfw, fits.ssw);
   if (ctx.task >= 2) {
     const Ordination list[] = {{"Object scores fitted to the main factor", &w.yfit1, 1},
                                {"Object scores fitted to the nested factor", &w.yfit2, 1},

@@ -8,8 +8,7 @@
 
 namespace morvenak {
 
-void part3(RunContext& ctx, Workspace& w) {
-  table_head();
+NestedFits three_level_statistics(const RunContext& ctx, Workspace& w, Statistic (&rows)[3]) {
   const int l1 = ctx.ilast[0];
   const int l2 = ctx.ilast[1];
   const int l3 = ctx.ilast[2];
@@ -32,17 +31,23 @@ void part3(RunContext& ctx, Workspace& w) {
   fit(ctx, w, f123, 3, w.resing[7], &w.yfit7, &w.yres[7], &ss123);
   const double ssw = ctx.ssy - ss123;
 
-  Statistic rows[] = {
-      nested_statistic(" Main factor        ", c1, c2, ss1, ss2, w.y, w.resing[1], w.resing[2],
-                       Denominator::kProjector),
-      nested_statistic(" 1st nested factor  ", c2, c3, ss2, ss3, w.yres[5], w.resing[2], w.resing[3],
-                       Denominator::kProjector),
-      nested_statistic(" 2nd nested factor  ", c3, dfw, ss3, ssw, w.yres[6], w.resing[3], w.resing[7],
-                       Denominator::kTotalMinus)};
-  nested_coding_check(ss1 + ss2 + ss3 - ss123, "Error in coding the nested factors: [d+e+f+g] =");
+  rows[0] = nested_statistic(" Main factor        ", c1, c2, ss1, ss2, w.y, w.resing[1], w.resing[2],
+                             Denominator::kProjector);
+  rows[1] = nested_statistic(" 1st nested factor  ", c2, c3, ss2, ss3, w.yres[5], w.resing[2], w.resing[3],
+                             Denominator::kProjector);
+  rows[2] = nested_statistic(" 2nd nested factor  ", c3, dfw, ss3, ssw, w.yres[6], w.resing[3], w.resing[7],
+                             Denominator::kTotalMinus);
+  return NestedFits{dfw, ssw, ss1 + ss2 + ss3 - ss123};
+}
+
+void part3(RunContext& ctx, Workspace& w) {
+  table_head();
+  Statistic rows[3];
+  const NestedFits fits = three_level_statistics(ctx, w, rows);
+  nested_coding_check(fits.coding_excess, "Error in coding the nested factors: [d+e+f+g] =");
   if (ctx.nperm >= 1) permutation_test(ctx, w, rows, 3, 300);
 
-  nested_table_rows(ctx, rows, 3, dfw, ssw);
+  nested_table_rows(ctx, rows, 3, fits.dfw, fits.ssw);
   if (ctx.task >= 2) {
     const Ordination list[] = {{"Object scores fitted to the main factor", &w.yfit1, 1},
                                {"Object scores fitted to the first nested factor", &w.yfit2, 1},

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "anova/common.hpp"
+#include "anova/engines.hpp"
 #include "anova/workers.hpp"
 #include "driver/channels.hpp"
 #include "driver/rand.hpp"
@@ -85,57 +86,17 @@ void finish_y(RunContext& ctx, Workspace& w) {
   ctx.ssy = ssy;
 }
 
-// The statistics of the engine for this many factor files, made the way the
-// engines make them.
+// The statistics of the engine for this many factor files, made by the engine.
 std::vector<Statistic> engine_statistics(RunContext& ctx, Workspace& w, int files) {
-  const int n = ctx.n;
-  std::vector<Statistic> rows(static_cast<std::size_t>(files));
-  if (files == 1) {
-    const int f1[] = {1};
-    Statistic& s = rows[0];
-    s.df_num = ctx.ilast[0];
-    s.df_den = n - s.df_num - 1;
-    fit(ctx, w, f1, 1, w.resing[1], &w.yfit1, &w.yres[1], &s.ss);
-    s.formed = s.df_num >= 1 && s.df_den >= 1;
-    s.f = pseudo_f(s.df_num, s.df_den, s.ss, ctx.ssy - s.ss);
-    s.source = &w.y;
-    s.h_num = &w.resing[1];
-    s.kind = Denominator::kConstantMinus;
-    s.constant = ctx.ssy;
-    return rows;
-  }
+  if (files == 1) return {one_factor_statistic(ctx, w)};
   if (files == 2) {
-    const int c1 = ctx.ilast[0], c2 = ctx.ilast[1] - ctx.ilast[0], dfw = n - ctx.ilast[1] - 1;
-    const int f1[] = {1}, f2[] = {2}, f12[] = {1, 2};
-    double ss1 = 0, ss2 = 0, ss12 = 0;
-    fit(ctx, w, f1, 1, w.resing[1], &w.yfit1, &w.yres[1], &ss1);
-    fit(ctx, w, f2, 1, w.resing[2], &w.yfit2, nullptr, &ss2);
-    fit(ctx, w, f12, 2, w.resing[3], &w.yfit3, &w.yres[3], &ss12);
-    const double ssw = ctx.ssy - ss12;
-    rows[0] = Statistic{"", c1, c2, ss1, c1 >= 1 && c2 >= 1 && ss2 > 0.0, pseudo_f(c1, c2, ss1, ss2),
-                        &w.y, &w.resing[1], &w.resing[2], Denominator::kProjector, 0.0, 1};
-    rows[1] = Statistic{"", c2, dfw, ss2, c2 >= 1 && dfw >= 1 && ssw > 0.0, pseudo_f(c2, dfw, ss2, ssw),
-                        &w.yres[1], &w.resing[2], &w.resing[3], Denominator::kTotalMinus, 0.0, 1};
-    return rows;
+    Statistic rows[2];
+    two_level_statistics(ctx, w, rows);
+    return {rows[0], rows[1]};
   }
-  const int l1 = ctx.ilast[0], l2 = ctx.ilast[1], l3 = ctx.ilast[2];
-  const int c1 = l1, c2 = l2 - l1, c3 = l3 - l2, dfw = n - l3 - 1;
-  const int f1[] = {1}, f2[] = {2}, f3[] = {3}, f13[] = {1, 3}, f12[] = {1, 2}, f123[] = {1, 2, 3};
-  double ss1 = 0, ss2 = 0, ss3 = 0, ss123 = 0;
-  fit(ctx, w, f1, 1, w.resing[1], &w.yfit1, nullptr, &ss1);
-  fit(ctx, w, f2, 1, w.resing[2], &w.yfit2, nullptr, &ss2);
-  fit(ctx, w, f3, 1, w.resing[3], &w.yfit3, nullptr, &ss3);
-  fit(ctx, w, f13, 2, w.resing[5], nullptr, &w.yres[5], nullptr);
-  fit(ctx, w, f12, 2, w.resing[6], nullptr, &w.yres[6], nullptr);
-  fit(ctx, w, f123, 3, w.resing[7], &w.yfit7, &w.yres[7], &ss123);
-  const double ssw = ctx.ssy - ss123;
-  rows[0] = Statistic{"", c1, c2, ss1, c1 >= 1 && c2 >= 1 && ss2 > 0.0, pseudo_f(c1, c2, ss1, ss2),
-                      &w.y, &w.resing[1], &w.resing[2], Denominator::kProjector, 0.0, 1};
-  rows[1] = Statistic{"", c2, c3, ss2, c2 >= 1 && c3 >= 1 && ss3 > 0.0, pseudo_f(c2, c3, ss2, ss3),
-                      &w.yres[5], &w.resing[2], &w.resing[3], Denominator::kProjector, 0.0, 1};
-  rows[2] = Statistic{"", c3, dfw, ss3, c3 >= 1 && dfw >= 1 && ssw > 0.0, pseudo_f(c3, dfw, ss3, ssw),
-                      &w.yres[6], &w.resing[3], &w.resing[7], Denominator::kTotalMinus, 0.0, 1};
-  return rows;
+  Statistic rows[3];
+  three_level_statistics(ctx, w, rows);
+  return {rows[0], rows[1], rows[2]};
 }
 
 // Labels of a balanced-or-not nested design: `levels` children per cell at
