@@ -4,7 +4,7 @@ unreadable files, named pipes, devices, and closed or vanishing console
 descriptors. Each run ends with a clear message, never hangs, and never lets
 console text into the report.
 
-usage: special_files_test.py --cmd PROGRAM
+usage: odd_files_test.py --cmd PROGRAM
 """
 import argparse, os, shutil, signal, subprocess, sys, tempfile, unittest
 
