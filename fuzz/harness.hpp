@@ -183,12 +183,15 @@ inline int input_one(const std::uint8_t* data, std::size_t size) {
   } catch (const RunEnd& end) {
     close_all();
     const std::string line = first_line(end.message);
-    if (end.status == 0) {
-      if (!end.message.empty() && (line.rfind("STOP ", 0) != 0 || line.find(" statement executed") == std::string::npos))
+    const bool stop_text = end.message.empty() || line == "STOP" ||
+                           (line.rfind("STOP ", 0) == 0 && line.find(" statement executed") != std::string::npos);
+    if (end.status == 1) {
+      // A stop of the analysis, or a pause that nobody can answer.
+      if (!stop_text && line != "No terminal to answer the pause; the run ends.")
         broken("a stop with the text: " + line);
     } else if (end.status == 2) {
       if (!known_read_error(line)) broken("unknown fatal error: " + line);
-    } else if (end.status != 1 || line != "No terminal to answer the pause; the run ends.") {
+    } else {
       broken("run ended with status " + std::to_string(end.status) + ": " + line);
     }
     return 0;

@@ -48,7 +48,7 @@ int ask_task() {
     say("(2) Compute directly the canonical object scores");
     say("(3) Both 1 and 2");
     read_int(kConsoleIn, task);
-    if (task == 0) stop("Program interrupted by user.");
+    if (task == 0) stop("Program interrupted by user.", 0);
     if (task >= 1 && task <= 3) return task;
   }
 }

@@ -11,10 +11,10 @@
 
 namespace morvenak {
 
-[[noreturn]] void stop(std::string_view message) {
+[[noreturn]] void stop(std::string_view message, int status) {
   std::string text;
   if (!message.empty()) text = "STOP " + std::string(message) + " statement executed\n";
-  throw RunEnd{0, text};
+  throw RunEnd{status, text};
 }
 
 void pause(std::string_view message) {
@@ -37,7 +37,7 @@ void pause(std::string_view message) {
     put_text(kErrorUnit, "Execution resumes after PAUSE.\n");
     return;
   }
-  throw RunEnd{0, "STOP\n"};
+  throw RunEnd{1, "STOP\n"};
 }
 
 namespace {

@@ -14,8 +14,10 @@ struct RunEnd {
 };
 
 // Stop the run. An empty message writes nothing; otherwise
-// "STOP <message> statement executed" goes to the error stream. Status 0.
-[[noreturn]] void stop(std::string_view message = {});
+// "STOP <message> statement executed" goes to the error stream. A stop ends
+// the run without its result (status 1), except the user's own choice to
+// stop, which passes status 0.
+[[noreturn]] void stop(std::string_view message = {}, int status = 1);
 
 // Pause with a message; returns when the user types "go", otherwise ends the run.
 void pause(std::string_view message);

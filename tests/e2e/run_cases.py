@@ -3,7 +3,7 @@
 
 A case is a folder with in/ (files copied into a fresh working folder),
 answers.txt (standard input) and expected/ (Morvenak.out and FittedSc.out
-when written, stdout.txt, stderr.txt, status "0" or "nonzero"). Files that
+when written, stdout.txt, stderr.txt, status: the exit status itself). Files that
 exist in in/ before the run must come out unchanged. Before comparison both
 sides are masked where two correct builds may differ: the four banner lines
 after the title, the citation line of the transformation menu, the figures of
@@ -66,7 +66,7 @@ def run_case(cmd, case):
         got = {
             "stdout.txt": mask(proc.stdout.decode("latin-1")),
             "stderr.txt": mask_stderr(proc.stderr.decode("latin-1")),
-            "status": "0" if proc.returncode == 0 else "nonzero",
+            "status": str(proc.returncode),
         }
         problems = []
         for name in OUTPUTS:

@@ -69,7 +69,7 @@ TEST(Transform, ZeroColumnStopsChiSquareAfterAllRowsOnly) {
     transform(2, 2, t.m, colsum, 2);
     FAIL() << "expected a stop";
   } catch (const RunEnd& end) {
-    EXPECT_EQ(end.status, 0);
+    EXPECT_EQ(end.status, 1);
     EXPECT_EQ(end.message, "STOP Column sums of 0 are incompatible with this transformation. statement executed\n");
   }
   EXPECT_EQ(console.text(), " Transformation subroutine: Column   2 has total species abundance = 0\n");

@@ -165,7 +165,7 @@ TEST(Gaussj, EmptyMatrixStopsTheRun) {
     gaussj(0, a.m, g.work(), flag);
     FAIL() << "gaussj returned for n = 0";
   } catch (const RunEnd& end) {
-    EXPECT_EQ(end.status, 0);
+    EXPECT_EQ(end.status, 1);
     EXPECT_EQ(end.message, stop_text("illogical m in Gaussj."));
   }
 }
