@@ -22,11 +22,11 @@
 #include <unistd.h>
 #include <vector>
 
-#include "driver/channels.hpp"
+#include "text/channels.hpp"
 #include "driver/driver.hpp"
-#include "driver/listio.hpp"
-#include "driver/runend.hpp"
-#include "driver/workspace.hpp"
+#include "text/listio.hpp"
+#include "text/runend.hpp"
+#include "core/workspace.hpp"
 
 namespace morvenak::fuzz {
 

@@ -20,8 +20,8 @@
 #include "anova/common.hpp"
 #include "anova/engines.hpp"
 #include "anova/workers.hpp"
-#include "driver/channels.hpp"
-#include "driver/rand.hpp"
+#include "text/channels.hpp"
+#include "core/generator.hpp"
 #include "linalg/permute.hpp"
 #include "linalg/produit.hpp"
 

@@ -10,9 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "driver/channels.hpp"
-#include "driver/listio.hpp"
-#include "driver/runend.hpp"
+#include "text/channels.hpp"
+#include "text/listio.hpp"
+#include "text/runend.hpp"
 
 namespace morvenak {
 namespace {

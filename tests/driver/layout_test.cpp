@@ -1,5 +1,5 @@
 // Fixed-layout output: field rules and the layout interpreter.
-#include "driver/layout.hpp"
+#include "text/layout.hpp"
 
 #include <cmath>
 #include <gtest/gtest.h>

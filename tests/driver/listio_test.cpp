@@ -1,13 +1,13 @@
 // Free-format output and input, including each fatal error of the reader.
-#include "driver/listio.hpp"
+#include "text/listio.hpp"
 
 #include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "driver/channels.hpp"
-#include "driver/runend.hpp"
+#include "text/channels.hpp"
+#include "text/runend.hpp"
 
 namespace morvenak {
 namespace {

@@ -1,5 +1,5 @@
 // The generator behind the permutations: the same sequence on every machine.
-#include "driver/rand.hpp"
+#include "core/generator.hpp"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <vector>
 
-#include "driver/runend.hpp"
-#include "input/read_y.hpp"
+#include "text/runend.hpp"
+#include "input/transform.hpp"
 #include "support/capture.hpp"
 
 namespace morvenak {

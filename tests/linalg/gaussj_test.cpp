@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "driver/runend.hpp"
+#include "text/runend.hpp"
 #include "linalg/produit.hpp"
 #include "linalg_test_support.hpp"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "linalg/gaussj.hpp"
-#include "linalg/matrix.hpp"
+#include "core/matrix.hpp"
 
 namespace morvenak::testing_support {
 

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 
-#include "driver/runend.hpp"
+#include "text/runend.hpp"
 #include "linalg/produit.hpp"
 #include "linalg_test_support.hpp"
 

@@ -1,6 +1,7 @@
 // tred2 and tqli: small cases worked out by hand (including the order and
 // signs of the results), the reduction as a similarity transform, and the
 // eigen-decomposition of dense matrices.
+#include "linalg/tqli.hpp"
 #include "linalg/tred2.hpp"
 
 #include <gtest/gtest.h>
@@ -9,7 +10,7 @@
 #include <limits>
 #include <vector>
 
-#include "driver/runend.hpp"
+#include "text/runend.hpp"
 #include "linalg_test_support.hpp"
 
 namespace morvenak {

@@ -8,7 +8,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "driver/channels.hpp"
+#include "text/channels.hpp"
 
 namespace morvenak {
 
