@@ -26,7 +26,8 @@
 #include "driver/driver.hpp"
 #include "text/listio.hpp"
 #include "text/runend.hpp"
-#include "core/workspace.hpp"
+#include "core/limits.hpp"
+#include "morvenak/analysis.hpp"
 
 namespace morvenak::fuzz {
 
@@ -151,16 +152,23 @@ inline int listio_one(const std::uint8_t* data, std::size_t size) {
 // the transformation (0 to 5) and the coding check (0 or 1), both taken
 // modulo their range; then, after an optional line end, the response file and
 // the factor files, separated by '|'. Missing files are empty.
+// Ends an analysis as soon as its factors have passed every check: the
+// harness exercises the reading and the checks, not the anova.
+struct ChecksPassed {};
+struct StopAfterChecks : Events {
+  void factors_checked() override { throw ChecksPassed{}; }
+};
+
 inline int input_one(const std::uint8_t* data, std::size_t size) {
-  static Workspace* const w = new Workspace;  // the run's arrays, made once
   if (size < 3) return 0;
   const char* text = reinterpret_cast<const char*>(data);
-  RunContext ctx;
   static const int kOddCounts[] = {0, -1, 5, INT_MIN, INT_MAX};
   const int nfiles = data[0] >= '0' && data[0] <= '9' ? data[0] - '0' : kOddCounts[data[0] % 5];
-  ctx.itrans = data[1] % 6;
-  ctx.icheck = data[2] % 2;
-  ctx.task = 1;
+  Options options;
+  options.transform = static_cast<Transform>(data[1] % 6);
+  options.check_coding = data[2] % 2 == 1;
+  options.task = Task::kAnova;
+  options.permutations = 0;
   std::size_t at = 3;
   if (at < size && text[at] == '\n') ++at;
 
@@ -175,18 +183,30 @@ inline int input_one(const std::uint8_t* data, std::size_t size) {
   open_old(kFofnUnit, put_file("files.txt", fofn.data(), fofn.size()));
   silence_outputs();
 
+  ClassicSettings settings;
+  StopAfterChecks events;
   try {
-    read_int(kFofnUnit, ctx.nfiles);
+    read_int(kFofnUnit, settings.nfiles);
     // The driver stops on more than 4 files before it asks anything else.
-    if (ctx.nfiles > kMaxFactorFiles + 1) stop("Too many files for this program.");
-    read_data(ctx, *w);
+    if (settings.nfiles > kMaxFactorFiles + 1) stop("Too many files for this program.");
+    Analysis analysis(options, &events);
+    read_data(settings, analysis);
+    analysis.run();
+    broken("the analysis ran past its checks");
+  } catch (const ChecksPassed&) {
+    // A design that passed every check.
+    if (settings.nfiles != nfiles) broken("nfiles");
+  } catch (const Stopped&) {
+    // A stop of the analysis: the classic program says it and ends with status 1.
+  } catch (const Error& e) {
+    broken(std::string("the classic input reached the engine as: ") + e.what());
   } catch (const RunEnd& end) {
     close_all();
     const std::string line = first_line(end.message);
     const bool stop_text = end.message.empty() || line == "STOP" ||
                            (line.rfind("STOP ", 0) == 0 && line.find(" statement executed") != std::string::npos);
     if (end.status == 1) {
-      // A stop of the analysis, or a pause that nobody can answer.
+      // A stop of the classic reading, or a pause that nobody can answer.
       if (!stop_text && line != "No terminal to answer the pause; the run ends.")
         broken("a stop with the text: " + line);
     } else if (end.status == 2) {
@@ -197,21 +217,6 @@ inline int input_one(const std::uint8_t* data, std::size_t size) {
     return 0;
   }
   close_all();
-
-  // A design that passed every check.
-  if (ctx.nfiles != nfiles) broken("nfiles");
-  if (ctx.n < 1 || ctx.n > kMaxObjects || ctx.p < 0 || ctx.p > kMaxSpecies) broken("size of Y");
-  if (ctx.mtot >= ctx.n) broken("mtot >= n");
-  int last = 0;
-  int parent = 0;
-  for (int k = 0; k + 1 < nfiles; ++k) {
-    if (ctx.ifirst[k] != last + 1 || ctx.ilast[k] < ctx.ifirst[k]) broken("column ranges");
-    const int m = ctx.ilast[k] - last;
-    if (k > 0 && m <= parent) broken("nesting order");
-    parent = m;
-    last = ctx.ilast[k];
-  }
-  if (ctx.mtot != last || ctx.mtot > kMaxDummies) broken("mtot");
   return 0;
 }
 

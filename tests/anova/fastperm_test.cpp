@@ -17,10 +17,11 @@
 #include <string>
 #include <vector>
 
-#include "anova/common.hpp"
 #include "anova/engines.hpp"
+#include "anova/permutation_test.hpp"
+#include "anova/statistics.hpp"
+#include "core/model.hpp"
 #include "anova/workers.hpp"
-#include "text/channels.hpp"
 #include "core/generator.hpp"
 #include "linalg/permute.hpp"
 #include "linalg/produit.hpp"
@@ -32,6 +33,30 @@ Workspace& workspace() {
   static Workspace w;
   return w;
 }
+
+// The tests' generator, reseeded and drawn as an analysis' generator is.
+Generator& generator() {
+  static Generator g;
+  return g;
+}
+float rand(int flag) { return generator().deviate(flag); }
+
+Events& quiet() {
+  static Events e;
+  return e;
+}
+
+// The test's events as the classic console shows them.
+struct ConsoleText : Events {
+  std::string text;
+  void test_started(int, bool) override { text += "\n Permutation test: please wait...\n\n"; }
+  void permutation(std::int64_t done, bool large) override {
+    if (!large || done % 10 != 0) return;
+    char line[40];
+    std::snprintf(line, sizeof line, "+Permutation no%6lld\n", static_cast<long long>(done));
+    text += line;
+  }
+};
 
 // A nested design: labels[f][i] is the cell of object i at depth f (cells of
 // depth f + 1 lie inside cells of depth f). The factor files are Helmert
@@ -141,7 +166,7 @@ std::vector<int> literal_counts(const RunContext& ctx, Workspace& w, std::vector
   for (int k = 0; k < 100; ++k) rand(0);
   std::vector<int> counts(stats.size(), 1);
   for (int iperm = 1; iperm <= ctx.nperm; ++iperm) {
-    permute(0, ctx.n, w.perm);
+    permute(0, ctx.n, w.perm, generator());
     for (std::size_t k = 0; k < stats.size(); ++k)
       if (stats[k].formed && permuted_statistic(ctx, w, stats[k], w.perm) >= stats[k].f) ++counts[k];
   }
@@ -151,16 +176,13 @@ std::vector<int> literal_counts(const RunContext& ctx, Workspace& w, std::vector
 // The console text of permutation_test, and its counts.
 std::string run_test(const RunContext& ctx, Workspace& w, std::vector<Statistic>& stats, int seed, int threshold,
                      int threads) {
-  std::FILE* file = std::tmpfile();
-  attach_output_fd(kConsoleOut, fileno(file), "console");
+  ConsoleText console;
+  RunContext run = ctx;
+  run.events = &console;
+  run.threads = threads;
   rand(seed);
-  permutation_test(ctx, w, stats.data(), static_cast<int>(stats.size()), threshold, threads);
-  attach_output_fd(kConsoleOut, 1, "");
-  std::string text;
-  std::rewind(file);
-  for (int c; (c = std::fgetc(file)) != EOF;) text.push_back(static_cast<char>(c));
-  std::fclose(file);
-  return text;
+  permutation_test(run, w, stats.data(), static_cast<int>(stats.size()), threshold);
+  return console.text;
 }
 
 // The literal numerator, denominator and F* of a statistic, term by term.
@@ -234,8 +256,10 @@ RunContext context(int n, int p) {
   RunContext ctx;
   ctx.n = n;
   ctx.p = p;
-  ctx.test_offered = 1;
+  ctx.test_offered = true;
   ctx.task = 1;
+  ctx.events = &quiet();
+  ctx.generator = &generator();
   return ctx;
 }
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "text/runend.hpp"
+#include "core/model.hpp"
 #include "linalg/produit.hpp"
 #include "linalg_test_support.hpp"
 
@@ -17,7 +17,6 @@ namespace {
 
 using testing_support::Array;
 using testing_support::GaussArrays;
-using testing_support::stop_text;
 
 TEST(Gaussj, ThresholdIsSinglePrecisionTenToTheMinusEight) {
   EXPECT_EQ(kPivotTiny, static_cast<double>(1e-8f));
@@ -164,9 +163,9 @@ TEST(Gaussj, EmptyMatrixStopsTheRun) {
   try {
     gaussj(0, a.m, g.work(), flag);
     FAIL() << "gaussj returned for n = 0";
-  } catch (const RunEnd& end) {
-    EXPECT_EQ(end.status, 1);
-    EXPECT_EQ(end.message, stop_text("illogical m in Gaussj."));
+  } catch (const Stopped& end) {
+    EXPECT_EQ(end.status(), 1);
+    EXPECT_STREQ(end.what(), "illogical m in Gaussj.");
   }
 }
 

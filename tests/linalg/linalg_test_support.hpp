@@ -30,6 +30,5 @@ struct GaussArrays {
 };
 
 // The text that a stop with this message hands to main.
-inline std::string stop_text(const std::string& message) { return "STOP " + message + " statement executed\n"; }
 
 }  // namespace morvenak::testing_support

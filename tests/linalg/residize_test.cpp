@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 
-#include "text/runend.hpp"
+#include "core/model.hpp"
 #include "linalg/produit.hpp"
 #include "linalg_test_support.hpp"
 
@@ -15,7 +15,6 @@ namespace {
 
 using testing_support::Array;
 using testing_support::GaussArrays;
-using testing_support::stop_text;
 
 // The driver's shapes: x and work 501 x 200, trans 500 x 501, inv 200 x 200,
 // the projector 501 x 501.
@@ -30,8 +29,8 @@ struct Fixture {
   std::string run_expecting_stop(int n, int m) {
     try {
       run(n, m);
-    } catch (const RunEnd& end) {
-      return end.message;
+    } catch (const Stopped& end) {
+      return end.what();
     }
     return "(no stop)";
   }
@@ -135,15 +134,15 @@ TEST(Residize, CollinearOrEmptyDesignsStopTheRun) {
   {
     Fixture f;
     for (int i = 1; i <= 5; ++i) f.x(i, 1) = f.x(i, 2) = i - 3.0;
-    EXPECT_EQ(f.run_expecting_stop(5, 2), stop_text("Singular matrix"));
+    EXPECT_EQ(f.run_expecting_stop(5, 2), "Singular matrix");
   }
   {
     Fixture f;  // a single column of zeros
-    EXPECT_EQ(f.run_expecting_stop(5, 1), stop_text("Singular matrix"));
+    EXPECT_EQ(f.run_expecting_stop(5, 1), "Singular matrix");
   }
   {
     Fixture f;
-    EXPECT_EQ(f.run_expecting_stop(5, 0), stop_text("illogical m in Gaussj."));
+    EXPECT_EQ(f.run_expecting_stop(5, 0), "illogical m in Gaussj.");
   }
 }
 

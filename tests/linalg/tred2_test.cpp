@@ -10,14 +10,13 @@
 #include <limits>
 #include <vector>
 
-#include "text/runend.hpp"
+#include "core/model.hpp"
 #include "linalg_test_support.hpp"
 
 namespace morvenak {
 namespace {
 
 using testing_support::Array;
-using testing_support::stop_text;
 
 TEST(Tred2, OneByOne) {
   Array a(500, 500);
@@ -181,8 +180,8 @@ TEST(Tqli, NoConvergenceStopsTheRun) {
   try {
     tqli(d, e, 2, z.m);
     FAIL() << "tqli returned";
-  } catch (const RunEnd& end) {
-    EXPECT_EQ(end.message, stop_text("Too many iterations in TQLI"));
+  } catch (const Stopped& end) {
+    EXPECT_STREQ(end.what(), "Too many iterations in TQLI");
   }
 }
 

@@ -1,17 +1,17 @@
-// The three anova engines: one factor, a main factor with one nested factor,
-// and a main factor with two nested factors.
+// The three anova engines: one factor, a main factor with one nested
+// factor, and a main factor with two nested factors. Each is the list of
+// its fits and the statistics of its table; the test, the rows and the
+// ordinations are shared.
 #pragma once
-#include "anova/common.hpp"
+#include <vector>
+
+#include "anova/statistics.hpp"
+#include "core/model.hpp"
 #include "core/workspace.hpp"
 
 namespace morvenak {
 
-void part1(RunContext& ctx, Workspace& w);
-void part2(RunContext& ctx, Workspace& w);
-void part3(RunContext& ctx, Workspace& w);
-
-// Each engine's fits and the statistics of its table, before any row is
-// written: what its permutation test is given.
+// Each engine's fits and the statistics of its table, before any test.
 Statistic one_factor_statistic(const RunContext& ctx, Workspace& w);
 struct NestedFits {
   int dfw;               // degrees of freedom within the lowest subgroups
@@ -20,5 +20,24 @@ struct NestedFits {
 };
 NestedFits two_level_statistics(const RunContext& ctx, Workspace& w, Statistic (&rows)[2]);
 NestedFits three_level_statistics(const RunContext& ctx, Workspace& w, Statistic (&rows)[3]);
+
+// A matrix to ordinate after the anova, with its title in the score file.
+struct OrdinationJob {
+  const char* title;
+  const Mat* m;
+  bool canonical;
+  Source source;
+};
+
+struct AnovaOutcome {
+  std::vector<Row> rows;                 // factors, within, total
+  std::vector<OrdinationJob> ordinations;  // what the scores tasks ordinate, in order
+};
+
+// The anova of ctx.nfiles - 1 factors (1 to 3): the table starts (event),
+// the fits and statistics, the nested coding check, the permutation test
+// when permutations are asked, the rows. Throws Stopped when the parts of a
+// nested coding exceed the full fit by more than rounding can explain.
+AnovaOutcome run_anova(const RunContext& ctx, Workspace& w);
 
 }  // namespace morvenak

@@ -24,7 +24,7 @@
 #include <memory>
 #include <vector>
 
-#include "anova/common.hpp"
+#include "anova/statistics.hpp"
 #include "anova/workers.hpp"
 
 namespace morvenak {

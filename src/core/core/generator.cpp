@@ -1,15 +1,12 @@
-// The run's uniform deviate.
+// The uniform deviate of the permutations.
 #include "core/generator.hpp"
 
 namespace morvenak {
-namespace {
-IsoRand g_generator;  // never seeded by the program: every run draws the same sequence
-}
 
-float rand(int flag) {
-  if (flag == 1) g_generator.state = 0;
-  else if (flag != 0) g_generator.state = static_cast<std::uint32_t>(flag);
-  int k = g_generator.next();
+float Generator::deviate(int flag) {
+  if (flag == 1) iso_.state = 0;
+  else if (flag != 0) iso_.state = static_cast<std::uint32_t>(flag);
+  const int k = iso_.next();
   return static_cast<float>(k) / 32767.0f;  // IEEE division: k / 32767 correctly rounded to float
 }
 

@@ -2,6 +2,9 @@
 #include "core/workspace.hpp"
 
 #include <cstddef>
+#include <initializer_list>
+
+#include "core/model.hpp"
 
 namespace morvenak {
 
@@ -9,8 +12,8 @@ Workspace::Workspace() : colsum{}, perm{}, pivcnt{}, pivrow{}, pivcol{}, rhs{}, 
   const std::size_t response = static_cast<std::size_t>(kMaxObjects) * kMaxSpecies;
   const std::size_t dummies = static_cast<std::size_t>(kMaxObjects) * kMaxDummies;
   const std::size_t projector = static_cast<std::size_t>(kMaxObjects) * kMaxObjects;
-  const std::size_t total = response * 17 + dummies * 3 + static_cast<std::size_t>(kMaxSpecies) * kMaxObjects +
-                            static_cast<std::size_t>(kMaxDummies) * kMaxDummies + projector * 7 +
+  const std::size_t total = response * 13 + dummies * 3 + static_cast<std::size_t>(kMaxSpecies) * kMaxObjects +
+                            static_cast<std::size_t>(kMaxDummies) * kMaxDummies + projector * 6 +
                             static_cast<std::size_t>(kMaxSpecies) * kMaxSpecies;
   storage_.reset(new double[total]);  // pages are touched only where data go
   double* next = storage_.get();
@@ -25,17 +28,18 @@ Workspace::Workspace() : colsum{}, perm{}, pivcnt{}, pivrow{}, pivcol{}, rhs{}, 
   work = take(kMaxObjects, kMaxDummies);
   trans = take(kMaxSpecies, kMaxObjects);
   inv = take(kMaxDummies, kMaxDummies);
-  for (int k = 1; k <= 7; ++k) resing[k] = take(kMaxObjects, kMaxObjects);
-  yfitwk = take(kMaxObjects, kMaxSpecies);
-  yfit1 = take(kMaxObjects, kMaxSpecies);
-  yfit2 = take(kMaxObjects, kMaxSpecies);
-  yfit3 = take(kMaxObjects, kMaxSpecies);
-  yfit7 = take(kMaxObjects, kMaxSpecies);
-  for (int k = 1; k <= 7; ++k) yres[k] = take(kMaxObjects, kMaxSpecies);
+  for (Mat* h : {&h_main, &h_nested1, &h_nested2, &h_main_nested1, &h_main_nested2, &h_full})
+    *h = take(kMaxObjects, kMaxObjects);
+  for (Mat* f : {&fit_scratch, &fit_main, &fit_nested1, &fit_nested2, &fit_full}) *f = take(kMaxObjects, kMaxSpecies);
+  for (Mat* r : {&res_main, &res_main_nested1, &res_main_nested2, &res_full}) *r = take(kMaxObjects, kMaxSpecies);
   yper = take(kMaxObjects, kMaxSpecies);
   yfitper = take(kMaxObjects, kMaxSpecies);
   z = take(kMaxObjects, kMaxSpecies);
   u = take(kMaxSpecies, kMaxSpecies);
+}
+
+void check_cancel(const RunContext& ctx) {
+  if (ctx.cancel != nullptr && ctx.cancel->load(std::memory_order_relaxed)) throw Cancelled();
 }
 
 }  // namespace morvenak

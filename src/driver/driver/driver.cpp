@@ -4,17 +4,16 @@
 
 #include <string>
 
-#include "anova/engines.hpp"
+#include "core/limits.hpp"
+#include "driver/classic_files.hpp"
+#include "driver/classic_report.hpp"
+#include "driver/dialogue.hpp"
+#include "morvenak/analysis.hpp"
 #include "text/channels.hpp"
 #include "text/layout.hpp"
 #include "text/listio.hpp"
-#include "core/generator.hpp"
-#include "text/timer.hpp"
 #include "text/runend.hpp"
-#include "input/checkcol.hpp"
-#include "input/read_x.hpp"
-#include "input/read_y.hpp"
-#include "linalg/produit.hpp"
+#include "text/timer.hpp"
 
 namespace morvenak {
 namespace {
@@ -40,134 +39,31 @@ void banner() {
         {kMaxObjects, kMaxSpecies, kMaxDummies, kMaxFactorFiles});
 }
 
-int ask_task() {
-  int task = 0;
-  for (;;) {
-    say("Tasks:");
-    say("(0) Stop the program");
-    say("(1) First, compute the nested anova");
-    say("(2) Compute directly the canonical object scores");
-    say("(3) Both 1 and 2");
-    read_int(kConsoleIn, task);
-    if (task == 0) stop("Program interrupted by user.", 0);
-    if (task >= 1 && task <= 3) return task;
-  }
-}
-
-void open_score_file(RunContext& ctx) {
+void open_score_file() {
   open_new(kScoreUnit, "FittedSc.out");
-  ctx.score_unit = kScoreUnit;
   list_write(kScoreUnit, {"Object scores fitted to the anova factors"});
   list_write(kScoreUnit, {"Note: The response variables were centred ", "at the start of the calculations"});
-  blank_line(kScoreUnit);
+  list_write(kScoreUnit);
   list_write(kScoreUnit, {"                          -------------------------"});
-  blank_line(kScoreUnit);
+  list_write(kScoreUnit);
 }
 
-int ask_transformation() {
-  int itrans = 0;
-  blank_line();
-  for (;;) {
-    say("Transform species abundance data");
-    say("(formulas and advice: README, section \"Transformations\")");
-    blank_line();
-    say("(0) No transformation (Euclidean distance preserved)");
-    say("(1) Chord distance");
-    say("(2) Chi-square metric");
-    say("(3) Chi-square distance");
-    say("(4) Distance between species profiles");
-    say("(5) Hellinger distance");
-    read_int(kConsoleIn, itrans);
-    if (itrans >= 0 && itrans <= 5) return itrans;
-  }
-}
-
-int ask_permutations() {
-  int nperm = 0;
-  blank_line();
-  for (;;) {
-    say("Permutation test:");
-    say("How many permutations? (e.g. 999, 9999, ...)");
-    say("No permutation test: type 0");
-    read_int(kConsoleIn, nperm);
-    if (nperm >= 0) return nperm;
-  }
-}
-
-int ask_check() {
-  int icheck = 0;
-  blank_line();
-  for (;;) {
-    say("Check the coding of factors into orthogonal dummy variables?");
-    say("(0) No");
-    say("(1) Yes");
-    read_int(kConsoleIn, icheck);
-    if (icheck == 0 || icheck == 1) return icheck;
-  }
-}
-
-// Verdicts on the factor files as a whole, the limits they must respect
-// together, and their nesting order; any failure stops the run.
-void check_factor_files(RunContext& ctx, Workspace& w, const int* coding, const int* collinear) {
-  // Fewer than two files (nfiles may be any integer, even the least) mean no factor file.
-  const int nfactors = ctx.nfiles > 1 ? ctx.nfiles - 1 : 0;
-  bool coding_failed = false;
-  bool any_collinear = false;
-  for (int k = 0; k < nfactors; ++k) {
-    coding_failed = coding_failed || coding[k] == 1;
-    any_collinear = any_collinear || collinear[k] == 1;
-  }
-  if (ctx.icheck == 1) {
-    blank_line();
-    if (!coding_failed) {
-      write_both(R"((" No problem was detected", " in the orthogonal coding of the dummy variables"))");
-    } else {
-      write_both(R"((" *** Factor incorrectly coded into orthogonal dummy", /, "     variables in one or more files"))");
-      stop();
-    }
-  }
-  if (!any_collinear) write_both(R"((/, " No collinearity detected within factor files"))");
-  if (ctx.mtot >= ctx.n) stop("Too many explanatory variables (mtot >= n)");
-
-  const int pairs[3][2] = {{1, 2}, {1, 3}, {2, 3}};
-  const int npairs = ctx.nfiles > 3 ? 3 : (ctx.nfiles > 2 ? 1 : 0);
-  bool pair_collinear = false;
-  for (int q = 0; q < npairs; ++q) {
-    int flag = 0;
-    checkcol(ctx, w, pairs[q][0], pairs[q][1], flag);
-    pair_collinear = pair_collinear || flag == 1;
-  }
-  if (pair_collinear) stop();
-  write_both(R"((" No collinearity detected among factor files"))");
-
-  for (int k = 1; k + 2 <= ctx.nfiles; ++k) {
-    int below = k >= 2 ? ctx.ilast[k - 2] : 0;
-    int parent = ctx.ilast[k - 1] - below;
-    int nested = ctx.ilast[k] - ctx.ilast[k - 1];
-    if (nested <= parent) {
-      write_both(R"((/, " *** The input files are listed in an incorrect order", /,)"
-                 R"( " *** or the factors are not coded correctly. Program stopped."))");
-      stop();
-    }
-  }
+// The engine's stops in the classic words: its text as "STOP ... statement
+// executed" on the error stream, or nothing when the console and the report
+// have already said it.
+RunEnd classic_stop(const Stopped& s) {
+  return RunEnd{1, s.reported() ? std::string() : "STOP " + std::string(s.what()) + " statement executed\n"};
 }
 
 }  // namespace
 
-void read_data(RunContext& ctx, Workspace& w) {
-  read_y(ctx, w);
-
-  ctx.mtot = 0;
-  int coding[kMaxFactorFiles] = {0, 0, 0};
-  int collinear[kMaxFactorFiles] = {0, 0, 0};
-  for (int k = 0; k < kMaxFactorFiles; ++k) ctx.ifirst[k] = ctx.ilast[k] = 0;
-  for (int k = 1; k < ctx.nfiles; ++k) read_x(ctx, w, k, coding[k - 1], collinear[k - 1]);
-  check_factor_files(ctx, w, coding, collinear);
-
-  centre(ctx.n, 1, ctx.mtot, w.x);
+void read_data(const ClassicSettings& settings, Analysis& analysis) {
+  const int n = read_response_file(analysis);
+  int mtot = 0;
+  for (int k = 1; k < settings.nfiles; ++k) read_factor_file(analysis, k, n, mtot);
 }
 
-void run(RunContext& ctx, Workspace& w) {
+void run() {
   open_new(kReportUnit, "Morvenak.out");
   banner();
 
@@ -178,32 +74,32 @@ void run(RunContext& ctx, Workspace& w) {
   open_old(kFofnUnit, fofn);
   write_both(R"((/, " File containing the file names:   ", A32, /))", {unit_name(kFofnUnit)});
 
-  read_int(kFofnUnit, ctx.nfiles);
-  if (ctx.nfiles > kMaxFactorFiles + 1) stop("Too many files for this program.");
+  ClassicSettings settings;
+  read_int(kFofnUnit, settings.nfiles);
+  if (settings.nfiles > kMaxFactorFiles + 1) stop("Too many files for this program.");
 
-  ctx.task = ask_task();
-  if (ctx.task >= 2) open_score_file(ctx);
-  ctx.itrans = ask_transformation();
-  if (ctx.task == 2) {
-    ctx.nperm = 0;
-    ctx.test_offered = 0;
-  } else {
-    ctx.nperm = ask_permutations();
-    ctx.test_offered = 1;
+  Options options;
+  const int task = ask_task();
+  options.task = static_cast<Task>(task);
+  if (task >= 2) open_score_file();
+  options.transform = static_cast<Transform>(ask_transformation());
+  options.permutations = task == 2 ? 0 : ask_permutations();
+  options.check_coding = ask_check() == 1;
+  const float start = secnds(0.0f);
+
+  ClassicReport report(options.permutations, start);
+  // Fewer than two files (nfiles may be any integer, even the least) mean no factor file.
+  report.set_factors(settings.nfiles > 1 ? settings.nfiles - 1 : 0);
+  try {
+    Analysis analysis(options, &report);
+    read_data(settings, analysis);
+    analysis.run();
+  } catch (const Stopped& s) {
+    throw classic_stop(s);
   }
-  ctx.icheck = ask_check();
-  ctx.start = secnds(0.0f);
-
-  read_data(ctx, w);
-  blank_line(kReportUnit);
-  write(kReportUnit, R"((" Probabilities after", I6, " permutations"))", {ctx.nperm});
-
-  if (ctx.nfiles == 2) part1(ctx, w);
-  else if (ctx.nfiles == 3) part2(ctx, w);
-  else if (ctx.nfiles == 4) part3(ctx, w);
 
   say("Results are found in file 'Morvenak.out'");
-  if (ctx.task >= 2) say("and in file 'FittedSc.out'");
+  if (task >= 2) say("and in file 'FittedSc.out'");
   blank_line();
   say("End of the program.");
 }
@@ -212,9 +108,7 @@ int run_program() {
   install_signal_handlers();
   int status = 0;
   try {
-    Workspace w;
-    RunContext ctx;
-    run(ctx, w);
+    run();
   } catch (const RunEnd& end) {
     close_all();
     put_text(kErrorUnit, end.message);

@@ -1,19 +1,21 @@
-// The run driver: the order of a whole run, from the report's creation and the
-// dialogue to the engine and the closing lines.
+// The classic run: the order of a whole run, from the report's creation and
+// the dialogue to the analysis and the closing lines.
 #pragma once
-#include "core/workspace.hpp"
+#include "morvenak/analysis.hpp"
 
 namespace morvenak {
 
 // Runs the program as its user sees it; returns the exit status.
 int run_program();
 
-// The data of a run, once the dialogue has set ctx.nfiles, itrans and icheck
-// and channel 2 stands after nfiles: Y, the factor files, the checks on them
-// all, and x centred. Any failure ends the run by throwing RunEnd.
-void read_data(RunContext& ctx, Workspace& w);
+// What the file of file names and the dialogue decide before the data.
+struct ClassicSettings {
+  int nfiles = 0;  // the count at the head of the file of file names
+};
 
-// The run itself; ends by returning normally or by throwing RunEnd.
-void run(RunContext& ctx, Workspace& w);
+// The data of a run, once channel 2 stands after the file count: Y and the
+// factor files, each handed to the analysis as it is read. A stop of the
+// classic reading throws RunEnd; the analysis' own errors pass through.
+void read_data(const ClassicSettings& settings, Analysis& analysis);
 
 }  // namespace morvenak

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "driver/driver.hpp"
+#include "morvenak/analysis.hpp"
 
 namespace {
 
@@ -27,7 +28,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    std::printf("morvenak %s\n", MORVENAK_VERSION);
+    std::printf("morvenak %s\n", morvenak::version());
     return 0;
   }
   std::fprintf(stderr, "morvenak: unknown argument '%s'\n%s", argv[1], kUsage);

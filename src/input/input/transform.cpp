@@ -3,14 +3,11 @@
 
 #include <cmath>
 
-#include "text/channels.hpp"
-#include "text/layout.hpp"
-#include "text/listio.hpp"
-#include "text/runend.hpp"
+#include "core/model.hpp"
 
 namespace morvenak {
 
-void transform(int n, int p, const Mat& y, double* colsum, int itrans) {
+void transform(int n, int p, const Mat& y, double* colsum, int itrans, Events& events) {
   const bool chi_square = itrans == 2 || itrans == 3;
   double total = 0.0;
   bool zero_column = false;
@@ -24,26 +21,23 @@ void transform(int n, int p, const Mat& y, double* colsum, int itrans) {
     }
     for (int j = 1; j <= p; ++j) {
       if (colsum[j - 1] == 0.0) {
-        write(kConsoleOut, R"((" Transformation subroutine: Column", I4, " has total species abundance = 0"))", {j});
+        events.zero_column(j);
         zero_column = true;
       }
     }
   }
   for (int i = 1; i <= n; ++i)
     for (int j = 1; j <= p; ++j)
-      if (y(i, j) < 0.0) write(kConsoleOut, R"((" Negative species frequency in row", I4, " column", I4))", {i, j});
+      if (y(i, j) < 0.0) events.negative_value(i, j);
 
-  static const char* const kReportLine[] = {"", "Chord transformation", "Chi-square metric transformation",
-                                            "Chi-square distance transformation", "Species profile transformation",
-                                            "Hellinger transformation"};
-  list_write(kReportUnit, {kReportLine[itrans]});
+  events.transformed(static_cast<Transform>(itrans));
 
   const double root_total = std::sqrt(total);
   for (int i = 1; i <= n; ++i) {
     double row = 0.0;  // sum of squares (chord) or sum of the row
     for (int j = 1; j <= p; ++j) row += itrans == 1 ? y(i, j) * y(i, j) : y(i, j);
     if (row == 0.0) {
-      write(kConsoleOut, R"((" Transformation subroutine warning: Row", I4, " has total species abundance = 0"))", {i});
+      events.zero_row(i);
       continue;
     }
     for (int j = 1; j <= p; ++j) {
@@ -61,7 +55,7 @@ void transform(int n, int p, const Mat& y, double* colsum, int itrans) {
       }
     }
   }
-  if (zero_column) stop("Column sums of 0 are incompatible with this transformation.");
+  if (zero_column) throw Stopped("Column sums of 0 are incompatible with this transformation.");
 }
 
 }  // namespace morvenak

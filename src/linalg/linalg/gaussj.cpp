@@ -7,12 +7,12 @@
 #include <cmath>
 #include <utility>
 
-#include "text/runend.hpp"
+#include "core/model.hpp"
 
 namespace morvenak {
 
 void gaussj(int n, const Mat& a, const GaussWork& w, int& flag) {
-  if (n < 1) stop("illogical m in Gaussj.");
+  if (n < 1) throw Stopped("illogical m in Gaussj.");
 
   // Entry i of a work vector, 1-based like the matrix indices.
   auto pivcnt = [&w](int i) -> int& { return w.pivcnt[i - 1]; };
@@ -42,7 +42,9 @@ void gaussj(int n, const Mat& a, const GaussWork& w, int& flag) {
             c = k;
           }
         } else if (pivcnt(k) > 1) {
-          pause("singular matrix");
+          // A column pivoted twice: only a matrix holding values that are
+          // not numbers gets here. The caller decides whether to go on.
+          if (w.events == nullptr || !w.events->go_on_after_singular()) throw Stopped("singular matrix");
         }
       }
     }

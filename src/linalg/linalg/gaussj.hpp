@@ -12,7 +12,9 @@ inline constexpr double kPivotTiny = static_cast<double>(1e-8f);
 
 // Inverts a(1..n, 1..n) in place. flag = 0 on success; flag = 1 when a pivot
 // of magnitude <= kPivotTiny is met, in which case a is left partly reduced
-// and must not be used. n < 1 stops the run ("illogical m in Gaussj.").
+// and must not be used. n < 1 throws Stopped ("illogical m in Gaussj."). A
+// column pivoted twice asks w.events whether to go on, and throws Stopped
+// ("singular matrix") unless it says yes.
 void gaussj(int n, const Mat& a, const GaussWork& w, int& flag);
 
 }  // namespace morvenak

@@ -3,7 +3,7 @@
 // and the general one through X'X and its Gauss-Jordan inverse.
 #include "linalg/residize.hpp"
 
-#include "text/runend.hpp"
+#include "core/model.hpp"
 #include "linalg/produit.hpp"
 
 namespace morvenak {
@@ -16,7 +16,7 @@ void residize(int n, int m, const Mat& x, const Mat& trans, const Mat& inv, cons
     for (int i = 0; i < n; ++i) s = s + xc[i] * xc[i];
     // A column of zeros has no projector; the general path stops in the
     // same words for the same 1 x 1 matrix.
-    if (s == 0.0) stop("Singular matrix");
+    if (s == 0.0) throw Stopped("Singular matrix");
     s = 1.0 / s;
     double* wc = work.col(1);
     for (int i = 0; i < n; ++i) wc[i] = xc[i] * s;
@@ -33,7 +33,7 @@ void residize(int n, int m, const Mat& x, const Mat& trans, const Mat& inv, cons
   produit(trans, x, inv, m, n, m);
   int singular = 0;
   gaussj(m, inv, w, singular);
-  if (singular == 1) stop("Singular matrix");
+  if (singular == 1) throw Stopped("Singular matrix");
   produit(x, inv, work, n, m, m);
   produit(work, trans, h, n, m, n);
 }

@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "text/runend.hpp"
+#include "core/model.hpp"
 
 namespace morvenak {
 
@@ -28,7 +28,7 @@ void tqli(double* d0, double* e0, int n, const Mat& z) {
       }
       if (m == l) break;
 
-      if (iter == 50) stop("Too many iterations in TQLI");
+      if (iter == 50) throw Stopped("Too many iterations in TQLI");
       ++iter;
 
       double g = (d(l + 1) - d(l)) / (2.0 * e(l));

@@ -1,9 +1,8 @@
 // PCA through the eigen-decomposition of the cross-product matrix M'M.
 #include "ordination/pca.hpp"
 
-#include "text/channels.hpp"
-#include "text/layout.hpp"
-#include "text/listio.hpp"
+#include <cstddef>
+
 #include "linalg/produit.hpp"
 #include "linalg/tqli.hpp"
 #include "linalg/tred2.hpp"
@@ -12,7 +11,6 @@ namespace morvenak {
 namespace {
 
 constexpr double kAxisThreshold = static_cast<double>(1.0e-6f);
-constexpr const char* kRow = "(1X, 200F10.5)";
 
 // Descending straight insertion: each value moves left past every earlier
 // value that is less than or equal to it, carrying its index along.
@@ -34,7 +32,11 @@ void sort_descending(int p, double* d, int* index) {
 
 }  // namespace
 
-void pca(int n, int p, const Mat& m, double ssy, int unit, int canonical, Workspace& w) {
+OrdinationResult pca(int n, int p, const Mat& m, double ssy, bool canonical, Workspace& w) {
+  OrdinationResult r;
+  r.n = n;
+  r.p = p;
+  r.canonical = canonical;
   int k = n - 1 < p ? n - 1 : p;
   const double nm1 = static_cast<double>(n - 1);
   const double tv = ssy / nm1;
@@ -58,56 +60,51 @@ void pca(int n, int p, const Mat& m, double ssy, int unit, int canonical, Worksp
   while (count < p && ev[count] > kAxisThreshold) ++count;
   if (count < k) k = count;
   if (count == 0) {
-    list_write(unit);
-    list_write(unit, {"Total variance is 0. There are no ordination axes."});
-    list_write(unit);
-    return;
+    r.no_axes = NoAxes::kZeroTotalVariance;
+    return r;
   }
   if (k <= 0) {
-    list_write(unit, {" Total variance is 0. There are no canonical axes."});
-    return;
+    r.no_axes = NoAxes::kZeroCanonicalVariance;
+    return r;
   }
+  r.axes = k;
+  const auto size = static_cast<std::size_t>(k);
 
-  if (canonical == 1) write(unit, R"~((/, " Canonical eigenvalues (", I4, " eigenvalues)"))~", {k});
-  else write(unit, R"~((/, " Non-canonical eigenvalues (", I4, " eigenvalues)"))~", {k});
   for (int j = 0; j < k; ++j) ev[j] = ev[j] / nm1;
-  write_reals(unit, kRow, ev, k);
-
-  write(unit, R"((/, " % of total variance of PCA"))");
-  for (int j = 0; j < k; ++j) work[j] = 100.0 * ev[j] / tv;
-  write_reals(unit, kRow, work, k);
+  r.eigenvalues.assign(ev, ev + k);
+  r.proportions.resize(size);
+  for (int j = 0; j < k; ++j) r.proportions[static_cast<std::size_t>(j)] = ev[j] / tv;
+  r.percent.resize(size);
+  for (int j = 0; j < k; ++j) r.percent[static_cast<std::size_t>(j)] = 100.0 * ev[j] / tv;
 
   double running = 0.0;
   for (int j = 0; j < k; ++j) {
     running += ev[j];
     cum[j] = running;
   }
-  write(unit, R"((/, " Cumulative % of total variance of PCA"))");
-  for (int j = 0; j < k; ++j) work[j] = 100.0 * cum[j] / tv;
-  write_reals(unit, kRow, work, k);
-
+  r.cumulative_percent.resize(size);
+  for (int j = 0; j < k; ++j) r.cumulative_percent[static_cast<std::size_t>(j)] = 100.0 * cum[j] / tv;
   const double s = cum[k - 1];
-  write(unit, canonical == 1 ? R"((/, " Cumulative % of canonical variance"))"
-                             : R"((/, " Cumulative % of residual variance"))");
-  for (int j = 0; j < k; ++j) work[j] = 100.0 * cum[j] / s;
-  write_reals(unit, kRow, work, k);
+  r.sum = s;
+  r.percent_of_sum.resize(size);
+  for (int j = 0; j < k; ++j) r.percent_of_sum[static_cast<std::size_t>(j)] = 100.0 * cum[j] / s;
 
-  if (canonical == 1) write(unit, R"((/, " Sum of all canonical eigenvalues", F10.5))", {s});
-  else write(unit, R"((/, " Sum of non-canonical eigenvalues", F10.5))", {s});
-
-  write(unit, R"((/, " Object scores"))");
   produit(m, w.u, w.z, n, p, k);
-  for (int i = 1; i <= n; ++i) write_reals(unit, kRow, &w.z(i, 1), k, w.z.ld);
-  list_write(unit);
-
+  r.object_scores.resize(static_cast<std::size_t>(n) * size);
+  r.species_scores.resize(static_cast<std::size_t>(p) * size);
+  r.variances.resize(size);
   for (int j = 1; j <= k; ++j) {
     double q = 0.0;
     for (int i = 1; i <= n; ++i) q += w.z(i, j) * w.z(i, j);
-    work[j - 1] = q / nm1;
+    r.variances[static_cast<std::size_t>(j - 1)] = q / nm1;
+    for (int i = 1; i <= n; ++i)
+      r.object_scores[static_cast<std::size_t>(i - 1) + static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(n)] =
+          w.z(i, j);
+    for (int i = 1; i <= p; ++i)
+      r.species_scores[static_cast<std::size_t>(i - 1) + static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(p)] =
+          w.u(i, j);
   }
-  list_write(unit, {"Variances"});
-  write_reals(unit, kRow, work, k);
-  list_write(unit);
+  return r;
 }
 
 }  // namespace morvenak

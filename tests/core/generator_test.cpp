@@ -17,12 +17,21 @@ TEST(Rand, ReferenceGeneratorSequence) {
 TEST(Rand, DeviateIsTheIntegerOver32767InSinglePrecision) {
   // Reseeding with 1 restarts the sequence from state 0: the first integer is
   // then 12345 / 65536 = 0.
-  EXPECT_EQ(rand(1), 0.0f);
+  Generator gen;
+  EXPECT_EQ(gen.deviate(1), 0.0f);
   IsoRand g;
   g.state = 0;
   g.next();
   const int k = g.next();
-  EXPECT_EQ(rand(0), static_cast<float>(k) / 32767.0f);
+  EXPECT_EQ(gen.deviate(0), static_cast<float>(k) / 32767.0f);
+}
+
+TEST(Rand, TwoGeneratorsDrawTheSameSequenceIndependently) {
+  Generator a, b;
+  const float first = a.deviate(0);
+  EXPECT_EQ(a.deviate(0), 5758.0f / 32767.0f);
+  EXPECT_EQ(b.deviate(0), first);
+  EXPECT_EQ(Generator(7).deviate(0), Generator(1).deviate(7));
 }
 
 }  // namespace

@@ -1,0 +1,81 @@
+// Fits, pseudo-F statistics and the literal permuted statistic.
+#include "anova/statistics.hpp"
+
+#include "linalg/produit.hpp"
+#include "linalg/residize.hpp"
+
+namespace morvenak {
+
+double pseudo_f(int df_num, int df_den, double num, double den) {
+  return (static_cast<double>(df_den) * num) / (static_cast<double>(df_num) * den);
+}
+
+Statistic nested_statistic(const char* label, int df_num, int df_den, double ss, double den_ss, const Mat& source,
+                           const Mat& h_num, const Mat& h_den, Denominator kind) {
+  Statistic s;
+  s.label = label;
+  s.df_num = df_num;
+  s.df_den = df_den;
+  s.ss = ss;
+  s.den_ss = den_ss;
+  s.formed = df_num >= 1 && df_den >= 1 && den_ss > 0.0;
+  if (s.formed) s.f = pseudo_f(df_num, df_den, ss, den_ss);
+  s.source = &source;
+  s.h_num = &h_num;
+  s.h_den = &h_den;
+  s.kind = kind;
+  return s;
+}
+
+void fit(const RunContext& ctx, Workspace& w, const int* factors, int nfactors, const Mat& h, FitOutputs out) {
+  int count = 0;
+  for (int k = 0; k < nfactors; ++k) selectx(ctx.n, ctx.ifirst, ctx.ilast, factors[k], w.x, w.xwk, count);
+  residize(ctx.n, count, w.xwk, w.trans, w.inv, w.work, h, w.gauss(ctx.events));
+  const Mat& yhat = out.fitted != nullptr ? *out.fitted : w.fit_scratch;
+  produit(h, w.y, yhat, ctx.n, ctx.n, ctx.p);
+  if (out.residuals != nullptr)
+    for (int j = 1; j <= ctx.p; ++j)
+      for (int i = 1; i <= ctx.n; ++i) (*out.residuals)(i, j) = w.y(i, j) - yhat(i, j);
+  if (out.ss != nullptr) sofsq(ctx.n, ctx.p, yhat, *out.ss);
+}
+
+double permuted_statistic(const RunContext& ctx, Workspace& w, const Statistic& s, const int* perm) {
+  return permuted_statistic(ctx, s, perm, w.yper, w.yfitper);
+}
+
+double permuted_statistic(const RunContext& ctx, const Statistic& s, const int* perm, const Mat& yper,
+                          const Mat& yfitper) {
+  const int n = ctx.n;
+  const int p = ctx.p;
+  const Mat& src = *s.source;
+  for (int j = 1; j <= p; ++j) {
+    const double* from = src.col(j);
+    double* to = yper.col(j);
+    for (int i = 0; i < n; ++i) to[i] = from[perm[i] - 1];
+  }
+  double num = 0.0;
+  produit(*s.h_num, yper, yfitper, n, n, p);
+  sofsq(n, p, yfitper, num);
+  double den = 0.0;
+  switch (s.kind) {
+    case Denominator::kConstantMinus:
+      den = s.constant - num;
+      break;
+    case Denominator::kProjector:
+      produit(*s.h_den, yper, yfitper, n, n, p);
+      sofsq(n, p, yfitper, den);
+      break;
+    case Denominator::kTotalMinus: {
+      double total = 0.0;
+      double fitted = 0.0;
+      sofsq(n, p, yper, total);
+      produit(*s.h_den, yper, yfitper, n, n, p);
+      sofsq(n, p, yfitper, fitted);
+      den = total - fitted;
+      break;
+    }
+  }
+  return pseudo_f(s.df_num, s.df_den, num, den);
+}
+
+}  // namespace morvenak

@@ -1,0 +1,64 @@
+// The statistics of the anova engines: least-squares fits of Y on factors,
+// the pseudo-F of a table row, and the literal evaluation of a permuted
+// pseudo-F.
+#pragma once
+#include "core/matrix.hpp"
+#include "core/workspace.hpp"
+
+namespace morvenak {
+
+// How the denominator sum of squares of a permuted statistic is formed.
+enum class Denominator {
+  kProjector,       // SS of h_den * permuted matrix
+  kTotalMinus,      // SS of the permuted matrix minus SS of h_den * permuted matrix
+  kConstantMinus,   // constant minus the numerator SS (one-factor engine)
+};
+
+// One pseudo-F of an anova table: (df_den x SS_num) / (df_num x SS_den).
+struct Statistic {
+  const char* label = "";  // the row's label, trimmed
+  int df_num = 0;
+  int df_den = 0;
+  double ss = 0.0;         // the row's sum of squares
+  double den_ss = 0.0;     // the observed denominator sum of squares
+  bool formed = false;     // testable: F exists and is tested when permutations are asked
+  double f = 0.0;
+  // The permutation test: rows of `source` are permuted, the numerator SS is
+  // that of h_num times the permuted matrix, the denominator as `kind` says.
+  const Mat* source = nullptr;
+  const Mat* h_num = nullptr;
+  const Mat* h_den = nullptr;
+  Denominator kind = Denominator::kProjector;
+  double constant = 0.0;
+  long long count = 1;     // the observed statistic counts as one of nperm + 1
+};
+
+// (df_den x num) / (df_num x den), in that product form.
+double pseudo_f(int df_num, int df_den, double num, double den);
+
+// A row of a nested table, whose observed denominator sum of squares is
+// den_ss: formed (testable) when both dfs are at least 1 and den_ss > 0.
+Statistic nested_statistic(const char* label, int df_num, int df_den, double ss, double den_ss, const Mat& source,
+                           const Mat& h_num, const Mat& h_den, Denominator kind);
+
+// What a fit keeps besides its projector: the fitted values (else they go to
+// the scratch matrix), the residuals Y - fitted, the SS of the fitted values.
+struct FitOutputs {
+  const Mat* fitted = nullptr;
+  const Mat* residuals = nullptr;
+  double* ss = nullptr;
+};
+
+// Fits Y on the dummy columns of the listed factors (in that order) through
+// the projector h, writing what `out` asks for.
+void fit(const RunContext& ctx, Workspace& w, const int* factors, int nfactors, const Mat& h, FitOutputs out);
+
+// One permuted statistic, by the literal products: yper = the permuted
+// source (row i is row perm(i), 1-based), then produit with the projectors
+// into yfitper and sofsq, as the statistic's kind says. The second form
+// takes the two n x p scratch matrices explicitly (one pair per thread).
+double permuted_statistic(const RunContext& ctx, Workspace& w, const Statistic& s, const int* perm);
+double permuted_statistic(const RunContext& ctx, const Statistic& s, const int* perm, const Mat& yper,
+                          const Mat& yfitper);
+
+}  // namespace morvenak

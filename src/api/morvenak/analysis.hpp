@@ -1,0 +1,87 @@
+// Morvenak as a library: a nested multivariate analysis of variance by
+// canonical redundancy analysis, with permutation tests and canonical
+// ordinations, on data held in memory.
+//
+//   morvenak::Input in;
+//   in.n = 20; in.p = 30; in.y = ...;                       // column-major, n x p
+//   in.factors.push_back(morvenak::Factor::labels("Management", management));
+//   in.factors.push_back(morvenak::Factor::labels("Use", use));  // nested in Management
+//   morvenak::Options opt;                                  // task both, 999 permutations
+//   morvenak::Result r = morvenak::analyse(in, opt);
+//   for (const morvenak::Row& row : r.rows) ... row.ss, row.f, row.p ...
+//
+// The types of options, results, events and errors are in core/model.hpp.
+// An analysis holds no global state: two analyses in two threads give the
+// results they give one after the other. Within the limits of the classic
+// program (501 objects, 500 species, 200 dummy variables, 3 factors) the
+// numbers are, bit for bit, those of its report.
+#pragma once
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/model.hpp"
+
+namespace morvenak {
+
+// One factor: its name, and either one group label per object (coded by the
+// engine) or its dummy variables (n x m, column-major).
+struct Factor {
+  std::string name;
+  bool by_labels = false;           // labels (true) or codes (false)
+  std::vector<std::string> labels;  // one per object, when coded by the engine
+  int m = 0;                        // dummy variables, when given as codes
+  std::vector<double> codes;        // n x m, column-major
+
+  // Group labels. Levels are numbered in order of first appearance; a
+  // nested factor's labels are read within its parent's levels, and its
+  // dummy variables are weighted Helmert contrasts within each parent level.
+  static Factor from_labels(std::string name, std::vector<std::string> labels);
+  static Factor from_codes(std::string name, int m, std::vector<double> codes);
+};
+
+struct Input {
+  int n = 0;                     // objects (rows of Y)
+  int p = 0;                     // species (columns of Y)
+  std::vector<double> y;         // n x p, column-major: y[i + j * n]
+  std::vector<Factor> factors;   // the main factor, then up to two nested factors in nesting order
+};
+
+// An analysis in steps, for a caller that reads its data piece by piece and
+// wants the events of each piece before it reads the next (as the classic
+// program does). Each step may throw what analyse() throws.
+class Analysis {
+ public:
+  // `events` may be null; it must outlive the analysis.
+  explicit Analysis(const Options& options, Events* events = nullptr);
+  ~Analysis();
+  Analysis(const Analysis&) = delete;
+  Analysis& operator=(const Analysis&) = delete;
+
+  // Y, n x p column-major: transformed, centred, SSY formed. Once, first.
+  void set_response(int n, int p, const double* y);
+  // The next factor, in nesting order: its coding checked (when the options
+  // say so) and its collinearity. At most three.
+  void add_factor(const Factor& factor);
+  // The checks of the factors as a whole, then the anova and the
+  // ordinations that the task asks for. Once, last. With no factor, only
+  // the checks: the result has no rows.
+  Result run();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// The whole analysis: set_response, add_factor for each factor, run.
+// Throws InvalidInput (sizes that disagree, values that are not finite,
+// no factor or more than three, an empty label), Stopped (the analysis
+// cannot be done with this data: limits, coding, collinearity, nesting
+// order, a singular matrix, ...), Cancelled (options.cancel became true).
+// The message of each is the text that the classic program prints.
+Result analyse(const Input& input, const Options& options, Events* events = nullptr);
+
+// The version of the engine, as the programs print it.
+const char* version();
+
+}  // namespace morvenak

@@ -1,0 +1,200 @@
+// The analysis as values: its options, its results, the events it reports
+// while it runs, and the errors it throws. The engine fills these; every
+// front end (the classic dialogue, the run command, the R and Python
+// packages) formats them. Nothing here does input or output.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace morvenak {
+
+// ---------------------------------------------------------------- options
+
+enum class Task { kAnova = 1, kScores = 2, kBoth = 3 };
+
+// The transformations of Y, numbered as in the classic dialogue.
+enum class Transform {
+  kNone = 0,
+  kChord = 1,
+  kChiSquareMetric = 2,
+  kChiSquareDistance = 3,
+  kProfiles = 4,
+  kHellinger = 5,
+};
+
+struct Options {
+  Task task = Task::kBoth;
+  Transform transform = Transform::kNone;
+  int permutations = 999;       // 0: no test
+  std::uint32_t seed = 1;       // the generator's starting state (1: the classic sequence)
+  int threads = 0;              // permutation-test threads; 0: all the process may use
+  bool check_coding = true;     // check that each factor's dummy variables sum to 0 and are orthogonal
+  // Polled between permutations and between the steps of an analysis; when
+  // it becomes true the analysis throws Cancelled. May be null.
+  const std::atomic<bool>* cancel = nullptr;
+};
+
+// ---------------------------------------------------------------- results
+
+// The rows of an anova table, in table order.
+enum class Source { kMain, kNested1, kNested2, kWithin, kTotal };
+
+struct Row {
+  Source source = Source::kMain;
+  std::string label;            // the classic label, trimmed: "Anova factor", "Main factor", "Within groups", ...
+  int df1 = 0;
+  int df2 = 0;                  // 0 in the within and total rows
+  double ss = 0.0;
+  double ms = 0.0;              // ss / df1; not set in the total row
+  bool formed = false;          // F exists: both dfs at least 1 and a positive denominator
+  double f = 0.0;               // when formed
+  bool tested = false;          // formed and permutations were run
+  std::int64_t count = 0;       // permuted F* >= F, the observed F counted once
+  std::int64_t permutations = 0;
+  double p = 0.0;               // count / (permutations + 1), when tested
+  bool significant = false;     // p <= 0.05 (single precision), when tested
+  std::string note;             // why the row was not tested; empty when it was
+};
+
+// Why an ordination has no axes.
+enum class NoAxes { kNone, kZeroTotalVariance, kZeroCanonicalVariance };
+
+struct OrdinationResult {
+  std::string title;            // as in the score file
+  Source source = Source::kMain;  // the fitted factor, or kWithin for the residuals
+  bool canonical = true;        // fitted values (true) or residuals (false)
+  NoAxes no_axes = NoAxes::kNone;
+  int n = 0, p = 0, axes = 0;
+  std::vector<double> eigenvalues;         // lambda / (n - 1), axes entries
+  std::vector<double> proportions;         // eigenvalue / total variance (SSY / (n - 1))
+  std::vector<double> percent;             // 100 x eigenvalue / total variance
+  std::vector<double> cumulative_percent;  // of the total variance
+  std::vector<double> percent_of_sum;      // cumulative, of the canonical (or residual) variance
+  double sum = 0.0;                        // sum of the eigenvalues
+  std::vector<double> object_scores;       // n x axes, column-major: Z = M U
+  std::vector<double> species_scores;      // p x axes, column-major: U, unit eigenvectors
+  std::vector<double> variances;           // of the object scores, per axis
+};
+
+// How each factor's coding fared in the checks.
+struct FactorCheck {
+  int dummies = 0;
+  bool coding_checked = false;
+  bool sums_to_zero = true;     // every dummy variable sums to 0
+  bool orthogonal = true;       // every two dummy variables have a cross-product of 0
+  bool collinear = false;       // the centred dummy variables are collinear
+};
+
+// The coding of one factor given as labels: levels in order of first
+// appearance; for a nested factor a level is a label within its parent's
+// level, so the same label under two parents gives two subgroups.
+struct LevelCoding {
+  std::vector<std::string> levels;    // the label of each level, as given
+  std::vector<int> parent;            // the parent level of each level (-1 for the main factor)
+  std::vector<int> counts;            // objects per level
+  std::vector<int> level_of;          // the level of each object
+};
+
+struct Result {
+  int n = 0, p = 0;
+  double ssy = 0.0;                   // total sum of squares of the transformed, centred Y
+  int permutations = 0;
+  std::vector<Row> rows;              // factors, then within, then total (anova tasks)
+  std::vector<FactorCheck> checks;    // one per factor
+  std::vector<LevelCoding> codings;   // one per factor given as labels (empty otherwise)
+  std::vector<OrdinationResult> ordinations;  // fitted factors in order, then residuals (score tasks)
+  double anova_seconds = 0.0;
+  double ordination_seconds = 0.0;
+};
+
+// ---------------------------------------------------------------- events
+
+// What an analysis reports while it runs, at the points where the classic
+// program writes it, so that a run that stops keeps what was reported
+// before. Every method has an empty default; an observer overrides what it
+// shows. Methods are called on the caller's thread.
+class Events {
+ public:
+  virtual ~Events() = default;
+  // Preparing Y: problems met by the transformation, then the
+  // transformation done and the total sum of squares.
+  virtual void zero_column(int column) { (void)column; }               // 1-based; chi-square transformations
+  virtual void negative_value(int row, int column) { (void)row, (void)column; }
+  virtual void transformed(Transform t) { (void)t; }
+  virtual void zero_row(int row) { (void)row; }                        // left as it was
+  virtual void total_ss(double ssy) { (void)ssy; }
+  // Adding factor k (1-based): one call per column that does not sum to 0,
+  // per pair of columns that are not orthogonal, and when they are collinear.
+  virtual void column_not_centred(int factor) { (void)factor; }
+  virtual void columns_not_orthogonal(int factor) { (void)factor; }
+  virtual void factor_collinear(int factor) { (void)factor; }
+  // The factors as a whole, before the analysis.
+  virtual void coding_verdict(bool correct) { (void)correct; }         // when the coding is checked
+  virtual void no_collinearity_within() {}
+  virtual void factors_collinear(int a, int b) { (void)a, (void)b; }
+  virtual void no_collinearity_among() {}
+  virtual void nesting_order_wrong() {}
+  virtual void factors_checked() {}                                    // every check passed
+  // The anova: its table starts, the nested coding check fails (levels 2
+  // or 3, with the excess of the parts over the full fit), the test starts,
+  // each permutation is drawn, the table is complete.
+  virtual void table_started() {}
+  virtual void nested_coding_failed(int levels, double excess) { (void)levels, (void)excess; }
+  // `large`: the design is large enough (n x p above the engine's threshold)
+  // that a console should show the count as it goes.
+  virtual void test_started(int permutations, bool large) { (void)permutations, (void)large; }
+  virtual void permutation(std::int64_t done, bool large) { (void)done, (void)large; }
+  virtual void table_done(const Result& result) { (void)result; }
+  // The ordinations: before the first, each one, after the last.
+  virtual void ordinations_started() {}
+  virtual void ordination(const OrdinationResult& o, int index, int count) { (void)o, (void)index, (void)count; }
+  virtual void ordinations_done(const Result& result) { (void)result; }
+  // A singular matrix met where the elimination cannot tell which pivot to
+  // take: return true to go on, false to stop (Stopped, "singular matrix").
+  virtual bool go_on_after_singular() { return false; }
+};
+
+// ---------------------------------------------------------------- errors
+
+// Every error of the engine. status() is the exit status a command gives it.
+class Error : public std::runtime_error {
+ public:
+  Error(const std::string& message, int status) : std::runtime_error(message), status_(status) {}
+  int status() const { return status_; }
+
+ private:
+  int status_;
+};
+
+// The analysis cannot be done with this data: a singular matrix, collinear
+// or wrongly coded factors, data beyond the limits, ... (status 1). The
+// message is the classic stop text ("Singular matrix"). `reported` is true
+// when an event has already told the user (the classic program then writes
+// nothing more).
+class Stopped : public Error {
+ public:
+  explicit Stopped(const std::string& message, bool reported = false) : Error(message, 1), reported_(reported) {}
+  bool reported() const { return reported_; }
+
+ private:
+  bool reported_;
+};
+
+// The caller cancelled the analysis (status 1).
+class Cancelled : public Error {
+ public:
+  Cancelled() : Error("The analysis was cancelled.", 1) {}
+};
+
+// The input does not make an analysis: sizes that disagree, values that are
+// not finite, a nested factor that is not nested, ... (status 2).
+class InvalidInput : public Error {
+ public:
+  explicit InvalidInput(const std::string& message) : Error(message, 2) {}
+};
+
+}  // namespace morvenak

@@ -1,0 +1,200 @@
+// Each event of the analysis in the classic program's layouts.
+#include "driver/classic_report.hpp"
+
+#include <string>
+
+#include "text/channels.hpp"
+#include "text/layout.hpp"
+#include "text/listio.hpp"
+#include "text/runend.hpp"
+#include "text/timer.hpp"
+
+namespace morvenak {
+namespace {
+
+constexpr const char* kRule =
+    "(' ---------------------------------------------------------------------------------------')";
+constexpr const char* kSeparator = "                          -------------------------";
+constexpr const char* kRow = "(1X, 200F10.5)";
+
+// A row label as the table prints it: a blank, the label, blanks to 20.
+std::string label20(const std::string& label) {
+  std::string s = " " + label;
+  s.resize(20, ' ');
+  return s;
+}
+
+void factor_row(const Row& r, bool nested) {
+  const std::string label = label20(r.label);
+  if (!r.formed) {
+    if (nested)
+      write(kReportUnit, R"((A20, 2I5, F20.5, F13.5, 4X, "Cannot be tested"))", {label, r.df1, r.df2, r.ss, r.ms});
+    else
+      write(kReportUnit, "(A20, 2I5, F20.5, F13.5)", {label, r.df1, r.df2, r.ss, r.ms});
+    return;
+  }
+  if (r.tested)
+    write(kReportUnit, "(A20, 2I5, F20.5, F13.5, F12.5, F10.5, 1X, A1)",
+          {label, r.df1, r.df2, r.ss, r.ms, r.f, r.p, r.significant ? "*" : " "});
+  else
+    write(kReportUnit, "(A20, 2I5, F20.5, F13.5, F12.5)", {label, r.df1, r.df2, r.ss, r.ms, r.f});
+}
+
+void time_line(const char* layout, float start, int second_unit) {
+  const double t = static_cast<double>(secnds(start));
+  write(kConsoleOut, layout, {t});
+  write(second_unit, layout, {t});
+}
+
+}  // namespace
+
+void ClassicReport::zero_column(int column) {
+  write(kConsoleOut, R"((" Transformation subroutine: Column", I4, " has total species abundance = 0"))", {column});
+}
+
+void ClassicReport::negative_value(int row, int column) {
+  write(kConsoleOut, R"((" Negative species frequency in row", I4, " column", I4))", {row, column});
+}
+
+void ClassicReport::transformed(Transform t) {
+  static const char* const kLine[] = {"No transformation of the species data", "Chord transformation",
+                                      "Chi-square metric transformation", "Chi-square distance transformation",
+                                      "Species profile transformation", "Hellinger transformation"};
+  list_write(kReportUnit, {kLine[static_cast<int>(t)]});
+}
+
+void ClassicReport::zero_row(int row) {
+  write(kConsoleOut, R"((" Transformation subroutine warning: Row", I4, " has total species abundance = 0"))", {row});
+}
+
+void ClassicReport::total_ss(double ssy) {
+  write(kReportUnit, R"((" Total sum of squares in Y [transformed] (SSY) =", F19.5, /))", {ssy});
+}
+
+void ClassicReport::column_not_centred(int factor) {
+  write_both(R"((" *** The variables coding for factor", I2, " do not all sum to 0", /))", {factor});
+}
+
+void ClassicReport::columns_not_orthogonal(int factor) {
+  write_both(R"((" *** The variables coding for factor", I2, " are not orthogonal", /))", {factor});
+}
+
+void ClassicReport::factor_collinear(int factor) {
+  write_both(R"((" *** The variables coding for factor", I2, " are collinear", /))", {factor});
+}
+
+void ClassicReport::coding_verdict(bool correct) {
+  list_write(kConsoleOut);
+  if (correct)
+    write_both(R"((" No problem was detected", " in the orthogonal coding of the dummy variables"))");
+  else
+    write_both(R"((" *** Factor incorrectly coded into orthogonal dummy", /, "     variables in one or more files"))");
+}
+
+void ClassicReport::no_collinearity_within() { write_both(R"((/, " No collinearity detected within factor files"))"); }
+
+void ClassicReport::factors_collinear(int a, int b) {
+  write_both(R"((" *** Collinearity detected between files X", I1, " and X", I1))", {a, b});
+}
+
+void ClassicReport::no_collinearity_among() { write_both(R"((" No collinearity detected among factor files"))"); }
+
+void ClassicReport::nesting_order_wrong() {
+  write_both(R"((/, " *** The input files are listed in an incorrect order", /,)"
+             R"( " *** or the factors are not coded correctly. Program stopped."))");
+}
+
+void ClassicReport::factors_checked() {
+  list_write(kReportUnit);
+  write(kReportUnit, R"((" Probabilities after", I6, " permutations"))", {nperm_});
+}
+
+void ClassicReport::table_started() {
+  list_write(kReportUnit);
+  write(kReportUnit, kRule);
+  write(kReportUnit, "(' Source of variation  df1  df2               SS        ', '   MS           F      P(perm)')");
+  write(kReportUnit, kRule);
+}
+
+void ClassicReport::nested_coding_failed(int levels, double excess) {
+  list_write(kConsoleOut,
+             {levels == 2 ? "Error in coding the nested factors: [b] =" : "Error in coding the nested factors: [d+e+f+g] =",
+              excess});
+}
+
+void ClassicReport::test_started(int, bool) {
+  list_write(kConsoleOut);
+  list_write(kConsoleOut, {"Permutation test: please wait..."});
+  list_write(kConsoleOut);
+}
+
+void ClassicReport::permutation(std::int64_t done, bool large) {
+  if (large && done % 10 == 0) write(kConsoleOut, R"(("+", "Permutation no", I6))", {static_cast<long long>(done)});
+}
+
+void ClassicReport::table_done(const Result& result) {
+  const bool nested = factors_ >= 2;
+  const std::size_t nrows = result.rows.size();
+  for (std::size_t k = 0; k + 2 < nrows; ++k) {
+    if (k > 0) list_write(kReportUnit);
+    factor_row(result.rows[k], nested);
+  }
+  const Row& within = result.rows[nrows - 2];
+  const Row& total = result.rows[nrows - 1];
+  list_write(kReportUnit);
+  write(kReportUnit, "(A20, I5, 5X, F20.5, F13.5)", {label20(within.label), within.df1, within.ss, within.ms});
+  write(kReportUnit, kRule);
+  write(kReportUnit, "(A20, I5, 5X, F20.5)", {label20(total.label), total.df1, total.ss});
+  write(kReportUnit, kRule);
+  time_line(nested ? R"((/, " Computation time for nested anova:", F10.2, " sec.", /))"
+                   : R"((/, " Computation time for anova:", F10.2, " sec.", /))",
+            start_, kReportUnit);
+}
+
+void ClassicReport::ordinations_started() { start_ = secnds(0.0f); }
+
+void ClassicReport::ordination(const OrdinationResult& o, int index, int count) {
+  const int unit = kScoreUnit;
+  if (index > 0) list_write(unit);
+  list_write(unit, {o.title});
+  const int k = o.axes;
+  if (o.no_axes == NoAxes::kZeroTotalVariance) {
+    list_write(unit);
+    list_write(unit, {"Total variance is 0. There are no ordination axes."});
+    list_write(unit);
+  } else if (o.no_axes == NoAxes::kZeroCanonicalVariance) {
+    list_write(unit, {" Total variance is 0. There are no canonical axes."});
+  } else {
+    if (o.canonical) write(unit, R"~((/, " Canonical eigenvalues (", I4, " eigenvalues)"))~", {k});
+    else write(unit, R"~((/, " Non-canonical eigenvalues (", I4, " eigenvalues)"))~", {k});
+    write_reals(unit, kRow, o.eigenvalues.data(), k);
+    write(unit, R"((/, " % of total variance of PCA"))");
+    write_reals(unit, kRow, o.percent.data(), k);
+    write(unit, R"((/, " Cumulative % of total variance of PCA"))");
+    write_reals(unit, kRow, o.cumulative_percent.data(), k);
+    write(unit, o.canonical ? R"((/, " Cumulative % of canonical variance"))"
+                            : R"((/, " Cumulative % of residual variance"))");
+    write_reals(unit, kRow, o.percent_of_sum.data(), k);
+    if (o.canonical) write(unit, R"((/, " Sum of all canonical eigenvalues", F10.5))", {o.sum});
+    else write(unit, R"((/, " Sum of non-canonical eigenvalues", F10.5))", {o.sum});
+    write(unit, R"((/, " Object scores"))");
+    for (int i = 0; i < o.n; ++i) write_reals(unit, kRow, o.object_scores.data() + i, k, o.n);
+    list_write(unit);
+    list_write(unit, {"Variances"});
+    write_reals(unit, kRow, o.variances.data(), k);
+    list_write(unit);
+  }
+  // The nested engines close their last ordination with a separator too.
+  if (index + 1 < count || factors_ >= 2) list_write(unit, {kSeparator});
+}
+
+void ClassicReport::ordinations_done(const Result&) {
+  time_line(R"((/, " Computation time for canonical object scores:", F10.2, " sec.", /))", start_, kScoreUnit);
+}
+
+bool ClassicReport::go_on_after_singular() {
+  pause("singular matrix");  // ends the run unless the user types "go"
+  return true;
+}
+
+}  // namespace morvenak

@@ -1,0 +1,45 @@
+// The classic program's text: the analysis' events and results written to
+// the console, the report and the score file, each line where and when the
+// classic program writes it.
+#pragma once
+#include "core/model.hpp"
+
+namespace morvenak {
+
+class ClassicReport : public Events {
+ public:
+  // The permutations of the run, and the timer mark of the anova time line.
+  ClassicReport(int nperm, float start) : nperm_(nperm), start_(start) {}
+  void set_factors(int factors) { factors_ = factors; }
+
+  void zero_column(int column) override;
+  void negative_value(int row, int column) override;
+  void transformed(Transform t) override;
+  void zero_row(int row) override;
+  void total_ss(double ssy) override;
+  void column_not_centred(int factor) override;
+  void columns_not_orthogonal(int factor) override;
+  void factor_collinear(int factor) override;
+  void coding_verdict(bool correct) override;
+  void no_collinearity_within() override;
+  void factors_collinear(int a, int b) override;
+  void no_collinearity_among() override;
+  void nesting_order_wrong() override;
+  void factors_checked() override;
+  void table_started() override;
+  void nested_coding_failed(int levels, double excess) override;
+  void test_started(int permutations, bool large) override;
+  void permutation(std::int64_t done, bool large) override;
+  void table_done(const Result& result) override;
+  void ordinations_started() override;
+  void ordination(const OrdinationResult& o, int index, int count) override;
+  void ordinations_done(const Result& result) override;
+  bool go_on_after_singular() override;
+
+ private:
+  int nperm_;
+  float start_;       // timer mark of the anova time line
+  int factors_ = 1;
+};
+
+}  // namespace morvenak

@@ -1,0 +1,22 @@
+// The checks of the factors: each factor's dummy variables on their own
+// (coding and collinearity), then the factors as a whole (collinearity
+// between them, the number of dummy variables, the nesting order). Verdicts
+// go to the analysis' events as they are reached; a failure throws Stopped.
+#pragma once
+#include "core/model.hpp"
+#include "core/workspace.hpp"
+
+namespace morvenak {
+
+// Factor f (1-based), whose dummy variables are x(., ctx.ifirst[f-1] ..
+// ctx.ilast[f-1]). When ctx.check_coding: one event per column that does not
+// sum to exactly 0, one per pair of columns whose cross-product is not
+// exactly 0. Then whether its centred columns are collinear.
+FactorCheck check_factor(const RunContext& ctx, Workspace& w, int f);
+
+// The factors as a whole, then x centred. Stops (Stopped) on a coding that
+// failed its check, mtot >= n, collinear factors, or nested factors with no
+// more dummy variables than their parent (a wrong nesting order).
+void check_factor_set(RunContext& ctx, Workspace& w, const FactorCheck* checks, int nfactors);
+
+}  // namespace morvenak
