@@ -7,6 +7,10 @@
 #include "prepare/table.hpp"
 #include "prepare/writer.hpp"
 
+#include "driver/channels.hpp"
+#include "driver/listio.hpp"
+#include "driver/runend.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -20,7 +24,8 @@
 namespace {
 
 using namespace prepare;
-using tools::ToolError;
+using tools::error_of;
+using tools::failure_of;
 
 const std::string data_dir = TOOLS_TEST_DATA;
 
@@ -29,17 +34,6 @@ std::string slurp(const std::string& path) {
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
-}
-
-// The message of the ToolError that f throws ("" when it throws none).
-template <class F>
-std::string error_of(F f) {
-    try {
-        f();
-    } catch (const ToolError& e) {
-        return e.what();
-    }
-    return "";
 }
 
 // The two sums that the program's coding check forms, in its order, in double
@@ -196,19 +190,76 @@ TEST(Design, SubgroupUnderTwoParentsInTheDuneData) {
               "the subgroups of different groups their own labels");
 }
 
-TEST(Design, CapacityOfTheProgram) {
+// The limits are the reader's: it stops at the first column or row beyond them, so
+// whatever follows (here quoting errors) is never reached.
+TEST(Table, StopsAtTheFirstColumnOrRowBeyondTheLimits) {
+    const TableLimits limits{max_species, max_objects};
     auto wide = [](std::size_t species) {
         std::string s = "id";
         for (std::size_t j = 0; j < species; ++j) s += ",s" + std::to_string(j);
-        return s + "\n";
+        return s;
     };
-    Table lab = table("id,G\n", "lab.csv");
-    EXPECT_EQ(error_of([&] { build_design(table(wide(501), "sp.csv"), lab, {"G"}); }),
-              "sp.csv, line 1, column 502: species 501 of 501; the program takes at most 500");
-    std::string tall = wide(1);
-    for (int i = 0; i < 502; ++i) tall += "o" + std::to_string(i) + ",1\n";
-    EXPECT_EQ(error_of([&] { build_design(table(tall, "sp.csv"), lab, {"G"}); }),
-              "sp.csv, line 503, column 1: sample 502 of 502; the program takes at most 501 objects");
+    EXPECT_EQ(parse_table(wide(500) + "\n", "sp.csv", ',', limits).header.size(), 501u);
+    // 100,000 columns, then more than a parser's piece of text before a stray quote.
+    const std::string header = wide(100000) + std::string(70000, 'x') + "\"\n";
+    EXPECT_EQ(error_of([&] { parse_table(header, "sp.csv", ','); }),
+              "sp.csv, line 1: error parsing data while strict checking enabled (a quote "
+              "inside a field must be doubled)");
+    tools::Failure f = failure_of([&] { parse_table(header, "sp.csv", ',', limits); });
+    EXPECT_EQ(f.message, "sp.csv, line 1, column 502: more than 500 species; the program takes "
+                         "at most 500");
+    EXPECT_EQ(f.status, 1);
+
+    std::string tall = "id,sp\n";
+    for (int i = 0; i < 501; ++i) tall += "o" + std::to_string(i) + ",1\n";
+    EXPECT_EQ(parse_table(tall, "sp.csv", ',', limits).rows.size(), 501u);
+    tall += "\n\"o501\",1\n\"unclosed";
+    f = failure_of([&] { parse_table(tall, "lab.csv", ',', {0, max_objects}); });
+    EXPECT_EQ(f.message, "lab.csv, line 504, column 1: more than 501 samples; the program takes "
+                         "at most 501 objects");
+    EXPECT_EQ(f.status, 1);
+    // Without limits the same text goes on to its quoting error.
+    f = failure_of([&] { parse_table(tall, "lab.csv", ','); });
+    EXPECT_EQ(f.message, "lab.csv, line 505: a quoted field is not closed");
+    EXPECT_EQ(f.status, 2);
+}
+
+TEST(Table, BinaryAndEndlessInputEndWithAMessage) {
+    tools::Failure f = failure_of([] { parse_table(std::string("id,a\nx,1\0\n", 11), "t.csv", ','); });
+    EXPECT_EQ(f.message, "t.csv, line 2: the file holds a NUL byte; a table is plain text");
+    EXPECT_EQ(f.status, 2);
+    f = failure_of([] { read_table("/dev/zero"); });
+    EXPECT_EQ(f.message, "/dev/zero, line 1: the file holds a NUL byte; a table is plain text");
+    EXPECT_EQ(f.status, 2);
+    // A row that never ends: in the header (held whole to find the delimiter), later on,
+    // and as a quoted field that runs over line after line.
+    const std::string endless(max_row_bytes + 1, 'a');
+    EXPECT_EQ(error_of([&] { parse_table(endless, "t.csv", ','); }),
+              "t.csv, line 1: more than 64 MiB without the end of a row; a row of a table "
+              "takes at most 64 MiB");
+    EXPECT_EQ(error_of([&] { parse_table("id,a\nx," + endless, "t.csv", ','); }),
+              "t.csv, line 2: more than 64 MiB without the end of a row; a row of a table "
+              "takes at most 64 MiB");
+    std::string lines = "id,a\nx,\"";
+    while (lines.size() <= max_row_bytes + 16) lines += std::string(1023, 'b') + "\n";
+    EXPECT_EQ(error_of([&] { parse_table(lines, "t.csv", ','); }),
+              "t.csv, line 65537: more than 64 MiB without the end of a row; a row of a table "
+              "takes at most 64 MiB");
+}
+
+TEST(Table, FilesThatCannotBeRead) {
+    EXPECT_EQ(error_of([] { read_table(data_dir); }),
+              data_dir + ": cannot open the file: Is a directory");
+    EXPECT_EQ(error_of([] { read_table(data_dir + "/none.csv"); }),
+              data_dir + "/none.csv: cannot open the file: No such file or directory");
+}
+
+TEST(Design, TooManyFactorsIsBeyondTheLimits) {
+    Table sp = table(species_text, "sp.csv");
+    Table lab = table("id,G,H\na,x,p\nb,x,q\nc,y,r\nd,y,s\n", "lab.csv");
+    tools::Failure f = failure_of([&] { build_design(sp, lab, {"G", "H", "G", "H"}); });
+    EXPECT_EQ(f.status, 1);
+    EXPECT_EQ(failure_of([&] { build_design(sp, lab, {"K"}); }).status, 2);
 }
 
 // ---------------------------------------------------------------- coding
@@ -339,12 +390,84 @@ TEST(Coding, ChecksThatTheProgramMakes) {
 
 // ---------------------------------------------------------------- file texts
 
-TEST(Writer, NamesAreQuotedWhenTheProgramWouldCutThem) {
-    EXPECT_EQ(names_text({"Y.txt", "X1.txt"}), "2\nY.txt\nX1.txt\n");
-    EXPECT_EQ(names_text({"my Y.txt", "it's,X1.txt"}), "2\n'my Y.txt'\n'it''s,X1.txt'\n");
+// A temporary folder, removed with everything in it at the end of the test.
+struct TempFolder {
+    std::filesystem::path path;
+    explicit TempFolder(const std::string& tag)
+        : path(std::filesystem::temp_directory_path() /
+               ("prepare_tests_" + tag + "_" + std::to_string(::getpid()))) {
+        std::filesystem::remove_all(path);
+        std::filesystem::create_directories(path);
+    }
+    ~TempFolder() { std::filesystem::remove_all(path); }
+};
+
+// The names of a file of file names as the program takes them: its reader reads the
+// count and each name, and each file is opened by the name read (in folder, where a
+// file of each name is made first). The names of the units opened come back.
+std::vector<std::string> names_as_the_program_reads(const std::string& text,
+                                                    const std::vector<std::string>& names,
+                                                    const std::filesystem::path& folder) {
+    namespace fs = std::filesystem;
+    for (const std::string& name : names) {
+        fs::create_directories((folder / name).parent_path());
+        std::ofstream(folder / name) << "";
+    }
+    const fs::path fofn = folder / "fofn.txt";
+    std::ofstream(fofn, std::ios::binary) << text;
+    const fs::path before = fs::current_path();
+    fs::current_path(folder);
+    std::vector<std::string> got;
+    try {
+        morvenak::open_old(morvenak::kFofnUnit, "fofn.txt");
+        int count = 0;
+        morvenak::read_int(morvenak::kFofnUnit, count);
+        for (int k = 0; k < count; ++k) {
+            std::string name;
+            morvenak::read_text(morvenak::kFofnUnit, name);
+            morvenak::open_old(morvenak::kResponseUnit, name);
+            std::string opened = morvenak::unit_name(morvenak::kResponseUnit);
+            got.push_back(opened.substr(0, opened.find_last_not_of(' ') + 1));
+            morvenak::close_unit(morvenak::kResponseUnit);
+        }
+    } catch (const morvenak::RunEnd& end) {
+        got.push_back("RunEnd: " + end.message);
+    }
+    morvenak::close_all();
+    fs::current_path(before);
+    return got;
+}
+
+TEST(Writer, EveryNameIsReadBackByTheProgramAsWritten) {
+    const std::vector<std::string> names{
+        "Y.txt",          "2*Y.txt",         "2*'Y.txt'",        "3*",
+        "my Y.txt",       "it's,X1.txt",     "''.txt",           "\"dq\" X2.txt",
+        "a/b c/Y.txt",    "../up.txt",       " lead.txt",        "tab\there.txt",
+        "cr\rhere.txt",   "end\r",           "a/b,/c.txt",       "r*v/x.txt",
+        "\xC3\xA9t\xC3\xA9 \xE6\x9D\xB1.txt", "\xFF\xFE\x80.txt", "*", ",",
+        std::string(72, 'n') + "Y.txt" + "xx"};  // 79 characters
+    EXPECT_EQ(names.back().size(), max_name_length);
+    std::vector<std::string> in_folder;  // "../up.txt" must stay inside the folder
+    for (const std::string& n : names) in_folder.push_back(n == "../up.txt" ? "d/../up.txt" : n);
+    TempFolder dir("names");
+    const std::string text = names_text(in_folder);
+    EXPECT_EQ(names_as_the_program_reads(text, in_folder, dir.path), in_folder);
+    EXPECT_EQ(names_text({"Y.txt", "it's,X1.txt"}), "2\n'Y.txt'\n'it''s,X1.txt'\n");
+}
+
+TEST(Writer, NamesTheProgramCannotReadBackAreRefused) {
     std::string long_name(80, 'a');
-    EXPECT_EQ(error_of([&] { names_text({long_name}); }),
+    EXPECT_EQ(error_of([&] { names_text({"Y.txt", long_name}); }),
               "the file name \"" + long_name + "\" has 80 characters; the program reads at most 79");
+    tools::Failure f = failure_of([] { names_text({"2\nY.txt"}); });
+    EXPECT_EQ(f.message, "the file name \"2?Y.txt\" holds a line end; the program reads each "
+                         "name from one line");
+    EXPECT_EQ(f.status, 2);
+    EXPECT_EQ(error_of([] { check_file_name(std::string("a\0b", 3)); }),
+              "the file name \"a?b\" holds a NUL byte, which no file name can hold");
+    EXPECT_EQ(error_of([] { check_file_name("Y.txt "); }),
+              "the file name \"Y.txt \" ends in a blank, which the program drops");
+    EXPECT_EQ(error_of([] { check_file_name(""); }), "a file name is empty");
 }
 
 TEST(NewFiles, NothingIsWrittenWhenOneExists) {

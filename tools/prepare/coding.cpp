@@ -73,7 +73,7 @@ std::vector<std::vector<Column>> code_design(const Design& d) {
         throw ToolError(main_at + ": the main factor has one level only (" +
                         "\"" + main.levels[0] + "\"); it needs at least two");
     if (total > max_dummies)
-        throw ToolError(d.labels_name + ": the factors need " + std::to_string(total) +
+        throw tools::beyond_limits(d.labels_name + ": the factors need " + std::to_string(total) +
                         " dummy variables in all (" + parts + "); the program takes at most " +
                         std::to_string(max_dummies));
     for (std::size_t f = 1; f < d.factors.size(); ++f) {

@@ -92,26 +92,15 @@ Design build_design(const Table& species, const Table& labels,
     Design d;
     d.labels_name = labels.name;
 
-    // Sizes first: they decide whether the rest is worth reading.
+    // The species and object limits are the reader's (TableLimits).
     if (species.header.size() < 2)
         throw ToolError(where(species.name, species.header_line) +
                         ": no species columns after the column of sample names");
     d.species = species.header.size() - 1;
-    if (d.species > max_species)
-        throw ToolError(where(species.name, species.header_line,
-                              static_cast<long>(max_species + 2)) +
-                        ": species " + std::to_string(max_species + 1) + " of " +
-                        std::to_string(d.species) + "; the program takes at most " +
-                        std::to_string(max_species));
     if (species.rows.empty()) throw ToolError(species.name + ": no sample rows");
-    if (species.rows.size() > max_objects)
-        throw ToolError(where(species.name, species.rows[max_objects][0].line, 1) +
-                        ": sample " + std::to_string(max_objects + 1) + " of " +
-                        std::to_string(species.rows.size()) + "; the program takes at most " +
-                        std::to_string(max_objects) + " objects");
     if (columns.empty()) throw ToolError("no main factor column was given");
     if (columns.size() > max_factors)
-        throw ToolError(std::to_string(columns.size()) +
+        throw tools::beyond_limits(std::to_string(columns.size()) +
                         " factor columns were given; the program takes at most " +
                         std::to_string(max_factors) + " (a main factor and two nested ones)");
 

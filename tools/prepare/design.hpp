@@ -40,7 +40,9 @@ struct Design {
 // a fraction, written with its leading 0), an optional exponent with E.
 std::string number_text(const std::string& text);
 
-// Throws tools::ToolError with file, line and column for every fault it meets.
+// Throws tools::ToolError with file, line and column for every fault it meets. The
+// species and sample limits are checked while the tables are read (TableLimits), so
+// the tables must come from read_table with them.
 Design build_design(const Table& species, const Table& labels,
                     const std::vector<std::string>& columns);
 

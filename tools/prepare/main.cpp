@@ -7,11 +7,13 @@
 
 #include "../common/newfiles.hpp"
 #include "../common/toolerror.hpp"
+#include "../common/toolmain.hpp"
 
 #include <CLI/CLI.hpp>
 
 #include <filesystem>
 #include <iostream>
+#include <system_error>
 
 namespace {
 
@@ -27,22 +29,30 @@ int run(const std::string& species_path, const std::string& labels_path,
     if (prefix.find('/') != std::string::npos)
         throw tools::ToolError("the prefix \"" + prefix +
                                "\" holds a slash; give the folder with --out-dir");
-    if (!std::filesystem::is_directory(folder))
-        throw tools::ToolError(folder + ": no such folder");
-    Table species = read_table(species_path);
-    Table labels = read_table(labels_path);
+    // The names the program will read: those in the file of file names and the name
+    // of that file, which is typed at its first question.
+    std::vector<std::string> names{prefix + "Y.txt"};
+    for (std::size_t f = 0; f < columns.size(); ++f)
+        names.push_back(prefix + "X" + std::to_string(f + 1) + ".txt");
+    const std::string names_file = prefix + "files.txt";
+    check_file_name(names_file);
+    for (const std::string& name : names) check_file_name(name);
+    std::error_code ec;
+    const bool is_folder = std::filesystem::is_directory(folder, ec);
+    if (ec && ec != std::errc::no_such_file_or_directory)
+        throw tools::ToolError(folder + ": cannot use the folder: " + ec.message());
+    if (!is_folder) throw tools::ToolError(folder + ": no such folder");
+    Table species = read_table(species_path, {max_species, max_objects});
+    Table labels = read_table(labels_path, {0, max_objects});
     Design d = build_design(species, labels, columns);
     std::vector<std::vector<Column>> coded = code_design(d);
 
     const std::size_t n = d.objects.size();
-    std::vector<std::string> names{prefix + "Y.txt"};
-    for (std::size_t f = 0; f < coded.size(); ++f)
-        names.push_back(prefix + "X" + std::to_string(f + 1) + ".txt");
     std::vector<tools::NewFile> files;
     files.push_back({in_folder(folder, names[0]), response_text(d)});
     for (std::size_t f = 0; f < coded.size(); ++f)
         files.push_back({in_folder(folder, names[f + 1]), factor_text(coded[f], n)});
-    files.push_back({in_folder(folder, prefix + "files.txt"), names_text(names)});
+    files.push_back({in_folder(folder, names_file), names_text(names)});
     tools::write_new_files(files);
 
     std::cout << n << " objects, " << d.species << " species: " << files[0].path << "\n";
@@ -83,17 +93,9 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     app.add_option("-p,--prefix", prefix,
                    "Text put before the names Y.txt, X1.txt.., files.txt");
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        return app.exit(e);
-    }
-    std::vector<std::string> columns{main_column};
-    columns.insert(columns.end(), nested.begin(), nested.end());
-    try {
+    return tools::tool_main("morvenak-prepare", app, argc, argv, [&] {
+        std::vector<std::string> columns{main_column};
+        columns.insert(columns.end(), nested.begin(), nested.end());
         return run(species, labels, columns, folder, prefix);
-    } catch (const tools::ToolError& e) {
-        std::cerr << "morvenak-prepare: " << e.what() << "\n";
-        return 1;
-    }
+    });
 }

@@ -1,12 +1,17 @@
-// Table reading with libcsv; see table.hpp.
+// Table reading with libcsv, piece by piece; see table.hpp.
 #include "table.hpp"
 
 #include "../common/toolerror.hpp"
 
 #include <csv.h>
 
-#include <fstream>
-#include <sstream>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace prepare {
 
@@ -15,42 +20,213 @@ using tools::where;
 
 namespace {
 
-struct Collector {
-    std::vector<std::vector<Cell>> rows;
-    std::vector<Cell> current;
-    long line = 0;  // the physical line being fed to the parser
-};
-
-void on_field(void* data, std::size_t len, void* self) {
-    auto* c = static_cast<Collector*>(self);
-    c->current.push_back(Cell{std::string(static_cast<const char*>(data), len), c->line});
-}
-
-void on_row(int, void* self) {
-    auto* c = static_cast<Collector*>(self);
-    // A line of blanks only comes as one empty field: it is no row.
-    bool blank = c->current.size() == 1 && c->current[0].text.empty();
-    if (!blank) c->rows.push_back(std::move(c->current));
-    c->current.clear();
-}
-
-int space_only(unsigned char ch) { return ch == CSV_SPACE ? 1 : 0; }
-int space_or_tab(unsigned char ch) { return (ch == CSV_SPACE || ch == CSV_TAB) ? 1 : 0; }
-
-struct Parser {
-    csv_parser p;
-    Parser() {
-        if (csv_init(&p, CSV_STRICT | CSV_STRICT_FINI) != 0)
-            throw ToolError("cannot start the table parser");
-    }
-    ~Parser() { csv_free(&p); }
-    Parser(const Parser&) = delete;
-    Parser& operator=(const Parser&) = delete;
-};
+constexpr std::size_t piece_bytes = 1 << 16;  // the most fed to the parser at once
 
 std::string plural(std::size_t k, const char* word) {
     return std::to_string(k) + " " + word + (k == 1 ? "" : "s");
 }
+
+// What libcsv's callbacks build. They must not throw through the C parser: the first
+// fault is kept in `error` and thrown once the parser returns.
+struct Collector {
+    std::string name;
+    TableLimits limits;
+    Table table;
+    std::vector<Cell> current;
+    std::size_t fields = 0;    // fields of the current row, kept or not
+    long extra_line = 0;       // line of its first field beyond the header's width
+    long line = 0;             // the physical line being fed to the parser
+    bool header_done = false;
+    bool row_kept = false;     // a row was kept during the last piece
+    std::optional<ToolError> error;
+
+    void fail(ToolError e) {
+        if (!error) error = std::move(e);
+    }
+
+    void field(const char* data, std::size_t len) {
+        if (error) return;
+        ++fields;
+        if (!header_done) {
+            if (limits.species > 0 && fields > limits.species + 1) {
+                fail(tools::beyond_limits(
+                    where(name, line, static_cast<long>(fields)) + ": more than " +
+                    std::to_string(limits.species) + " species; the program takes at most " +
+                    std::to_string(limits.species)));
+                return;
+            }
+        } else if (fields > table.header.size()) {
+            // Counted for the message about the row's width, not kept.
+            if (fields == table.header.size() + 1) extra_line = line;
+            return;
+        }
+        current.push_back(Cell{std::string(data, len), line});
+    }
+
+    void row() {
+        if (error) return;
+        // A line of blanks only comes as one empty field: it is no row.
+        const bool blank = fields == 1 && current[0].text.empty();
+        const std::size_t count = fields;
+        fields = 0;
+        if (blank) {
+            current.clear();
+            return;
+        }
+        row_kept = true;
+        if (!header_done) {
+            header_done = true;
+            table.header_line = current.empty() ? 1 : current[0].line;
+            for (Cell& h : current) table.header.push_back(std::move(h.text));
+            current.clear();
+            return;
+        }
+        const std::size_t width = table.header.size();
+        if (count < width) {
+            long at = current.empty() ? 0 : current.back().line;
+            fail(ToolError(where(name, at, static_cast<long>(count + 1)) + ": the row has " +
+                           plural(count, "field") + ", the header has " +
+                           std::to_string(width)));
+            return;
+        }
+        if (count > width) {
+            fail(ToolError(where(name, extra_line, static_cast<long>(width + 1)) +
+                           ": the row has " + plural(count, "field") + ", the header has " +
+                           std::to_string(width)));
+            return;
+        }
+        if (limits.samples > 0 && table.rows.size() == limits.samples) {
+            fail(tools::beyond_limits(where(name, current[0].line, 1) + ": more than " +
+                                      std::to_string(limits.samples) +
+                                      " samples; the program takes at most " +
+                                      std::to_string(limits.samples) + " objects"));
+            return;
+        }
+        table.rows.push_back(std::move(current));
+        current.clear();
+    }
+};
+
+void on_field(void* data, std::size_t len, void* self) {
+    static_cast<Collector*>(self)->field(static_cast<const char*>(data), len);
+}
+
+void on_row(int, void* self) { static_cast<Collector*>(self)->row(); }
+
+int space_only(unsigned char ch) { return ch == CSV_SPACE ? 1 : 0; }
+int space_or_tab(unsigned char ch) { return (ch == CSV_SPACE || ch == CSV_TAB) ? 1 : 0; }
+
+// Feeds the text to libcsv as it comes. The first line is held until it is complete,
+// since it decides the delimiter; after it, pieces never cross a line end, so that every
+// field knows its line.
+class TableReader {
+public:
+    TableReader(const std::string& name, char delimiter, const TableLimits& limits)
+        : delimiter_(delimiter) {
+        if (csv_init(&parser_, CSV_STRICT | CSV_STRICT_FINI) != 0)
+            throw ToolError("cannot start the table parser");
+        c_.name = name;
+        c_.limits = limits;
+        c_.table.name = name;
+    }
+    ~TableReader() { csv_free(&parser_); }
+    TableReader(const TableReader&) = delete;
+    TableReader& operator=(const TableReader&) = delete;
+
+    void feed(const char* data, std::size_t n) {
+        if (!started_) {
+            const char* nl = static_cast<const char*>(std::memchr(data, '\n', n));
+            const std::size_t head = nl ? static_cast<std::size_t>(nl - data) + 1 : n;
+            if (std::memchr(data, '\0', head)) nul_byte(1);
+            first_.append(data, head);
+            if (first_.size() > max_row_bytes) too_long(1);
+            if (!nl) return;
+            start();
+            data += head;
+            n -= head;
+        }
+        parse(data, n);
+    }
+
+    Table finish() {
+        if (!started_) start();
+        if (csv_fini(&parser_, on_field, on_row, &c_) != 0)
+            c_.fail(ToolError(where(c_.name, c_.line) + ": a quoted field is not closed"));
+        if (c_.error) throw *c_.error;
+        if (!c_.header_done) throw ToolError(c_.name + ": the table is empty");
+        return std::move(c_.table);
+    }
+
+private:
+    void start() {
+        started_ = true;
+        if (first_.compare(0, 3, "\xEF\xBB\xBF") == 0) first_.erase(0, 3);  // byte-order mark
+        if (delimiter_ == 0) delimiter_ = detect_delimiter(first_);
+        csv_set_delim(&parser_, static_cast<unsigned char>(delimiter_));
+        csv_set_space_func(&parser_, delimiter_ == '\t' ? space_only : space_or_tab);
+        std::string first = std::move(first_);
+        first_.clear();
+        parse(first.data(), first.size());
+    }
+
+    void parse(const char* data, std::size_t n) {
+        while (n > 0) {
+            std::size_t len = n < piece_bytes ? n : piece_bytes;
+            const char* nl = static_cast<const char*>(std::memchr(data, '\n', len));
+            if (nl) len = static_cast<std::size_t>(nl - data) + 1;
+            c_.line = next_line_;
+            if (std::memchr(data, '\0', len)) nul_byte(c_.line);
+            c_.row_kept = false;
+            if (csv_parse(&parser_, data, len, on_field, on_row, &c_) != len && !c_.error)
+                c_.fail(ToolError(where(c_.name, c_.line) + ": " +
+                                  csv_strerror(csv_error(&parser_)) +
+                                  " (a quote inside a field must be doubled)"));
+            if (c_.error) throw *c_.error;
+            pending_ = c_.row_kept ? 0 : pending_ + len;
+            if (pending_ > max_row_bytes) too_long(c_.line);
+            if (nl) ++next_line_;
+            data += len;
+            n -= len;
+        }
+    }
+
+    [[noreturn]] void nul_byte(long line) const {
+        throw ToolError(where(c_.name, line) +
+                        ": the file holds a NUL byte; a table is plain text");
+    }
+
+    [[noreturn]] void too_long(long line) const {
+        throw ToolError(where(c_.name, line) + ": more than 64 MiB without the end of a row;"
+                        " a row of a table takes at most 64 MiB");
+    }
+
+    csv_parser parser_;
+    Collector c_;
+    char delimiter_;             // 0 until the first line decides it
+    bool started_ = false;
+    std::string first_;          // the first line, while it is incomplete
+    long next_line_ = 1;
+    std::size_t pending_ = 0;    // bytes fed since the last row was kept
+};
+
+// The file descriptor of a table, or an exception naming the path and the reason.
+int open_table(const std::string& path) {
+    // Not blocking while opening: a named pipe without a writer reads as empty.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) throw ToolError(path + ": cannot open the file: " + std::strerror(errno));
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        throw ToolError(path + ": cannot open the file: " + std::strerror(EISDIR));
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+struct Fd {
+    int fd;
+    ~Fd() { ::close(fd); }
+};
 
 }  // namespace
 
@@ -60,63 +236,31 @@ char detect_delimiter(const std::string& text) {
     return first.find('\t') != std::string::npos ? '\t' : ',';
 }
 
-Table parse_table(const std::string& text_in, const std::string& name, char delimiter) {
-    std::string text = text_in;
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);  // byte-order mark
-
-    Parser parser;
-    csv_set_delim(&parser.p, static_cast<unsigned char>(delimiter));
-    csv_set_space_func(&parser.p, delimiter == '\t' ? space_only : space_or_tab);
-
-    // Fed one physical line at a time, so that every field knows its line.
-    Collector c;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t nl = text.find('\n', pos);
-        std::size_t len = (nl == std::string::npos ? text.size() : nl + 1) - pos;
-        ++c.line;
-        if (csv_parse(&parser.p, text.data() + pos, len, on_field, on_row, &c) != len)
-            throw ToolError(where(name, c.line) + ": " +
-                            csv_strerror(csv_error(&parser.p)) +
-                            " (a quote inside a field must be doubled)");
-        pos += len;
-    }
-    if (csv_fini(&parser.p, on_field, on_row, &c) != 0)
-        throw ToolError(where(name, c.line) + ": a quoted field is not closed");
-
-    if (c.rows.empty()) throw ToolError(name + ": the table is empty");
-
-    Table t;
-    t.name = name;
-    t.header_line = c.rows[0].empty() ? 1 : c.rows[0][0].line;
-    for (Cell& h : c.rows[0]) t.header.push_back(std::move(h.text));
-    const std::size_t width = t.header.size();
-    for (std::size_t r = 1; r < c.rows.size(); ++r) {
-        std::vector<Cell>& row = c.rows[r];
-        if (row.size() < width) {
-            long line = row.empty() ? 0 : row.back().line;
-            throw ToolError(where(name, line, static_cast<long>(row.size() + 1)) +
-                            ": the row has " + plural(row.size(), "field") +
-                            ", the header has " + std::to_string(width));
-        }
-        if (row.size() > width)
-            throw ToolError(where(name, row[width].line, static_cast<long>(width + 1)) +
-                            ": the row has " +
-                            plural(row.size(), "field") + ", the header has " +
-                            std::to_string(width));
-        t.rows.push_back(std::move(row));
-    }
-    return t;
+Table parse_table(const std::string& text, const std::string& name, char delimiter,
+                  const TableLimits& limits) {
+    TableReader reader(name, delimiter, limits);
+    reader.feed(text.data(), text.size());
+    return reader.finish();
 }
 
-Table read_table(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw ToolError(path + ": cannot open the file");
-    std::ostringstream all;
-    all << in.rdbuf();
-    if (in.bad()) throw ToolError(path + ": cannot read the file");
-    std::string text = all.str();
-    return parse_table(text, path, detect_delimiter(text));
+Table read_table(const std::string& path, const TableLimits& limits) {
+    try {
+        Fd in{open_table(path)};
+        TableReader reader(path, 0, limits);
+        std::vector<char> buffer(piece_bytes);
+        for (;;) {
+            ssize_t got = ::read(in.fd, buffer.data(), buffer.size());
+            if (got < 0) {
+                if (errno == EINTR) continue;
+                throw ToolError(path + ": cannot read the file: " + std::strerror(errno));
+            }
+            if (got == 0) break;
+            reader.feed(buffer.data(), static_cast<std::size_t>(got));
+        }
+        return reader.finish();
+    } catch (const std::bad_alloc&) {
+        throw ToolError(path + ": not enough memory to read the table");
+    }
 }
 
 }  // namespace prepare

@@ -2,8 +2,13 @@
 // tab-separated, parsed by libcsv. Every cell keeps its text and the line it ends on,
 // so that later checks can name file, line and column. Rows that do not have as many
 // fields as the header are refused here; what the cells mean is left to design.hpp.
+//
+// The text is read in pieces and never held whole: reading stops at the first column
+// or row beyond the limits given, at a NUL byte (no table is binary), and at a row
+// of more than 64 MiB, so that the memory used stays near the size of what is kept.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -21,14 +26,26 @@ struct Table {
     std::vector<std::vector<Cell>> rows; // each as wide as the header
 };
 
+// The most a table may hold; 0 means no limit. Going beyond either ends the reading
+// with a tools::ToolError of status 1 naming the line and column where it happened.
+struct TableLimits {
+    std::size_t species = 0;  // columns after the column of sample names
+    std::size_t samples = 0;  // rows after the header
+};
+
+// A row (or a run of blank lines) longer than this is refused (status 2).
+constexpr std::size_t max_row_bytes = std::size_t{64} << 20;
+
 // The delimiter of a table: a tab when its first line holds one, else a comma.
 char detect_delimiter(const std::string& text);
 
 // Parses text (name is used in messages). Throws tools::ToolError on a quoting error,
-// an empty table or a row whose width differs from the header's.
-Table parse_table(const std::string& text, const std::string& name, char delimiter);
+// a NUL byte, an empty table, a row whose width differs from the header's, and a table
+// beyond the limits.
+Table parse_table(const std::string& text, const std::string& name, char delimiter,
+                  const TableLimits& limits = {});
 
-// Reads the file at path and parses it with its detected delimiter.
-Table read_table(const std::string& path);
+// Reads the file at path piece by piece and parses it with its detected delimiter.
+Table read_table(const std::string& path, const TableLimits& limits = {});
 
 }  // namespace prepare

@@ -24,21 +24,33 @@ std::string factor_text(const std::vector<Column>& columns, std::size_t n) {
     return s;
 }
 
+void check_file_name(const std::string& name) {
+    // Shown with its control characters as '?', so that the message stays one line.
+    std::string shown = name;
+    for (char& ch : shown)
+        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f) ch = '?';
+    const std::string head = "the file name \"" + shown + "\" ";
+    if (name.empty()) throw tools::ToolError("a file name is empty");
+    if (name.find('\n') != std::string::npos)
+        throw tools::ToolError(head + "holds a line end; the program reads each name from "
+                               "one line");
+    if (name.find('\0') != std::string::npos)
+        throw tools::ToolError(head + "holds a NUL byte, which no file name can hold");
+    if (name.back() == ' ')
+        throw tools::ToolError(head + "ends in a blank, which the program drops");
+    if (name.size() > max_name_length)
+        throw tools::ToolError(head + "has " + std::to_string(name.size()) +
+                               " characters; the program reads at most " +
+                               std::to_string(max_name_length));
+}
+
 std::string names_text(const std::vector<std::string>& names) {
-    constexpr std::size_t longest = 79;
     std::string s = std::to_string(names.size()) + "\n";
     for (const std::string& name : names) {
-        if (name.size() > longest)
-            throw tools::ToolError("the file name \"" + name + "\" has " +
-                                   std::to_string(name.size()) +
-                                   " characters; the program reads at most 79");
-        if (name.find_first_of(" \t,/'\"") == std::string::npos) {
-            s += name + "\n";
-            continue;
-        }
-        std::string q = "'";
-        for (char c : name) q += (c == '\'') ? std::string("''") : std::string(1, c);
-        s += q + "'\n";
+        check_file_name(name);
+        s += '\'';
+        for (char ch : name) s += ch == '\'' ? std::string("''") : std::string(1, ch);
+        s += "'\n";
     }
     return s;
 }

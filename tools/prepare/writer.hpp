@@ -16,9 +16,17 @@ std::string response_text(const Design& d);
 // columns: the dummy variables of one factor, each of length n.
 std::string factor_text(const std::vector<Column>& columns, std::size_t n);
 
-// The number of files, then one name a line; a name with a blank, comma, slash or quote
-// is put between apostrophes. Throws tools::ToolError for a name of more than 79
-// characters, which the program would cut.
+// The program reads a file name as a text of 79 characters, padded with blanks.
+constexpr std::size_t max_name_length = 79;
+
+// Throws tools::ToolError (status 2) for a name that the program's free-format reader
+// cannot return as it is: an empty one, one with a line end or a NUL byte, one that
+// ends in a blank (dropped with the padding) and one of more than 79 characters.
+void check_file_name(const std::string& name);
+
+// The number of files, then one name a line, each between apostrophes with every
+// apostrophe inside doubled, so that blanks, commas, slashes and a leading "2*" are
+// read as part of the name. Checks every name with check_file_name.
 std::string names_text(const std::vector<std::string>& names);
 
 }  // namespace prepare
