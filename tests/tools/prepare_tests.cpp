@@ -7,9 +7,9 @@
 #include "prepare/table.hpp"
 #include "prepare/writer.hpp"
 
-#include "driver/channels.hpp"
-#include "driver/listio.hpp"
-#include "driver/runend.hpp"
+#include "text/channels.hpp"
+#include "text/listio.hpp"
+#include "text/runend.hpp"
 
 #include <gtest/gtest.h>
 
