@@ -60,9 +60,11 @@ void fit(const RunContext& ctx, Workspace& w, const int* files, int nfiles, cons
   if (ss != nullptr) sofsq(ctx.n, ctx.p, yhat, *ss);
 }
 
-void nested_coding_check(double excess, const char* text) {
+void nested_coding_check(double excess, double ssy, const char* text) {
   // One-sided: codings whose parts add up to less than the full fit pass.
-  if (excess > static_cast<double>(1.0e-9f)) {
+  // The excess is a difference of sums of squares of the order of SSY, so its
+  // rounding grows with SSY: the tolerance does too, from SSY = 1 on.
+  if (excess > static_cast<double>(1.0e-9f) * std::max(1.0, ssy)) {
     list_write(kConsoleOut, {text, excess});
     stop();
   }

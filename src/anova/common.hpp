@@ -48,9 +48,10 @@ void fit(const RunContext& ctx, Workspace& w, const int* files, int nfiles, cons
          const Mat* resid, double* ss);
 
 // The nested engines' check that the parts of the coding add up to the full
-// fit: when `excess` exceeds 1e-9 (single precision) the console gets `text`
-// and the value, and the run stops.
-void nested_coding_check(double excess, const char* text);
+// fit: when `excess` exceeds 1e-9 (single precision) times the larger of 1
+// and SSY (the total sum of squares), the console gets `text` and the value,
+// and the run stops.
+void nested_coding_check(double excess, double ssy, const char* text);
 
 void table_head();
 // A factor row in its form: full, ending after F (not tested), ending after

@@ -34,7 +34,7 @@ void part2(RunContext& ctx, Workspace& w) {
   table_head();
   Statistic rows[2];
   const NestedFits fits = two_level_statistics(ctx, w, rows);
-  nested_coding_check(fits.coding_excess, "Error in coding the nested factors: [b] =");
+  nested_coding_check(fits.coding_excess, ctx.ssy, "Error in coding the nested factors: [b] =");
   if (ctx.nperm >= 1) permutation_test(ctx, w, rows, 2, 500);
 
   nested_table_rows(ctx, rows, 2, fits.dfw, fits.ssw);

@@ -44,7 +44,7 @@ void part3(RunContext& ctx, Workspace& w) {
   table_head();
   Statistic rows[3];
   const NestedFits fits = three_level_statistics(ctx, w, rows);
-  nested_coding_check(fits.coding_excess, "Error in coding the nested factors: [d+e+f+g] =");
+  nested_coding_check(fits.coding_excess, ctx.ssy, "Error in coding the nested factors: [d+e+f+g] =");
   if (ctx.nperm >= 1) permutation_test(ctx, w, rows, 3, 300);
 
   nested_table_rows(ctx, rows, 3, fits.dfw, fits.ssw);
