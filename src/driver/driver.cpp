@@ -201,6 +201,9 @@ void run(RunContext& ctx, Workspace& w) {
   else if (ctx.nfiles == 3) part2(ctx, w);
   else if (ctx.nfiles == 4) part3(ctx, w);
 
+  // The console tells where the results are only once they are safe on disk.
+  close_output(kReportUnit);
+  close_output(kScoreUnit);
   say("Results are found in file 'Morvenak.out'");
   if (ctx.task >= 2) say("and in file 'FittedSc.out'");
   blank_line();
@@ -215,9 +218,21 @@ int run_program() {
     RunContext ctx;
     run(ctx, w);
   } catch (const RunEnd& end) {
-    close_all();
-    put_text(kErrorUnit, end.message);
+    std::string message = end.message;
     status = end.status;
+    // A stop keeps what was written; if that cannot be made safe either, the
+    // run ends as the fatal error that says so.
+    if (status != 2) {
+      try {
+        close_output(kReportUnit);
+        close_output(kScoreUnit);
+      } catch (const RunEnd& lost) {
+        message += lost.message;
+        status = lost.status;
+      }
+    }
+    close_all();
+    put_text(kErrorUnit, message);
   }
   close_all();
   return status;
