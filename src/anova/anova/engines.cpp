@@ -5,6 +5,8 @@
 // the residuals of the model holding the other factors above them.
 #include "anova/engines.hpp"
 
+#include <algorithm>
+
 #include "anova/permutation_test.hpp"
 #include "anova/table.hpp"
 
@@ -80,6 +82,14 @@ NestedFits three_level_statistics(const RunContext& ctx, Workspace& w, Statistic
   return NestedFits{dfw, ssw, ss1 + ss2 + ss3 - ss123};
 }
 
+void nested_coding_check(const RunContext& ctx, int levels, double excess) {
+  // One-sided: codings whose parts add up to less than the full fit pass.
+  if (excess > static_cast<double>(1.0e-9f) * std::max(1.0, ctx.ssy)) {
+    ctx.events->nested_coding_failed(levels, excess);
+    throw Stopped("Error in coding the nested factors", true);
+  }
+}
+
 namespace {
 
 constexpr const char* kResidualTitle = "Object scores, PCA of unexplained variation (residuals)";
@@ -107,11 +117,7 @@ AnovaOutcome nested(const RunContext& ctx, Workspace& w, int levels) {
   } else {
     fits = three_level_statistics(ctx, w, rows);
   }
-  // One-sided: codings whose parts add up to less than the full fit pass.
-  if (fits.coding_excess > static_cast<double>(1.0e-9f)) {
-    ctx.events->nested_coding_failed(levels, fits.coding_excess);
-    throw Stopped("Error in coding the nested factors", true);
-  }
+  nested_coding_check(ctx, levels, fits.coding_excess);
   if (ctx.nperm >= 1) permutation_test(ctx, w, rows, levels, levels == 2 ? 500 : 300);
 
   static const Source kSources[] = {Source::kMain, Source::kNested1, Source::kNested2};

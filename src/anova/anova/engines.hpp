@@ -21,6 +21,13 @@ struct NestedFits {
 NestedFits two_level_statistics(const RunContext& ctx, Workspace& w, Statistic (&rows)[2]);
 NestedFits three_level_statistics(const RunContext& ctx, Workspace& w, Statistic (&rows)[3]);
 
+// The nested engines' check that the parts of the coding add up to the full
+// fit: an excess over 1e-9 (single precision) times the larger of 1 and SSY
+// is reported (levels 2 or 3, and the excess) and throws Stopped. The excess
+// is a difference of sums of squares of the order of SSY, so its rounding
+// grows with SSY, and the tolerance does too.
+void nested_coding_check(const RunContext& ctx, int levels, double excess);
+
 // A matrix to ordinate after the anova, with its title in the score file.
 struct OrdinationJob {
   const char* title;

@@ -98,6 +98,9 @@ void run() {
     throw classic_stop(s);
   }
 
+  // The console tells where the results are only once they are safe on disk.
+  close_output(kReportUnit);
+  close_output(kScoreUnit);
   say("Results are found in file 'Morvenak.out'");
   if (task >= 2) say("and in file 'FittedSc.out'");
   blank_line();
@@ -110,9 +113,21 @@ int run_program() {
   try {
     run();
   } catch (const RunEnd& end) {
-    close_all();
-    put_text(kErrorUnit, end.message);
+    std::string message = end.message;
     status = end.status;
+    // A stop keeps what was written; if that cannot be made safe either, the
+    // run ends as the fatal error that says so.
+    if (status != 2) {
+      try {
+        close_output(kReportUnit);
+        close_output(kScoreUnit);
+      } catch (const RunEnd& lost) {
+        message += lost.message;
+        status = lost.status;
+      }
+    }
+    close_all();
+    put_text(kErrorUnit, message);
   }
   close_all();
   return status;

@@ -1,6 +1,7 @@
 // Channel table, open/close with the fatal texts, record output and line input.
 #include "text/channels.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -22,10 +23,12 @@ struct Channel {
   bool owned = false;     // closed by close_unit
   std::string name;       // as used to open, trailing blanks removed; empty for the console
   InputCursor cursor;
+  std::size_t written = 0;  // bytes written since the open
 };
 
 constexpr int kMaxUnit = 16;
 Channel g_units[kMaxUnit];
+OutputFault g_faults[kMaxUnit];
 bool g_started = false;
 
 std::string_view g_last_layout = "free format";
@@ -61,9 +64,11 @@ void start() {
   g_units[kConsoleIn] = Channel{true, true, -1, stdin, false, "", {}};
 }
 
+int unit_index(int unit) { return (unit >= 0 && unit < kMaxUnit) ? unit : kErrorUnit; }
+
 Channel& unit_ref(int unit) {
   start();
-  return g_units[(unit >= 0 && unit < kMaxUnit) ? unit : kErrorUnit];
+  return g_units[unit_index(unit)];
 }
 
 std::string trimmed(std::string_view name) {
@@ -71,16 +76,26 @@ std::string trimmed(std::string_view name) {
   return end == std::string_view::npos ? std::string() : std::string(name.substr(0, end + 1));
 }
 
-void write_all(int fd, const char* data, std::size_t size) {
+bool is_console(int unit) { return unit == kErrorUnit || unit == kConsoleOut; }
+
+// Returns 0, or the errno of the write that failed.
+int write_all(Channel& c, const OutputFault& fault, const char* data, std::size_t size) {
   while (size > 0) {
-    ssize_t done = ::write(fd, data, size);
+    std::size_t chunk = size;
+    if (fault.write_err != 0) {
+      if (c.written >= fault.room) return fault.write_err;
+      chunk = std::min(size, fault.room - c.written);
+    }
+    ssize_t done = ::write(c.fd, data, chunk);
     if (done < 0) {
       if (errno == EINTR) continue;
-      return;  // a vanished console or a full disk must not turn into a crash
+      return errno;
     }
     data += done;
     size -= static_cast<std::size_t>(done);
+    c.written += static_cast<std::size_t>(done);
   }
+  return 0;
 }
 
 // Open failures name the unit and the file they concern.
@@ -137,6 +152,33 @@ void close_unit(int unit) {
   c = Channel{};
 }
 
+void close_output(int unit) {
+  Channel& c = unit_ref(unit);
+  if (!c.open || c.input) return;
+  const OutputFault& fault = g_faults[unit_index(unit)];
+  // Errors that the disk reports late (a quota, a network file system) come
+  // with the flush. Pipes and devices cannot be flushed and need not be.
+  int err = fault.flush_err;
+  if (err == 0) {
+    int rc;
+    do rc = ::fsync(c.fd);
+    while (rc != 0 && errno == EINTR);
+    if (rc != 0 && errno != EINVAL && errno != EROFS) err = errno;
+  }
+  if (err != 0) fatal_io(unit, std::string("flush: ").append(std::strerror(err)));
+  err = 0;
+  // The descriptor is released even when close fails; an interrupted close
+  // loses nothing once the flush has succeeded.
+  if (c.owned && ::close(c.fd) != 0 && errno != EINTR) err = errno;
+  if (err == 0) err = fault.close_err;
+  const std::string name = c.name;
+  c = Channel{};
+  if (err != 0) {
+    c.name = name;  // for the message; the unit is closed all the same
+    fatal_io(unit, std::string("close: ").append(std::strerror(err)));
+  }
+}
+
 void close_all() {
   for (int u = 0; u < kMaxUnit; ++u) {
     if (u == kErrorUnit || u == kConsoleIn || u == kConsoleOut) continue;
@@ -157,7 +199,8 @@ std::string unit_name(int unit) {
 void put_text(int unit, std::string_view text) {
   Channel& c = unit_ref(unit);
   if (!c.open || c.input) return;
-  write_all(c.fd, text.data(), text.size());
+  const int err = write_all(c, g_faults[unit_index(unit)], text.data(), text.size());
+  if (err != 0 && !is_console(unit)) fatal_io(unit, std::string("write: ").append(std::strerror(err)));
 }
 
 bool get_line(int unit, std::string& line) {
@@ -215,6 +258,8 @@ void attach_output_fd(int unit, int fd, std::string_view name) {
   close_unit(unit);
   unit_ref(unit) = Channel{true, false, fd, nullptr, false, std::string(name), {}};
 }
+
+void inject_output_fault(int unit, const OutputFault& fault) { g_faults[unit_index(unit)] = fault; }
 
 void attach_input_file(int unit, std::string_view path) {
   close_unit(unit);

@@ -2,6 +2,8 @@
 // and the input files. Output records are written to the operating system at
 // once, one write per statement, so nothing is ever held back in a buffer and
 // every end of the run (stop, fatal error, signal) leaves each file complete.
+// A write that fails on an output file (a full disk) is a fatal error; on the
+// console or the error stream (a reader that went away) it is ignored.
 // Input channels hand out whole lines; the free-format reader parses them.
 #pragma once
 #include <string>
@@ -26,6 +28,9 @@ inline constexpr int kNameLength = 79;  // text fields that hold file names
 void open_old(int unit, std::string_view name);
 void open_new(int unit, std::string_view name);
 void close_unit(int unit);  // closing a unit that is not open does nothing
+// Flushes an output file to the disk and closes it; a failure of either is a
+// fatal error. Closing a unit that is not open does nothing.
+void close_output(int unit);
 void close_all();
 bool is_open(int unit);
 
@@ -58,5 +63,15 @@ void note_transfer(std::string_view layout, bool reading);
 // Tests: connect a unit to an existing file descriptor (output) or file (input).
 void attach_output_fd(int unit, int fd, std::string_view name);
 void attach_input_file(int unit, std::string_view path);
+
+// Tests: the output of `unit` fails from now on as a full or failing disk
+// would, each time the unit is opened; OutputFault{} removes the fault.
+struct OutputFault {
+  std::size_t room = 0;  // bytes written after an open before writes fail
+  int write_err = 0;     // errno of the writes past `room`; 0: writes never fail
+  int flush_err = 0;     // errno of the flush of close_output; 0: it succeeds
+  int close_err = 0;     // errno of the close of close_output; 0: it succeeds
+};
+void inject_output_fault(int unit, const OutputFault& fault);
 
 }  // namespace morvenak
