@@ -7,8 +7,9 @@ fresh copy of the input folder, and the script prints the wall time of each,
 their ratio, and whether the two reports (Morvenak.out) and console texts are
 identical once the figures of the "Computation time" lines are masked. It also
 reports how many permuted statistics the fast build handed to the literal
-products (through bench/count_literal.cpp, built here against the fast core
-library), and the machine the figures come from.
+products (through bench/count_literal.cpp, built here with the counting hook of
+src/anova/fastperm.cpp, against the fast core library), and the machine the
+figures come from.
 
 Cases (name: n, p, factor levels, permutations):
   a: 501, 500, 3,4,4, 999      full capacity, three factor files
@@ -77,14 +78,16 @@ def run(program, case, work):
 
 
 def build_counter(fast):
-    """bench/count_literal.cpp against the fast build's core library, or None."""
+    """bench/count_literal.cpp with src/anova/fastperm.cpp compiled again with its
+    counting hook, against the fast build's core library for the rest; or None."""
     build = os.path.dirname(os.path.abspath(fast))
     library = os.path.join(build, "libmorvenak_core.a")
     if not os.path.exists(library):
         return None
     out = os.path.join(build, "bench-count-literal")
-    command = ["c++", "-std=c++17", "-O2", "-ffp-contract=off", "-I", os.path.join(ROOT, "src"),
-               os.path.join(HERE, "count_literal.cpp"), library, "-pthread", "-o", out]
+    command = ["c++", "-std=c++17", "-O2", "-ffp-contract=off", "-DMORVENAK_COUNT_LITERAL",
+               "-I", os.path.join(ROOT, "src"), os.path.join(HERE, "count_literal.cpp"),
+               os.path.join(ROOT, "src", "anova", "fastperm.cpp"), library, "-pthread", "-o", out]
     return out if subprocess.run(command).returncode == 0 else None
 
 

@@ -351,6 +351,59 @@ TEST(FastBounds, HoldForCodesWithoutCells) {
   }
 }
 
+// Data near the subnormal range under matrices with entries near 1e18 (as
+// the projector of nearly collinear dummy variables can have): each product
+// of two rows of M is about 1e-320 and keeps only a few significant bits,
+// and the entries of G (near 1e37) magnify what the products lose far past
+// any fixed absolute allowance. The intervals must still hold the literal
+// values, and every decision must be the literal path's, also with the
+// observed F right next to a literal F*.
+TEST(FastBounds, HoldWhenTheDataUnderflowUnderHugeProjectors) {
+  Workspace& w = workspace();
+  std::mt19937 gen(41);
+  std::normal_distribution<double> normal(0.0, 1.0);
+  RunContext ctx = context(16, 4);
+  ctx.mtot = 0;  // no dummy codes: the objects keep their order
+  const int n = ctx.n, p = ctx.p;
+  std::vector<double> m(static_cast<std::size_t>(n * p)), h_num(static_cast<std::size_t>(n * n)),
+      h_den(static_cast<std::size_t>(n * n));
+  for (double& v : m) v = 1e-160 * normal(gen);
+  for (double& v : h_num) v = 1e18 * normal(gen);
+  for (double& v : h_den) v = 1e18 * normal(gen);
+  const Mat source{m.data(), n, p}, hn{h_num.data(), n, n}, hd{h_den.data(), n, n};
+  Statistic base = nested_statistic("", 3, 9, 1.0, 1.0, source, hn, hd, Denominator::kProjector);
+  ASSERT_TRUE(base.formed);
+  Workers team(2);
+  long long literal = 0, comparisons = 0;
+  for (int trial = 0; trial < 6; ++trial) {
+    const std::vector<int> perm = random_permutation(n, gen);
+    const LiteralParts lit = literal_parts(ctx, w, base, perm.data());
+    ASSERT_GT(lit.num, 1e-290);  // the literal products themselves do not underflow
+    ASSERT_LT(lit.num, 1e-270);
+    for (double r : {0.0, 1e-8, -1e-8, 1e-6, -1e-6, 1e-4, -1e-4, 1e-2, -1e-2}) {
+      std::vector<Statistic> stats = {base};
+      stats[0].f = lit.f * (1.0 + r);
+      {
+        FastPermutations fast(ctx, w, stats.data(), 1, team);
+        const FastBounds b = fast.bounds(0, perm.data());
+        EXPECT_LE(b.num_lo, lit.num) << "trial " << trial;
+        EXPECT_GE(b.num_hi, lit.num) << "trial " << trial;
+        EXPECT_LE(b.den_lo, lit.den) << "trial " << trial;
+        EXPECT_GE(b.den_hi, lit.den) << "trial " << trial;
+        EXPECT_LE(b.f_lo, lit.f) << "trial " << trial;
+        EXPECT_GE(b.f_hi, lit.f) << "trial " << trial;
+      }
+      std::vector<std::vector<int>> perms = {perm};
+      for (int t = 0; t < 4; ++t) perms.push_back(random_permutation(n, gen));
+      literal += expect_same_decisions(ctx, w, stats, perms, team);
+      comparisons += static_cast<long long>(perms.size());
+    }
+  }
+  // The allowance for underflow is in proportion: F set 1e-2 away from F*
+  // and most random permutations are still decided without the products.
+  EXPECT_LT(literal, comparisons / 2);
+}
+
 // The sharpest case: the observed F set to the literal F* of a permutation
 // itself, and to its two neighbours. Only the literal path can tell F* >= F
 // from F* < F there, so the fast path must hand these over, and the

@@ -1,65 +1,32 @@
 // Fast permuted statistics: the Gram matrices, the quadratic forms, the error
 // bounds and the decision, with the literal path for what they cannot settle.
 //
-// Notation. u = 2^-53 (unit roundoff), gamma(k) = k u / (1 - k u). A sum of
-// terms each of which meets at most k roundings (a product and additions,
-// in any order) is within gamma(k) * sum |terms| of the exact sum. M is the
-// n x p matrix whose rows are permuted (Y or residuals), H an n x n
-// projector as stored, P the permutation, C = I - 11'/n. S(X) denotes the
-// exact sum of squares about the column means, ||C X||_F^2, and
-// mu >= ||M||_F^2. Every quantity below is about the stored doubles, so
-// "exact" means exact arithmetic on them; nothing assumes H symmetric or
-// idempotent.
-//
-// 1. sofsq itself. For an n x p matrix A with Q_j = sum_i A(i,j)^2 the
-//    one-pass formula gives each column within beta Q_j of its exact value,
-//    beta = gamma(n) [q] + gamma(n-1)(2 + gamma(n-1)) [s, through |S| <=
-//    sqrt(n Q)] + gamma(2)(1 + gamma(n-1))^2 [s*s/n] + u(1 + ...) [the
-//    subtraction]; summing the p columns adds gamma(p-1). So
-//    |sofsq(A) - S(A)| <= kappa ||A||_F^2, kappa = kappa(n, p) below.
-// 2. The literal fitted SS. A = produit(H, PM) has |A - HPM| <= gamma(n)
-//    |H| |PM| entry by entry, so ||A - HPM||_F <= d = gamma(n) nu sqrt(mu)
-//    with nu >= || |H| ||_2. With S_E = S(HPM): |S(A) - S_E| <= 2 d
-//    sqrt(S_E) + d^2, and ||A||_F <= sqrt(S_E + eta^2 mu / n) + d where
-//    eta >= ||H'1||_2 (the column sums of HPM are (H'1)'PM). Hence
-//    |literal - S_E| <= kappa (sqrt(S_E + eta^2 mu/n) + d)^2 + 2 d sqrt(S_E)
-//    + d^2, increasing in S_E, evaluated at an upper bound of S_E.
-// 3. The fast SS. S_E = sum_ik G_E(i,k) K_E(pi i, pi k) with G_E = H'CH and
-//    K_E = MM'. The computed K is within gamma(p) rho_a rho_b of K_E (rho
-//    the row norms of M, ||rho||^2 <= mu); the computed G = fl(H'H) -
-//    fl(v v'/n), v = fl(H'1), is within E_G = gamma(n+1) |H|'|H| +
-//    gamma(2n+2) w w'/n of G_E (w = |H|'1), and ||E_G||_2 <= eps =
-//    (gamma(n+1) + gamma(2n+2)) nu^2. For a non-negative matrix B,
-//    sum_ik B(i,k) rho_pi(i) rho_pi(k) <= ||B||_2 mu.
-//    Sparsity. The projectors of nested factors are, up to a constant c0 and
-//    rounding, block diagonal once the objects are ordered by their dummy
-//    codes (cells together): G = c0 11' + G', and 1'K_E 1 = ||M'1||^2 = T1
-//    does not depend on the permutation. So the fast SS is the form in
-//    G' = fl(G - c0) over each row's leading part k < end(i), plus
-//    fl(c0 T1). Nothing is assumed about the structure: what is left out
-//    (D, the entries of G' beyond end(i)) is bounded by ||D||_2 mu, and a
-//    projector without such structure keeps whole rows. With lambda >=
-//    || |G'| ||_2, the form's rounding (each term meets at most 2n + 16
-//    roundings, gamma(2n+16)), the rounding of G' (u) and of K (gamma(p)):
-//    |fast - S_E| <= [eps + (1 + u)(1 + gamma(p)) ||D||_2
-//                     + ((u + gamma(p))(1 + u) + gamma(2n+16)(1 + gamma(p)))
-//                     lambda] mu + |c0| e_T1 + 2u (|form| + |c0 T1|),
-//    where e_T1 bounds the error of T1 = sum_j fl(sum_i M(i,j))^2.
-// 4. Totals. S(PM) = S(M) for every P, so the literal total SS of a permuted
-//    matrix is within 2 kappa mu of sofsq(M), computed once.
-// The bound of a literal SS is the sum of 2 and 3 (with S_E <= fast + its
-// bound), doubled: the factor 2 covers the rounding of the bound's own
-// arithmetic (relative effect below 1e-10), and 1e-300 is added for
-// underflow. Interval ends are moved outward by one unit in the last place.
-// The literal F* = fl(fl(df_den num) / fl(df_num den)), den formed by its
-// own rounded subtraction where there is one; every rounded operation is
-// monotone, so evaluating them at the ends of the intervals bounds F*.
+// The derivation of the bounds, one inequality per line, with a table from
+// each symbol to the field that holds it, is in docs/fast-permutations.md;
+// the steps are numbered there as here:
+//   0. the rounding model: u = 2^-53, tau = 2^-1074 (a product or quotient
+//      errs by at most u relative plus tau/2), gamma(k) = k u / (1 - k u);
+//      constants of the bound are computed with every operation rounded up
+//      (add_up, mul_up, ...), sums over the data with lemmas A and B;
+//   1. sofsq: kappa(n, p) relative and p (n + 2) tau absolute;
+//   2. the literal fitted SS, through d and shift (eta^2 mu / n);
+//   3. the fast SS: K (3a), G and eps (3b), c0, T1, the left-out part D and
+//      lambda (3c), the form (3d), their sum (3e) and underflow (3f);
+//   4. the total SS of a permuted matrix, computed once;
+//   5. the interval of a literal SS: twice the sum of 2 and 3 (the factor 2
+//      covers the rounding of the bound's own arithmetic in decide), its ends
+//      moved outward by one unit in the last place;
+//   6. F*: every rounded operation that forms it is monotone, so evaluating
+//      them at the ends of the intervals bounds the literal F*.
+// The constructor runs the set-up in that order: find_terms, order_objects,
+// measure_sources (3, 4), measure_projectors (3b), build_grams (3a, 3b),
+// build_form (3c), term_constants (2, 3e, 3f), allocate_scratch.
 #include "anova/fastperm.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <numeric>
 
 #include "linalg/produit.hpp"
@@ -68,29 +35,62 @@
 #include <emmintrin.h>
 #endif
 
+// The bounds hold for IEEE double arithmetic rounded to nearest, one rounding
+// per operation, in the order written: no fast-math, no fused multiply-add
+// (the build passes -ffp-contract=off; FastPermutations also checks at run
+// time, see products_are_fused).
+#if defined(__FAST_MATH__) || (defined(__FINITE_MATH_ONLY__) && __FINITE_MATH_ONLY__)
+#error "fastperm.cpp needs IEEE arithmetic: build without -ffast-math and -ffinite-math-only"
+#endif
+#if defined(__clang__)
+#pragma clang fp contract(off)
+#endif
+
 namespace morvenak {
 
 namespace {
 
 using std::size_t;
 
-constexpr double kUnit = 0x1p-53;
-constexpr double kTiny = 1e-300;  // absolute allowance for underflow
-constexpr double kSafety = 2.0;
-constexpr int kBlock = 48;        // columns of a Gram matrix per piece of the set-up
+static_assert(std::numeric_limits<double>::is_iec559, "the bounds need IEEE doubles");
 
-std::atomic<long long> g_literal_total{0};
+constexpr double kUnit = 0x1p-53;   // u (step 0)
+constexpr double kStep = 0x1p-1074;  // tau, the smallest subnormal step (step 0)
+constexpr double kSafety = 2.0;     // step 5
+constexpr double kDropRatio = 0x1p-40;  // entries of G' below this share of the largest are left out (step 3c)
+constexpr int kBlock = 48;          // columns of a Gram matrix per piece of the set-up
 
-double gamma_n(double k) { return k * kUnit / (1.0 - k * kUnit); }
 double down(double x) { return std::nextafter(x, -HUGE_VAL); }
 double up(double x) { return std::nextafter(x, HUGE_VAL); }
 
-// kappa(n, p) of note 1, slightly rounded up.
+// Operations rounded upward (step 0): each result is at least the exact
+// result of its operands, also when it underflows (one step up from a
+// rounded-to-nearest result passes the exact value).
+double add_up(double a, double b) { return up(a + b); }
+double mul_up(double a, double b) { return up(a * b); }
+double div_up(double a, double b) { return up(a / b); }
+double sqrt_up(double a) { return up(std::sqrt(a)); }
+
+// gamma(k) = k u / (1 - k u), rounded up (k u is exact for k < 2^53).
+double gamma_up(double k) { return div_up(k * kUnit, down(1.0 - k * kUnit)); }
+
+// Lemma A (step 0): s computed as a sum of k non-negative doubles, in any
+// order; returns a bound of the exact sum, s (1 + gamma(2k)).
+double sum_up(double s, double k) { return mul_up(s, add_up(1.0, gamma_up(2.0 * k))); }
+
+// Lemma B (step 0): s computed as a sum of k non-negative products (squares
+// or products of non-negative numbers); returns a bound of the exact sum,
+// (s + k tau)(1 + gamma(2k)).
+double products_up(double s, double k) { return sum_up(add_up(s, k * kStep), k); }
+
+// kappa(n, p) of step 1: |sofsq(A) - S(A)| <= kappa ||A||_F^2 + p (n + 2) tau.
 double sofsq_kappa(int n, int p) {
-  const double g1 = gamma_n(n - 1);
-  const double beta = gamma_n(n) + g1 * (2.0 + g1) + gamma_n(2) * (1.0 + g1) * (1.0 + g1);
-  const double column = beta + kUnit * (1.0 + beta);
-  return (column + gamma_n(p > 1 ? p - 1 : 0) * (1.0 + column)) * (1.0 + gamma_n(8));
+  const double g1 = gamma_up(n - 1);
+  const double one_g1 = add_up(1.0, g1);
+  const double beta = add_up(add_up(gamma_up(n), mul_up(g1, add_up(2.0, g1))),
+                             mul_up(mul_up(gamma_up(2), one_g1), one_g1));
+  const double column = add_up(beta, mul_up(kUnit, add_up(1.0, beta)));
+  return add_up(column, mul_up(gamma_up(p > 1 ? p - 1 : 0), add_up(1.0, column)));
 }
 
 // Start of row i of a packed upper triangle of order n (row i holds k = i..n-1).
@@ -98,19 +98,37 @@ size_t packed(int i, int n) {
   return static_cast<size_t>(i) * static_cast<size_t>(n) - static_cast<size_t>(i) * static_cast<size_t>(i - 1) / 2;
 }
 
+// Whether a * b + c is evaluated with one rounding (a fused multiply-add)
+// where the source asks for two: the bounds would not hold then. The
+// operands are volatile so that the compiler cannot fold the expression.
+__attribute__((noinline)) bool products_are_fused() {
+  volatile double a = 1.0 + 0x1p-30;
+  volatile double b = 1.0 - 0x1p-30;
+  volatile double c = -1.0;
+  const double x = a;
+  const double y = b;
+  const double z = c;
+  return x * y + z != 0.0;  // two roundings give 0; one gives -2^-60
+}
+
 }  // namespace
 
-long long literal_evaluations_total() { return g_literal_total.load(); }
+#if defined(MORVENAK_COUNT_LITERAL)
+// The benchmark's counting hook: bench/count_literal.cpp compiles this file
+// again with MORVENAK_COUNT_LITERAL defined and defines the function; the
+// program and its tests are built without it.
+void count_literal_evaluations(long long count);
+#endif
 
 struct FastPermutations::Source {
   const Mat* m = nullptr;
   std::unique_ptr<double[]> gram;   // K = M M', n x n, column-major with ld n
   std::unique_ptr<double[]> trans;  // M', p x n (set-up only)
-  double mu = 0.0;                  // >= ||M||_F^2
+  double mu = 0.0;                  // mu >= ||M||_F^2
   double t1 = 0.0;                  // T1 = ||fl(M'1)||^2
-  double t1_err = 0.0;              // >= |T1 - 1'K_E 1|
+  double t1_err = 0.0;              // e_T1 >= |T1 - 1'K_E 1|
   bool need_total = false;
-  double total_lo = 0.0;            // bounds of the literal SS of the permuted matrix
+  double total_lo = 0.0;            // bounds of the literal SS of the permuted matrix (step 4)
   double total_hi = 0.0;
   std::vector<int> terms;           // the terms that permute this matrix
 };
@@ -124,12 +142,12 @@ struct FastPermutations::Projector {
   double c0 = 0.0;
   std::unique_ptr<double[]> trans;  // H' (set-up only)
   std::unique_ptr<double[]> full;   // H'H, upper triangle (set-up only)
-  std::vector<double> colsum;       // v = H'1 (set-up only)
-  double lambda = 0.0;              // >= || |G'| ||_2
+  std::vector<double> colsum;       // v = fl(H'1) (set-up only)
+  double lambda = 0.0;              // lambda >= || |G'| ||_2 over the entries kept
   double dropped = 0.0;             // >= ||D||_2, D the entries of G' left out
-  double nu = 0.0;                  // >= || |H| ||_2
-  double eta = 0.0;                 // >= ||H'1||_2
-  double eps = 0.0;                 // >= ||E_G||_2
+  double nu = 0.0;                  // nu >= || |H| ||_2
+  double eta = 0.0;                 // eta >= ||H'1||_2
+  double eps = 0.0;                 // eps >= ||E_G||_2 (relative part)
 };
 
 // A permuted SS of the form S(H P M): which matrix, which projector, and the
@@ -137,11 +155,12 @@ struct FastPermutations::Projector {
 struct FastPermutations::Term {
   int source = 0;
   int projector = 0;
-  double offset = 0.0;    // fl(c0 T1), added to the form
-  double fast_err = 0.0;  // note 3, the part that does not depend on the permutation
-  double d = 0.0;         // note 2
-  double shift = 0.0;     // eta^2 mu / n
-  double kappa = 0.0;
+  double offset = 0.0;       // fl(c0 T1), added to the form
+  double fast_err = 0.0;     // step 3e and 3f, the part that does not depend on the permutation
+  double d = 0.0;            // step 2
+  double shift = 0.0;        // step 2: eta^2 mu / n
+  double kappa = 0.0;        // step 1
+  double sofsq_abs = 0.0;    // step 1: p (n + 2) tau
 };
 
 // A formed statistic as the fast path sees it.
@@ -213,12 +232,25 @@ class FastPermutations::BatchJob final : public Job {
 
 FastPermutations::FastPermutations(const RunContext& ctx, Workspace& w, const Statistic* stats, int nstats,
                                    Workers& team)
-    : ctx_(ctx), w_(w), stats_(stats), nstats_(nstats), team_(team), n_(ctx.n), p_(ctx.p) {
-  const int n = n_;
-  const int p = p_;
-  const size_t nn = static_cast<size_t>(n) * static_cast<size_t>(n);
+    : ctx_(ctx), w_(w), stats_(stats), nstats_(nstats), team_(team), n_(ctx.n), p_(ctx.p),
+      fused_(products_are_fused()) {
   exceed_.assign(static_cast<size_t>(nstats), 0);
+  find_terms();
+  order_objects();
+  const double kappa = sofsq_kappa(n_, p_);
+  measure_sources(kappa);
+  measure_projectors();
+  build_grams();
+  for (Projector& q : projectors_) build_form(q);
+  term_constants(kappa);
+  allocate_scratch();
+}
 
+FastPermutations::~FastPermutations() = default;
+
+// The formed statistics with a number for F, and the distinct matrices,
+// projectors and (matrix, projector) terms that they use.
+void FastPermutations::find_terms() {
   auto source_of = [this](const Mat* m) {
     for (size_t i = 0; i < sources_.size(); ++i)
       if (sources_[i].m == m) return static_cast<int>(i);
@@ -244,9 +276,8 @@ FastPermutations::FastPermutations(const RunContext& ctx, Workspace& w, const St
     sources_[static_cast<size_t>(s)].terms.push_back(static_cast<int>(terms_.size() - 1));
     return static_cast<int>(terms_.size() - 1);
   };
-
-  for (int k = 0; k < nstats; ++k) {
-    const Statistic& s = stats[k];
+  for (int k = 0; k < nstats_; ++k) {
+    const Statistic& s = stats_[k];
     if (!s.formed || std::isnan(s.f)) continue;  // a NaN F is never reached
     Test t;
     t.stat = k;
@@ -261,14 +292,16 @@ FastPermutations::FastPermutations(const RunContext& ctx, Workspace& w, const St
     if (s.kind == Denominator::kTotalMinus) sources_[static_cast<size_t>(t.source)].need_total = true;
     tests_.push_back(t);
   }
+}
 
-  // The order of the objects in the forms: sorted by their dummy codes, file
-  // by file, so that the cells of every factor lie together and the
-  // projectors' significant entries gather near the diagonal.
-  order_.resize(static_cast<size_t>(n));
+// The order of the objects in the forms: sorted by their dummy codes, file by
+// file, so that the cells of every factor lie together and the projectors'
+// significant entries gather near the diagonal (step 3c).
+void FastPermutations::order_objects() {
+  order_.resize(static_cast<size_t>(n_));
   std::iota(order_.begin(), order_.end(), 0);
-  const Mat& x = w.x;
-  const int mtot = ctx.mtot;
+  const Mat& x = w_.x;
+  const int mtot = ctx_.mtot;
   std::stable_sort(order_.begin(), order_.end(), [&x, mtot](int a, int b) {
     for (int j = 1; j <= mtot; ++j) {
       if (x(a + 1, j) < x(b + 1, j)) return true;
@@ -276,47 +309,68 @@ FastPermutations::FastPermutations(const RunContext& ctx, Workspace& w, const St
     }
     return false;
   });
+}
 
-  const double kappa = sofsq_kappa(n, p);
-  // The matrices being permuted: M', ||M||_F^2, T1 and, where a statistic
-  // needs it, the total SS computed once.
+// The matrices being permuted: M' for the Gram matrix, mu and T1 with its
+// error e_T1 (step 3c), and, where a statistic needs it, the total SS
+// computed once (step 4).
+void FastPermutations::measure_sources(double kappa) {
+  const int n = n_;
+  const int p = p_;
+  const double dn = static_cast<double>(n);
+  const double dp = static_cast<double>(p);
+  const double sofsq_abs = mul_up(dp * (dn + 2.0), kStep);  // step 1
   for (Source& s : sources_) {
     const Mat& m = *s.m;
     s.trans.reset(new double[static_cast<size_t>(p) * static_cast<size_t>(n)]);
-    s.gram.reset(new double[nn]);
-    double sum = 0.0;
-    double t1 = 0.0;
-    double abs_sums = 0.0;  // sum over j of (sum_i |M(i,j)|)^2
+    s.gram.reset(new double[static_cast<size_t>(n) * static_cast<size_t>(n)]);
+    double squares = 0.0;   // sum of M(i,j)^2
+    double t1 = 0.0;        // sum over j of fl(c_j)^2, c_j = sum_i M(i,j)
+    double abs_sums = 0.0;  // sum over j of fl(a_j)^2, a_j = sum_i |M(i,j)|
     for (int j = 1; j <= p; ++j) {
       const double* c = m.col(j);
       double colsum = 0.0;
       double colabs = 0.0;
       for (int i = 0; i < n; ++i) {
         s.trans[static_cast<size_t>(i) * static_cast<size_t>(p) + static_cast<size_t>(j - 1)] = c[i];
-        sum = sum + c[i] * c[i];
+        squares = squares + c[i] * c[i];
         colsum = colsum + c[i];
         colabs = colabs + std::fabs(c[i]);
       }
       t1 = t1 + colsum * colsum;
       abs_sums = abs_sums + colabs * colabs;
     }
-    const double grow = 1.0 + gamma_n(static_cast<double>(n) * p + 2.0);
-    s.mu = sum * grow;
-    // |fl(c_j) - C_j| <= gamma(n) a_j with a_j the sum of |M(., j)|: the
-    // squares differ by at most gamma(n) a_j (2 |c_j| + gamma(n) a_j), and
-    // the sum of the p squares rounds by at most gamma(p) T1.
-    const double gn = gamma_n(n);
+    s.mu = products_up(squares, dn * dp);
     s.t1 = t1;
-    s.t1_err = (2.0 * gn * std::sqrt(abs_sums * t1) + gn * gn * abs_sums + gamma_n(p + 1) * t1) * grow * grow;
+    // Step 3c, T1: A >= sum a_j^2 (lemma A for each a_j, then lemma B),
+    // T >= sum fl(c_j)^2 (lemma B);
+    // e_T1 = 2 gamma(n) sqrt(A T) + gamma(n)^2 A + gamma(p) T + p tau.
+    const double gn = gamma_up(n);
+    const double grow_a = add_up(1.0, gamma_up(2.0 * dn));
+    const double big_a = mul_up(mul_up(products_up(abs_sums, dp), grow_a), grow_a);
+    const double big_t = products_up(t1, dp);
+    double e = mul_up(mul_up(2.0 * gn, sqrt_up(big_a)), sqrt_up(big_t));
+    e = add_up(e, mul_up(mul_up(gn, gn), big_a));
+    e = add_up(e, mul_up(gamma_up(p), big_t));
+    s.t1_err = add_up(e, mul_up(dp, kStep));
     if (s.need_total) {
+      // Step 4: the literal total and the one computed here are each within
+      // kappa mu + p (n + 2) tau of S(M).
       double total = 0.0;
       sofsq(n, p, m, total);
-      const double err = kSafety * 2.0 * kappa * s.mu + kTiny;
+      const double err = kSafety * 2.0 * add_up(mul_up(kappa, s.mu), sofsq_abs);
       s.total_lo = down(total - err);
       s.total_hi = up(total + err);
     }
   }
-  // The projectors: H', norms, column sums.
+}
+
+// The projectors: H' for the Gram matrix, the column sums v = fl(H'1), and
+// the norms nu, eta and eps (step 3b).
+void FastPermutations::measure_projectors() {
+  const int n = n_;
+  const double dn = static_cast<double>(n);
+  const size_t nn = static_cast<size_t>(n) * static_cast<size_t>(n);
   for (Projector& q : projectors_) {
     const Mat& h = *q.h;
     q.trans.reset(new double[nn]);
@@ -326,8 +380,8 @@ FastPermutations::FastPermutations(const RunContext& ctx, Workspace& w, const St
     q.colsum.assign(static_cast<size_t>(n), 0.0);
     std::vector<double> rowabs(static_cast<size_t>(n), 0.0);
     double max_col = 0.0;
-    double vv = 0.0;
-    double ww = 0.0;
+    double vv = 0.0;  // sum of fl(v_k)^2
+    double ww = 0.0;  // sum of fl(w_k)^2, w = |H|'1
     for (int k = 1; k <= n; ++k) {
       const double* c = h.col(k);
       double v = 0.0;
@@ -344,16 +398,23 @@ FastPermutations::FastPermutations(const RunContext& ctx, Workspace& w, const St
       ww = ww + a * a;
     }
     const double max_row = *std::max_element(rowabs.begin(), rowabs.end());
-    const double grow = 1.0 + gamma_n(n + 4);
-    q.nu = std::sqrt(max_row * max_col) * grow;
-    q.eta = (std::sqrt(vv) + gamma_n(n) * std::sqrt(ww)) * grow;
-    q.eps = (gamma_n(n + 1) + gamma_n(2 * n + 2)) * q.nu * q.nu;
+    const double grow = add_up(1.0, gamma_up(2.0 * dn));  // lemma A, sums of n entries
+    // nu^2 >= max row sum * max column sum of |H| >= || |H| ||_2^2.
+    const double nu2 = mul_up(mul_up(sum_up(max_row, dn), max_col), grow);
+    q.nu = sqrt_up(nu2);
+    // ||H'1|| <= ||fl(v)|| + gamma(n) ||w||, ||w|| <= ||fl(w)|| (1 + gamma(2n)).
+    const double norm_w = mul_up(sqrt_up(products_up(ww, dn)), grow);
+    q.eta = add_up(sqrt_up(products_up(vv, dn)), mul_up(gamma_up(n), norm_w));
+    q.eps = mul_up(add_up(gamma_up(n + 1), gamma_up(2 * n + 2)), nu2);
   }
+}
 
+// The Gram matrices K = M M' and H'H on the team (steps 3a, 3b); K is then
+// mirrored to a full matrix, and the transposes are freed.
+void FastPermutations::build_grams() {
+  const int n = n_;
   SetupJob setup(*this);
   team_.run(setup, setup.count());
-
-  // K is needed in full: mirror the upper triangle.
   for (Source& s : sources_) {
     double* k = s.gram.get();
     for (int b = 0; b < n; ++b)
@@ -362,53 +423,15 @@ FastPermutations::FastPermutations(const RunContext& ctx, Workspace& w, const St
             k[static_cast<size_t>(a) * static_cast<size_t>(n) + static_cast<size_t>(b)];
     s.trans.reset();
   }
-  for (Projector& q : projectors_) {
-    build_form(q);
-    q.trans.reset();
-    q.full.reset();
-    q.colsum = std::vector<double>();
-  }
-
-  const double gp = gamma_n(p);
-  for (Term& t : terms_) {
-    const Source& s = sources_[static_cast<size_t>(t.source)];
-    const Projector& q = projectors_[static_cast<size_t>(t.projector)];
-    t.offset = q.c0 * s.t1;
-    const double per_mu = q.eps + (1.0 + kUnit) * (1.0 + gp) * q.dropped +
-                          ((kUnit + gp) * (1.0 + kUnit) + gamma_n(2 * n + 16) * (1.0 + gp)) * q.lambda;
-    t.fast_err = per_mu * s.mu + std::fabs(q.c0) * s.t1_err + kTiny;
-    t.d = gamma_n(n) * q.nu * std::sqrt(s.mu) + kTiny;
-    t.shift = q.eta * q.eta * s.mu / static_cast<double>(n);
-    t.kappa = kappa;
-  }
-
-  // Per-thread scratch; thread 0 (the caller) uses the driver's yper and yfitper.
-  scratch_.resize(static_cast<size_t>(team_.size()));
-  for (size_t t = 0; t < scratch_.size(); ++t) {
-    ThreadScratch& sc = scratch_[t];
-    sc.perm0.assign(static_cast<size_t>(n), 0);
-    sc.form.assign(terms_.size(), 0.0);
-    sc.exceed.assign(static_cast<size_t>(nstats), 0);
-    if (t == 0) {
-      sc.yper = w_.yper;
-      sc.yfitper = w_.yfitper;
-    } else {
-      const size_t np = static_cast<size_t>(n) * static_cast<size_t>(p);
-      sc.storage.reset(new double[2 * np]);
-      sc.yper = Mat{sc.storage.get(), n, p};
-      sc.yfitper = Mat{sc.storage.get() + np, n, p};
-    }
-  }
-  batch_.reset(new BatchJob(*this));
+  for (Projector& q : projectors_) q.trans.reset();
 }
 
-FastPermutations::~FastPermutations() = default;
-
-// G = fl(H'H) - fl(v v'/n) in the order of order_, then G' = G - c0 with c0
-// the entry of the first and last objects (outside every cell when there
-// are cells), each row's end past its last entry above a threshold, and the
-// norms lambda (of what is kept) and dropped (of what is left out), both
-// from row sums of absolute values of the symmetric matrices.
+// Step 3c. G = fl(H'H) - fl(v v'/n) in the order of order_, then G' = G - c0
+// with c0 the entry of the first and last objects (outside every cell when
+// there are cells), each row's end past its last entry above kDropRatio
+// times the largest, and the norms lambda (of what is kept) and dropped (of
+// what is left out), from row sums of absolute values of the symmetric
+// matrices (lemma A, at most n terms per row).
 void FastPermutations::build_form(Projector& q) {
   const int n = n_;
   const double dn = static_cast<double>(n);
@@ -429,7 +452,7 @@ void FastPermutations::build_form(Projector& q) {
       largest = std::max(largest, std::fabs(g));
     }
   }
-  const double threshold = largest * 0x1p-40;
+  const double threshold = largest * kDropRatio;
   std::vector<double> kept(static_cast<size_t>(n), 0.0);
   std::vector<double> left(static_cast<size_t>(n), 0.0);
   for (int i = 0; i < n; ++i) {
@@ -449,9 +472,65 @@ void FastPermutations::build_form(Projector& q) {
       if (k != i) row[k] = 2.0 * row[k];
     }
   }
-  const double grow = 1.0 + gamma_n(n + 4);
-  q.lambda = *std::max_element(kept.begin(), kept.end()) * grow;
-  q.dropped = *std::max_element(left.begin(), left.end()) * grow;
+  q.lambda = sum_up(*std::max_element(kept.begin(), kept.end()), dn);
+  q.dropped = sum_up(*std::max_element(left.begin(), left.end()), dn);
+  q.full.reset();
+  q.colsum = std::vector<double>();
+}
+
+// The constants of every term: the offset fl(c0 T1), the part of the fast
+// bound that does not depend on the permutation (steps 3e, 3f), and those of
+// the literal bound (steps 1, 2).
+void FastPermutations::term_constants(double kappa) {
+  const double dn = static_cast<double>(n_);
+  const double dp = static_cast<double>(p_);
+  const double gp = gamma_up(p_);
+  const double gn = gamma_up(n_);
+  const double one_u = add_up(1.0, kUnit);
+  const double one_gp = add_up(1.0, gp);
+  // Step 3e: the share of lambda mu: u (1 + gamma(p)) [rounding of G'] +
+  // gamma(p) (1 + u) [rounding of K] + gamma(2n + 16) (1 + gamma(p)) [the form].
+  const double per_lambda = add_up(add_up(mul_up(kUnit, one_gp), mul_up(gp, one_u)),
+                                   mul_up(gamma_up(2 * n_ + 16), one_gp));
+  for (Term& t : terms_) {
+    const Source& s = sources_[static_cast<size_t>(t.source)];
+    const Projector& q = projectors_[static_cast<size_t>(t.projector)];
+    t.offset = q.c0 * s.t1;
+    const double per_mu = add_up(add_up(q.eps, mul_up(one_u, q.dropped)), mul_up(per_lambda, q.lambda));
+    // Step 3f: tau (2 p n lambda + (n + 2) n mu + n (n + 1) + 16).
+    double tiny = mul_up(mul_up(2.0 * dp, dn), q.lambda);
+    tiny = add_up(tiny, mul_up(mul_up(dn + 2.0, dn), s.mu));
+    tiny = add_up(tiny, dn * (dn + 1.0) + 16.0);
+    t.fast_err = add_up(add_up(mul_up(per_mu, s.mu), mul_up(std::fabs(q.c0), s.t1_err)), mul_up(tiny, kStep));
+    // Step 2: d = gamma(n) nu sqrt(mu) + n sqrt(n p) tau.
+    t.d = add_up(mul_up(mul_up(gn, q.nu), sqrt_up(s.mu)), mul_up(mul_up(dn, sqrt_up(dn * dp)), kStep));
+    t.shift = div_up(mul_up(mul_up(q.eta, q.eta), s.mu), dn);
+    t.kappa = kappa;
+    t.sofsq_abs = mul_up(dp * (dn + 2.0), kStep);
+  }
+}
+
+// Per-thread scratch; thread 0 (the caller) uses the driver's yper and yfitper.
+void FastPermutations::allocate_scratch() {
+  const int n = n_;
+  const int p = p_;
+  scratch_.resize(static_cast<size_t>(team_.size()));
+  for (size_t t = 0; t < scratch_.size(); ++t) {
+    ThreadScratch& sc = scratch_[t];
+    sc.perm0.assign(static_cast<size_t>(n), 0);
+    sc.form.assign(terms_.size(), 0.0);
+    sc.exceed.assign(static_cast<size_t>(nstats_), 0);
+    if (t == 0) {
+      sc.yper = w_.yper;
+      sc.yfitper = w_.yfitper;
+    } else {
+      const size_t np = static_cast<size_t>(n) * static_cast<size_t>(p);
+      sc.storage.reset(new double[2 * np]);
+      sc.yper = Mat{sc.storage.get(), n, p};
+      sc.yfitper = Mat{sc.storage.get() + np, n, p};
+    }
+  }
+  batch_.reset(new BatchJob(*this));
 }
 
 namespace {
@@ -582,10 +661,13 @@ FastBounds FastPermutations::decide(int k, const ThreadScratch& scratch) const {
     const Term& tm = terms_[static_cast<size_t>(term)];
     const double form = scratch.form[static_cast<size_t>(term)];
     const double ss = form + tm.offset;
+    // Step 3e: the rounding of fl(c0 T1) and of the sum form + offset.
     const double fast = tm.fast_err + 2.0 * kUnit * (std::fabs(form) + std::fabs(tm.offset));
-    const double s_up = std::max(0.0, ss + fast);
+    // Step 5: S_E <= ss + fast, with kSafety covering the rounding of fast.
+    const double s_up = std::max(0.0, up(ss + kSafety * fast));
+    // Step 2 with step 1.
     const double a = std::sqrt(s_up + tm.shift) + tm.d;
-    const double literal = tm.kappa * a * a + 2.0 * tm.d * std::sqrt(s_up) + tm.d * tm.d;
+    const double literal = tm.kappa * a * a + 2.0 * tm.d * std::sqrt(s_up) + tm.d * tm.d + tm.sofsq_abs;
     const double err = kSafety * (fast + literal);
     lo = down(ss - err);
     hi = up(ss + err);
@@ -619,7 +701,7 @@ FastBounds FastPermutations::decide(int k, const ThreadScratch& scratch) const {
                       std::isfinite(r.f_lo) && std::isfinite(r.f_hi);
   r.decided = false;
   r.exceeds = false;
-  if (finite && d_lo > 0.0) {
+  if (finite && d_lo > 0.0 && !fused_) {
     if (r.f_lo >= t.f) {
       r.decided = true;
       r.exceeds = true;
@@ -667,7 +749,9 @@ void FastPermutations::wait() {
     sc.literal = 0;
   }
   literal_ += literal;
-  g_literal_total.fetch_add(literal);
+#if defined(MORVENAK_COUNT_LITERAL)
+  count_literal_evaluations(literal);
+#endif
 }
 
 FastBounds FastPermutations::bounds(int k, const int* perm) {

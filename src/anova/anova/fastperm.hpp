@@ -19,7 +19,7 @@
 // literal F*. When the observed F is outside that interval the comparison is
 // decided without the products; otherwise (and whenever a value is not
 // finite) the permutation is evaluated on the literal path. The derivation of
-// the bounds is with the code, in fastperm.cpp.
+// the bounds is in docs/fast-permutations.md.
 #pragma once
 #include <memory>
 #include <vector>
@@ -77,7 +77,14 @@ class FastPermutations {
   class SetupJob;
   class BatchJob;
 
+  void find_terms();
+  void order_objects();
+  void measure_sources(double kappa);
+  void measure_projectors();
+  void build_grams();
   void build_form(Projector& q);
+  void term_constants(double kappa);
+  void allocate_scratch();
   void load(const int* perm, ThreadScratch& scratch) const;
   void evaluate(const int* perm, int thread);
   void quadratic_forms(const int* perm0, ThreadScratch& scratch);
@@ -99,10 +106,7 @@ class FastPermutations {
   std::unique_ptr<BatchJob> batch_;
   std::vector<long long> exceed_;
   long long literal_ = 0;
+  bool fused_;  // products_are_fused(): every comparison then goes to the literal path
 };
-
-// Literal evaluations done by every FastPermutations of this process: the
-// benchmark prints it after a run.
-long long literal_evaluations_total();
 
 }  // namespace morvenak
