@@ -78,17 +78,12 @@ def run(program, case, work):
 
 
 def build_counter(fast):
-    """bench/count_literal.cpp with src/anova/fastperm.cpp compiled again with its
-    counting hook, against the fast build's core library for the rest; or None."""
+    """The counting build (bench/CMakeLists.txt) in the fast build's tree, or None."""
     build = os.path.dirname(os.path.abspath(fast))
-    library = os.path.join(build, "libmorvenak_core.a")
-    if not os.path.exists(library):
+    command = ["cmake", "--build", build, "--target", "bench-count-literal"]
+    if subprocess.run(command, stdout=subprocess.DEVNULL).returncode != 0:
         return None
-    out = os.path.join(build, "bench-count-literal")
-    command = ["c++", "-std=c++17", "-O2", "-ffp-contract=off", "-DMORVENAK_COUNT_LITERAL",
-               "-I", os.path.join(ROOT, "src"), os.path.join(HERE, "count_literal.cpp"),
-               os.path.join(ROOT, "src", "anova", "fastperm.cpp"), library, "-pthread", "-o", out]
-    return out if subprocess.run(command).returncode == 0 else None
+    return os.path.join(build, "bench", "bench-count-literal")
 
 
 def machine():
