@@ -86,6 +86,11 @@ TEST(Api, LabelsAreCodedAsTheClassicFilesOfTheSameDesign) {
   EXPECT_EQ(r.checks[1].dummies, m2);
   EXPECT_EQ(r.codings[1].levels.size(), 11u);
 
+  // The same coding, written out, is that of the classic files.
+  const std::vector<CodedFactor> written = code_factors({env_column("Management"), env_column("Use")});
+  EXPECT_EQ(written[0].codes, x1);
+  EXPECT_EQ(written[1].codes, x2);
+
   Input coded;
   coded.y = read_classic(kCase + "/in/Y.txt", coded.n, coded.p);
   coded.factors.push_back(Factor::from_codes("", m1, x1));

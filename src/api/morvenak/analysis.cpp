@@ -209,6 +209,21 @@ Result analyse(const Input& input, const Options& options, Events* events) {
   return a.run();
 }
 
+std::vector<CodedFactor> code_factors(const std::vector<std::vector<std::string>>& labels) {
+  std::vector<CodedFactor> out;
+  for (std::size_t f = 0; f < labels.size(); ++f) {
+    if (labels[f].size() != labels[0].size())
+      throw InvalidInput("factor " + std::to_string(f + 1) + " has " + std::to_string(labels[f].size()) +
+                         " labels where factor 1 has " + std::to_string(labels[0].size()));
+    const LevelCoding* parent = f > 0 ? &out.back().levels : nullptr;
+    CodedFactor c;
+    c.levels = code_levels(labels[f], parent);
+    c.codes = helmert_codes(c.levels, parent, c.m);
+    out.push_back(std::move(c));
+  }
+  return out;
+}
+
 const char* version() { return MORVENAK_VERSION; }
 
 }  // namespace morvenak

@@ -81,6 +81,18 @@ class Analysis {
 // The message of each is the text that the classic program prints.
 Result analyse(const Input& input, const Options& options, Events* events = nullptr);
 
+// The coding that Factor::from_labels gets, for a caller that writes the
+// dummy variables out (the classic files of a run): the levels of each
+// factor in nesting order, each nested factor read within its parent, and
+// its weighted Helmert dummy variables (n x m, column-major). Throws
+// InvalidInput on labels of unequal lengths or an empty label.
+struct CodedFactor {
+  LevelCoding levels;
+  int m = 0;
+  std::vector<double> codes;
+};
+std::vector<CodedFactor> code_factors(const std::vector<std::vector<std::string>>& labels);
+
 // The version of the engine, as the programs print it.
 const char* version();
 
