@@ -3,6 +3,7 @@
 // factor nested in it, the lowest over the variation within subgroups; the
 // main factor by permuting the rows of Y, the nested factors by permuting
 // the residuals of the model holding the other factors above them.
+#include "core/fp_contract.hpp"
 #include "anova/engines.hpp"
 
 #include <algorithm>

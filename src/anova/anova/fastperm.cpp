@@ -21,6 +21,7 @@
 // The constructor runs the set-up in that order: find_terms, order_objects,
 // measure_sources (3, 4), measure_projectors (3b), build_grams (3a, 3b),
 // build_form (3c), term_constants (2, 3e, 3f), allocate_scratch.
+#include "core/fp_contract.hpp"
 #include "anova/fastperm.hpp"
 
 #include <algorithm>

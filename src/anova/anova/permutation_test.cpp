@@ -1,5 +1,6 @@
 // The permutation test: the draws on the calling thread, the statistics on
 // the fast path (or the literal one), the counts.
+#include "core/fp_contract.hpp"
 #include "anova/permutation_test.hpp"
 
 #include <algorithm>

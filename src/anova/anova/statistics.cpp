@@ -1,4 +1,5 @@
 // Fits, pseudo-F statistics and the literal permuted statistic.
+#include "core/fp_contract.hpp"
 #include "anova/statistics.hpp"
 
 #include "linalg/produit.hpp"

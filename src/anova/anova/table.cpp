@@ -1,4 +1,5 @@
 // Table rows as values.
+#include "core/fp_contract.hpp"
 #include "anova/table.hpp"
 
 namespace morvenak {

@@ -1,4 +1,5 @@
 // The thread team of the permutation test.
+#include "core/fp_contract.hpp"
 #include "anova/workers.hpp"
 
 #include <system_error>

@@ -1,5 +1,6 @@
 // The analysis in steps: Y, the factors, then the checks, the anova and the
 // ordinations; and the whole of it in one call.
+#include "core/fp_contract.hpp"
 #include "morvenak/analysis.hpp"
 
 #include <chrono>

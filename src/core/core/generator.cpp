@@ -1,4 +1,5 @@
 // The uniform deviate of the permutations.
+#include "core/fp_contract.hpp"
 #include "core/generator.hpp"
 
 namespace morvenak {

@@ -1,4 +1,5 @@
 // One allocation for every large matrix of the run, carved into views.
+#include "core/fp_contract.hpp"
 #include "core/workspace.hpp"
 
 #include <cstddef>

@@ -1,5 +1,6 @@
 // Two factors are collinear when, centred and taken together, their dummy
 // variables have a singular cross-product matrix.
+#include "core/fp_contract.hpp"
 #include "input/checkcol.hpp"
 
 #include "linalg/gaussj.hpp"

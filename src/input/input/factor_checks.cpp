@@ -1,4 +1,5 @@
 // Coding, collinearity and nesting-order checks of the factors.
+#include "core/fp_contract.hpp"
 #include "input/factor_checks.hpp"
 
 #include "input/checkcol.hpp"

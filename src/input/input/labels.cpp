@@ -1,4 +1,5 @@
 // Levels in order of first appearance, and weighted Helmert contrasts.
+#include "core/fp_contract.hpp"
 #include "input/labels.hpp"
 
 #include <cstddef>

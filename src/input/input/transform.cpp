@@ -1,4 +1,5 @@
 // The five species-data transformations.
+#include "core/fp_contract.hpp"
 #include "input/transform.hpp"
 
 #include <cmath>

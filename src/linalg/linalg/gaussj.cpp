@@ -2,6 +2,7 @@
 // the rows not yet pivoted in ascending order and, within a row, the columns
 // not yet pivoted in ascending order, keeping the last entry whose magnitude
 // is >= the largest so far; the threshold on the pivot is absolute.
+#include "core/fp_contract.hpp"
 #include "linalg/gaussj.hpp"
 
 #include <cmath>

@@ -6,6 +6,7 @@
 // rounded multiplication and one rounded addition at a time, exactly as the
 // plain triple loop with a scalar accumulator would. A partial sum that waits
 // in R between two panels of l is a double stored and reloaded, hence exact.
+#include "core/fp_contract.hpp"
 #include "linalg/produit.hpp"
 
 #include <cstddef>

@@ -1,6 +1,7 @@
 // residize: the projector of a design matrix, by two paths that perform the
 // same operations in the same order for one column: a direct one for m = 1
 // and the general one through X'X and its Gauss-Jordan inverse.
+#include "core/fp_contract.hpp"
 #include "linalg/residize.hpp"
 
 #include "core/model.hpp"

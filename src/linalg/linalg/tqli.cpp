@@ -1,6 +1,7 @@
 // tqli, step by step in the classical form: the order of every operation is
 // kept, because the eigenvalues, and the sign of every eigenvector, reach the
 // printed object scores.
+#include "core/fp_contract.hpp"
 #include "linalg/tqli.hpp"
 
 #include <cmath>

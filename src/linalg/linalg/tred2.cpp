@@ -1,6 +1,7 @@
 // tred2, step by step in the classical form: the order of every
 // operation is kept, because the eigenvalues, and the sign of every
 // eigenvector, reach the printed object scores.
+#include "core/fp_contract.hpp"
 #include "linalg/tred2.hpp"
 
 #include <cmath>

@@ -1,4 +1,5 @@
 // PCA through the eigen-decomposition of the cross-product matrix M'M.
+#include "core/fp_contract.hpp"
 #include "ordination/pca.hpp"
 
 #include <cstddef>
