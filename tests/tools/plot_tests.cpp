@@ -1,6 +1,7 @@
 // Tests of morvenak-plot's parts: the rows of the score file's fixed layout, whole score
 // files of reference runs, and the geometry of the SVG drawing.
 #include "common/toolerror.hpp"
+#include "plot/ending.hpp"
 #include "plot/scorefile.hpp"
 #include "plot/svg.hpp"
 
@@ -8,6 +9,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <new>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -281,6 +284,31 @@ TEST(Svg, ObjectsAtOnePlaceShareALabel) {
     EXPECT_EQ(pts[0].label, "1, 3, 5");
     EXPECT_EQ(pts[1].label, "2");
     EXPECT_EQ(pts[2].label, "4");
+}
+
+// ---------------------------------------------------------------- the end of a run
+
+TEST(RunToEnd, EveryFailureIsOneLineAndStatus2) {
+    std::ostringstream err;
+    EXPECT_EQ(run_to_end([] { return 0; }, "s.out", err), 0);
+    EXPECT_EQ(err.str(), "");
+    const std::vector<std::pair<std::function<int()>, std::string>> failures{
+        {[]() -> int { throw ToolError("s.out, line 3: the file ends here"); },
+         "morvenak-plot: s.out, line 3: the file ends here\n"},
+        {[]() -> int { throw std::bad_alloc(); },
+         "morvenak-plot: s.out: not enough memory to read the file and draw its ordinations\n"},
+        {[]() -> int {
+             throw std::filesystem::filesystem_error(
+                 "status", "out/a", std::make_error_code(std::errc::too_many_symbolic_link_levels));
+         },
+         "morvenak-plot: out/a: Too many levels of symbolic links\n"},
+        {[]() -> int { throw std::length_error("basic_string::_M_create"); },
+         "morvenak-plot: basic_string::_M_create\n"}};
+    for (const auto& [body, message] : failures) {
+        std::ostringstream e;
+        EXPECT_EQ(run_to_end(body, "s.out", e), 2);
+        EXPECT_EQ(e.str(), message);
+    }
 }
 
 }  // namespace
