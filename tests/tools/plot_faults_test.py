@@ -168,6 +168,36 @@ class Statuses(Case):
                                    b"No space left on device\n")
 
 
+class CutShort(Case):
+    """The score file cut at every line end and within lines: only the whole file, and
+    the cut after the heading's separator (the whole score file of a run without
+    ordinations), are drawn."""
+
+    def test_every_cut_is_incomplete(self):
+        for case in ("dune_nested_hellinger", "worked_41_task3"):
+            text = reference(case)
+            prelude = text.index(b"-\n\n") + 3
+            ends = [i + 1 for i, c in enumerate(text) if c == ord("\n")]
+            cuts = sorted(set(ends + list(range(1, len(text), 37))))
+            for cut in cuts:
+                part = text[:cut]
+                d = self.folder(part)
+                p = d.run()
+                with self.subTest(case=case, cut=cut):
+                    if cut == len(text):
+                        self.assertEqual(p.returncode, 0, p.stderr)
+                        self.assertTrue(d.files()[-1].startswith("ordination"))
+                    elif cut == prelude:
+                        self.assertEqual((p.returncode, p.stdout),
+                                         (0, b"FittedSc.out holds no ordination; no SVG written.\n"))
+                    else:
+                        line = part.count(b"\n") + (not part.endswith(b"\n"))
+                        self.fails(p, f"FittedSc.out, line {line}: the file ends here, before "
+                                      "the end of the score file (the file is incomplete)")
+                        self.assertEqual(d.files(), ["FittedSc.out"])
+                d.remove()
+
+
 def main():
     global PLOT, DATA
     parser = argparse.ArgumentParser()

@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <filesystem>
 #include <new>
 #include <regex>
@@ -177,17 +179,94 @@ TEST(ScoreFile, FaultsNameTheLine) {
     std::string full = wide_score_file(2, 3);
     // Cut after the eigenvalue heading: the rows are missing.
     std::string cut = full.substr(0, full.find('\n', full.find(" Canonical eigenvalues")) + 1);
-    EXPECT_EQ(error_of([&] { parse_score_file(cut, "s"); }), "s, line 8: the file ends early");
+    EXPECT_EQ(error_of([&] { parse_score_file(cut, "s"); }),
+              "s, line 8: the file ends here, before the end of the score file (the file is "
+              "incomplete)");
     // A row with one value too few.
     std::string short_row = full;
     short_row.replace(short_row.find("   10.00000   9.99000"), 21, "   10.00000");
     EXPECT_EQ(error_of([&] { parse_score_file(short_row, "s"); }),
               "s, line 9: 1 values where 2 were expected");
+    std::string late = full;
+    late.replace(late.find("0.00 sec."), 9, "0.00 min.");
+    EXPECT_EQ(error_of([&] { parse_score_file(late, "s"); }),
+              "s, line 31: the closing line is not \"Computation time for canonical object "
+              "scores: <seconds> sec.\" followed by an empty line");
     std::string odd = full;
     odd.replace(odd.find(" Variances"), 10, " Variance?");
     EXPECT_EQ(error_of([&] { parse_score_file(odd, "s"); }),
               "s, line 27: unexpected line \"Variance?\" in the ordination \"Object scores "
               "fitted to the anova factor\"");
+}
+
+std::string text_of(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+std::size_t lines_in(const std::string& text) {
+    std::size_t n = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+    return n + (!text.empty() && text.back() != '\n');
+}
+
+// Cut after any byte, a score file is incomplete and says where it ends. The one
+// exception is the cut after the separator below the heading: that is the whole score
+// file of a run without ordinations.
+TEST(ScoreFile, AFileCutShortIsIncompleteWhereverItIsCut) {
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const char* run : {"worked_41_task3", "six_task2", "two_level_task2",
+                            "three_level_dfw0_task2", "dune_nested_hellinger", "nfiles1_task3"})
+        files.emplace_back(run, text_of(data_dir + "/scores/" + run + "/FittedSc.out"));
+    files.emplace_back("wide", wide_score_file(203, 3));
+    std::string crlf;
+    for (char c : files[1].second) crlf += (c == '\n' ? "\r\n" : std::string(1, c));
+    files.emplace_back("six_task2 with CRLF", crlf);
+    for (const auto& [run, text] : files) {
+        SCOPED_TRACE(run);
+        ASSERT_FALSE(text.empty());
+        ASSERT_NO_THROW(parse_score_file(text, "s"));
+        // The end of the empty line after the first separator.
+        const std::size_t prelude = text.find('\n', text.find("-\r\n") != std::string::npos
+                                                       ? text.find("-\r\n") + 3
+                                                       : text.find("-\n") + 2) + 1;
+        std::size_t accepted = 0;
+        for (std::size_t cut = 1; cut < text.size(); ++cut) {
+            const std::string part = text.substr(0, cut);
+            const std::string error = error_of([&] { parse_score_file(part, "s"); });
+            if (error.empty()) {
+                EXPECT_EQ(cut, prelude);
+                EXPECT_TRUE(parse_score_file(part, "s").empty());
+                ++accepted;
+                continue;
+            }
+            ASSERT_EQ(error, "s, line " + std::to_string(lines_in(part)) +
+                                 ": the file ends here, before the end of the score file (the "
+                                 "file is incomplete)")
+                << "cut after byte " << cut << ": ..." << part.substr(part.size() - std::min<std::size_t>(part.size(), 40));
+        }
+        EXPECT_EQ(accepted, prelude < text.size() ? 1u : 0u);
+    }
+}
+
+TEST(ScoreFile, OrdinationsWithoutTheirEndOrOfOtherObjectsAreRefused) {
+    const std::string full = text_of(data_dir + "/scores/two_level_task2/FittedSc.out");
+    // The variances of the first ordination left out: the next one follows.
+    std::string no_variances = full;
+    const std::size_t v = no_variances.find(" Variances\n");
+    no_variances.erase(v, no_variances.find("\n\n", v) + 1 - v);
+    EXPECT_EQ(error_of([&] { parse_score_file(no_variances, "s"); }),
+              "s, line 6: the ordination \"Object scores fitted to the main factor\" has no "
+              "line \"Variances\"");
+    // One object too few in the second ordination.
+    std::string fewer = full;
+    const std::size_t second = fewer.find(" Object scores\n", fewer.find("nested factor"));
+    const std::size_t row = fewer.find('\n', second) + 1;
+    fewer.erase(row, fewer.find('\n', row) + 1 - row);
+    EXPECT_EQ(error_of([&] { parse_score_file(fewer, "s"); }),
+              "s, line 57: 11 object scores in \"Object scores fitted to the nested factor\", "
+              "12 in \"Object scores fitted to the main factor\" (line 22)");
 }
 
 // ---------------------------------------------------------------- drawing
