@@ -198,6 +198,63 @@ class CutShort(Case):
                 d.remove()
 
 
+CASES = ("worked_41_task3", "six_task2", "two_level_task2", "three_level_dfw0_task2",
+         "dune_nested_hellinger")
+
+
+class WellFormed(Case):
+    """Every SVG written is XML that a strict parser reads, whatever the title holds."""
+
+    def parsed(self, d, name):
+        with open(d.join(name), "rb") as f:
+            root = ET.fromstring(f.read())
+        self.assertEqual(root.tag, SVG + "svg")
+        return root
+
+    def test_every_svg_of_the_reference_runs(self):
+        for case in CASES:
+            d = self.folder(reference(case))
+            p = d.run()
+            self.assertEqual(p.returncode, 0, p.stderr)
+            titles = [l.split(b", ", 1)[1].rsplit(b": ", 2)[0].decode()
+                      for l in p.stdout.splitlines() if l.endswith(b".svg")]
+            svgs = [n for n in d.files() if n.endswith(".svg")]
+            self.assertEqual(len(svgs), len(titles))
+            for name, title in zip(svgs, titles):
+                with self.subTest(case=case, svg=name):
+                    root = self.parsed(d, name)
+                    self.assertEqual(root.find(SVG + "title").text, title)
+                    self.assertGreater(len(root.findall(f".//{SVG}circle")), 0)
+
+    def test_a_hostile_title(self):
+        hostile = (b"Scores \x01\x1b[31m & <b> \"q\" 'a' \xff\xc3( \xed\xa0\x80 "
+                   b"\xef\xbf\xbf caf\xc3\xa9\x7f ]]> \xc2\x85\x00end")
+        shown = ("Scores ??[31m & <b> \"q\" 'a' \ufffd\ufffd( \ufffd\ufffd\ufffd "
+                 "\ufffd caf\u00e9? ]]> ??end")
+        text = reference("six_task2").replace(b" Object scores fitted to the anova factor\n",
+                                              b" " + hostile + b"\n", 1)
+        d = self.folder(text)
+        p = d.run()
+        self.assertEqual(p.returncode, 0, p.stderr)
+        root = self.parsed(d, "ordination1.svg")
+        self.assertEqual(root.find(SVG + "title").text, shown)
+        self.assertIn(shown, [t.text for t in root.iter(SVG + "text")])
+        self.parsed(d, "ordination2.svg")
+
+    def test_values_that_are_not_numbers_of_the_layout(self):
+        text = reference("six_task2")
+        for field, line, column in ((b"     1e308", 23, 2), (b"    -1e308", 24, 12),
+                                    (b"       nan", 25, 2), (b"      -inf", 26, 12)):
+            lines = text.split(b"\n")
+            row = lines[line - 1]
+            lines[line - 1] = row[:column - 1] + field + row[column + 9:]
+            d = self.folder(b"\n".join(lines))
+            with self.subTest(field=field):
+                self.fails(d.run(), f"FittedSc.out, line {line}, column {column}: "
+                                    f'"{field.decode().strip()}" is not a number')
+                self.assertEqual(d.files(), ["FittedSc.out"])
+
+
 def main():
     global PLOT, DATA
     parser = argparse.ArgumentParser()

@@ -68,6 +68,19 @@ TEST(RowFields, FaultsNameLineAndColumn) {
               "f, line 3, column 2: \"nan\" is not a number");
 }
 
+// Values far apart enough to make the drawing's extent infinite, or not numbers at all,
+// are refused; the layout writes none of them.
+TEST(RowFields, OnlyFixedPointValuesAreRead) {
+    for (const char* field : {"     1e308", "    -1E308", "       inf", "  infinity", "      -nan",
+                              "    0x1p10", "         .", "        1-", "     1.2.3", "     + 1.0"})
+        EXPECT_EQ(error_of([&] { row_fields(std::string(" ") + field, "f", 4); }),
+                  "f, line 4, column 2: \"" + std::string(field).substr(std::string(field).find_first_not_of(' ')) +
+                      "\" is not a number")
+            << field;
+    EXPECT_EQ(row_fields("        12.       -.5     +3.259999999999", "f", 4),
+              (std::vector<double>{12.0, -0.5, 3.25, 9999999999.0}));
+}
+
 // ---------------------------------------------------------------- score files
 
 struct Expect {
@@ -350,6 +363,37 @@ TEST(Svg, OneAxisIsDrawnAgainstTheObjectNumber) {
     EXPECT_NE(svg.find("<title>Scores &lt;fitted&gt; &amp; &quot;checked&quot;</title>"),
               std::string::npos);
     EXPECT_EQ(svg.find("<fitted>"), std::string::npos);
+}
+
+// Titles come from the score file as bytes: whatever they hold, the SVG is XML.
+TEST(Svg, TextIsEscapedAndMadeValidUtf8) {
+    EXPECT_EQ(xml_escape("a & <b> \"q\" 'r' caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8C\xBF"),
+              "a &amp; &lt;b&gt; &quot;q&quot; &apos;r&apos; caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8C\xBF");
+    const std::string fffd = "\xEF\xBF\xBD";
+    // Control characters, C1 controls too; DEL.
+    EXPECT_EQ(xml_escape(std::string("\x01\t\x1B[31m\r\x7F\xC2\x85x\0y", 14)), "???[31m???x?y");
+    // Bytes that are not UTF-8: stray continuations, a lead byte without its
+    // continuation, overlong forms, surrogates, beyond U+10FFFF, cut at the end.
+    EXPECT_EQ(xml_escape("\x80\xBF|\xC3(|\xC0\xAF|\xE0\x80\xAF|\xED\xA0\x80|\xF4\x90\x80\x80|\xFF|\xE2\x82"),
+              fffd + fffd + "|" + fffd + "(|" + fffd + fffd + "|" + fffd + fffd + fffd + "|" + fffd +
+                  fffd + fffd + "|" + fffd + fffd + fffd + fffd + "|" + fffd + "|" + fffd + fffd);
+    // Not characters of XML, though valid UTF-8.
+    EXPECT_EQ(xml_escape("\xEF\xBF\xBE\xEF\xBF\xBF\xEF\xBF\xBD"), fffd + fffd + fffd);
+    // The largest code points of each length stay.
+    EXPECT_EQ(xml_escape("\x7E\xDF\xBF\xED\x9F\xBF\xEE\x80\x80\xF4\x8F\xBF\xBF"),
+              "\x7E\xDF\xBF\xED\x9F\xBF\xEE\x80\x80\xF4\x8F\xBF\xBF");
+
+    Ordination o;
+    o.title = "Scores \x01<\xFF>";
+    o.eigenvalues = {2, 1};
+    o.percent = {20, 10};
+    o.scores = {{1, 0}, {-1, 0.5}};
+    const std::string svg = render_svg(o);
+    const std::string shown = "Scores ?&lt;" + fffd + "&gt;";
+    EXPECT_NE(svg.find("<title>" + shown + "</title>"), std::string::npos);
+    EXPECT_NE(svg.find("text-anchor=\"middle\">" + shown + "</text>"), std::string::npos);
+    EXPECT_EQ(svg.find('\x01'), std::string::npos);
+    EXPECT_EQ(svg.find('\xFF'), std::string::npos);
 }
 
 TEST(Svg, ObjectsAtOnePlaceShareALabel) {

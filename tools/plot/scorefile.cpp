@@ -4,7 +4,6 @@
 #include "../common/toolerror.hpp"
 
 #include <cerrno>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -29,6 +28,22 @@ std::string trim(const std::string& s) {
 
 bool starts_with(const std::string& s, const std::string& head) {
     return s.compare(0, head.size(), head) == 0;
+}
+
+// An optional sign, digits and a decimal point, at least one digit ("-0.51268", "12.").
+bool fixed_point(const std::string& s) {
+    std::size_t i = (!s.empty() && (s[0] == '-' || s[0] == '+')) ? 1 : 0;
+    std::size_t digits = 0;
+    bool point = false;
+    for (; i < s.size(); ++i) {
+        if (s[i] >= '0' && s[i] <= '9')
+            ++digits;
+        else if (s[i] == '.' && !point)
+            point = true;
+        else
+            return false;
+    }
+    return digits > 0;
 }
 
 const std::string separator = std::string(25, '-');
@@ -172,12 +187,11 @@ std::vector<double> row_fields(const std::string& line, const std::string& name,
         if (!text.empty() && text.find_first_not_of('*') == std::string::npos)
             throw ToolError(where(name, number, column) +
                             ": a value too large for its field (" + text + ")");
-        errno = 0;
-        char* end = nullptr;
-        double v = std::strtod(text.c_str(), &end);
-        if (text.empty() || *end != '\0' || errno == ERANGE || !std::isfinite(v))
+        // Only what an F field holds: no exponent, so every value is finite and the
+        // drawing's extent too.
+        if (!fixed_point(text))
             throw ToolError(where(name, number, column) + ": \"" + text + "\" is not a number");
-        values.push_back(v);
+        values.push_back(std::strtod(text.c_str(), nullptr));
     }
     return values;
 }

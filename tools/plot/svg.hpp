@@ -10,10 +10,12 @@
 
 namespace plot {
 
-// The ordination must have at least one axis.
+// The ordination must have at least one axis, and finite scores and percentages.
 std::string render_svg(const Ordination& o);
 
-// Escapes &, <, >, " and ' for SVG text and attributes.
+// Text for SVG text and attributes, well-formed XML whatever the bytes: &, <, >, " and '
+// escaped, control characters (U+0000..U+001F, U+007F..U+009F) as "?", each byte that is
+// not part of valid UTF-8, and U+FFFE and U+FFFF, as U+FFFD.
 std::string xml_escape(const std::string& s);
 
 }  // namespace plot
