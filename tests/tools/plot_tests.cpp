@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <filesystem>
 #include <new>
 #include <regex>
@@ -394,6 +395,32 @@ TEST(Svg, TextIsEscapedAndMadeValidUtf8) {
     EXPECT_NE(svg.find("text-anchor=\"middle\">" + shown + "</text>"), std::string::npos);
     EXPECT_EQ(svg.find('\x01'), std::string::npos);
     EXPECT_EQ(svg.find('\xFF'), std::string::npos);
+}
+
+// Many objects: the places are sorted, never each compared with all the others.
+TEST(Svg, GroupingByPlaceTakesNLogNComparisons) {
+    const std::size_t n = 100000;
+    std::vector<std::string> keys(n);
+    unsigned long long r = 12345;
+    for (std::size_t i = 0; i < n; ++i) {
+        r = r * 6364136223846793005ULL + 1442695040888963407ULL;
+        // About n / 3 places: most objects share theirs with others.
+        keys[i] = std::to_string((r >> 33) % (n / 3)) + " 1.00";
+    }
+    std::size_t comparisons = 0;
+    const std::vector<std::vector<std::size_t>> groups = group_by_place(keys, &comparisons);
+    EXPECT_LE(comparisons, 2 * n * 17);  // 2 n log2 n; each with all others: n^2 / 2
+
+    // The same groups as comparing each object with the places found before it.
+    std::vector<std::vector<std::size_t>> naive;
+    std::map<std::string, std::size_t> seen;
+    for (std::size_t i = 0; i < n; ++i) {
+        auto [it, fresh] = seen.emplace(keys[i], naive.size());
+        if (fresh) naive.emplace_back();
+        naive[it->second].push_back(i);
+    }
+    EXPECT_EQ(groups, naive);
+    EXPECT_GT(n / groups.size(), 2u);
 }
 
 TEST(Svg, ObjectsAtOnePlaceShareALabel) {

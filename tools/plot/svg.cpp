@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <numeric>
 #include <vector>
 
 namespace plot {
@@ -123,6 +124,37 @@ std::string xml_escape(const std::string& s) {
     return out;
 }
 
+std::vector<std::vector<std::size_t>> group_by_place(const std::vector<std::string>& keys,
+                                                     std::size_t* comparisons) {
+    const std::size_t n = keys.size();
+    std::size_t counted = 0;
+    // The objects sorted by place, those at one place in file order; each run of
+    // equal places is one group, headed by its first object.
+    std::vector<std::size_t> order(n);
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        ++counted;
+        return keys[a] < keys[b];
+    });
+    std::vector<std::size_t> head(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        const bool same = k > 0 && (++counted, keys[order[k]] == keys[order[k - 1]]);
+        head[order[k]] = same ? head[order[k - 1]] : order[k];
+    }
+    // The groups in the order of their first objects.
+    std::vector<std::vector<std::size_t>> groups;
+    std::vector<std::size_t> slot(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (head[i] == i) {
+            slot[i] = groups.size();
+            groups.emplace_back();
+        }
+        groups[slot[head[i]]].push_back(i);
+    }
+    if (comparisons) *comparisons = counted;
+    return groups;
+}
+
 std::string render_svg(const Ordination& o) {
     const std::size_t n = o.scores.size();
     const bool two = o.eigenvalues.size() >= 2;
@@ -196,28 +228,19 @@ std::string render_svg(const Ordination& o) {
 
     // The objects, numbered from 1 in file order; objects at the same place (fitted
     // values are equal within a group) share one point and one label "3, 4, 12".
-    std::vector<std::pair<std::string, std::string>> places;  // position, label
-    std::vector<std::pair<double, double>> where_at;
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::string key = num(px(xs[i])) + " " + num(py(ys[i]));
-        auto it = std::find_if(places.begin(), places.end(),
-                               [&](const auto& p) { return p.first == key; });
-        if (it == places.end()) {
-            places.emplace_back(key, std::to_string(i + 1));
-            where_at.emplace_back(px(xs[i]), py(ys[i]));
-        } else {
-            it->second += ", " + std::to_string(i + 1);
-        }
-    }
+    std::vector<std::string> keys(n);
+    for (std::size_t i = 0; i < n; ++i) keys[i] = num(px(xs[i])) + " " + num(py(ys[i]));
     s += "<g class=\"objects\" font-size=\"10\">\n";
-    for (std::size_t k = 0; k < places.size(); ++k) {
-        const double x = where_at[k].first, y = where_at[k].second;
+    for (const std::vector<std::size_t>& group : group_by_place(keys)) {
+        const double x = px(xs[group[0]]), y = py(ys[group[0]]);
+        std::string label = std::to_string(group[0] + 1);
+        for (std::size_t k = 1; k < group.size(); ++k) label += ", " + std::to_string(group[k] + 1);
         // Labels of points in the right half go to their left, to stay on the page.
         const bool to_left = x > (left + right) / 2;
         s += "<circle cx=\"" + num(x) + "\" cy=\"" + num(y) +
              "\" r=\"3\" fill=\"#1f5fa8\"/><text x=\"" + num(to_left ? x - 4 : x + 4) +
-             "\" y=\"" + num(y - 4) + (to_left ? "\" text-anchor=\"end\">" : "\">") +
-             places[k].second + "</text>\n";
+             "\" y=\"" + num(y - 4) + (to_left ? "\" text-anchor=\"end\">" : "\">") + label +
+             "</text>\n";
     }
     s += "</g>\n</g>\n</svg>\n";
     return s;
