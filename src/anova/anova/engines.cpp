@@ -19,7 +19,7 @@ Statistic one_factor_statistic(const RunContext& ctx, Workspace& w) {
   s.label = "Anova factor";
   s.df_num = m;
   s.df_den = ctx.n - m - 1;
-  fit(ctx, w, factors, 1, w.h_main, {&w.fit_main, &w.res_main, &s.ss});
+  fit(ctx, w, factors, 1, w.h_main, Keep().fitted(w.fit_main).residuals(w.res_main).ss(s.ss));
   s.den_ss = ctx.ssy - s.ss;
   s.formed = s.df_num >= 1 && s.df_den >= 1;
   if (s.formed) s.f = pseudo_f(s.df_num, s.df_den, s.ss, ctx.ssy - s.ss);
@@ -40,9 +40,9 @@ NestedFits two_level_statistics(const RunContext& ctx, Workspace& w, Statistic (
   const int nested_factor[] = {2};
   const int both[] = {1, 2};
   double ss1 = 0.0, ss2 = 0.0, ss12 = 0.0;
-  fit(ctx, w, main_factor, 1, w.h_main, {&w.fit_main, &w.res_main, &ss1});
-  fit(ctx, w, nested_factor, 1, w.h_nested1, {&w.fit_nested1, nullptr, &ss2});
-  fit(ctx, w, both, 2, w.h_full, {&w.fit_full, &w.res_full, &ss12});
+  fit(ctx, w, main_factor, 1, w.h_main, Keep().fitted(w.fit_main).residuals(w.res_main).ss(ss1));
+  fit(ctx, w, nested_factor, 1, w.h_nested1, Keep().fitted(w.fit_nested1).ss(ss2));
+  fit(ctx, w, both, 2, w.h_full, Keep().fitted(w.fit_full).residuals(w.res_full).ss(ss12));
   const double ssw = ctx.ssy - ss12;
 
   rows[0] = nested_statistic("Main factor", c1, c2, ss1, ss2, w.y, w.h_main, w.h_nested1, Denominator::kProjector);
@@ -66,12 +66,12 @@ NestedFits three_level_statistics(const RunContext& ctx, Workspace& w, Statistic
   const int f12[] = {1, 2};
   const int f123[] = {1, 2, 3};
   double ss1 = 0.0, ss2 = 0.0, ss3 = 0.0, ss123 = 0.0;
-  fit(ctx, w, f1, 1, w.h_main, {&w.fit_main, nullptr, &ss1});
-  fit(ctx, w, f2, 1, w.h_nested1, {&w.fit_nested1, nullptr, &ss2});
-  fit(ctx, w, f3, 1, w.h_nested2, {&w.fit_nested2, nullptr, &ss3});
-  fit(ctx, w, f13, 2, w.h_main_nested2, {nullptr, &w.res_main_nested2, nullptr});
-  fit(ctx, w, f12, 2, w.h_main_nested1, {nullptr, &w.res_main_nested1, nullptr});
-  fit(ctx, w, f123, 3, w.h_full, {&w.fit_full, &w.res_full, &ss123});
+  fit(ctx, w, f1, 1, w.h_main, Keep().fitted(w.fit_main).ss(ss1));
+  fit(ctx, w, f2, 1, w.h_nested1, Keep().fitted(w.fit_nested1).ss(ss2));
+  fit(ctx, w, f3, 1, w.h_nested2, Keep().fitted(w.fit_nested2).ss(ss3));
+  fit(ctx, w, f13, 2, w.h_main_nested2, Keep().residuals(w.res_main_nested2));
+  fit(ctx, w, f12, 2, w.h_main_nested1, Keep().residuals(w.res_main_nested1));
+  fit(ctx, w, f123, 3, w.h_full, Keep().fitted(w.fit_full).residuals(w.res_full).ss(ss123));
   const double ssw = ctx.ssy - ss123;
 
   rows[0] = nested_statistic("Main factor", c1, c2, ss1, ss2, w.y, w.h_main, w.h_nested1, Denominator::kProjector);

@@ -43,15 +43,19 @@ Statistic nested_statistic(const char* label, int df_num, int df_den, double ss,
 
 // What a fit keeps besides its projector: the fitted values (else they go to
 // the scratch matrix), the residuals Y - fitted, the SS of the fitted values.
-struct FitOutputs {
-  const Mat* fitted = nullptr;
-  const Mat* residuals = nullptr;
-  double* ss = nullptr;
+// Each is named where it is asked for: Keep().fitted(m).residuals(r).ss(x).
+struct Keep {
+  const Mat* fitted_into = nullptr;
+  const Mat* residuals_into = nullptr;
+  double* ss_into = nullptr;
+  Keep& fitted(const Mat& m) { fitted_into = &m; return *this; }
+  Keep& residuals(const Mat& m) { residuals_into = &m; return *this; }
+  Keep& ss(double& v) { ss_into = &v; return *this; }
 };
 
 // Fits Y on the dummy columns of the listed factors (in that order) through
 // the projector h, writing what `out` asks for.
-void fit(const RunContext& ctx, Workspace& w, const int* factors, int nfactors, const Mat& h, FitOutputs out);
+void fit(const RunContext& ctx, Workspace& w, const int* factors, int nfactors, const Mat& h, const Keep& keep);
 
 // One permuted statistic, by the literal products: yper = the permuted
 // source (row i is row perm(i), 1-based), then produit with the projectors
