@@ -46,8 +46,8 @@ NestedFits two_level_statistics(const RunContext& ctx, Workspace& w, Statistic (
   const double ssw = ctx.ssy - ss12;
 
   rows[0] = nested_statistic("Main factor", c1, c2, ss1, ss2, w.y, w.h_main, w.h_nested1, Denominator::kProjector);
-  rows[1] = nested_statistic("Nested factor", c2, dfw, ss2, ssw, w.res_main, w.h_nested1, w.h_full,
-                             Denominator::kTotalMinus);
+  rows[1] =
+      nested_statistic("Nested factor", c2, dfw, ss2, ssw, w.res_main, w.h_nested1, w.h_full, Denominator::kTotalMinus);
   return NestedFits{dfw, ssw, ss1 + ss2 - ss12};
 }
 

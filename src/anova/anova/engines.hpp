@@ -37,7 +37,7 @@ struct OrdinationJob {
 };
 
 struct AnovaOutcome {
-  std::vector<Row> rows;                 // factors, within, total
+  std::vector<Row> rows;                   // factors, within, total
   std::vector<OrdinationJob> ordinations;  // what the scores tasks ordinate, in order
 };
 

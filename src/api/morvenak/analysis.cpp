@@ -96,8 +96,10 @@ void Analysis::set_response(int n, int p, const double* y) {
   ctx.p = p;
   for (int j = 1; j <= p; ++j)
     for (int i = 1; i <= n; ++i) w.y(i, j) = y[static_cast<std::size_t>(i - 1) + static_cast<std::size_t>(j - 1) * nn];
-  if (ctx.itrans == 0) a.events->transformed(Transform::kNone);
-  else transform(n, p, w.y, w.colsum, ctx.itrans, *a.events);
+  if (ctx.itrans == 0)
+    a.events->transformed(Transform::kNone);
+  else
+    transform(n, p, w.y, w.colsum, ctx.itrans, *a.events);
   centre(n, 1, p, w.y);
   double ssy = 0.0;
   for (int i = 1; i <= n; ++i)
@@ -142,7 +144,8 @@ void Analysis::add_factor(const Factor& factor) {
       throw InvalidInput("factor " + std::to_string(f) + ": its codes do not make " + std::to_string(n) + " rows of " +
                          std::to_string(m) + " dummy variables");
     for (double v : *codes)
-      if (!std::isfinite(v)) throw InvalidInput("factor " + std::to_string(f) + " holds a code that is not a finite number");
+      if (!std::isfinite(v))
+        throw InvalidInput("factor " + std::to_string(f) + " holds a code that is not a finite number");
     a.from_labels.push_back(false);
   }
   if (ctx.mtot + static_cast<long long>(m) > kMaxDummies)

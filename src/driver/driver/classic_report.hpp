@@ -38,7 +38,7 @@ class ClassicReport : public Events {
 
  private:
   int nperm_;
-  float start_;       // timer mark of the anova time line
+  float start_;  // timer mark of the anova time line
   int factors_ = 1;
 };
 
