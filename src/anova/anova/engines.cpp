@@ -106,7 +106,7 @@ AnovaOutcome one_factor(const RunContext& ctx, Workspace& w) {
 }
 
 // The nested engines: two or three levels, the rest shared.
-AnovaOutcome nested(const RunContext& ctx, Workspace& w, int levels) {
+AnovaOutcome nested(const RunContext& ctx, Workspace& w, int levels, const SubgroupScheme& scheme) {
   Statistic rows[3];
   NestedFits fits{};
   if (levels == 2) {
@@ -118,7 +118,25 @@ AnovaOutcome nested(const RunContext& ctx, Workspace& w, int levels) {
     fits = three_level_statistics(ctx, w, rows);
   }
   nested_coding_check(ctx, levels, fits.coding_excess);
-  if (ctx.nperm >= 1) permutation_test(ctx, w, rows, levels, levels == 2 ? 500 : 300);
+  if (ctx.nperm >= 1) {
+    // With subgroups as units, the objects' permutations test the nested
+    // factors only (drawn as in the other scheme), then the arrangements
+    // test the main factor.
+    const bool by_subgroups = scheme.design != nullptr;
+    const bool main_formed = rows[0].formed;
+    if (by_subgroups) rows[0].formed = false;
+    permutation_test(ctx, w, rows, levels, levels == 2 ? 500 : 300);
+    rows[0].formed = main_formed;
+    if (by_subgroups && main_formed) {
+      const SubgroupTest t = subgroup_test(ctx, *scheme.design, rows[0].df_num, rows[0].df_den, ctx.nperm,
+                                           scheme.exact, *scheme.generator);
+      rows[0].count = t.count;
+      rows[0].permutations = t.permutations;
+      scheme.outcome->exact = t.exact;
+      scheme.outcome->permutations = t.permutations;
+      scheme.outcome->near_ties = t.near_ties;
+    }
+  }
 
   static const Source kSources[] = {Source::kMain, Source::kNested1, Source::kNested2};
   AnovaOutcome out;
@@ -141,10 +159,10 @@ AnovaOutcome nested(const RunContext& ctx, Workspace& w, int levels) {
 
 }  // namespace
 
-AnovaOutcome run_anova(const RunContext& ctx, Workspace& w) {
+AnovaOutcome run_anova(const RunContext& ctx, Workspace& w, const SubgroupScheme& scheme) {
   ctx.events->table_started();
   const int factors = ctx.nfiles - 1;
-  return factors == 1 ? one_factor(ctx, w) : nested(ctx, w, factors);
+  return factors == 1 ? one_factor(ctx, w) : nested(ctx, w, factors, scheme);
 }
 
 }  // namespace morvenak

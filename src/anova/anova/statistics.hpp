@@ -31,6 +31,7 @@ struct Statistic {
   Denominator kind = Denominator::kProjector;
   double constant = 0.0;
   long long count = 1;  // the observed statistic counts as one of nperm + 1
+  long long permutations = -1;  // when not the run's: the arrangements of the main factor's subgroups
 };
 
 // (df_den x num) / (df_num x den), in that product form.

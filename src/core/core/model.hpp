@@ -26,6 +26,11 @@ enum class Transform {
   kHellinger = 5,
 };
 
+// What the main factor's permutation test exchanges in a nested design: the
+// objects (rows of Y, freely) or the subgroups of the first nested factor as
+// wholes. The nested factors' tests are the same either way.
+enum class MainUnits { kObjects, kSubgroups };
+
 struct Options {
   Task task = Task::kBoth;
   Transform transform = Transform::kNone;
@@ -33,6 +38,10 @@ struct Options {
   std::uint32_t seed = 1;    // the generator's starting state (1: the classic sequence)
   int threads = 0;           // permutation-test threads; 0: all the process may use
   bool check_coding = true;  // check that each factor's dummy variables sum to 0 and are orthogonal
+  MainUnits main_units = MainUnits::kObjects;
+  // With subgroups as units: enumerate every distinct arrangement even when
+  // there are more than `permutations` (refused above ten million).
+  bool exact = false;
   // Polled between permutations and between the steps of an analysis; when
   // it becomes true the analysis throws Cancelled. May be null.
   const std::atomic<bool>* cancel = nullptr;
@@ -80,6 +89,19 @@ struct OrdinationResult {
   std::vector<double> variances;           // of the object scores, per axis
 };
 
+// The main factor's test in a nested design: its units, the number of
+// distinct arrangements of its subgroups among the main groups (each keeping
+// its number of subgroups; saturated at 2^64 - 1), and how they were used.
+struct MainTest {
+  MainUnits units = MainUnits::kObjects;
+  int groups = 0;
+  int subgroups = 0;
+  std::uint64_t arrangements = 0;
+  bool exact = false;                 // every arrangement enumerated
+  std::int64_t permutations = 0;      // arrangements besides the observed one
+  std::int64_t near_ties = 0;         // comparisons settled in double-double
+};
+
 // How each factor's coding fared in the checks.
 struct FactorCheck {
   int dummies = 0;
@@ -107,6 +129,8 @@ struct Result {
   std::vector<FactorCheck> checks;            // one per factor
   std::vector<LevelCoding> codings;           // one per factor given as labels (empty otherwise)
   std::vector<OrdinationResult> ordinations;  // fitted factors in order, then residuals (score tasks)
+  MainTest main_test;                 // nested designs only
+  std::vector<std::string> warnings;  // what the user should know about this design
   double anova_seconds = 0.0;
   double ordination_seconds = 0.0;
 };
@@ -139,6 +163,10 @@ class Events {
   virtual void no_collinearity_among() {}
   virtual void nesting_order_wrong() {}
   virtual void factors_checked() {}  // every check passed
+  // A nested design's main test as planned (before the table), and each
+  // warning about the design.
+  virtual void main_test_planned(const MainTest& plan) { (void)plan; }
+  virtual void warning(const std::string& text) { (void)text; }
   // The anova: its table starts, the nested coding check fails (levels 2
   // or 3, with the excess of the parts over the full fit), the test starts,
   // each permutation is drawn, the table is complete.

@@ -109,6 +109,16 @@ void ClassicReport::factors_checked() {
   write(kReportUnit, R"((" Probabilities after", I6, " permutations"))", {nperm_});
 }
 
+void ClassicReport::main_test_planned(const MainTest& plan) {
+  if (plan.units != MainUnits::kSubgroups || nperm_ < 1) return;
+  const std::string units = std::to_string(plan.subgroups) + " subgroups";
+  const std::string line =
+      plan.exact ? " Main factor: " + std::to_string(plan.arrangements) + " distinct arrangements of " + units +
+                       ", all enumerated (exact test)"
+                 : " Main factor: " + std::to_string(nperm_) + " random arrangements of " + units + " as units";
+  write(kReportUnit, "(A)", {line});
+}
+
 void ClassicReport::table_started() {
   list_write(kReportUnit);
   write(kReportUnit, kRule);
