@@ -69,11 +69,10 @@ inline std::string first_line(const std::string& s) { return s.substr(0, s.find(
 
 // The fatal errors that reading a file can end with (opening excepted).
 inline bool known_read_error(const std::string& line) {
-  for (const char* known :
-       {"list in: end of file", "invalid integer: read unexpected character", "invalid integer: value out of range",
-        "invalid number: incomprehensible list input", "invalid number: value out of range",
-        "bad repetition count: incomprehensible list input", "exponent field: incomprehensible list input",
-        "list in: line too long (more than 64 MiB)"})
+  for (const char* known : {"list in: end of file", "invalid integer: read unexpected character",
+                            "invalid integer: value out of range", "invalid number: incomprehensible list input",
+                            "invalid number: value out of range", "bad repetition count: incomprehensible list input",
+                            "exponent field: incomprehensible list input", "list in: line too long (more than 64 MiB)"})
     if (line == known) return true;
   return false;
 }
@@ -121,9 +120,12 @@ inline int listio_one(const std::uint8_t* data, std::size_t size) {
       ints[v] = -1;
       for (double& r : reals[v]) r = -1.0;
       texts[v] = "(unread)";
-      if (vars[v].kind == 'i') read.push_back(ReadVar::integer(ints[v]));
-      else if (vars[v].kind == 'r') read.push_back(ReadVar::reals(reals[v], vars[v].count, 1));
-      else read.push_back(ReadVar::text(texts[v]));
+      if (vars[v].kind == 'i')
+        read.push_back(ReadVar::integer(ints[v]));
+      else if (vars[v].kind == 'r')
+        read.push_back(ReadVar::reals(reals[v], vars[v].count, 1));
+      else
+        read.push_back(ReadVar::text(texts[v]));
     }
     try {
       list_read(kResponseUnit, read.data(), read.size());

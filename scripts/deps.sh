@@ -1,10 +1,22 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, only when missing.
+# Installs the Debian packages that a set of make targets needs, only those
+# missing. usage: deps.sh SET...
+#   build  the program and the companion tools
+#   test   the unit and end-to-end tests (on top of build)
+#   fuzz   the libFuzzer targets (clang and its runtime)
 set -euo pipefail
+declare -A sets=(
+  [build]="cmake g++ make libcli11-dev libcsv-dev"
+  [test]="libgtest-dev python3 librsvg2-bin"
+  [fuzz]="clang libclang-rt-dev"
+)
 need=()
 have() { dpkg -s "$1" >/dev/null 2>&1; }
-for pkg in cmake g++ libgtest-dev python3 libcli11-dev libcsv-dev librsvg2-bin clang libclang-rt-14-dev; do
-  have "$pkg" || need+=("$pkg")
+for set in "$@"; do
+  [ -n "${sets[$set]+x}" ] || { echo "deps.sh: unknown set '$set' (build, test, fuzz)" >&2; exit 2; }
+  for pkg in ${sets[$set]}; do
+    have "$pkg" || need+=("$pkg")
+  done
 done
 if [ ${#need[@]} -gt 0 ]; then
   sudo_cmd=""

@@ -152,8 +152,8 @@ void random_y(RunContext& ctx, Workspace& w, const std::vector<std::vector<int>>
     for (int i = 1; i <= ctx.n; ++i) {
       double v = noise(gen);
       for (std::size_t f = 0; f < labels.size(); ++f)
-        v += shift[static_cast<std::size_t>((labels[f][static_cast<std::size_t>(i - 1)] * 7 + j * 13 +
-                                             static_cast<int>(f) * 101) % 1000)];
+        v += shift[static_cast<std::size_t>(
+            (labels[f][static_cast<std::size_t>(i - 1)] * 7 + j * 13 + static_cast<int>(f) * 101) % 1000)];
       w.y(i, j) = std::floor(std::exp(v));  // counts: many ties and zeros
     }
   finish_y(ctx, w);
@@ -227,8 +227,7 @@ std::vector<int> within_cells(const std::vector<int>& labels, std::mt19937& gen)
   for (auto& entry : members) {
     std::vector<int> shuffled = entry.second;
     std::shuffle(shuffled.begin(), shuffled.end(), gen);
-    for (std::size_t k = 0; k < shuffled.size(); ++k)
-      v[static_cast<std::size_t>(entry.second[k])] = shuffled[k] + 1;
+    for (std::size_t k = 0; k < shuffled.size(); ++k) v[static_cast<std::size_t>(entry.second[k])] = shuffled[k] + 1;
   }
   return v;
 }
@@ -413,8 +412,9 @@ TEST(FastDecisions, ObservedFAtTheLiteralValueGoesToTheLiteralPath) {
   std::mt19937 gen(3);
   for (int files = 1; files <= 3; ++files) {
     RunContext ctx = context(30, 6);
-    const std::vector<int> levels = files == 1 ? std::vector<int>{4} : files == 2 ? std::vector<int>{2, 3}
-                                                                                  : std::vector<int>{2, 2, 2};
+    const std::vector<int> levels = files == 1   ? std::vector<int>{4}
+                                    : files == 2 ? std::vector<int>{2, 3}
+                                                 : std::vector<int>{2, 2, 2};
     const auto labels = nested_labels(ctx.n, levels);
     set_factors(ctx, w, labels);
     random_y(ctx, w, labels, 0.3, 5u);
@@ -442,8 +442,9 @@ TEST(FastDecisions, RandomDesignsAreDecidedWithoutTheLiteralPath) {
   std::mt19937 gen(5);
   for (int files = 1; files <= 3; ++files) {
     RunContext ctx = context(24 + 5 * files, 11);
-    const std::vector<int> levels = files == 1 ? std::vector<int>{3} : files == 2 ? std::vector<int>{3, 2}
-                                                                                  : std::vector<int>{2, 2, 3};
+    const std::vector<int> levels = files == 1   ? std::vector<int>{3}
+                                    : files == 2 ? std::vector<int>{3, 2}
+                                                 : std::vector<int>{2, 2, 3};
     const auto labels = nested_labels(ctx.n, levels);
     set_factors(ctx, w, labels);
     random_y(ctx, w, labels, 0.05, 9u + static_cast<unsigned>(files));
@@ -468,8 +469,9 @@ TEST(FastDecisions, TieDesignsDecideAsTheLiteralPath) {
 
   for (int files = 1; files <= 3; ++files) {
     RunContext ctx = context(24, 5);
-    const std::vector<int> levels = files == 1 ? std::vector<int>{4} : files == 2 ? std::vector<int>{2, 3}
-                                                                                  : std::vector<int>{2, 2, 2};
+    const std::vector<int> levels = files == 1   ? std::vector<int>{4}
+                                    : files == 2 ? std::vector<int>{2, 3}
+                                                 : std::vector<int>{2, 2, 2};
     const auto labels = nested_labels(ctx.n, levels);
     set_factors(ctx, w, labels);
     // rank[i]: how many objects of the same top cell come before object i.
@@ -563,8 +565,9 @@ TEST(FastPermutationTest, CountsAndConsoleMatchTheLiteralLoopOnAnyThreads) {
   for (int files = 1; files <= 3; ++files) {
     RunContext ctx = context(33, 8);
     ctx.nperm = 97;  // not a multiple of any batch size
-    const std::vector<int> levels = files == 1 ? std::vector<int>{3} : files == 2 ? std::vector<int>{2, 4}
-                                                                                  : std::vector<int>{3, 2, 2};
+    const std::vector<int> levels = files == 1   ? std::vector<int>{3}
+                                    : files == 2 ? std::vector<int>{2, 4}
+                                                 : std::vector<int>{3, 2, 2};
     const auto labels = nested_labels(ctx.n, levels);
     set_factors(ctx, w, labels);
     random_y(ctx, w, labels, 0.15, 21u + static_cast<unsigned>(files));

@@ -25,7 +25,7 @@ TEST(LayoutFields, IntegersRightJustifiedOrAsterisks) {
 TEST(LayoutFields, FixedPointRules) {
   EXPECT_EQ(lay("(F10.5)", {0.5}), "   0.50000\n");
   EXPECT_EQ(lay("(F10.5)", {-0.000001}), "   0.00000\n");  // no "-0.00000"
-  EXPECT_EQ(lay("(F6.5)", {0.5}), ".50000\n");           // leading 0 dropped to fit
+  EXPECT_EQ(lay("(F6.5)", {0.5}), ".50000\n");             // leading 0 dropped to fit
   EXPECT_EQ(lay("(F7.5)", {-0.5}), "-.50000\n");
   EXPECT_EQ(lay("(F5.2)", {1234.5}), "*****\n");
   EXPECT_EQ(lay("(F10.5)", {-2.25}), "  -2.25000\n");

@@ -105,9 +105,7 @@ std::vector<std::size_t> record_starts(const std::string& text) {
 
 class LostOutput : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    complete_ = new Outcome(run_with(kTask3));
-  }
+  static void SetUpTestSuite() { complete_ = new Outcome(run_with(kTask3)); }
   static void TearDownTestSuite() {
     delete complete_;
     complete_ = nullptr;
@@ -155,8 +153,8 @@ TEST_F(LostOutput, WriteFailsAtFirstMiddleAndLastRecord) {
     const char* name;
     std::string Outcome::*text;
   };
-  for (const File& f : {File{kReportUnit, "Morvenak.out", &Outcome::report},
-                        File{kScoreUnit, "FittedSc.out", &Outcome::scores}}) {
+  for (const File& f :
+       {File{kReportUnit, "Morvenak.out", &Outcome::report}, File{kScoreUnit, "FittedSc.out", &Outcome::scores}}) {
     const std::string& full = (*complete_).*f.text;
     const std::vector<std::size_t> starts = record_starts(full);
     const std::size_t middle = starts[starts.size() / 2];

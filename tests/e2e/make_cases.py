@@ -60,12 +60,12 @@ def main():
     rnd = random.Random(7)
     small = "3 3\n1 2 0\n3 0 4\n5 6 1\n"
     # Input: the response file and the transformations.
-    case("input_more", "y_row_split", {"Y.txt": "3 2\n1\n2 9 9\n3 4\n5 6\n", "files.txt": fofn("Y.txt")},
+    case("ours_input", "y_row_split", {"Y.txt": "3 2\n1\n2 9 9\n3 4\n5 6\n", "files.txt": fofn("Y.txt")},
          ["files.txt", 1, 0, 0, 0])
-    case("input_more", "trans3", {"Y.txt": small, "files.txt": fofn("Y.txt")}, ["files.txt", 1, 3, 0, 0])
-    case("input_more", "negative_values",
+    case("ours_input", "trans3", {"Y.txt": small, "files.txt": fofn("Y.txt")}, ["files.txt", 1, 3, 0, 0])
+    case("ours_input", "negative_values",
          {"Y.txt": "3 3\n1 2 3\n4 5 -1\n2 -2 0\n", "files.txt": fofn("Y.txt")}, ["files.txt", 1, 4, 0, 0])
-    case("input_more", "zero_rows_chord",
+    case("ours_input", "zero_rows_chord",
          {"Y.txt": "4 2\n1 3\n0 0\n2 2\n0 0\n", "files.txt": fofn("Y.txt")}, ["files.txt", 1, 1, 0, 0])
     # A factor file whose rows run over two lines, with a value to ignore.
     main12 = ["a"] * 4 + ["b"] * 4 + ["c"] * 4
@@ -75,16 +75,16 @@ def main():
         row = [c[i] for c in f]
         lines += ("%d %d\n%d\n" % tuple(row)) if i % 3 == 0 else ("%d %d %d 99\n" % tuple(row))
     y12 = table([[rnd.randint(0, 9) for _ in range(2)] for _ in range(12)], 2)
-    case("input_more", "factor_rows_split", {"Y.txt": y12, "F.txt": lines, "files.txt": fofn("Y.txt", "F.txt")},
+    case("ours_input", "factor_rows_split", {"Y.txt": y12, "F.txt": lines, "files.txt": fofn("Y.txt", "F.txt")},
          ["files.txt", 1, 0, 0, 1])
     # Exactly 200 dummy variables are accepted; with 201 objects df2 is 0 (m = n - 1).
     labels = ["L%d" % i for i in range(201)]
     y201 = table([[rnd.randint(0, 20)] for _ in range(201)], 1)
-    case("input_more", "dummies_200_m_n_minus_1",
+    case("ours_input", "dummies_200_m_n_minus_1",
          {"Y.txt": y201, "F.txt": columns(helmert(labels), 201), "files.txt": fofn("Y.txt", "F.txt")},
          ["files.txt", 1, 0, 9, 1])
     # With the check off, a column that does not sum to 0 passes unnoticed.
-    case("input_more", "coding_check_off",
+    case("ours_input", "coding_check_off",
          {"Y.txt": "4 1\n2\n0\n-1\n-1\n", "F.txt": "4 1\n1\n1\n-1\n0\n", "files.txt": fofn("Y.txt", "F.txt")},
          ["files.txt", 1, 0, 0, 0])
 
@@ -95,12 +95,12 @@ def main():
     x2 = nested(parents8, subs8)
     # Objects vary within subgroups, but every subgroup of a main group has the same mean.
     y_main_only = table([[4, 1], [6, 3], [4, 1], [6, 3], [0, 5], [2, 3], [0, 5], [2, 3]], 2)
-    case("nested_more", "nested_explains_nothing",
+    case("ours_nested", "nested_explains_nothing",
          {"Y.txt": y_main_only, "F1.txt": columns(x1, 8), "F2.txt": columns(x2, 8),
           "files.txt": fofn("Y.txt", "F1.txt", "F2.txt")}, ["files.txt", 1, 0, 19, 1])
     bad2 = [[1, 1, 1, -1, 0, 0, 0, -2], [1, -1, 0, 0, 1, -1, 0, 0]]
     y8 = table([[rnd.randint(0, 9) for _ in range(3)] for _ in range(8)], 3)
-    case("nested_more", "nested_coding_not_orthogonal",
+    case("ours_nested", "nested_coding_not_orthogonal",
          {"Y.txt": y8, "F1.txt": columns(x1, 8), "F2.txt": columns(bad2, 8),
           "files.txt": fofn("Y.txt", "F1.txt", "F2.txt")}, ["files.txt", 1, 0, 9, 1])
     # Progress lines of the three-level engine: n x p = 300 gives none, 301 gives 10 and 20.
@@ -110,19 +110,19 @@ def main():
     files10 = {"F1.txt": columns(helmert(p10), 10), "F2.txt": columns(nested(p10, s10), 10),
                "F3.txt": columns(nested(s10, t10), 10), "files.txt": fofn("Y.txt", "F1.txt", "F2.txt", "F3.txt")}
     files10["Y.txt"] = table([[rnd.randint(0, 5) for _ in range(30)] for _ in range(10)], 30)
-    case("nested_more", "three_level_progress_300", files10, ["files.txt", 1, 0, 25, 1])
+    case("ours_nested", "three_level_progress_300", files10, ["files.txt", 1, 0, 25, 1])
     p7 = ["A"] * 3 + ["B"] * 4
     s7 = ["a1", "a2", "a2", "b1", "b1", "b2", "b2"]
     t7 = ["t%d" % i for i in range(7)]
     files7 = {"F1.txt": columns(helmert(p7), 7), "F2.txt": columns(nested(p7, s7), 7),
               "F3.txt": columns(nested(s7, t7), 7), "files.txt": fofn("Y.txt", "F1.txt", "F2.txt", "F3.txt")}
     files7["Y.txt"] = table([[rnd.randint(0, 5) for _ in range(43)] for _ in range(7)], 43)
-    case("nested_more", "three_level_progress_301", files7, ["files.txt", 1, 0, 25, 1])
+    case("ours_nested", "three_level_progress_301", files7, ["files.txt", 1, 0, 25, 1])
     # The dune meadow data, Management with Use nested in it: tasks 1 and 2.
     dune = os.path.join(ROOT, "real", "dune_nested_hellinger", "in")
     given = {n: open(os.path.join(dune, n)).read() for n in os.listdir(dune)}
-    case("nested_more", "dune_nested_task1", given, ["files.txt", 1, 0, 999, 1])
-    case("nested_more", "dune_nested_task2_chord", given, ["files.txt", 2, 1, 0])
+    case("ours_nested", "dune_nested_task1", given, ["files.txt", 1, 0, 999, 1])
+    case("ours_nested", "dune_nested_task2_chord", given, ["files.txt", 2, 1, 0])
 
 
 if __name__ == "__main__":

@@ -82,6 +82,8 @@ def run_case(cmd, case):
 
 
 def collect(path, cases):
+    if not os.path.isdir(path):
+        return
     if os.path.exists(os.path.join(path, "answers.txt")):
         cases.append(path)
         return

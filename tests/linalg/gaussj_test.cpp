@@ -169,7 +169,7 @@ TEST(Gaussj, EmptyMatrixStopsTheRun) {
   }
 }
 
-// The cross-product matrix of centred dummy-like columns times its inverse
+// The cross-product matrix of dummy-like columns (not centred) times its inverse
 // gives the identity to within rounding.
 TEST(Gaussj, CrossProductTimesInverseIsIdentity) {
   const int n = 60, m = 25;

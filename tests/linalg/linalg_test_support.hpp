@@ -26,7 +26,7 @@ struct GaussArrays {
   std::vector<int> pivrow = std::vector<int>(200);
   std::vector<int> pivcol = std::vector<int>(200);
   std::vector<double> rhs = std::vector<double>(200);
-  GaussWork work() { return GaussWork{pivcnt.data(), pivrow.data(), pivcol.data(), rhs.data()}; }
+  GaussWork work() { return GaussWork{pivcnt.data(), pivrow.data(), pivcol.data(), rhs.data(), nullptr}; }
 };
 
 // The text that a stop with this message hands to main.

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include "core/model.hpp"
 #include "linalg/produit.hpp"
 #include "linalg_test_support.hpp"

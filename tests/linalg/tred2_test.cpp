@@ -138,7 +138,8 @@ TEST(Tqli, DenseEigenDecomposition) {
     const int n = 7;
     std::vector<double> s = dense_symmetric(n);
     if (zero_row)
-      for (int j = 0; j < n - 1; ++j) s[static_cast<std::size_t>((n - 1) * n + j)] = s[static_cast<std::size_t>(j * n + n - 1)] = 0.0;
+      for (int j = 0; j < n - 1; ++j)
+        s[static_cast<std::size_t>((n - 1) * n + j)] = s[static_cast<std::size_t>(j * n + n - 1)] = 0.0;
     Array a(500, 500);
     for (int i = 1; i <= n; ++i)
       for (int j = 1; j <= i; ++j) a(i, j) = s[(i - 1) * n + (j - 1)];

@@ -92,8 +92,9 @@ TEST(Pca, ObjectScoresAreTheMatrixTimesTheUnitSpeciesScores) {
   ASSERT_EQ(o.axes, p);
   for (int k = 0; k < o.axes; ++k) {
     double norm = 0.0;
-    for (int j = 0; j < p; ++j) norm += o.species_scores[static_cast<std::size_t>(j + k * p)] *
-                                        o.species_scores[static_cast<std::size_t>(j + k * p)];
+    for (int j = 0; j < p; ++j)
+      norm +=
+          o.species_scores[static_cast<std::size_t>(j + k * p)] * o.species_scores[static_cast<std::size_t>(j + k * p)];
     EXPECT_NEAR(norm, 1.0, 1e-12) << "axis " << k + 1;
     for (int i = 0; i < n; ++i) {
       double z = 0.0;

@@ -7,7 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <map>
+#include <filesystem>
+#include <new>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -61,6 +66,19 @@ TEST(RowFields, FaultsNameLineAndColumn) {
               "f, line 7: expected a row of values (a blank, then fields of 10 columns)");
     EXPECT_EQ(error_of([] { row_fields("        nan", "f", 3); }),
               "f, line 3, column 2: \"nan\" is not a number");
+}
+
+// Values far apart enough to make the drawing's extent infinite, or not numbers at all,
+// are refused; the layout writes none of them.
+TEST(RowFields, OnlyFixedPointValuesAreRead) {
+    for (const char* field : {"     1e308", "    -1E308", "       inf", "  infinity", "      -nan",
+                              "    0x1p10", "         .", "        1-", "     1.2.3", "     + 1.0"})
+        EXPECT_EQ(error_of([&] { row_fields(std::string(" ") + field, "f", 4); }),
+                  "f, line 4, column 2: \"" + std::string(field).substr(std::string(field).find_first_not_of(' ')) +
+                      "\" is not a number")
+            << field;
+    EXPECT_EQ(row_fields("        12.       -.5     +3.259999999999", "f", 4),
+              (std::vector<double>{12.0, -0.5, 3.25, 9999999999.0}));
 }
 
 // ---------------------------------------------------------------- score files
@@ -174,17 +192,94 @@ TEST(ScoreFile, FaultsNameTheLine) {
     std::string full = wide_score_file(2, 3);
     // Cut after the eigenvalue heading: the rows are missing.
     std::string cut = full.substr(0, full.find('\n', full.find(" Canonical eigenvalues")) + 1);
-    EXPECT_EQ(error_of([&] { parse_score_file(cut, "s"); }), "s, line 8: the file ends early");
+    EXPECT_EQ(error_of([&] { parse_score_file(cut, "s"); }),
+              "s, line 8: the file ends here, before the end of the score file (the file is "
+              "incomplete)");
     // A row with one value too few.
     std::string short_row = full;
     short_row.replace(short_row.find("   10.00000   9.99000"), 21, "   10.00000");
     EXPECT_EQ(error_of([&] { parse_score_file(short_row, "s"); }),
               "s, line 9: 1 values where 2 were expected");
+    std::string late = full;
+    late.replace(late.find("0.00 sec."), 9, "0.00 min.");
+    EXPECT_EQ(error_of([&] { parse_score_file(late, "s"); }),
+              "s, line 31: the closing line is not \"Computation time for canonical object "
+              "scores: <seconds> sec.\" followed by an empty line");
     std::string odd = full;
     odd.replace(odd.find(" Variances"), 10, " Variance?");
     EXPECT_EQ(error_of([&] { parse_score_file(odd, "s"); }),
               "s, line 27: unexpected line \"Variance?\" in the ordination \"Object scores "
               "fitted to the anova factor\"");
+}
+
+std::string text_of(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+std::size_t lines_in(const std::string& text) {
+    std::size_t n = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+    return n + (!text.empty() && text.back() != '\n');
+}
+
+// Cut after any byte, a score file is incomplete and says where it ends. The one
+// exception is the cut after the separator below the heading: that is the whole score
+// file of a run without ordinations.
+TEST(ScoreFile, AFileCutShortIsIncompleteWhereverItIsCut) {
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const char* run : {"worked_41_task3", "six_task2", "two_level_task2",
+                            "three_level_dfw0_task2", "dune_nested_hellinger", "nfiles1_task3"})
+        files.emplace_back(run, text_of(data_dir + "/scores/" + run + "/FittedSc.out"));
+    files.emplace_back("wide", wide_score_file(203, 3));
+    std::string crlf;
+    for (char c : files[1].second) crlf += (c == '\n' ? "\r\n" : std::string(1, c));
+    files.emplace_back("six_task2 with CRLF", crlf);
+    for (const auto& [run, text] : files) {
+        SCOPED_TRACE(run);
+        ASSERT_FALSE(text.empty());
+        ASSERT_NO_THROW(parse_score_file(text, "s"));
+        // The end of the empty line after the first separator.
+        const std::size_t prelude = text.find('\n', text.find("-\r\n") != std::string::npos
+                                                       ? text.find("-\r\n") + 3
+                                                       : text.find("-\n") + 2) + 1;
+        std::size_t accepted = 0;
+        for (std::size_t cut = 1; cut < text.size(); ++cut) {
+            const std::string part = text.substr(0, cut);
+            const std::string error = error_of([&] { parse_score_file(part, "s"); });
+            if (error.empty()) {
+                EXPECT_EQ(cut, prelude);
+                EXPECT_TRUE(parse_score_file(part, "s").empty());
+                ++accepted;
+                continue;
+            }
+            ASSERT_EQ(error, "s, line " + std::to_string(lines_in(part)) +
+                                 ": the file ends here, before the end of the score file (the "
+                                 "file is incomplete)")
+                << "cut after byte " << cut << ": ..." << part.substr(part.size() - std::min<std::size_t>(part.size(), 40));
+        }
+        EXPECT_EQ(accepted, prelude < text.size() ? 1u : 0u);
+    }
+}
+
+TEST(ScoreFile, OrdinationsWithoutTheirEndOrOfOtherObjectsAreRefused) {
+    const std::string full = text_of(data_dir + "/scores/two_level_task2/FittedSc.out");
+    // The variances of the first ordination left out: the next one follows.
+    std::string no_variances = full;
+    const std::size_t v = no_variances.find(" Variances\n");
+    no_variances.erase(v, no_variances.find("\n\n", v) + 1 - v);
+    EXPECT_EQ(error_of([&] { parse_score_file(no_variances, "s"); }),
+              "s, line 6: the ordination \"Object scores fitted to the main factor\" has no "
+              "line \"Variances\"");
+    // One object too few in the second ordination.
+    std::string fewer = full;
+    const std::size_t second = fewer.find(" Object scores\n", fewer.find("nested factor"));
+    const std::size_t row = fewer.find('\n', second) + 1;
+    fewer.erase(row, fewer.find('\n', row) + 1 - row);
+    EXPECT_EQ(error_of([&] { parse_score_file(fewer, "s"); }),
+              "s, line 57: 11 object scores in \"Object scores fitted to the nested factor\", "
+              "12 in \"Object scores fitted to the main factor\" (line 22)");
 }
 
 // ---------------------------------------------------------------- drawing
@@ -268,6 +363,63 @@ TEST(Svg, OneAxisIsDrawnAgainstTheObjectNumber) {
     EXPECT_NE(svg.find("<title>Scores &lt;fitted&gt; &amp; &quot;checked&quot;</title>"),
               std::string::npos);
     EXPECT_EQ(svg.find("<fitted>"), std::string::npos);
+}
+
+// Titles come from the score file as bytes: whatever they hold, the SVG is XML.
+TEST(Svg, TextIsEscapedAndMadeValidUtf8) {
+    EXPECT_EQ(xml_escape("a & <b> \"q\" 'r' caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8C\xBF"),
+              "a &amp; &lt;b&gt; &quot;q&quot; &apos;r&apos; caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8C\xBF");
+    const std::string fffd = "\xEF\xBF\xBD";
+    // Control characters, C1 controls too; DEL.
+    EXPECT_EQ(xml_escape(std::string("\x01\t\x1B[31m\r\x7F\xC2\x85x\0y", 14)), "???[31m???x?y");
+    // Bytes that are not UTF-8: stray continuations, a lead byte without its
+    // continuation, overlong forms, surrogates, beyond U+10FFFF, cut at the end.
+    EXPECT_EQ(xml_escape("\x80\xBF|\xC3(|\xC0\xAF|\xE0\x80\xAF|\xED\xA0\x80|\xF4\x90\x80\x80|\xFF|\xE2\x82"),
+              fffd + fffd + "|" + fffd + "(|" + fffd + fffd + "|" + fffd + fffd + fffd + "|" + fffd +
+                  fffd + fffd + "|" + fffd + fffd + fffd + fffd + "|" + fffd + "|" + fffd + fffd);
+    // Not characters of XML, though valid UTF-8.
+    EXPECT_EQ(xml_escape("\xEF\xBF\xBE\xEF\xBF\xBF\xEF\xBF\xBD"), fffd + fffd + fffd);
+    // The largest code points of each length stay.
+    EXPECT_EQ(xml_escape("\x7E\xDF\xBF\xED\x9F\xBF\xEE\x80\x80\xF4\x8F\xBF\xBF"),
+              "\x7E\xDF\xBF\xED\x9F\xBF\xEE\x80\x80\xF4\x8F\xBF\xBF");
+
+    Ordination o;
+    o.title = "Scores \x01<\xFF>";
+    o.eigenvalues = {2, 1};
+    o.percent = {20, 10};
+    o.scores = {{1, 0}, {-1, 0.5}};
+    const std::string svg = render_svg(o);
+    const std::string shown = "Scores ?&lt;" + fffd + "&gt;";
+    EXPECT_NE(svg.find("<title>" + shown + "</title>"), std::string::npos);
+    EXPECT_NE(svg.find("text-anchor=\"middle\">" + shown + "</text>"), std::string::npos);
+    EXPECT_EQ(svg.find('\x01'), std::string::npos);
+    EXPECT_EQ(svg.find('\xFF'), std::string::npos);
+}
+
+// Many objects: the places are sorted, never each compared with all the others.
+TEST(Svg, GroupingByPlaceTakesNLogNComparisons) {
+    const std::size_t n = 100000;
+    std::vector<std::string> keys(n);
+    unsigned long long r = 12345;
+    for (std::size_t i = 0; i < n; ++i) {
+        r = r * 6364136223846793005ULL + 1442695040888963407ULL;
+        // About n / 3 places: most objects share theirs with others.
+        keys[i] = std::to_string((r >> 33) % (n / 3)) + " 1.00";
+    }
+    std::size_t comparisons = 0;
+    const std::vector<std::vector<std::size_t>> groups = group_by_place(keys, &comparisons);
+    EXPECT_LE(comparisons, 2 * n * 17);  // 2 n log2 n; each with all others: n^2 / 2
+
+    // The same groups as comparing each object with the places found before it.
+    std::vector<std::vector<std::size_t>> naive;
+    std::map<std::string, std::size_t> seen;
+    for (std::size_t i = 0; i < n; ++i) {
+        auto [it, fresh] = seen.emplace(keys[i], naive.size());
+        if (fresh) naive.emplace_back();
+        naive[it->second].push_back(i);
+    }
+    EXPECT_EQ(groups, naive);
+    EXPECT_GT(n / groups.size(), 2u);
 }
 
 TEST(Svg, ObjectsAtOnePlaceShareALabel) {

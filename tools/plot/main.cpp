@@ -1,4 +1,5 @@
 // morvenak-plot: one SVG drawing per ordination of a score file "FittedSc.out".
+#include "../common/toolmain.hpp"
 #include "scorefile.hpp"
 #include "svg.hpp"
 
@@ -7,21 +8,34 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <system_error>
 
 namespace {
 
-int run(const std::string& input, const std::string& folder, const std::string& prefix) {
-    if (!std::filesystem::is_directory(folder))
+// The output folder must exist; a name that cannot be looked up says why.
+void check_folder(const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status st = fs::status(folder, ec);
+    if (ec && st.type() != fs::file_type::not_found)
+        throw tools::ToolError(folder + ": cannot use the folder: " + ec.message());
+    if (st.type() != fs::file_type::directory)
         throw tools::ToolError(folder + ": no such folder");
+}
+
+int run(const std::string& input, const std::string& folder, const std::string& prefix) {
+    if (prefix.find('/') != std::string::npos)
+        throw tools::ToolError("the prefix \"" + prefix +
+                               "\" holds a slash; give the folder with --out-dir");
+    check_folder(folder);
     std::vector<plot::Ordination> all = plot::read_score_file(input);
-    if (all.empty()) {
-        std::cout << input << " holds no ordination; no SVG written.\n";
-        return 0;
-    }
     std::vector<tools::NewFile> files;
     std::vector<std::string> lines;
+    if (all.empty()) lines.push_back(input + " holds no ordination; no SVG written.");
     for (std::size_t i = 0; i < all.size(); ++i) {
         const plot::Ordination& o = all[i];
         const std::string head = "Ordination " + std::to_string(i + 1) + ", " + o.title;
@@ -38,6 +52,10 @@ int run(const std::string& input, const std::string& folder, const std::string& 
     }
     tools::write_new_files(files);
     for (const std::string& l : lines) std::cout << l << "\n";
+    std::cout.flush();
+    if (!std::cout)
+        throw tools::ToolError(std::string("standard output: cannot write: ") +
+                               std::strerror(errno));
     return 0;
 }
 
@@ -55,15 +73,6 @@ int main(int argc, char** argv) {
     app.add_option("-p,--prefix", prefix,
                    "Start of the SVG names, followed by the ordination's number")
         ->capture_default_str();
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        return app.exit(e);
-    }
-    try {
-        return run(input, folder, prefix);
-    } catch (const tools::ToolError& e) {
-        std::cerr << "morvenak-plot: " << e.what() << "\n";
-        return 1;
-    }
+    return tools::tool_main("morvenak-plot", app, argc, argv,
+                            [&] { return run(input, folder, prefix); });
 }

@@ -13,6 +13,7 @@ namespace plot {
 struct Ordination {
     std::string title;                        // as written, without its leading blank
     long title_line = 0;
+    long scores_line = 0;                     // of the line "Object scores"
     bool canonical = false;                   // fitted values (true) or residuals
     std::vector<double> eigenvalues;          // one per axis; empty: no axes
     std::vector<double> percent;              // % of total variance, per axis
@@ -21,7 +22,9 @@ struct Ordination {
 
 // The values of the fields of one line of a row (name and line number for messages).
 // Throws tools::ToolError naming line and column for a line that does not fit the
-// layout or a field that is no number (asterisks: a value too large for its field).
+// layout or a field that is no number written as the layout writes it: a sign, digits
+// and a decimal point, no exponent, no "nan" or "inf" (asterisks: a value too large for
+// its field). The values are therefore finite and at most 10 digits long.
 std::vector<double> row_fields(const std::string& line, const std::string& name, long number);
 
 // Throws tools::ToolError naming file and line when the text is not a score file.

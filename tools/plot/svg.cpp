@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <numeric>
 #include <vector>
 
 namespace plot {
@@ -61,21 +62,97 @@ std::string axis_title(const Ordination& o, std::size_t axis) {
     return "Axis " + std::to_string(axis + 1) + " (" + buf + "% of total variance)";
 }
 
+// The length of the UTF-8 sequence at s[i] and its code point; 0 when the bytes there
+// are not one (a stray or missing continuation byte, an overlong form, a surrogate, a
+// code point beyond U+10FFFF).
+std::size_t utf8_at(const std::string& s, std::size_t i, char32_t& cp) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char b = byte(i);
+    std::size_t len;
+    char32_t least;
+    if (b < 0x80) {
+        cp = b;
+        return 1;
+    } else if ((b & 0xE0) == 0xC0) {
+        len = 2, cp = b & 0x1F, least = 0x80;
+    } else if ((b & 0xF0) == 0xE0) {
+        len = 3, cp = b & 0x0F, least = 0x800;
+    } else if ((b & 0xF8) == 0xF0) {
+        len = 4, cp = b & 0x07, least = 0x10000;
+    } else {
+        return 0;
+    }
+    if (i + len > s.size()) return 0;
+    for (std::size_t k = 1; k < len; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (byte(i + k) & 0x3F);
+    }
+    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return len;
+}
+
 }  // namespace
 
 std::string xml_escape(const std::string& s) {
     std::string out;
-    for (char c : s) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&apos;"; break;
-            default: out += c;
+    for (std::size_t i = 0; i < s.size();) {
+        char32_t cp = 0;
+        const std::size_t len = utf8_at(s, i, cp);
+        if (len == 0) {
+            out += "\xEF\xBF\xBD";  // U+FFFD for each byte that is not UTF-8
+            ++i;
+            continue;
         }
+        if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F))
+            out += '?';
+        else if (cp == 0xFFFE || cp == 0xFFFF)  // not characters of XML
+            out += "\xEF\xBF\xBD";
+        else if (cp == '&')
+            out += "&amp;";
+        else if (cp == '<')
+            out += "&lt;";
+        else if (cp == '>')
+            out += "&gt;";
+        else if (cp == '"')
+            out += "&quot;";
+        else if (cp == '\'')
+            out += "&apos;";
+        else
+            out.append(s, i, len);
+        i += len;
     }
     return out;
+}
+
+std::vector<std::vector<std::size_t>> group_by_place(const std::vector<std::string>& keys,
+                                                     std::size_t* comparisons) {
+    const std::size_t n = keys.size();
+    std::size_t counted = 0;
+    // The objects sorted by place, those at one place in file order; each run of
+    // equal places is one group, headed by its first object.
+    std::vector<std::size_t> order(n);
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        ++counted;
+        return keys[a] < keys[b];
+    });
+    std::vector<std::size_t> head(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        const bool same = k > 0 && (++counted, keys[order[k]] == keys[order[k - 1]]);
+        head[order[k]] = same ? head[order[k - 1]] : order[k];
+    }
+    // The groups in the order of their first objects.
+    std::vector<std::vector<std::size_t>> groups;
+    std::vector<std::size_t> slot(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (head[i] == i) {
+            slot[i] = groups.size();
+            groups.emplace_back();
+        }
+        groups[slot[head[i]]].push_back(i);
+    }
+    if (comparisons) *comparisons = counted;
+    return groups;
 }
 
 std::string render_svg(const Ordination& o) {
@@ -151,28 +228,19 @@ std::string render_svg(const Ordination& o) {
 
     // The objects, numbered from 1 in file order; objects at the same place (fitted
     // values are equal within a group) share one point and one label "3, 4, 12".
-    std::vector<std::pair<std::string, std::string>> places;  // position, label
-    std::vector<std::pair<double, double>> where_at;
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::string key = num(px(xs[i])) + " " + num(py(ys[i]));
-        auto it = std::find_if(places.begin(), places.end(),
-                               [&](const auto& p) { return p.first == key; });
-        if (it == places.end()) {
-            places.emplace_back(key, std::to_string(i + 1));
-            where_at.emplace_back(px(xs[i]), py(ys[i]));
-        } else {
-            it->second += ", " + std::to_string(i + 1);
-        }
-    }
+    std::vector<std::string> keys(n);
+    for (std::size_t i = 0; i < n; ++i) keys[i] = num(px(xs[i])) + " " + num(py(ys[i]));
     s += "<g class=\"objects\" font-size=\"10\">\n";
-    for (std::size_t k = 0; k < places.size(); ++k) {
-        const double x = where_at[k].first, y = where_at[k].second;
+    for (const std::vector<std::size_t>& group : group_by_place(keys)) {
+        const double x = px(xs[group[0]]), y = py(ys[group[0]]);
+        std::string label = std::to_string(group[0] + 1);
+        for (std::size_t k = 1; k < group.size(); ++k) label += ", " + std::to_string(group[k] + 1);
         // Labels of points in the right half go to their left, to stay on the page.
         const bool to_left = x > (left + right) / 2;
         s += "<circle cx=\"" + num(x) + "\" cy=\"" + num(y) +
              "\" r=\"3\" fill=\"#1f5fa8\"/><text x=\"" + num(to_left ? x - 4 : x + 4) +
-             "\" y=\"" + num(y - 4) + (to_left ? "\" text-anchor=\"end\">" : "\">") +
-             places[k].second + "</text>\n";
+             "\" y=\"" + num(y - 4) + (to_left ? "\" text-anchor=\"end\">" : "\">") + label +
+             "</text>\n";
     }
     s += "</g>\n</g>\n</svg>\n";
     return s;

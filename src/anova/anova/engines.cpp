@@ -20,7 +20,7 @@ Statistic one_factor_statistic(const RunContext& ctx, Workspace& w) {
   s.label = "Anova factor";
   s.df_num = m;
   s.df_den = ctx.n - m - 1;
-  fit(ctx, w, factors, 1, w.h_main, {&w.fit_main, &w.res_main, &s.ss});
+  fit(ctx, w, factors, 1, w.h_main, Keep().fitted(w.fit_main).residuals(w.res_main).ss(s.ss));
   s.den_ss = ctx.ssy - s.ss;
   s.formed = s.df_num >= 1 && s.df_den >= 1;
   if (s.formed) s.f = pseudo_f(s.df_num, s.df_den, s.ss, ctx.ssy - s.ss);
@@ -41,14 +41,14 @@ NestedFits two_level_statistics(const RunContext& ctx, Workspace& w, Statistic (
   const int nested_factor[] = {2};
   const int both[] = {1, 2};
   double ss1 = 0.0, ss2 = 0.0, ss12 = 0.0;
-  fit(ctx, w, main_factor, 1, w.h_main, {&w.fit_main, &w.res_main, &ss1});
-  fit(ctx, w, nested_factor, 1, w.h_nested1, {&w.fit_nested1, nullptr, &ss2});
-  fit(ctx, w, both, 2, w.h_full, {&w.fit_full, &w.res_full, &ss12});
+  fit(ctx, w, main_factor, 1, w.h_main, Keep().fitted(w.fit_main).residuals(w.res_main).ss(ss1));
+  fit(ctx, w, nested_factor, 1, w.h_nested1, Keep().fitted(w.fit_nested1).ss(ss2));
+  fit(ctx, w, both, 2, w.h_full, Keep().fitted(w.fit_full).residuals(w.res_full).ss(ss12));
   const double ssw = ctx.ssy - ss12;
 
   rows[0] = nested_statistic("Main factor", c1, c2, ss1, ss2, w.y, w.h_main, w.h_nested1, Denominator::kProjector);
-  rows[1] = nested_statistic("Nested factor", c2, dfw, ss2, ssw, w.res_main, w.h_nested1, w.h_full,
-                             Denominator::kTotalMinus);
+  rows[1] =
+      nested_statistic("Nested factor", c2, dfw, ss2, ssw, w.res_main, w.h_nested1, w.h_full, Denominator::kTotalMinus);
   return NestedFits{dfw, ssw, ss1 + ss2 - ss12};
 }
 
@@ -67,12 +67,12 @@ NestedFits three_level_statistics(const RunContext& ctx, Workspace& w, Statistic
   const int f12[] = {1, 2};
   const int f123[] = {1, 2, 3};
   double ss1 = 0.0, ss2 = 0.0, ss3 = 0.0, ss123 = 0.0;
-  fit(ctx, w, f1, 1, w.h_main, {&w.fit_main, nullptr, &ss1});
-  fit(ctx, w, f2, 1, w.h_nested1, {&w.fit_nested1, nullptr, &ss2});
-  fit(ctx, w, f3, 1, w.h_nested2, {&w.fit_nested2, nullptr, &ss3});
-  fit(ctx, w, f13, 2, w.h_main_nested2, {nullptr, &w.res_main_nested2, nullptr});
-  fit(ctx, w, f12, 2, w.h_main_nested1, {nullptr, &w.res_main_nested1, nullptr});
-  fit(ctx, w, f123, 3, w.h_full, {&w.fit_full, &w.res_full, &ss123});
+  fit(ctx, w, f1, 1, w.h_main, Keep().fitted(w.fit_main).ss(ss1));
+  fit(ctx, w, f2, 1, w.h_nested1, Keep().fitted(w.fit_nested1).ss(ss2));
+  fit(ctx, w, f3, 1, w.h_nested2, Keep().fitted(w.fit_nested2).ss(ss3));
+  fit(ctx, w, f13, 2, w.h_main_nested2, Keep().residuals(w.res_main_nested2));
+  fit(ctx, w, f12, 2, w.h_main_nested1, Keep().residuals(w.res_main_nested1));
+  fit(ctx, w, f123, 3, w.h_full, Keep().fitted(w.fit_full).residuals(w.res_full).ss(ss123));
   const double ssw = ctx.ssy - ss123;
 
   rows[0] = nested_statistic("Main factor", c1, c2, ss1, ss2, w.y, w.h_main, w.h_nested1, Denominator::kProjector);
@@ -107,7 +107,7 @@ AnovaOutcome one_factor(const RunContext& ctx, Workspace& w) {
 }
 
 // The nested engines: two or three levels, the rest shared.
-AnovaOutcome nested(const RunContext& ctx, Workspace& w, int levels) {
+AnovaOutcome nested(const RunContext& ctx, Workspace& w, int levels, const SubgroupScheme& scheme) {
   Statistic rows[3];
   NestedFits fits{};
   if (levels == 2) {
@@ -119,7 +119,25 @@ AnovaOutcome nested(const RunContext& ctx, Workspace& w, int levels) {
     fits = three_level_statistics(ctx, w, rows);
   }
   nested_coding_check(ctx, levels, fits.coding_excess);
-  if (ctx.nperm >= 1) permutation_test(ctx, w, rows, levels, levels == 2 ? 500 : 300);
+  if (ctx.nperm >= 1) {
+    // With subgroups as units, the objects' permutations test the nested
+    // factors only (drawn as in the other scheme), then the arrangements
+    // test the main factor.
+    const bool by_subgroups = scheme.design != nullptr;
+    const bool main_formed = rows[0].formed;
+    if (by_subgroups) rows[0].formed = false;
+    permutation_test(ctx, w, rows, levels, levels == 2 ? 500 : 300);
+    rows[0].formed = main_formed;
+    if (by_subgroups && main_formed) {
+      const SubgroupTest t = subgroup_test(ctx, *scheme.design, rows[0].df_num, rows[0].df_den, ctx.nperm,
+                                           scheme.exact, *scheme.generator);
+      rows[0].count = t.count;
+      rows[0].permutations = t.permutations;
+      scheme.outcome->exact = t.exact;
+      scheme.outcome->permutations = t.permutations;
+      scheme.outcome->near_ties = t.near_ties;
+    }
+  }
 
   static const Source kSources[] = {Source::kMain, Source::kNested1, Source::kNested2};
   AnovaOutcome out;
@@ -142,10 +160,10 @@ AnovaOutcome nested(const RunContext& ctx, Workspace& w, int levels) {
 
 }  // namespace
 
-AnovaOutcome run_anova(const RunContext& ctx, Workspace& w) {
+AnovaOutcome run_anova(const RunContext& ctx, Workspace& w, const SubgroupScheme& scheme) {
   ctx.events->table_started();
   const int factors = ctx.nfiles - 1;
-  return factors == 1 ? one_factor(ctx, w) : nested(ctx, w, factors);
+  return factors == 1 ? one_factor(ctx, w) : nested(ctx, w, factors, scheme);
 }
 
 }  // namespace morvenak

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "anova/statistics.hpp"
+#include "anova/subgroups.hpp"
 #include "core/model.hpp"
 #include "core/workspace.hpp"
 
@@ -37,14 +38,23 @@ struct OrdinationJob {
 };
 
 struct AnovaOutcome {
-  std::vector<Row> rows;                 // factors, within, total
+  std::vector<Row> rows;                   // factors, within, total
   std::vector<OrdinationJob> ordinations;  // what the scores tasks ordinate, in order
+};
+
+// The main factor's test by subgroups, when a nested design asks for it.
+struct SubgroupScheme {
+  const SubgroupDesign* design = nullptr;
+  bool exact = false;
+  Generator* generator = nullptr;  // the arrangements' own generator
+  MainTest* outcome = nullptr;     // filled by the test
 };
 
 // The anova of ctx.nfiles - 1 factors (1 to 3): the table starts (event),
 // the fits and statistics, the nested coding check, the permutation test
-// when permutations are asked, the rows. Throws Stopped when the parts of a
+// when permutations are asked (the main factor's by subgroups when the
+// scheme gives a design), the rows. Throws Stopped when the parts of a
 // nested coding exceed the full fit by more than rounding can explain.
-AnovaOutcome run_anova(const RunContext& ctx, Workspace& w);
+AnovaOutcome run_anova(const RunContext& ctx, Workspace& w, const SubgroupScheme& scheme = {});
 
 }  // namespace morvenak

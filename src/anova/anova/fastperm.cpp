@@ -55,11 +55,11 @@ using std::size_t;
 
 static_assert(std::numeric_limits<double>::is_iec559, "the bounds need IEEE doubles");
 
-constexpr double kUnit = 0x1p-53;   // u (step 0)
-constexpr double kStep = 0x1p-1074;  // tau, the smallest subnormal step (step 0)
-constexpr double kSafety = 2.0;     // step 5
+constexpr double kUnit = 0x1p-53;       // u (step 0)
+constexpr double kStep = 0x1p-1074;     // tau, the smallest subnormal step (step 0)
+constexpr double kSafety = 2.0;         // step 5
 constexpr double kDropRatio = 0x1p-40;  // entries of G' below this share of the largest are left out (step 3c)
-constexpr int kBlock = 48;          // columns of a Gram matrix per piece of the set-up
+constexpr int kBlock = 48;              // columns of a Gram matrix per piece of the set-up
 
 double down(double x) { return std::nextafter(x, -HUGE_VAL); }
 double up(double x) { return std::nextafter(x, HUGE_VAL); }
@@ -88,8 +88,8 @@ double products_up(double s, double k) { return sum_up(add_up(s, k * kStep), k);
 double sofsq_kappa(int n, int p) {
   const double g1 = gamma_up(n - 1);
   const double one_g1 = add_up(1.0, g1);
-  const double beta = add_up(add_up(gamma_up(n), mul_up(g1, add_up(2.0, g1))),
-                             mul_up(mul_up(gamma_up(2), one_g1), one_g1));
+  const double beta =
+      add_up(add_up(gamma_up(n), mul_up(g1, add_up(2.0, g1))), mul_up(mul_up(gamma_up(2), one_g1), one_g1));
   const double column = add_up(beta, mul_up(kUnit, add_up(1.0, beta)));
   return add_up(column, mul_up(gamma_up(p > 1 ? p - 1 : 0), add_up(1.0, column)));
 }
@@ -129,9 +129,9 @@ struct FastPermutations::Source {
   double t1 = 0.0;                  // T1 = ||fl(M'1)||^2
   double t1_err = 0.0;              // e_T1 >= |T1 - 1'K_E 1|
   bool need_total = false;
-  double total_lo = 0.0;            // bounds of the literal SS of the permuted matrix (step 4)
+  double total_lo = 0.0;  // bounds of the literal SS of the permuted matrix (step 4)
   double total_hi = 0.0;
-  std::vector<int> terms;           // the terms that permute this matrix
+  std::vector<int> terms;  // the terms that permute this matrix
 };
 
 struct FastPermutations::Projector {
@@ -156,33 +156,33 @@ struct FastPermutations::Projector {
 struct FastPermutations::Term {
   int source = 0;
   int projector = 0;
-  double offset = 0.0;       // fl(c0 T1), added to the form
-  double fast_err = 0.0;     // step 3e and 3f, the part that does not depend on the permutation
-  double d = 0.0;            // step 2
-  double shift = 0.0;        // step 2: eta^2 mu / n
-  double kappa = 0.0;        // step 1
-  double sofsq_abs = 0.0;    // step 1: p (n + 2) tau
+  double offset = 0.0;     // fl(c0 T1), added to the form
+  double fast_err = 0.0;   // step 3e and 3f, the part that does not depend on the permutation
+  double d = 0.0;          // step 2
+  double shift = 0.0;      // step 2: eta^2 mu / n
+  double kappa = 0.0;      // step 1
+  double sofsq_abs = 0.0;  // step 1: p (n + 2) tau
 };
 
 // A formed statistic as the fast path sees it.
 struct FastPermutations::Test {
   int stat = 0;
-  int num = 0;      // term of the numerator
-  int den = -1;     // term of the denominator (projector and total-minus kinds)
+  int num = 0;   // term of the numerator
+  int den = -1;  // term of the denominator (projector and total-minus kinds)
   Denominator kind = Denominator::kProjector;
-  double a = 0.0;   // df_den
-  double b = 0.0;   // df_num
+  double a = 0.0;  // df_den
+  double b = 0.0;  // df_num
   double constant = 0.0;
   int source = 0;
   double f = 0.0;
 };
 
 struct FastPermutations::ThreadScratch {
-  std::vector<int> perm0;     // the permutation in the order of order_, 0-based
-  std::vector<double> form;   // the quadratic form of every term
+  std::vector<int> perm0;    // the permutation in the order of order_, 0-based
+  std::vector<double> form;  // the quadratic form of every term
   std::unique_ptr<double[]> storage;
-  Mat yper, yfitper;          // literal path scratch
-  std::vector<int> exceed;    // per statistic
+  Mat yper, yfitper;        // literal path scratch
+  std::vector<int> exceed;  // per statistic
   long long literal = 0;
 };
 
@@ -233,7 +233,13 @@ class FastPermutations::BatchJob final : public Job {
 
 FastPermutations::FastPermutations(const RunContext& ctx, Workspace& w, const Statistic* stats, int nstats,
                                    Workers& team)
-    : ctx_(ctx), w_(w), stats_(stats), nstats_(nstats), team_(team), n_(ctx.n), p_(ctx.p),
+    : ctx_(ctx),
+      w_(w),
+      stats_(stats),
+      nstats_(nstats),
+      team_(team),
+      n_(ctx.n),
+      p_(ctx.p),
       fused_(products_are_fused()) {
   exceed_.assign(static_cast<size_t>(nstats), 0);
   find_terms();
@@ -491,8 +497,8 @@ void FastPermutations::term_constants(double kappa) {
   const double one_gp = add_up(1.0, gp);
   // Step 3e: the share of lambda mu: u (1 + gamma(p)) [rounding of G'] +
   // gamma(p) (1 + u) [rounding of K] + gamma(2n + 16) (1 + gamma(p)) [the form].
-  const double per_lambda = add_up(add_up(mul_up(kUnit, one_gp), mul_up(gp, one_u)),
-                                   mul_up(gamma_up(2 * n_ + 16), one_gp));
+  const double per_lambda =
+      add_up(add_up(mul_up(kUnit, one_gp), mul_up(gp, one_u)), mul_up(gamma_up(2 * n_ + 16), one_gp));
   for (Term& t : terms_) {
     const Source& s = sources_[static_cast<size_t>(t.source)];
     const Projector& q = projectors_[static_cast<size_t>(t.projector)];
@@ -557,8 +563,8 @@ void prefetch_row(const double* col, const int* q, int i, int end, int n) {
 // wait on one another; they are added at the end.
 #if defined(__SSE2__)
 template <bool kTwo>
-inline void row_part(const double* ra, const double* rb, const double* col, const int* q, int k0, int k1,
-                     double& out_a, double& out_b) {
+inline void row_part(const double* ra, const double* rb, const double* col, const int* q, int k0, int k1, double& out_a,
+                     double& out_b) {
   __m128d a0 = _mm_setzero_pd();
   __m128d a1 = _mm_setzero_pd();
   __m128d b0 = _mm_setzero_pd();
@@ -593,8 +599,8 @@ inline void row_part(const double* ra, const double* rb, const double* col, cons
 }
 #else
 template <bool kTwo>
-inline void row_part(const double* ra, const double* rb, const double* col, const int* q, int k0, int k1,
-                     double& out_a, double& out_b) {
+inline void row_part(const double* ra, const double* rb, const double* col, const int* q, int k0, int k1, double& out_a,
+                     double& out_b) {
   double a = 0.0;
   double b = 0.0;
   for (int k = k0; k < k1; ++k) {

@@ -28,16 +28,16 @@ Statistic nested_statistic(const char* label, int df_num, int df_den, double ss,
   return s;
 }
 
-void fit(const RunContext& ctx, Workspace& w, const int* factors, int nfactors, const Mat& h, FitOutputs out) {
+void fit(const RunContext& ctx, Workspace& w, const int* factors, int nfactors, const Mat& h, const Keep& keep) {
   int count = 0;
   for (int k = 0; k < nfactors; ++k) selectx(ctx.n, ctx.ifirst, ctx.ilast, factors[k], w.x, w.xwk, count);
   residize(ctx.n, count, w.xwk, w.trans, w.inv, w.work, h, w.gauss(ctx.events));
-  const Mat& yhat = out.fitted != nullptr ? *out.fitted : w.fit_scratch;
+  const Mat& yhat = keep.fitted_into != nullptr ? *keep.fitted_into : w.fit_scratch;
   produit(h, w.y, yhat, ctx.n, ctx.n, ctx.p);
-  if (out.residuals != nullptr)
+  if (keep.residuals_into != nullptr)
     for (int j = 1; j <= ctx.p; ++j)
-      for (int i = 1; i <= ctx.n; ++i) (*out.residuals)(i, j) = w.y(i, j) - yhat(i, j);
-  if (out.ss != nullptr) sofsq(ctx.n, ctx.p, yhat, *out.ss);
+      for (int i = 1; i <= ctx.n; ++i) (*keep.residuals_into)(i, j) = w.y(i, j) - yhat(i, j);
+  if (keep.ss_into != nullptr) sofsq(ctx.n, ctx.p, yhat, *keep.ss_into);
 }
 
 double permuted_statistic(const RunContext& ctx, Workspace& w, const Statistic& s, const int* perm) {

@@ -9,9 +9,9 @@ namespace morvenak {
 
 // How the denominator sum of squares of a permuted statistic is formed.
 enum class Denominator {
-  kProjector,       // SS of h_den * permuted matrix
-  kTotalMinus,      // SS of the permuted matrix minus SS of h_den * permuted matrix
-  kConstantMinus,   // constant minus the numerator SS (one-factor engine)
+  kProjector,      // SS of h_den * permuted matrix
+  kTotalMinus,     // SS of the permuted matrix minus SS of h_den * permuted matrix
+  kConstantMinus,  // constant minus the numerator SS (one-factor engine)
 };
 
 // One pseudo-F of an anova table: (df_den x SS_num) / (df_num x SS_den).
@@ -19,9 +19,9 @@ struct Statistic {
   const char* label = "";  // the row's label, trimmed
   int df_num = 0;
   int df_den = 0;
-  double ss = 0.0;         // the row's sum of squares
-  double den_ss = 0.0;     // the observed denominator sum of squares
-  bool formed = false;     // testable: F exists and is tested when permutations are asked
+  double ss = 0.0;      // the row's sum of squares
+  double den_ss = 0.0;  // the observed denominator sum of squares
+  bool formed = false;  // testable: F exists and is tested when permutations are asked
   double f = 0.0;
   // The permutation test: rows of `source` are permuted, the numerator SS is
   // that of h_num times the permuted matrix, the denominator as `kind` says.
@@ -30,7 +30,8 @@ struct Statistic {
   const Mat* h_den = nullptr;
   Denominator kind = Denominator::kProjector;
   double constant = 0.0;
-  long long count = 1;     // the observed statistic counts as one of nperm + 1
+  long long count = 1;  // the observed statistic counts as one of nperm + 1
+  long long permutations = -1;  // when not the run's: the arrangements of the main factor's subgroups
 };
 
 // (df_den x num) / (df_num x den), in that product form.
@@ -43,15 +44,28 @@ Statistic nested_statistic(const char* label, int df_num, int df_den, double ss,
 
 // What a fit keeps besides its projector: the fitted values (else they go to
 // the scratch matrix), the residuals Y - fitted, the SS of the fitted values.
-struct FitOutputs {
-  const Mat* fitted = nullptr;
-  const Mat* residuals = nullptr;
-  double* ss = nullptr;
+// Each is named where it is asked for: Keep().fitted(m).residuals(r).ss(x).
+struct Keep {
+  const Mat* fitted_into = nullptr;
+  const Mat* residuals_into = nullptr;
+  double* ss_into = nullptr;
+  Keep& fitted(const Mat& m) {
+    fitted_into = &m;
+    return *this;
+  }
+  Keep& residuals(const Mat& m) {
+    residuals_into = &m;
+    return *this;
+  }
+  Keep& ss(double& v) {
+    ss_into = &v;
+    return *this;
+  }
 };
 
 // Fits Y on the dummy columns of the listed factors (in that order) through
 // the projector h, writing what `out` asks for.
-void fit(const RunContext& ctx, Workspace& w, const int* factors, int nfactors, const Mat& h, FitOutputs out);
+void fit(const RunContext& ctx, Workspace& w, const int* factors, int nfactors, const Mat& h, const Keep& keep);
 
 // One permuted statistic, by the literal products: yper = the permuted
 // source (row i is row perm(i), 1-based), then produit with the projectors

@@ -31,8 +31,8 @@ Row factor_row(const RunContext& ctx, const Statistic& s, Source source) {
   r.tested = s.formed && ctx.test_offered && ctx.nperm >= 1;
   if (r.tested) {
     r.count = s.count;
-    r.permutations = ctx.nperm;
-    r.p = static_cast<double>(s.count) / (static_cast<double>(ctx.nperm) + 1.0);
+    r.permutations = s.permutations >= 0 ? s.permutations : ctx.nperm;
+    r.p = static_cast<double>(s.count) / (static_cast<double>(r.permutations) + 1.0);
     r.significant = r.p <= kFlagLevel;
   } else {
     r.note = untested_note(ctx, s);

@@ -57,8 +57,8 @@ class Workers {
   Job* job_ = nullptr;
   int count_ = 0;
   std::atomic<int> next_{0};
-  int running_ = 0;         // helpers still on the current job
-  unsigned generation_ = 0; // one per posted job
+  int running_ = 0;          // helpers still on the current job
+  unsigned generation_ = 0;  // one per posted job
   bool quit_ = false;
 };
 

@@ -4,6 +4,8 @@
 #include "morvenak/analysis.hpp"
 
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <cmath>
 #include <cstddef>
 #include <utility>
@@ -75,6 +77,43 @@ struct Analysis::Impl {
   }
 };
 
+namespace {
+
+constexpr std::uint64_t kMostArrangements = 10000000;  // an exact test enumerates at most this many
+
+// The main test's units and arrangements, and the warning when so few
+// arrangements exist that the smallest reachable P exceeds 0.05.
+void plan_main_test(const Options& o, const RunContext& ctx, const SubgroupDesign& d, Result& r) {
+  MainTest& t = r.main_test;
+  t.units = o.main_units;
+  t.groups = d.groups;
+  t.subgroups = d.subgroups;
+  t.arrangements = distinct_arrangements(d);
+  if (t.units == MainUnits::kSubgroups && o.exact && ctx.nperm >= 1 && t.arrangements > kMostArrangements)
+    throw InvalidInput("an exact test of the main factor would enumerate " +
+                       (t.arrangements == UINT64_MAX ? std::string("more than 1.8e19") : std::to_string(t.arrangements)) +
+                       " arrangements of its subgroups; at most 10000000 are enumerated: leave out the exact test");
+  if (t.units == MainUnits::kSubgroups)
+    t.exact = ctx.nperm >= 1 && (o.exact || t.arrangements <= static_cast<std::uint64_t>(ctx.nperm));
+  if (t.arrangements >= 1 && 1.0 / static_cast<double>(t.arrangements) > 0.05) {
+    char share[32];
+    std::snprintf(share, sizeof share, "%g", 1.0 / static_cast<double>(t.arrangements));
+    r.warnings.push_back("the main factor has " + std::to_string(d.subgroups) +
+                         " subgroups; permuting them as units, the smallest reachable P is 1/" +
+                         std::to_string(t.arrangements) + " = " + share);
+  }
+}
+
+std::string main_test_note(const MainTest& t) {
+  const std::string units = std::to_string(t.subgroups) + " subgroups";
+  if (t.exact)
+    return "subgroups permuted as units: all " + std::to_string(t.arrangements) + " distinct arrangements of " +
+           units + " enumerated (exact test)";
+  return "subgroups permuted as units: " + std::to_string(t.permutations) + " random arrangements of " + units;
+}
+
+}  // namespace
+
 Analysis::Analysis(const Options& options, Events* events) : impl_(new Impl(options, events)) {}
 Analysis::~Analysis() = default;
 
@@ -97,8 +136,10 @@ void Analysis::set_response(int n, int p, const double* y) {
   ctx.p = p;
   for (int j = 1; j <= p; ++j)
     for (int i = 1; i <= n; ++i) w.y(i, j) = y[static_cast<std::size_t>(i - 1) + static_cast<std::size_t>(j - 1) * nn];
-  if (ctx.itrans == 0) a.events->transformed(Transform::kNone);
-  else transform(n, p, w.y, w.colsum, ctx.itrans, *a.events);
+  if (ctx.itrans == 0)
+    a.events->transformed(Transform::kNone);
+  else
+    transform(n, p, w.y, w.colsum, ctx.itrans, *a.events);
   centre(n, 1, p, w.y);
   double ssy = 0.0;
   for (int i = 1; i <= n; ++i)
@@ -143,7 +184,8 @@ void Analysis::add_factor(const Factor& factor) {
       throw InvalidInput("factor " + std::to_string(f) + ": its codes do not make " + std::to_string(n) + " rows of " +
                          std::to_string(m) + " dummy variables");
     for (double v : *codes)
-      if (!std::isfinite(v)) throw InvalidInput("factor " + std::to_string(f) + " holds a code that is not a finite number");
+      if (!std::isfinite(v))
+        throw InvalidInput("factor " + std::to_string(f) + " holds a code that is not a finite number");
     a.from_labels.push_back(false);
   }
   if (ctx.mtot + static_cast<long long>(m) > kMaxDummies)
@@ -173,7 +215,18 @@ Result Analysis::run() {
   a.events->factors_checked();
   if (ctx.nfiles < 2) return std::move(r);  // Y alone: checked, nothing to analyse
   check_cancel(ctx);
-  AnovaOutcome anova = run_anova(ctx, a.w);
+  SubgroupDesign design;
+  Generator arrangements(arrangement_seed(a.options.seed));
+  SubgroupScheme scheme;
+  if (ctx.nfiles >= 3) {
+    design = subgroup_design(ctx, a.w);
+    plan_main_test(a.options, ctx, design, r);
+    if (r.main_test.units == MainUnits::kSubgroups) scheme = {&design, a.options.exact, &arrangements, &r.main_test};
+    a.events->main_test_planned(r.main_test);
+    for (const std::string& text : r.warnings) a.events->warning(text);
+  }
+  AnovaOutcome anova = run_anova(ctx, a.w, scheme);
+  if (scheme.design != nullptr && anova.rows[0].tested) anova.rows[0].note = main_test_note(r.main_test);
   r.permutations = ctx.nperm;
   r.rows = std::move(anova.rows);
   r.anova_seconds = seconds_since(t0);

@@ -41,10 +41,10 @@ struct Factor {
 };
 
 struct Input {
-  int n = 0;                     // objects (rows of Y)
-  int p = 0;                     // species (columns of Y)
-  std::vector<double> y;         // n x p, column-major: y[i + j * n]
-  std::vector<Factor> factors;   // the main factor, then up to two nested factors in nesting order
+  int n = 0;                    // objects (rows of Y)
+  int p = 0;                    // species (columns of Y)
+  std::vector<double> y;        // n x p, column-major: y[i + j * n]
+  std::vector<Factor> factors;  // the main factor, then up to two nested factors in nesting order
 };
 
 // An analysis in steps, for a caller that reads its data piece by piece and

@@ -26,13 +26,22 @@ enum class Transform {
   kHellinger = 5,
 };
 
+// What the main factor's permutation test exchanges in a nested design: the
+// objects (rows of Y, freely) or the subgroups of the first nested factor as
+// wholes. The nested factors' tests are the same either way.
+enum class MainUnits { kObjects, kSubgroups };
+
 struct Options {
   Task task = Task::kBoth;
   Transform transform = Transform::kNone;
-  int permutations = 999;       // 0: no test
-  std::uint32_t seed = 1;       // the generator's starting state (1: the classic sequence)
-  int threads = 0;              // permutation-test threads; 0: all the process may use
-  bool check_coding = true;     // check that each factor's dummy variables sum to 0 and are orthogonal
+  int permutations = 999;    // 0: no test
+  std::uint32_t seed = 1;    // the generator's starting state (1: the classic sequence)
+  int threads = 0;           // permutation-test threads; 0: all the process may use
+  bool check_coding = true;  // check that each factor's dummy variables sum to 0 and are orthogonal
+  MainUnits main_units = MainUnits::kObjects;
+  // With subgroups as units: enumerate every distinct arrangement even when
+  // there are more than `permutations` (refused above ten million).
+  bool exact = false;
   // Polled between permutations and between the steps of an analysis; when
   // it becomes true the analysis throws Cancelled. May be null.
   const std::atomic<bool>* cancel = nullptr;
@@ -45,28 +54,28 @@ enum class Source { kMain, kNested1, kNested2, kWithin, kTotal };
 
 struct Row {
   Source source = Source::kMain;
-  std::string label;            // the classic label, trimmed: "Anova factor", "Main factor", "Within groups", ...
+  std::string label;  // the classic label, trimmed: "Anova factor", "Main factor", "Within groups", ...
   int df1 = 0;
-  int df2 = 0;                  // 0 in the within and total rows
+  int df2 = 0;  // 0 in the within and total rows
   double ss = 0.0;
-  double ms = 0.0;              // ss / df1; not set in the total row
-  bool formed = false;          // F exists: both dfs at least 1 and a positive denominator
-  double f = 0.0;               // when formed
-  bool tested = false;          // formed and permutations were run
-  std::int64_t count = 0;       // permuted F* >= F, the observed F counted once
+  double ms = 0.0;         // ss / df1; not set in the total row
+  bool formed = false;     // F exists: both dfs at least 1 and a positive denominator
+  double f = 0.0;          // when formed
+  bool tested = false;     // formed and permutations were run
+  std::int64_t count = 0;  // permuted F* >= F, the observed F counted once
   std::int64_t permutations = 0;
-  double p = 0.0;               // count / (permutations + 1), when tested
-  bool significant = false;     // p <= 0.05 (single precision), when tested
-  std::string note;             // why the row was not tested; empty when it was
+  double p = 0.0;            // count / (permutations + 1), when tested
+  bool significant = false;  // p <= 0.05 (single precision), when tested
+  std::string note;          // why the row was not tested; empty when it was
 };
 
 // Why an ordination has no axes.
 enum class NoAxes { kNone, kZeroTotalVariance, kZeroCanonicalVariance };
 
 struct OrdinationResult {
-  std::string title;            // as in the score file
+  std::string title;              // as in the score file
   Source source = Source::kMain;  // the fitted factor, or kWithin for the residuals
-  bool canonical = true;        // fitted values (true) or residuals (false)
+  bool canonical = true;          // fitted values (true) or residuals (false)
   NoAxes no_axes = NoAxes::kNone;
   int n = 0, p = 0, axes = 0;
   std::vector<double> eigenvalues;         // lambda / (n - 1), axes entries
@@ -80,33 +89,48 @@ struct OrdinationResult {
   std::vector<double> variances;           // of the object scores, per axis
 };
 
+// The main factor's test in a nested design: its units, the number of
+// distinct arrangements of its subgroups among the main groups (each keeping
+// its number of subgroups; saturated at 2^64 - 1), and how they were used.
+struct MainTest {
+  MainUnits units = MainUnits::kObjects;
+  int groups = 0;
+  int subgroups = 0;
+  std::uint64_t arrangements = 0;
+  bool exact = false;                 // every arrangement enumerated
+  std::int64_t permutations = 0;      // arrangements besides the observed one
+  std::int64_t near_ties = 0;         // comparisons settled in double-double
+};
+
 // How each factor's coding fared in the checks.
 struct FactorCheck {
   int dummies = 0;
   bool coding_checked = false;
-  bool sums_to_zero = true;     // every dummy variable sums to 0
-  bool orthogonal = true;       // every two dummy variables have a cross-product of 0
-  bool collinear = false;       // the centred dummy variables are collinear
+  bool sums_to_zero = true;  // every dummy variable sums to 0
+  bool orthogonal = true;    // every two dummy variables have a cross-product of 0
+  bool collinear = false;    // the centred dummy variables are collinear
 };
 
 // The coding of one factor given as labels: levels in order of first
 // appearance; for a nested factor a level is a label within its parent's
 // level, so the same label under two parents gives two subgroups.
 struct LevelCoding {
-  std::vector<std::string> levels;    // the label of each level, as given
-  std::vector<int> parent;            // the parent level of each level (-1 for the main factor)
-  std::vector<int> counts;            // objects per level
-  std::vector<int> level_of;          // the level of each object
+  std::vector<std::string> levels;  // the label of each level, as given
+  std::vector<int> parent;          // the parent level of each level (-1 for the main factor)
+  std::vector<int> counts;          // objects per level
+  std::vector<int> level_of;        // the level of each object
 };
 
 struct Result {
   int n = 0, p = 0;
-  double ssy = 0.0;                   // total sum of squares of the transformed, centred Y
+  double ssy = 0.0;  // total sum of squares of the transformed, centred Y
   int permutations = 0;
-  std::vector<Row> rows;              // factors, then within, then total (anova tasks)
-  std::vector<FactorCheck> checks;    // one per factor
-  std::vector<LevelCoding> codings;   // one per factor given as labels (empty otherwise)
+  std::vector<Row> rows;                      // factors, then within, then total (anova tasks)
+  std::vector<FactorCheck> checks;            // one per factor
+  std::vector<LevelCoding> codings;           // one per factor given as labels (empty otherwise)
   std::vector<OrdinationResult> ordinations;  // fitted factors in order, then residuals (score tasks)
+  MainTest main_test;                 // nested designs only
+  std::vector<std::string> warnings;  // what the user should know about this design
   double anova_seconds = 0.0;
   double ordination_seconds = 0.0;
 };
@@ -122,10 +146,10 @@ class Events {
   virtual ~Events() = default;
   // Preparing Y: problems met by the transformation, then the
   // transformation done and the total sum of squares.
-  virtual void zero_column(int column) { (void)column; }               // 1-based; chi-square transformations
+  virtual void zero_column(int column) { (void)column; }  // 1-based; chi-square transformations
   virtual void negative_value(int row, int column) { (void)row, (void)column; }
   virtual void transformed(Transform t) { (void)t; }
-  virtual void zero_row(int row) { (void)row; }                        // left as it was
+  virtual void zero_row(int row) { (void)row; }  // left as it was
   virtual void total_ss(double ssy) { (void)ssy; }
   // Adding factor k (1-based): one call per column that does not sum to 0,
   // per pair of columns that are not orthogonal, and when they are collinear.
@@ -133,12 +157,16 @@ class Events {
   virtual void columns_not_orthogonal(int factor) { (void)factor; }
   virtual void factor_collinear(int factor) { (void)factor; }
   // The factors as a whole, before the analysis.
-  virtual void coding_verdict(bool correct) { (void)correct; }         // when the coding is checked
+  virtual void coding_verdict(bool correct) { (void)correct; }  // when the coding is checked
   virtual void no_collinearity_within() {}
   virtual void factors_collinear(int a, int b) { (void)a, (void)b; }
   virtual void no_collinearity_among() {}
   virtual void nesting_order_wrong() {}
-  virtual void factors_checked() {}                                    // every check passed
+  virtual void factors_checked() {}  // every check passed
+  // A nested design's main test as planned (before the table), and each
+  // warning about the design.
+  virtual void main_test_planned(const MainTest& plan) { (void)plan; }
+  virtual void warning(const std::string& text) { (void)text; }
   // The anova: its table starts, the nested coding check fails (levels 2
   // or 3, with the excess of the parts over the full fit), the test starts,
   // each permutation is drawn, the table is complete.

@@ -16,10 +16,10 @@ class Events;
 // The caller's work vectors of gaussj, each of length >= n (the workspace
 // holds kMaxDummies). Entry i of a vector (1-based) lies at [i - 1].
 struct GaussWork {
-  int* pivcnt;   // how many times each column has been the pivot column
-  int* pivrow;   // row of the pivot chosen at each step
-  int* pivcol;   // column of the pivot chosen at each step
-  double* rhs;   // right-hand-side column carried through the row operations
+  int* pivcnt;     // how many times each column has been the pivot column
+  int* pivrow;     // row of the pivot chosen at each step
+  int* pivcol;     // column of the pivot chosen at each step
+  double* rhs;     // right-hand-side column carried through the row operations
   Events* events;  // asked whether to go on after an undecidable pivot; may be null
 };
 
@@ -32,18 +32,18 @@ class Generator;
 struct RunContext {
   int n = 0;
   int p = 0;
-  int mtot = 0;             // dummy variables of all factors so far
-  int nfiles = 0;           // 1 (Y) + the number of factors
-  int task = 0;             // 1 anova, 2 scores, 3 both
-  int itrans = 0;           // transformation 0..5
-  int nperm = 0;            // permutations of the test (0 for the scores task)
+  int mtot = 0;    // dummy variables of all factors so far
+  int nfiles = 0;  // 1 (Y) + the number of factors
+  int task = 0;    // 1 anova, 2 scores, 3 both
+  int itrans = 0;  // transformation 0..5
+  int nperm = 0;   // permutations of the test (0 for the scores task)
   bool check_coding = false;
   bool test_offered = false;  // the task includes the anova test
-  int threads = 0;          // permutation-test threads; 0: all available
+  int threads = 0;            // permutation-test threads; 0: all available
   double ssy = 0.0;
   int ifirst[kMaxFactorFiles] = {0, 0, 0};  // factor f at [f - 1]
   int ilast[kMaxFactorFiles] = {0, 0, 0};
-  Events* events = nullptr;                 // never null during an analysis
+  Events* events = nullptr;  // never null during an analysis
   Generator* generator = nullptr;
   const std::atomic<bool>* cancel = nullptr;  // may be null
 };

@@ -58,8 +58,8 @@ void ClassicReport::negative_value(int row, int column) {
 
 void ClassicReport::transformed(Transform t) {
   static const char* const kLine[] = {"No transformation of the species data", "Chord transformation",
-                                      "Chi-square metric transformation", "Chi-square distance transformation",
-                                      "Species profile transformation", "Hellinger transformation"};
+                                      "Chi-square metric transformation",      "Chi-square distance transformation",
+                                      "Species profile transformation",        "Hellinger transformation"};
   list_write(kReportUnit, {kLine[static_cast<int>(t)]});
 }
 
@@ -109,6 +109,16 @@ void ClassicReport::factors_checked() {
   write(kReportUnit, R"((" Probabilities after", I6, " permutations"))", {nperm_});
 }
 
+void ClassicReport::main_test_planned(const MainTest& plan) {
+  if (plan.units != MainUnits::kSubgroups || nperm_ < 1) return;
+  const std::string units = std::to_string(plan.subgroups) + " subgroups";
+  const std::string line =
+      plan.exact ? " Main factor: " + std::to_string(plan.arrangements) + " distinct arrangements of " + units +
+                       ", all enumerated (exact test)"
+                 : " Main factor: " + std::to_string(nperm_) + " random arrangements of " + units + " as units";
+  write(kReportUnit, "(A)", {line});
+}
+
 void ClassicReport::table_started() {
   list_write(kReportUnit);
   write(kReportUnit, kRule);
@@ -117,9 +127,9 @@ void ClassicReport::table_started() {
 }
 
 void ClassicReport::nested_coding_failed(int levels, double excess) {
-  list_write(kConsoleOut,
-             {levels == 2 ? "Error in coding the nested factors: [b] =" : "Error in coding the nested factors: [d+e+f+g] =",
-              excess});
+  list_write(kConsoleOut, {levels == 2 ? "Error in coding the nested factors: [b] ="
+                                       : "Error in coding the nested factors: [d+e+f+g] =",
+                           excess});
 }
 
 void ClassicReport::test_started(int, bool) {
@@ -165,8 +175,10 @@ void ClassicReport::ordination(const OrdinationResult& o, int index, int count) 
   } else if (o.no_axes == NoAxes::kZeroCanonicalVariance) {
     list_write(unit, {" Total variance is 0. There are no canonical axes."});
   } else {
-    if (o.canonical) write(unit, R"~((/, " Canonical eigenvalues (", I4, " eigenvalues)"))~", {k});
-    else write(unit, R"~((/, " Non-canonical eigenvalues (", I4, " eigenvalues)"))~", {k});
+    if (o.canonical)
+      write(unit, R"~((/, " Canonical eigenvalues (", I4, " eigenvalues)"))~", {k});
+    else
+      write(unit, R"~((/, " Non-canonical eigenvalues (", I4, " eigenvalues)"))~", {k});
     write_reals(unit, kRow, o.eigenvalues.data(), k);
     write(unit, R"((/, " % of total variance of PCA"))");
     write_reals(unit, kRow, o.percent.data(), k);
@@ -175,8 +187,10 @@ void ClassicReport::ordination(const OrdinationResult& o, int index, int count) 
     write(unit, o.canonical ? R"((/, " Cumulative % of canonical variance"))"
                             : R"((/, " Cumulative % of residual variance"))");
     write_reals(unit, kRow, o.percent_of_sum.data(), k);
-    if (o.canonical) write(unit, R"((/, " Sum of all canonical eigenvalues", F10.5))", {o.sum});
-    else write(unit, R"((/, " Sum of non-canonical eigenvalues", F10.5))", {o.sum});
+    if (o.canonical)
+      write(unit, R"((/, " Sum of all canonical eigenvalues", F10.5))", {o.sum});
+    else
+      write(unit, R"((/, " Sum of non-canonical eigenvalues", F10.5))", {o.sum});
     write(unit, R"((/, " Object scores"))");
     for (int i = 0; i < o.n; ++i) write_reals(unit, kRow, o.object_scores.data() + i, k, o.n);
     list_write(unit);

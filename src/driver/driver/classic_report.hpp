@@ -26,6 +26,7 @@ class ClassicReport : public Events {
   void no_collinearity_among() override;
   void nesting_order_wrong() override;
   void factors_checked() override;
+  void main_test_planned(const MainTest& plan) override;
   void table_started() override;
   void nested_coding_failed(int levels, double excess) override;
   void test_started(int permutations, bool large) override;
@@ -38,7 +39,7 @@ class ClassicReport : public Events {
 
  private:
   int nperm_;
-  float start_;       // timer mark of the anova time line
+  float start_;  // timer mark of the anova time line
   int factors_ = 1;
 };
 

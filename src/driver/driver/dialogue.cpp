@@ -21,8 +21,10 @@ int ask_choice(bool blank_first, std::initializer_list<std::string_view> menu, A
   int answer = 0;
   for (;;) {
     for (std::string_view line : menu) {
-      if (line.empty()) list_write(kConsoleOut);
-      else say(line);
+      if (line.empty())
+        list_write(kConsoleOut);
+      else
+        say(line);
     }
     read_int(kConsoleIn, answer);
     if (accept(answer)) return answer;
@@ -42,18 +44,18 @@ int ask_task() {
 }
 
 int ask_transformation() {
-  return ask_choice(true,
-                    {"Transform species abundance data", "(formulas and advice: README, section \"Transformations\")",
-                     "", "(0) No transformation (Euclidean distance preserved)", "(1) Chord distance",
-                     "(2) Chi-square metric", "(3) Chi-square distance", "(4) Distance between species profiles",
-                     "(5) Hellinger distance"},
-                    [](int t) { return t >= 0 && t <= 5; });
+  return ask_choice(
+      true,
+      {"Transform species abundance data", "(formulas and advice: README, section \"Transformations\")", "",
+       "(0) No transformation (Euclidean distance preserved)", "(1) Chord distance", "(2) Chi-square metric",
+       "(3) Chi-square distance", "(4) Distance between species profiles", "(5) Hellinger distance"},
+      [](int t) { return t >= 0 && t <= 5; });
 }
 
 int ask_permutations() {
-  return ask_choice(true,
-                    {"Permutation test:", "How many permutations? (e.g. 999, 9999, ...)", "No permutation test: type 0"},
-                    [](int nperm) { return nperm >= 0; });
+  return ask_choice(
+      true, {"Permutation test:", "How many permutations? (e.g. 999, 9999, ...)", "No permutation test: type 0"},
+      [](int nperm) { return nperm >= 0; });
 }
 
 int ask_check() {

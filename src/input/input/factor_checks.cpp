@@ -53,7 +53,8 @@ void check_factor_set(RunContext& ctx, Workspace& w, const FactorCheck* checks, 
   }
   if (ctx.check_coding) {
     events.coding_verdict(!coding_failed);
-    if (coding_failed) throw Stopped("Factor incorrectly coded into orthogonal dummy variables in one or more files", true);
+    if (coding_failed)
+      throw Stopped("Factor incorrectly coded into orthogonal dummy variables in one or more files", true);
   }
   if (!any_collinear) events.no_collinearity_within();
   if (ctx.mtot >= ctx.n) throw Stopped("Too many explanatory variables (mtot >= n)");

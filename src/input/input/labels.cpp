@@ -50,12 +50,14 @@ std::vector<double> helmert_codes(const LevelCoding& coding, const LevelCoding* 
       double* c = codes.data() + column * n;
       for (std::size_t i = 0; i < n; ++i) {
         const int level = coding.level_of[i];
-        const bool in_group = parent == nullptr || coding.parent[static_cast<std::size_t>(level)] ==
-                                                       static_cast<int>(&g - groups.data());
+        const bool in_group =
+            parent == nullptr || coding.parent[static_cast<std::size_t>(level)] == static_cast<int>(&g - groups.data());
         if (!in_group) continue;
         const int r = rank[static_cast<std::size_t>(level)];
-        if (r <= static_cast<int>(j)) c[i] = next;
-        else if (r == static_cast<int>(j) + 1) c[i] = -before;
+        if (r <= static_cast<int>(j))
+          c[i] = next;
+        else if (r == static_cast<int>(j) + 1)
+          c[i] = -before;
       }
     }
   }

@@ -44,15 +44,21 @@ void transform(int n, int p, const Mat& y, double* colsum, int itrans, Events& e
     for (int j = 1; j <= p; ++j) {
       double& v = y(i, j);
       switch (itrans) {
-        case 1: v = v / std::sqrt(row); break;
+        case 1:
+          v = v / std::sqrt(row);
+          break;
         case 2:
           if (colsum[j - 1] != 0.0) v = v / (std::sqrt(colsum[j - 1]) * row);
           break;
         case 3:
           if (colsum[j - 1] != 0.0) v = (root_total * v) / (std::sqrt(colsum[j - 1]) * row);
           break;
-        case 4: v = v / row; break;
-        default: v = std::sqrt(v / row); break;
+        case 4:
+          v = v / row;
+          break;
+        default:
+          v = std::sqrt(v / row);
+          break;
       }
     }
   }

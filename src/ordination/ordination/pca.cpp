@@ -102,8 +102,8 @@ OrdinationResult pca(int n, int p, const Mat& m, double ssy, bool canonical, Wor
       r.object_scores[static_cast<std::size_t>(i - 1) + static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(n)] =
           w.z(i, j);
     for (int i = 1; i <= p; ++i)
-      r.species_scores[static_cast<std::size_t>(i - 1) + static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(p)] =
-          w.u(i, j);
+      r.species_scores[static_cast<std::size_t>(i - 1) +
+                       static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(p)] = w.u(i, j);
   }
   return r;
 }

@@ -18,10 +18,10 @@ namespace {
 struct Channel {
   bool open = false;
   bool input = false;
-  int fd = -1;            // output units
+  int fd = -1;              // output units
   std::FILE* in = nullptr;  // input units
-  bool owned = false;     // closed by close_unit
-  std::string name;       // as used to open, trailing blanks removed; empty for the console
+  bool owned = false;       // closed by close_unit
+  std::string name;         // as used to open, trailing blanks removed; empty for the console
   InputCursor cursor;
   std::size_t written = 0;  // bytes written since the open
 };

@@ -63,10 +63,25 @@ int parse(std::string_view s, Item* items) {
       int count = has_count ? read_number(s, k) : 1;
       char letter = k < s.size() ? s[k++] : 'X';
       switch (letter) {
-        case 'X': case 'x': it.kind = Item::kSkip; it.w = count; break;
-        case 'I': case 'i': it.kind = Item::kInt; it.repeat = count; it.w = read_number(s, k); break;
-        case 'A': case 'a': it.kind = Item::kAlpha; it.repeat = count; it.w = read_number(s, k); break;
-        case 'F': case 'f':
+        case 'X':
+        case 'x':
+          it.kind = Item::kSkip;
+          it.w = count;
+          break;
+        case 'I':
+        case 'i':
+          it.kind = Item::kInt;
+          it.repeat = count;
+          it.w = read_number(s, k);
+          break;
+        case 'A':
+        case 'a':
+          it.kind = Item::kAlpha;
+          it.repeat = count;
+          it.w = read_number(s, k);
+          break;
+        case 'F':
+        case 'f':
           it.kind = Item::kReal;
           it.repeat = count;
           it.w = read_number(s, k);
@@ -75,7 +90,9 @@ int parse(std::string_view s, Item* items) {
             it.d = read_number(s, k);
           }
           break;
-        default: ++k; continue;  // not part of the notation
+        default:
+          ++k;
+          continue;  // not part of the notation
       }
     }
     items[n++] = it;
@@ -94,8 +111,10 @@ struct Source {
 void put_value(std::string& out, const Item& it, const Source& src, int k) {
   if (src.reals != nullptr) {
     double r = src.reals[static_cast<std::size_t>(k) * static_cast<std::size_t>(src.stride)];
-    if (it.kind == Item::kInt) put_int_field(out, static_cast<long long>(r), it.w);
-    else put_real_field(out, r, it.w, it.d);
+    if (it.kind == Item::kInt)
+      put_int_field(out, static_cast<long long>(r), it.w);
+    else
+      put_real_field(out, r, it.w, it.d);
     return;
   }
   const Value& v = src.values[k];
@@ -118,8 +137,8 @@ void run_layout(std::string& out, std::string_view layout, const Source& src) {
   int n = parse(layout, items);
   bool has_value_item = false;
   for (int q = 0; q < n; ++q)
-    has_value_item = has_value_item || items[q].kind == Item::kInt || items[q].kind == Item::kReal ||
-                     items[q].kind == Item::kAlpha;
+    has_value_item =
+        has_value_item || items[q].kind == Item::kInt || items[q].kind == Item::kReal || items[q].kind == Item::kAlpha;
   int next = 0;
   int pending_blanks = 0;
   auto flush_blanks = [&]() {

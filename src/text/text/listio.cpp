@@ -229,8 +229,10 @@ class Reader {
     bool ok = !count.empty();
     long long r = 0;
     for (char c : count) {
-      if (!is_digit(c)) ok = false;
-      else if (r < 1000000000) r = r * 10 + (c - '0');
+      if (!is_digit(c))
+        ok = false;
+      else if (r < 1000000000)
+        r = r * 10 + (c - '0');
     }
     if (!ok || r == 0) fatal_io(unit_, "bad repetition count: incomprehensible list input");
     Event e;

@@ -30,7 +30,7 @@ struct ReadVar {
   enum Kind : char { kInt, kReal, kText } kind;
   int* i = nullptr;
   double* r = nullptr;
-  int count = 1;   // reals: number of values, stored at r[0], r[stride], ...
+  int count = 1;  // reals: number of values, stored at r[0], r[stride], ...
   int stride = 1;
   std::string* s = nullptr;  // texts: 79 characters, padded with blanks
 

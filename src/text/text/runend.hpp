@@ -9,8 +9,8 @@
 namespace morvenak {
 
 struct RunEnd {
-  int status = 0;        // process exit status
-  std::string message;   // text for the error stream, each line ending in '\n'; may be empty
+  int status = 0;       // process exit status
+  std::string message;  // text for the error stream, each line ending in '\n'; may be empty
 };
 
 // Stop the run. An empty message writes nothing; otherwise

@@ -344,7 +344,7 @@ def test_plot(args):
             os.remove(os.path.join(d, f"ordination{svgs}.svg"))
             del before[f"ordination{svgs}.svg"]
             r2 = run([args.plot], d)
-            check(r2.returncode == 1 and r2.stderr == "morvenak-plot: ordination1.svg: the file "
+            check(r2.returncode == 2 and r2.stderr == "morvenak-plot: ordination1.svg: the file "
                   "exists already; nothing was written (remove it or choose another output "
                   "folder or prefix)\n", f"{case}: second run: {r2.stderr!r}")
             after = {n: read(os.path.join(d, n)) for n in listing(d) if n.endswith(".svg")}
@@ -356,12 +356,12 @@ def test_plot(args):
     with open(os.path.join(d, "FittedSc.out"), "w") as f:
         f.write(text.replace("   -1.00000\n", "   -1.0000x\n", 1))
     r = run([args.plot], d)
-    check(r.returncode == 1 and r.stderr ==
+    check(r.returncode == 2 and r.stderr ==
           'morvenak-plot: FittedSc.out, line 25, column 2: "-1.0000x" is not a number\n',
           f"damaged file: {r.stderr!r}")
     check(listing(d) == ["FittedSc.out"], "damaged file: something was written")
     r = run([args.plot, "nothing.out"], d)
-    check(r.returncode == 1 and r.stderr == "morvenak-plot: nothing.out: cannot open the file\n",
+    check(r.returncode == 2 and r.stderr == "morvenak-plot: nothing.out: cannot open the file\n",
           f"missing file: {r.stderr!r}")
 
 

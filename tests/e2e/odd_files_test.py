@@ -6,47 +6,23 @@ console text into the report.
 
 usage: odd_files_test.py --cmd PROGRAM
 """
-import argparse, os, shutil, signal, subprocess, sys, tempfile, unittest
+import os, shutil, signal, subprocess, sys, unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import run_cases  # noqa: E402  (masks the computation times)
+from workdir import Folder, main  # noqa: E402
 
-PROGRAM = None
 ANSWERS = b"files.txt\n1\n0\n19\n1\n"
 Y = "6 2\n1 0\n2 1\n3 0\n5 4\n6 5\n7 4\n"
 F = "6 1\n1\n1\n1\n-1\n-1\n-1\n"
 NOBODY = 65534
 
 
-class Folder:
-    def __init__(self, **files):
-        self.path = tempfile.mkdtemp(prefix="morvenak-special-")
-        self.files = {"files.txt": "2\nY.txt\nF.txt\n", "Y.txt": Y, "F.txt": F}
-        self.files.update(files)
-        for name, text in self.files.items():
-            if text is not None:
-                with open(os.path.join(self.path, name), "w") as f:
-                    f.write(text)
-
-    def join(self, name):
-        return os.path.join(self.path, name)
-
-    def read(self, name):
-        try:
-            with open(self.join(name), "rb") as f:
-                return f.read()
-        except FileNotFoundError:
-            return None
-
-    def run(self, answers=ANSWERS, program=None, preexec=None, **kw):
-        args = dict(cwd=self.path, capture_output=True, timeout=60, preexec_fn=preexec)
-        if answers is not None:
-            args["input"] = answers
-        args.update(kw)
-        return subprocess.run([program or PROGRAM], **args)
-
-    def remove(self):
-        shutil.rmtree(self.path, ignore_errors=True)
+def small_design(**files):
+    """A working folder with a small one-factor design, less or more files."""
+    given = {"files.txt": "2\nY.txt\nF.txt\n", "Y.txt": Y, "F.txt": F}
+    given.update(files)
+    return Folder(files=given, prefix="morvenak-special-")
 
 
 def first_lines(stderr, k=2):
@@ -58,13 +34,13 @@ class Unreadable(unittest.TestCase):
     so as root the program runs as the unprivileged user on a copy of itself."""
 
     def run_without_permission(self, name):
-        folder = Folder()
+        folder = small_design()
         try:
             os.chmod(folder.join(name), 0)
-            program, preexec = PROGRAM, None
+            program, preexec = Folder.program, None
             if os.geteuid() == 0:
                 program = folder.join("morvenak")
-                shutil.copy(PROGRAM, program)
+                shutil.copy(Folder.program, program)
                 os.chmod(program, 0o755)
                 os.chmod(folder.path, 0o777)
 
@@ -72,7 +48,7 @@ class Unreadable(unittest.TestCase):
                     os.setgroups([])
                     os.setgid(NOBODY)
                     os.setuid(NOBODY)
-            p = folder.run(program=program, preexec=preexec)
+            p = folder.run(ANSWERS, program=program, preexec=preexec)
             return p, folder.read("Morvenak.out").decode("latin-1")
         finally:
             folder.remove()
@@ -91,11 +67,11 @@ class Unreadable(unittest.TestCase):
 
 class SpecialFiles(unittest.TestCase):
     def fails_with(self, fofn, first_line, unit_line):
-        folder = Folder(**{"files.txt": fofn})
+        folder = small_design(**{"files.txt": fofn})
         try:
             if "pipe" in fofn:
                 os.mkfifo(folder.join("pipe"))
-            p = folder.run()
+            p = folder.run(ANSWERS)
             self.assertEqual(p.returncode, 2)
             self.assertEqual(first_lines(p.stderr), [first_line, unit_line])
         finally:
@@ -117,9 +93,9 @@ class ConsoleDescriptors(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        folder = Folder()
+        folder = small_design()
         try:
-            p = folder.run()
+            p = folder.run(ANSWERS)
             assert p.returncode == 0, p.stderr
             cls.report = run_cases.mask(folder.read("Morvenak.out").decode("latin-1"))
             cls.console = p.stdout
@@ -127,7 +103,7 @@ class ConsoleDescriptors(unittest.TestCase):
             folder.remove()
 
     def run_closed(self, fd):
-        folder = Folder()
+        folder = small_design()
         try:
             p = folder.run(answers=None if fd == 0 else ANSWERS, preexec=lambda: os.close(fd))
             return p, run_cases.mask(folder.read("Morvenak.out").decode("latin-1"))
@@ -148,9 +124,9 @@ class ConsoleDescriptors(unittest.TestCase):
 
     def test_closed_error_stream_keeps_the_report_clean(self):
         # The interrupt's message goes to the error stream, wherever that is.
-        folder = Folder()
+        folder = small_design()
         try:
-            proc = subprocess.Popen([PROGRAM], cwd=folder.path, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+            proc = subprocess.Popen([Folder.program], cwd=folder.path, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                     preexec_fn=lambda: (os.close(2), signal.signal(signal.SIGINT, signal.SIG_DFL)))
             proc.stdin.write(b"files.txt\n")
             proc.stdin.flush()
@@ -168,9 +144,9 @@ class ConsoleDescriptors(unittest.TestCase):
             folder.remove()
 
     def test_console_that_goes_away_does_not_end_the_run(self):
-        folder = Folder()
+        folder = small_design()
         try:
-            proc = subprocess.Popen([PROGRAM], cwd=folder.path, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+            proc = subprocess.Popen([Folder.program], cwd=folder.path, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                     stderr=subprocess.PIPE)
             proc.stdout.readline()
             proc.stdout.close()  # the reader quits after one line
@@ -182,8 +158,4 @@ class ConsoleDescriptors(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--cmd", required=True)
-    args, rest = ap.parse_known_args()
-    PROGRAM = os.path.abspath(args.cmd)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    main()

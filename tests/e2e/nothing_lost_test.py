@@ -12,50 +12,12 @@
 
 usage: nothing_lost_test.py --cmd PROGRAM
 """
-import argparse, os, random, shutil, signal, subprocess, sys, tempfile, time, unittest
+import os, random, signal, subprocess, sys, tempfile, time, unittest
 
-PROGRAM = None
+from workdir import Folder, interrupts_as_from_a_console, main
+
 CASES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cases")
 NESTED = os.path.join(CASES, "nested", "two_level_task3")  # task 3, two factors: report and score file
-
-
-class Folder:
-    """A fresh working folder holding copies of a case's input files."""
-
-    def __init__(self, case=None, files=None):
-        self.path = tempfile.mkdtemp(prefix="morvenak-lost-")
-        if case:
-            for name in os.listdir(os.path.join(case, "in")):
-                shutil.copy(os.path.join(case, "in", name), self.path)
-        for name, text in (files or {}).items():
-            self.write(name, text)
-
-    def write(self, name, data):
-        with open(os.path.join(self.path, name), "wb") as f:
-            f.write(data.encode() if isinstance(data, str) else data)
-
-    def read(self, name):
-        path = os.path.join(self.path, name)
-        if not os.path.exists(path):
-            return None
-        with open(path, "rb") as f:
-            return f.read()
-
-    def run(self, answers, timeout=120):
-        return subprocess.run([PROGRAM], cwd=self.path, input=answers, capture_output=True, timeout=timeout)
-
-    def start(self, answers_fd, preexec_fn=None):
-        # Interrupts reach the program as from a console, even where the test
-        # itself was started with them ignored (a background job of a script).
-        return subprocess.Popen([PROGRAM], cwd=self.path, stdin=answers_fd, stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE, preexec_fn=preexec_fn or interrupts_as_from_a_console)
-
-    def remove(self):
-        shutil.rmtree(self.path, ignore_errors=True)
-
-
-def interrupts_as_from_a_console():
-    signal.signal(signal.SIGINT, signal.SIG_DFL)
 
 
 def answers_of(case):
@@ -284,8 +246,4 @@ class Signals(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--cmd", required=True)
-    args, rest = ap.parse_known_args()
-    PROGRAM = os.path.abspath(args.cmd)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    main()
