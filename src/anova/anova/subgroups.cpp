@@ -1,4 +1,5 @@
 // Subgroups as the units of the main factor's test.
+#include "core/fp_contract.hpp"
 #include "anova/subgroups.hpp"
 
 #include <algorithm>
