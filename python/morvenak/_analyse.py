@@ -1,0 +1,267 @@
+"""morvenak.analyse: Python's tables in, the engine's analysis out.
+
+This module turns Y and the factors, as a Python user holds them, into what
+the engine takes (a float64 matrix and one list of labels per factor), checks
+what the engine cannot name in the user's terms (column names, missing
+labels, factors that divide nothing), and hands the rest to the engine, whose
+own messages come back as the package's exceptions. The result is built in
+_result.py.
+"""
+
+from typing import Any, Dict, List, Optional, Sequence, Tuple, Union
+
+import numpy as np
+
+from . import _engine
+from ._errors import InvalidInput
+from ._result import Result
+
+try:  # pandas is optional: without it, Y and the factors are arrays and lists
+    import pandas as pd
+except ImportError:  # pragma: no cover - exercised on machines without pandas
+    pd = None
+
+TRANSFORMS = {"none": 0, "chord": 1, "chi2-metric": 2, "chi2-distance": 3, "profiles": 4, "hellinger": 5}
+TASKS = {"anova": 1, "scores": 2, "both": 3}
+MAIN_UNITS = ("objects", "subgroups")
+SOURCES = ("main", "nested1", "nested2")
+
+FactorSpec = Union[str, Sequence[Any]]
+
+
+def _is_frame(x: Any) -> bool:
+    return pd is not None and isinstance(x, pd.DataFrame)
+
+
+def _is_series(x: Any) -> bool:
+    return pd is not None and isinstance(x, pd.Series)
+
+
+def _whole(name: str, value: Any, low: int, high: int) -> int:
+    """An integer option within [low, high], or InvalidInput naming it."""
+    ok = isinstance(value, (int, np.integer)) and not isinstance(value, (bool, np.bool_))
+    if not ok and isinstance(value, (float, np.floating)) and float(value).is_integer():
+        value, ok = int(value), True
+    if not ok or not low <= int(value) <= high:
+        raise InvalidInput(f"'{name}' must be a whole number from {low} to {high}")
+    return int(value)
+
+
+def _choice(name: str, value: Any, choices: Sequence[str]) -> str:
+    if not isinstance(value, str) or value not in choices:
+        raise InvalidInput(f"'{name}' must be one of {', '.join(choices)}, not {value!r}")
+    return value
+
+
+def _response(Y: Any) -> Tuple[np.ndarray, Optional[List[str]], Optional[List[str]]]:
+    """Y as an n x p float64 matrix, with its sample and species names (None
+    for an array)."""
+    if _is_frame(Y):
+        for column in Y.columns:
+            dtype = Y[column].dtype
+            if not pd.api.types.is_numeric_dtype(dtype) or pd.api.types.is_bool_dtype(dtype):
+                raise InvalidInput(f"Y must be numeric: its column '{column}' holds {dtype} values")
+        samples = [str(s) for s in Y.index]
+        species = [str(s) for s in Y.columns]
+        for what, names in (("sample", samples), ("species", species)):
+            seen = set()
+            for name in names:
+                if name in seen:
+                    raise InvalidInput(f"Y has two {what} named '{name}': names must be unique")
+                seen.add(name)
+        return Y.to_numpy(dtype=np.float64), samples, species
+    y = np.asarray(Y)
+    if y.dtype.kind not in "iuf":
+        raise InvalidInput(f"Y must be a numeric array or data frame, not an array of {y.dtype}")
+    if y.ndim != 2:
+        raise InvalidInput(f"Y must have two dimensions (samples in rows, species in columns), not {y.ndim}")
+    return y.astype(np.float64, copy=False), None, None
+
+
+def _data_rows(data: Any, n: int, samples: Optional[List[str]]) -> Any:
+    """The rows of `data` for the samples of Y: matched by name when Y has
+    names, in order when it is an array."""
+    if not _is_frame(data):
+        raise InvalidInput("'data' must be a pandas DataFrame indexed by sample name")
+    if samples is None:
+        if len(data) != n:
+            raise InvalidInput(f"'data' has {len(data)} rows for {n} objects (rows of Y)")
+        return data
+    names = [str(s) for s in data.index]
+    where: Dict[str, int] = {}
+    for k, name in enumerate(names):
+        if name in where:
+            raise InvalidInput(f"'data' has two rows named '{name}': sample names must be unique")
+        where[name] = k
+    rows = []
+    for name in samples:
+        if name not in where:
+            raise InvalidInput(f"sample '{name}' of Y is not in 'data': give every sample a row of labels")
+        rows.append(where[name])
+    return data.iloc[rows]
+
+
+def _missing(label: Any) -> bool:
+    if label is None:
+        return True
+    if pd is not None:
+        try:
+            return bool(pd.isna(label))
+        except (TypeError, ValueError):
+            return False
+    return isinstance(label, float) and label != label
+
+
+def _factor(spec: FactorSpec, source: str, rows: Any, n: int) -> Tuple[str, List[str]]:
+    """A factor's name and labels, from a column name of `data` or labels."""
+    if isinstance(spec, str):
+        if rows is None:
+            raise InvalidInput(f"'{spec}' names a column of 'data', but no 'data' was given")
+        if spec not in rows.columns:
+            columns = ", ".join(f"'{c}'" for c in rows.columns)
+            raise InvalidInput(f"'data' has no column '{spec}' (its columns: {columns})")
+        name, values = spec, list(rows[spec])
+    else:
+        if _is_series(spec) and spec.name is not None:
+            name = str(spec.name)
+        else:
+            name = source
+        values = list(spec)
+    if len(values) != n:
+        raise InvalidInput(f"factor '{name}' has {len(values)} labels for {n} objects")
+    labels = []
+    for i, value in enumerate(values):
+        if _missing(value):
+            raise InvalidInput(f"factor '{name}' has no label (NA) for object {i + 1}")
+        labels.append(str(value))
+    return name, labels
+
+
+def _nested_specs(nested: Any, rows: Any) -> List[FactorSpec]:
+    """`nested` as a list of factors: None, a column name, a list of column
+    names, one factor's labels, or a list of factors' labels."""
+    if nested is None:
+        return []
+    if isinstance(nested, str) or _is_series(nested) or isinstance(nested, np.ndarray):
+        return [nested]
+    items = list(nested)
+    if rows is not None and items and all(isinstance(i, str) and i in rows.columns for i in items):
+        return items
+    if items and all(not isinstance(i, str) and hasattr(i, "__len__") for i in items):
+        return items
+    return [nested]
+
+
+def _divides(labels: List[List[str]], names: List[str]) -> None:
+    """Refuses a factor that divides nothing: a main factor of one level, or
+    a nested factor with a single level within each level of its parent."""
+    if len(set(labels[0])) < 2:
+        raise InvalidInput(f"factor '{names[0]}' has a single level ('{labels[0][0]}'): "
+                           "the main factor needs at least 2")
+    for k in range(1, len(labels)):
+        within: Dict[Tuple[str, ...], set] = {}
+        for i in range(len(labels[k])):
+            parent = tuple(labels[j][i] for j in range(k))
+            within.setdefault(parent, set()).add(labels[k][i])
+        if all(len(s) == 1 for s in within.values()):
+            raise InvalidInput(f"factor '{names[k]}' is not nested in '{names[k - 1]}': it has a single level "
+                               f"within each level of '{names[k - 1]}', so it divides none of them into subgroups")
+
+
+def analyse(Y: Any, main: FactorSpec, nested: Optional[Any] = None, data: Any = None, transform: str = "none",
+            permutations: int = 999, task: str = "both", seed: Optional[int] = None,
+            threads: Optional[int] = None, main_units: str = "objects", exact: bool = False) -> Result:
+    """Nested multivariate analysis of variance of Y by redundancy analysis.
+
+    Parameters
+    ----------
+    Y : 2-D numpy array or pandas DataFrame
+        Samples in rows, species in columns. A DataFrame's index gives the
+        sample names and its columns the species names.
+    main : str or sequence
+        The main factor: a column name of `data`, or one label per sample.
+    nested : str, sequence, or list of these, optional
+        Up to two factors nested in the main factor, in nesting order: a
+        column name, a list of column names, one factor's labels, or a list
+        of two factors' labels. A nested factor's labels are read within its
+        parent's level: "plot 1" under site A and under site B are two
+        subgroups.
+    data : pandas DataFrame, optional
+        The factors' columns, indexed by sample name. When Y is a DataFrame
+        its samples are looked up by name (other rows are ignored); when Y is
+        an array, the rows of `data` are taken in order.
+    transform : {"none", "chord", "chi2-metric", "chi2-distance", "profiles", "hellinger"}
+    permutations : int
+        Permutations of each test (0: no test).
+    task : {"both", "anova", "scores"}
+        The anova table, the canonical ordinations, or both.
+    seed : int, optional
+        The generator's starting state (0 to 4294967295). Without it the
+        generator starts at 1, as the command line does, so the P values
+        are the command line's.
+    threads : int, optional
+        Threads for the permutation test (1 to 1024); all that the process
+        may use when None. The numbers do not depend on it.
+    main_units : {"objects", "subgroups"}
+        What the main factor's test permutes in a nested design: the samples
+        freely, or the subgroups of the first nested factor as wholes.
+    exact : bool
+        With subgroups as units, enumerate every distinct arrangement.
+
+    Levels are coded in order of first appearance in Y's row order.
+
+    Returns
+    -------
+    Result
+        ``.table`` (the anova table), ``.ssy``, ``.ordinations``,
+        ``.factors``, ``.warnings``, ``.to_json()``.
+
+    Raises
+    ------
+    InvalidInput
+        The input does not make an analysis (non-numeric or non-finite Y,
+        lengths that disagree, unknown columns, a factor that divides
+        nothing, options out of range).
+    Stopped
+        The engine cannot do the analysis with this data (collinear
+        factors, a singular matrix, data beyond the limits).
+    KeyboardInterrupt
+        Ctrl-C during the analysis; the engine stops and the interpreter
+        stays usable.
+
+    Examples
+    --------
+    >>> import numpy as np, morvenak
+    >>> Y = np.array([[1., 0, 3], [2, 1, 3], [0, 4, 1], [1, 5, 0], [3, 1, 2], [0, 6, 1]])
+    >>> r = morvenak.analyse(Y, ["a", "a", "b", "b", "a", "b"], permutations=99, task="anova")
+    >>> [round(x, 6) for x in r.table["SS"]]
+    [27.0, 6.666667, 33.666667]
+    >>> r.table["df1"].tolist()
+    [1, 4, 5]
+    """
+    options = {
+        "transform": _choice("transform", transform, list(TRANSFORMS)),
+        "permutations": _whole("permutations", permutations, 0, 2147483647),
+        "task": _choice("task", task, list(TASKS)),
+        "seed": 1 if seed is None else _whole("seed", seed, 0, 4294967295),
+        "seed_given": seed is not None,
+        "threads": 0 if threads is None else _whole("threads", threads, 1, 1024),
+        "main_units": _choice("main_units", main_units, MAIN_UNITS),
+        "exact": bool(exact),
+    }
+    y, samples, species = _response(Y)
+    n = y.shape[0]
+    rows = None if data is None else _data_rows(data, n, samples)
+    specs = [main] + _nested_specs(nested, rows)
+    if len(specs) > 3:
+        raise InvalidInput(f"at most two nested factors, not {len(specs) - 1}")
+    factors = [_factor(spec, SOURCES[k], rows, n) for k, spec in enumerate(specs)]
+    names = [name for name, _ in factors]
+    labels = [lab for _, lab in factors]
+    if n > 0:
+        _divides(labels, names)
+    raw = _engine.analyse(y, labels, names, TRANSFORMS[transform], options["permutations"], TASKS[task],
+                          options["seed"], options["threads"], main_units == "subgroups", options["exact"])
+    options["main"] = names[0]
+    options["nested"] = names[1:]
+    return Result(raw, names, labels, samples, species, options, _engine.version())

@@ -1,0 +1,272 @@
+// The Python entry point: numpy's Y and the factors' labels in, the engine's
+// Result out as plain Python values (the package's Python code builds the
+// data frames). The analysis runs on a worker thread with the GIL released,
+// while the calling thread polls for signals every 50 ms; a signal whose
+// handler raises (Ctrl-C: KeyboardInterrupt) sets the engine's cancel flag,
+// waits for the worker to stop, and propagates the exception. Engine errors
+// become the package's exceptions (morvenak.InvalidInput, morvenak.Stopped,
+// morvenak.Cancelled), carrying the engine's message and status.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <exception>
+#include <future>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "morvenak/analysis.hpp"
+
+namespace py = pybind11;
+
+namespace {
+
+// What the engine reports while it prepares Y and checks the factors, kept as
+// text: warnings for the result, reasons for a stop the engine has already
+// "reported" through these events. Called on the worker thread: no Python here.
+class Notes : public morvenak::Events {
+ public:
+  explicit Notes(std::vector<std::string> names) : names_(std::move(names)) {}
+  std::vector<std::string> warnings;
+  std::vector<std::string> reasons;
+
+  void zero_column(int column) override {
+    warnings.push_back("species " + std::to_string(column) + " sums to 0: the chi-square transformations cannot use it");
+  }
+  void negative_value(int row, int column) override {
+    warnings.push_back("Y holds a negative value (object " + std::to_string(row) + ", species " +
+                       std::to_string(column) + ")");
+  }
+  void zero_row(int row) override {
+    warnings.push_back("object " + std::to_string(row) + " has no species: its row is left as it was");
+  }
+  void column_not_centred(int factor) override {
+    reasons.push_back("a dummy variable of " + name(factor) + " does not sum to 0");
+  }
+  void columns_not_orthogonal(int factor) override {
+    reasons.push_back("two dummy variables of " + name(factor) + " are not orthogonal");
+  }
+  void factor_collinear(int factor) override { reasons.push_back("the levels of " + name(factor) + " are collinear"); }
+  void factors_collinear(int a, int b) override {
+    reasons.push_back(name(a) + " and " + name(b) + " are collinear: " + name(b) +
+                      " does not divide any level of " + name(a) + " into subgroups");
+  }
+  void nesting_order_wrong() override {
+    reasons.push_back("the factors are not nested in the order given (main factor first)");
+  }
+  void nested_coding_failed(int levels, double excess) override {
+    reasons.push_back("the nested factors do not partition the fit at level " + std::to_string(levels) +
+                      " (excess " + std::to_string(excess) + ")");
+  }
+
+ private:
+  std::vector<std::string> names_;
+  std::string name(int factor) const {
+    const std::size_t k = static_cast<std::size_t>(factor - 1);
+    return k < names_.size() ? "'" + names_[k] + "'" : "factor " + std::to_string(factor);
+  }
+};
+
+const char* source_name(morvenak::Source s) {
+  switch (s) {
+    case morvenak::Source::kMain: return "main";
+    case morvenak::Source::kNested1: return "nested1";
+    case morvenak::Source::kNested2: return "nested2";
+    case morvenak::Source::kWithin: return "within";
+    case morvenak::Source::kTotal: return "total";
+  }
+  return "";
+}
+
+// A rows x cols float64 array from column-major values (Fortran order, no copy
+// of the layout needed); an ordination without axes gives rows x 0.
+py::array_t<double> column_major(const std::vector<double>& v, int rows, int cols) {
+  if (v.size() != static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols)) cols = 0;
+  py::array_t<double, py::array::f_style> a({rows, cols});
+  std::copy(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(rows) * cols, a.mutable_data());
+  return a;
+}
+
+py::array_t<double> vector_of(const std::vector<double>& v) {
+  py::array_t<double> a(static_cast<py::ssize_t>(v.size()));
+  std::copy(v.begin(), v.end(), a.mutable_data());
+  return a;
+}
+
+py::list rows_of(const morvenak::Result& r) {
+  py::list out;
+  for (const morvenak::Row& row : r.rows) {
+    py::dict d;
+    d["source"] = source_name(row.source);
+    d["label"] = row.label;
+    d["df1"] = row.df1;
+    d["df2"] = row.df2;
+    d["ss"] = row.ss;
+    d["ms"] = row.ms;
+    d["formed"] = row.formed;
+    d["f"] = row.f;
+    d["tested"] = row.tested;
+    d["count"] = row.count;
+    d["permutations"] = row.permutations;
+    d["p"] = row.p;
+    d["significant"] = row.significant;
+    d["note"] = row.note;
+    out.append(d);
+  }
+  return out;
+}
+
+py::list ordinations_of(const morvenak::Result& r) {
+  py::list out;
+  for (const morvenak::OrdinationResult& o : r.ordinations) {
+    py::dict d;
+    d["title"] = o.title;
+    d["source"] = source_name(o.source);
+    d["canonical"] = o.canonical;
+    d["no_axes"] = o.no_axes == morvenak::NoAxes::kZeroTotalVariance       ? "zero total variance"
+                   : o.no_axes == morvenak::NoAxes::kZeroCanonicalVariance ? "zero canonical variance"
+                                                                            : "";
+    d["axes"] = o.axes;
+    d["eigenvalues"] = vector_of(o.eigenvalues);
+    d["proportions"] = vector_of(o.proportions);
+    d["object_scores"] = column_major(o.object_scores, r.n, o.axes);
+    d["species_scores"] = column_major(o.species_scores, r.p, o.axes);
+    out.append(d);
+  }
+  return out;
+}
+
+py::list codings_of(const morvenak::Result& r) {
+  py::list out;
+  for (std::size_t k = 0; k < r.codings.size(); ++k) {
+    const morvenak::LevelCoding& c = r.codings[k];
+    py::dict d;
+    d["dummies"] = k < r.checks.size() ? r.checks[k].dummies : 0;
+    d["levels"] = c.levels;
+    d["parent"] = c.parent;
+    d["counts"] = c.counts;
+    d["level_of"] = c.level_of;
+    out.append(d);
+  }
+  return out;
+}
+
+py::dict main_test_of(const morvenak::MainTest& t) {
+  py::dict d;
+  d["units"] = t.units == morvenak::MainUnits::kSubgroups ? "subgroups" : "objects";
+  d["groups"] = t.groups;
+  d["subgroups"] = t.subgroups;
+  d["arrangements"] = t.arrangements;
+  d["exact"] = t.exact;
+  d["permutations"] = t.permutations;
+  d["near_ties"] = t.near_ties;
+  return d;
+}
+
+py::dict result_of(const morvenak::Result& r, const std::vector<std::string>& notes) {
+  py::dict d;
+  d["n"] = r.n;
+  d["p"] = r.p;
+  d["ssy"] = r.ssy;
+  d["permutations"] = r.permutations;
+  d["rows"] = rows_of(r);
+  d["codings"] = codings_of(r);
+  d["ordinations"] = ordinations_of(r);
+  d["main_test"] = main_test_of(r.main_test);
+  std::vector<std::string> warnings = notes;
+  warnings.insert(warnings.end(), r.warnings.begin(), r.warnings.end());
+  d["warnings"] = warnings;
+  d["anova_seconds"] = r.anova_seconds;
+  d["ordination_seconds"] = r.ordination_seconds;
+  return d;
+}
+
+// Raises the package's exception `kind` (a class of morvenak._errors) with
+// the message, and the reasons the engine gave for a stop.
+[[noreturn]] void raise(const char* kind, const std::string& message, const std::vector<std::string>& reasons = {}) {
+  py::object cls = py::module_::import("morvenak._errors").attr(kind);
+  py::object error = cls(message, py::cast(reasons));
+  PyErr_SetObject(cls.ptr(), error.ptr());
+  throw py::error_already_set();
+}
+
+// y: n x p float64 (any layout; copied column-major); labels: one list of
+// strings per factor, main factor first; names: the factors' names.
+py::dict analyse(const py::array_t<double, py::array::f_style | py::array::forcecast>& y,
+                 const std::vector<std::vector<std::string>>& labels, const std::vector<std::string>& names,
+                 int transform, int permutations, int task, std::uint32_t seed, int threads, bool subgroups,
+                 bool exact) {
+  if (y.ndim() != 2) throw py::value_error("Y must be two-dimensional");
+  morvenak::Input in;
+  in.n = static_cast<int>(y.shape(0));
+  in.p = static_cast<int>(y.shape(1));
+  in.y.assign(y.data(), y.data() + y.size());
+  for (std::size_t k = 0; k < labels.size(); ++k)
+    in.factors.push_back(morvenak::Factor::from_labels(k < names.size() ? names[k] : std::string(), labels[k]));
+
+  std::atomic<bool> cancel{false};
+  morvenak::Options options;
+  options.transform = static_cast<morvenak::Transform>(transform);
+  options.permutations = permutations;
+  options.task = static_cast<morvenak::Task>(task);
+  options.seed = seed;
+  options.threads = threads;
+  options.main_units = subgroups ? morvenak::MainUnits::kSubgroups : morvenak::MainUnits::kObjects;
+  options.exact = exact;
+  options.cancel = &cancel;
+
+  Notes notes(names);
+  std::promise<morvenak::Result> promise;
+  std::future<morvenak::Result> future = promise.get_future();
+  std::thread worker([&] {
+    try {
+      promise.set_value(morvenak::analyse(in, options, &notes));
+    } catch (...) {
+      promise.set_exception(std::current_exception());
+    }
+  });
+  bool interrupted = false;
+  PyThreadState* saved = PyEval_SaveThread();
+  while (future.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+    PyEval_RestoreThread(saved);
+    const int signalled = PyErr_CheckSignals();
+    saved = PyEval_SaveThread();
+    if (signalled != 0) {
+      interrupted = true;
+      cancel.store(true);
+      break;
+    }
+  }
+  future.wait();
+  worker.join();
+  PyEval_RestoreThread(saved);
+  if (interrupted) throw py::error_already_set();  // the handler's exception, KeyboardInterrupt for Ctrl-C
+
+  try {
+    morvenak::Result r = future.get();
+    return result_of(r, notes.warnings);
+  } catch (const morvenak::Cancelled& e) {
+    raise("Cancelled", e.what());
+  } catch (const morvenak::Stopped& e) {
+    raise("Stopped", e.what(), notes.reasons);
+  } catch (const morvenak::InvalidInput& e) {
+    raise("InvalidInput", e.what());
+  } catch (const morvenak::Error& e) {
+    raise("Error", e.what());
+  }
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_engine, m) {
+  m.doc() = "The Morvenak engine (use morvenak.analyse).";
+  m.def("analyse", &analyse, py::arg("y"), py::arg("labels"), py::arg("names"), py::arg("transform"),
+        py::arg("permutations"), py::arg("task"), py::arg("seed"), py::arg("threads"), py::arg("subgroups"),
+        py::arg("exact"));
+  m.def("version", [] { return std::string(morvenak::version()); });
+}

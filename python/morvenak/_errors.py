@@ -1,0 +1,39 @@
+"""The package's exceptions: the engine's three kinds of error, and the
+status that the command line gives each (1: the analysis cannot be done with
+this data; 2: the input does not make an analysis)."""
+
+from typing import List, Optional, Sequence
+
+
+class Error(Exception):
+    """An error of the Morvenak engine; ``str(e)`` is its message."""
+
+    status = 1
+
+    def __init__(self, message: str, reasons: Optional[Sequence[str]] = None) -> None:
+        super().__init__(message)
+        self.message: str = message
+        #: What the engine reported before it stopped (collinear factors, a
+        #: coding that fails its check, ...), when it did.
+        self.reasons: List[str] = list(reasons or [])
+
+
+class InvalidInput(Error, ValueError):
+    """The input does not make an analysis: values that are not numbers or
+    not finite, sizes that disagree, unknown columns, a nested factor that is
+    not nested, options out of range (status 2)."""
+
+    status = 2
+
+
+class Stopped(Error):
+    """The analysis cannot be done with this data: a singular matrix,
+    collinear factors, data beyond the limits, ... (status 1)."""
+
+    status = 1
+
+
+class Cancelled(Error):
+    """The analysis was cancelled (status 1)."""
+
+    status = 1

@@ -1,0 +1,293 @@
+"""The result of an analysis: the anova table with the columns of the command
+line's results.tsv, the ordinations' scores indexed by name, the factors'
+levels, and the JSON of results.json (without what only the command line
+knows: its input files, output folder and score files)."""
+
+import json
+import math
+from dataclasses import dataclass
+from typing import Any, Dict, List, Optional, Union
+
+import numpy as np
+
+try:
+    import pandas as pd
+except ImportError:  # pragma: no cover - exercised on machines without pandas
+    pd = None
+
+COLUMNS = ["source", "factor", "df1", "df2", "SS", "MS", "F", "P", "R2", "permutations", "note"]
+FACTOR_SOURCES = ("main", "nested1", "nested2")
+
+
+def _ratio(a: float, b: float) -> float:
+    """a / b as C++ divides doubles: inf or nan for a zero divisor."""
+    with np.errstate(divide="ignore", invalid="ignore"):
+        return float(np.float64(a) / np.float64(b))
+
+
+def _cells(row: Dict[str, Any], ssy: float) -> Dict[str, Any]:
+    """A row of the table as results.tsv writes it: None where it is empty."""
+    factor = row["source"] in FACTOR_SOURCES
+    tested = factor and row["tested"]
+    note = row["note"]
+    extra = []
+    if row["source"] == "within" and not math.isfinite(row["ms"]):
+        extra.append("no degrees of freedom within the groups, so no mean square")
+    r2 = _ratio(row["ss"], ssy)
+    if not math.isfinite(r2):
+        extra.append("R2 has no value: the total sum of squares is 0")
+    for text in extra:
+        note = note + ("; " if note else "") + text
+    return {
+        "source": row["source"],
+        "df1": row["df1"],
+        "df2": row["df2"] if factor else None,
+        "SS": row["ss"],
+        "MS": row["ms"] if row["source"] != "total" else None,
+        "F": row["f"] if factor and row["formed"] else None,
+        "P": row["p"] if tested else None,
+        "R2": r2,
+        "permutations": row["permutations"] if tested else 0,
+        "note": note,
+    }
+
+
+def _finite_or_none(x: Optional[float]) -> Optional[float]:
+    return x if x is not None and math.isfinite(x) else None
+
+
+@dataclass
+class Ordination:
+    """A canonical ordination: of a factor's fitted values, or of the residuals.
+
+    ``object_scores`` (samples x axes) and ``species_scores`` (species x
+    axes) are DataFrames indexed by sample and species name, with columns
+    axis1, axis2, ... (numpy arrays when pandas is absent). ``eigenvalues``
+    are lambda / (n - 1); ``proportions`` are each eigenvalue's share of the
+    total variance SSY / (n - 1).
+    """
+
+    number: int
+    title: str
+    source: str
+    canonical: bool
+    axes: int
+    eigenvalues: np.ndarray
+    proportions: np.ndarray
+    object_scores: Any
+    species_scores: Any
+    no_axes: str = ""
+
+    def __repr__(self) -> str:
+        shares = ", ".join(f"{p:.4f}" for p in self.proportions[:4])
+        more = ", ..." if self.axes > 4 else ""
+        return f"<Ordination {self.number} ({self.source}): {self.title}; {self.axes} axes, proportions [{shares}{more}]>"
+
+
+@dataclass
+class FactorLevels:
+    """A factor as the engine coded it: its levels in order of first
+    appearance (a nested level is a label within its parent's level), each
+    level's parent label (None for the main factor) and count, and each
+    sample's label."""
+
+    source: str
+    name: str
+    levels: List[str]
+    parents: List[Optional[str]]
+    counts: List[int]
+    dummies: int
+    labels: List[str]
+
+
+def _frame(values: np.ndarray, index: Optional[List[str]], axes: int) -> Any:
+    if pd is None:
+        return values
+    columns = [f"axis{a + 1}" for a in range(axes)]
+    return pd.DataFrame(values, index=index if index is not None else None, columns=columns)
+
+
+class Result:
+    """The result of :func:`morvenak.analyse`.
+
+    Attributes
+    ----------
+    table : pandas.DataFrame or dict of numpy arrays
+        One row per source of variation (main, nested1, nested2, within,
+        total) with the columns of results.tsv: source, factor, df1, df2,
+        SS, MS, F, P, R2, permutations, note. Empty cells are NaN (df2 is
+        pandas' nullable Int64, <NA> where empty); without pandas, a dict of
+        arrays with df2 as floats.
+    ssy : float
+        Total sum of squares of the transformed, centred Y.
+    ordinations : list of Ordination
+        The main factor's fitted values, then each nested factor's, then the
+        residuals (tasks "scores" and "both").
+    factors : list of FactorLevels
+    warnings : list of str
+        What the user should know about this design and data.
+    main_test : dict or None
+        In a nested design: the main factor's units and arrangements.
+    options : dict
+        The options of the analysis, the seed and thread count included.
+    """
+
+    def __init__(self, raw: Dict[str, Any], names: List[str], labels: List[List[str]],
+                 samples: Optional[List[str]], species: Optional[List[str]], options: Dict[str, Any],
+                 version: str) -> None:
+        self.n: int = raw["n"]
+        self.p: int = raw["p"]
+        self.ssy: float = raw["ssy"]
+        self.permutations: int = raw["permutations"]
+        self.warnings: List[str] = list(raw["warnings"])
+        self.options: Dict[str, Any] = dict(options)
+        self.version: str = version
+        self.samples: Optional[List[str]] = samples
+        self.species: Optional[List[str]] = species
+        self.anova_seconds: float = raw["anova_seconds"]
+        self.ordination_seconds: float = raw["ordination_seconds"]
+        self._names = names
+        self._rows = [dict(_cells(row, self.ssy), factor=self._factor_of(row["source"])) for row in raw["rows"]]
+        self.table: Union[Any, Dict[str, np.ndarray]] = self._table()
+        self.factors: List[FactorLevels] = []
+        codings = raw["codings"]
+        for k, coding in enumerate(codings):
+            above = codings[k - 1]["levels"] if k > 0 else []
+            parents = [above[p] if p >= 0 else None for p in coding["parent"]]
+            self.factors.append(FactorLevels(FACTOR_SOURCES[k], names[k], list(coding["levels"]), parents,
+                                             list(coding["counts"]), coding["dummies"], list(labels[k])))
+        self.main_test: Optional[Dict[str, Any]] = dict(raw["main_test"]) if len(names) > 1 else None
+        self.ordinations: List[Ordination] = []
+        for k, o in enumerate(raw["ordinations"]):
+            self.ordinations.append(Ordination(
+                number=k + 1, title=o["title"], source=o["source"], canonical=o["canonical"], axes=o["axes"],
+                eigenvalues=np.asarray(o["eigenvalues"]), proportions=np.asarray(o["proportions"]),
+                object_scores=_frame(o["object_scores"], samples, o["axes"]),
+                species_scores=_frame(o["species_scores"], species, o["axes"]), no_axes=o["no_axes"]))
+
+    def _factor_of(self, source: str) -> str:
+        if source in FACTOR_SOURCES:
+            return self._names[FACTOR_SOURCES.index(source)]
+        return ""
+
+    def _table(self) -> Any:
+        def column(name: str, dtype: Any) -> np.ndarray:
+            values = [row[name] for row in self._rows]
+            if dtype is float:
+                return np.array([np.nan if v is None else v for v in values], dtype=np.float64)
+            return np.array(values, dtype=dtype)
+
+        arrays = {
+            "source": column("source", object), "factor": column("factor", object),
+            "df1": column("df1", np.int64), "df2": column("df2", float),
+            "SS": column("SS", float), "MS": column("MS", float), "F": column("F", float),
+            "P": column("P", float), "R2": column("R2", float),
+            "permutations": column("permutations", np.int64), "note": column("note", object),
+        }
+        if pd is None:
+            return arrays
+        frame = pd.DataFrame(arrays, columns=COLUMNS)
+        frame["df2"] = pd.array([row["df2"] for row in self._rows], dtype="Int64")
+        return frame
+
+    def __repr__(self) -> str:
+        head = (f"Morvenak: {self.n} objects, {self.p} species, transform {self.options['transform']}, "
+                f"SSY = {self.ssy:.5f}")
+        if self._rows and self.permutations > 0:
+            head += f", P after {self.permutations} permutations"
+        lines = [head]
+        if self._rows:
+            def number(x: Optional[float], width: int = 12, digits: int = 5) -> str:
+                return (" " * width) if x is None else f"{x:{width}.{digits}f}"
+
+            width = max(len("source"), *(len(r["factor"] or r["source"]) for r in self._rows))
+            lines.append(f"{'source':<{width}}  {'df1':>4} {'df2':>4} {'SS':>12} {'MS':>12} {'F':>12} "
+                         f"{'P':>8} {'R2':>8}")
+            for r in self._rows:
+                df2 = "" if r["df2"] is None else str(r["df2"])
+                lines.append(f"{r['factor'] or r['source']:<{width}}  {r['df1']:>4} {df2:>4} {number(r['SS'])} "
+                             f"{number(r['MS'])} {number(r['F'])} {number(r['P'], 8)} {number(r['R2'], 8, 4)}")
+            notes = [f"  {r['factor'] or r['source']}: {r['note']}" for r in self._rows if r["note"]]
+            if notes:
+                lines += ["notes:"] + notes
+        if self.ordinations:
+            lines.append(f"{len(self.ordinations)} ordinations: " +
+                         "; ".join(f"{o.number} {o.source} ({o.axes} axes)" for o in self.ordinations))
+        if self.warnings:
+            lines += ["warnings:"] + [f"  {w}" for w in self.warnings]
+        return "\n".join(lines)
+
+    def to_dict(self) -> Dict[str, Any]:
+        """The fields of the command line's results.json that an analysis in
+        memory has (no input files, output folder or score files). Numbers
+        that are not finite are None, and the row's note says why."""
+        factors = []
+        for k, f in enumerate(self.factors):
+            entry: Dict[str, Any] = {"source": f.source, "column": f.name}
+            if k > 0:
+                entry["within"] = self.factors[k - 1].name
+            entry["dummy_variables"] = f.dummies
+            levels = []
+            for label, parent, count in zip(f.levels, f.parents, f.counts):
+                level: Dict[str, Any] = {"label": label}
+                if k > 0:
+                    level["parent"] = parent
+                level["count"] = count
+                levels.append(level)
+            entry["levels"] = levels
+            factors.append(entry)
+        samples = []
+        for i in range(self.n):
+            sample: Dict[str, Any] = {"sample": self.samples[i] if self.samples is not None else str(i + 1)}
+            for f in self.factors:
+                sample[f.name] = f.labels[i]
+            samples.append(sample)
+        rows = []
+        for r in self._rows:
+            rows.append({
+                "source": r["source"], "factor": r["factor"], "df1": r["df1"], "df2": r["df2"],
+                "SS": _finite_or_none(r["SS"]), "MS": _finite_or_none(r["MS"]), "F": _finite_or_none(r["F"]),
+                "P": _finite_or_none(r["P"]), "R2": _finite_or_none(r["R2"]),
+                "permutations": r["permutations"], "note": r["note"],
+            })
+        options = {
+            "main": self.options["main"], "nested": list(self.options["nested"]),
+            "transform": self.options["transform"],
+            "permutations": 0 if self.options["task"] == "scores" else self.options["permutations"],
+            "task": self.options["task"], "seed": self.options["seed"], "seed_given": self.options["seed_given"],
+            "threads": self.options["threads"], "coding_check": True,
+            "main_units": self.options["main_units"], "exact": self.options["exact"],
+        }
+        out: Dict[str, Any] = {
+            "program": "morvenak",
+            "version": self.version,
+            "options": options,
+            "design": {"objects": self.n, "species": self.p, "factors": factors, "samples": samples},
+            "ssy": _finite_or_none(self.ssy),
+            "rows": rows,
+            "warnings": list(self.warnings),
+            "timings": {"anova_seconds": self.anova_seconds, "ordination_seconds": self.ordination_seconds},
+            "ordinations": [{
+                "number": o.number, "title": o.title, "source": o.source, "canonical": o.canonical,
+                "axes": o.axes, "eigenvalues": [_finite_or_none(float(e)) for e in o.eigenvalues],
+                "proportions": [_finite_or_none(float(p)) for p in o.proportions],
+            } for o in self.ordinations],
+        }
+        if self.main_test is not None:
+            out["main_test"] = dict(self.main_test)
+        return out
+
+    def to_json(self, path: Optional[str] = None, indent: int = 2) -> str:
+        """The result as JSON (see :meth:`to_dict`); written to `path` too
+        when given, which must not exist yet.
+
+        >>> import morvenak
+        >>> r = morvenak.analyse([[1., 2], [2, 1], [5, 5], [6, 4]], ["x", "x", "y", "y"], permutations=0)
+        >>> import json; json.loads(r.to_json())["rows"][0]["SS"]
+        32.5
+        """
+        text = json.dumps(self.to_dict(), indent=indent, allow_nan=False, ensure_ascii=False) + "\n"
+        if path is not None:
+            with open(path, "x", encoding="utf-8") as out:
+                out.write(text)
+        return text

@@ -1,0 +1,81 @@
+"""Builds the extension morvenak._engine from the project's engine sources.
+
+The engine's C++ sources are those listed in ../src/engine-sources.txt, the
+list that CMake and the R package build from; this script stops with a
+message when a listed file is missing, when an engine folder holds a source
+the list leaves out, or when a source does not include core/fp_contract.hpp
+first (the header that turns floating-point contraction off). The package is
+built in place from a checkout of the project:
+
+    pip install --no-build-isolation ./python
+"""
+
+import os
+import pathlib
+import re
+import sys
+
+from pybind11.setup_helpers import Pybind11Extension, build_ext
+from setuptools import setup
+
+HERE = pathlib.Path(__file__).resolve().parent
+SRC = HERE.parent / "src"
+LIST = SRC / "engine-sources.txt"
+# The engine's layers, bottom up: each folder src/LAYER/NAME holds its sources
+# and headers, included as "NAME/header.hpp" from src/LAYER.
+LAYERS = {"core": "core", "linalg": "linalg", "input": "input", "ordination": "ordination",
+          "anova": "anova", "api": "morvenak"}
+FP_CONTRACT = '#include "core/fp_contract.hpp"'
+
+
+def fail(message: str) -> None:
+    sys.exit(f"morvenak setup: {message}")
+
+
+def engine_sources() -> list:
+    """The listed sources, checked against the folders and the header rule."""
+    if not LIST.is_file():
+        fail(f"{LIST} is missing: build the package from a checkout of the project")
+    listed = [line.strip() for line in LIST.read_text().splitlines()
+              if line.strip() and not line.startswith("#")]
+    paths = []
+    for entry in listed:
+        path = SRC / entry
+        if not path.is_file():
+            fail(f"src/engine-sources.txt lists {entry}, which does not exist")
+        first = next((line for line in path.read_text().splitlines() if line.startswith("#include")), "")
+        if first != FP_CONTRACT:
+            fail(f"src/{entry}: its first include must be \"core/fp_contract.hpp\"")
+        paths.append(path)
+    for layer, folder in LAYERS.items():
+        for source in sorted((SRC / layer / folder).glob("*.cpp")):
+            if source not in paths:
+                fail(f"{source.relative_to(SRC.parent)} is not in src/engine-sources.txt: add it there")
+    # setuptools takes sources relative to this folder, not absolute paths.
+    return [os.path.relpath(p, HERE) for p in paths]
+
+
+def project_version() -> str:
+    text = (SRC.parent / "CMakeLists.txt").read_text()
+    found = re.search(r"project\(morvenak VERSION ([0-9.]+)", text)
+    if not found:
+        fail("no version in the project's CMakeLists.txt")
+    return found.group(1)
+
+
+VERSION = project_version()
+
+extension = Pybind11Extension(
+    "morvenak._engine",
+    ["morvenak/_engine.cpp"] + engine_sources(),
+    include_dirs=[str(SRC / layer) for layer in LAYERS],
+    define_macros=[("MORVENAK_VERSION", f'"{VERSION}"')],
+    cxx_std=17,
+    # The same bits as the command line's build: no fused multiply-add (the
+    # engine's pragma says so too), -O2 as in CMake's release build.
+    extra_compile_args=["-O2", "-ffp-contract=off", "-pthread"],
+    extra_link_args=["-pthread"],
+)
+
+setup(version=VERSION, packages=["morvenak"], package_data={"morvenak": ["py.typed"]}, ext_modules=[extension],
+      cmdclass={"build_ext": build_ext})
