@@ -15,7 +15,7 @@ import pathlib
 import re
 import sys
 
-from pybind11.setup_helpers import Pybind11Extension, build_ext
+from pybind11.setup_helpers import ParallelCompile, Pybind11Extension, build_ext
 from setuptools import setup
 
 HERE = pathlib.Path(__file__).resolve().parent
@@ -55,6 +55,12 @@ def engine_sources() -> list:
     return [os.path.relpath(p, HERE) for p in paths]
 
 
+def engine_headers() -> list:
+    """Every header of the engine's layers: a change to one rebuilds the extension."""
+    return [os.path.relpath(h, HERE) for layer, folder in LAYERS.items()
+            for h in sorted((SRC / layer / folder).glob("*.hpp"))]
+
+
 def project_version() -> str:
     text = (SRC.parent / "CMakeLists.txt").read_text()
     found = re.search(r"project\(morvenak VERSION ([0-9.]+)", text)
@@ -64,11 +70,14 @@ def project_version() -> str:
 
 
 VERSION = project_version()
+# Sources compiled in parallel: MORVENAK_BUILD_JOBS of them, or one per core.
+ParallelCompile("MORVENAK_BUILD_JOBS").install()
 
 extension = Pybind11Extension(
     "morvenak._engine",
     ["morvenak/_engine.cpp"] + engine_sources(),
     include_dirs=[str(SRC / layer) for layer in LAYERS],
+    depends=engine_headers() + [os.path.relpath(LIST, HERE)],
     define_macros=[("MORVENAK_VERSION", f'"{VERSION}"')],
     cxx_std=17,
     # The same bits as the command line's build: no fused multiply-add (the

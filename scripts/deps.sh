@@ -3,17 +3,20 @@
 # missing. usage: deps.sh SET...
 #   build  the program and the companion tools
 #   test   the unit and end-to-end tests (on top of build)
+#   python the Python package (Debian's Python, its build tools and the
+#          test dependencies: pandas, pytest, scikit-bio)
 #   fuzz   the libFuzzer targets (clang and its runtime)
 set -euo pipefail
 declare -A sets=(
   [build]="cmake g++ make libcli11-dev libcsv-dev"
   [test]="libgtest-dev python3 librsvg2-bin"
+  [python]="python3 python3-dev python3-venv python3-pip python3-setuptools python3-wheel python3-pybind11 python3-numpy python3-pandas python3-pytest python3-skbio"
   [fuzz]="clang libclang-rt-dev"
 )
 need=()
 have() { dpkg -s "$1" >/dev/null 2>&1; }
 for set in "$@"; do
-  [ -n "${sets[$set]+x}" ] || { echo "deps.sh: unknown set '$set' (build, test, fuzz)" >&2; exit 2; }
+  [ -n "${sets[$set]+x}" ] || { echo "deps.sh: unknown set '$set' (build, test, python, fuzz)" >&2; exit 2; }
   for pkg in ${sets[$set]}; do
     have "$pkg" || need+=("$pkg")
   done

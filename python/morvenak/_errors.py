@@ -6,7 +6,8 @@ from typing import List, Optional, Sequence
 
 
 class Error(Exception):
-    """An error of the Morvenak engine; ``str(e)`` is its message."""
+    """An error of the Morvenak engine: ``e.message`` is its message, and
+    ``str(e)`` adds the reasons the engine gave, one a line."""
 
     status = 1
 
@@ -16,6 +17,9 @@ class Error(Exception):
         #: What the engine reported before it stopped (collinear factors, a
         #: coding that fails its check, ...), when it did.
         self.reasons: List[str] = list(reasons or [])
+
+    def __str__(self) -> str:
+        return "\n".join([self.message] + [f"  {reason}" for reason in self.reasons])
 
 
 class InvalidInput(Error, ValueError):
