@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build demo test clean test-sanitize test-debug test-literal fuzz-build fuzz-ci fuzz
+.PHONY: all build demo test clean test-sanitize test-debug test-literal fuzz-build fuzz-ci fuzz python-package python-ci
 
 # Extra compiler flags for every build, e.g. WERROR=-Werror (CI).
 WERROR ?=
@@ -20,7 +20,7 @@ demo: build
 	bash examples/run_demo.sh $(BUILD)
 
 test:
-	bash scripts/deps.sh build test
+	bash scripts/deps.sh build test python
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON $(CONFIGURE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
@@ -38,14 +38,14 @@ SANITIZE_ENV = ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:stric
                UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 test-sanitize:
-	bash scripts/deps.sh build test
+	bash scripts/deps.sh build test python
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug \
 	      -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS) $(WERROR)" -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE)"
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && $(SANITIZE_ENV) ctest --output-on-failure -j $(JOBS)
 
 test-debug:
-	bash scripts/deps.sh build test
+	bash scripts/deps.sh build test python
 	cmake -S . -B $(DEBUG_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="-O0 $(WERROR)"
 	cmake --build $(DEBUG_BUILD) -j $(JOBS)
 	cd $(DEBUG_BUILD) && ctest --output-on-failure -j $(JOBS)
@@ -54,10 +54,22 @@ test-debug:
 # its end-to-end cases must give the same reports byte for byte.
 LITERAL_BUILD ?= build-literal
 test-literal:
-	bash scripts/deps.sh build test
+	bash scripts/deps.sh build test python
 	cmake -S . -B $(LITERAL_BUILD) -DCMAKE_BUILD_TYPE=Release -DMORVENAK_LITERAL_PERMUTATIONS=ON $(CONFIGURE_FLAGS)
 	cmake --build $(LITERAL_BUILD) -j $(JOBS) --target morvenak
 	python3 tests/e2e/run_cases.py --cmd $(LITERAL_BUILD)/morvenak tests/cases
+
+# The Python package (python/): a wheel built by Debian's Python and pip from
+# the engine sources, into $(BUILD)/python/; and its tests in a virtual
+# environment of $(BUILD), after installing the Debian packages they need.
+PYTHON = /usr/bin/python3
+python-package:
+	bash scripts/deps.sh python
+	mkdir -p $(BUILD)/python
+	$(PYTHON) -m pip wheel --no-build-isolation --no-deps --no-index --wheel-dir $(BUILD)/python ./python
+
+python-ci:
+	bash scripts/python-ci.sh $(BUILD)
 
 # libFuzzer targets (clang): fuzz-ci runs each for FUZZ_SECONDS on a copy of its
 # seed corpus after replaying the kept crash inputs; fuzz runs them longer.
@@ -78,4 +90,4 @@ fuzz: FUZZ_SECONDS = 600
 fuzz: fuzz-ci
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(DEBUG_BUILD) $(LITERAL_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(DEBUG_BUILD) $(LITERAL_BUILD) $(FUZZ_BUILD) python/build python/morvenak.egg-info

@@ -7,7 +7,7 @@ package: the same data and options give the same numbers, bit for bit.
 >>> import morvenak
 >>> r = morvenak.analyse([[1., 2], [2, 1], [5, 5], [6, 4]], ["x", "x", "y", "y"], permutations=0)
 >>> r.table["df1"].tolist(), r.ssy
-([1, 2, 3], 34.5)
+([1, 2, 3], 27.0)
 """
 
 from ._analyse import analyse

@@ -53,6 +53,13 @@ def _choice(name: str, value: Any, choices: Sequence[str]) -> str:
     return value
 
 
+def _kind(dtype: Any) -> str:
+    """A dtype in words, for a message."""
+    kind = getattr(dtype, "kind", "O")
+    words = {"U": "text", "S": "text", "b": "logical", "c": "complex", "M": "date", "m": "time"}
+    return words.get(kind, f"non-numeric ({dtype})")
+
+
 def _response(Y: Any) -> Tuple[np.ndarray, Optional[List[str]], Optional[List[str]]]:
     """Y as an n x p float64 matrix, with its sample and species names (None
     for an array)."""
@@ -60,10 +67,10 @@ def _response(Y: Any) -> Tuple[np.ndarray, Optional[List[str]], Optional[List[st
         for column in Y.columns:
             dtype = Y[column].dtype
             if not pd.api.types.is_numeric_dtype(dtype) or pd.api.types.is_bool_dtype(dtype):
-                raise InvalidInput(f"Y must be numeric: its column '{column}' holds {dtype} values")
+                raise InvalidInput(f"Y must be numeric: its column '{column}' holds {_kind(dtype)} values")
         samples = [str(s) for s in Y.index]
         species = [str(s) for s in Y.columns]
-        for what, names in (("sample", samples), ("species", species)):
+        for what, names in (("samples", samples), ("species", species)):
             seen = set()
             for name in names:
                 if name in seen:
@@ -72,7 +79,7 @@ def _response(Y: Any) -> Tuple[np.ndarray, Optional[List[str]], Optional[List[st
         return Y.to_numpy(dtype=np.float64), samples, species
     y = np.asarray(Y)
     if y.dtype.kind not in "iuf":
-        raise InvalidInput(f"Y must be a numeric array or data frame, not an array of {y.dtype}")
+        raise InvalidInput(f"Y must be a numeric array or data frame, not an array of {_kind(y.dtype)} values")
     if y.ndim != 2:
         raise InvalidInput(f"Y must have two dimensions (samples in rows, species in columns), not {y.ndim}")
     return y.astype(np.float64, copy=False), None, None
@@ -133,7 +140,10 @@ def _factor(spec: FactorSpec, source: str, rows: Any, n: int) -> Tuple[str, List
     for i, value in enumerate(values):
         if _missing(value):
             raise InvalidInput(f"factor '{name}' has no label (NA) for object {i + 1}")
-        labels.append(str(value))
+        label = str(value)
+        if not label:
+            raise InvalidInput(f"factor '{name}' has an empty label for object {i + 1}")
+        labels.append(label)
     return name, labels
 
 
@@ -234,10 +244,14 @@ def analyse(Y: Any, main: FactorSpec, nested: Optional[Any] = None, data: Any = 
     >>> import numpy as np, morvenak
     >>> Y = np.array([[1., 0, 3], [2, 1, 3], [0, 4, 1], [1, 5, 0], [3, 1, 2], [0, 6, 1]])
     >>> r = morvenak.analyse(Y, ["a", "a", "b", "b", "a", "b"], permutations=99, task="anova")
-    >>> [round(x, 6) for x in r.table["SS"]]
-    [27.0, 6.666667, 33.666667]
-    >>> r.table["df1"].tolist()
-    [1, 4, 5]
+    >>> r.table["df1"].tolist(), [round(x, 6) for x in r.table["SS"]]
+    ([1, 4, 5], [38.333333, 6.666667, 45.0])
+    >>> r
+    Morvenak: 6 objects, 3 species, transform none, SSY = 45.00000, P after 99 permutations
+    source   df1  df2           SS           MS            F        P       R2
+    main       1    4     38.33333     38.33333     23.00000  0.12000   0.8519
+    within     4           6.66667      1.66667                         0.1481
+    total      5          45.00000                                      1.0000
     """
     options = {
         "transform": _choice("transform", transform, list(TRANSFORMS)),

@@ -41,3 +41,8 @@ class Cancelled(Error):
     """The analysis was cancelled (status 1)."""
 
     status = 1
+
+
+# Shown as morvenak.InvalidInput (and so on) in tracebacks: the names a user imports.
+for _error in (Error, InvalidInput, Stopped, Cancelled):
+    _error.__module__ = "morvenak"

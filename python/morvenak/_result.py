@@ -284,7 +284,7 @@ class Result:
         >>> import morvenak
         >>> r = morvenak.analyse([[1., 2], [2, 1], [5, 5], [6, 4]], ["x", "x", "y", "y"], permutations=0)
         >>> import json; json.loads(r.to_json())["rows"][0]["SS"]
-        32.5
+        25.0
         """
         text = json.dumps(self.to_dict(), indent=indent, allow_nan=False, ensure_ascii=False) + "\n"
         if path is not None:

@@ -19,6 +19,13 @@ CASES_RUN = {
     "dune_nested_hellinger": dict(main="Management", nested="Use", transform="hellinger", permutations=99),
     "dune_management_task1": dict(main="Management", transform="none", permutations=999, task="anova"),
 }
+# Runs of the built command on a case's input files with other answers
+# (files, task, transformation, permutations, coding check): the defaults.
+LIVE_RUNS = {
+    "nested, defaults": ("dune_nested_hellinger", "files.txt\n3\n0\n999\n1\n",
+                         dict(main="Management", nested="Use")),
+    "one factor, defaults": ("dune_management_task1", "files.txt\n3\n0\n999\n1\n", dict(main="Management")),
+}
 LABELS = {"Anova factor": "main", "Main factor": "main", "Nested factor": "nested1",
           "Within groups": "within", "Within subgroups": "within", "Total": "total"}
 ROW = re.compile(r"^ (Anova factor|Main factor|Nested factor|Within groups|Within subgroups|Total)\s+(\d.*)$")
@@ -91,11 +98,24 @@ def test_numbers_are_those_of_the_stored_report(name, dune):
     assert f"(SSY) = {result.ssy:18.5f}" in text
 
 
+def run_command(folder: str, answers: bytes, tmp_path: pathlib.Path) -> str:
+    command = built_program("MORVENAK_COMMAND")
+    shutil.copytree(CASES / folder / "in", tmp_path, dirs_exist_ok=True)
+    subprocess.run([str(command)], input=answers, cwd=tmp_path, check=True, capture_output=True)
+    return (tmp_path / "Morvenak.out").read_text(encoding="latin-1")
+
+
 @pytest.mark.parametrize("name", sorted(CASES_RUN))
 def test_numbers_are_those_the_built_command_reports_now(name, dune, tmp_path):
-    command = built_program("MORVENAK_COMMAND")
-    shutil.copytree(CASES / name / "in", tmp_path, dirs_exist_ok=True)
-    answers = (CASES / name / "answers.txt").read_bytes()
-    subprocess.run([str(command)], input=answers, cwd=tmp_path, check=True, capture_output=True)
-    text = (tmp_path / "Morvenak.out").read_text(encoding="latin-1")
+    text = run_command(name, (CASES / name / "answers.txt").read_bytes(), tmp_path)
     check_against(report_rows(text), analyse_case(name, dune))
+
+
+@pytest.mark.parametrize("run", sorted(LIVE_RUNS))
+def test_defaults_are_those_of_the_command(run, dune, tmp_path):
+    folder, answers, options = LIVE_RUNS[run]
+    text = run_command(folder, answers.encode(), tmp_path)
+    species, env = dune
+    result = morvenak.analyse(species, data=env, **options)
+    check_against(report_rows(text), result)
+    assert f"(SSY) = {result.ssy:18.5f}" in text

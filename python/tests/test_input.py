@@ -1,0 +1,199 @@
+"""What analyse() takes: tables matched by name, labels coded in order of
+first appearance and read within their parent, and the input it refuses,
+with the exact message and the status the command line would give."""
+
+import numpy as np
+import pandas as pd
+import pytest
+
+import morvenak
+
+
+def refused(kind, message, call, *args, **kwargs):
+    with pytest.raises(kind) as caught:
+        call(*args, **kwargs)
+    assert caught.value.message == message
+    return caught.value
+
+
+# ---------------------------------------------------------------- what it takes
+
+def test_data_is_matched_by_name_whatever_its_order_and_extra_rows(dune):
+    species, env = dune
+    straight = morvenak.analyse(species, "Management", nested="Use", data=env, permutations=99)
+    extra = pd.DataFrame({"Management": ["XX"], "Use": ["YY"]}, index=[99])
+    shuffled = pd.concat([env.iloc[::-1], extra])[["Use", "Management"]]
+    other = morvenak.analyse(species, "Management", nested="Use", data=shuffled, permutations=99)
+    pd.testing.assert_frame_equal(straight.table, other.table)
+    assert [f.levels for f in other.factors] == [f.levels for f in straight.factors]
+
+
+def test_labels_given_as_sequences_equal_the_columns_they_come_from(dune):
+    species, env = dune
+    by_name = morvenak.analyse(species, "Management", nested="Use", data=env, permutations=99)
+    by_labels = morvenak.analyse(species.to_numpy(), list(env["Management"]), nested=env["Use"].to_numpy(),
+                                 permutations=99)
+    assert list(by_labels.table["P"][:2]) == list(by_name.table["P"][:2])
+    assert list(by_labels.table["SS"]) == list(by_name.table["SS"])
+    assert list(by_labels.table["factor"]) == ["main", "nested1", "", ""]
+    series = morvenak.analyse(species, env["Management"], nested=[env["Use"]], permutations=99)
+    assert list(series.table["factor"][:2]) == ["Management", "Use"]
+
+
+def test_levels_are_numbered_in_order_of_first_appearance(dune):
+    species, env = dune
+    r = morvenak.analyse(species, "Management", data=env, task="anova", permutations=0)
+    assert r.factors[0].levels == ["SF", "BF", "HF", "NM"]
+    assert r.factors[0].counts == [6, 3, 5, 6]
+    reordered = morvenak.analyse(species.iloc[::-1], "Management", data=env, task="anova", permutations=0)
+    assert reordered.factors[0].levels == ["NM", "SF", "BF", "HF"]
+
+
+def test_nested_labels_are_read_within_their_parent():
+    # "p1" and "p2" under site A and under site B are four subgroups, as if
+    # they had been named A1, A2, B1, B2.
+    rng = np.random.default_rng(3)
+    y = rng.poisson(4.0, size=(12, 6)).astype(float)
+    site = ["A"] * 6 + ["B"] * 6
+    reused = ["p1", "p1", "p1", "p2", "p2", "p2"] * 2
+    unique = [s + p for s, p in zip(site, reused)]
+    a = morvenak.analyse(y, site, nested=reused, permutations=199)
+    b = morvenak.analyse(y, site, nested=unique, permutations=199)
+    assert list(a.table["df1"]) == [1, 2, 8, 11]
+    assert list(a.table["F"][:2]) == list(b.table["F"][:2])
+    assert list(a.table["P"][:2]) == list(b.table["P"][:2])
+    assert a.factors[1].levels == ["p1", "p2", "p1", "p2"]
+    assert a.factors[1].parents == ["A", "A", "B", "B"]
+
+
+def test_two_nested_factors_by_name_or_by_labels(dune):
+    species, env = dune
+    by_name = morvenak.analyse(species, "Moisture", nested=["Use", "Management"], data=env, permutations=49)
+    by_labels = morvenak.analyse(species, env["Moisture"], nested=[env["Use"], env["Management"]],
+                                 permutations=49)
+    assert list(by_name.table["source"]) == ["main", "nested1", "nested2", "within", "total"]
+    assert list(by_name.table["factor"][:3]) == ["Moisture", "Use", "Management"]
+    assert list(by_labels.table["P"][:3]) == list(by_name.table["P"][:3])
+
+
+def test_the_seed_changes_the_draws_and_the_default_is_the_classic_start(dune):
+    species, env = dune
+    default = morvenak.analyse(species, "Use", data=env, permutations=99, task="anova")
+    one = morvenak.analyse(species, "Use", data=env, permutations=99, task="anova", seed=1)
+    other = morvenak.analyse(species, "Use", data=env, permutations=99, task="anova", seed=12345)
+    assert default.table["P"][0] == one.table["P"][0]
+    assert default.table["F"][0] == other.table["F"][0]
+    assert default.table["P"][0] != other.table["P"][0]
+    assert (default.options["seed_given"], one.options["seed_given"]) == (False, True)
+
+
+# ---------------------------------------------------------------- what it refuses
+
+def test_non_numeric_y_is_refused(dune):
+    species, env = dune
+    y = species.copy()
+    y["Achimill"] = y["Achimill"].astype(str)
+    e = refused(morvenak.InvalidInput, "Y must be numeric: its column 'Achimill' holds non-numeric (object) values",
+                morvenak.analyse, y, "Management", data=env)
+    assert e.status == 2 and isinstance(e, ValueError)
+    refused(morvenak.InvalidInput, "Y must be a numeric array or data frame, not an array of text values",
+            morvenak.analyse, np.array([["1", "2"], ["3", "4"]]), ["a", "b"])
+    refused(morvenak.InvalidInput, "Y must have two dimensions (samples in rows, species in columns), not 1",
+            morvenak.analyse, np.arange(4.0), ["a", "a", "b", "b"])
+
+
+@pytest.mark.parametrize("bad", [np.nan, np.inf, -np.inf])
+def test_values_that_are_not_finite_are_refused_with_the_engines_message(bad, dune):
+    species, env = dune
+    y = species.astype(float)
+    y.iloc[2, 3] = bad
+    e = refused(morvenak.InvalidInput, "Y holds a value that is not a finite number (object 3, species 4)",
+                morvenak.analyse, y, "Management", data=env)
+    assert e.status == 2
+
+
+def test_lengths_that_disagree_are_refused(dune):
+    species, env = dune
+    refused(morvenak.InvalidInput, "factor 'main' has 19 labels for 20 objects",
+            morvenak.analyse, species, list(env["Management"])[1:])
+    refused(morvenak.InvalidInput, "factor 'Use' has 10 labels for 20 objects",
+            morvenak.analyse, species, "Management", nested=env["Use"][:10], data=env)
+    refused(morvenak.InvalidInput, "'data' has 19 rows for 20 objects (rows of Y)",
+            morvenak.analyse, species.to_numpy(), "Management", data=env.iloc[:19])
+    refused(morvenak.InvalidInput, "sample '3' of Y is not in 'data': give every sample a row of labels",
+            morvenak.analyse, species, "Management", data=env.drop(index=3))
+
+
+def test_unknown_column_names_are_refused(dune):
+    species, env = dune
+    refused(morvenak.InvalidInput,
+            "'data' has no column 'Managment' (its columns: 'A1', 'Moisture', 'Management', 'Use', 'Manure')",
+            morvenak.analyse, species, "Managment", data=env)
+    refused(morvenak.InvalidInput,
+            "'data' has no column 'use' (its columns: 'A1', 'Moisture', 'Management', 'Use', 'Manure')",
+            morvenak.analyse, species, "Management", nested="use", data=env)
+    refused(morvenak.InvalidInput, "'Management' names a column of 'data', but no 'data' was given",
+            morvenak.analyse, species, "Management")
+
+
+def test_a_nested_factor_that_divides_nothing_is_not_nested(dune):
+    species, env = dune
+    refused(morvenak.InvalidInput,
+            "factor 'Again' is not nested in 'Management': it has a single level within each level of "
+            "'Management', so it divides none of them into subgroups",
+            morvenak.analyse, species, "Management", nested=env["Management"].rename("Again"), data=env)
+    cells = (env["Management"] + " " + env["Use"]).rename("cells")
+    refused(morvenak.InvalidInput,
+            "factor 'Management' is not nested in 'cells': it has a single level within each level of "
+            "'cells', so it divides none of them into subgroups",
+            morvenak.analyse, species, cells, nested=env["Management"])
+    refused(morvenak.InvalidInput, "factor 'main' has a single level ('all'): the main factor needs at least 2",
+            morvenak.analyse, species, ["all"] * 20)
+
+
+def test_factors_the_engine_cannot_nest_stop_with_its_message_and_reason(dune):
+    species, env = dune
+    e = refused(morvenak.Stopped,
+                "The input files are listed in an incorrect order or the factors are not coded correctly",
+                morvenak.analyse, species, "Management", nested=["Use", "Manure"], data=env)
+    assert e.status == 1
+    assert e.reasons == ["the factors are not nested in the order given (main factor first)"]
+    assert str(e) == e.message + "\n  the factors are not nested in the order given (main factor first)"
+
+
+def test_missing_and_empty_labels_and_duplicate_names_are_refused(dune):
+    species, env = dune
+    with_na = env.copy()
+    with_na.loc[5, "Use"] = None
+    refused(morvenak.InvalidInput, "factor 'Use' has no label (NA) for object 5",
+            morvenak.analyse, species, "Management", nested="Use", data=with_na)
+    refused(morvenak.InvalidInput, "factor 'main' has an empty label for object 1",
+            morvenak.analyse, species, [""] * 10 + ["a"] * 10)
+    twice = species.rename(index={2: 1})
+    refused(morvenak.InvalidInput, "Y has two samples named '1': names must be unique",
+            morvenak.analyse, twice, ["a", "b"] * 10)
+
+
+def test_the_engine_stops_on_data_it_cannot_analyse(dune):
+    species, env = dune
+    y = species.copy()
+    y.iloc[:, 0] = 0
+    e = refused(morvenak.Stopped, "Column sums of 0 are incompatible with this transformation.",
+                morvenak.analyse, y, "Management", data=env, transform="chi2-metric")
+    assert e.status == 1
+
+
+@pytest.mark.parametrize("option, value, message", [
+    ("transform", "hell", "'transform' must be one of none, chord, chi2-metric, chi2-distance, profiles, "
+                          "hellinger, not 'hell'"),
+    ("task", "all", "'task' must be one of anova, scores, both, not 'all'"),
+    ("main_units", "plots", "'main_units' must be one of objects, subgroups, not 'plots'"),
+    ("permutations", -1, "'permutations' must be a whole number from 0 to 2147483647"),
+    ("permutations", 9.5, "'permutations' must be a whole number from 0 to 2147483647"),
+    ("seed", 2 ** 32, "'seed' must be a whole number from 0 to 4294967295"),
+    ("seed", True, "'seed' must be a whole number from 0 to 4294967295"),
+    ("threads", 0, "'threads' must be a whole number from 1 to 1024"),
+])
+def test_options_out_of_range_are_refused(option, value, message, dune):
+    species, env = dune
+    refused(morvenak.InvalidInput, message, morvenak.analyse, species, "Management", data=env, **{option: value})
