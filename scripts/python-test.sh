@@ -9,6 +9,8 @@ set -euo pipefail
 [ $# -eq 3 ] || { echo "usage: python-test.sh BUILD_DIR RESULT_DUMP MORVENAK" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$1" && pwd)
+dump=$(realpath "$2")
+command=$(realpath "$3")
 python=/usr/bin/python3
 venv=$build/python-venv
 [ -x "$venv/bin/python" ] || "$python" -m venv --system-site-packages "$venv"
@@ -17,5 +19,5 @@ venv=$build/python-venv
 "$venv/bin/python" -m pip install --quiet --no-index --no-deps --no-build-isolation --force-reinstall "$root/python"
 # Away from python/, so that `import morvenak` finds the installed package.
 cd "$build"
-MORVENAK_RESULT_DUMP=$(realpath "$2") MORVENAK_COMMAND=$(realpath "$3") MORVENAK_ROOT=$root \
+MORVENAK_RESULT_DUMP=$dump MORVENAK_COMMAND=$command MORVENAK_ROOT=$root \
   "$venv/bin/python" -m pytest -p no:cacheprovider -q "$root/python/tests"
