@@ -155,7 +155,8 @@ def _nested_specs(nested: Any, rows: Any) -> List[FactorSpec]:
     if isinstance(nested, str) or _is_series(nested) or isinstance(nested, np.ndarray):
         return [nested]
     items = list(nested)
-    if rows is not None and items and all(isinstance(i, str) and i in rows.columns for i in items):
+    # Strings are column names unless they are as many as the samples.
+    if rows is not None and items and all(isinstance(i, str) for i in items) and len(items) != len(rows):
         return items
     if items and all(not isinstance(i, str) and hasattr(i, "__len__") for i in items):
         return items

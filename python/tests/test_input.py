@@ -132,6 +132,9 @@ def test_unknown_column_names_are_refused(dune):
     refused(morvenak.InvalidInput,
             "'data' has no column 'use' (its columns: 'A1', 'Moisture', 'Management', 'Use', 'Manure')",
             morvenak.analyse, species, "Management", nested="use", data=env)
+    refused(morvenak.InvalidInput,
+            "'data' has no column 'Plot' (its columns: 'A1', 'Moisture', 'Management', 'Use', 'Manure')",
+            morvenak.analyse, species, "Management", nested=["Use", "Plot"], data=env)
     refused(morvenak.InvalidInput, "'Management' names a column of 'data', but no 'data' was given",
             morvenak.analyse, species, "Management")
 
