@@ -87,13 +87,23 @@ int axes(OrdinationResult& r, int n, int p, double ssy, std::vector<double> ev) 
 std::vector<double> multiply(const double* a, int rows, int inner, const double* b, int k) {
   std::vector<double> out(static_cast<size_t>(rows) * static_cast<size_t>(k), 0.0);
   const size_t ks = static_cast<size_t>(k);
-  for (int i = 0; i < rows; ++i) {
-    double* o = out.data() + static_cast<size_t>(i) * ks;
-    const double* ai = a + static_cast<size_t>(i) * static_cast<size_t>(inner);
-    for (int l = 0; l < inner; ++l) {
-      const double x = ai[l];
-      const double* bl = b + static_cast<size_t>(l) * ks;
-      for (size_t j = 0; j < ks; ++j) o[j] += x * bl[j];
+  // Blocks of rows and of output columns, so that the block of B in use stays
+  // in cache; each entry still sums over l = 0, 1, ... in order.
+  constexpr int kRows = 32;
+  constexpr size_t kCols = 256;
+  for (int i0 = 0; i0 < rows; i0 += kRows) {
+    const int i1 = std::min(rows, i0 + kRows);
+    for (size_t c0 = 0; c0 < ks; c0 += kCols) {
+      const size_t c1 = std::min(ks, c0 + kCols);
+      for (int i = i0; i < i1; ++i) {
+        double* o = out.data() + static_cast<size_t>(i) * ks;
+        const double* ai = a + static_cast<size_t>(i) * static_cast<size_t>(inner);
+        for (int l = 0; l < inner; ++l) {
+          const double x = ai[l];
+          const double* bl = b + static_cast<size_t>(l) * ks;
+          for (size_t j = c0; j < c1; ++j) o[j] += x * bl[j];
+        }
+      }
     }
   }
   return out;
@@ -119,26 +129,34 @@ void variances(OrdinationResult& r, int n, const std::vector<double>& z_rows, in
 std::vector<double> column_crossproduct(const double* x, int rows, int cols) {
   const size_t c = static_cast<size_t>(cols);
   std::vector<double> out(c * c, 0.0);
-  for (int j0 = 0; j0 < cols; j0 += kTile) {
-    const int j1 = std::min(cols, j0 + kTile);
-    for (int k0 = 0; k0 <= j0; k0 += kTile) {
-      const int k1 = std::min(cols, k0 + kTile);
-      double acc[kTile][kTile] = {};
-      for (int i = 0; i < rows; ++i) {
-        const double* r = x + static_cast<size_t>(i) * c;
-        for (int j = j0; j < j1; ++j) {
-          const double rj = r[j];
-          double* a = acc[j - j0];
-          for (int k = k0; k < k1; ++k) a[k - k0] += rj * r[k];
+  // Blocks of rows (kept in cache while every tile passes over them); each
+  // tile carries its running sums from one block to the next, so every
+  // entry sums over the rows in ascending order.
+  constexpr int kRowBlock = 256;
+  for (int r0 = 0; r0 < rows; r0 += kRowBlock) {
+    const int r1 = std::min(rows, r0 + kRowBlock);
+    for (int j0 = 0; j0 < cols; j0 += kTile) {
+      const int j1 = std::min(cols, j0 + kTile);
+      for (int k0 = 0; k0 <= j0; k0 += kTile) {
+        const int k1 = std::min(cols, k0 + kTile);
+        double acc[kTile][kTile];
+        for (int j = j0; j < j1; ++j)
+          for (int k = k0; k < k1; ++k) acc[j - j0][k - k0] = out[static_cast<size_t>(j) + static_cast<size_t>(k) * c];
+        for (int i = r0; i < r1; ++i) {
+          const double* r = x + static_cast<size_t>(i) * c;
+          for (int j = j0; j < j1; ++j) {
+            const double rj = r[j];
+            double* a = acc[j - j0];
+            for (int k = k0; k < k1; ++k) a[k - k0] += rj * r[k];
+          }
         }
+        for (int j = j0; j < j1; ++j)
+          for (int k = k0; k < k1; ++k) out[static_cast<size_t>(j) + static_cast<size_t>(k) * c] = acc[j - j0][k - k0];
       }
-      for (int j = j0; j < j1; ++j)
-        for (int k = k0; k < k1; ++k) {
-          out[static_cast<size_t>(j) + static_cast<size_t>(k) * c] = acc[j - j0][k - k0];
-          out[static_cast<size_t>(k) + static_cast<size_t>(j) * c] = acc[j - j0][k - k0];
-        }
     }
   }
+  for (size_t j = 0; j < c; ++j)
+    for (size_t k = 0; k < j; ++k) out[k + j * c] = out[j + k * c];
   return out;
 }
 
