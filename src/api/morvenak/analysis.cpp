@@ -158,9 +158,8 @@ std::uint64_t check_memory(const Options& o, const Grouping* g, int n, int p, in
                      " species needs about " + format_bytes(need) + " and " + format_bytes(limit) +
                      (o.max_memory != 0 ? " is allowed (max_memory)" : " is available") + "; ";
   if (task >= 2 && e.ordinations > 0.0)
-    text += "the anova task alone would need about " + format_bytes(static_cast<std::uint64_t>(e.anova_alone)) + ", ";
-  text += "fewer species would need about " + format_bytes(static_cast<std::uint64_t>(e.per_species)) +
-          " less for each species left out";
+    text += "the anova task alone would need about " + format_bytes(static_cast<std::uint64_t>(e.anova_alone)) + "; ";
+  text += "each species left out saves about " + format_bytes(static_cast<std::uint64_t>(e.per_species));
   throw Stopped(text);
 }
 

@@ -140,8 +140,10 @@ std::string format_bytes(std::uint64_t bytes) {
   char text[32];
   if (b >= 1024.0 * 1024.0 * 1024.0)
     std::snprintf(text, sizeof text, "%.1f GB", b / (1024.0 * 1024.0 * 1024.0));
+  else if (b >= 1024.0 * 1024.0)
+    std::snprintf(text, sizeof text, "%.0f MB", b / (1024.0 * 1024.0));
   else
-    std::snprintf(text, sizeof text, "%.0f MB", std::max(1.0, b / (1024.0 * 1024.0)));
+    std::snprintf(text, sizeof text, "%.0f KB", std::max(1.0, b / 1024.0));
   return text;
 }
 

@@ -26,7 +26,7 @@ std::uint64_t memory_available();
 std::uint64_t parse_mem_available(const std::string& meminfo);
 int parse_cpu_max(const std::string& cpu_max);
 
-// A size for people: "512 MB", "3.2 GB" (powers of 1024).
+// A size for people: "160 KB", "512 MB", "3.2 GB" (powers of 1024).
 std::string format_bytes(std::uint64_t bytes);
 
 }  // namespace morvenak
