@@ -84,7 +84,7 @@ void fast_loop(const RunContext& ctx, Workspace& w, Statistic* stats, int nstats
 
 void permutation_test(const RunContext& ctx, Workspace& w, Statistic* stats, int nstats, int threshold) {
   for (int i = 0; i < ctx.n; ++i) w.perm[i] = i + 1;
-  for (int k = 0; k < 100; ++k) ctx.generator->deviate(0);
+  ctx.generator->discard_start();
   for (int k = 0; k < nstats; ++k) stats[k].count = 1;
   const bool progress = static_cast<long long>(ctx.n) * ctx.p > threshold;
   ctx.events->test_started(ctx.nperm, progress);

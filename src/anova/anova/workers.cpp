@@ -4,6 +4,8 @@
 
 #include <system_error>
 
+#include "core/resources.hpp"
+
 namespace morvenak {
 
 Workers::Workers(int size) {
@@ -26,11 +28,7 @@ Workers::~Workers() {
   for (std::thread& t : helpers_) t.join();
 }
 
-int Workers::available() {
-  const unsigned n = std::thread::hardware_concurrency();
-  if (n == 0) return 1;
-  return n > 64 ? 64 : static_cast<int>(n);
-}
+int Workers::available() { return cpus_available(); }
 
 void Workers::post(Job& job, int count) {
   {

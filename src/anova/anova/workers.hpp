@@ -43,7 +43,8 @@ class Workers {
     wait();
   }
 
-  // The number of threads to use on this machine (at least 1).
+  // The number of threads to use: the CPUs the process may run on (its
+  // affinity mask and cgroup quota, not the machine's count), at least 1.
   static int available();
 
  private:

@@ -11,13 +11,18 @@
 #include <utility>
 
 #include "anova/engines.hpp"
+#include "anova/grouped.hpp"
+#include "anova/workers.hpp"
 #include "core/generator.hpp"
 #include "core/limits.hpp"
+#include "core/resources.hpp"
 #include "core/workspace.hpp"
 #include "input/factor_checks.hpp"
 #include "input/labels.hpp"
 #include "input/transform.hpp"
+#include "linalg/grouping.hpp"
 #include "linalg/produit.hpp"
+#include "ordination/grouped_pca.hpp"
 #include "ordination/pca.hpp"
 
 namespace morvenak {
@@ -57,6 +62,12 @@ struct Analysis::Impl {
   bool has_response = false;
   bool ran = false;
   std::vector<bool> from_labels;
+  // Beyond the classic limits: Y by rows, transformed and centred (the
+  // workspace is not used).
+  bool grouped = false;
+  RowMatrix gy;
+
+  Result run_grouped();
 
   Impl(const Options& o, Events* e) : options(o), events(e != nullptr ? e : &g_silent), generator(o.seed) {
     const int task = static_cast<int>(o.task);
@@ -104,6 +115,67 @@ void plan_main_test(const Options& o, const RunContext& ctx, const SubgroupDesig
   }
 }
 
+// The memory a grouped analysis needs at its peak, in bytes, and the parts
+// that the refusal names.
+struct MemoryEstimate {
+  double total = 0.0;
+  double ordinations = 0.0;  // what the ordinations add to the anova's peak
+  double anova_alone = 0.0;  // the peak without the ordinations
+  double per_species = 0.0;
+};
+
+MemoryEstimate estimate_memory(const Grouping* g, int n, int p, int task, int threads) {
+  const double y = static_cast<double>(n) * p * 8.0;
+  MemoryEstimate e;
+  const double base = 16.0 * 1024 * 1024;  // the program, the labels, small vectors
+  const double setup = 2.0 * y;            // Y by columns while it is transformed, then by rows
+  double anova = y, ordinations = 0.0;
+  if (g != nullptr) {
+    anova += grouped_test_bytes(*g, p, threads);
+    if (task >= 2) {
+      const double k0 = std::min(n, p);
+      const double k = std::min(n - 1, p);
+      double cells = 0.0;
+      for (int a = 0; a <= g->levels; ++a) cells += g->cells(a);
+      ordinations = y + cells * p * 8.0 + 2.0 * k0 * k0 * 8.0 + (n < p ? y : 0.0) + 2.0 * (n + p) * k * 8.0;
+      for (int a = 1; a <= g->levels; ++a) ordinations += 2.0 * (n + p) * g->dummies(a) * 8.0;
+    }
+  }
+  e.anova_alone = base + std::max(setup, anova);
+  e.total = base + std::max(setup, std::max(anova, y + ordinations));
+  e.ordinations = e.total - e.anova_alone;
+  e.per_species = e.total / std::max(1, p);
+  return e;
+}
+
+// Refuses (Stopped) a grouped analysis whose estimate exceeds the memory
+// available or allowed; returns the estimate.
+std::uint64_t check_memory(const Options& o, const Grouping* g, int n, int p, int task, int threads) {
+  const MemoryEstimate e = estimate_memory(g, n, p, task, threads);
+  const std::uint64_t limit = o.max_memory != 0 ? o.max_memory : memory_available();
+  const auto need = static_cast<std::uint64_t>(e.total);
+  if (limit == 0 || need <= limit) return need;
+  std::string text = "not enough memory: the analysis of " + std::to_string(n) + " objects and " + std::to_string(p) +
+                     " species needs about " + format_bytes(need) + " and " + format_bytes(limit) +
+                     (o.max_memory != 0 ? " is allowed (max_memory)" : " is available") + "; ";
+  if (task >= 2 && e.ordinations > 0.0)
+    text += "the anova task alone would need about " + format_bytes(static_cast<std::uint64_t>(e.anova_alone)) + "; ";
+  text += "each species left out saves about " + format_bytes(static_cast<std::uint64_t>(e.per_species));
+  throw Stopped(text);
+}
+
+int team_size(const RunContext& ctx) { return ctx.threads > 0 ? ctx.threads : Workers::available(); }
+
+GeneratorKind generator_kind(const Options& o, bool grouped) {
+  if (o.generator == GeneratorChoice::kClassic) return GeneratorKind::kClassic;
+  if (o.generator == GeneratorChoice::kModern) return GeneratorKind::kModern;
+  return grouped ? GeneratorKind::kModern : GeneratorKind::kClassic;
+}
+
+constexpr const char* kCodesBeyond =
+    "factors given as dummy variables are limited to 501 objects, 500 species and 200 dummy variables in all; "
+    "give the factors as labels";
+
 std::string main_test_note(const MainTest& t) {
   const std::string units = std::to_string(t.subgroups) + " subgroups";
   if (t.exact)
@@ -121,9 +193,8 @@ void Analysis::set_response(int n, int p, const double* y) {
   Impl& a = *impl_;
   if (a.has_response) throw InvalidInput("Y is given once");
   if (n < 0 || p < 0) throw InvalidInput("Y cannot have a negative number of objects or species");
-  if (n > kMaxObjects || p > kMaxSpecies)
-    throw Stopped("Y has " + std::to_string(n) + " objects and " + std::to_string(p) + " species; at most " +
-                  std::to_string(kMaxObjects) + " objects and " + std::to_string(kMaxSpecies) + " species are allowed");
+  const bool beyond = n > kMaxObjects || p > kMaxSpecies;
+  if (beyond) check_memory(a.options, nullptr, n, p, a.ctx.task, 1);
   check_cancel(a.ctx);
   const std::size_t nn = static_cast<std::size_t>(n);
   for (std::size_t k = 0; k < nn * static_cast<std::size_t>(p); ++k)
@@ -134,17 +205,38 @@ void Analysis::set_response(int n, int p, const double* y) {
   Workspace& w = a.w;
   ctx.n = n;
   ctx.p = p;
-  for (int j = 1; j <= p; ++j)
-    for (int i = 1; i <= n; ++i) w.y(i, j) = y[static_cast<std::size_t>(i - 1) + static_cast<std::size_t>(j - 1) * nn];
+  // Within the limits Y goes to the workspace; beyond them to a matrix of
+  // its own size, transformed and centred there, then stored by rows.
+  std::vector<double> own;
+  std::vector<double> colsum;
+  Mat ym = w.y;
+  double* sums = w.colsum;
+  if (beyond) {
+    own.assign(y, y + nn * static_cast<std::size_t>(p));
+    colsum.assign(static_cast<std::size_t>(p), 0.0);
+    ym = Mat{own.data(), n, p};
+    sums = colsum.data();
+  } else {
+    for (int j = 1; j <= p; ++j)
+      for (int i = 1; i <= n; ++i) w.y(i, j) = y[static_cast<std::size_t>(i - 1) + static_cast<std::size_t>(j - 1) * nn];
+  }
   if (ctx.itrans == 0)
     a.events->transformed(Transform::kNone);
   else
-    transform(n, p, w.y, w.colsum, ctx.itrans, *a.events);
-  centre(n, 1, p, w.y);
+    transform(n, p, ym, sums, ctx.itrans, *a.events);
+  centre(n, 1, p, ym);
   double ssy = 0.0;
   for (int i = 1; i <= n; ++i)
-    for (int j = 1; j <= p; ++j) ssy += w.y(i, j) * w.y(i, j);
+    for (int j = 1; j <= p; ++j) ssy += ym(i, j) * ym(i, j);
   ctx.ssy = ssy;
+  if (beyond) {
+    a.grouped = true;
+    a.gy.n = n;
+    a.gy.p = p;
+    a.gy.a.resize(nn * static_cast<std::size_t>(p));
+    for (int i = 1; i <= n; ++i)
+      for (int j = 1; j <= p; ++j) a.gy.row(i - 1)[j - 1] = ym(i, j);
+  }
   a.result.n = n;
   a.result.p = p;
   a.result.ssy = ssy;
@@ -175,11 +267,39 @@ void Analysis::add_factor(const Factor& factor) {
       parent = &a.result.codings.back();
     }
     LevelCoding levels = code_levels(factor.labels, parent);
+    m = static_cast<int>(levels.levels.size()) - (parent != nullptr ? static_cast<int>(parent->levels.size()) : 1);
+    bool all_labels = true;
+    for (bool b : a.from_labels) all_labels = all_labels && b;
+    if (!a.grouped && all_labels && ctx.mtot + static_cast<long long>(m) > kMaxDummies) {
+      // Beyond the dummy variables' limit: Y leaves the workspace for the
+      // grouped path.
+      a.grouped = true;
+      a.gy.n = ctx.n;
+      a.gy.p = ctx.p;
+      a.gy.a.resize(n * static_cast<std::size_t>(ctx.p));
+      for (int i = 1; i <= ctx.n; ++i)
+        for (int j = 1; j <= ctx.p; ++j) a.gy.row(i - 1)[j - 1] = a.w.y(i, j);
+    }
+    if (a.grouped) {
+      // The labels' coding is exact: every check passes by construction.
+      a.result.codings.push_back(std::move(levels));
+      a.from_labels.push_back(true);
+      FactorCheck c;
+      c.dummies = m;
+      c.coding_checked = ctx.check_coding;
+      ctx.ifirst[f - 1] = ctx.mtot + 1;
+      ctx.ilast[f - 1] = ctx.mtot + m;
+      ctx.mtot += m;
+      ctx.nfiles = f + 1;
+      a.result.checks.push_back(c);
+      return;
+    }
     coded = helmert_codes(levels, parent, m);
     codes = &coded;
     a.result.codings.push_back(std::move(levels));
     a.from_labels.push_back(true);
   } else {
+    if (a.grouped) throw Stopped(kCodesBeyond);
     if (m < 0 || codes->size() != n * static_cast<std::size_t>(m))
       throw InvalidInput("factor " + std::to_string(f) + ": its codes do not make " + std::to_string(n) + " rows of " +
                          std::to_string(m) + " dummy variables");
@@ -210,13 +330,20 @@ Result Analysis::run() {
   if (!a.has_response) throw InvalidInput("no response matrix Y");
   a.ran = true;
   Result& r = a.result;
+  r.seed = a.options.seed;
+  r.beyond_limits = a.grouped;
+  r.threads = team_size(ctx);
+  const GeneratorKind kind = generator_kind(a.options, a.grouped);
+  r.generator = kind == GeneratorKind::kModern ? GeneratorChoice::kModern : GeneratorChoice::kClassic;
+  a.generator = Generator(a.options.seed, kind);
+  if (a.grouped) return a.run_grouped();
   const auto t0 = std::chrono::steady_clock::now();
   check_factor_set(ctx, a.w, r.checks.data(), ctx.nfiles - 1);
   a.events->factors_checked();
   if (ctx.nfiles < 2) return std::move(r);  // Y alone: checked, nothing to analyse
   check_cancel(ctx);
   SubgroupDesign design;
-  Generator arrangements(arrangement_seed(a.options.seed));
+  Generator arrangements(arrangement_seed(a.options.seed), kind);
   SubgroupScheme scheme;
   if (ctx.nfiles >= 3) {
     design = subgroup_design(ctx, a.w);
@@ -250,6 +377,77 @@ Result Analysis::run() {
   return std::move(r);
 }
 
+// The grouped path: the checks that labels can fail, the memory estimate,
+// the anova by group sums, the ordinations in the cells' space.
+Result Analysis::Impl::run_grouped() {
+  Result& r = result;
+  const auto t0 = std::chrono::steady_clock::now();
+  const int factors = ctx.nfiles - 1;
+  if (ctx.check_coding) events->coding_verdict(true);
+  events->no_collinearity_within();
+  if (ctx.mtot >= ctx.n) throw Stopped("Too many explanatory variables (mtot >= n)");
+  events->no_collinearity_among();
+  for (int k = 1; k + 1 <= factors; ++k) {
+    const int parent = r.checks[static_cast<std::size_t>(k - 1)].dummies;
+    const int nested = r.checks[static_cast<std::size_t>(k)].dummies;
+    if (nested <= parent) {
+      events->nesting_order_wrong();
+      throw Stopped("The input files are listed in an incorrect order or the factors are not coded correctly", true);
+    }
+  }
+  events->factors_checked();
+  if (factors < 1) return std::move(r);
+  check_cancel(ctx);
+  const Grouping g = make_grouping(r.codings);
+  r.memory_estimate = check_memory(options, &g, ctx.n, ctx.p, ctx.task, r.threads);
+  SubgroupDesign design;
+  Generator arrangements(arrangement_seed(options.seed), generator.kind());
+  SubgroupScheme scheme;
+  if (factors >= 2) {
+    design = grouped_subgroup_design(g, gy);
+    plan_main_test(options, ctx, design, r);
+    if (r.main_test.units == MainUnits::kSubgroups) scheme = {&design, options.exact, &arrangements, &r.main_test};
+    events->main_test_planned(r.main_test);
+    for (const std::string& text : r.warnings) events->warning(text);
+  }
+  r.rows = grouped_anova(ctx, g, gy, scheme);
+  if (scheme.design != nullptr && r.rows[0].tested) r.rows[0].note = main_test_note(r.main_test);
+  r.permutations = ctx.nperm;
+  r.anova_seconds = seconds_since(t0);
+  events->table_done(r);
+  if (ctx.task >= 2) {
+    const auto t1 = std::chrono::steady_clock::now();
+    events->ordinations_started();
+    static const char* const kTitles[3][3] = {
+        {"Object scores fitted to the anova factor", "", ""},
+        {"Object scores fitted to the main factor", "Object scores fitted to the nested factor", ""},
+        {"Object scores fitted to the main factor", "Object scores fitted to the first nested factor",
+         "Object scores fitted to the second nested factor"}};
+    static const Source kSources[] = {Source::kMain, Source::kNested1, Source::kNested2};
+    const int count = factors + 1;
+    {
+      const std::vector<std::vector<double>> means = cell_means(g, gy);
+      for (int k = 0; k < factors; ++k) {
+        check_cancel(ctx);
+        OrdinationResult o = grouped_fitted_pca(g, means, k + 1, ctx.p, ctx.ssy);
+        o.title = kTitles[factors - 1][k];
+        o.source = kSources[k];
+        r.ordinations.push_back(std::move(o));
+        events->ordination(r.ordinations.back(), k, count);
+      }
+    }
+    check_cancel(ctx);
+    OrdinationResult o = grouped_residual_pca(grouped_residuals(g, gy, factors), ctx.ssy);
+    o.title = "Object scores, PCA of unexplained variation (residuals)";
+    o.source = Source::kWithin;
+    r.ordinations.push_back(std::move(o));
+    events->ordination(r.ordinations.back(), factors, count);
+    r.ordination_seconds = seconds_since(t1);
+    events->ordinations_done(r);
+  }
+  return std::move(r);
+}
+
 Result analyse(const Input& input, const Options& options, Events* events) {
   if (input.y.size() != static_cast<std::size_t>(input.n) * static_cast<std::size_t>(input.p) || input.n < 0 ||
       input.p < 0)
@@ -257,6 +455,22 @@ Result analyse(const Input& input, const Options& options, Events* events) {
                        " objects by " + std::to_string(input.p) + " species need " +
                        std::to_string(static_cast<long long>(input.n) * input.p));
   if (input.factors.empty()) throw InvalidInput("no factor: give a main factor");
+  if ((input.n > kMaxObjects || input.p > kMaxSpecies) && input.factors.size() <= 3) {
+    // The whole run's estimate before anything of its size is allocated.
+    std::vector<LevelCoding> codings;
+    bool sizes_agree = true;
+    for (const Factor& f : input.factors) {
+      if (!f.by_labels) throw Stopped(kCodesBeyond);
+      sizes_agree = sizes_agree && f.labels.size() == static_cast<std::size_t>(input.n);
+    }
+    if (sizes_agree)
+      for (const Factor& f : input.factors) codings.push_back(code_levels(f.labels, codings.empty() ? nullptr : &codings.back()));
+    if (sizes_agree) {
+      const Grouping g = make_grouping(codings);
+      const int threads = options.threads > 0 ? options.threads : Workers::available();
+      check_memory(options, &g, input.n, input.p, static_cast<int>(options.task), threads);
+    }
+  }
   Analysis a(options, events);
   a.set_response(input.n, input.p, input.y.data());
   for (const Factor& f : input.factors) a.add_factor(f);

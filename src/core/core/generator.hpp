@@ -1,5 +1,16 @@
-// The generator of the permutations: the same sequence on every machine.
-// Each analysis owns one, so analyses never share a sequence.
+// The generators of the permutations: the same sequence on every machine.
+// Each analysis owns its generators, so analyses never share a sequence.
+//
+// Two kinds. The classic generator (the ISO C reference integer generator,
+// 15 bits, turned into deviates k / 32767) runs within the classic limits:
+// its draws j = floor(r m) + 1 are those of the classic program. Beyond the
+// limits they are biased once m is in the thousands (at m = 20,000 some
+// positions are twice as likely as others, and beyond 32,768 some are never
+// drawn), so the modern generator runs there: xoshiro256** (Blackman and
+// Vigna's 64-bit generator of 256 bits of state), seeded through splitmix64,
+// with bounded draws by Lemire's multiply-and-reject method, which is exactly
+// uniform. Both are written here: the standard library's distributions
+// differ from one implementation to the next.
 #pragma once
 #include <cstdint>
 
@@ -15,17 +26,69 @@ struct IsoRand {
   }
 };
 
-// Uniform deviates k / 32767 (k in 0..32767, so 1 included) in single
-// precision, from a starting state (1 unless the user seeds it).
-class Generator {
- public:
-  explicit Generator(std::uint32_t state = 1) { iso_.state = state; }
-  // flag 0 draws the next value; 1 restarts with state 0; any other value
-  // restarts with that state.
-  float deviate(int flag);
+// splitmix64: one 64-bit output per call from a 64-bit counter. Used to
+// fill xoshiro's state from a seed, as its authors recommend.
+struct SplitMix64 {
+  std::uint64_t state = 0;
+  std::uint64_t next() {
+    std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+};
+
+// xoshiro256**: s[0..3] must not be all zero.
+struct Xoshiro256 {
+  std::uint64_t s[4] = {1, 2, 3, 4};
+  // The state that seed gives: four splitmix64 outputs from state = seed.
+  static Xoshiro256 seeded(std::uint64_t seed);
+  std::uint64_t next() {
+    const std::uint64_t result = rotl(s[1] * 5, 7) * 9;
+    const std::uint64_t t = s[1] << 17;
+    s[2] ^= s[0];
+    s[3] ^= s[1];
+    s[1] ^= s[2];
+    s[0] ^= s[3];
+    s[2] ^= t;
+    s[3] = rotl(s[3], 45);
+    return result;
+  }
+  // A uniform integer in 0..range-1 (range >= 1), by Lemire's method: the
+  // high half of x * range, redrawn while the low half falls below
+  // 2^64 mod range, so that every value has exactly the same number of x.
+  std::uint64_t below(std::uint64_t range);
 
  private:
+  static std::uint64_t rotl(std::uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
+};
+
+enum class GeneratorKind { kClassic, kModern };
+
+// The generator of one sequence of permutations.
+class Generator {
+ public:
+  // The classic generator from a starting state (1 unless the user seeds it),
+  // or the modern one seeded with the same number.
+  explicit Generator(std::uint32_t state = 1, GeneratorKind kind = GeneratorKind::kClassic);
+  GeneratorKind kind() const { return kind_; }
+  // Classic deviates k / 32767 (k in 0..32767, so 1 included) in single
+  // precision. flag 0 draws the next value; 1 restarts with state 0; any
+  // other value restarts with that state. The modern generator has no
+  // deviates: it answers position() only.
+  float deviate(int flag);
+  // A position j in 1..m, uniform, for a shuffle: classic, draw r until
+  // j = (int)(r m + 1) is at most m (only r = 1 is rejected); modern,
+  // 1 + below(m).
+  int position(int m);
+  // What the permutation test discards before its first permutation: 100
+  // classic deviates; nothing from the modern generator.
+  void discard_start();
+
+ private:
+  GeneratorKind kind_;
   IsoRand iso_;
+  Xoshiro256 modern_;
 };
 
 }  // namespace morvenak

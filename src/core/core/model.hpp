@@ -31,6 +31,11 @@ enum class Transform {
 // wholes. The nested factors' tests are the same either way.
 enum class MainUnits { kObjects, kSubgroups };
 
+// The generator of the permutations. kAuto: the classic generator within
+// the classic limits (501 objects, 500 species, 200 dummy variables), the
+// modern one (xoshiro256** with unbiased bounded draws) beyond them.
+enum class GeneratorChoice { kAuto, kClassic, kModern };
+
 struct Options {
   Task task = Task::kBoth;
   Transform transform = Transform::kNone;
@@ -45,6 +50,12 @@ struct Options {
   // Polled between permutations and between the steps of an analysis; when
   // it becomes true the analysis throws Cancelled. May be null.
   const std::atomic<bool>* cancel = nullptr;
+  GeneratorChoice generator = GeneratorChoice::kAuto;
+  // Beyond the classic limits: the memory the analysis may use, in bytes;
+  // 0: what the system has available (the smaller of MemAvailable and what
+  // the process's cgroup memory limit leaves). A run whose estimate exceeds
+  // it stops (Stopped) before allocating.
+  std::uint64_t max_memory = 0;
 };
 
 // ---------------------------------------------------------------- results
@@ -133,6 +144,15 @@ struct Result {
   std::vector<std::string> warnings;  // what the user should know about this design
   double anova_seconds = 0.0;
   double ordination_seconds = 0.0;
+  // How the analysis ran: the generator (kClassic or kModern) and its seed,
+  // whether the data lay beyond the classic limits (the grouped path), the
+  // threads of the permutation test, and the memory estimate of the grouped
+  // path (0 within the limits).
+  GeneratorChoice generator = GeneratorChoice::kClassic;
+  std::uint32_t seed = 1;
+  bool beyond_limits = false;
+  int threads = 1;
+  std::uint64_t memory_estimate = 0;
 };
 
 // ---------------------------------------------------------------- events

@@ -27,8 +27,14 @@ void shuffle_objects(int n, int* v, Draw&& draw) {
 }
 
 // The shuffle with the analysis' generator, or with any deviate (tests).
+// With flag 0 the positions come from g.position, so the modern generator
+// shuffles with its unbiased draws and the classic one exactly as above.
 inline void permute(int flag, int n, int* v, Generator& g) {
-  shuffle_objects(n, v, [&] { return g.deviate(flag); });
+  if (flag != 0) {
+    shuffle_objects(n, v, [&] { return g.deviate(flag); });
+    return;
+  }
+  for (int m = n; m >= 2; --m) std::swap(v[m - 1], v[g.position(m) - 1]);
 }
 inline void permute(int flag, int n, int* v, Deviate deviate) {
   shuffle_objects(n, v, [&] { return deviate(flag); });

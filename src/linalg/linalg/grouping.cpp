@@ -1,0 +1,159 @@
+// Groups of a labelled design and the literal group sums of squares.
+#include "core/fp_contract.hpp"
+#include "linalg/grouping.hpp"
+
+#include <algorithm>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace morvenak {
+
+using std::size_t;
+
+Grouping make_grouping(const std::vector<LevelCoding>& codings) {
+  Grouping g;
+  g.levels = static_cast<int>(codings.size());
+  g.n = codings.empty() ? 0 : static_cast<int>(codings[0].level_of.size());
+  const size_t levels = codings.size() + 1;
+  g.parent.resize(levels);
+  g.size.resize(levels);
+  g.inverse.resize(levels);
+  g.cell_of.resize(levels);
+  g.size[0] = {g.n};
+  g.cell_of[0].assign(static_cast<size_t>(g.n), 0);
+  for (size_t a = 1; a < levels; ++a) {
+    const LevelCoding& c = codings[a - 1];
+    g.size[a] = c.counts;
+    g.cell_of[a] = c.level_of;
+    g.parent[a].resize(c.levels.size());
+    for (size_t l = 0; l < c.levels.size(); ++l) g.parent[a][l] = a == 1 ? 0 : c.parent[l];
+  }
+  for (size_t a = 0; a < levels; ++a)
+    for (int s : g.size[a]) g.inverse[a].push_back(1.0 / static_cast<double>(s));
+  return g;
+}
+
+LevelSums::LevelSums(const Grouping& g, int top, int width) : g_(g), top_(top), width_(width) {
+  sums_.resize(static_cast<size_t>(top) + 1);
+  t_.resize(static_cast<size_t>(top) + 1);
+  for (int a = 0; a <= top; ++a) {
+    sums_[static_cast<size_t>(a)].assign(static_cast<size_t>(g.cells(a)) * static_cast<size_t>(width), 0.0);
+    t_[static_cast<size_t>(a)].assign(static_cast<size_t>(g.cells(a)), 0.0);
+  }
+}
+
+void LevelSums::start() {
+  for (auto& t : t_) std::fill(t.begin(), t.end(), 0.0);
+}
+
+void LevelSums::clear(int w) {
+  std::vector<double>& s = sums_[static_cast<size_t>(top_)];
+  std::fill(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(g_.cells(top_)) * w, 0.0);
+}
+
+void LevelSums::finish_window(int w) {
+  const size_t ws = static_cast<size_t>(w);
+  for (int a = top_ - 1; a >= 0; --a) {
+    std::vector<double>& up = sums_[static_cast<size_t>(a)];
+    const std::vector<double>& down = sums_[static_cast<size_t>(a) + 1];
+    std::fill(up.begin(), up.begin() + static_cast<std::ptrdiff_t>(g_.cells(a)) * w, 0.0);
+    const std::vector<int>& parent = g_.parent[static_cast<size_t>(a) + 1];
+    for (size_t d = 0; d < parent.size(); ++d) add_row(up.data() + static_cast<size_t>(parent[d]) * ws, down.data() + d * ws, w);
+  }
+  for (int a = 1; a <= top_; ++a) {
+    const size_t as = static_cast<size_t>(a);
+    const std::vector<int>& parent = g_.parent[as];
+    const std::vector<double>& inv = g_.inverse[as];
+    const std::vector<double>& inv_up = g_.inverse[as - 1];
+    for (size_t c = 0; c < parent.size(); ++c) {
+      const double* s = sums_[as].data() + c * ws;
+      const double* u = sums_[as - 1].data() + static_cast<size_t>(parent[c]) * ws;
+      const double rc = inv[c];
+      const double ru = inv_up[static_cast<size_t>(parent[c])];
+      double t = t_[as][c];
+      for (size_t j = 0; j < ws; ++j) {
+        const double diff = s[j] * rc - u[j] * ru;
+        t += diff * diff;
+      }
+      t_[as][c] = t;
+    }
+  }
+}
+
+void LevelSums::result(double* d) const {
+  for (int a = 1; a <= top_; ++a) {
+    const size_t as = static_cast<size_t>(a);
+    double sum = 0.0;
+    for (size_t c = 0; c < t_[as].size(); ++c) sum += static_cast<double>(g_.size[as][c]) * t_[as][c];
+    d[a] = sum;
+  }
+}
+
+void add_row(double* acc, const double* row, int w) {
+  int j = 0;
+#if defined(__SSE2__)
+  for (; j + 4 <= w; j += 4) {
+    const __m128d a0 = _mm_add_pd(_mm_loadu_pd(acc + j), _mm_loadu_pd(row + j));
+    const __m128d a1 = _mm_add_pd(_mm_loadu_pd(acc + j + 2), _mm_loadu_pd(row + j + 2));
+    _mm_storeu_pd(acc + j, a0);
+    _mm_storeu_pd(acc + j + 2, a1);
+  }
+#endif
+  for (; j < w; ++j) acc[j] += row[j];
+}
+
+void level_ss(const RowMatrix& m, const int* row_cell, LevelSums& s, int width, double* d) {
+  s.start();
+  for (int j0 = 0; j0 < m.p; j0 += width) {
+    const int w = std::min(width, m.p - j0);
+    s.clear(w);
+    double* top = s.top_sums();
+    for (int r = 0; r < m.n; ++r)
+      add_row(top + static_cast<size_t>(row_cell[r]) * static_cast<size_t>(w), m.row(r) + j0, w);
+    s.finish_window(w);
+  }
+  s.result(d);
+}
+
+std::vector<std::vector<double>> cell_means(const Grouping& g, const RowMatrix& m) {
+  LevelSums s(g, g.levels, m.p);
+  s.start();
+  s.clear(m.p);
+  double* top = s.top_sums();
+  const std::vector<int>& cell = g.cell_of[static_cast<size_t>(g.levels)];
+  for (int r = 0; r < m.n; ++r)
+    add_row(top + static_cast<size_t>(cell[static_cast<size_t>(r)]) * static_cast<size_t>(m.p), m.row(r), m.p);
+  s.finish_window(m.p);
+  std::vector<std::vector<double>> means(static_cast<size_t>(g.levels) + 1);
+  for (int a = 0; a <= g.levels; ++a) {
+    const double* sums = s.sums(a);
+    std::vector<double>& out = means[static_cast<size_t>(a)];
+    out.resize(static_cast<size_t>(g.cells(a)) * static_cast<size_t>(m.p));
+    for (int c = 0; c < g.cells(a); ++c)
+      for (int j = 0; j < m.p; ++j) {
+        const size_t k = static_cast<size_t>(c) * static_cast<size_t>(m.p) + static_cast<size_t>(j);
+        out[k] = sums[k] * g.inverse[static_cast<size_t>(a)][static_cast<size_t>(c)];
+      }
+  }
+  return means;
+}
+
+double total_ss(const RowMatrix& m) {
+  std::vector<double> mean(static_cast<size_t>(m.p), 0.0);
+  for (int r = 0; r < m.n; ++r) add_row(mean.data(), m.row(r), m.p);
+  const double inv = 1.0 / static_cast<double>(m.n);
+  for (double& v : mean) v *= inv;
+  double ss = 0.0;
+  for (int r = 0; r < m.n; ++r) {
+    const double* row = m.row(r);
+    for (int j = 0; j < m.p; ++j) {
+      const double d = row[j] - mean[static_cast<size_t>(j)];
+      ss += d * d;
+    }
+  }
+  return ss;
+}
+
+}  // namespace morvenak

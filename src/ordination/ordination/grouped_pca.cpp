@@ -1,0 +1,270 @@
+// Fitted-value PCA in the cells' space and residual PCA on the smaller
+// cross-product.
+#include "core/fp_contract.hpp"
+#include "ordination/grouped_pca.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+#include "linalg/tqli.hpp"
+#include "linalg/tred2.hpp"
+
+namespace morvenak {
+namespace {
+
+using std::size_t;
+
+constexpr double kAxisThreshold = static_cast<double>(1.0e-6f);
+constexpr int kTile = 8;
+
+// Eigenvalues in descending order and their unit eigenvectors (columns of
+// vec, size x size, column-major), from the symmetric c (overwritten). The
+// order: descending straight insertion, as the classic PCA sorts.
+void decompose(std::vector<double>& c, int size, std::vector<double>& ev, std::vector<double>& vec) {
+  ev.assign(static_cast<size_t>(size), 0.0);
+  std::vector<double> work(static_cast<size_t>(size), 0.0);
+  const Mat a{c.data(), size, size};
+  tred2(a, size, ev.data(), work.data());
+  tqli(ev.data(), work.data(), size, a);
+  std::vector<int> index(static_cast<size_t>(size));
+  for (int j = 0; j < size; ++j) index[static_cast<size_t>(j)] = j;
+  for (int j = 1; j < size; ++j) {
+    const double v = ev[static_cast<size_t>(j)];
+    const int iv = index[static_cast<size_t>(j)];
+    int i = j;
+    while (i >= 1 && ev[static_cast<size_t>(i) - 1] <= v) {
+      ev[static_cast<size_t>(i)] = ev[static_cast<size_t>(i) - 1];
+      index[static_cast<size_t>(i)] = index[static_cast<size_t>(i) - 1];
+      --i;
+    }
+    ev[static_cast<size_t>(i)] = v;
+    index[static_cast<size_t>(i)] = iv;
+  }
+  vec.resize(c.size());
+  const size_t s = static_cast<size_t>(size);
+  for (size_t j = 0; j < s; ++j)
+    std::copy(c.begin() + static_cast<std::ptrdiff_t>(static_cast<size_t>(index[j]) * s),
+              c.begin() + static_cast<std::ptrdiff_t>((static_cast<size_t>(index[j]) + 1) * s), vec.begin() + static_cast<std::ptrdiff_t>(j * s));
+}
+
+// The axes kept, as the classic PCA keeps them; fills the eigenvalue
+// figures. Returns k (0 when there are no axes).
+int axes(OrdinationResult& r, int n, int p, double ssy, std::vector<double> ev) {
+  int k = std::min(n - 1, p);
+  int count = 0;
+  while (count < static_cast<int>(ev.size()) && ev[static_cast<size_t>(count)] > kAxisThreshold) ++count;
+  if (count < k) k = count;
+  if (count == 0) {
+    r.no_axes = NoAxes::kZeroTotalVariance;
+    return 0;
+  }
+  if (k <= 0) {
+    r.no_axes = NoAxes::kZeroCanonicalVariance;
+    return 0;
+  }
+  r.axes = k;
+  const double nm1 = static_cast<double>(n - 1);
+  const double tv = ssy / nm1;
+  const size_t ks = static_cast<size_t>(k);
+  for (size_t j = 0; j < ks; ++j) ev[j] = ev[j] / nm1;
+  r.eigenvalues.assign(ev.begin(), ev.begin() + static_cast<std::ptrdiff_t>(ks));
+  std::vector<double> cum(ks);
+  double running = 0.0;
+  for (size_t j = 0; j < ks; ++j) {
+    r.proportions.push_back(ev[j] / tv);
+    r.percent.push_back(100.0 * ev[j] / tv);
+    running += ev[j];
+    cum[j] = running;
+  }
+  for (size_t j = 0; j < ks; ++j) r.cumulative_percent.push_back(100.0 * cum[j] / tv);
+  r.sum = cum[ks - 1];
+  for (size_t j = 0; j < ks; ++j) r.percent_of_sum.push_back(100.0 * cum[j] / r.sum);
+  return k;
+}
+
+// out (rows x k, row-major) = A (rows x inner, row-major) B (inner x k,
+// row-major): each entry summed over ascending inner index.
+std::vector<double> multiply(const double* a, int rows, int inner, const double* b, int k) {
+  std::vector<double> out(static_cast<size_t>(rows) * static_cast<size_t>(k), 0.0);
+  const size_t ks = static_cast<size_t>(k);
+  // Blocks of rows and of output columns, so that the block of B in use stays
+  // in cache; each entry still sums over l = 0, 1, ... in order.
+  constexpr int kRows = 32;
+  constexpr size_t kCols = 256;
+  for (int i0 = 0; i0 < rows; i0 += kRows) {
+    const int i1 = std::min(rows, i0 + kRows);
+    for (size_t c0 = 0; c0 < ks; c0 += kCols) {
+      const size_t c1 = std::min(ks, c0 + kCols);
+      for (int i = i0; i < i1; ++i) {
+        double* o = out.data() + static_cast<size_t>(i) * ks;
+        const double* ai = a + static_cast<size_t>(i) * static_cast<size_t>(inner);
+        for (int l = 0; l < inner; ++l) {
+          const double x = ai[l];
+          const double* bl = b + static_cast<size_t>(l) * ks;
+          for (size_t j = c0; j < c1; ++j) o[j] += x * bl[j];
+        }
+      }
+    }
+  }
+  return out;
+}
+
+void variances(OrdinationResult& r, int n, const std::vector<double>& z_rows, int k) {
+  const double nm1 = static_cast<double>(n - 1);
+  const size_t ks = static_cast<size_t>(k);
+  r.object_scores.assign(static_cast<size_t>(n) * ks, 0.0);
+  for (size_t j = 0; j < ks; ++j) {
+    double q = 0.0;
+    for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
+      const double z = z_rows[i * ks + j];
+      q += z * z;
+      r.object_scores[i + j * static_cast<size_t>(n)] = z;
+    }
+    r.variances.push_back(q / nm1);
+  }
+}
+
+}  // namespace
+
+std::vector<double> column_crossproduct(const double* x, int rows, int cols) {
+  const size_t c = static_cast<size_t>(cols);
+  std::vector<double> out(c * c, 0.0);
+  // Blocks of rows (kept in cache while every tile passes over them); each
+  // tile carries its running sums from one block to the next, so every
+  // entry sums over the rows in ascending order.
+  constexpr int kRowBlock = 256;
+  for (int r0 = 0; r0 < rows; r0 += kRowBlock) {
+    const int r1 = std::min(rows, r0 + kRowBlock);
+    for (int j0 = 0; j0 < cols; j0 += kTile) {
+      const int j1 = std::min(cols, j0 + kTile);
+      for (int k0 = 0; k0 <= j0; k0 += kTile) {
+        const int k1 = std::min(cols, k0 + kTile);
+        double acc[kTile][kTile];
+        for (int j = j0; j < j1; ++j)
+          for (int k = k0; k < k1; ++k) acc[j - j0][k - k0] = out[static_cast<size_t>(j) + static_cast<size_t>(k) * c];
+        for (int i = r0; i < r1; ++i) {
+          const double* r = x + static_cast<size_t>(i) * c;
+          for (int j = j0; j < j1; ++j) {
+            const double rj = r[j];
+            double* a = acc[j - j0];
+            for (int k = k0; k < k1; ++k) a[k - k0] += rj * r[k];
+          }
+        }
+        for (int j = j0; j < j1; ++j)
+          for (int k = k0; k < k1; ++k) out[static_cast<size_t>(j) + static_cast<size_t>(k) * c] = acc[j - j0][k - k0];
+      }
+    }
+  }
+  for (size_t j = 0; j < c; ++j)
+    for (size_t k = 0; k < j; ++k) out[k + j * c] = out[j + k * c];
+  return out;
+}
+
+OrdinationResult grouped_fitted_pca(const Grouping& g, const std::vector<std::vector<double>>& means, int a, int p,
+                                    double ssy) {
+  OrdinationResult r;
+  const int n = g.n;
+  r.n = n;
+  r.p = p;
+  r.canonical = true;
+  const size_t as = static_cast<size_t>(a);
+  const int cells = g.cells(a);
+  const size_t ps = static_cast<size_t>(p);
+  // d_c, row-major cells x p, and sqrt of the sizes.
+  std::vector<double> d(static_cast<size_t>(cells) * ps);
+  std::vector<double> root(static_cast<size_t>(cells));
+  for (int c = 0; c < cells; ++c) {
+    const size_t cs = static_cast<size_t>(c);
+    const double* m = means[as].data() + cs * ps;
+    const double* u = means[as - 1].data() + static_cast<size_t>(g.parent[as][cs]) * ps;
+    for (size_t j = 0; j < ps; ++j) d[cs * ps + j] = m[j] - u[j];
+    root[cs] = std::sqrt(static_cast<double>(g.size[as][cs]));
+  }
+  const size_t cn = static_cast<size_t>(cells);
+  std::vector<double> cross(cn * cn);
+  for (size_t c = 0; c < cn; ++c)
+    for (size_t e = 0; e <= c; ++e) {
+      double s = 0.0;
+      for (size_t j = 0; j < ps; ++j) s += d[c * ps + j] * d[e * ps + j];
+      const double v = (root[c] * root[e]) * s;
+      cross[c + e * cn] = v;
+      cross[e + c * cn] = v;
+    }
+  std::vector<double> ev, vec;
+  decompose(cross, cells, ev, vec);
+  const int k = axes(r, n, p, ssy, ev);
+  if (k == 0) return r;
+  const size_t ks = static_cast<size_t>(k);
+  // U (p x k, row-major): sum over ascending cells of d_c sqrt(n_c) V(c, k), over sqrt(lambda).
+  std::vector<double> u(ps * ks, 0.0);
+  for (size_t c = 0; c < cn; ++c)
+    for (size_t x = 0; x < ks; ++x) {
+      const double w = root[c] * vec[c + x * cn];
+      for (size_t j = 0; j < ps; ++j) u[j * ks + x] += d[c * ps + j] * w;
+    }
+  for (size_t x = 0; x < ks; ++x) {
+    const double s = std::sqrt(ev[x]);
+    for (size_t j = 0; j < ps; ++j) u[j * ks + x] = u[j * ks + x] / s;
+  }
+  const std::vector<double> zc = multiply(d.data(), cells, p, u.data(), k);  // scores by cell
+  std::vector<double> z(static_cast<size_t>(n) * ks);
+  for (size_t i = 0; i < static_cast<size_t>(n); ++i)
+    std::copy(zc.begin() + static_cast<std::ptrdiff_t>(static_cast<size_t>(g.cell_of[as][i]) * ks),
+              zc.begin() + static_cast<std::ptrdiff_t>((static_cast<size_t>(g.cell_of[as][i]) + 1) * ks),
+              z.begin() + static_cast<std::ptrdiff_t>(i * ks));
+  variances(r, n, z, k);
+  r.species_scores.resize(ps * ks);
+  for (size_t x = 0; x < ks; ++x)
+    for (size_t j = 0; j < ps; ++j) r.species_scores[j + x * ps] = u[j * ks + x];
+  return r;
+}
+
+OrdinationResult grouped_residual_pca(const RowMatrix& m, double ssy) {
+  OrdinationResult r;
+  const int n = m.n, p = m.p;
+  r.n = n;
+  r.p = p;
+  r.canonical = false;
+  const size_t ns = static_cast<size_t>(n), ps = static_cast<size_t>(p);
+  const bool by_species = p <= n;
+  std::vector<double> t;  // R' (p x n, row-major) when decomposing RR'
+  if (!by_species) {
+    t.resize(ns * ps);
+    for (size_t i = 0; i < ns; ++i)
+      for (size_t j = 0; j < ps; ++j) t[j * ns + i] = m.a[i * ps + j];
+  }
+  std::vector<double> cross = by_species ? column_crossproduct(m.a.data(), n, p) : column_crossproduct(t.data(), p, n);
+  const int size = by_species ? p : n;
+  std::vector<double> ev, vec;
+  decompose(cross, size, ev, vec);
+  cross = std::vector<double>();
+  const int k = axes(r, n, p, ssy, ev);
+  if (k == 0) return r;
+  const size_t ks = static_cast<size_t>(k);
+  const size_t ss = static_cast<size_t>(size);
+  std::vector<double> u(ps * ks);  // U, p x k row-major
+  if (by_species) {
+    for (size_t j = 0; j < ps; ++j)
+      for (size_t x = 0; x < ks; ++x) u[j * ks + x] = vec[j + x * ss];
+  } else {
+    std::vector<double> v(ns * ks);
+    for (size_t i = 0; i < ns; ++i)
+      for (size_t x = 0; x < ks; ++x) v[i * ks + x] = vec[i + x * ss];
+    u = multiply(t.data(), p, n, v.data(), k);
+    for (size_t x = 0; x < ks; ++x) {
+      const double s = std::sqrt(ev[x]);
+      for (size_t j = 0; j < ps; ++j) u[j * ks + x] = u[j * ks + x] / s;
+    }
+  }
+  vec = std::vector<double>();
+  t = std::vector<double>();
+  const std::vector<double> z = multiply(m.a.data(), n, p, u.data(), k);
+  variances(r, n, z, k);
+  r.species_scores.resize(ps * ks);
+  for (size_t x = 0; x < ks; ++x)
+    for (size_t j = 0; j < ps; ++j) r.species_scores[j + x * ps] = u[j * ks + x];
+  return r;
+}
+
+}  // namespace morvenak

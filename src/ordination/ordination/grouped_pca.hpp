@@ -1,0 +1,33 @@
+// The ordinations beyond the classic limits, without n x p fitted values:
+// the fitted values of a factor have one row per cell (its mean less its
+// parent cell's mean), so their PCA is that of a matrix of cells(a) rows
+// weighted by the cells' sizes; the residuals' PCA decomposes the smaller
+// of their p x p and n x n cross-products. The eigen-decompositions are the
+// project's own tred2 and tqli, so every printed number has the same bits
+// on every machine; every product sums in a fixed, ascending order.
+#pragma once
+#include <vector>
+
+#include "core/model.hpp"
+#include "linalg/grouping.hpp"
+
+namespace morvenak {
+
+// The PCA of factor a's fitted values: object i's row is
+// d_c = mean_a(c) - mean_a-1(parent c), c its cell, from cell_means(g, y).
+// With D the cells' rows and W their sizes, M'M = D'WD; its eigenvalues are
+// those of A = W^1/2 D D' W^1/2 (cells x cells), A(c, e) =
+// sqrt(n_c) sqrt(n_e) (d_c . d_e), and its unit eigenvectors
+// U = D' W^1/2 V / sqrt(lambda). Object scores Z = M U, by cell.
+OrdinationResult grouped_fitted_pca(const Grouping& g, const std::vector<std::vector<double>>& means, int a, int p,
+                                    double ssy);
+
+// The PCA of the residuals r (n x p): from R'R when p <= n (its
+// eigenvectors are U), else from RR' (U = R'V / sqrt(lambda)); Z = R U.
+OrdinationResult grouped_residual_pca(const RowMatrix& r, double ssy);
+
+// C(j, k) = sum over ascending rows i of X(i, j) X(i, k), X rows x cols
+// row-major; C cols x cols, column-major (both triangles).
+std::vector<double> column_crossproduct(const double* x, int rows, int cols);
+
+}  // namespace morvenak
