@@ -6,7 +6,7 @@
 #include <cctype>
 #include <map>
 
-namespace prepare {
+namespace tables {
 
 using tools::ToolError;
 using tools::where;
@@ -38,6 +38,8 @@ long find_column(const Table& labels, const std::string& name) {
     return found;
 }
 
+bool is_na(const std::string& text) { return text == "NA"; }
+
 // Sample name -> row index, refusing empty and repeated names.
 std::map<std::string, std::size_t> index_samples(const Table& t) {
     std::map<std::string, std::size_t> index;
@@ -54,9 +56,89 @@ std::map<std::string, std::size_t> index_samples(const Table& t) {
     return index;
 }
 
+// A value of each decimal mark in the given columns (all after the first when none are
+// given): the first that holds a point, the first that reads as a number only with a
+// decimal comma.
+struct Marks {
+    const Cell* point = nullptr;
+    const Cell* comma = nullptr;
+    std::size_t point_column = 0, comma_column = 0;
+};
+
+Marks find_marks(const Table& t, const std::vector<std::size_t>& columns) {
+    Marks m;
+    std::vector<std::size_t> cols = columns;
+    if (cols.empty())
+        for (std::size_t j = 1; j < t.header.size(); ++j) cols.push_back(j);
+    for (const auto& row : t.rows)
+        for (std::size_t j : cols) {
+            const Cell& c = row[j];
+            if (!m.point && c.text.find('.') != std::string::npos && !number_text(c.text, '.').empty())
+                m.point = &c, m.point_column = j;
+            if (!m.comma && c.text.find(',') != std::string::npos && !number_text(c.text, ',').empty())
+                m.comma = &c, m.comma_column = j;
+        }
+    return m;
+}
+
+std::vector<std::vector<int>> integer_columns(const morvenak::CodedFactor& c, std::size_t n) {
+    std::vector<std::vector<int>> cols(static_cast<std::size_t>(c.m), std::vector<int>(n));
+    for (std::size_t j = 0; j < cols.size(); ++j)
+        for (std::size_t i = 0; i < n; ++i) cols[j][i] = static_cast<int>(c.codes[i + j * n]);
+    return cols;
+}
+
+// The checks that the program makes of the coding, in its terms: at least one dummy
+// variable for the main factor, at most 200 in all, and every nested factor with
+// strictly more dummy variables than its parent.
+void check_coding(const Design& d) {
+    std::size_t total = 0;
+    std::string parts;
+    for (const Factor& f : d.factors) {
+        total += f.codes.size();
+        parts += (parts.empty() ? "" : ", ") + f.column + " " + std::to_string(f.codes.size());
+    }
+    const Factor& main = d.factors[0];
+    if (main.codes.empty())
+        throw ToolError(d.labels_name + ", column " + std::to_string(main.column_number) + " (" +
+                        main.column + "): the main factor has one level only (" +
+                        quoted(main.coding.levels[0]) + "); it needs at least two");
+    if (total > max_dummies)
+        throw tools::beyond_limits(d.labels_name + ": the factors need " + std::to_string(total) +
+                                   " dummy variables in all (" + parts +
+                                   "); the program takes at most " + std::to_string(max_dummies));
+    for (std::size_t f = 1; f < d.factors.size(); ++f) {
+        const Factor& fac = d.factors[f];
+        const Factor& up = d.factors[f - 1];
+        const std::size_t m = fac.codes.size();
+        if (m <= up.codes.size())
+            throw ToolError(d.labels_name + ", column " + std::to_string(fac.column_number) +
+                            " (" + fac.column + "): the nested factor gives " + std::to_string(m) +
+                            (m == 1 ? " dummy variable (" : " dummy variables (") +
+                            std::to_string(fac.coding.levels.size()) + " subgroups in " +
+                            std::to_string(up.coding.levels.size()) + " groups of " + up.column +
+                            "), not more than the " + std::to_string(up.codes.size()) + " of " +
+                            up.column + "; the program needs a nested factor to give strictly more");
+    }
+}
+
 }  // namespace
 
-std::string number_text(const std::string& text) {
+char detect_decimal(const Table& t, char delimiter, const std::vector<std::size_t>& columns) {
+    if (delimiter == ',') return '.';
+    Marks m = find_marks(t, columns);
+    if (m.point && m.comma)
+        throw ToolError(t.name + ": " + quoted(m.point->text) + " (line " +
+                        std::to_string(m.point->line) + ", column " +
+                        std::to_string(m.point_column + 1) + ") has a decimal point and " +
+                        quoted(m.comma->text) + " (line " + std::to_string(m.comma->line) +
+                        ", column " + std::to_string(m.comma_column + 1) +
+                        ") a decimal comma, so the decimal mark cannot be told; name it with "
+                        "--decimal . or --decimal ,");
+    return m.comma ? ',' : '.';
+}
+
+std::string number_text(const std::string& text, char decimal) {
     std::size_t i = 0, n = text.size();
     std::string out;
     if (i < n && (text[i] == '+' || text[i] == '-')) out += text[i++];
@@ -70,9 +152,9 @@ std::string number_text(const std::string& text) {
     out += text.substr(i, whole);
     i += whole;
     std::size_t fraction = 0;
-    if (i < n && text[i] == '.') {
+    if (i < n && text[i] == decimal) {
         fraction = digits(i + 1);
-        out += text.substr(i, 1 + fraction);
+        out += '.' + text.substr(i + 1, fraction);
         i += 1 + fraction;
     }
     if (whole == 0 && fraction == 0) return "";
@@ -88,8 +170,9 @@ std::string number_text(const std::string& text) {
 }
 
 Design build_design(const Table& species, const Table& labels,
-                    const std::vector<std::string>& columns) {
+                    const std::vector<std::string>& columns, const DesignOptions& options) {
     Design d;
+    d.species_name = species.name;
     d.labels_name = labels.name;
 
     // The species and object limits are the reader's (TableLimits).
@@ -97,6 +180,19 @@ Design build_design(const Table& species, const Table& labels,
         throw ToolError(where(species.name, species.header_line) +
                         ": no species columns after the column of sample names");
     d.species = species.header.size() - 1;
+    std::map<std::string, std::size_t> species_seen;
+    for (std::size_t j = 1; j < species.header.size(); ++j) {
+        const std::string& name = species.header[j];
+        if (name.empty())
+            throw ToolError(where(species.name, species.header_line, static_cast<long>(j + 1)) +
+                            ": the species name is empty; give every species column a name");
+        auto [it, fresh] = species_seen.emplace(name, j);
+        if (!fresh)
+            throw ToolError(where(species.name, species.header_line, static_cast<long>(j + 1)) +
+                            ": species " + quoted(name) + " appears a second time (first in column " +
+                            std::to_string(it->second + 1) + "); give each species column its own name");
+        d.species_names.push_back(name);
+    }
     if (species.rows.empty()) throw ToolError(species.name + ": no sample rows");
     if (columns.empty()) throw ToolError("no main factor column was given");
     if (columns.size() > max_factors)
@@ -113,74 +209,84 @@ Design build_design(const Table& species, const Table& labels,
                                 " was given for two factors; each factor needs its own column");
     }
 
-    // Every sample in both tables, once each.
+    // Every species sample in the labels, once each; labels of other samples are ignored.
     std::map<std::string, std::size_t> in_species = index_samples(species);
     std::map<std::string, std::size_t> in_labels = index_samples(labels);
     for (const auto& row : species.rows)
         if (!in_labels.count(row[0].text))
             throw ToolError(where(species.name, row[0].line, 1) + ": sample " +
-                            quoted(row[0].text) + " is not in " + labels.name);
+                            quoted(row[0].text) + " is not in " + labels.name +
+                            "; add its labels there, or leave the sample out of " + species.name);
     for (const auto& row : labels.rows)
-        if (!in_species.count(row[0].text))
-            throw ToolError(where(labels.name, row[0].line, 1) + ": sample " +
-                            quoted(row[0].text) + " is not in " + species.name);
+        if (!in_species.count(row[0].text)) ++d.ignored;
 
-    // Abundances, kept as written.
+    // Abundances, kept as written but for the decimal mark.
+    d.decimal = options.decimal ? options.decimal : detect_decimal(species, options.species_delimiter);
     for (const auto& row : species.rows) {
         d.objects.push_back(row[0].text);
         std::vector<std::string> values;
         for (std::size_t j = 1; j < row.size(); ++j) {
-            std::string v = number_text(row[j].text);
-            if (v.empty())
+            const std::string& text = row[j].text;
+            std::string v = number_text(text, d.decimal);
+            if (v.empty()) {
+                std::string why;
+                if (text.empty()) why = "the abundance is empty; write 0 for a species not found";
+                else if (is_na(text)) why = "the abundance is missing (NA); write 0 for a species not found";
+                else {
+                    why = quoted(text) + " is not a number";
+                    if (d.decimal == '.' && !number_text(text, ',').empty())
+                        why += " with a decimal point; for decimal commas give --decimal ,";
+                }
                 throw ToolError(where(species.name, row[j].line, static_cast<long>(j + 1)) +
-                                " (" + species.header[j] + "): " +
-                                (row[j].text.empty() ? std::string("the abundance is empty")
-                                                     : quoted(row[j].text) + " is not a number"));
+                                " (" + species.header[j] + "): " + why);
+            }
             values.push_back(v);
         }
         d.values.push_back(std::move(values));
         d.label_lines.push_back(labels.rows[in_labels.at(row[0].text)][0].line);
     }
 
-    // Factors, levels in order of first appearance over the objects.
+    // Labels, as written, in the species table's order.
+    std::vector<std::vector<std::string>> label_columns;
     for (std::size_t f = 0; f < columns.size(); ++f) {
         Factor fac;
         fac.column = columns[f];
         fac.column_number = column_numbers[f];
         const std::size_t col = static_cast<std::size_t>(fac.column_number - 1);
-        std::map<std::string, int> index;
-        std::vector<long> first_line;  // per level, the labels line where it first shows
-        for (std::size_t i = 0; i < d.objects.size(); ++i) {
-            const Cell& c = labels.rows[in_labels.at(d.objects[i])][col];
-            if (c.text.empty())
-                throw ToolError(where(labels.name, c.line, fac.column_number) + " (" +
-                                fac.column + "): the label is empty");
-            auto [it, fresh] = index.emplace(c.text, static_cast<int>(fac.levels.size()));
-            if (fresh) {
-                fac.levels.push_back(c.text);
-                first_line.push_back(c.line);
-            }
-            fac.level.push_back(it->second);
-            if (f == 0) continue;
-            const Factor& up = d.factors[f - 1];
-            int group = up.level[i];
-            if (fresh) {
-                fac.parent.push_back(group);
-            } else if (fac.parent[static_cast<std::size_t>(it->second)] != group) {
-                int other = fac.parent[static_cast<std::size_t>(it->second)];
-                throw ToolError(
-                    where(labels.name, c.line, fac.column_number) + " (" + fac.column +
-                    "): subgroup " + quoted(c.text) + " is under " +
-                    quoted(up.levels[static_cast<std::size_t>(group)]) + " here but under " +
-                    quoted(up.levels[static_cast<std::size_t>(other)]) + " at line " +
-                    std::to_string(first_line[static_cast<std::size_t>(it->second)]) + " (" +
-                    up.column + "); a nested factor needs each subgroup within one group:"
-                    " give the subgroups of different groups their own labels");
-            }
+        for (const std::string& object : d.objects) {
+            const Cell& c = labels.rows[in_labels.at(object)][col];
+            if (c.text.empty() || is_na(c.text))
+                throw ToolError(where(labels.name, c.line, fac.column_number) + " (" + fac.column +
+                                "): the label of sample " + quoted(object) + " is " +
+                                (c.text.empty() ? "empty" : "missing (NA)") +
+                                "; give every sample a label, or leave it out of " + species.name);
+            fac.labels.push_back(c.text);
+            fac.lines.push_back(c.line);
         }
+        label_columns.push_back(fac.labels);
         d.factors.push_back(std::move(fac));
     }
+    if (options.decimal) {
+        d.labels_decimal = options.decimal;
+    } else {
+        std::vector<std::size_t> used;
+        for (long c : column_numbers) used.push_back(static_cast<std::size_t>(c - 1));
+        try {
+            d.labels_decimal = detect_decimal(labels, options.labels_delimiter, used);
+        } catch (const ToolError&) {
+            d.labels_decimal = '.';  // labels are kept as written; only the warnings read them
+        }
+    }
+
+    // The engine's coding: levels in order of first appearance, nested labels within
+    // their parent.
+    std::vector<morvenak::CodedFactor> coded = morvenak::code_factors(label_columns);
+    for (std::size_t f = 0; f < coded.size(); ++f) {
+        d.factors[f].coding = std::move(coded[f].levels);
+        d.factors[f].codes = integer_columns(coded[f], d.objects.size());
+    }
+    check_coding(d);
     return d;
 }
 
-}  // namespace prepare
+}  // namespace tables
