@@ -3,7 +3,7 @@
 set -euo pipefail
 need=()
 have() { dpkg -s "$1" >/dev/null 2>&1; }
-for pkg in cmake g++ libgtest-dev python3 libcli11-dev libcsv-dev librsvg2-bin clang libclang-rt-14-dev; do
+for pkg in cmake g++ libgtest-dev python3 libcli11-dev libcsv-dev nlohmann-json3-dev libssl-dev librsvg2-bin clang libclang-rt-14-dev; do
   have "$pkg" || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then
