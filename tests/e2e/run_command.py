@@ -236,7 +236,7 @@ def warnings():
     write(os.path.join(d, "env.csv"), "\n".join([env[0] + ',"Plot"'] + [e + ",p" + e.split(",")[0].strip('"') for e in env[1:]]) + "\n")
     r = morvenak(["run", "--species", "dune.csv", "--labels", "env.csv", "--main", "A1", "--task", "anova",
                   "--output", "a1"], d)
-    check(r.returncode == 0 and 'warning: factor "A1" looks continuous: its labels are numbers, with 14 levels'
+    check(r.returncode == 0 and 'warning: factor "A1" looks continuous: its labels are numbers, with 14 different values'
           " among 20 samples; a factor groups samples, so check that this column is the one you mean\n" in r.stderr,
           f"continuous: {r.returncode} {r.stderr!r}")
     r = morvenak(["run", "--species", "dune.csv", "--labels", "env.csv", "--main", "Management", "--nested", "Plot",

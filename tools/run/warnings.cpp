@@ -1,6 +1,8 @@
 // The label checks that warn; see warnings.hpp.
 #include "warnings.hpp"
 
+#include <set>
+
 namespace run {
 
 namespace {
@@ -53,10 +55,12 @@ std::vector<std::string> design_warnings(const tables::Design& d) {
         bool numbers = true;
         for (const std::string& label : fac.labels)
             if (tables::number_text(label, d.labels_decimal).empty()) numbers = false;
-        const std::size_t levels = fac.coding.levels.size();
+        // Distinct labels as written: plots numbered 1, 2, .. again under every site are
+        // many subgroups but few numbers.
+        const std::size_t levels = std::set<std::string>(fac.labels.begin(), fac.labels.end()).size();
         if (numbers && 2 * levels > n)
             out.push_back(factor_name(d, f) + " looks continuous: its labels are numbers, with " +
-                          std::to_string(levels) + " levels among " + std::to_string(n) +
+                          std::to_string(levels) + " different values among " + std::to_string(n) +
                           " samples; a factor groups samples, so check that this column is the one "
                           "you mean");
     }
