@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build demo test clean test-sanitize test-debug fuzz-build fuzz-ci fuzz
+.PHONY: all deps build demo test install clean test-sanitize test-debug fuzz-build fuzz-ci fuzz
 
 all: build
 
@@ -12,6 +12,11 @@ deps:
 build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j $(JOBS)
+
+# Installs morvenak, morvenak-prepare, morvenak-plot and the docs under PREFIX.
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 demo: build
 	bash examples/run_demo.sh $(BUILD)
