@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build demo test clean test-sanitize test-debug test-literal fuzz-build fuzz-ci fuzz python-package python-ci
+.PHONY: all build demo test install clean test-sanitize test-debug test-literal fuzz-build fuzz-ci fuzz python-package python-ci
 
 # Extra compiler flags for every build, e.g. WERROR=-Werror (CI).
 WERROR ?=
@@ -15,6 +15,11 @@ build:
 	bash scripts/deps.sh build
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF $(CONFIGURE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
+
+# Installs morvenak, morvenak-prepare, morvenak-plot and the docs under PREFIX.
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 demo: build
 	bash examples/run_demo.sh $(BUILD)

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # From two CSV tables to the report and the plots, in a fresh temporary folder:
-#   1. morvenak-prepare codes the factors and writes the program's input files;
+#   1. morvenak prepare codes the factors and writes the program's input files;
 #   2. morvenak runs the analysis, answering the dialogue from answers.txt;
-#   3. morvenak-plot draws one SVG per ordination of the score file.
+#   3. morvenak plot draws one SVG per ordination of the score file.
 # usage: run_demo.sh BUILD_DIR [EXAMPLE]   (EXAMPLE: dune_nested, dune_one_factor, three_level)
 set -euo pipefail
 build=$(realpath "${1:-build}")
@@ -17,12 +17,12 @@ esac
 work=$(mktemp -d "${TMPDIR:-/tmp}/morvenak-demo-XXXXXX")
 cd "$work"
 echo "== $example, in $work"
-echo "\$ morvenak-prepare -s ${tables[0]##*/} -l ${tables[1]##*/} ${factors[*]}"
-"$build/tools/morvenak-prepare" -s "${tables[0]}" -l "${tables[1]}" "${factors[@]}"
+echo "\$ morvenak prepare -s ${tables[0]##*/} -l ${tables[1]##*/} ${factors[*]}"
+"$build/morvenak" prepare -s "${tables[0]}" -l "${tables[1]}" "${factors[@]}"
 echo "\$ morvenak < answers.txt   ($(tr '\n' ' ' < "$here/$example/answers.txt"))"
 "$build/morvenak" < "$here/$example/answers.txt" > console.txt
-echo "\$ morvenak-plot FittedSc.out"
-"$build/tools/morvenak-plot" FittedSc.out
+echo "\$ morvenak plot FittedSc.out"
+"$build/morvenak" plot FittedSc.out
 echo "== report $work/Morvenak.out:"
 cat Morvenak.out
 echo "== plots:"

@@ -115,14 +115,20 @@ def test_prepare(args):
         check(read(os.path.join(d2, "out", "dune_files.txt")) ==
               "3\n'dune_Y.txt'\n'dune_X1.txt'\n'dune_X2.txt'\n", "tsv: file of file names")
 
-    # Use is not nested in Management: Haypastu is under SF (plot 1) and BF (plot 2).
+    # Use read within Management: Haypastu under SF (plot 1) and under BF (plot 2) are
+    # two subgroups, so Use gives the files of the Management-by-Use cells.
     d3 = fresh()
     copy_dune(args, d3)
-    expect_error(args, d3, ["-s", "dune.csv", "-l", "dune.env.csv", "-m", "Management", "-n", "Use"],
-                 'dune.env.csv, line 3, column 5 (Use): subgroup "Haypastu" is under "BF" here '
-                 'but under "SF" at line 2 (Management); a nested factor needs each subgroup '
-                 "within one group: give the subgroups of different groups their own labels",
-                 "Use in Management")
+    os.mkdir(os.path.join(d3, "use"))
+    r = run([args.prepare, "-s", "dune.csv", "-l", "dune.env.csv", "-m", "Management", "-n", "Use",
+             "-o", "use"], d3)
+    check(r.returncode == 0, f"Use in Management: exit status {r.returncode}: {r.stderr}")
+    check("Factor 2, Use within Management: 11 subgroups, 7 dummy variables" in r.stdout,
+          f"Use in Management: summary {r.stdout!r}")
+    for name in ("Y.txt", "X1.txt", "X2.txt"):
+        check(os.path.exists(os.path.join(d3, "use", name)) and
+              read(os.path.join(d3, "use", name)) == read(os.path.join(expected, name)),
+              f"Use in Management: {name} differs from the cells' reference")
 
     # Faulty tables.
     lines = read(os.path.join(d3, "dune.csv")).split("\n")
@@ -138,10 +144,17 @@ def test_prepare(args):
     variant("letter.csv", lambda rows: rows.__setitem__(3, rows[3].replace(",7,", ",7x,", 1)))
     expect_error(args, d3, ["-s", "letter.csv", "-l", "dune.env.csv", "-m", "Management"],
                  'letter.csv, line 4, column 5 (Alopgeni): "7x" is not a number', "letter")
+    # A labelled sample that the species table lacks is left out and counted.
     variant("short.csv", lambda rows: rows.pop(20))
-    expect_error(args, d3, ["-s", "short.csv", "-l", "dune.env.csv", "-m", "Management"],
-                 'dune.env.csv, line 21, column 1: sample "20" is not in short.csv',
-                 "sample missing from the species table")
+    os.mkdir(os.path.join(d3, "short"))
+    r = run([args.prepare, "-s", "short.csv", "-l", "dune.env.csv", "-m", "Management", "-o", "short"], d3)
+    check(r.returncode == 0 and "1 sample of dune.env.csv not in the species table ignored\n" in r.stdout,
+          f"sample missing from the species table: {r.returncode} {r.stdout!r} {r.stderr!r}")
+    write(os.path.join(d3, "env19.csv"), "\n".join(l for l in read(os.path.join(d3, "dune.env.csv")).split("\n")
+                                                   if not l.startswith('"5",')))
+    expect_error(args, d3, ["-s", "dune.csv", "-l", "env19.csv", "-m", "Management"],
+                 'dune.csv, line 6, column 1: sample "5" is not in env19.csv; add its labels there, '
+                 "or leave the sample out of dune.csv", "sample missing from the labels")
     expect_error(args, d3, ["-s", "dune.csv", "-l", "dune.env.csv", "-m", "Mangement"],
                  'dune.env.csv, line 1: no column is named "Mangement" (the columns are: '
                  "A1, Moisture, Management, Use, Manure)", "unknown column")
@@ -186,10 +199,13 @@ def prepare_limits(args):
     expect_error(args, d, ["-s", "tall.csv", "-l", "lab.csv", "-m", "G"],
                  "tall.csv, line 503, column 1: more than 501 samples; the program takes at most "
                  "501 objects", "502 samples", status=1)
+    # The labels table may hold more samples than the program takes: only those of the
+    # species table count.
     write(os.path.join(d, "sp.csv"), "id,sp\n" + "".join(f"o{i},1\n" for i in range(20)))
-    expect_error(args, d, ["-s", "sp.csv", "-l", "lab.csv", "-m", "G"],
-                 "lab.csv, line 503, column 1: more than 501 samples; the program takes at most "
-                 "501 objects", "502 labelled samples", status=1)
+    os.mkdir(os.path.join(d, "twenty"))
+    r = run([args.prepare, "-s", "sp.csv", "-l", "lab.csv", "-m", "G", "-o", "twenty"], d)
+    check(r.returncode == 0 and "580 samples of lab.csv not in the species table ignored\n" in r.stdout,
+          f"600 labelled samples: {r.returncode} {r.stdout!r} {r.stderr!r}")
     write(os.path.join(d, "sp202.csv"), "id,sp\n" + "".join(f"o{i},1\n" for i in range(202)))
     write(os.path.join(d, "lab202.csv"), "id,G\n" + "".join(f"o{i},L{i}\n" for i in range(202)))
     expect_error(args, d, ["-s", "sp202.csv", "-l", "lab202.csv", "-m", "G"],

@@ -56,3 +56,37 @@ std::string names_text(const std::vector<std::string>& names) {
 }
 
 }  // namespace prepare
+
+namespace prepare {
+
+namespace {
+
+std::string in_folder(const std::string& folder, const std::string& name) {
+    if (folder.empty() || folder == ".") return name;
+    return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+}  // namespace
+
+std::vector<tools::NewFile> classic_files(const Design& d, const std::string& folder,
+                                          const std::string& prefix) {
+    if (prefix.find('/') != std::string::npos)
+        throw tools::ToolError("the prefix \"" + prefix +
+                               "\" holds a slash; give the folder with --out-dir");
+    // The names the program will read: those in the file of file names and the name
+    // of that file, which is typed at its first question.
+    std::vector<std::string> names{prefix + "Y.txt"};
+    for (std::size_t f = 0; f < d.factors.size(); ++f)
+        names.push_back(prefix + "X" + std::to_string(f + 1) + ".txt");
+    const std::string names_file = prefix + "files.txt";
+    check_file_name(names_file);
+    for (const std::string& name : names) check_file_name(name);
+    std::vector<tools::NewFile> files;
+    files.push_back({in_folder(folder, names[0]), response_text(d)});
+    for (std::size_t f = 0; f < d.factors.size(); ++f)
+        files.push_back({in_folder(folder, names[f + 1]), factor_text(d.factors[f].codes, d.objects.size())});
+    files.push_back({in_folder(folder, names_file), names_text(names)});
+    return files;
+}
+
+}  // namespace prepare

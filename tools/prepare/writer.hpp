@@ -3,13 +3,17 @@
 // after a header line "n p".
 #pragma once
 
-#include "coding.hpp"
-#include "design.hpp"
+#include "tables/design.hpp"
+
+#include "../common/newfiles.hpp"
 
 #include <string>
 #include <vector>
 
 namespace prepare {
+
+using tables::Design;
+using Column = std::vector<int>;  // one value per object
 
 std::string response_text(const Design& d);
 
@@ -28,5 +32,12 @@ void check_file_name(const std::string& name);
 // apostrophe inside doubled, so that blanks, commas, slashes and a leading "2*" are
 // read as part of the name. Checks every name with check_file_name.
 std::string names_text(const std::vector<std::string>& names);
+
+// The files of a design in `folder`: the response file, one factor file per factor and
+// the file of file names (last), named prefix + Y.txt, X1.txt.., files.txt. The names
+// in the file of file names are those without the folder, as the program reads them in
+// the folder. Throws tools::ToolError for names the program cannot read back.
+std::vector<tools::NewFile> classic_files(const Design& d, const std::string& folder,
+                                          const std::string& prefix = "");
 
 }  // namespace prepare

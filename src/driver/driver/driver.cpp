@@ -8,6 +8,7 @@
 #include "driver/classic_files.hpp"
 #include "driver/classic_report.hpp"
 #include "driver/dialogue.hpp"
+#include "morvenak/events_tee.hpp"
 #include "morvenak/analysis.hpp"
 #include "text/channels.hpp"
 #include "text/layout.hpp"
@@ -63,9 +64,12 @@ void read_data(const ClassicSettings& settings, Analysis& analysis) {
   for (int k = 1; k < settings.nfiles; ++k) read_factor_file(analysis, k, n, mtot);
 }
 
-void run() {
+namespace {
+
+Result run(const ClassicHooks& hooks) {
   open_new(kReportUnit, "Morvenak.out");
   banner();
+  if (!hooks.banner_note.empty()) list_write(kReportUnit, {hooks.banner_note});
 
   blank_line();
   say("Name of the file containing the groups of file names?");
@@ -85,15 +89,20 @@ void run() {
   options.transform = static_cast<Transform>(ask_transformation());
   options.permutations = task == 2 ? 0 : ask_permutations();
   options.check_coding = ask_check() == 1;
+  options.threads = hooks.threads;
+  options.seed = hooks.seed;
+  options.cancel = hooks.cancel;
   const float start = secnds(0.0f);
 
   ClassicReport report(options.permutations, start);
   // Fewer than two files (nfiles may be any integer, even the least) mean no factor file.
   report.set_factors(settings.nfiles > 1 ? settings.nfiles - 1 : 0);
+  EventsTee tee(report, hooks.observer);
+  Result result;
   try {
-    Analysis analysis(options, &report);
+    Analysis analysis(options, &tee);
     read_data(settings, analysis);
-    analysis.run();
+    result = analysis.run();
   } catch (const Stopped& s) {
     throw classic_stop(s);
   }
@@ -105,32 +114,64 @@ void run() {
   if (task >= 2) say("and in file 'FittedSc.out'");
   blank_line();
   say("End of the program.");
+  return result;
 }
+
+// Ends the run: a stop keeps what was written, then every channel is closed.
+int finish(const RunEnd& end, std::string& message) {
+  message = end.message;
+  int status = end.status;
+  // A stop keeps what was written; if that cannot be made safe either, the
+  // run ends as the fatal error that says so.
+  if (status != 2) {
+    try {
+      close_output(kReportUnit);
+      close_output(kScoreUnit);
+    } catch (const RunEnd& lost) {
+      message += lost.message;
+      status = lost.status;
+    }
+  }
+  close_all();
+  return status;
+}
+
+}  // namespace
 
 int run_program() {
   install_signal_handlers();
   int status = 0;
   try {
-    run();
+    run(ClassicHooks{});
   } catch (const RunEnd& end) {
-    std::string message = end.message;
-    status = end.status;
-    // A stop keeps what was written; if that cannot be made safe either, the
-    // run ends as the fatal error that says so.
-    if (status != 2) {
-      try {
-        close_output(kReportUnit);
-        close_output(kScoreUnit);
-      } catch (const RunEnd& lost) {
-        message += lost.message;
-        status = lost.status;
-      }
-    }
-    close_all();
+    std::string message;
+    status = finish(end, message);
     put_text(kErrorUnit, message);
   }
   close_all();
   return status;
+}
+
+ClassicOutcome run_session(const ClassicSession& session) {
+  attach_input_file(kConsoleIn, session.answers);
+  attach_output_fd(kConsoleOut, session.console_fd, "");
+  attach_output_fd(kErrorUnit, session.console_fd, "");
+  ClassicOutcome out;
+  try {
+    out.result = run(session.hooks);
+  } catch (const RunEnd& end) {
+    out.status = finish(end, out.message);
+  } catch (const Error& e) {
+    // Cancelled, or input the classic reading let through: nothing more is written.
+    RunEnd end{e.status(), std::string(e.what()) + "\n"};
+    out.status = finish(end, out.message);
+    out.cancelled = dynamic_cast<const Cancelled*>(&e) != nullptr;
+  }
+  close_all();
+  close_unit(kConsoleIn);
+  attach_output_fd(kConsoleOut, 1, "");
+  attach_output_fd(kErrorUnit, 2, "");
+  return out;
 }
 
 }  // namespace morvenak

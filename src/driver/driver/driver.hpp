@@ -1,12 +1,48 @@
 // The classic run: the order of a whole run, from the report's creation and
 // the dialogue to the analysis and the closing lines.
 #pragma once
+#include <atomic>
+#include <cstdint>
+#include <string>
+
 #include "morvenak/analysis.hpp"
 
 namespace morvenak {
 
 // Runs the program as its user sees it; returns the exit status.
 int run_program();
+
+// What a front end adds to the classic run: an observer of the analysis'
+// events besides the report (it also answers the singular-matrix question,
+// which the dialogue would ask on the terminal), the cancel flag, the
+// threads and the generator's start, and a line under the report's banner
+// for options that the dialogue cannot express. The defaults are the
+// classic run's.
+struct ClassicHooks {
+  Events* observer = nullptr;
+  const std::atomic<bool>* cancel = nullptr;
+  int threads = 0;
+  std::uint32_t seed = 1;
+  std::string banner_note;
+};
+
+// The classic run in the current folder, driven by a front end: the dialogue
+// reads its answers from the file `answers`, the console and error text go
+// to `console_fd` (never to the user's terminal), and no signal handler is
+// installed. The report and the score file are written as the dialogue
+// writes them.
+struct ClassicSession {
+  std::string answers;
+  int console_fd = -1;
+  ClassicHooks hooks;
+};
+struct ClassicOutcome {
+  int status = 0;          // as run_program would return
+  std::string message;     // the error text run_program would write
+  bool cancelled = false;  // the cancel flag ended the run
+  Result result;           // when status is 0
+};
+ClassicOutcome run_session(const ClassicSession& session);
 
 // What the file of file names and the dialogue decide before the data.
 struct ClassicSettings {

@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace prepare {
+namespace tables {
 
 using tools::ToolError;
 using tools::where;
@@ -154,6 +154,7 @@ public:
             c_.fail(ToolError(where(c_.name, c_.line) + ": a quoted field is not closed"));
         if (c_.error) throw *c_.error;
         if (!c_.header_done) throw ToolError(c_.name + ": the table is empty");
+        c_.table.delimiter = delimiter_;
         return std::move(c_.table);
     }
 
@@ -161,7 +162,7 @@ private:
     void start() {
         started_ = true;
         if (first_.compare(0, 3, "\xEF\xBB\xBF") == 0) first_.erase(0, 3);  // byte-order mark
-        if (delimiter_ == 0) delimiter_ = detect_delimiter(first_);
+        if (delimiter_ == 0) delimiter_ = detect_delimiter(first_, c_.name);
         csv_set_delim(&parser_, static_cast<unsigned char>(delimiter_));
         csv_set_space_func(&parser_, delimiter_ == '\t' ? space_only : space_or_tab);
         std::string first = std::move(first_);
@@ -230,10 +231,19 @@ struct Fd {
 
 }  // namespace
 
-char detect_delimiter(const std::string& text) {
-    std::size_t end = text.find('\n');
-    std::string first = text.substr(0, end);
-    return first.find('\t') != std::string::npos ? '\t' : ',';
+char detect_delimiter(const std::string& text, const std::string& name) {
+    const std::string first = text.substr(0, text.find('\n'));
+    if (first.find('\t') != std::string::npos) return '\t';
+    bool quoted = false, comma = false, semicolon = false;
+    for (char ch : first) {
+        if (ch == '"') quoted = !quoted;  // a doubled quote turns it off and on again
+        else if (!quoted && ch == ',') comma = true;
+        else if (!quoted && ch == ';') semicolon = true;
+    }
+    if (comma && semicolon)
+        throw ToolError(where(name, 1) + ": the header holds both commas and semicolons, so "
+                        "the separator cannot be told; name it with --sep , or --sep ';'");
+    return semicolon ? ';' : ',';
 }
 
 Table parse_table(const std::string& text, const std::string& name, char delimiter,
@@ -243,10 +253,10 @@ Table parse_table(const std::string& text, const std::string& name, char delimit
     return reader.finish();
 }
 
-Table read_table(const std::string& path, const TableLimits& limits) {
+Table read_table(const std::string& path, const TableLimits& limits, char delimiter) {
     try {
         Fd in{open_table(path)};
-        TableReader reader(path, 0, limits);
+        TableReader reader(path, delimiter, limits);
         std::vector<char> buffer(piece_bytes);
         for (;;) {
             ssize_t got = ::read(in.fd, buffer.data(), buffer.size());
@@ -263,4 +273,4 @@ Table read_table(const std::string& path, const TableLimits& limits) {
     }
 }
 
-}  // namespace prepare
+}  // namespace tables

@@ -1,5 +1,6 @@
-// Reading a table of samples: a header row, then one row per sample, comma- or
-// tab-separated, parsed by libcsv. Every cell keeps its text and the line it ends on,
+// Reading a table of samples: a header row, then one row per sample, separated by
+// commas, semicolons or tabs, parsed by libcsv. The species table and the labels
+// table of `morvenak run` and `morvenak prepare` are both read here. Every cell keeps its text and the line it ends on,
 // so that later checks can name file, line and column. Rows that do not have as many
 // fields as the header are refused here; what the cells mean is left to design.hpp.
 //
@@ -12,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace prepare {
+namespace tables {
 
 struct Cell {
     std::string text;
@@ -21,6 +22,7 @@ struct Cell {
 
 struct Table {
     std::string name;                    // file name, as used in messages
+    char delimiter = ',';                // as given or detected
     std::vector<std::string> header;     // field texts of the header row
     long header_line = 0;
     std::vector<std::vector<Cell>> rows; // each as wide as the header
@@ -36,8 +38,11 @@ struct TableLimits {
 // A row (or a run of blank lines) longer than this is refused (status 2).
 constexpr std::size_t max_row_bytes = std::size_t{64} << 20;
 
-// The delimiter of a table: a tab when its first line holds one, else a comma.
-char detect_delimiter(const std::string& text);
+// The delimiter of a table from its first line (name is used in messages): a tab when
+// the line holds one; else a semicolon or a comma, whichever the line holds outside
+// quotes; a comma when it holds neither. A line with both, outside quotes, cannot be
+// told: a tools::ToolError says so and names --sep.
+char detect_delimiter(const std::string& text, const std::string& name = "the table");
 
 // Parses text (name is used in messages). Throws tools::ToolError on a quoting error,
 // a NUL byte, an empty table, a row whose width differs from the header's, and a table
@@ -45,7 +50,8 @@ char detect_delimiter(const std::string& text);
 Table parse_table(const std::string& text, const std::string& name, char delimiter,
                   const TableLimits& limits = {});
 
-// Reads the file at path piece by piece and parses it with its detected delimiter.
-Table read_table(const std::string& path, const TableLimits& limits = {});
+// Reads the file at path piece by piece and parses it with `delimiter`, or with the
+// delimiter its first line shows when `delimiter` is 0.
+Table read_table(const std::string& path, const TableLimits& limits = {}, char delimiter = 0);
 
-}  // namespace prepare
+}  // namespace tables

@@ -1,0 +1,116 @@
+// Tests of the run command's parts: its numbers, its table of results from a result
+// with untested rows and values that are not finite, the warnings found in the
+// labels, and the text of the progress bar.
+#include "run/numbers.hpp"
+#include "run/outputs.hpp"
+#include "run/progress.hpp"
+#include "run/warnings.hpp"
+
+#include "tables/design.hpp"
+#include "tables/table.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+using morvenak::Row;
+using morvenak::Source;
+
+TEST(RunNumbers, ShortestRoundTripAndNonFinite) {
+    EXPECT_EQ(run::number(0.1), "0.1");
+    EXPECT_EQ(run::number(1.0), "1");
+    EXPECT_EQ(run::number(1.0 / 3.0), "0.3333333333333333");
+    EXPECT_EQ(run::number(2.4201350197252007), "2.4201350197252007");
+    EXPECT_EQ(run::number(1e-300), "1e-300");
+    EXPECT_EQ(run::number(std::numeric_limits<double>::quiet_NaN()), "nan");
+    EXPECT_EQ(run::number(std::numeric_limits<double>::infinity()), "inf");
+    EXPECT_EQ(run::number(-std::numeric_limits<double>::infinity()), "-inf");
+    for (double x : {0.006, 3.167158049916176, 1.0557193499720587e-17, 123456789.125})
+        EXPECT_EQ(std::stod(run::number(x)), x);
+}
+
+tables::Design design(const std::string& labels, const std::vector<std::string>& columns) {
+    // One species row per labels row, same names, in the labels' order.
+    std::string species = "id,sp\n";
+    std::size_t start = labels.find('\n') + 1;
+    while (start < labels.size()) {
+        const std::size_t end = labels.find('\n', start);
+        species += labels.substr(start, labels.find(',', start) - start) + ",1\n";
+        start = end + 1;
+    }
+    return tables::build_design(tables::parse_table(species, "sp.csv", ','),
+                                tables::parse_table(labels, "lab.csv", ','), columns);
+}
+
+TEST(RunOutputs, UntestedRowsAndValuesThatAreNotFinite) {
+    tables::Design d = design("id,Site,Plot\na,s1,p1\nb,s1,p2\nc,s2,p1\nd,s2,p2\n", {"Site", "Plot"});
+    morvenak::Result r;
+    r.ssy = 4.0;
+    Row main;
+    main.source = Source::kMain;
+    main.df1 = 1, main.df2 = 2, main.ss = 1.0, main.ms = 1.0, main.formed = true, main.f = 0.5;
+    main.tested = true, main.permutations = 99, main.p = 0.25;
+    Row nested;
+    nested.source = Source::kNested1;
+    nested.df1 = 2, nested.df2 = 0, nested.ss = 3.0, nested.ms = 1.5;
+    nested.note = "cannot be tested: no degrees of freedom in the denominator";
+    Row within;
+    within.source = Source::kWithin;
+    within.df1 = 0, within.ss = 0.0, within.ms = std::nan("");
+    Row total;
+    total.source = Source::kTotal;
+    total.df1 = 3, total.ss = 4.0;
+    r.rows = {main, nested, within, total};
+    EXPECT_EQ(run::results_tsv(d, r),
+              "source\tfactor\tdf1\tdf2\tSS\tMS\tF\tP\tR2\tpermutations\tnote\n"
+              "main\tSite\t1\t2\t1\t1\t0.5\t0.25\t0.25\t99\t\n"
+              "nested1\tPlot\t2\t0\t3\t1.5\t\t\t0.75\t0\tcannot be tested: no degrees of freedom in the "
+              "denominator\n"
+              "within\t\t0\t\t0\tnan\t\t\t0\t0\tno degrees of freedom within the groups, so no mean square\n"
+              "total\t\t3\t\t4\t\t\t\t1\t0\t\n");
+    const run::Json j = run::Json::parse(run::results_json(d, r, {}));
+    EXPECT_TRUE(j["rows"][2]["MS"].is_null());
+    EXPECT_EQ(j["rows"][2]["note"], "no degrees of freedom within the groups, so no mean square");
+    EXPECT_TRUE(j["rows"][1]["P"].is_null());
+    EXPECT_EQ(j["rows"][0]["P"], 0.25);
+    EXPECT_EQ(j["design"]["samples"][2], (run::Json{{"sample", "c"}, {"Site", "s2"}, {"Plot", "p1"}}));
+    EXPECT_EQ(j["design"]["factors"][1]["levels"][2], (run::Json{{"label", "p1"}, {"parent", "s2"}, {"count", 1}}));
+    r.ssy = 0.0;  // R2 has no value
+    EXPECT_EQ(run::row_note(main, 0.0), "R2 has no value: the total sum of squares is 0");
+}
+
+TEST(RunWarnings, SingleSamplesContinuousColumnsAndSubgroupsOfOne) {
+    EXPECT_EQ(run::design_warnings(design("id,G\na,x\nb,x\nc,y\nd,y\n", {"G"})), std::vector<std::string>{});
+    EXPECT_EQ(run::design_warnings(design("id,G\na,x\nb,x\nc,y\nd,z\n", {"G"})),
+              (std::vector<std::string>{"factor \"G\": 2 levels have a single sample: \"y\", \"z\""}));
+    EXPECT_EQ(run::design_warnings(design("id,G,H\na,x,1\nb,x,2\nc,y,1\nd,y,1\ne,y,2\n", {"G", "H"})),
+              (std::vector<std::string>{
+                  "factor \"H\" (nested in \"G\"): 3 subgroups have a single sample: \"1\" in \"x\", \"2\" in "
+                  "\"x\", \"2\" in \"y\""}));
+    EXPECT_EQ(run::design_warnings(design("id,G,H\na,x,1\nb,x,2\nc,y,1\nd,y,2\n", {"G", "H"})),
+              (std::vector<std::string>{
+                  "factor \"H\" (nested in \"G\"): every subgroup has a single sample, so no variation is left "
+                  "within its subgroups and its row cannot be tested (its F needs the mean square within "
+                  "subgroups)"}));
+    // Numbers with more than half as many levels as samples; half exactly is no warning.
+    EXPECT_EQ(run::design_warnings(design("id,G\na,1.5\nb,1.5\nc,2\nd,2\n", {"G"})), std::vector<std::string>{});
+    const std::vector<std::string> w = run::design_warnings(design("id,G\na,1.5\nb,1.5\nc,2\nd,3\ne,3\n", {"G"}));
+    ASSERT_EQ(w.size(), 2u);
+    EXPECT_EQ(w[1], "factor \"G\" looks continuous: its labels are numbers, with 3 different values among 5 samples; a "
+                    "factor groups samples, so check that this column is the one you mean");
+}
+
+TEST(RunProgress, CountRateAndTimeLeft) {
+    EXPECT_EQ(run::ProgressBar::line(250, 1000, 2.0),
+              "Permutation test [#####...............] 250/1000, 125/s, 0:00:06 left");
+    EXPECT_EQ(run::ProgressBar::line(1000, 1000, 4.0),
+              "Permutation test [####################] 1000/1000, 250/s, 0:00:00 left");
+    EXPECT_EQ(run::ProgressBar::line(0, 999, 0.0), "Permutation test [....................] 0/999");
+    EXPECT_EQ(run::ProgressBar::line(1, 9000001, 1.0),
+              "Permutation test [....................] 1/9000001, 1/s, 2500:00:00 left");
+}
+
+}  // namespace

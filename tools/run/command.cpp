@@ -1,0 +1,375 @@
+// The run command: options, the design, the classic run in the staging folder, the
+// outputs, the summary. See command.hpp.
+#include "command.hpp"
+
+#include "numbers.hpp"
+#include "outputs.hpp"
+#include "progress.hpp"
+#include "sha256.hpp"
+#include "staging.hpp"
+#include "warnings.hpp"
+
+#include "common/newfiles.hpp"
+#include "common/toolerror.hpp"
+#include "common/toolmain.hpp"
+#include "prepare/writer.hpp"
+#include "tables/read.hpp"
+
+#include "driver/driver.hpp"
+#include "morvenak/analysis.hpp"
+
+#include <CLI/CLI.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <unistd.h>
+
+namespace run {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Set by an interrupt or a termination request; the analysis polls it.
+std::atomic<bool> g_cancel{false};
+
+extern "C" void on_cancel_signal(int) { g_cancel.store(true); }
+
+void catch_interrupts() {
+    struct sigaction act {};
+    act.sa_handler = on_cancel_signal;
+    sigemptyset(&act.sa_mask);
+    struct sigaction old {};
+    if (::sigaction(SIGINT, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) ::sigaction(SIGINT, &act, nullptr);
+    ::sigaction(SIGTERM, &act, nullptr);
+}
+
+const std::map<std::string, int> kTransforms{{"none", 0},     {"chord", 1},    {"chi2-metric", 2},
+                                             {"chi2-distance", 3}, {"profiles", 4}, {"hellinger", 5}};
+const std::map<std::string, int> kTasks{{"anova", 1}, {"scores", 2}, {"both", 3}};
+
+struct RunOptions {
+    std::string species, labels, main;
+    std::vector<std::string> nested;
+    std::string transform = "none";
+    int permutations = 999;
+    std::string task = "both";
+    std::optional<std::uint32_t> seed;
+    int threads = 0;
+    std::string output;
+    tables::TableOptions table;
+    std::string progress = "auto";
+    bool quiet = false;
+
+    std::uint32_t start() const { return seed ? *seed : 1u; }
+    // Runs the dialogue cannot express: a generator that starts elsewhere.
+    bool beyond_classic() const { return start() != 1u; }
+};
+
+void interrupted() {
+    throw tools::ToolError("interrupted; the output folder was left as it was", 1);
+}
+
+std::string read_all(std::FILE* f) {
+    std::string s;
+    std::rewind(f);
+    char buffer[4096];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) s.append(buffer, got);
+    return s;
+}
+
+std::string trim(const std::string& s) {
+    const std::size_t a = s.find_first_not_of(" *");
+    if (a == std::string::npos) return "";
+    return s.substr(a, s.find_last_not_of(' ') + 1 - a);
+}
+
+// Why the classic run stopped, in one line: its STOP text, or the lines of the console
+// that flagged the problem (" *** ...", "Error in coding ..."), or its message as it is.
+std::string stop_reason(const std::string& message, const std::string& console) {
+    std::string reason;
+    std::size_t pos = 0;
+    while (pos < console.size()) {
+        std::size_t end = console.find('\n', pos);
+        if (end == std::string::npos) end = console.size();
+        const std::string line = console.substr(pos, end - pos);
+        if (line.find("***") != std::string::npos || line.find("Error in coding") != std::string::npos)
+            reason += (reason.empty() ? "" : " ") + trim(line);
+        pos = end + 1;
+    }
+    std::string stop = message;
+    while (!stop.empty() && stop.back() == '\n') stop.pop_back();
+    const std::string head = "STOP ", tail = " statement executed";
+    if (stop.rfind(head, 0) == 0 && stop.size() >= head.size() + tail.size() &&
+        stop.compare(stop.size() - tail.size(), tail.size(), tail) == 0)
+        stop = stop.substr(head.size(), stop.size() - head.size() - tail.size());
+    if (!stop.empty()) reason += (reason.empty() ? "" : " ") + stop;
+    return reason.empty() ? "the analysis stopped" : reason;
+}
+
+// The analysis' events that the run shows or answers: the progress bar, and no
+// pause at a singular matrix (nobody is asked: the run stops).
+class Observer : public morvenak::Events {
+public:
+    explicit Observer(ProgressBar& bar) : bar_(bar) {}
+    void test_started(int permutations, bool) override { bar_.start(permutations); }
+    void permutation(std::int64_t done, bool) override { bar_.update(done); }
+    void table_done(const morvenak::Result&) override { bar_.finish(); }
+    bool go_on_after_singular() override { return false; }
+
+private:
+    ProgressBar& bar_;
+};
+
+std::string answers_text(const RunOptions& o) {
+    const int task = kTasks.at(o.task);
+    std::string s = "files.txt\n" + std::to_string(task) + "\n" + std::to_string(kTransforms.at(o.transform)) + "\n";
+    if (task != 2) s += std::to_string(o.permutations) + "\n";
+    return s + "1\n";
+}
+
+// The classic run in `folder`, which holds the classic files and answers.txt.
+morvenak::ClassicOutcome classic_run(const std::string& folder, const RunOptions& o, morvenak::Events& observer,
+                                     std::string& console) {
+    std::FILE* capture = std::tmpfile();
+    if (capture == nullptr) throw tools::ToolError("cannot create the temporary file of the console text");
+    const int here = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (here < 0 || ::chdir(folder.c_str()) != 0) {
+        std::fclose(capture);
+        if (here >= 0) ::close(here);
+        throw tools::ToolError(folder + ": cannot enter the folder of the classic files");
+    }
+    morvenak::ClassicSession session;
+    session.answers = "answers.txt";
+    session.console_fd = ::fileno(capture);
+    session.hooks.observer = &observer;
+    session.hooks.cancel = &g_cancel;
+    session.hooks.threads = o.threads;
+    session.hooks.seed = o.start();
+    if (o.beyond_classic())
+        session.hooks.banner_note = "Options beyond the classic dialogue: --seed " + std::to_string(o.start());
+    morvenak::ClassicOutcome out = morvenak::run_session(session);
+    const bool back = ::fchdir(here) == 0;
+    ::close(here);
+    console = read_all(capture);
+    std::fclose(capture);
+    if (!back) throw tools::ToolError("cannot return to the current folder");
+    return out;
+}
+
+tools::NewFile file_in(const std::string& folder, const std::string& name, std::string text) {
+    return {(fs::path(folder) / name).string(), std::move(text)};
+}
+
+void move_up(const std::string& from, const std::string& to) {
+    std::error_code ec;
+    fs::rename(from, to, ec);
+    if (ec) throw tools::ToolError(from + ": cannot move the file: " + ec.message());
+}
+
+Json input_json(const std::string& path) {
+    const FileDigest digest = digest_file(path);
+    Json j;
+    j["path"] = path;
+    j["absolute_path"] = fs::absolute(path).lexically_normal().string();
+    j["bytes"] = digest.bytes;
+    j["sha256"] = digest.sha256;
+    return j;
+}
+
+void print_summary(const tables::Design& d, const morvenak::Result& r, const std::string& output,
+                   const RunOptions& o) {
+    std::cout << d.species_name << ": " << d.objects.size() << " samples, " << d.species << " species";
+    if (d.ignored > 0)
+        std::cout << "; " << d.ignored << (d.ignored == 1 ? " sample" : " samples") << " of " << d.labels_name
+                  << " not in it ignored";
+    std::cout << "\n";
+    for (std::size_t f = 0; f < d.factors.size(); ++f) {
+        const tables::Factor& fac = d.factors[f];
+        std::cout << (f == 0 ? "Main factor " : "Nested factor ") << fac.column;
+        if (f > 0) std::cout << " within " << d.factors[f - 1].column;
+        std::cout << ": " << fac.coding.levels.size() << (f == 0 ? " levels" : " subgroups") << "\n";
+    }
+    if (kTasks.at(o.task) != 2) {
+        for (const morvenak::Row& row : r.rows) {
+            if (row.source == morvenak::Source::kWithin || row.source == morvenak::Source::kTotal) continue;
+            std::cout << "  " << d.factors[static_cast<std::size_t>(row.source)].column << ": ";
+            if (row.tested) {
+                char buffer[96];
+                std::snprintf(buffer, sizeof buffer, "F = %.5f, P = %.5f (%lld permutations)", row.f, row.p,
+                              static_cast<long long>(row.permutations));
+                std::cout << buffer;
+            } else if (row.formed) {
+                char buffer[64];
+                std::snprintf(buffer, sizeof buffer, "F = %.5f, ", row.f);
+                std::cout << buffer << row.note;
+            } else {
+                std::cout << row.note;
+            }
+            std::cout << ", R2 = " << number(row.ss / r.ssy) << "\n";
+        }
+    }
+    std::cout << "Results in " << output << "\n";
+}
+
+int run(const RunOptions& o) {
+    const auto t0 = std::chrono::steady_clock::now();
+    catch_interrupts();
+    const std::string output =
+        o.output.empty() ? fs::path(o.species).stem().string() + "-morvenak" : o.output;
+    check_output_folder(output);
+
+    std::vector<std::string> columns{o.main};
+    columns.insert(columns.end(), o.nested.begin(), o.nested.end());
+    const tables::Design d = tables::read_design(o.species, o.labels, columns, o.table);
+    const std::vector<std::string> warnings = design_warnings(d);
+    for (const std::string& w : warnings) std::cerr << "morvenak run: warning: " << w << "\n";
+    std::cerr << std::flush;
+    if (g_cancel) interrupted();
+
+    RunInfo info;
+    info.inputs["species"] = input_json(o.species);
+    info.inputs["labels"] = input_json(o.labels);
+    info.warnings = warnings;
+
+    Staging staging(output);
+    const std::string classic = (fs::path(staging.path()) / "classic").string();
+    fs::create_directory(classic);
+    std::vector<tools::NewFile> files = prepare::classic_files(d, classic);
+    files.push_back(file_in(classic, "answers.txt", answers_text(o)));
+    tools::write_new_files(files);
+
+    const ProgressMode mode = o.quiet || o.progress == "never" ? ProgressMode::kNever
+                              : o.progress == "always"          ? ProgressMode::kAlways
+                                                                : ProgressMode::kAuto;
+    ProgressBar bar(mode, 2, ::isatty(2) == 1);
+    Observer observer(bar);
+    std::string console;
+    morvenak::ClassicOutcome outcome = classic_run(classic, o, observer, console);
+    bar.finish();
+    if (outcome.cancelled || g_cancel) interrupted();
+    if (outcome.status != 0) {
+        if (outcome.status == 1)
+            throw tools::ToolError("the analysis cannot be done: " + stop_reason(outcome.message, console) +
+                                       " (nothing was written; the output folder was left as it was)",
+                                   1);
+        throw tools::ToolError(stop_reason(outcome.message, console), outcome.status);
+    }
+    const morvenak::Result& r = outcome.result;
+
+    const std::string top = staging.path();
+    move_up((fs::path(classic) / "Morvenak.out").string(), (fs::path(top) / "Morvenak.out").string());
+    const bool scores = kTasks.at(o.task) >= 2;
+    if (scores)
+        move_up((fs::path(classic) / "FittedSc.out").string(), (fs::path(top) / "FittedSc.out").string());
+    // The classic files reproduce the report only when the dialogue can express the run.
+    if (o.beyond_classic()) fs::remove_all(classic);
+
+    info.options["species"] = o.species;
+    info.options["labels"] = o.labels;
+    info.options["main"] = o.main;
+    info.options["nested"] = o.nested;
+    info.options["transform"] = o.transform;
+    info.options["permutations"] = kTasks.at(o.task) == 2 ? 0 : o.permutations;
+    info.options["task"] = o.task;
+    info.options["seed"] = o.start();
+    info.options["seed_given"] = o.seed.has_value();
+    info.options["threads"] = o.threads;
+    info.options["coding_check"] = true;
+    info.options["output"] = output;
+    info.options["sep"] = o.table.sep.empty() ? Json(nullptr) : Json(o.table.sep);
+    info.options["decimal"] = o.table.decimal.empty() ? Json(nullptr) : Json(o.table.decimal);
+    info.options["species_decimal_mark"] = std::string(1, d.decimal);
+    info.options["progress"] = o.progress;
+    info.options["quiet"] = o.quiet;
+    info.files["report"] = "Morvenak.out";
+    info.files["scores"] = scores ? Json("FittedSc.out") : Json(nullptr);
+    info.files["classic"] = o.beyond_classic() ? Json(nullptr) : Json("classic");
+    info.files["table"] = "results.tsv";
+
+    std::vector<tools::NewFile> out;
+    out.push_back(file_in(top, "results.tsv", results_tsv(d, r)));
+    for (std::size_t k = 0; k < r.ordinations.size(); ++k) {
+        const int number = static_cast<int>(k + 1);
+        out.push_back(file_in(top, objects_file_name(number), objects_tsv(d, r.ordinations[k])));
+        out.push_back(file_in(top, species_file_name(number), species_tsv(d, r.ordinations[k])));
+    }
+    info.total_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    out.push_back(file_in(top, "results.json", results_json(d, r, info)));
+    tools::write_new_files(out);
+    if (g_cancel) interrupted();
+    staging.commit();
+    if (!o.quiet) print_summary(d, r, output, o);
+    return 0;
+}
+
+}  // namespace
+
+int run_command(const std::string& name, int argc, const char* const* argv) {
+    CLI::App app{"Runs the nested analysis of variance from a species table and a table of sample "
+                 "labels, and writes the classic report, the classic input files that reproduce it, "
+                 "results.tsv, results.json and the ordinations' scores into one new folder.",
+                 name};
+    RunOptions o;
+    app.add_option("--species", o.species,
+                   "Species table: a header row of species names, one row per sample, the sample "
+                   "name first (comma, semicolon or tab separated)")
+        ->required();
+    app.add_option("--labels", o.labels,
+                   "Table of sample labels: the sample name first, a column per factor; it may hold "
+                   "samples the species table does not (they are ignored)")
+        ->required();
+    app.add_option("--main", o.main, "Column of the main factor")->required();
+    app.add_option("--nested", o.nested,
+                   "Column of a factor nested in the one before, its labels read within their "
+                   "parent (\"plot 1\" under two sites: two subgroups); give it twice for two levels")
+        ->expected(1)
+        ->take_all();
+    app.add_option("--transform", o.transform, "Transformation of the species data")
+        ->check(CLI::IsMember({"none", "chord", "chi2-metric", "chi2-distance", "profiles", "hellinger"}))
+        ->capture_default_str();
+    app.add_option("--permutations", o.permutations, "Permutations of the test (0: no test)")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
+    app.add_option("--task", o.task, "anova (the table), scores (the ordinations) or both")
+        ->check(CLI::IsMember({"anova", "scores", "both"}))
+        ->capture_default_str();
+    app.add_option("--seed", o.seed,
+                   "Starting state of the permutation generator, 0 to 4294967295 (default 1, the "
+                   "classic program's start)");
+    app.add_option("--threads", o.threads, "Threads of the permutation test (0: all the machine has)")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
+    app.add_option("--output", o.output,
+                   "New or empty folder of the results (default: SPECIES-morvenak in the current "
+                   "folder, SPECIES the species file's name without its extension)");
+    tables::add_table_options(app, o.table);
+    app.add_option("--progress", o.progress,
+                   "Progress bar of the permutation test on standard error: auto (on a terminal, "
+                   "for a test longer than a second), always, never")
+        ->check(CLI::IsMember({"auto", "always", "never"}))
+        ->capture_default_str();
+    app.add_flag("--quiet", o.quiet, "No progress bar and no summary; warnings and errors still show");
+    app.footer(
+        "Example (the dune meadow data, Use nested in Management):\n"
+        "  morvenak run --species dune.csv --labels dune.env.csv --main Management --nested Use \\\n"
+        "               --transform hellinger --permutations 999 --output dune-results\n"
+        "writes dune-results/ with Morvenak.out, FittedSc.out, results.tsv, results.json,\n"
+        "ordination-K-objects.tsv and ordination-K-species.tsv for each ordination K, and\n"
+        "classic/ (the input files and answers.txt: `morvenak < answers.txt` inside it\n"
+        "writes the same Morvenak.out).\n"
+        "Exit status: 0 results written; 1 the analysis cannot be done (a stop of the\n"
+        "analysis, data beyond the limits, an interrupt); 2 bad usage, unreadable or\n"
+        "malformed tables, an output folder that is not empty or cannot be written.");
+    return tools::tool_main(name, app, argc, argv, [&] { return run(o); });
+}
+
+}  // namespace run

@@ -1,0 +1,209 @@
+// results.tsv, results.json and the score tables; see outputs.hpp.
+#include "outputs.hpp"
+
+#include "numbers.hpp"
+
+#include <cmath>
+
+namespace run {
+
+namespace {
+
+using morvenak::Row;
+using morvenak::Source;
+
+bool is_factor(Source s) { return s == Source::kMain || s == Source::kNested1 || s == Source::kNested2; }
+
+// A field of a tab-separated table: tabs and line ends inside become blanks.
+std::string field(std::string s) {
+    for (char& ch : s)
+        if (ch == '\t' || ch == '\n' || ch == '\r') ch = ' ';
+    return s;
+}
+
+std::string factor_of(const tables::Design& d, const Row& row) {
+    if (!is_factor(row.source)) return "";
+    return d.factors[static_cast<std::size_t>(row.source)].column;
+}
+
+// The cells of a row, empty where the table leaves them empty; numbers as doubles.
+struct Cells {
+    bool df2 = false, ms = false, f = false, p = false;
+};
+
+Cells cells_of(const Row& row) {
+    Cells c;
+    c.df2 = is_factor(row.source);
+    c.ms = row.source != Source::kTotal;
+    c.f = is_factor(row.source) && row.formed;
+    c.p = is_factor(row.source) && row.tested;
+    return c;
+}
+
+double r2(const Row& row, double ssy) { return row.ss / ssy; }
+
+Json number_or_null(double x) { return std::isfinite(x) ? Json(x) : Json(nullptr); }
+
+std::string axis_header(int axes) {
+    std::string s;
+    for (int a = 1; a <= axes; ++a) s += "\taxis" + std::to_string(a);
+    return s;
+}
+
+std::string scores_row(const std::vector<double>& scores, int rows, int row, int axes) {
+    std::string s;
+    for (int a = 0; a < axes; ++a)
+        s += "\t" + number(scores[static_cast<std::size_t>(row) +
+                                  static_cast<std::size_t>(a) * static_cast<std::size_t>(rows)]);
+    return s;
+}
+
+}  // namespace
+
+std::string source_name(Source s) {
+    switch (s) {
+        case Source::kMain: return "main";
+        case Source::kNested1: return "nested1";
+        case Source::kNested2: return "nested2";
+        case Source::kWithin: return "within";
+        case Source::kTotal: return "total";
+    }
+    return "";
+}
+
+std::string row_note(const Row& row, double ssy) {
+    std::string note = row.note;
+    auto add = [&](const std::string& s) { note += (note.empty() ? "" : "; ") + s; };
+    if (row.source == Source::kWithin && !std::isfinite(row.ms))
+        add("no degrees of freedom within the groups, so no mean square");
+    if (!std::isfinite(r2(row, ssy))) add("R2 has no value: the total sum of squares is 0");
+    return note;
+}
+
+std::string results_tsv(const tables::Design& d, const morvenak::Result& r) {
+    std::string s = "source\tfactor\tdf1\tdf2\tSS\tMS\tF\tP\tR2\tpermutations\tnote\n";
+    for (const Row& row : r.rows) {
+        const Cells c = cells_of(row);
+        s += source_name(row.source) + "\t" + field(factor_of(d, row)) + "\t" + std::to_string(row.df1) +
+             "\t" + (c.df2 ? std::to_string(row.df2) : "") + "\t" + number(row.ss) + "\t" +
+             (c.ms ? number(row.ms) : "") + "\t" + (c.f ? number(row.f) : "") + "\t" +
+             (c.p ? number(row.p) : "") + "\t" + number(r2(row, r.ssy)) + "\t" +
+             std::to_string(c.p ? row.permutations : 0) + "\t" + field(row_note(row, r.ssy)) + "\n";
+    }
+    return s;
+}
+
+std::string objects_file_name(int k) { return "ordination-" + std::to_string(k) + "-objects.tsv"; }
+std::string species_file_name(int k) { return "ordination-" + std::to_string(k) + "-species.tsv"; }
+
+std::string objects_tsv(const tables::Design& d, const morvenak::OrdinationResult& o) {
+    std::string s = "sample";
+    for (const tables::Factor& f : d.factors) s += "\t" + field(f.column);
+    s += axis_header(o.axes) + "\n";
+    for (std::size_t i = 0; i < d.objects.size(); ++i) {
+        s += field(d.objects[i]);
+        for (const tables::Factor& f : d.factors) s += "\t" + field(f.labels[i]);
+        s += scores_row(o.object_scores, o.n, static_cast<int>(i), o.axes) + "\n";
+    }
+    return s;
+}
+
+std::string species_tsv(const tables::Design& d, const morvenak::OrdinationResult& o) {
+    std::string s = "species" + axis_header(o.axes) + "\n";
+    for (std::size_t j = 0; j < d.species_names.size(); ++j)
+        s += field(d.species_names[j]) + scores_row(o.species_scores, o.p, static_cast<int>(j), o.axes) + "\n";
+    return s;
+}
+
+std::string results_json(const tables::Design& d, const morvenak::Result& r, const RunInfo& info) {
+    Json j;
+    j["program"] = "morvenak";
+    j["version"] = morvenak::version();
+    j["inputs"] = info.inputs;
+    j["options"] = info.options;
+
+    Json design;
+    design["objects"] = d.objects.size();
+    design["species"] = d.species;
+    design["ignored_label_rows"] = d.ignored;
+    Json factors = Json::array();
+    for (std::size_t f = 0; f < d.factors.size(); ++f) {
+        const tables::Factor& fac = d.factors[f];
+        Json jf;
+        jf["source"] = source_name(static_cast<Source>(f));
+        jf["column"] = fac.column;
+        if (f > 0) jf["within"] = d.factors[f - 1].column;
+        jf["dummy_variables"] = fac.codes.size();
+        Json levels = Json::array();
+        for (std::size_t l = 0; l < fac.coding.levels.size(); ++l) {
+            Json jl;
+            jl["label"] = fac.coding.levels[l];
+            if (f > 0)
+                jl["parent"] = d.factors[f - 1].coding.levels[static_cast<std::size_t>(fac.coding.parent[l])];
+            jl["count"] = fac.coding.counts[l];
+            levels.push_back(jl);
+        }
+        jf["levels"] = levels;
+        factors.push_back(jf);
+    }
+    design["factors"] = factors;
+    Json samples = Json::array();
+    for (std::size_t i = 0; i < d.objects.size(); ++i) {
+        Json js;
+        js["sample"] = d.objects[i];
+        for (const tables::Factor& fac : d.factors) js[fac.column] = fac.labels[i];
+        samples.push_back(js);
+    }
+    design["samples"] = samples;
+    j["design"] = design;
+
+    j["ssy"] = number_or_null(r.ssy);
+    Json rows = Json::array();
+    for (const Row& row : r.rows) {
+        const Cells c = cells_of(row);
+        Json jr;
+        jr["source"] = source_name(row.source);
+        jr["factor"] = factor_of(d, row);
+        jr["df1"] = row.df1;
+        jr["df2"] = c.df2 ? Json(row.df2) : Json(nullptr);
+        jr["SS"] = number_or_null(row.ss);
+        jr["MS"] = c.ms ? number_or_null(row.ms) : Json(nullptr);
+        jr["F"] = c.f ? number_or_null(row.f) : Json(nullptr);
+        jr["P"] = c.p ? number_or_null(row.p) : Json(nullptr);
+        jr["R2"] = number_or_null(r2(row, r.ssy));
+        jr["permutations"] = c.p ? row.permutations : 0;
+        jr["note"] = row_note(row, r.ssy);
+        rows.push_back(jr);
+    }
+    j["rows"] = rows;
+    j["warnings"] = info.warnings;
+    Json timings;
+    timings["anova_seconds"] = r.anova_seconds;
+    timings["ordination_seconds"] = r.ordination_seconds;
+    timings["total_seconds"] = info.total_seconds;
+    j["timings"] = timings;
+    Json ordinations = Json::array();
+    for (std::size_t k = 0; k < r.ordinations.size(); ++k) {
+        const morvenak::OrdinationResult& o = r.ordinations[k];
+        Json jo;
+        jo["number"] = k + 1;
+        jo["title"] = o.title;
+        jo["source"] = source_name(o.source);
+        jo["canonical"] = o.canonical;
+        jo["axes"] = o.axes;
+        Json eig = Json::array(), prop = Json::array();
+        for (double e : o.eigenvalues) eig.push_back(number_or_null(e));
+        for (double p : o.proportions) prop.push_back(number_or_null(p));
+        jo["eigenvalues"] = eig;
+        jo["proportions"] = prop;
+        jo["objects_file"] = objects_file_name(static_cast<int>(k + 1));
+        jo["species_file"] = species_file_name(static_cast<int>(k + 1));
+        ordinations.push_back(jo);
+    }
+    j["ordinations"] = ordinations;
+    j["files"] = info.files;
+    // Labels that are not UTF-8 are written with replacement characters, not refused.
+    return j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace run

@@ -1,0 +1,44 @@
+// The texts of the run's own outputs, from the design and the analysis' result:
+// results.tsv (one row per source of variation), results.json (everything in the
+// table, with the inputs, the options, the design, the warnings, the timings and the
+// ordinations' eigenvalues) and the two score tables of each ordination.
+#pragma once
+
+#include "tables/design.hpp"
+
+#include "morvenak/analysis.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+namespace run {
+
+using Json = nlohmann::ordered_json;
+
+// main, nested1, nested2, within, total
+std::string source_name(morvenak::Source s);
+
+// Why a row is not tested, or why a number of it is not finite; empty otherwise.
+std::string row_note(const morvenak::Row& row, double ssy);
+
+std::string results_tsv(const tables::Design& d, const morvenak::Result& r);
+
+// The score tables of ordination k (1-based, as in the score file).
+std::string objects_file_name(int k);
+std::string species_file_name(int k);
+std::string objects_tsv(const tables::Design& d, const morvenak::OrdinationResult& o);
+std::string species_tsv(const tables::Design& d, const morvenak::OrdinationResult& o);
+
+// What results.json holds besides the design and the result.
+struct RunInfo {
+    Json inputs;                        // the tables: paths, sizes, digests
+    Json options;                       // every option, as the run took it
+    std::vector<std::string> warnings;
+    double total_seconds = 0.0;
+    Json files;                         // the names of the other outputs
+};
+std::string results_json(const tables::Design& d, const morvenak::Result& r, const RunInfo& info);
+
+}  // namespace run

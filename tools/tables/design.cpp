@@ -1,0 +1,292 @@
+// Matching the species table with the labels table; see design.hpp.
+#include "design.hpp"
+
+#include "../common/toolerror.hpp"
+
+#include <cctype>
+#include <map>
+
+namespace tables {
+
+using tools::ToolError;
+using tools::where;
+
+namespace {
+
+std::string quoted(const std::string& s) { return "\"" + s + "\""; }
+
+std::string column_list(const std::vector<std::string>& header) {
+    std::string s;
+    for (std::size_t j = 1; j < header.size(); ++j) s += (j > 1 ? ", " : "") + header[j];
+    return s;
+}
+
+long find_column(const Table& labels, const std::string& name) {
+    long found = 0;
+    for (std::size_t j = 1; j < labels.header.size(); ++j) {
+        if (labels.header[j] != name) continue;
+        if (found != 0)
+            throw ToolError(where(labels.name, labels.header_line) + ": two columns are named " +
+                            quoted(name) + " (columns " + std::to_string(found) + " and " +
+                            std::to_string(j + 1) + ")");
+        found = static_cast<long>(j + 1);
+    }
+    if (found == 0)
+        throw ToolError(where(labels.name, labels.header_line) + ": no column is named " +
+                        quoted(name) + " (the columns are: " + column_list(labels.header) +
+                        ")");
+    return found;
+}
+
+bool is_na(const std::string& text) { return text == "NA"; }
+
+// Sample name -> row index, refusing empty and repeated names.
+std::map<std::string, std::size_t> index_samples(const Table& t) {
+    std::map<std::string, std::size_t> index;
+    for (std::size_t r = 0; r < t.rows.size(); ++r) {
+        const Cell& c = t.rows[r][0];
+        if (c.text.empty())
+            throw ToolError(where(t.name, c.line, 1) + ": the sample name is empty");
+        auto [it, fresh] = index.emplace(c.text, r);
+        if (!fresh)
+            throw ToolError(where(t.name, c.line, 1) + ": sample " + quoted(c.text) +
+                            " appears a second time (first at line " +
+                            std::to_string(t.rows[it->second][0].line) + ")");
+    }
+    return index;
+}
+
+// A value of each decimal mark in the given columns (all after the first when none are
+// given): the first that holds a point, the first that reads as a number only with a
+// decimal comma.
+struct Marks {
+    const Cell* point = nullptr;
+    const Cell* comma = nullptr;
+    std::size_t point_column = 0, comma_column = 0;
+};
+
+Marks find_marks(const Table& t, const std::vector<std::size_t>& columns) {
+    Marks m;
+    std::vector<std::size_t> cols = columns;
+    if (cols.empty())
+        for (std::size_t j = 1; j < t.header.size(); ++j) cols.push_back(j);
+    for (const auto& row : t.rows)
+        for (std::size_t j : cols) {
+            const Cell& c = row[j];
+            if (!m.point && c.text.find('.') != std::string::npos && !number_text(c.text, '.').empty())
+                m.point = &c, m.point_column = j;
+            if (!m.comma && c.text.find(',') != std::string::npos && !number_text(c.text, ',').empty())
+                m.comma = &c, m.comma_column = j;
+        }
+    return m;
+}
+
+std::vector<std::vector<int>> integer_columns(const morvenak::CodedFactor& c, std::size_t n) {
+    std::vector<std::vector<int>> cols(static_cast<std::size_t>(c.m), std::vector<int>(n));
+    for (std::size_t j = 0; j < cols.size(); ++j)
+        for (std::size_t i = 0; i < n; ++i) cols[j][i] = static_cast<int>(c.codes[i + j * n]);
+    return cols;
+}
+
+// The checks that the program makes of the coding, in its terms: at least one dummy
+// variable for the main factor, at most 200 in all, and every nested factor with
+// strictly more dummy variables than its parent.
+void check_coding(const Design& d) {
+    std::size_t total = 0;
+    std::string parts;
+    for (const Factor& f : d.factors) {
+        total += f.codes.size();
+        parts += (parts.empty() ? "" : ", ") + f.column + " " + std::to_string(f.codes.size());
+    }
+    const Factor& main = d.factors[0];
+    if (main.codes.empty())
+        throw ToolError(d.labels_name + ", column " + std::to_string(main.column_number) + " (" +
+                        main.column + "): the main factor has one level only (" +
+                        quoted(main.coding.levels[0]) + "); it needs at least two");
+    if (total > max_dummies)
+        throw tools::beyond_limits(d.labels_name + ": the factors need " + std::to_string(total) +
+                                   " dummy variables in all (" + parts +
+                                   "); the program takes at most " + std::to_string(max_dummies));
+    for (std::size_t f = 1; f < d.factors.size(); ++f) {
+        const Factor& fac = d.factors[f];
+        const Factor& up = d.factors[f - 1];
+        const std::size_t m = fac.codes.size();
+        if (m <= up.codes.size())
+            throw ToolError(d.labels_name + ", column " + std::to_string(fac.column_number) +
+                            " (" + fac.column + "): the nested factor gives " + std::to_string(m) +
+                            (m == 1 ? " dummy variable (" : " dummy variables (") +
+                            std::to_string(fac.coding.levels.size()) + " subgroups in " +
+                            std::to_string(up.coding.levels.size()) + " groups of " + up.column +
+                            "), not more than the " + std::to_string(up.codes.size()) + " of " +
+                            up.column + "; the program needs a nested factor to give strictly more");
+    }
+}
+
+}  // namespace
+
+char detect_decimal(const Table& t, char delimiter, const std::vector<std::size_t>& columns) {
+    if (delimiter == ',') return '.';
+    Marks m = find_marks(t, columns);
+    if (m.point && m.comma)
+        throw ToolError(t.name + ": " + quoted(m.point->text) + " (line " +
+                        std::to_string(m.point->line) + ", column " +
+                        std::to_string(m.point_column + 1) + ") has a decimal point and " +
+                        quoted(m.comma->text) + " (line " + std::to_string(m.comma->line) +
+                        ", column " + std::to_string(m.comma_column + 1) +
+                        ") a decimal comma, so the decimal mark cannot be told; name it with "
+                        "--decimal . or --decimal ,");
+    return m.comma ? ',' : '.';
+}
+
+std::string number_text(const std::string& text, char decimal) {
+    std::size_t i = 0, n = text.size();
+    std::string out;
+    if (i < n && (text[i] == '+' || text[i] == '-')) out += text[i++];
+    auto digits = [&](std::size_t from) {
+        std::size_t j = from;
+        while (j < n && std::isdigit(static_cast<unsigned char>(text[j]))) ++j;
+        return j - from;
+    };
+    std::size_t whole = digits(i);
+    if (whole == 0) out += '0';  // ".5" is written "0.5"
+    out += text.substr(i, whole);
+    i += whole;
+    std::size_t fraction = 0;
+    if (i < n && text[i] == decimal) {
+        fraction = digits(i + 1);
+        out += '.' + text.substr(i + 1, fraction);
+        i += 1 + fraction;
+    }
+    if (whole == 0 && fraction == 0) return "";
+    if (i < n && (text[i] == 'e' || text[i] == 'E')) {
+        std::size_t j = i + 1;
+        if (j < n && (text[j] == '+' || text[j] == '-')) ++j;
+        std::size_t e = digits(j);
+        if (e == 0) return "";
+        out += text.substr(i, j + e - i);
+        i = j + e;
+    }
+    return i == n ? out : "";
+}
+
+Design build_design(const Table& species, const Table& labels,
+                    const std::vector<std::string>& columns, const DesignOptions& options) {
+    Design d;
+    d.species_name = species.name;
+    d.labels_name = labels.name;
+
+    // The species and object limits are the reader's (TableLimits).
+    if (species.header.size() < 2)
+        throw ToolError(where(species.name, species.header_line) +
+                        ": no species columns after the column of sample names");
+    d.species = species.header.size() - 1;
+    std::map<std::string, std::size_t> species_seen;
+    for (std::size_t j = 1; j < species.header.size(); ++j) {
+        const std::string& name = species.header[j];
+        if (name.empty())
+            throw ToolError(where(species.name, species.header_line, static_cast<long>(j + 1)) +
+                            ": the species name is empty; give every species column a name");
+        auto [it, fresh] = species_seen.emplace(name, j);
+        if (!fresh)
+            throw ToolError(where(species.name, species.header_line, static_cast<long>(j + 1)) +
+                            ": species " + quoted(name) + " appears a second time (first in column " +
+                            std::to_string(it->second + 1) + "); give each species column its own name");
+        d.species_names.push_back(name);
+    }
+    if (species.rows.empty()) throw ToolError(species.name + ": no sample rows");
+    if (columns.empty()) throw ToolError("no main factor column was given");
+    if (columns.size() > max_factors)
+        throw tools::beyond_limits(std::to_string(columns.size()) +
+                        " factor columns were given; the program takes at most " +
+                        std::to_string(max_factors) + " (a main factor and two nested ones)");
+
+    std::vector<long> column_numbers;
+    for (std::size_t f = 0; f < columns.size(); ++f) {
+        column_numbers.push_back(find_column(labels, columns[f]));
+        for (std::size_t g = 0; g < f; ++g)
+            if (columns[g] == columns[f])
+                throw ToolError("column " + quoted(columns[f]) +
+                                " was given for two factors; each factor needs its own column");
+    }
+
+    // Every species sample in the labels, once each; labels of other samples are ignored.
+    std::map<std::string, std::size_t> in_species = index_samples(species);
+    std::map<std::string, std::size_t> in_labels = index_samples(labels);
+    for (const auto& row : species.rows)
+        if (!in_labels.count(row[0].text))
+            throw ToolError(where(species.name, row[0].line, 1) + ": sample " +
+                            quoted(row[0].text) + " is not in " + labels.name +
+                            "; add its labels there, or leave the sample out of " + species.name);
+    for (const auto& row : labels.rows)
+        if (!in_species.count(row[0].text)) ++d.ignored;
+
+    // Abundances, kept as written but for the decimal mark.
+    d.decimal = options.decimal ? options.decimal : detect_decimal(species, options.species_delimiter);
+    for (const auto& row : species.rows) {
+        d.objects.push_back(row[0].text);
+        std::vector<std::string> values;
+        for (std::size_t j = 1; j < row.size(); ++j) {
+            const std::string& text = row[j].text;
+            std::string v = number_text(text, d.decimal);
+            if (v.empty()) {
+                std::string why;
+                if (text.empty()) why = "the abundance is empty; write 0 for a species not found";
+                else if (is_na(text)) why = "the abundance is missing (NA); write 0 for a species not found";
+                else {
+                    why = quoted(text) + " is not a number";
+                    if (d.decimal == '.' && !number_text(text, ',').empty())
+                        why += " with a decimal point; for decimal commas give --decimal ,";
+                }
+                throw ToolError(where(species.name, row[j].line, static_cast<long>(j + 1)) +
+                                " (" + species.header[j] + "): " + why);
+            }
+            values.push_back(v);
+        }
+        d.values.push_back(std::move(values));
+        d.label_lines.push_back(labels.rows[in_labels.at(row[0].text)][0].line);
+    }
+
+    // Labels, as written, in the species table's order.
+    std::vector<std::vector<std::string>> label_columns;
+    for (std::size_t f = 0; f < columns.size(); ++f) {
+        Factor fac;
+        fac.column = columns[f];
+        fac.column_number = column_numbers[f];
+        const std::size_t col = static_cast<std::size_t>(fac.column_number - 1);
+        for (const std::string& object : d.objects) {
+            const Cell& c = labels.rows[in_labels.at(object)][col];
+            if (c.text.empty() || is_na(c.text))
+                throw ToolError(where(labels.name, c.line, fac.column_number) + " (" + fac.column +
+                                "): the label of sample " + quoted(object) + " is " +
+                                (c.text.empty() ? "empty" : "missing (NA)") +
+                                "; give every sample a label, or leave it out of " + species.name);
+            fac.labels.push_back(c.text);
+            fac.lines.push_back(c.line);
+        }
+        label_columns.push_back(fac.labels);
+        d.factors.push_back(std::move(fac));
+    }
+    if (options.decimal) {
+        d.labels_decimal = options.decimal;
+    } else {
+        std::vector<std::size_t> used;
+        for (long c : column_numbers) used.push_back(static_cast<std::size_t>(c - 1));
+        try {
+            d.labels_decimal = detect_decimal(labels, options.labels_delimiter, used);
+        } catch (const ToolError&) {
+            d.labels_decimal = '.';  // labels are kept as written; only the warnings read them
+        }
+    }
+
+    // The engine's coding: levels in order of first appearance, nested labels within
+    // their parent.
+    std::vector<morvenak::CodedFactor> coded = morvenak::code_factors(label_columns);
+    for (std::size_t f = 0; f < coded.size(); ++f) {
+        d.factors[f].coding = std::move(coded[f].levels);
+        d.factors[f].codes = integer_columns(coded[f], d.objects.size());
+    }
+    check_coding(d);
+    return d;
+}
+
+}  // namespace tables

@@ -1,0 +1,73 @@
+// From a species table and a table of sample labels to the design of one analysis:
+// the objects in the species table's order, their abundances, and the labels of the
+// main factor and of each nested factor, coded by the engine (morvenak::code_factors:
+// levels in order of first appearance, a nested factor's labels read within its
+// parent), with the checks that the program's limits and a nested design impose.
+// `morvenak run` and `morvenak prepare` both build their design here.
+#pragma once
+
+#include "table.hpp"
+
+#include "morvenak/analysis.hpp"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace tables {
+
+// The program's capacity.
+constexpr std::size_t max_objects = 501;
+constexpr std::size_t max_species = 500;
+constexpr std::size_t max_dummies = 200;
+constexpr std::size_t max_factors = 3;
+
+struct Factor {
+    std::string column;                 // its column name in the labels table
+    long column_number = 0;             // 1-based, for messages
+    std::vector<std::string> labels;    // per object, as written
+    std::vector<long> lines;            // per object, the line of its label
+    morvenak::LevelCoding coding;       // levels, parents, counts, the level of each object
+    std::vector<std::vector<int>> codes;  // the dummy variables, one column per variable
+};
+
+struct Design {
+    std::string species_name;                      // species file, for messages
+    std::string labels_name;                       // labels file, for messages
+    std::vector<std::string> objects;              // sample names, species-table order
+    std::vector<long> label_lines;                 // per object, its line in the labels file
+    std::vector<std::string> species_names;        // the species table's header, after the first
+    std::size_t species = 0;
+    std::vector<std::vector<std::string>> values;  // per object, abundances as the response file takes them
+    std::vector<Factor> factors;                   // main factor first, then nested ones
+    std::size_t ignored = 0;                       // labels rows of samples the species table lacks
+    char decimal = '.';                            // the species table's decimal mark
+    char labels_decimal = '.';                     // the labels table's, for the warnings
+};
+
+// The text of an abundance as the response file takes it, or "" when the text is no
+// number: an optional sign, digits with an optional decimal mark and fraction (or a mark
+// and a fraction, written with its leading 0), an optional exponent with E. The decimal
+// mark `decimal` is written as a point.
+std::string number_text(const std::string& text, char decimal = '.');
+
+// The decimal mark of the abundances of a table (columns 2 on): ',' when some value
+// reads as a number only with a decimal comma and none holds a point, '.' otherwise.
+// A table whose values hold both cannot be told: a tools::ToolError says so, names a
+// value of each kind and --decimal. A comma-separated table has decimal points.
+char detect_decimal(const Table& t, char delimiter, const std::vector<std::size_t>& columns = {});
+
+// Throws tools::ToolError with file, line and column for every fault it meets. The
+// species and sample limits are checked while the tables are read (TableLimits), so
+// the tables must come from read_table with them. `decimal` is the decimal mark of
+// both tables, or 0 to detect it in each; the delimiters are those the tables were
+// read with (for the detection).
+struct DesignOptions {
+    char decimal = 0;
+    char species_delimiter = ',';
+    char labels_delimiter = ',';
+};
+Design build_design(const Table& species, const Table& labels,
+                    const std::vector<std::string>& columns, const DesignOptions& options = {});
+
+}  // namespace tables

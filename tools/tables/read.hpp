@@ -1,0 +1,28 @@
+// The options that say how both tables are written (--sep, --decimal), and the design
+// read from the two files with them: what `morvenak run` and `morvenak prepare` share.
+#pragma once
+
+#include "design.hpp"
+
+#include <CLI/CLI.hpp>
+
+#include <string>
+#include <vector>
+
+namespace tables {
+
+struct TableOptions {
+    std::string sep;      // ",", ";" or "tab"; empty: detected in each table
+    std::string decimal;  // "." or ","; empty: detected in each table
+    char delimiter() const;
+    char decimal_mark() const;
+};
+
+void add_table_options(CLI::App& app, TableOptions& options);
+
+// Reads both tables (the species table within the program's limits of species and
+// objects) and builds their design. Throws tools::ToolError.
+Design read_design(const std::string& species_path, const std::string& labels_path,
+                   const std::vector<std::string>& columns, const TableOptions& options);
+
+}  // namespace tables
