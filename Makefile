@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build demo test clean test-sanitize test-debug fuzz-build fuzz-ci fuzz
+.PHONY: all deps deps-r build demo test clean test-sanitize test-debug fuzz-build fuzz-ci fuzz r-package r-check
 
 all: build
 
@@ -30,13 +30,13 @@ SANITIZE_ENV = ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:stric
                UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 test-sanitize: deps
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug \
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DMORVENAK_R_TESTS=OFF \
 	      -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE)"
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && $(SANITIZE_ENV) ctest --output-on-failure -j $(JOBS)
 
 test-debug: deps
-	cmake -S . -B $(DEBUG_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="-O0"
+	cmake -S . -B $(DEBUG_BUILD) -DCMAKE_BUILD_TYPE=Debug -DMORVENAK_R_TESTS=OFF -DCMAKE_CXX_FLAGS="-O0"
 	cmake --build $(DEBUG_BUILD) -j $(JOBS)
 	cd $(DEBUG_BUILD) && ctest --output-on-failure -j $(JOBS)
 
@@ -56,6 +56,19 @@ fuzz-ci: fuzz-build
 
 fuzz: FUZZ_SECONDS = 600
 fuzz: fuzz-ci
+
+# The R package (r/): its source tarball, $(BUILD)/r/morvenak_VERSION.tar.gz,
+# made from the tree with its own copy of the engine, and R CMD check of it.
+# (The sanitizer and debug builds leave out the package's live test: R
+# compiles the package with its own flags, the same in every build.)
+deps-r:
+	bash scripts/deps-r.sh
+
+r-package: deps-r
+	bash scripts/r-package.sh $(BUILD)/r
+
+r-check: r-package
+	bash scripts/r-check.sh $(BUILD)/r
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(DEBUG_BUILD) $(FUZZ_BUILD)

@@ -8,6 +8,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-$root/build/r}
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
 cd "$root"
 
 version=$(sed -n 's/^project(morvenak VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
