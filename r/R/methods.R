@@ -15,8 +15,10 @@ permutation_line <- function(x) {
   if (o$permutations == 0L) return("No test: no permutations were asked.")
   seed <- if (o$seeded) sprintf("seed %s", format(o$seed, scientific = FALSE))
           else "seed 1, the classic program's sequence"
-  sprintf("Permutations: %d (%s); the main factor permutes the rows of Y, nested factors the residuals of the reduced model.",
-          o$permutations, seed)
+  how <- if (length(x$levels) > 1L)
+    "; the main factor's test permutes the rows of Y, a nested factor's the residuals of the reduced model."
+  else ": rows of Y permuted freely."
+  sprintf("Permutations: %d (%s)%s", o$permutations, seed, how)
 }
 
 design_line <- function(x) {
