@@ -90,7 +90,8 @@ engine_failure <- function(out, call) {
     invokeRestart("abort")
   }
   message <- out$message
-  if (length(out$reasons)) message <- paste0(message, ": ", paste(unique(out$reasons), collapse = "; "))
+  if (length(out$reasons))
+    message <- paste0(sub("\\.$", "", message), ": ", paste(unique(out$reasons), collapse = "; "))
   kind <- switch(out$kind, invalid = "morvenak_invalid_input", stopped = "morvenak_stopped",
                  cancelled = "morvenak_cancelled")
   status <- if (identical(out$kind, "invalid")) 2L else 1L

@@ -21,18 +21,16 @@
 
 namespace {
 
-// What the classic program prints as warnings while it prepares Y and checks
-// the factors, kept as text for R's warning(). Called on the worker thread:
-// only C++ here, no R.
+// What the classic program prints while it prepares Y and checks the
+// factors, kept as text: the warnings for R's warning(), and the reasons of a
+// stop that follows them. Called on the worker thread: only C++ here, no R.
 class Notes : public morvenak::Events {
  public:
   explicit Notes(std::vector<std::string> names) : names_(std::move(names)) {}
   std::vector<std::string> warnings;
   std::vector<std::string> reasons;  // why the analysis stopped, for stops already "reported"
 
-  void zero_column(int column) override {
-    warnings.push_back("species " + std::to_string(column) + " sums to 0: the chi-square transformations cannot use it");
-  }
+  void zero_column(int column) override { reasons.push_back("species " + std::to_string(column) + " sums to 0"); }
   void negative_value(int row, int column) override {
     warnings.push_back("Y holds a negative value (object " + std::to_string(row) + ", species " +
                        std::to_string(column) + ")");

@@ -64,8 +64,21 @@ test_that("an analysis the engine cannot do stops with its message, status 1", {
   Y <- d$Y
   Y[, 1] <- 0
   e <- expect_morvenak_error(morvenak(Y, "Management", data = d$env, transform = "chi2-metric"),
-                             "morvenak_stopped", "Column sums of 0 are incompatible with this transformation.")
+                             "morvenak_stopped",
+                             "Column sums of 0 are incompatible with this transformation: species 1 sums to 0")
   expect_identical(e$status, 1L)
+})
+
+test_that("problems the transformation meets become warnings", {
+  d <- dune_tables()
+  Y <- d$Y
+  Y[3, ] <- 0
+  expect_warning(morvenak(Y, "Management", data = d$env, transform = "hellinger", permutations = 0),
+                 "object 3 has no species: its row is left as it was", fixed = TRUE)
+  Y <- d$Y
+  Y[2, 5] <- -1
+  expect_warning(morvenak(Y, "Management", data = d$env, transform = "chord", permutations = 0),
+                 "Y holds a negative value (object 2, species 5)", fixed = TRUE)
 })
 
 test_that("options out of range and formulas that are not nestings are refused", {
