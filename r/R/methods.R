@@ -123,20 +123,30 @@ plot.morvenak <- function(x, ordination = 1L, choices = c(1L, 2L), species = 5L,
   group <- factor(group, levels = unique(group))
   palette <- if (is.null(col)) hcl.colors(nlevels(group), "Dark 3") else rep_len(col, nlevels(group))
   axis_label <- function(a) sprintf("%s (%.1f%%)", colnames(sites)[a], 100 * o$proportions[choices[a]])
-  plot(sites, col = palette[group], pch = 19, xlab = axis_label(1L), ylab = axis_label(2L),
-       main = o$title, asp = 1, ...)
   centroids <- apply(sites, 2L, function(v) tapply(v, group, mean))
   centroids <- matrix(centroids, ncol = 2L, dimnames = list(levels(group), NULL))
-  points(centroids, pch = 23, cex = 2, bg = palette, col = "black")
-  text(centroids, labels = levels(group), pos = 3, cex = 0.8)
+  # The species with the longest scores on these axes, as arrows scaled to
+  # reach 80% of the sites' extent.
+  tips <- matrix(numeric(), 0L, 2L)
   if (species > 0L) {
     sp <- o$species[, choices, drop = FALSE]
     top <- order(rowSums(sp^2), decreasing = TRUE)[seq_len(min(species, nrow(sp)))]
-    scale <- 0.8 * max(abs(sites)) / max(abs(sp[top, , drop = FALSE]))
-    arrows(0, 0, sp[top, 1L] * scale, sp[top, 2L] * scale, length = 0.08, col = "grey30")
-    text(sp[top, 1L] * scale * 1.08, sp[top, 2L] * scale * 1.08, rownames(sp)[top], cex = 0.75, col = "grey30")
+    tips <- sp[top, , drop = FALSE] * (0.8 * max(abs(sites)) / max(abs(sp[top, , drop = FALSE])))
   }
-  legend(legend.pos, legend = levels(group), col = palette, pch = 19, bty = "n", cex = 0.8,
-         title = names(x$levels)[k])
+  extent <- rbind(sites, tips * 1.15, c(0, 0))
+  pad <- function(r) r + c(-0.08, 0.08) * max(diff(r), .Machine$double.eps)
+  plot(sites, type = "n", xlab = axis_label(1L), ylab = axis_label(2L), main = o$title, asp = 1,
+       xlim = pad(range(extent[, 1L])), ylim = pad(range(extent[, 2L])), ...)
+  if (nrow(tips)) {
+    arrows(0, 0, tips[, 1L], tips[, 2L], length = 0.08, col = "grey40")
+    text(tips * 1.1, rownames(tips), cex = 0.75, col = "grey30")
+  }
+  points(sites, col = palette[group], pch = 19)
+  if (o$canonical) {  # the residuals' centroids all lie at the origin
+    points(centroids, pch = 23, cex = 2, bg = palette, col = "black")
+    text(centroids, labels = levels(group), pos = 3, offset = 0.8, cex = 0.8)
+  }
+  legend(legend.pos, legend = levels(group), col = palette, pch = 19, cex = 0.8, bg = "white",
+         box.col = "grey80", title = names(x$levels)[k])
   invisible(list(sites = sites, centroids = centroids, group = group))
 }
