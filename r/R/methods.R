@@ -1,0 +1,152 @@
+# What a "morvenak" object shows: print (an anova table with R's stars),
+# summary (the table, the levels and the ordinations' axes), scores, the
+# table as a data frame, and the ordination plot.
+
+# The table as print.anova shows it: P last, so that it gets R's stars.
+anova_view <- function(x) {
+  t <- x$table[, c("Df", "Df.den", "SumOfSqs", "MeanSqs", "R2", "F", "Pr(>F)")]
+  class(t) <- c("anova", "data.frame")
+  t
+}
+
+permutation_line <- function(x) {
+  o <- x$options
+  if (o$task == "scores") return("No test: the task computes the ordinations only.")
+  if (o$permutations == 0L) return("No test: no permutations were asked.")
+  seed <- if (o$seeded) sprintf("seed %s", format(o$seed, scientific = FALSE))
+          else "seed 1, the classic program's sequence"
+  how <- if (length(x$levels) > 1L)
+    "; the main factor's test permutes the rows of Y, a nested factor's the residuals of the reduced model."
+  else ": rows of Y permuted freely."
+  sprintf("Permutations: %d (%s)%s", o$permutations, seed, how)
+}
+
+design_line <- function(x) {
+  parts <- vapply(seq_along(x$levels), function(k) {
+    lv <- x$levels[[k]]
+    sprintf("%s (%d %s)", names(x$levels)[k], nrow(lv), if (k == 1L) "levels" else "subgroups")
+  }, "")
+  paste0(parts[1L], if (length(parts) > 1L) paste0(", nested: ", paste(parts[-1L], collapse = " in it, ")) else "")
+}
+
+print.morvenak <- function(x, digits = max(getOption("digits") - 2L, 3L),
+                           signif.stars = getOption("show.signif.stars"), ...) {
+  cat(if (length(x$levels) > 1L) "Nested multivariate" else "Multivariate",
+      "analysis of variance by redundancy analysis\n\n")
+  cat("Factors: ", design_line(x), "\n", sep = "")
+  cat(sprintf("Y: %d objects, %d species; transformation: %s; SSY = %s\n\n", x$n, x$p, x$options$transform,
+              format(x$ssy, digits = digits)))
+  print(anova_view(x), digits = digits, signif.stars = signif.stars, ...)
+  cat("\n", permutation_line(x), "\n", sep = "")
+  # Rows that no test could take (the line above covers the untested task).
+  for (row in names(x$notes))
+    if (startsWith(x$notes[[row]], "cannot")) cat(sprintf("%s: %s\n", row, x$notes[[row]]))
+  invisible(x)
+}
+
+summary.morvenak <- function(object, ...) {
+  axes <- lapply(object$ordinations, function(o) {
+    if (!length(o$eigenvalues)) return(NULL)
+    rbind(Eigenvalue = o$eigenvalues, Proportion = o$proportions, Cumulative = cumsum(o$proportions))
+  })
+  structure(list(table = object$table, levels = object$levels, axes = axes, titles = vapply(object$ordinations, function(o) o$title, ""),
+                 notes = vapply(object$ordinations, function(o) o$note, ""), object = object),
+            class = "summary.morvenak")
+}
+
+print.summary.morvenak <- function(x, digits = max(getOption("digits") - 3L, 3L), ...) {
+  print(x$object, digits = digits, ...)
+  cat("\nLevels, in order of first appearance:\n")
+  for (name in names(x$levels)) {
+    lv <- x$levels[[name]]
+    shown <- if (all(is.na(lv$parent))) lv$level else paste0(lv$parent, "/", lv$level)
+    cat(sprintf("  %s: %s\n", name, paste0(shown, " (", lv$count, ")", collapse = ", ")))
+  }
+  for (k in seq_along(x$axes)) {
+    cat(sprintf("\n%s (%s):\n", x$titles[k], names(x$axes)[k]))
+    if (is.null(x$axes[[k]])) cat("  ", x$notes[k], "\n", sep = "")
+    else print(x$axes[[k]][, seq_len(min(ncol(x$axes[[k]]), 6L)), drop = FALSE], digits = digits)
+  }
+  invisible(x)
+}
+
+scores <- function(x, ...) UseMethod("scores")
+
+# The ordination named (a factor's name or "Within") or numbered.
+pick_ordination <- function(x, ordination) {
+  if (!length(x$ordinations)) stop("no ordinations: the task was 'anova'", call. = FALSE)
+  if (is.character(ordination)) {
+    if (!ordination %in% names(x$ordinations))
+      stop(sprintf("no ordination '%s': there are %s", ordination,
+                   paste0("'", names(x$ordinations), "'", collapse = ", ")), call. = FALSE)
+    return(x$ordinations[[ordination]])
+  }
+  if (!is.numeric(ordination) || ordination < 1 || ordination > length(x$ordinations))
+    stop(sprintf("'ordination' must be from 1 to %d", length(x$ordinations)), call. = FALSE)
+  x$ordinations[[ordination]]
+}
+
+scores.morvenak <- function(x, display = c("sites", "species"), choices = c(1L, 2L), ordination = 1L, ...) {
+  display <- match.arg(display, c("sites", "species"), several.ok = TRUE)
+  o <- pick_ordination(x, ordination)
+  out <- lapply(setNames(display, display), function(d) {
+    m <- o[[d]]
+    m[, choices[choices <= ncol(m)], drop = FALSE]
+  })
+  if (length(out) == 1L) out[[1L]] else out
+}
+
+as.data.frame.morvenak <- function(x, row.names = NULL, optional = FALSE, ...) {
+  t <- x$table
+  nf <- length(x$levels)
+  out <- data.frame(source = c(c("main", "nested1", "nested2")[seq_len(nf)], "within", "total"),
+                    factor = c(names(x$levels), "", ""), t,
+                    permutations = ifelse(is.na(t[["Pr(>F)"]]), 0L, x$options$permutations),
+                    note = "", check.names = FALSE, stringsAsFactors = FALSE)
+  out$note[match(names(x$notes), rownames(t))] <- unname(x$notes)
+  rownames(out) <- if (is.null(row.names)) rownames(t) else row.names
+  out
+}
+
+plot.morvenak <- function(x, ordination = 1L, choices = c(1L, 2L), species = 5L, col = NULL,
+                          legend.pos = "topright", ...) {
+  o <- pick_ordination(x, ordination)
+  if (ncol(o$sites) < 2L) stop("the ordination has fewer than 2 axes: nothing to plot in two dimensions", call. = FALSE)
+  choices <- choices[choices <= ncol(o$sites)]
+  sites <- o$sites[, choices, drop = FALSE]
+  # Sites coloured by the factor that the ordination fits (its subgroups for
+  # a nested factor), by the main factor for the residuals.
+  k <- match(if (is.character(ordination)) ordination else names(x$ordinations)[ordination], names(x$levels))
+  if (is.na(k)) k <- 1L
+  group <- x$groups[[k]]
+  if (k > 1L) group <- paste(x$groups[[k - 1L]], group, sep = "/")
+  group <- factor(group, levels = unique(group))
+  palette <- if (is.null(col)) hcl.colors(nlevels(group), "Dark 3") else rep_len(col, nlevels(group))
+  axis_label <- function(a) sprintf("%s (%.1f%%)", colnames(sites)[a], 100 * o$proportions[choices[a]])
+  centroids <- apply(sites, 2L, function(v) tapply(v, group, mean))
+  centroids <- matrix(centroids, ncol = 2L, dimnames = list(levels(group), NULL))
+  # The species with the longest scores on these axes, as arrows scaled to
+  # reach 80% of the sites' extent.
+  tips <- matrix(numeric(), 0L, 2L)
+  if (species > 0L) {
+    sp <- o$species[, choices, drop = FALSE]
+    top <- order(rowSums(sp^2), decreasing = TRUE)[seq_len(min(species, nrow(sp)))]
+    tips <- sp[top, , drop = FALSE] * (0.8 * max(abs(sites)) / max(abs(sp[top, , drop = FALSE])))
+  }
+  extent <- rbind(sites, tips * 1.15, c(0, 0))
+  pad <- function(r) r + c(-0.08, 0.08) * max(diff(r), .Machine$double.eps)
+  plot(sites, type = "n", xlab = axis_label(1L), ylab = axis_label(2L), main = o$title, asp = 1,
+       xlim = pad(range(extent[, 1L])), ylim = pad(range(extent[, 2L])), ...)
+  if (nrow(tips)) {
+    arrows(0, 0, tips[, 1L], tips[, 2L], length = 0.08, col = "grey40")
+    text(tips * 1.1, rownames(tips), cex = 0.75, col = "grey30")
+  }
+  points(sites, col = palette[group], pch = 19)
+  if (o$canonical) {  # the residuals' centroids all lie at the origin
+    points(centroids, pch = 23, cex = 2, bg = palette, col = "black")
+    text(centroids, labels = levels(group), pos = 3, offset = 0.8, cex = 0.8)
+  }
+  legend(legend.pos, legend = levels(group), col = palette, pch = 19, cex = 0.8, bg = "white",
+         box.col = "grey80", title = names(x$levels)[k])
+  invisible(list(sites = sites, centroids = centroids, group = group))
+}

@@ -1,0 +1,259 @@
+# morvenak(): R's data in, checked and turned into what the engine takes
+# (a double matrix and each factor's labels as text, in row order), the
+# engine's result out as an object of class "morvenak". The formula method
+# reads `Y ~ Main / Nested1 / Nested2` and calls the default method.
+
+morvenak <- function(Y, ...) UseMethod("morvenak")
+
+morvenak.default <- function(Y, main, nested = NULL, data = NULL,
+                             transform = c("none", "chord", "chi2-metric", "chi2-distance",
+                                           "profiles", "hellinger"),
+                             permutations = 999, task = c("both", "anova", "scores"),
+                             seed = NULL, threads = NULL, ...) {
+  call <- match.call()
+  call[[1L]] <- as.name("morvenak")
+  if (length(list(...)) > 0L)
+    stop_morvenak(sprintf("unknown argument%s: %s", if (length(list(...)) > 1L) "s" else "",
+                          paste(names(list(...)), collapse = ", ")))
+  transform <- match.arg(transform)
+  task <- match.arg(task)
+  y <- response_matrix(Y)
+  if (missing(main)) stop_morvenak("'main' is missing: give the main factor")
+  data <- checked_data(data, nrow(y))
+  factors <- c(list(factor_of(main, deparse1(substitute(main)), data, "main")),
+               nested_factors(nested, substitute(nested), data))
+  analysis(y, factors, transform, permutations, task, seed, threads, call)
+}
+
+morvenak.formula <- function(Y, data = NULL, ...) {
+  formula <- Y
+  call <- match.call()
+  call[[1L]] <- as.name("morvenak")
+  if (length(formula) != 3L)
+    stop_morvenak("the formula needs a response: Y ~ Main / Nested")
+  env <- environment(formula)
+  if (is.null(env)) env <- parent.frame()
+  frame <- if (is.null(data)) env else checked_data(data)
+  y <- response_matrix(eval(formula[[2L]], frame, env))
+  terms <- nesting_terms(formula[[3L]])
+  if (length(terms) > 3L)
+    stop_morvenak(sprintf("the formula has %d factors; at most 3: a main factor and two nested in it",
+                          length(terms)))
+  factors <- lapply(seq_along(terms), function(k) {
+    name <- deparse1(terms[[k]])
+    values <- eval(terms[[k]], frame, env)
+    labels_of(values, name)
+  })
+  if (any(c("main", "nested") %in% names(list(...))))
+    stop_morvenak("give the factors in the formula, or as 'main' and 'nested', not both", call = call)
+  analysis_with_defaults(y, factors, ..., call = call)
+}
+
+# ---------------------------------------------------------------- the run
+
+analysis_with_defaults <- function(y, factors, transform = c("none", "chord", "chi2-metric", "chi2-distance",
+                                                             "profiles", "hellinger"),
+                                   permutations = 999, task = c("both", "anova", "scores"),
+                                   seed = NULL, threads = NULL, call) {
+  analysis(y, factors, match.arg(transform), permutations, match.arg(task), seed, threads, call)
+}
+
+transform_codes <- c("none" = 0L, "chord" = 1L, "chi2-metric" = 2L, "chi2-distance" = 3L,
+                     "profiles" = 4L, "hellinger" = 5L)
+task_codes <- c("anova" = 1L, "scores" = 2L, "both" = 3L)
+
+analysis <- function(y, factors, transform, permutations, task, seed, threads, call) {
+  permutations <- whole_number(permutations, "permutations", 0, .Machine$integer.max)
+  seed_value <- if (is.null(seed)) 1 else whole_number(seed, "seed", 0, 4294967295)
+  thread_count <- if (is.null(threads)) 0L else whole_number(threads, "threads", 1, 1024)
+  names <- vapply(factors, function(f) f$name, "")
+  if (anyDuplicated(names)) stop_morvenak(sprintf("two factors are named '%s'", names[anyDuplicated(names)]))
+  out <- .Call(morvenak_analyse, y, lapply(factors, function(f) f$labels), names,
+               transform_codes[[transform]], as.integer(permutations), task_codes[[task]],
+               as.numeric(seed_value), as.integer(thread_count))
+  if (!out$ok) engine_failure(out, call)
+  for (w in out$warnings) warning(w, call. = FALSE)
+  result_object(out, y, factors, list(transform = transform, permutations = as.integer(permutations),
+                                      task = task, seed = seed_value, seeded = !is.null(seed),
+                                      threads = if (is.null(threads)) NA_integer_ else as.integer(threads)),
+                call)
+}
+
+# An error of the engine as an R condition of class morvenak_error and, by
+# kind, morvenak_invalid_input (status 2), morvenak_stopped (status 1) or
+# morvenak_cancelled. An interrupt of the user is signalled as R's own
+# interrupt, once the engine has stopped.
+engine_failure <- function(out, call) {
+  if (identical(out$kind, "interrupt")) {
+    signalCondition(structure(class = c("morvenak_interrupt", "interrupt", "condition"),
+                              list(message = "the analysis was interrupted", call = call)))
+    invokeRestart("abort")
+  }
+  message <- out$message
+  if (length(out$reasons))
+    message <- paste0(sub("\\.$", "", message), ": ", paste(unique(out$reasons), collapse = "; "))
+  kind <- switch(out$kind, invalid = "morvenak_invalid_input", stopped = "morvenak_stopped",
+                 cancelled = "morvenak_cancelled")
+  status <- if (identical(out$kind, "invalid")) 2L else 1L
+  stop(structure(class = c(kind, "morvenak_error", "error", "condition"),
+                 list(message = message, call = call, status = status)))
+}
+
+stop_morvenak <- function(message, call = NULL) {
+  stop(structure(class = c("morvenak_invalid_input", "morvenak_error", "error", "condition"),
+                 list(message = message, call = call, status = 2L)))
+}
+
+# ---------------------------------------------------------------- inputs
+
+response_matrix <- function(Y) {
+  if (is.data.frame(Y)) {
+    numeric <- vapply(Y, function(column) is.numeric(column) && !is.factor(column), TRUE)
+    if (!all(numeric)) {
+      bad <- names(Y)[!numeric][1L]
+      stop_morvenak(sprintf("Y must be numeric: its column '%s' holds %s values", bad,
+                            class(Y[[bad]])[1L]))
+    }
+    Y <- as.matrix(Y)
+  }
+  if (is.vector(Y) && is.numeric(Y)) Y <- matrix(Y, ncol = 1L, dimnames = list(names(Y), NULL))
+  if (!is.matrix(Y) || !is.numeric(Y))
+    stop_morvenak(sprintf("Y must be a numeric matrix or data frame, not %s",
+                          if (is.matrix(Y)) paste("a", typeof(Y), "matrix") else class(Y)[1L]))
+  if (nrow(Y) < 2L) stop_morvenak("Y needs at least 2 objects (rows)")
+  if (ncol(Y) < 1L) stop_morvenak("Y needs at least 1 species (column)")
+  storage.mode(Y) <- "double"
+  if (is.null(rownames(Y))) rownames(Y) <- as.character(seq_len(nrow(Y)))
+  if (is.null(colnames(Y))) colnames(Y) <- paste0("sp", seq_len(ncol(Y)))
+  Y
+}
+
+checked_data <- function(data, n = NULL) {
+  if (is.null(data)) return(NULL)
+  if (!is.data.frame(data) && !is.list(data))
+    stop_morvenak("'data' must be a data frame")
+  if (!is.null(n) && is.data.frame(data) && nrow(data) != n)
+    stop_morvenak(sprintf("'data' has %d rows for %d objects (rows of Y)", nrow(data), n))
+  data
+}
+
+# A factor given as a column name of `data` or as values.
+factor_of <- function(x, expr_name, data, role) {
+  if (is.character(x) && length(x) == 1L && !is.null(data)) {
+    if (!x %in% names(data))
+      stop_morvenak(sprintf("'data' has no column '%s' (for the %s factor)", x, role))
+    return(labels_of(data[[x]], x))
+  }
+  labels_of(x, expr_name)
+}
+
+nested_factors <- function(nested, expr, data) {
+  if (is.null(nested)) return(list())
+  if (is.character(nested) && !is.null(data) && length(nested) %in% 1:2 && all(nested %in% names(data)))
+    return(lapply(nested, function(name) labels_of(data[[name]], name)))
+  if (is.list(nested) && !is.data.frame(nested)) {
+    if (length(nested) > 2L) stop_morvenak("'nested' holds at most two factors")
+    given <- names(nested)
+    return(lapply(seq_along(nested), function(k) {
+      name <- if (!is.null(given) && nzchar(given[k])) given[k] else {
+        if (is.call(expr) && identical(expr[[1L]], as.name("list")) && length(expr) > k) deparse1(expr[[k + 1L]])
+        else paste0("nested", k)
+      }
+      factor_of(nested[[k]], name, data, "nested")
+    }))
+  }
+  if (is.data.frame(nested)) {
+    if (ncol(nested) > 2L) stop_morvenak("'nested' holds at most two factors")
+    return(lapply(names(nested), function(name) labels_of(nested[[name]], name)))
+  }
+  list(factor_of(nested, deparse1(expr), data, "nested"))
+}
+
+# The labels of one factor as text, in row order: the engine numbers the
+# levels in order of first appearance, whatever R's order of levels.
+labels_of <- function(x, name) {
+  if (is.data.frame(x) || is.list(x) || !is.null(dim(x)))
+    stop_morvenak(sprintf("factor '%s' must be a vector or a factor, one label per object", name))
+  if (!(is.factor(x) || is.character(x) || is.numeric(x) || is.logical(x)))
+    stop_morvenak(sprintf("factor '%s' must be a factor, or a vector of labels, not %s", name, class(x)[1L]),
+                  call = NULL)
+  missing <- which(is.na(x))
+  if (length(missing))
+    stop_morvenak(sprintf("factor '%s' has no label (NA) for object %d", name, missing[1L]))
+  list(name = name, labels = as.character(x))
+}
+
+# The factors of the formula's right side, in nesting order: a / b / c.
+nesting_terms <- function(rhs) {
+  if (is.call(rhs) && identical(rhs[[1L]], as.name("/")))
+    return(c(nesting_terms(rhs[[2L]]), nesting_terms(rhs[[3L]])))
+  if (is.call(rhs) && identical(rhs[[1L]], as.name("(")))
+    return(nesting_terms(rhs[[2L]]))
+  if (is.call(rhs) && deparse1(rhs[[1L]]) %in% c("+", "*", ":", "-", "^", "|"))
+    stop_morvenak(sprintf("the formula's right side '%s' uses '%s': write a main factor and the factors nested in it, joined by '/' (Main / Nested)",
+                          deparse1(rhs), deparse1(rhs[[1L]])))
+  list(rhs)
+}
+
+whole_number <- function(x, what, low, high) {
+  if (!is.numeric(x) || length(x) != 1L || is.na(x) || x != round(x) || x < low || x > high)
+    stop_morvenak(sprintf("'%s' must be a whole number from %s to %s", what,
+                          format(low, scientific = FALSE), format(high, scientific = FALSE)))
+  x
+}
+
+# ---------------------------------------------------------------- the result
+
+result_object <- function(out, y, factors, options, call) {
+  rows <- out$rows
+  factor_names <- vapply(factors, function(f) f$name, "")
+  nf <- length(factors)
+  is_factor <- rows$source %in% c("main", "nested1", "nested2")
+  is_total <- rows$source == "total"
+  na_unless <- function(v, keep) ifelse(keep, v, NA)
+  table <- data.frame(
+    Df = rows$df1,
+    Df.den = na_unless(rows$df2, is_factor),
+    SumOfSqs = rows$ss,
+    MeanSqs = na_unless(rows$ms, !is_total),
+    F = na_unless(rows$f, is_factor & rows$formed),
+    `Pr(>F)` = na_unless(rows$p, rows$tested),
+    R2 = rows$ss / out$ssy,
+    check.names = FALSE)
+  rownames(table) <- c(factor_names, "Within", "Total")
+  notes <- setNames(rows$note, rownames(table))
+  notes <- notes[nzchar(notes)]
+  levels <- lapply(seq_len(nf), function(k) {
+    coding <- out$codings[[k]]
+    data.frame(level = coding$levels,
+               parent = if (k > 1L) out$codings[[k - 1L]]$levels[coding$parent] else NA_character_,
+               count = coding$counts, stringsAsFactors = FALSE)
+  })
+  names(levels) <- factor_names
+  groups <- as.data.frame(setNames(lapply(factors, function(f) f$labels), factor_names),
+                          stringsAsFactors = FALSE, optional = TRUE)
+  rownames(groups) <- rownames(y)
+  ordinations <- lapply(out$ordinations, function(o) ordination_object(o, y))
+  names(ordinations) <- vapply(out$ordinations, function(o) {
+    switch(o$source, main = factor_names[1L], nested1 = factor_names[2L], nested2 = factor_names[3L],
+           "Within")
+  }, "")
+  structure(list(table = table, ssy = out$ssy, ordinations = ordinations, levels = levels,
+                 groups = groups, notes = notes, counts = setNames(rows$count, rownames(table)),
+                 n = nrow(y), p = ncol(y), call = call, options = options),
+            class = "morvenak")
+}
+
+ordination_object <- function(o, y) {
+  sites <- o$sites
+  axes <- if (ncol(sites)) paste0("Axis", seq_len(ncol(sites)))  # NULL: R names no empty extent
+  species <- o$species
+  dimnames(sites) <- list(rownames(y), axes)
+  dimnames(species) <- list(colnames(y), axes)
+  list(title = o$title, canonical = o$canonical,
+       eigenvalues = setNames(o$eigenvalues, axes), proportions = setNames(o$proportions, axes),
+       sites = sites, species = species,
+       note = if (nzchar(o$no_axes)) paste("no axes:", o$no_axes) else "")
+}
+
+engine_version <- function() .Call(morvenak_engine_version)

@@ -1,0 +1,283 @@
+// The R entry point: R's vectors in, the engine's Result out as R lists.
+// The analysis runs on a worker thread while R's own thread polls for a user
+// interrupt every 100 ms; an interrupt sets the engine's cancel flag, waits
+// for the worker and tells R, which then signals the interrupt. Every engine
+// error comes back as a list naming its kind and message, so that the R code
+// raises the condition once no C++ frame is left on the stack.
+#include <Rcpp.h>
+#include <R_ext/Rdynload.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <exception>
+#include <future>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "morvenak/analysis.hpp"
+
+namespace {
+
+// What the classic program prints while it prepares Y and checks the
+// factors, kept as text: the warnings for R's warning(), and the reasons of a
+// stop that follows them. Called on the worker thread: only C++ here, no R.
+class Notes : public morvenak::Events {
+ public:
+  explicit Notes(std::vector<std::string> names) : names_(std::move(names)) {}
+  std::vector<std::string> warnings;
+  std::vector<std::string> reasons;  // why the analysis stopped, for stops already "reported"
+
+  void zero_column(int column) override { reasons.push_back("species " + std::to_string(column) + " sums to 0"); }
+  void negative_value(int row, int column) override {
+    warnings.push_back("Y holds a negative value (object " + std::to_string(row) + ", species " +
+                       std::to_string(column) + ")");
+  }
+  void zero_row(int row) override {
+    warnings.push_back("object " + std::to_string(row) + " has no species: its row is left as it was");
+  }
+  void column_not_centred(int factor) override {
+    reasons.push_back("a dummy variable of " + name(factor) + " does not sum to 0");
+  }
+  void columns_not_orthogonal(int factor) override {
+    reasons.push_back("two dummy variables of " + name(factor) + " are not orthogonal");
+  }
+  void factor_collinear(int factor) override { reasons.push_back("the levels of " + name(factor) + " are collinear"); }
+  void factors_collinear(int a, int b) override {
+    reasons.push_back(name(a) + " and " + name(b) + " are collinear: " + name(b) +
+                      " does not divide any level of " + name(a) + " into subgroups");
+  }
+  void nesting_order_wrong() override {
+    reasons.push_back("the factors are not nested in the order given (main factor first)");
+  }
+  void nested_coding_failed(int levels, double excess) override {
+    reasons.push_back("the nested factors do not partition the fit at level " + std::to_string(levels) +
+                      " (excess " + std::to_string(excess) + ")");
+  }
+
+ private:
+  std::vector<std::string> names_;
+  std::string name(int factor) const {
+    const std::size_t k = static_cast<std::size_t>(factor - 1);
+    return k < names_.size() ? "'" + names_[k] + "'" : "factor " + std::to_string(factor);
+  }
+};
+
+void check_interrupt(void*) { R_CheckUserInterrupt(); }
+
+// True when the user has interrupted R. R_ToplevelExec keeps the jump of the
+// interrupt from crossing C++ frames.
+bool user_interrupted() { return R_ToplevelExec(check_interrupt, nullptr) == FALSE; }
+
+Rcpp::List failure(const char* kind, const std::string& message, const std::vector<std::string>& reasons = {}) {
+  return Rcpp::List::create(Rcpp::Named("ok") = false, Rcpp::Named("kind") = kind, Rcpp::Named("message") = message,
+                            Rcpp::Named("reasons") = Rcpp::wrap(reasons));
+}
+
+const char* source_name(morvenak::Source s) {
+  switch (s) {
+    case morvenak::Source::kMain: return "main";
+    case morvenak::Source::kNested1: return "nested1";
+    case morvenak::Source::kNested2: return "nested2";
+    case morvenak::Source::kWithin: return "within";
+    case morvenak::Source::kTotal: return "total";
+  }
+  return "";
+}
+
+// A rows x cols matrix from column-major values; an ordination without axes
+// gives a matrix of no columns.
+Rcpp::NumericMatrix column_major(const std::vector<double>& v, int rows, int cols) {
+  if (v.size() != static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols)) cols = 0;
+  Rcpp::NumericMatrix m(rows, cols);
+  std::copy(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(m.size()), m.begin());
+  return m;
+}
+
+Rcpp::List rows_of(const morvenak::Result& r) {
+  const std::size_t k = r.rows.size();
+  Rcpp::CharacterVector source(k), label(k), note(k);
+  Rcpp::IntegerVector df1(k), df2(k);
+  Rcpp::NumericVector ss(k), ms(k), f(k), p(k), count(k), permutations(k);
+  Rcpp::LogicalVector formed(k), tested(k);
+  for (std::size_t i = 0; i < k; ++i) {
+    const morvenak::Row& row = r.rows[i];
+    source[i] = source_name(row.source);
+    label[i] = row.label;
+    df1[i] = row.df1;
+    df2[i] = row.df2;
+    ss[i] = row.ss;
+    ms[i] = row.ms;
+    formed[i] = row.formed;
+    f[i] = row.f;
+    tested[i] = row.tested;
+    count[i] = static_cast<double>(row.count);
+    permutations[i] = static_cast<double>(row.permutations);
+    p[i] = row.p;
+    note[i] = row.note;
+  }
+  return Rcpp::List::create(Rcpp::Named("source") = source, Rcpp::Named("label") = label, Rcpp::Named("df1") = df1,
+                            Rcpp::Named("df2") = df2, Rcpp::Named("ss") = ss, Rcpp::Named("ms") = ms,
+                            Rcpp::Named("formed") = formed, Rcpp::Named("f") = f, Rcpp::Named("tested") = tested,
+                            Rcpp::Named("count") = count, Rcpp::Named("permutations") = permutations,
+                            Rcpp::Named("p") = p, Rcpp::Named("note") = note);
+}
+
+Rcpp::List ordinations_of(const morvenak::Result& r) {
+  Rcpp::List out(r.ordinations.size());
+  for (std::size_t i = 0; i < r.ordinations.size(); ++i) {
+    const morvenak::OrdinationResult& o = r.ordinations[i];
+    const char* no_axes = o.no_axes == morvenak::NoAxes::kZeroTotalVariance       ? "zero total variance"
+                          : o.no_axes == morvenak::NoAxes::kZeroCanonicalVariance ? "zero canonical variance"
+                                                                                   : "";
+    out[i] = Rcpp::List::create(
+        Rcpp::Named("title") = o.title, Rcpp::Named("source") = source_name(o.source),
+        Rcpp::Named("canonical") = o.canonical, Rcpp::Named("no_axes") = no_axes, Rcpp::Named("axes") = o.axes,
+        Rcpp::Named("eigenvalues") = Rcpp::wrap(o.eigenvalues), Rcpp::Named("proportions") = Rcpp::wrap(o.proportions),
+        Rcpp::Named("sites") = column_major(o.object_scores, r.n, o.axes),
+        Rcpp::Named("species") = column_major(o.species_scores, r.p, o.axes));
+  }
+  return out;
+}
+
+Rcpp::List codings_of(const morvenak::Result& r) {
+  Rcpp::List out(r.codings.size());
+  for (std::size_t i = 0; i < r.codings.size(); ++i) {
+    const morvenak::LevelCoding& c = r.codings[i];
+    Rcpp::IntegerVector level_of(c.level_of.begin(), c.level_of.end());
+    Rcpp::IntegerVector parent(c.parent.begin(), c.parent.end());
+    out[i] = Rcpp::List::create(Rcpp::Named("levels") = Rcpp::wrap(c.levels), Rcpp::Named("parent") = parent + 1,
+                                Rcpp::Named("counts") = Rcpp::wrap(c.counts), Rcpp::Named("level_of") = level_of + 1);
+  }
+  return out;
+}
+
+Rcpp::List success(const morvenak::Result& r, const std::vector<std::string>& warnings) {
+  return Rcpp::List::create(Rcpp::Named("ok") = true, Rcpp::Named("ssy") = r.ssy,
+                            Rcpp::Named("permutations") = r.permutations, Rcpp::Named("rows") = rows_of(r),
+                            Rcpp::Named("codings") = codings_of(r), Rcpp::Named("ordinations") = ordinations_of(r),
+                            Rcpp::Named("warnings") = Rcpp::wrap(warnings),
+                            Rcpp::Named("seconds") = r.anova_seconds + r.ordination_seconds);
+}
+
+// A factor that divides nothing: a main factor of one level, or a nested
+// factor with a single subgroup in each level of its parent (the same
+// grouping as its parent, or a coarser one). The engine would stop on it
+// with a message about its own internals. Empty when every factor divides.
+std::string undivided_factor(const morvenak::Input& in) {
+  std::vector<std::vector<std::string>> labels;
+  for (const morvenak::Factor& f : in.factors) {
+    if (f.labels.size() != static_cast<std::size_t>(in.n)) return "";  // the engine names the factor
+    labels.push_back(f.labels);
+  }
+  std::vector<morvenak::CodedFactor> coded;
+  try {
+    coded = morvenak::code_factors(labels);
+  } catch (const morvenak::Error&) {
+    return "";  // the analysis throws the same, with the factor's name
+  }
+  for (std::size_t k = 0; k < coded.size(); ++k) {
+    if (coded[k].m > 0) continue;
+    const std::string name = "'" + in.factors[k].name + "'";
+    if (k == 0)
+      return "factor " + name + " has a single level ('" + coded[0].levels.levels.front() +
+             "'): the main factor needs at least 2";
+    const std::string parent = "'" + in.factors[k - 1].name + "'";
+    return "factor " + name + " is not nested in " + parent + ": it has a single level within each level of " +
+           parent + ", so it divides none of them into subgroups";
+  }
+  return "";
+}
+
+// The analysis itself. y: a double matrix, objects in rows; factors: a list
+// of character vectors, main factor first; names: their names.
+Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP names_, SEXP transform_, SEXP permutations_, SEXP task_, SEXP seed_,
+                   SEXP threads_) {
+  const Rcpp::NumericMatrix y(y_);
+  const Rcpp::List factors(factors_);
+  const std::vector<std::string> names = Rcpp::as<std::vector<std::string>>(names_);
+
+  morvenak::Input in;
+  in.n = y.nrow();
+  in.p = y.ncol();
+  in.y.assign(y.begin(), y.end());
+  for (R_xlen_t k = 0; k < factors.size(); ++k)
+    in.factors.push_back(morvenak::Factor::from_labels(
+        static_cast<std::size_t>(k) < names.size() ? names[static_cast<std::size_t>(k)] : std::string(),
+        Rcpp::as<std::vector<std::string>>(factors[k])));
+
+  if (const std::string why = undivided_factor(in); !why.empty()) return failure("invalid", why);
+
+  std::atomic<bool> cancel{false};
+  morvenak::Options options;
+  options.transform = static_cast<morvenak::Transform>(Rcpp::as<int>(transform_));
+  options.permutations = Rcpp::as<int>(permutations_);
+  options.task = static_cast<morvenak::Task>(Rcpp::as<int>(task_));
+  options.seed = static_cast<std::uint32_t>(Rcpp::as<double>(seed_));
+  options.threads = Rcpp::as<int>(threads_);
+  options.cancel = &cancel;
+
+  Notes notes(names);
+  std::promise<morvenak::Result> promise;
+  std::future<morvenak::Result> future = promise.get_future();
+  std::thread worker([&] {
+    try {
+      promise.set_value(morvenak::analyse(in, options, &notes));
+    } catch (...) {
+      promise.set_exception(std::current_exception());
+    }
+  });
+  bool interrupted = false;
+  while (future.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+    if (!interrupted && user_interrupted()) {
+      interrupted = true;
+      cancel.store(true);
+    }
+  }
+  worker.join();
+  try {
+    morvenak::Result r = future.get();
+    if (interrupted) return failure("interrupt", "the analysis was interrupted");
+    return success(r, notes.warnings);
+  } catch (const morvenak::Cancelled& e) {
+    return failure(interrupted ? "interrupt" : "cancelled", e.what());
+  } catch (const morvenak::Stopped& e) {
+    return failure("stopped", e.what(), notes.reasons);
+  } catch (const morvenak::InvalidInput& e) {
+    return failure("invalid", e.what());
+  } catch (const morvenak::Error& e) {
+    return failure("error", e.what());
+  } catch (const std::bad_alloc&) {
+    return failure("error", "not enough memory for this analysis");
+  } catch (const std::exception& e) {
+    return failure("error", e.what());
+  }
+}
+
+}  // namespace
+
+extern "C" SEXP morvenak_analyse(SEXP y, SEXP factors, SEXP names, SEXP transform, SEXP permutations, SEXP task,
+                                 SEXP seed, SEXP threads) {
+  BEGIN_RCPP
+  return analyse(y, factors, names, transform, permutations, task, seed, threads);
+  END_RCPP
+}
+
+extern "C" SEXP morvenak_engine_version() {
+  BEGIN_RCPP
+  return Rcpp::wrap(std::string(morvenak::version()));
+  END_RCPP
+}
+
+static const R_CallMethodDef kCallMethods[] = {
+    {"morvenak_analyse", reinterpret_cast<DL_FUNC>(&morvenak_analyse), 8},
+    {"morvenak_engine_version", reinterpret_cast<DL_FUNC>(&morvenak_engine_version), 0},
+    {nullptr, nullptr, 0},
+};
+
+extern "C" void R_init_morvenak(DllInfo* dll) {
+  R_registerRoutines(dll, nullptr, kCallMethods, nullptr, nullptr);
+  R_useDynamicSymbols(dll, FALSE);
+}

@@ -1,0 +1,4 @@
+library(testthat)
+library(morvenak)
+
+test_check("morvenak")

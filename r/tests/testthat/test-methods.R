@@ -1,0 +1,76 @@
+# What the methods show: the table with R's stars, the permutation line, the
+# scores named after Y, the results.tsv layout, the plot's groups.
+
+nested_meadows <- function(...) morvenak(meadows ~ farm / field, data = meadows.env, threads = 1, ...)
+
+test_that("print shows an anova table with stars and the permutations and seed", {
+  m <- nested_meadows(permutations = 99)
+  out <- capture.output(print(m))
+  expect_identical(out[1], "Nested multivariate analysis of variance by redundancy analysis")
+  expect_true("Factors: farm (3 levels), nested: field (6 subgroups)" %in% out)
+  expect_match(out[grep("^farm ", out)], "0\\.04 \\*\\s*$")
+  expect_match(out[grep("^field ", out)], "0\\.01 \\*\\*\\s*$")
+  expect_true(any(startsWith(out, "Signif. codes:")))
+  expect_true(any(startsWith(out, "Permutations: 99 (seed 1, the classic program's sequence)")))
+  seeded <- capture.output(print(nested_meadows(permutations = 99, seed = 5)))
+  expect_true(any(startsWith(seeded, "Permutations: 99 (seed 5);")))
+  untested <- capture.output(print(nested_meadows(task = "scores")))
+  expect_true("No test: the task computes the ordinations only." %in% untested)
+})
+
+test_that("the table has the stated columns, rows and empty cells", {
+  m <- nested_meadows(permutations = 99)
+  expect_identical(names(m$table), c("Df", "Df.den", "SumOfSqs", "MeanSqs", "F", "Pr(>F)", "R2"))
+  expect_identical(rownames(m$table), c("farm", "field", "Within", "Total"))
+  expect_identical(is.na(as.matrix(m$table)),
+                   matrix(c(FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE,
+                            FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE,
+                            FALSE, TRUE, FALSE, FALSE, TRUE, TRUE, FALSE,
+                            FALSE, TRUE, FALSE, TRUE, TRUE, TRUE, FALSE), 4, byrow = TRUE,
+                          dimnames = dimnames(as.matrix(m$table))))
+  expect_equal(sum(m$table$SumOfSqs[1:3]), m$ssy, tolerance = 1e-12)
+  df <- as.data.frame(m)
+  expect_identical(df$source, c("main", "nested1", "within", "total"))
+  expect_identical(df$factor, c("farm", "field", "", ""))
+  expect_identical(df$permutations, c(99L, 99L, 0L, 0L))
+  notes <- as.data.frame(nested_meadows(permutations = 0))$note
+  expect_identical(notes, c("not tested: no permutations were asked", "not tested: no permutations were asked", "", ""))
+})
+
+test_that("scores are named after Y and follow display, choices and ordination", {
+  m <- nested_meadows(permutations = 0)
+  expect_identical(names(m$ordinations), c("farm", "field", "Within"))
+  both <- scores(m)
+  expect_identical(names(both), c("sites", "species"))
+  expect_identical(dimnames(both$sites), list(rownames(meadows), c("Axis1", "Axis2")))
+  expect_identical(rownames(both$species), colnames(meadows))
+  s <- scores(m, display = "species", choices = 1, ordination = "Within")
+  expect_identical(s, m$ordinations$Within$species[, 1, drop = FALSE])
+  # The main factor has 2 degrees of freedom: axes beyond are left out.
+  expect_identical(ncol(scores(m, display = "sites", choices = 1:5)), 2L)
+  # Site scores are the fitted values times the unit eigenvectors.
+  u <- m$ordinations$farm$species
+  expect_equal(crossprod(u), diag(ncol(u)), ignore_attr = TRUE, tolerance = 1e-12)
+  expect_error(scores(m, ordination = "nowhere"), "no ordination 'nowhere': there are 'farm', 'field', 'Within'")
+  expect_identical(vegan::scores(m, display = "sites"), scores(m, display = "sites"))
+})
+
+test_that("summary lists levels in order of first appearance and the axes", {
+  out <- capture.output(summary(nested_meadows(permutations = 0)))
+  expect_true("  farm: South (8), North (8), East (8)" %in% out)
+  expect_true(any(startsWith(out, "  field: South/field 1 (4), South/field 2 (4), North/field 1 (4)")))
+  expect_true(any(startsWith(out, "Object scores fitted to the main factor (farm):")))
+})
+
+test_that("plot draws the sites by group with their centroids", {
+  m <- nested_meadows(permutations = 0)
+  grDevices::pdf(NULL)
+  on.exit(grDevices::dev.off())
+  drawn <- plot(m)
+  expect_identical(levels(drawn$group), c("South", "North", "East"))
+  expect_equal(unname(drawn$centroids["North", ]), unname(colMeans(m$ordinations$farm$sites[9:16, 1:2])))
+  drawn <- plot(m, ordination = "field", species = 0)
+  expect_identical(nlevels(drawn$group), 6L)
+  expect_error(plot(morvenak(meadows, meadows.env$farm, task = "anova", permutations = 0)),
+               "no ordinations: the task was 'anova'")
+})

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the R package needs to build, check and
+# test, only when missing: R with its headers, Rcpp, testthat, and vegan (a
+# peer of the tests, never a dependency of the package).
+set -euo pipefail
+need=()
+have() { dpkg -s "$1" >/dev/null 2>&1; }
+for pkg in r-base-dev r-cran-rcpp r-cran-testthat r-cran-vegan; do
+  have "$pkg" || need+=("$pkg")
+done
+if [ ${#need[@]} -gt 0 ]; then
+  sudo_cmd=""
+  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${need[@]}"
+fi
