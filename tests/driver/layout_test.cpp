@@ -47,6 +47,8 @@ TEST(LayoutFields, TextFieldsCutOrRightJustified) {
   EXPECT_EQ(lay("(A32)", {field}), "data.txt" + std::string(24, ' ') + "\n");
   EXPECT_EQ(lay("(A5)", {"abcdefgh"}), "abcde\n");
   EXPECT_EQ(lay("(A4)", {"*"}), "   *\n");
+  // Without a width, the field is the text's own length.
+  EXPECT_EQ(lay("(A, I3)", {" Main factor: 6 arrangements", 4}), " Main factor: 6 arrangements  4\n");
 }
 
 TEST(LayoutInterpreter, TextsSlashesAndEmptyLines) {

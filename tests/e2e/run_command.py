@@ -359,6 +359,82 @@ def seed(report):
     check(j["options"]["seed"] == 7 and j["options"]["seed_given"] and j["files"]["classic"] is None, "seed: json")
 
 
+def main_units(report):
+    """The main factor tested by permuting Use's subgroups as units: the report says so
+    under the probabilities, results.tsv and results.json carry the test, and the nested
+    factor's test is the objects scheme's."""
+    d = fresh()
+    r = morvenak(DUNE + ["--main-units", "subgroups", "--task", "anova"], d)
+    check(r.returncode == 0, f"subgroups: {r.stderr}")
+    out = os.path.join(d, "dune-morvenak")
+    check(sorted(os.listdir(out)) == ["Morvenak.out", "results.json", "results.tsv"],
+          f"subgroups: outputs {sorted(os.listdir(out))}")
+    text = read(os.path.join(out, "Morvenak.out"))
+    check(" Options beyond the classic dialogue: --main-units subgroups\n" in text, "subgroups: banner note")
+    line = re.search(r" Probabilities after +\d+ permutations\n Main factor: ([^\n]*)\n", text)
+    check(line is not None, f"subgroups: no main factor line in {text[-1500:]!r}")
+    j = json.loads(read(os.path.join(out, "results.json")))
+    t = j["main_test"]
+    check(j["options"]["main_units"] == "subgroups" and j["options"]["exact"] is False and
+          j["options"]["generator"] == "auto", f"subgroups: options {j['options']}")
+    check(t["units"] == "subgroups" and t["groups"] == 4 and t["arrangements"] > 0 and
+          t["permutations"] == min(999, t["arrangements"] - 1) and t["exact"] == (t["arrangements"] <= 999),
+          f"subgroups: main_test {t}")
+    check(j["generator"] == {"name": "classic", "seed": 1}, f"subgroups: generator {j['generator']}")
+    rows = {row["source"]: row for row in tsv(os.path.join(out, "results.tsv"))}
+    main_note = rows["main"]["note"]
+    check(main_note.startswith("subgroups permuted as units: ") and f"of {t['subgroups']} subgroups" in main_note,
+          f"subgroups: tsv note {main_note!r}")
+    check(j["rows"][0]["note"] == main_note, "subgroups: json note differs from the tsv's")
+    a, b = report_rows(report), report_rows(text)
+    check(a["Nested factor"] == b["Nested factor"], f"subgroups: nested row {a['Nested factor']} {b['Nested factor']}")
+    check(a["Main factor"][:5] == b["Main factor"][:5], "subgroups: the main F changed")
+    # Exact: every arrangement, the JSON says so.
+    r = morvenak(DUNE + ["--main-units", "subgroups", "--exact", "--permutations", "9", "--output", "x"], d)
+    check(r.returncode == 0, f"exact: {r.stderr}")
+    j = json.loads(read(os.path.join(d, "x", "results.json")))
+    check(j["main_test"]["exact"] and j["main_test"]["permutations"] == j["main_test"]["arrangements"] - 1 and
+          j["options"]["exact"], f"exact: {j['main_test']}")
+    check(" Options beyond the classic dialogue: --main-units subgroups --exact\n" in
+          read(os.path.join(d, "x", "Morvenak.out")), "exact: banner note")
+    # A modern generator and a memory cap go to the options; classic is the dialogue's own.
+    r = morvenak(DUNE + ["--generator", "modern", "--max-memory", "512M", "--output", "m"], d)
+    check(r.returncode == 0, f"modern: {r.stderr}")
+    j = json.loads(read(os.path.join(d, "m", "results.json")))
+    check(j["generator"]["name"] == "modern" and j["options"]["max_memory"] == 512 << 20 and
+          j["files"]["classic"] is None, f"modern: {j['generator']} {j['options']['max_memory']}")
+    check(" Options beyond the classic dialogue: --generator modern\n" in read(os.path.join(d, "m", "Morvenak.out")),
+          "modern: banner note")
+    r = morvenak(DUNE + ["--generator", "classic", "--output", "c"], d)
+    check(r.returncode == 0 and "classic" in os.listdir(os.path.join(d, "c")) and
+          masked(read(os.path.join(d, "c", "Morvenak.out"))) == masked(report), "classic generator: the classic run")
+
+
+def option_errors():
+    d = fresh()
+    expect_error(d, DUNE + ["--exact"],
+                 "morvenak run: --exact enumerates the arrangements of the main factor's subgroups: give it with "
+                 "--main-units subgroups\n", 2, "exact with objects")
+    expect_error(d, ["run", "--species", "dune.csv", "--labels", "dune.env.csv", "--main", "Management",
+                     "--main-units", "subgroups"],
+                 "morvenak run: --main-units subgroups permutes the subgroups of the first nested factor: give "
+                 "--nested\n", 2, "subgroups without a nested factor")
+    for bad in ("8X", "1.5G", "0", "lots"):
+        expect_error(d, DUNE + ["--max-memory", bad],
+                     f"morvenak run: --max-memory {bad}: not a size; give a whole number of bytes or of K, M, G "
+                     "or T (512M, 8G)\n", 2, f"max-memory {bad}")
+    # 600 samples: beyond the objects the classic files take.
+    species = "id,a,b\n" + "".join(f"s{i},{i % 7},{(i * 3) % 5}\n" for i in range(600))
+    labels = "id,g\n" + "".join(f"s{i},{'xy'[i % 2]}\n" for i in range(600))
+    write(os.path.join(d, "big.csv"), species)
+    write(os.path.join(d, "big.env.csv"), labels)
+    expect_error(d, ["run", "--species", "big.csv", "--labels", "big.env.csv", "--main", "g"],
+                 "morvenak run: big.csv, line 503, column 1: more than 501 samples; the program takes at most "
+                 "501 objects; the run command writes the classic files and stays within the program's limits: "
+                 "the library and the Python package analyse larger designs (factors given as labels)\n",
+                 1, "beyond the limits")
+
+
 def progress():
     """The bar under a pseudo-terminal, and nothing on a pipe."""
     d = fresh()
@@ -423,6 +499,8 @@ errors()
 output_folder(dune_report)
 interrupt()
 seed(dune_report)
+main_units(dune_report)
+option_errors()
 progress()
 subcommands()
 

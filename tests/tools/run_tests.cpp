@@ -1,6 +1,7 @@
 // Tests of the run command's parts: its numbers, its table of results from a result
 // with untested rows and values that are not finite, the warnings found in the
 // labels, and the text of the progress bar.
+#include "run/memory_size.hpp"
 #include "run/numbers.hpp"
 #include "run/outputs.hpp"
 #include "run/progress.hpp"
@@ -101,6 +102,20 @@ TEST(RunWarnings, SingleSamplesContinuousColumnsAndSubgroupsOfOne) {
     ASSERT_EQ(w.size(), 2u);
     EXPECT_EQ(w[1], "factor \"G\" looks continuous: its labels are numbers, with 3 different values among 5 samples; a "
                     "factor groups samples, so check that this column is the one you mean");
+}
+
+TEST(RunMemorySize, UnitsAndMalformedSizes) {
+    EXPECT_EQ(run::parse_memory_size("512M"), std::uint64_t{512} << 20);
+    EXPECT_EQ(run::parse_memory_size("8G"), std::uint64_t{8} << 30);
+    EXPECT_EQ(run::parse_memory_size("8gb"), std::uint64_t{8} << 30);
+    EXPECT_EQ(run::parse_memory_size("2T"), std::uint64_t{2} << 40);
+    EXPECT_EQ(run::parse_memory_size("64k"), std::uint64_t{65536});
+    EXPECT_EQ(run::parse_memory_size("1000"), std::uint64_t{1000});
+    EXPECT_EQ(run::parse_memory_size("1000B"), std::uint64_t{1000});
+    EXPECT_EQ(run::parse_memory_size("16777215T"), std::uint64_t{16777215} << 40);
+    for (const char* bad : {"", "G", "0", "0G", "1.5G", "-1G", "8 G", "8GG", "8X", "8BB", "16777216T",
+                            "18446744073709551616"})
+        EXPECT_EQ(run::parse_memory_size(bad), std::nullopt) << bad;
 }
 
 TEST(RunProgress, CountRateAndTimeLeft) {

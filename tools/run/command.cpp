@@ -2,6 +2,7 @@
 // outputs, the summary. See command.hpp.
 #include "command.hpp"
 
+#include "memory_size.hpp"
 #include "numbers.hpp"
 #include "outputs.hpp"
 #include "progress.hpp"
@@ -67,11 +68,30 @@ struct RunOptions {
     tables::TableOptions table;
     std::string progress = "auto";
     bool quiet = false;
+    std::string main_units = "objects";
+    bool exact = false;
+    std::string generator = "auto";
+    std::string max_memory;
+    std::uint64_t max_memory_bytes = 0;
 
     std::uint32_t start() const { return seed ? *seed : 1u; }
-    // Runs the dialogue cannot express: a generator that starts elsewhere.
-    bool beyond_classic() const { return start() != 1u; }
+    // The options the dialogue cannot express, as the banner note names them;
+    // empty for a run that the classic files reproduce.
+    std::string beyond_dialogue() const {
+        std::string s;
+        auto add = [&](const std::string& option) { s += (s.empty() ? "" : " ") + option; };
+        if (main_units != "objects") add("--main-units " + main_units);
+        if (exact) add("--exact");
+        if (start() != 1u) add("--seed " + std::to_string(start()));
+        if (generator == "modern") add("--generator modern");
+        return s;
+    }
+    bool beyond_classic() const { return !beyond_dialogue().empty(); }
 };
+
+const std::map<std::string, morvenak::GeneratorChoice> kGenerators{{"auto", morvenak::GeneratorChoice::kAuto},
+                                                                   {"classic", morvenak::GeneratorChoice::kClassic},
+                                                                   {"modern", morvenak::GeneratorChoice::kModern}};
 
 void interrupted() {
     throw tools::ToolError("interrupted; the output folder was left as it was", 1);
@@ -154,8 +174,11 @@ morvenak::ClassicOutcome classic_run(const std::string& folder, const RunOptions
     session.hooks.cancel = &g_cancel;
     session.hooks.threads = o.threads;
     session.hooks.seed = o.start();
-    if (o.beyond_classic())
-        session.hooks.banner_note = "Options beyond the classic dialogue: --seed " + std::to_string(o.start());
+    session.hooks.generator = kGenerators.at(o.generator);
+    session.hooks.main_units = o.main_units == "subgroups" ? morvenak::MainUnits::kSubgroups : morvenak::MainUnits::kObjects;
+    session.hooks.exact = o.exact;
+    session.hooks.max_memory = o.max_memory_bytes;
+    if (o.beyond_classic()) session.hooks.banner_note = "Options beyond the classic dialogue: " + o.beyond_dialogue();
     morvenak::ClassicOutcome out = morvenak::run_session(session);
     const bool back = ::fchdir(here) == 0;
     ::close(here);
@@ -220,7 +243,36 @@ void print_summary(const tables::Design& d, const morvenak::Result& r, const std
     std::cout << "Results in " << output << "\n";
 }
 
-int run(const RunOptions& o) {
+// The design, or the stop of a design beyond the program's limits, with where such
+// designs are analysed.
+tables::Design read_design_within_limits(const RunOptions& o, const std::vector<std::string>& columns) {
+    try {
+        return tables::read_design(o.species, o.labels, columns, o.table);
+    } catch (const tools::ToolError& e) {
+        // Three factors are the library's limit too.
+        if (e.status != tools::status_beyond_limits || columns.size() > tables::max_factors) throw;
+        throw tools::ToolError(std::string(e.what()) +
+                                   "; the run command writes the classic files and stays within the program's "
+                                   "limits: the library and the Python package analyse larger designs "
+                                   "(factors given as labels)",
+                               e.status);
+    }
+}
+
+int run(RunOptions& o) {
+    if (o.exact && o.main_units != "subgroups")
+        throw tools::ToolError("--exact enumerates the arrangements of the main factor's subgroups: give it with "
+                               "--main-units subgroups");
+    if (o.main_units == "subgroups" && o.nested.empty())
+        throw tools::ToolError("--main-units subgroups permutes the subgroups of the first nested factor: give "
+                               "--nested");
+    if (!o.max_memory.empty()) {
+        const std::optional<std::uint64_t> bytes = parse_memory_size(o.max_memory);
+        if (!bytes)
+            throw tools::ToolError("--max-memory " + o.max_memory +
+                                   ": not a size; give a whole number of bytes or of K, M, G or T (512M, 8G)");
+        o.max_memory_bytes = *bytes;
+    }
     const auto t0 = std::chrono::steady_clock::now();
     catch_interrupts();
     const std::string output =
@@ -229,7 +281,7 @@ int run(const RunOptions& o) {
 
     std::vector<std::string> columns{o.main};
     columns.insert(columns.end(), o.nested.begin(), o.nested.end());
-    const tables::Design d = tables::read_design(o.species, o.labels, columns, o.table);
+    const tables::Design d = read_design_within_limits(o, columns);
     const std::vector<std::string> warnings = design_warnings(d);
     for (const std::string& w : warnings) std::cerr << "morvenak run: warning: " << w << "\n";
     std::cerr << std::flush;
@@ -283,6 +335,10 @@ int run(const RunOptions& o) {
     info.options["seed"] = o.start();
     info.options["seed_given"] = o.seed.has_value();
     info.options["threads"] = o.threads;
+    info.options["main_units"] = o.main_units;
+    info.options["exact"] = o.exact;
+    info.options["generator"] = o.generator;
+    info.options["max_memory"] = o.max_memory_bytes == 0 ? Json(nullptr) : Json(o.max_memory_bytes);
     info.options["coding_check"] = true;
     info.options["output"] = output;
     info.options["sep"] = o.table.sep.empty() ? Json(nullptr) : Json(o.table.sep);
@@ -351,6 +407,21 @@ int run_command(const std::string& name, int argc, const char* const* argv) {
     app.add_option("--output", o.output,
                    "New or empty folder of the results (default: SPECIES-morvenak in the current "
                    "folder, SPECIES the species file's name without its extension)");
+    app.add_option("--main-units", o.main_units,
+                   "What the main factor's permutation test exchanges in a nested design: objects "
+                   "(freely) or subgroups (the first nested factor's subgroups as wholes)")
+        ->check(CLI::IsMember({"objects", "subgroups"}))
+        ->capture_default_str();
+    app.add_flag("--exact", o.exact,
+                 "With --main-units subgroups: enumerate every distinct arrangement of the subgroups "
+                 "(at most ten million) even when there are more than --permutations");
+    app.add_option("--generator", o.generator,
+                   "Generator of the permutations: classic, modern, or auto (classic within the "
+                   "classic limits, modern beyond them)")
+        ->check(CLI::IsMember({"auto", "classic", "modern"}))
+        ->capture_default_str();
+    app.add_option("--max-memory", o.max_memory,
+                   "Memory the analysis may use (e.g. 512M, 8G; default: what the system has available)");
     tables::add_table_options(app, o.table);
     app.add_option("--progress", o.progress,
                    "Progress bar of the permutation test on standard error: auto (on a terminal, "

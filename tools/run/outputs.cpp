@@ -176,7 +176,28 @@ std::string results_json(const tables::Design& d, const morvenak::Result& r, con
         rows.push_back(jr);
     }
     j["rows"] = rows;
-    j["warnings"] = info.warnings;
+    if (d.factors.size() >= 2 && !r.rows.empty()) {
+        // The main factor's test in a nested design: its units and arrangements.
+        const morvenak::MainTest& t = r.main_test;
+        Json jt;
+        jt["units"] = t.units == morvenak::MainUnits::kSubgroups ? "subgroups" : "objects";
+        jt["groups"] = t.groups;
+        jt["subgroups"] = t.subgroups;
+        jt["arrangements"] = t.arrangements;
+        jt["exact"] = t.exact;
+        jt["permutations"] = t.permutations;
+        j["main_test"] = jt;
+    } else {
+        j["main_test"] = nullptr;
+    }
+    Json generator;
+    generator["name"] = r.generator == morvenak::GeneratorChoice::kModern ? "modern" : "classic";
+    generator["seed"] = r.seed;
+    j["generator"] = generator;
+    j["beyond_limits"] = r.beyond_limits;
+    std::vector<std::string> warnings = info.warnings;
+    warnings.insert(warnings.end(), r.warnings.begin(), r.warnings.end());
+    j["warnings"] = warnings;
     Json timings;
     timings["anova_seconds"] = r.anova_seconds;
     timings["ordination_seconds"] = r.ordination_seconds;

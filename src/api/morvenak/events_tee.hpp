@@ -2,6 +2,8 @@
 // second. The singular-matrix question is answered by the second when there
 // is one (a front end that cannot ask its user), else by the first.
 #pragma once
+#include <string>
+
 #include "core/model.hpp"
 
 namespace morvenak {
@@ -25,6 +27,8 @@ class EventsTee : public Events {
   void no_collinearity_among() override { both([&](Events& e) { e.no_collinearity_among(); }); }
   void nesting_order_wrong() override { both([&](Events& e) { e.nesting_order_wrong(); }); }
   void factors_checked() override { both([&](Events& e) { e.factors_checked(); }); }
+  void main_test_planned(const MainTest& plan) override { both([&](Events& e) { e.main_test_planned(plan); }); }
+  void warning(const std::string& text) override { both([&](Events& e) { e.warning(text); }); }
   void table_started() override { both([&](Events& e) { e.table_started(); }); }
   void nested_coding_failed(int levels, double excess) override {
     both([&](Events& e) { e.nested_coding_failed(levels, excess); });

@@ -91,6 +91,10 @@ Result run(const ClassicHooks& hooks) {
   options.check_coding = ask_check() == 1;
   options.threads = hooks.threads;
   options.seed = hooks.seed;
+  options.generator = hooks.generator;
+  options.main_units = hooks.main_units;
+  options.exact = hooks.exact;
+  options.max_memory = hooks.max_memory;
   options.cancel = hooks.cancel;
   const float start = secnds(0.0f);
 

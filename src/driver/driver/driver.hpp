@@ -15,14 +15,18 @@ int run_program();
 // What a front end adds to the classic run: an observer of the analysis'
 // events besides the report (it also answers the singular-matrix question,
 // which the dialogue would ask on the terminal), the cancel flag, the
-// threads and the generator's start, and a line under the report's banner
-// for options that the dialogue cannot express. The defaults are the
-// classic run's.
+// threads, the generator and its start, the main factor's test units, the
+// memory allowed, and a line under the report's banner for options that the
+// dialogue cannot express. The defaults are the classic run's.
 struct ClassicHooks {
   Events* observer = nullptr;
   const std::atomic<bool>* cancel = nullptr;
   int threads = 0;
   std::uint32_t seed = 1;
+  GeneratorChoice generator = GeneratorChoice::kAuto;
+  MainUnits main_units = MainUnits::kObjects;
+  bool exact = false;
+  std::uint64_t max_memory = 0;
   std::string banner_note;
 };
 

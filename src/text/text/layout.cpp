@@ -126,7 +126,8 @@ void put_value(std::string& out, const Item& it, const Source& src, int k) {
       put_real_field(out, v.kind == Value::kInt ? static_cast<double>(v.i) : v.r, it.w, it.d);
       break;
     default:
-      put_text_field(out, v.s, it.w);
+      // A without a width takes the text's own length.
+      put_text_field(out, v.s, it.w > 0 ? it.w : static_cast<int>(v.s.size()));
       break;
   }
 }
