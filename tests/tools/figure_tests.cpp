@@ -334,6 +334,17 @@ TEST(Figure, OneAxisIsAStripChartByGroup) {
         for (std::size_t i : mk.samples)
             EXPECT_EQ(mk.y, fig.centroids[static_cast<std::size_t>(in.factors[0].level_of[i])].marker.y);
     EXPECT_EQ(fig.y_title.text, "");
+    // Each sample's label stays within its group's row, clear of the centroid's bar.
+    const double row = (fig.frame.y1 - fig.frame.y0) / 2;
+    for (const Label& l : fig.labels) {
+        if (l.kind != LabelKind::sample) continue;
+        const int g = in.factors[0].level_of[l.owner];
+        EXPECT_GE(l.text.box.y0, fig.frame.y0 + g * row) << l.text.text;
+        EXPECT_LE(l.text.box.y1, fig.frame.y0 + (g + 1) * row) << l.text.text;
+        const Centroid& c = fig.centroids[static_cast<std::size_t>(g)];
+        EXPECT_FALSE(l.text.box.overlaps({c.marker.x - 1.5, c.marker.y - c.marker.radius, c.marker.x + 1.5,
+                                          c.marker.y + c.marker.radius})) << l.text.text;
+    }
 }
 
 // Many samples close together: labels that cannot be placed are left out, and the

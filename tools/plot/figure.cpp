@@ -530,26 +530,39 @@ Figure build_figure(const PlotInput& in, std::size_t k, const FigureOptions& opt
     }
 
     // Labels: centroids first, then species, then samples; each keeps off every marker.
-    const Box area{fr.x0 + 2, fr.y0 + 2, fr.x1 - 2, fr.y1 - 2};
-    Placer placer(area, fig.strip ? row_h : 72);
-    for (const Marker& m : fig.markers) placer.block(m.box());
-    for (const Centroid& c : fig.centroids)
-        if (!c.bar) placer.block(c.marker.box());
+    // A strip chart keeps each sample's label within its group's row.
+    std::vector<Placer> placers;
+    const std::size_t bands = fig.strip ? static_cast<std::size_t>(rows) : 1;
+    for (std::size_t b = 0; b < bands; ++b) {
+        const double y0 = fig.strip ? fr.y0 + static_cast<double>(b) * row_h : fr.y0;
+        const double y1 = fig.strip ? y0 + row_h : fr.y1;
+        placers.emplace_back(Box{fr.x0 + 2, y0 + 2, fr.x1 - 2, y1 - 2}, fig.strip ? row_h : 72);
+    }
+    const auto band = [&](std::size_t i) -> Placer& {
+        return placers[fig.strip ? static_cast<std::size_t>(level(i)) : 0];
+    };
+    for (const Marker& m : fig.markers) band(m.samples[0]).block(m.box());
+    for (const Centroid& c : fig.centroids) {
+        Box b = c.marker.box();
+        if (c.bar) b.x0 = c.marker.x - 1.5, b.x1 = c.marker.x + 1.5;
+        placers[fig.strip ? static_cast<std::size_t>(c.level) : 0].block(b);
+    }
     // Labels keep off the arrows too: small boxes along each.
     for (const Arrow& a : fig.arrows) {
         const double len = std::hypot(a.x1 - a.x0, a.y1 - a.y0);
         const int steps = static_cast<int>(std::ceil(len / 3));
         for (int s = 1; s <= steps; ++s) {
             const double x = a.x0 + (a.x1 - a.x0) * s / steps, y = a.y0 + (a.y1 - a.y0) * s / steps;
-            placer.block({x - 1, y - 1, x + 1, y + 1}, true);
+            placers[0].block({x - 1, y - 1, x + 1, y + 1}, true);
         }
     }
+    Placer* placer = &placers[0];
     const auto add_label = [&](LabelKind kind, std::size_t owner, const std::string& s, double size,
                                bool bold, int colour, const LabelRequest& base) {
         LabelRequest q = base;
         q.metrics = measure(s, size, bold);
         Placement p;
-        if (!placer.place(q, p)) return -1;
+        if (!placer->place(q, p)) return -1;
         Label l;
         l.kind = kind, l.owner = owner;
         l.text = make_text(s, p.baseline_x, p.baseline_y, size, bold, measure, colour);
@@ -600,6 +613,7 @@ Figure build_figure(const PlotInput& in, std::size_t k, const FigureOptions& opt
             const Marker& m = fig.markers[marker_of[i]];
             LabelRequest q;
             q.x = m.x, q.y = m.y, q.clearance = m.radius;
+            placer = &band(i);
             if (add_label(LabelKind::sample, i, s, sample_size, false, -1, q) < 0) ++fig.dropped_samples;
         }
     }
