@@ -3,7 +3,11 @@
 set -euo pipefail
 need=()
 have() { dpkg -s "$1" >/dev/null 2>&1; }
-for pkg in cmake g++ libgtest-dev python3 libcli11-dev libcsv-dev librsvg2-bin clang libclang-rt-14-dev; do
+# The plotting front end (morvenak-plot) draws through cairo with fonts found by
+# fontconfig, reads results.json with nlohmann-json, and its tests read PDFs back with
+# poppler's pdftotext and pdftoppm.
+plot_pkgs="libcairo2-dev libfontconfig-dev fonts-dejavu-core nlohmann-json3-dev poppler-utils pkg-config"
+for pkg in cmake g++ libgtest-dev python3 libcli11-dev libcsv-dev librsvg2-bin clang libclang-rt-14-dev $plot_pkgs; do
   have "$pkg" || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then
