@@ -8,8 +8,8 @@
 #   fuzz   the libFuzzer targets (clang and its runtime)
 set -euo pipefail
 declare -A sets=(
-  [build]="cmake g++ make libcli11-dev libcsv-dev nlohmann-json3-dev libssl-dev"
-  [test]="libgtest-dev python3 librsvg2-bin"
+  [build]="cmake g++ make pkg-config libcli11-dev libcsv-dev nlohmann-json3-dev libssl-dev libcairo2-dev libfontconfig-dev fonts-dejavu-core"
+  [test]="libgtest-dev python3 librsvg2-bin poppler-utils"
   [python]="python3 python3-dev python3-venv python3-pip python3-setuptools python3-wheel python3-pybind11 python3-numpy python3-pandas python3-pytest python3-skbio"
   [fuzz]="clang libclang-rt-dev"
 )

@@ -15,7 +15,13 @@ permutation_line <- function(x) {
   if (o$permutations == 0L) return("No test: no permutations were asked.")
   seed <- if (o$seeded) sprintf("seed %s", format(o$seed, scientific = FALSE))
           else "seed 1, the classic program's sequence"
-  how <- if (length(x$levels) > 1L)
+  how <- if (length(x$levels) > 1L && identical(o$main_units, "subgroups"))
+    sprintf(paste0("; the main factor's test arranges its subgroups as units (%s), a nested factor's ",
+                   "permutes the residuals of the reduced model."),
+            if (isTRUE(o$exact_test)) sprintf("all %s distinct arrangements, an exact test",
+                                               format(o$arrangements, scientific = FALSE, big.mark = ","))
+            else sprintf("random arrangements among %s", format(o$arrangements, big.mark = ",")))
+  else if (length(x$levels) > 1L)
     "; the main factor's test permutes the rows of Y, a nested factor's the residuals of the reduced model."
   else ": rows of Y permuted freely."
   sprintf("Permutations: %d (%s)%s", o$permutations, seed, how)

@@ -9,7 +9,8 @@ morvenak.default <- function(Y, main, nested = NULL, data = NULL,
                              transform = c("none", "chord", "chi2-metric", "chi2-distance",
                                            "profiles", "hellinger"),
                              permutations = 999, task = c("both", "anova", "scores"),
-                             seed = NULL, threads = NULL, ...) {
+                             seed = NULL, threads = NULL,
+                             main_units = c("objects", "subgroups"), exact = FALSE, ...) {
   call <- match.call()
   call[[1L]] <- as.name("morvenak")
   if (length(list(...)) > 0L)
@@ -17,12 +18,13 @@ morvenak.default <- function(Y, main, nested = NULL, data = NULL,
                           paste(names(list(...)), collapse = ", ")))
   transform <- match.arg(transform)
   task <- match.arg(task)
+  main_units <- match.arg(main_units)
   y <- response_matrix(Y)
   if (missing(main)) stop_morvenak("'main' is missing: give the main factor")
   data <- checked_data(data, nrow(y))
   factors <- c(list(factor_of(main, deparse1(substitute(main)), data, "main")),
                nested_factors(nested, substitute(nested), data))
-  analysis(y, factors, transform, permutations, task, seed, threads, call)
+  analysis(y, factors, transform, permutations, task, seed, threads, main_units, exact, call)
 }
 
 morvenak.formula <- function(Y, data = NULL, ...) {
@@ -54,15 +56,23 @@ morvenak.formula <- function(Y, data = NULL, ...) {
 analysis_with_defaults <- function(y, factors, transform = c("none", "chord", "chi2-metric", "chi2-distance",
                                                              "profiles", "hellinger"),
                                    permutations = 999, task = c("both", "anova", "scores"),
-                                   seed = NULL, threads = NULL, call) {
-  analysis(y, factors, match.arg(transform), permutations, match.arg(task), seed, threads, call)
+                                   seed = NULL, threads = NULL, main_units = c("objects", "subgroups"),
+                                   exact = FALSE, call) {
+  analysis(y, factors, match.arg(transform), permutations, match.arg(task), seed, threads,
+           match.arg(main_units), exact, call)
 }
 
 transform_codes <- c("none" = 0L, "chord" = 1L, "chi2-metric" = 2L, "chi2-distance" = 3L,
                      "profiles" = 4L, "hellinger" = 5L)
 task_codes <- c("anova" = 1L, "scores" = 2L, "both" = 3L)
 
-analysis <- function(y, factors, transform, permutations, task, seed, threads, call) {
+analysis <- function(y, factors, transform, permutations, task, seed, threads, main_units, exact, call) {
+  if (!is.logical(exact) || length(exact) != 1L || is.na(exact))
+    stop_morvenak("'exact' must be TRUE or FALSE")
+  if (exact && main_units != "subgroups")
+    stop_morvenak("'exact' applies to main_units = \"subgroups\" only")
+  if (main_units == "subgroups" && length(factors) < 2L)
+    stop_morvenak("main_units = \"subgroups\" needs a nested factor: its subgroups are the units")
   permutations <- whole_number(permutations, "permutations", 0, .Machine$integer.max)
   seed_value <- if (is.null(seed)) 1 else whole_number(seed, "seed", 0, 4294967295)
   thread_count <- if (is.null(threads)) 0L else whole_number(threads, "threads", 1, 1024)
@@ -70,12 +80,14 @@ analysis <- function(y, factors, transform, permutations, task, seed, threads, c
   if (anyDuplicated(names)) stop_morvenak(sprintf("two factors are named '%s'", names[anyDuplicated(names)]))
   out <- .Call(morvenak_analyse, y, lapply(factors, function(f) f$labels), names,
                transform_codes[[transform]], as.integer(permutations), task_codes[[task]],
-               as.numeric(seed_value), as.integer(thread_count))
+               as.numeric(seed_value), as.integer(thread_count), main_units == "subgroups", exact)
   if (!out$ok) engine_failure(out, call)
   for (w in out$warnings) warning(w, call. = FALSE)
   result_object(out, y, factors, list(transform = transform, permutations = as.integer(permutations),
                                       task = task, seed = seed_value, seeded = !is.null(seed),
-                                      threads = if (is.null(threads)) NA_integer_ else as.integer(threads)),
+                                      threads = if (is.null(threads)) NA_integer_ else as.integer(threads),
+                                      main_units = main_units, exact = exact,
+                                      arrangements = out$arrangements, exact_test = out$exact),
                 call)
 }
 

@@ -159,6 +159,8 @@ Rcpp::List success(const morvenak::Result& r, const std::vector<std::string>& wa
                             Rcpp::Named("permutations") = r.permutations, Rcpp::Named("rows") = rows_of(r),
                             Rcpp::Named("codings") = codings_of(r), Rcpp::Named("ordinations") = ordinations_of(r),
                             Rcpp::Named("warnings") = Rcpp::wrap(warnings),
+                            Rcpp::Named("arrangements") = static_cast<double>(r.main_test.arrangements),
+                            Rcpp::Named("exact") = r.main_test.exact,
                             Rcpp::Named("seconds") = r.anova_seconds + r.ordination_seconds);
 }
 
@@ -194,7 +196,7 @@ std::string undivided_factor(const morvenak::Input& in) {
 // The analysis itself. y: a double matrix, objects in rows; factors: a list
 // of character vectors, main factor first; names: their names.
 Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP names_, SEXP transform_, SEXP permutations_, SEXP task_, SEXP seed_,
-                   SEXP threads_) {
+                   SEXP threads_, SEXP subgroups_, SEXP exact_) {
   const Rcpp::NumericMatrix y(y_);
   const Rcpp::List factors(factors_);
   const std::vector<std::string> names = Rcpp::as<std::vector<std::string>>(names_);
@@ -217,6 +219,8 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP names_, SEXP transform_, SEXP pe
   options.task = static_cast<morvenak::Task>(Rcpp::as<int>(task_));
   options.seed = static_cast<std::uint32_t>(Rcpp::as<double>(seed_));
   options.threads = Rcpp::as<int>(threads_);
+  options.main_units = Rcpp::as<bool>(subgroups_) ? morvenak::MainUnits::kSubgroups : morvenak::MainUnits::kObjects;
+  options.exact = Rcpp::as<bool>(exact_);
   options.cancel = &cancel;
 
   Notes notes(names);
@@ -240,7 +244,9 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP names_, SEXP transform_, SEXP pe
   try {
     morvenak::Result r = future.get();
     if (interrupted) return failure("interrupt", "the analysis was interrupted");
-    return success(r, notes.warnings);
+    std::vector<std::string> warnings = notes.warnings;
+    warnings.insert(warnings.end(), r.warnings.begin(), r.warnings.end());
+    return success(r, warnings);
   } catch (const morvenak::Cancelled& e) {
     return failure(interrupted ? "interrupt" : "cancelled", e.what());
   } catch (const morvenak::Stopped& e) {
@@ -259,9 +265,9 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP names_, SEXP transform_, SEXP pe
 }  // namespace
 
 extern "C" SEXP morvenak_analyse(SEXP y, SEXP factors, SEXP names, SEXP transform, SEXP permutations, SEXP task,
-                                 SEXP seed, SEXP threads) {
+                                 SEXP seed, SEXP threads, SEXP subgroups, SEXP exact) {
   BEGIN_RCPP
-  return analyse(y, factors, names, transform, permutations, task, seed, threads);
+  return analyse(y, factors, names, transform, permutations, task, seed, threads, subgroups, exact);
   END_RCPP
 }
 
@@ -272,7 +278,7 @@ extern "C" SEXP morvenak_engine_version() {
 }
 
 static const R_CallMethodDef kCallMethods[] = {
-    {"morvenak_analyse", reinterpret_cast<DL_FUNC>(&morvenak_analyse), 8},
+    {"morvenak_analyse", reinterpret_cast<DL_FUNC>(&morvenak_analyse), 10},
     {"morvenak_engine_version", reinterpret_cast<DL_FUNC>(&morvenak_engine_version), 0},
     {nullptr, nullptr, 0},
 };

@@ -2,7 +2,8 @@
 """morvenak-plot against what users do to it: faulty options and prefixes, output folders
 that cannot be used, score files cut short or damaged, hostile titles. Every run either
 completes (status 0) or ends with one line on the error stream and status 2, writes
-nothing when it fails, and every SVG it writes is well-formed XML.
+nothing when it fails, and every SVG it writes is well-formed XML and every PDF holds
+the title as the user's file gave it, made fit to draw.
 
 usage: plot_faults_test.py --plot PROGRAM --data TOOLS_TEST_DATA
 """
@@ -81,7 +82,7 @@ class Usage(Case):
         d = self.folder(reference("six_task2"))
         p = d.run("--help")
         self.assertEqual(p.returncode, 0)
-        self.assertIn(b"--out-dir", p.stdout)
+        self.assertIn(b"--output", p.stdout)
         self.assertEqual(d.files(), ["FittedSc.out"])
 
     def test_faulty_options_are_bad_usage(self):
@@ -100,7 +101,7 @@ class Usage(Case):
         for prefix in ("../up", "sub/ord", "/tmp/ord"):
             with self.subTest(prefix=prefix):
                 self.fails(d.run("-o", "out", "-p", prefix),
-                           f'the prefix "{prefix}" holds a slash; give the folder with --out-dir')
+                           f'the prefix "{prefix}" holds a slash; give the folder with --output')
         self.assertEqual(d.files(), ["FittedSc.out", "out"])
 
 
@@ -113,11 +114,25 @@ class OutputFolder(Case):
                 ("loop", "loop: cannot use the folder: Too many levels of symbolic links"),
                 ("loop/sub", "loop/sub: cannot use the folder: Too many levels of symbolic links"),
                 (long_name, long_name + ": cannot use the folder: File name too long"),
-                ("missing", "missing: no such folder"),
-                ("FittedSc.out", "FittedSc.out: no such folder")):
+                ("FittedSc.out", "FittedSc.out: cannot use the folder: it is not a folder"),
+                ("FittedSc.out/sub", "FittedSc.out/sub: cannot create the folder: Not a directory")):
             with self.subTest(folder=folder[:20]):
                 self.fails(d.run("-o", folder), message)
         self.assertEqual(d.files(), ["FittedSc.out", "loop"])
+
+    def test_a_missing_folder_is_made(self):
+        d = self.folder(reference("six_task2"))
+        p = d.run("-o", "new/deeper")
+        self.assertEqual(p.returncode, 0, p.stderr)
+        self.assertEqual(d.files(), ["FittedSc.out", "new", "new/deeper", "new/deeper/ordination-1.svg",
+                                     "new/deeper/ordination-2.svg"])
+        # A run that fails leaves no folder behind.
+        d.write("ordination-1.svg", b"mine")
+        self.fails(d.run("-o", ".", "-p", "ordination-"),
+                   "ordination-1.svg: the file exists already; nothing was written (remove it or "
+                   "choose another output folder or prefix)")
+        self.assertEqual(d.run("-o", "other", "--format", "svg,svg").returncode, 0)
+        self.assertEqual(d.files()[-2:], ["other/ordination-1.svg", "other/ordination-2.svg"])
 
     def test_folders_without_permission(self):
         # Permissions do not bind the superuser: as root the tool runs as the
@@ -142,8 +157,10 @@ class OutputFolder(Case):
                    "locked/sub: cannot use the folder: Permission denied")
         os.chmod(d.join("locked"), 0o555)
         self.fails(d.run("-o", "locked", program=program, preexec_fn=preexec),
-                   "locked/ordination1.svg: cannot write the file: Permission denied; "
+                   "locked/ordination-1.svg: cannot write the file: Permission denied; "
                    "nothing was written")
+        self.fails(d.run("-o", "locked/new", program=program, preexec_fn=preexec),
+                   "locked/new: cannot create the folder: Permission denied")
         os.chmod(d.join("locked"), 0o755)
         self.assertEqual(os.listdir(d.join("locked")), ["sub"])
 
@@ -153,11 +170,26 @@ class Statuses(Case):
         d = self.folder(reference("six_task2"))
         self.fails(d.run("nothing.out"), "nothing.out: cannot open the file")
         os.mkdir(d.join("dir.out"))
-        self.fails(d.run("dir.out"), "dir.out: cannot read the file: Is a directory")
-        d.write("ordination2.svg", b"mine")
-        self.fails(d.run(), "ordination2.svg: the file exists already; nothing was written "
+        self.fails(d.run("dir.out"), "dir.out/results.json: cannot open the file: No such file "
+                                     "or directory")
+        os.mkdir(d.join("figures"))
+        d.write("figures/ordination-2.svg", b"mine")
+        self.fails(d.run(), "figures/ordination-2.svg: the file exists already; nothing was written "
                             "(remove it or choose another output folder or prefix)")
-        self.assertEqual(d.files(), ["FittedSc.out", "dir.out", "ordination2.svg"])
+        self.assertEqual(d.files(), ["FittedSc.out", "dir.out", "figures", "figures/ordination-2.svg"])
+        for argv, message in (
+                (["--axes", "1,1"], "--axes 1,1: give two different axes numbered from 1, such as 1,2"),
+                (["--axes", "2"], "--axes 2: give two different axes numbered from 1, such as 1,2"),
+                (["--format", "svg,jpg"], '--format svg,jpg: "jpg" is not a format; give svg, pdf or '
+                                          "png, or several with commas, such as svg,png"),
+                (["--dpi", "1200", "--width", "50", "--format", "png"],
+                 "a PNG of 60000 x 7200 pixels is beyond the 100 million pixels drawn; lower --dpi, "
+                 "--width or --height"),
+                (["dir.out", "--species", "FittedSc.out", "--labels", "x", "--main", "m"],
+                 "dir.out is a results folder, which names and groups its samples itself; --species, "
+                 "--labels, --main and --nested serve a score file")):
+            with self.subTest(argv=argv):
+                self.fails(d.run(*argv), message)
 
     def test_a_failed_write_to_standard_output_is_an_error(self):
         d = self.folder(reference("six_task2"))
@@ -186,10 +218,11 @@ class CutShort(Case):
                 with self.subTest(case=case, cut=cut):
                     if cut == len(text):
                         self.assertEqual(p.returncode, 0, p.stderr)
-                        self.assertTrue(d.files()[-1].startswith("ordination"))
+                        self.assertTrue(d.files()[-1].startswith("figures/ordination-"))
                     elif cut == prelude:
                         self.assertEqual((p.returncode, p.stdout),
-                                         (0, b"FittedSc.out holds no ordination; no SVG written.\n"))
+                                         (0, b"FittedSc.out holds no ordination; no figure drawn.\n"))
+                        self.assertEqual(d.files(), ["FittedSc.out"])
                     else:
                         line = part.count(b"\n") + (not part.endswith(b"\n"))
                         self.fails(p, f"FittedSc.out, line {line}: the file ends here, before "
@@ -211,20 +244,25 @@ class WellFormed(Case):
         self.assertEqual(root.tag, SVG + "svg")
         return root
 
+    def pdf_text(self, d, name):
+        p = subprocess.run(["pdftotext", d.join(name), "-"], capture_output=True, timeout=60)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        return p.stdout.decode("utf-8")
+
     def test_every_svg_of_the_reference_runs(self):
         for case in CASES:
             d = self.folder(reference(case))
-            p = d.run()
+            p = d.run("--format", "svg,pdf")
             self.assertEqual(p.returncode, 0, p.stderr)
-            titles = [l.split(b", ", 1)[1].rsplit(b": ", 2)[0].decode()
-                      for l in p.stdout.splitlines() if l.endswith(b".svg")]
+            titles = [l.split(b", ", 1)[1].rsplit(b": ", 3)[0].decode()
+                      for l in p.stdout.splitlines() if l.endswith(b".pdf")]
             svgs = [n for n in d.files() if n.endswith(".svg")]
             self.assertEqual(len(svgs), len(titles))
             for name, title in zip(svgs, titles):
                 with self.subTest(case=case, svg=name):
                     root = self.parsed(d, name)
-                    self.assertEqual(root.find(SVG + "title").text, title)
-                    self.assertGreater(len(root.findall(f".//{SVG}circle")), 0)
+                    self.assertGreater(len(root.findall(f".//{SVG}path")), 0)
+                    self.assertIn(title + ": ", self.pdf_text(d, name[:-4] + ".pdf"))
 
     def test_a_hostile_title(self):
         hostile = (b"Scores \x01\x1b[31m & <b> \"q\" 'a' \xff\xc3( \xed\xa0\x80 "
@@ -234,12 +272,12 @@ class WellFormed(Case):
         text = reference("six_task2").replace(b" Object scores fitted to the anova factor\n",
                                               b" " + hostile + b"\n", 1)
         d = self.folder(text)
-        p = d.run()
+        p = d.run("--format", "svg,pdf")
         self.assertEqual(p.returncode, 0, p.stderr)
-        root = self.parsed(d, "ordination1.svg")
-        self.assertEqual(root.find(SVG + "title").text, shown)
-        self.assertIn(shown, [t.text for t in root.iter(SVG + "text")])
-        self.parsed(d, "ordination2.svg")
+        self.assertTrue(p.stdout.decode("utf-8").startswith("Ordination 1, " + shown + ": 2 axes"))
+        self.parsed(d, "figures/ordination-1.svg")
+        self.parsed(d, "figures/ordination-2.svg")
+        self.assertIn(shown + ": ", self.pdf_text(d, "figures/ordination-1.pdf").replace("\n", " "))
 
     def test_values_that_are_not_numbers_of_the_layout(self):
         text = reference("six_task2")

@@ -483,6 +483,17 @@ def subcommands():
     r = morvenak(["plot", os.path.join("o", "FittedSc.out"), "--out-dir", "svg"], d)
     check(r.returncode == 0 and len([x for x in os.listdir(os.path.join(d, "svg")) if x.endswith(".svg")]) == 3,
           f"plot: {r.returncode} {r.stderr!r}")
+    # The run's own folder, as the README's quick start draws it: the figures
+    # read results.json and the score tables, so they carry the sample names.
+    r = morvenak(["plot", "o", "--format", "svg,pdf"], d)
+    figures = os.path.join(d, "o", "figures")
+    check(r.returncode == 0 and sorted(os.listdir(figures)) ==
+          ["ordination-%d.%s" % (k, e) for k in (1, 2, 3) for e in ("pdf", "svg")],
+          f"plot of the results folder: {r.returncode} {r.stderr!r}")
+    if r.returncode == 0:
+        text = subprocess.run(["pdftotext", os.path.join(figures, "ordination-1.pdf"), "-"],
+                              capture_output=True, text=True).stdout
+        check("Management" in text and "SF" in text, "plot of the results folder: the factor and its levels")
 
 
 parser = argparse.ArgumentParser()

@@ -319,17 +319,19 @@ PLOT_CASES = {
 
 
 def plot_folder(args, folder, expect_svgs, what):
-    """Runs morvenak-plot in folder on its FittedSc.out; renders every SVG."""
+    """Runs morvenak-plot in folder on its FittedSc.out; renders every SVG it writes
+    into figures/."""
     r = run([args.plot], folder)
     check(r.returncode == 0, f"{what}: exit status {r.returncode}: {r.stderr}")
-    svgs = [n for n in listing(folder) if n.endswith(".svg")]
-    check(svgs == [f"ordination{i}.svg" for i in range(1, expect_svgs + 1)],
+    figures = os.path.join(folder, "figures")
+    svgs = listing(figures) if os.path.isdir(figures) else []
+    check(svgs == [f"ordination-{i}.svg" for i in range(1, expect_svgs + 1)],
           f"{what}: SVG files {svgs}")
     for svg in svgs:
         png = os.path.join(folder, svg[:-4] + ".png")
-        rr = run(["rsvg-convert", "-o", png, svg], folder)
+        rr = run(["rsvg-convert", "-o", png, os.path.join(figures, svg)], folder)
         check(rr.returncode == 0 and rr.stderr == "", f"{what}: rsvg-convert {svg}: {rr.stderr}")
-        check(rr.returncode == 0 and png_size(png) == (640, 600), f"{what}: {svg} as PNG")
+        check(rr.returncode == 0 and png_size(png) == (672, 576), f"{what}: {svg} as PNG")  # 504 x 432 pt at 96 px per inch
     return r
 
 
@@ -343,27 +345,29 @@ def test_plot(args):
         r = plot_folder(args, d, svgs, case)
         out = r.stdout.splitlines()
         if svgs + empty == 0:
-            check(out == ["FittedSc.out holds no ordination; no SVG written."], f"{case}: {out}")
+            check(out == ["FittedSc.out holds no ordination; no figure drawn."], f"{case}: {out}")
+            check(listing(d) == ["FittedSc.out"], f"{case}: a folder was made for no figure")
         else:
             check(len(out) == svgs + empty, f"{case}: stdout {out}")
-            check(sum("no ordination axes; no SVG." in l for l in out) == empty,
+            check(sum("no ordination axes; no figure." in l for l in out) == empty,
                   f"{case}: ordinations without axes")
         if case == "three_level_dfw0_task2":
             check(out[3] == "Ordination 4, Object scores, PCA of unexplained variation "
-                            "(residuals): total variance is 0, no ordination axes; no SVG.",
+                            "(residuals): total variance is 0, no ordination axes; no figure.",
                   f"{case}: {out[3]!r}")
             check(out[0] == "Ordination 1, Object scores fitted to the main factor: 1 axis, "
-                            "12 objects: ordination1.svg", f"{case}: {out[0]!r}")
+                            "12 samples: figures/ordination-1.svg", f"{case}: {out[0]!r}")
         if svgs:
             # A second run writes nothing.
-            before = {n: read(os.path.join(d, n)) for n in listing(d) if n.endswith(".svg")}
-            os.remove(os.path.join(d, f"ordination{svgs}.svg"))
-            del before[f"ordination{svgs}.svg"]
+            figures = os.path.join(d, "figures")
+            before = {n: read(os.path.join(figures, n)) for n in listing(figures)}
+            os.remove(os.path.join(figures, f"ordination-{svgs}.svg"))
+            del before[f"ordination-{svgs}.svg"]
             r2 = run([args.plot], d)
-            check(r2.returncode == 2 and r2.stderr == "morvenak-plot: ordination1.svg: the file "
-                  "exists already; nothing was written (remove it or choose another output "
-                  "folder or prefix)\n", f"{case}: second run: {r2.stderr!r}")
-            after = {n: read(os.path.join(d, n)) for n in listing(d) if n.endswith(".svg")}
+            check(r2.returncode == 2 and r2.stderr == "morvenak-plot: figures/ordination-1.svg: "
+                  "the file exists already; nothing was written (remove it or choose another "
+                  "output folder or prefix)\n", f"{case}: second run: {r2.stderr!r}")
+            after = {n: read(os.path.join(figures, n)) for n in listing(figures)}
             check(after == before, f"{case}: second run changed the SVG files")
 
     # A damaged score file names the line and column.
@@ -440,8 +444,8 @@ def test_scores(args):
     ref = fresh()
     shutil.copy(os.path.join(args.data, "scores", "dune_nested_hellinger", "FittedSc.out"), ref)
     check(out == run([args.plot], ref).stdout, f"dune scores: {out!r}")
-    check("Ordination 2, Object scores fitted to the nested factor: 7 axes, 20 objects: "
-          "ordination2.svg" in out, f"dune scores: {out!r}")
+    check("Ordination 2, Object scores fitted to the nested factor: 7 axes, 20 samples: "
+          "figures/ordination-2.svg" in out, f"dune scores: {out!r}")
     return 0
 
 
@@ -449,12 +453,15 @@ def main():
     p = argparse.ArgumentParser()
     p.add_argument("part", choices=["prepare", "plot", "morvenak", "scores"])
     p.add_argument("--prepare", required=True)
-    p.add_argument("--plot", required=True)
+    p.add_argument("--plot", help="morvenak-plot, needed by the parts plot and scores")
     p.add_argument("--morvenak", help="the program, needed by the parts morvenak and scores")
     p.add_argument("--data", required=True)
     args = p.parse_args()
     args.prepare = os.path.abspath(args.prepare)
-    args.plot = os.path.abspath(args.plot)
+    if args.part in ("plot", "scores"):
+        if not args.plot:
+            p.error(f"{args.part} needs --plot")
+        args.plot = os.path.abspath(args.plot)
     if args.part in ("morvenak", "scores"):
         if not args.morvenak:
             p.error(f"{args.part} needs --morvenak")

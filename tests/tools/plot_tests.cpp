@@ -1,8 +1,9 @@
 // Tests of morvenak-plot's parts: the rows of the score file's fixed layout, whole score
-// files of reference runs, and the geometry of the SVG drawing.
+// files of reference runs, the text made fit to draw and the grouping of samples by place.
 #include "common/toolerror.hpp"
 #include "plot/scorefile.hpp"
-#include "plot/svg.hpp"
+#include "plot/places.hpp"
+#include "plot/text.hpp"
 
 #include <gtest/gtest.h>
 
@@ -282,135 +283,43 @@ TEST(ScoreFile, OrdinationsWithoutTheirEndOrOfOtherObjectsAreRefused) {
               "12 in \"Object scores fitted to the main factor\" (line 22)");
 }
 
-// ---------------------------------------------------------------- drawing
+// ---------------------------------------------------------------- text and places
 
-struct Point {
-    double x, y;
-    std::string label;
-};
-
-std::vector<Point> points_of(const std::string& svg) {
-    static const std::regex circle(
-        "<circle cx=\"([-0-9.]+)\" cy=\"([-0-9.]+)\"[^>]*/><text[^>]*>([^<]*)</text>");
-    std::vector<Point> pts;
-    for (auto it = std::sregex_iterator(svg.begin(), svg.end(), circle); it != std::sregex_iterator(); ++it)
-        pts.push_back({std::stod((*it)[1]), std::stod((*it)[2]), (*it)[3]});
-    return pts;
-}
-
-TEST(Svg, PointsSitInTheFrameAtOneScaleAndEveryObjectIsLabelledOnce) {
-    std::vector<Ordination> all =
-        read_score_file(data_dir + "/scores/dune_nested_hellinger/FittedSc.out");
-    for (const Ordination& o : all) {
-        SCOPED_TRACE(o.title);
-        const std::string svg = render_svg(o);
-        std::smatch frame;
-        ASSERT_TRUE(std::regex_search(svg, frame, std::regex("class=\"frame\" x=\"([0-9.]+)\" y=\"([0-9.]+)\" width=\"([0-9.]+)\" height=\"([0-9.]+)\"")));
-        const double fx = std::stod(frame[1]), fy = std::stod(frame[2]);
-        const double fw = std::stod(frame[3]), fh = std::stod(frame[4]);
-        std::vector<Point> pts = points_of(svg);
-        std::multiset<std::string> numbers;
-        for (const Point& p : pts) {
-            EXPECT_GT(p.x, fx);
-            EXPECT_LT(p.x, fx + fw);
-            EXPECT_GT(p.y, fy);
-            EXPECT_LT(p.y, fy + fh);
-            std::stringstream labels(p.label);
-            for (std::string one; std::getline(labels, one, ',');) numbers.insert(std::to_string(std::stoi(one)));
-        }
-        std::multiset<std::string> objects;
-        for (std::size_t i = 1; i <= o.scores.size(); ++i) objects.insert(std::to_string(i));
-        EXPECT_EQ(numbers, objects);
-
-        // The first label names the first object: its point and the one farthest from
-        // it give the scale along both axes (SVG's y runs downwards).
-        const Point& p0 = pts[0];
-        std::size_t far = 0;
-        double best = 0;
-        for (std::size_t k = 0; k < pts.size(); ++k) {
-            double d = std::min(std::fabs(pts[k].x - p0.x), std::fabs(pts[k].y - p0.y));
-            if (d > best) best = d, far = k;
-        }
-        ASSERT_GT(best, 20.0);
-        const int i0 = 0, i1 = std::stoi(pts[far].label) - 1;
-        const double sx = (pts[far].x - p0.x) / (o.scores[i1][0] - o.scores[i0][0]);
-        const double sy = (p0.y - pts[far].y) / (o.scores[i1][1] - o.scores[i0][1]);
-        EXPECT_GT(sx, 0);
-        EXPECT_NEAR(sx, sy, 0.01 * sx);
-        char share[32];
-        std::snprintf(share, sizeof share, "%.2f", o.percent[0]);
-        EXPECT_NE(svg.find(">Axis 1 (" + std::string(share) + "% of total variance)</text>"),
-                  std::string::npos);
-    }
-}
-
-TEST(Svg, OneAxisIsDrawnAgainstTheObjectNumber) {
-    Ordination o;
-    o.title = "Scores <fitted> & \"checked\"";
-    o.eigenvalues = {1.33333};
-    o.percent = {66.66667};
-    o.scores = {{1.0}, {1.0}, {-1.0}, {-0.5}};
-    const std::string svg = render_svg(o);
-    std::vector<Point> pts = points_of(svg);
-    ASSERT_EQ(pts.size(), 4u);  // the same score, but not the same object number
-    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(pts[i].label, std::to_string(i + 1));
-    EXPECT_LT(pts[0].x, pts[1].x);
-    EXPECT_LT(pts[1].x, pts[2].x);
-    EXPECT_EQ(pts[0].y, pts[1].y);
-    EXPECT_GT(pts[2].y, pts[3].y);  // -1 is drawn below -0.5
-    EXPECT_NE(svg.find(">Object number</text>"), std::string::npos);
-    EXPECT_NE(svg.find(">Axis 1 (66.67% of total variance)</text>"), std::string::npos);
-    EXPECT_NE(svg.find("<title>Scores &lt;fitted&gt; &amp; &quot;checked&quot;</title>"),
-              std::string::npos);
-    EXPECT_EQ(svg.find("<fitted>"), std::string::npos);
-}
-
-// Titles come from the score file as bytes: whatever they hold, the SVG is XML.
-TEST(Svg, TextIsEscapedAndMadeValidUtf8) {
-    EXPECT_EQ(xml_escape("a & <b> \"q\" 'r' caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8C\xBF"),
-              "a &amp; &lt;b&gt; &quot;q&quot; &apos;r&apos; caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8C\xBF");
+// Titles and sample names come from the user's files as bytes: whatever they hold,
+// the text drawn is valid UTF-8 without control characters.
+TEST(Text, ControlCharactersAndBytesThatAreNotUtf8AreReplaced) {
+    EXPECT_EQ(clean_text("a & <b> \"q\" 'r' caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8C\xBF"),
+              "a & <b> \"q\" 'r' caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8C\xBF");
     const std::string fffd = "\xEF\xBF\xBD";
     // Control characters, C1 controls too; DEL.
-    EXPECT_EQ(xml_escape(std::string("\x01\t\x1B[31m\r\x7F\xC2\x85x\0y", 14)), "???[31m???x?y");
+    EXPECT_EQ(clean_text(std::string("\x01\t\x1B[31m\r\x7F\xC2\x85x\0y", 14)), "???[31m???x?y");
     // Bytes that are not UTF-8: stray continuations, a lead byte without its
     // continuation, overlong forms, surrogates, beyond U+10FFFF, cut at the end.
-    EXPECT_EQ(xml_escape("\x80\xBF|\xC3(|\xC0\xAF|\xE0\x80\xAF|\xED\xA0\x80|\xF4\x90\x80\x80|\xFF|\xE2\x82"),
+    EXPECT_EQ(clean_text("\x80\xBF|\xC3(|\xC0\xAF|\xE0\x80\xAF|\xED\xA0\x80|\xF4\x90\x80\x80|\xFF|\xE2\x82"),
               fffd + fffd + "|" + fffd + "(|" + fffd + fffd + "|" + fffd + fffd + fffd + "|" + fffd +
                   fffd + fffd + "|" + fffd + fffd + fffd + fffd + "|" + fffd + "|" + fffd + fffd);
-    // Not characters of XML, though valid UTF-8.
-    EXPECT_EQ(xml_escape("\xEF\xBF\xBE\xEF\xBF\xBF\xEF\xBF\xBD"), fffd + fffd + fffd);
+    // Not characters, though valid UTF-8.
+    EXPECT_EQ(clean_text("\xEF\xBF\xBE\xEF\xBF\xBF\xEF\xBF\xBD"), fffd + fffd + fffd);
     // The largest code points of each length stay.
-    EXPECT_EQ(xml_escape("\x7E\xDF\xBF\xED\x9F\xBF\xEE\x80\x80\xF4\x8F\xBF\xBF"),
+    EXPECT_EQ(clean_text("\x7E\xDF\xBF\xED\x9F\xBF\xEE\x80\x80\xF4\x8F\xBF\xBF"),
               "\x7E\xDF\xBF\xED\x9F\xBF\xEE\x80\x80\xF4\x8F\xBF\xBF");
-
-    Ordination o;
-    o.title = "Scores \x01<\xFF>";
-    o.eigenvalues = {2, 1};
-    o.percent = {20, 10};
-    o.scores = {{1, 0}, {-1, 0.5}};
-    const std::string svg = render_svg(o);
-    const std::string shown = "Scores ?&lt;" + fffd + "&gt;";
-    EXPECT_NE(svg.find("<title>" + shown + "</title>"), std::string::npos);
-    EXPECT_NE(svg.find("text-anchor=\"middle\">" + shown + "</text>"), std::string::npos);
-    EXPECT_EQ(svg.find('\x01'), std::string::npos);
-    EXPECT_EQ(svg.find('\xFF'), std::string::npos);
 }
 
-// Many objects: the places are sorted, never each compared with all the others.
-TEST(Svg, GroupingByPlaceTakesNLogNComparisons) {
+// Many samples: the places are sorted, never each compared with all the others.
+TEST(Places, GroupingByPlaceTakesNLogNComparisons) {
     const std::size_t n = 100000;
     std::vector<std::string> keys(n);
     unsigned long long r = 12345;
     for (std::size_t i = 0; i < n; ++i) {
         r = r * 6364136223846793005ULL + 1442695040888963407ULL;
-        // About n / 3 places: most objects share theirs with others.
+        // About n / 3 places: most samples share theirs with others.
         keys[i] = std::to_string((r >> 33) % (n / 3)) + " 1.00";
     }
     std::size_t comparisons = 0;
     const std::vector<std::vector<std::size_t>> groups = group_by_place(keys, &comparisons);
     EXPECT_LE(comparisons, 2 * n * 17);  // 2 n log2 n; each with all others: n^2 / 2
 
-    // The same groups as comparing each object with the places found before it.
+    // The same groups as comparing each sample with the places found before it.
     std::vector<std::vector<std::size_t>> naive;
     std::map<std::string, std::size_t> seen;
     for (std::size_t i = 0; i < n; ++i) {
@@ -420,19 +329,6 @@ TEST(Svg, GroupingByPlaceTakesNLogNComparisons) {
     }
     EXPECT_EQ(groups, naive);
     EXPECT_GT(n / groups.size(), 2u);
-}
-
-TEST(Svg, ObjectsAtOnePlaceShareALabel) {
-    Ordination o;
-    o.title = "t";
-    o.eigenvalues = {2, 1};
-    o.percent = {20, 10};
-    o.scores = {{1, 0}, {-1, 0.5}, {1, 0}, {0, -0.5}, {1, 0}};
-    std::vector<Point> pts = points_of(render_svg(o));
-    ASSERT_EQ(pts.size(), 3u);
-    EXPECT_EQ(pts[0].label, "1, 3, 5");
-    EXPECT_EQ(pts[1].label, "2");
-    EXPECT_EQ(pts[2].label, "4");
 }
 
 }  // namespace

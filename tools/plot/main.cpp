@@ -1,10 +1,14 @@
-// morvenak-plot: one SVG drawing per ordination of a score file "FittedSc.out".
-#include "../common/toolmain.hpp"
-#include "scorefile.hpp"
-#include "svg.hpp"
+// morvenak-plot: one figure per ordination of a run, from its results folder or from a
+// classic score file "FittedSc.out" (with the run's tables, to name and group samples).
+#include "classic.hpp"
+#include "figure.hpp"
+#include "render.hpp"
+#include "results.hpp"
+#include "text.hpp"
 
 #include "../common/newfiles.hpp"
 #include "../common/toolerror.hpp"
+#include "../common/toolmain.hpp"
 
 #include <CLI/CLI.hpp>
 
@@ -16,63 +20,204 @@
 
 namespace {
 
-// The output folder must exist; a name that cannot be looked up says why.
-void check_folder(const std::string& folder) {
-    namespace fs = std::filesystem;
+namespace fs = std::filesystem;
+using tools::ToolError;
+
+struct Args {
+    std::string input = "FittedSc.out", output, prefix = "ordination-";
+    std::string axes = "1,2", point_labels = "names", formats = "svg";
+    bool hulls = false, ellipses = false;
+    std::size_t top_species = 10;
+    double width = 7, height = 6, dpi = 150;
+    plot::ClassicTables tables;
+    std::string main_column;
+    std::vector<std::string> nested;
+};
+
+// "1,2": two different axes, numbered from 1.
+void parse_axes(const std::string& s, plot::FigureOptions& opt) {
+    const std::size_t comma = s.find(',');
+    const auto axis = [&](const std::string& part) -> std::size_t {
+        if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != std::string::npos)
+            return 0;
+        return static_cast<std::size_t>(std::stoul(part));
+    };
+    const std::size_t a = comma == std::string::npos ? 0 : axis(s.substr(0, comma));
+    const std::size_t b = comma == std::string::npos ? 0 : axis(s.substr(comma + 1));
+    if (a == 0 || b == 0 || a == b)
+        throw ToolError("--axes " + s + ": give two different axes numbered from 1, such as 1,2");
+    opt.axis_x = a - 1, opt.axis_y = b - 1;
+}
+
+std::vector<std::pair<plot::Format, std::string>> parse_formats(const std::string& s) {
+    std::vector<std::pair<plot::Format, std::string>> out;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = s.find(',', start);
+        const std::string f = s.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        plot::Format format;
+        if (f == "svg") format = plot::Format::svg;
+        else if (f == "pdf") format = plot::Format::pdf;
+        else if (f == "png") format = plot::Format::png;
+        else throw ToolError("--format " + s + ": \"" + f + "\" is not a format; give svg, pdf or png, "
+                             "or several with commas, such as svg,png");
+        bool again = false;
+        for (const auto& have : out) again = again || have.second == f;
+        if (!again) out.push_back({format, f});
+        if (comma == std::string::npos) return out;
+        start = comma + 1;
+    }
+}
+
+// The output folder, when it exists, must be a folder that can be looked up.
+bool folder_exists(const std::string& folder) {
     std::error_code ec;
     const fs::file_status st = fs::status(folder, ec);
     if (ec && st.type() != fs::file_type::not_found)
-        throw tools::ToolError(folder + ": cannot use the folder: " + ec.message());
+        throw ToolError(folder + ": cannot use the folder: " + ec.message());
+    if (st.type() == fs::file_type::not_found) return false;
     if (st.type() != fs::file_type::directory)
-        throw tools::ToolError(folder + ": no such folder");
+        throw ToolError(folder + ": cannot use the folder: it is not a folder");
+    return true;
 }
 
-int run(const std::string& input, const std::string& folder, const std::string& prefix) {
-    if (prefix.find('/') != std::string::npos)
-        throw tools::ToolError("the prefix \"" + prefix +
-                               "\" holds a slash; give the folder with --out-dir");
-    check_folder(folder);
-    std::vector<plot::Ordination> all = plot::read_score_file(input);
+// Creates the folder and any folder above it that is missing; returns the highest one
+// created, to remove when nothing is written into it.
+std::string make_folder(const std::string& folder) {
+    fs::path top = fs::path(folder).lexically_normal(), p = top;
+    std::error_code ec;
+    while (p.has_parent_path() && p.parent_path() != p && !fs::exists(p.parent_path(), ec)) p = p.parent_path();
+    top = p;
+    fs::create_directories(folder, ec);
+    if (ec) throw ToolError(folder + ": cannot create the folder: " + ec.message());
+    return top.string();
+}
+
+int run(const Args& a) {
+    if (a.prefix.find('/') != std::string::npos)
+        throw ToolError("the prefix \"" + a.prefix + "\" holds a slash; give the folder with --output");
+    plot::FigureOptions opt;
+    parse_axes(a.axes, opt);
+    opt.hulls = a.hulls, opt.ellipses = a.ellipses, opt.top_species = a.top_species;
+    opt.width = a.width, opt.height = a.height;
+    opt.point_labels = a.point_labels == "none"      ? plot::PointLabels::none
+                       : a.point_labels == "numbers" ? plot::PointLabels::numbers
+                                                     : plot::PointLabels::names;
+    const auto formats = parse_formats(a.formats);
+    for (const auto& f : formats)
+        if (f.first == plot::Format::png && a.width * a.height * a.dpi * a.dpi > 1e8)
+            throw ToolError("a PNG of " + std::to_string(static_cast<long>(a.width * a.dpi)) + " x " +
+                            std::to_string(static_cast<long>(a.height * a.dpi)) +
+                            " pixels is beyond the 100 million pixels drawn; lower --dpi, --width or --height");
+
+    std::error_code ec;
+    const bool results = fs::is_directory(a.input, ec);
+    if (results && !a.tables.species.empty())
+        throw ToolError(a.input + " is a results folder, which names and groups its samples itself; "
+                        "--species, --labels, --main and --nested serve a score file");
+    const std::string folder = !a.output.empty() ? a.output
+                               : results         ? (fs::path(a.input) / "figures").string()
+                                                 : (fs::path(a.input).parent_path() / "figures").string();
+    const bool existed = folder_exists(folder);
+
+    plot::ClassicTables tables = a.tables;
+    if (!a.main_column.empty()) tables.columns.push_back(a.main_column);
+    tables.columns.insert(tables.columns.end(), a.nested.begin(), a.nested.end());
+    const plot::PlotInput in = results ? plot::read_results(a.input) : plot::read_classic(a.input, tables);
+
     std::vector<tools::NewFile> files;
     std::vector<std::string> lines;
-    if (all.empty()) lines.push_back(input + " holds no ordination; no SVG written.");
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        const plot::Ordination& o = all[i];
-        const std::string head = "Ordination " + std::to_string(i + 1) + ", " + o.title;
-        if (o.eigenvalues.empty()) {
-            lines.push_back(head + ": total variance is 0, no ordination axes; no SVG.");
-            continue;
+    if (in.ordinations.empty()) lines.push_back(a.input + " holds no ordination; no figure drawn.");
+    {
+        plot::TextMeter meter;
+        const plot::Measure measure = [&](const std::string& s, double size, bool bold) {
+            return meter(s, size, bold);
+        };
+        for (std::size_t k = 0; k < in.ordinations.size(); ++k) {
+            const plot::Scores& o = in.ordinations[k];
+            const std::size_t axes = o.eigenvalues.size();
+            std::string head = "Ordination " + std::to_string(o.number) + ", " + plot::clean_text(o.title);
+            if (axes == 0) {
+                lines.push_back(head + ": total variance is 0, no ordination axes; no figure.");
+                continue;
+            }
+            if (axes >= 2 && std::max(opt.axis_x, opt.axis_y) >= axes) {
+                lines.push_back(head + ": " + std::to_string(axes) + " axes, no axis " +
+                                std::to_string(std::max(opt.axis_x, opt.axis_y) + 1) + "; no figure.");
+                continue;
+            }
+            const plot::Figure fig = plot::build_figure(in, k, opt, measure);
+            head += ": " + std::to_string(axes) + (axes == 1 ? " axis, " : " axes, ") +
+                    std::to_string(o.objects.size()) + " samples";
+            std::string names;
+            for (const auto& f : formats) {
+                const std::string path =
+                    (fs::path(folder) / (a.prefix + std::to_string(o.number) + "." + f.second))
+                        .lexically_normal().string();
+                files.push_back({path, plot::render(fig, f.first, a.dpi)});
+                names += (names.empty() ? ": " : ", ") + path;
+            }
+            if (fig.dropped_samples || fig.dropped_species)
+                head += " (" + fig.note.text + ")";
+            lines.push_back(head + names);
         }
-        std::filesystem::path path = std::filesystem::path(folder) /
-                                     (prefix + std::to_string(i + 1) + ".svg");
-        files.push_back({path.lexically_normal().string(), plot::render_svg(o)});
-        const std::size_t k = o.eigenvalues.size();
-        lines.push_back(head + ": " + std::to_string(k) + (k == 1 ? " axis, " : " axes, ") +
-                        std::to_string(o.scores.size()) + " objects: " + files.back().path);
     }
-    tools::write_new_files(files);
+    std::string created;
+    if (!existed && !files.empty()) created = make_folder(folder);
+    try {
+        tools::write_new_files(files);
+    } catch (...) {
+        if (!created.empty()) fs::remove_all(created, ec);
+        throw;
+    }
     for (const std::string& l : lines) std::cout << l << "\n";
     std::cout.flush();
     if (!std::cout)
-        throw tools::ToolError(std::string("standard output: cannot write: ") +
-                               std::strerror(errno));
+        throw ToolError(std::string("standard output: cannot write: ") + std::strerror(errno));
     return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Draws each ordination of a score file as an SVG scatter plot of the "
-                 "object scores on the first two axes (the first axis against the object "
-                 "number when there is one axis).",
+    CLI::App app{"Draws one figure per ordination of a run: the samples on two axes, coloured by "
+                 "group, with a legend, the groups' centroids, the strongest species as arrows "
+                 "and the samples' names. Reads a results folder of `morvenak run`, or a classic "
+                 "score file (FittedSc.out), whose samples are named and grouped when the run's "
+                 "species and labels tables are given.\n\n"
+                 "Examples:\n"
+                 "  morvenak-plot dune-morvenak --format svg,png --hulls\n"
+                 "  morvenak-plot FittedSc.out --species dune.csv --labels dune.env.csv "
+                 "--main Management --nested Use",
                  "morvenak-plot"};
-    std::string input = "FittedSc.out", folder = ".", prefix = "ordination";
-    app.add_option("scores", input, "Score file written by morvenak")->capture_default_str();
-    app.add_option("-o,--out-dir", folder, "Folder of the SVG files (it must exist)")
+    Args a;
+    app.add_option("input", a.input, "A results folder, or a score file")->capture_default_str();
+    app.add_option("-o,--output,--out-dir", a.output,
+                   "Folder of the figures, made when absent (default: figures/ in the results "
+                   "folder, or beside the score file)");
+    app.add_option("-p,--prefix", a.prefix, "Start of the figures' names, followed by the ordination's number")
         ->capture_default_str();
-    app.add_option("-p,--prefix", prefix,
-                   "Start of the SVG names, followed by the ordination's number")
+    app.add_option("--axes", a.axes, "The two axes drawn, such as 2,3")->capture_default_str();
+    app.add_flag("--hulls", a.hulls, "Draw each group's convex hull");
+    app.add_flag("--ellipses", a.ellipses, "Draw each group's ellipse of one standard deviation");
+    app.add_option("--point-labels", a.point_labels, "Label samples by name, by number, or not")
+        ->check(CLI::IsMember({"none", "names", "numbers"}))->capture_default_str();
+    app.add_option("--top-species", a.top_species, "Species drawn as arrows: the K longest on the axes drawn")
         ->capture_default_str();
-    return tools::tool_main("morvenak-plot", app, argc, argv,
-                            [&] { return run(input, folder, prefix); });
+    app.add_option("--format", a.formats, "svg, pdf or png, or several with commas: svg,pdf,png")
+        ->capture_default_str();
+    app.add_option("--width", a.width, "Width in inches")->check(CLI::Range(2.0, 50.0))->capture_default_str();
+    app.add_option("--height", a.height, "Height in inches")->check(CLI::Range(2.0, 50.0))->capture_default_str();
+    app.add_option("--dpi", a.dpi, "Pixels per inch of a PNG")->check(CLI::Range(36.0, 1200.0))->capture_default_str();
+    auto* species = app.add_option("--species", a.tables.species, "Score file only: the species table of the run");
+    auto* labels = app.add_option("--labels", a.tables.labels, "Score file only: the labels table of the run");
+    auto* main_col = app.add_option("--main", a.main_column, "Score file only: the main factor's column");
+    auto* nested = app.add_option("--nested", a.nested, "Score file only: a nested factor's column (again for a second)");
+    species->needs(labels)->needs(main_col);
+    labels->needs(species);
+    main_col->needs(species);
+    nested->needs(main_col);
+    const int status = tools::tool_main("morvenak-plot", app, argc, argv, [&] { return run(a); });
+    plot::release_drawing_caches();
+    return status;
 }

@@ -1,0 +1,636 @@
+// Building the figure model of one ordination; see figure.hpp.
+#include "figure.hpp"
+
+#include "places.hpp"
+#include "placement.hpp"
+#include "text.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numeric>
+
+namespace plot {
+
+const std::vector<Rgb> palette = {
+    {0xE6, 0x9F, 0x00},  // orange
+    {0x56, 0xB4, 0xE9},  // sky blue
+    {0x00, 0x9E, 0x73},  // bluish green
+    {0xCC, 0x79, 0xA7},  // reddish purple
+    {0x00, 0x72, 0xB2},  // blue
+    {0xD5, 0x5E, 0x00},  // vermillion
+    {0xF0, 0xE4, 0x42},  // yellow
+};
+
+namespace {
+
+constexpr double margin = 10;
+constexpr double title_size = 12, axis_title_size = 10, tick_size = 8, legend_size = 9;
+constexpr double sample_size = 8, centroid_size = 9, species_size = 8, note_size = 8;
+constexpr double point_radius = 3.2, centroid_radius = 5;
+constexpr double legend_line = 12, legend_symbol = 16;
+const std::string ellipsis = "\xE2\x80\xA6";
+
+std::string percent(double proportion) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f", 100 * proportion);
+    return buf;
+}
+
+double sum(const std::vector<double>& v) { return std::accumulate(v.begin(), v.end(), 0.0); }
+
+// A text with its baseline starting at (x, y), its box from the metrics.
+Text make_text(const std::string& s, double x, double y, double size, bool bold,
+               const Measure& measure, int colour = -1) {
+    Text t;
+    t.text = s, t.x = x, t.y = y, t.size = size, t.bold = bold, t.colour = colour;
+    const TextMetrics m = measure(s, size, bold);
+    t.box = {x, y - m.ascent, x + m.width, y + m.descent};
+    return t;
+}
+
+// The longest start of s (whole characters) that, followed by an ellipsis, is at most
+// width wide; s itself when it fits.
+std::string fitted(const std::string& s, double width, double size, bool bold,
+                   const Measure& measure) {
+    if (measure(s, size, bold).width <= width) return s;
+    std::size_t end = s.size();
+    while (end > 0) {
+        do --end;
+        while (end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80);
+        const std::string cut = s.substr(0, end) + ellipsis;
+        if (measure(cut, size, bold).width <= width) return cut;
+    }
+    return ellipsis;
+}
+
+struct Range {
+    double lo = 0, hi = 0;
+    double span() const { return hi - lo; }
+    void add(double v) { lo = std::min(lo, v), hi = std::max(hi, v); }
+};
+
+Range padded(Range r, double share) {
+    double pad = r.span() * share;
+    if (pad == 0) pad = std::max(std::fabs(r.lo) * 0.5, 1.0);
+    return {r.lo - pad, r.hi + pad};
+}
+
+Range widened(Range r, double span) {
+    const double mid = (r.lo + r.hi) / 2;
+    return {mid - span / 2, mid + span / 2};
+}
+
+// Round steps (1, 2 or 5 times a power of 10) giving about `count` ticks.
+double tick_step(const Range& r, double count) {
+    const double raw = r.span() / count;
+    const double mag = std::pow(10.0, std::floor(std::log10(raw)));
+    const double f = raw / mag;
+    return (f < 1.5 ? 1 : f < 3 ? 2 : f < 7 ? 5 : 10) * mag;
+}
+
+std::string tick_text(double v, double step) {
+    const int decimals = std::max(0, static_cast<int>(-std::floor(std::log10(step) + 1e-9)));
+    if (std::fabs(v) < step * 1e-6) v = 0;  // no "-0.0"
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    return buf;
+}
+
+std::vector<double> ticks_of(const Range& r, double step) {
+    std::vector<double> t;
+    for (double k = std::ceil(r.lo / step); k * step <= r.hi + step * 1e-9; k += 1) t.push_back(k * step);
+    return t;
+}
+
+// The colour and shape of each level of the grouping factor.
+struct Styles {
+    std::vector<int> colour;
+    std::vector<Shape> shape;
+    bool by_parent = false;
+};
+
+Styles styles_of(const PlotInput& in, int f) {
+    Styles s;
+    if (f < 0) return s;
+    const FactorLevels& F = in.factors[static_cast<std::size_t>(f)];
+    const std::size_t g = F.levels.size(), p = palette.size();
+    s.colour.resize(g), s.shape.resize(g);
+    const bool nested = !F.parent.empty() && f > 0;
+    const std::size_t parents = nested ? in.factors[static_cast<std::size_t>(f) - 1].levels.size() : 0;
+    if (g > p && nested && parents <= p) {
+        // More groups than colours: colour by the parent, shape by the subgroup.
+        s.by_parent = true;
+        std::vector<int> rank(parents, 0);
+        for (std::size_t l = 0; l < g; ++l) {
+            const int up = F.parent[l];
+            s.colour[l] = up;
+            s.shape[l] = static_cast<Shape>(rank[static_cast<std::size_t>(up)]++ % shape_count);
+        }
+        return s;
+    }
+    for (std::size_t l = 0; l < g; ++l) {
+        s.colour[l] = static_cast<int>(l % p);
+        s.shape[l] = static_cast<Shape>((l / p) % shape_count);
+    }
+    return s;
+}
+
+// The name a centroid is shown with: a nested level with its parent's.
+std::string level_text(const PlotInput& in, int f, std::size_t level) {
+    const FactorLevels& F = in.factors[static_cast<std::size_t>(f)];
+    std::string s = clean_text(F.levels[level]);
+    if (f > 0 && !F.parent.empty())
+        s = clean_text(in.factors[static_cast<std::size_t>(f) - 1]
+                           .levels[static_cast<std::size_t>(F.parent[level])]) + ": " + s;
+    return s;
+}
+
+std::string factor_text(const PlotInput& in, int f) {
+    std::string s = clean_text(in.factors[static_cast<std::size_t>(f)].name);
+    if (f > 0) s += " within " + clean_text(in.factors[static_cast<std::size_t>(f) - 1].name);
+    return s;
+}
+
+// The legend's entries, the widest at most max_width, at most max_height tall,
+// with their texts placed from (x, y) down.
+std::vector<LegendEntry> legend_of(const PlotInput& in, int f, const Styles& st,
+                                   double max_width, const Measure& measure) {
+    std::vector<LegendEntry> out;
+    if (f < 0) return out;
+    const FactorLevels& F = in.factors[static_cast<std::size_t>(f)];
+    const auto entry = [&](const std::string& s, bool bold, bool header, bool marker, int colour,
+                           Shape shape, double indent) {
+        LegendEntry e;
+        e.header = header, e.marker = marker;
+        e.text = make_text(fitted(s, max_width - indent, legend_size, bold, measure), indent, 0,
+                           legend_size, bold, measure);
+        e.symbol.colour = colour, e.symbol.shape = shape, e.symbol.radius = point_radius;
+        out.push_back(e);
+    };
+    entry(factor_text(in, f), true, false, false, -1, Shape::circle, 0);
+    const auto count = [](int n) { return " (" + std::to_string(n) + ")"; };
+    if (st.by_parent) {
+        const FactorLevels& up = in.factors[static_cast<std::size_t>(f) - 1];
+        for (std::size_t p = 0; p < up.levels.size(); ++p) {
+            int n = 0;
+            for (std::size_t l = 0; l < F.levels.size(); ++l)
+                if (F.parent[l] == static_cast<int>(p)) n += F.counts[l];
+            entry(clean_text(up.levels[p]) + count(n), false, true, true, static_cast<int>(p),
+                  Shape::square, legend_symbol);
+            for (std::size_t l = 0; l < F.levels.size(); ++l)
+                if (F.parent[l] == static_cast<int>(p))
+                    entry(clean_text(F.levels[l]) + count(F.counts[l]), false, false, true,
+                          st.colour[l], st.shape[l], 2 * legend_symbol);
+        }
+    } else {
+        for (std::size_t l = 0; l < F.levels.size(); ++l)
+            entry(clean_text(F.levels[l]) + count(F.counts[l]), false, false, true, st.colour[l],
+                  st.shape[l], legend_symbol);
+    }
+    return out;
+}
+
+// Lays the legend out from (x, y) down; entries beyond max_height give way to a line
+// saying how many levels are not listed.
+void lay_out_legend(std::vector<LegendEntry>& legend, double x, double y, double max_height,
+                    const Measure& measure) {
+    const std::size_t fit = static_cast<std::size_t>(std::max(2.0, std::floor(max_height / legend_line)));
+    if (legend.size() > fit) {
+        std::size_t hidden = 0;
+        for (std::size_t i = fit - 1; i < legend.size(); ++i) hidden += legend[i].marker && !legend[i].header;
+        legend.resize(fit - 1);
+        LegendEntry more;
+        more.marker = false;
+        more.text = make_text(ellipsis + " " + std::to_string(hidden) + " more levels", 0, 0,
+                              legend_size, false, measure);
+        legend.push_back(more);
+    }
+    for (std::size_t i = 0; i < legend.size(); ++i) {
+        LegendEntry& e = legend[i];
+        const double indent = e.text.x;
+        const double base = y + legend_line * static_cast<double>(i + 1) - 3;
+        const TextMetrics m = measure(e.text.text, e.text.size, e.text.bold);
+        e.text.x = x + indent;
+        e.text.y = base;
+        e.text.box = {e.text.x, base - m.ascent, e.text.x + m.width, base + m.descent};
+        e.symbol.x = x + indent - legend_symbol / 2;
+        e.symbol.y = base - m.ascent / 2 + 0.5;
+    }
+}
+
+// Convex hull (monotone chain) of the points; empty when they span no area.
+void hull(std::vector<std::pair<double, double>> p, std::vector<double>& xs, std::vector<double>& ys) {
+    std::sort(p.begin(), p.end());
+    p.erase(std::unique(p.begin(), p.end()), p.end());
+    if (p.size() < 3) return;
+    const auto cross = [](const std::pair<double, double>& o, const std::pair<double, double>& a,
+                          const std::pair<double, double>& b) {
+        return (a.first - o.first) * (b.second - o.second) - (a.second - o.second) * (b.first - o.first);
+    };
+    std::vector<std::pair<double, double>> h(2 * p.size());
+    std::size_t k = 0;
+    for (std::size_t i = 0; i < p.size(); ++i) {
+        while (k >= 2 && cross(h[k - 2], h[k - 1], p[i]) <= 0) --k;
+        h[k++] = p[i];
+    }
+    for (std::size_t i = p.size() - 1, t = k + 1; i-- > 0;) {
+        while (k >= t && cross(h[k - 2], h[k - 1], p[i]) <= 0) --k;
+        h[k++] = p[i];
+    }
+    h.resize(k - 1);
+    if (h.size() < 3) return;
+    for (const auto& q : h) xs.push_back(q.first), ys.push_back(q.second);
+}
+
+// The ellipse of one standard deviation about the group's centroid (its covariance
+// matrix's eigenvectors as axes); empty for fewer than 3 samples or no spread.
+void ellipse(const std::vector<std::pair<double, double>>& p, std::vector<double>& xs,
+             std::vector<double>& ys) {
+    const double n = static_cast<double>(p.size());
+    if (p.size() < 3) return;
+    double mx = 0, my = 0;
+    for (const auto& q : p) mx += q.first, my += q.second;
+    mx /= n, my /= n;
+    double sxx = 0, syy = 0, sxy = 0;
+    for (const auto& q : p) {
+        sxx += (q.first - mx) * (q.first - mx);
+        syy += (q.second - my) * (q.second - my);
+        sxy += (q.first - mx) * (q.second - my);
+    }
+    sxx /= n - 1, syy /= n - 1, sxy /= n - 1;
+    const double tr = sxx + syy, det = sxx * syy - sxy * sxy;
+    if (!(det > 1e-12 * tr * tr)) return;
+    const double disc = std::sqrt(std::max(0.0, tr * tr / 4 - det));
+    const double l1 = tr / 2 + disc, l2 = tr / 2 - disc;
+    const double angle = std::atan2(l1 - sxx, sxy == 0 ? 1e-300 : sxy);
+    const double a = sxy == 0 ? (sxx >= syy ? 0.0 : M_PI / 2) : angle;
+    const double r1 = std::sqrt(l1), r2 = std::sqrt(std::max(l2, 0.0));
+    for (int k = 0; k < 72; ++k) {
+        const double t = 2 * M_PI * k / 72;
+        const double u = r1 * std::cos(t), v = r2 * std::sin(t);
+        xs.push_back(mx + u * std::cos(a) - v * std::sin(a));
+        ys.push_back(my + u * std::sin(a) + v * std::cos(a));
+    }
+}
+
+std::string place_key(double x, double y, int level) {
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%.2f %.2f %d", x, y, level);
+    return buf;
+}
+
+}  // namespace
+
+std::string figure_title(const PlotInput& in, const Scores& o) {
+    const std::string share = percent(sum(o.proportions)) + "% of total variance";
+    const int f = factor_of(in, o.number);
+    if (f < 0) return clean_text(o.title) + ": " + share;
+    if (o.number > static_cast<int>(in.factors.size())) return "Residuals: " + share + " unexplained";
+    return factor_text(in, f) + " explains " + share;
+}
+
+Figure build_figure(const PlotInput& in, std::size_t k, const FigureOptions& opt,
+                    const Measure& measure) {
+    const Scores& o = in.ordinations[k];
+    Figure fig;
+    fig.width = opt.width * 72, fig.height = opt.height * 72;
+    const double W = fig.width, H = fig.height;
+    const std::size_t n = o.objects.size();
+    const int f = factor_of(in, o.number);
+    const Styles st = styles_of(in, f);
+    const std::size_t groups = f < 0 ? 0 : in.factors[static_cast<std::size_t>(f)].levels.size();
+    const auto level = [&](std::size_t i) {
+        return f < 0 ? 0 : in.factors[static_cast<std::size_t>(f)].level_of[i];
+    };
+    fig.strip = o.eigenvalues.size() == 1;
+    const std::size_t ax = fig.strip ? 0 : opt.axis_x, ay = fig.strip ? 0 : opt.axis_y;
+
+    // The title, made smaller, then cut, to fit the width.
+    std::string title = figure_title(in, o);
+    double tsize = title_size;
+    while (tsize > 8 && measure(title, tsize, true).width > W - 2 * margin) tsize -= 0.5;
+    title = fitted(title, W - 2 * margin, tsize, true, measure);
+    const TextMetrics tm = measure(title, tsize, true);
+    fig.title = make_text(title, (W - tm.width) / 2, margin + tm.ascent, tsize, true, measure);
+    const double top = fig.title.box.y1 + 10;
+
+    // The legend at the right.
+    fig.legend = legend_of(in, f, st, W * 0.3, measure);
+    double legend_w = 0;
+    for (const LegendEntry& e : fig.legend) legend_w = std::max(legend_w, e.text.box.x1);
+    const double right = fig.legend.empty() ? W - margin : W - margin - legend_w - 12;
+    if (!fig.legend.empty())
+        lay_out_legend(fig.legend, right + 12, top, H - margin - top, measure);
+
+    // Heights of the texts under and beside the frame.
+    const TextMetrics tick = measure("0123456789", tick_size, false);
+    const TextMetrics atm = measure("Axis", axis_title_size, false);
+    const TextMetrics ntm = measure("0", note_size, false);
+    const double bottom = H - margin - (ntm.ascent + ntm.descent) - 6 -
+                          (atm.ascent + atm.descent) - 4 - (tick.ascent + tick.descent) - 6;
+
+    const auto axis_title = [&](std::size_t a) {
+        return "Axis " + std::to_string(a + 1) + " (" + percent(o.proportions[a]) +
+               "% of total variance)";
+    };
+
+    // Sample coordinates on the plotted axes; a strip chart puts each group on a row.
+    std::vector<double> xs(n), ys(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        xs[i] = o.objects[i][ax];
+        ys[i] = fig.strip ? 0 : o.objects[i][ay];
+    }
+    // Species arrows: the longest vectors on the plotted axes, scaled so that the
+    // longest reaches 90% of the farthest sample from the origin.
+    std::vector<std::size_t> chosen;
+    double arrow_scale = 1;
+    if (!fig.strip && !o.species_scores.empty() && opt.top_species > 0) {
+        std::vector<std::size_t> order(o.species.size());
+        std::iota(order.begin(), order.end(), std::size_t{0});
+        const auto len = [&](std::size_t j) {
+            return std::hypot(o.species_scores[j][ax], o.species_scores[j][ay]);
+        };
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t a, std::size_t b) { return len(a) > len(b); });
+        // Species absent from these samples have vectors of rounding errors only.
+        const double longest = order.empty() ? 0 : len(order[0]);
+        for (std::size_t j : order)
+            if (chosen.size() < opt.top_species && len(j) > 1e-9 * longest) chosen.push_back(j);
+        double far = 0;
+        for (std::size_t i = 0; i < n; ++i) far = std::max(far, std::hypot(xs[i], ys[i]));
+        if (!chosen.empty()) arrow_scale = (far > 0 ? 0.9 * far : 1) / len(chosen[0]);
+    }
+    // Groups' members, for centroids, hulls and ellipses.
+    std::vector<std::vector<std::pair<double, double>>> members(groups);
+    for (std::size_t i = 0; i < n; ++i)
+        if (f >= 0) members[static_cast<std::size_t>(level(i))].push_back({xs[i], ys[i]});
+    std::vector<Outline> outlines;  // in data units until the scale is known
+    for (std::size_t g = 0; g < groups; ++g) {
+        for (int kind = 0; kind < 2; ++kind) {
+            if ((kind == 0 && !opt.hulls) || (kind == 1 && !opt.ellipses) || fig.strip) continue;
+            Outline ol;
+            ol.colour = st.colour[g], ol.level = static_cast<int>(g);
+            if (kind == 0)
+                hull(members[g], ol.xs, ol.ys);
+            else
+                ellipse(members[g], ol.xs, ol.ys);
+            if (!ol.xs.empty()) outlines.push_back(ol);
+        }
+    }
+
+    // The frame and the scale.
+    Range xr{xs[0], xs[0]}, yr{ys[0], ys[0]};
+    for (std::size_t i = 0; i < n; ++i) xr.add(xs[i]), yr.add(ys[i]);
+    for (std::size_t j : chosen) {
+        xr.add(o.species_scores[j][ax] * arrow_scale);
+        yr.add(o.species_scores[j][ay] * arrow_scale);
+    }
+    for (const Outline& ol : outlines)
+        for (std::size_t q = 0; q < ol.xs.size(); ++q) xr.add(ol.xs[q]), yr.add(ol.ys[q]);
+    xr = padded(xr, 0.08);
+
+    double left;
+    std::vector<std::string> row_names;
+    if (fig.strip) {
+        for (std::size_t g = 0; g < std::max<std::size_t>(groups, 1); ++g)
+            row_names.push_back(groups ? level_text(in, f, g) : "All samples");
+        double widest = 0;
+        for (std::string& s : row_names) {
+            s = fitted(s, W * 0.3, centroid_size, true, measure);
+            widest = std::max(widest, measure(s, centroid_size, true).width);
+        }
+        left = margin + widest + 8;
+    } else {
+        yr = padded(yr, 0.08);
+        left = margin + (atm.ascent + atm.descent) + 6 + measure("-0.00", tick_size, false).width + 6;
+    }
+    double unit = 1;
+    double tick_x = 0, tick_y = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+        fig.frame = {left, top, right, bottom};
+        const double fw = right - left, fh = bottom - top;
+        if (fig.strip) {
+            unit = xr.span() / fw;
+        } else {
+            unit = std::max(xr.span() / fw, yr.span() / fh);
+            xr = widened(xr, unit * fw), yr = widened(yr, unit * fh);
+        }
+        tick_x = tick_step(xr, std::max(3.0, fw / 70));
+        if (fig.strip) break;
+        tick_y = tick_step(yr, std::max(3.0, fh / 70));
+        double widest = 0;
+        for (double t : ticks_of(yr, tick_y))
+            widest = std::max(widest, measure(tick_text(t, tick_y), tick_size, false).width);
+        const double need = margin + (atm.ascent + atm.descent) + 6 + widest + 6;
+        if (need <= left + 0.01) break;
+        left = need;
+        xr = padded(xr, 0), yr = padded(yr, 0);
+    }
+    const Box& fr = fig.frame;
+    const double rows = static_cast<double>(std::max<std::size_t>(groups, 1));
+    const double row_h = (fr.y1 - fr.y0) / rows;
+    const auto px = [&](double v) { return fr.x0 + (v - xr.lo) / unit; };
+    const auto py = [&](double v) { return fr.y1 - (v - yr.lo) / unit; };
+    const auto row_y = [&](std::size_t g) { return fr.y0 + (static_cast<double>(g) + 0.5) * row_h; };
+    const auto sample_y = [&](std::size_t i) {
+        return fig.strip ? row_y(static_cast<std::size_t>(level(i))) : py(ys[i]);
+    };
+
+    // Axes: ticks, titles, lines through the origin.
+    for (double t : ticks_of(xr, tick_x)) {
+        const std::string s = tick_text(t, tick_x);
+        const double w = measure(s, tick_size, false).width;
+        fig.tick_marks.push_back({px(t), fr.y1, px(t), fr.y1 + 4});
+        fig.ticks.push_back(make_text(s, px(t) - w / 2, fr.y1 + 6 + tick.ascent, tick_size, false, measure));
+    }
+    fig.x_title = make_text(axis_title(ax), 0, H - margin - (ntm.ascent + ntm.descent) - 6 - atm.descent,
+                            axis_title_size, false, measure);
+    {
+        const double w = fig.x_title.box.x1 - fig.x_title.box.x0;
+        fig.x_title = make_text(fitted(fig.x_title.text, W - 2 * margin, axis_title_size, false, measure),
+                                std::max(margin, (fr.x0 + fr.x1 - w) / 2), fig.x_title.y,
+                                axis_title_size, false, measure);
+    }
+    if (xr.lo < 0 && xr.hi > 0) fig.zero_lines.push_back({px(0), fr.y0, px(0), fr.y1});
+    if (!fig.strip) {
+        for (double t : ticks_of(yr, tick_y)) {
+            const std::string s = tick_text(t, tick_y);
+            const TextMetrics m = measure(s, tick_size, false);
+            fig.tick_marks.push_back({fr.x0 - 4, py(t), fr.x0, py(t)});
+            fig.ticks.push_back(make_text(s, fr.x0 - 6 - m.width, py(t) + m.ascent / 2 - 0.5,
+                                          tick_size, false, measure));
+        }
+        std::string yt = fitted(axis_title(ay), fr.y1 - fr.y0, axis_title_size, false, measure);
+        const TextMetrics m = measure(yt, axis_title_size, false);
+        fig.y_title.text = yt, fig.y_title.size = axis_title_size, fig.y_title.vertical = true;
+        fig.y_title.x = margin + m.ascent;
+        fig.y_title.y = (fr.y0 + fr.y1 + m.width) / 2;
+        fig.y_title.box = {fig.y_title.x - m.ascent, fig.y_title.y - m.width,
+                           fig.y_title.x + m.descent, fig.y_title.y};
+        if (yr.lo < 0 && yr.hi > 0) fig.zero_lines.push_back({fr.x0, py(0), fr.x1, py(0)});
+    } else {
+        for (std::size_t g = 1; g < static_cast<std::size_t>(rows); ++g)
+            fig.row_lines.push_back({fr.x0, fr.y0 + static_cast<double>(g) * row_h, fr.x1,
+                                     fr.y0 + static_cast<double>(g) * row_h});
+    }
+
+    // Outlines on the canvas.
+    for (Outline& ol : outlines) {
+        for (std::size_t q = 0; q < ol.xs.size(); ++q) ol.xs[q] = px(ol.xs[q]), ol.ys[q] = py(ol.ys[q]);
+        fig.outlines.push_back(ol);
+    }
+
+    // Markers: the samples of one group at one place share one.
+    std::vector<std::string> keys(n);
+    for (std::size_t i = 0; i < n; ++i) keys[i] = place_key(px(xs[i]), sample_y(i), level(i));
+    std::vector<std::size_t> marker_of(n);
+    for (const std::vector<std::size_t>& same : group_by_place(keys)) {
+        Marker m;
+        m.x = px(xs[same[0]]), m.y = sample_y(same[0]), m.radius = point_radius;
+        const int l = level(same[0]);
+        m.colour = f < 0 ? 4 : st.colour[static_cast<std::size_t>(l)];
+        m.shape = f < 0 ? Shape::circle : st.shape[static_cast<std::size_t>(l)];
+        m.samples = same;
+        for (std::size_t i : same) marker_of[i] = fig.markers.size();
+        fig.markers.push_back(m);
+    }
+
+    // Centroids; none when they all lie at one place, as the residuals' do (each
+    // group's residuals sum to zero), where their names would only crowd the origin.
+    for (std::size_t g = 0; g < groups; ++g) {
+        if (members[g].empty()) continue;
+        double cx = 0, cy = 0;
+        for (const auto& q : members[g]) cx += q.first, cy += q.second;
+        cx /= static_cast<double>(members[g].size()), cy /= static_cast<double>(members[g].size());
+        Centroid c;
+        c.name = in.factors[static_cast<std::size_t>(f)].levels[g];
+        c.level = static_cast<int>(g);
+        c.bar = fig.strip;
+        c.marker.x = px(cx), c.marker.y = fig.strip ? row_y(g) : py(cy);
+        c.marker.radius = fig.strip ? row_h * 0.3 : centroid_radius;
+        c.marker.colour = st.colour[g], c.marker.shape = st.shape[g];
+        fig.centroids.push_back(c);
+    }
+
+    bool apart = false;
+    for (const Centroid& c : fig.centroids)
+        apart = apart || std::hypot(c.marker.x - fig.centroids[0].marker.x,
+                                    c.marker.y - fig.centroids[0].marker.y) > 0.5;
+    if (!apart && fig.centroids.size() > 1 && !fig.strip) fig.centroids.clear();
+
+    // Arrows.
+    for (std::size_t j : chosen) {
+        Arrow a;
+        a.species = o.species[j];
+        a.score_x = o.species_scores[j][ax], a.score_y = o.species_scores[j][ay];
+        a.x0 = px(0), a.y0 = py(0);
+        a.x1 = px(a.score_x * arrow_scale), a.y1 = py(a.score_y * arrow_scale);
+        fig.arrows.push_back(a);
+    }
+
+    // Labels: centroids first, then species, then samples; each keeps off every marker.
+    // A strip chart keeps each sample's label within its group's row.
+    std::vector<Placer> placers;
+    const std::size_t bands = fig.strip ? static_cast<std::size_t>(rows) : 1;
+    for (std::size_t b = 0; b < bands; ++b) {
+        const double y0 = fig.strip ? fr.y0 + static_cast<double>(b) * row_h : fr.y0;
+        const double y1 = fig.strip ? y0 + row_h : fr.y1;
+        placers.emplace_back(Box{fr.x0 + 2, y0 + 2, fr.x1 - 2, y1 - 2}, fig.strip ? row_h : 72);
+    }
+    const auto band = [&](std::size_t i) -> Placer& {
+        return placers[fig.strip ? static_cast<std::size_t>(level(i)) : 0];
+    };
+    for (const Marker& m : fig.markers) band(m.samples[0]).block(m.box());
+    for (const Centroid& c : fig.centroids) {
+        Box b = c.marker.box();
+        if (c.bar) b.x0 = c.marker.x - 1.5, b.x1 = c.marker.x + 1.5;
+        placers[fig.strip ? static_cast<std::size_t>(c.level) : 0].block(b);
+    }
+    // Labels keep off the arrows too: small boxes along each.
+    for (const Arrow& a : fig.arrows) {
+        const double len = std::hypot(a.x1 - a.x0, a.y1 - a.y0);
+        const int steps = static_cast<int>(std::ceil(len / 3));
+        for (int s = 1; s <= steps; ++s) {
+            const double x = a.x0 + (a.x1 - a.x0) * s / steps, y = a.y0 + (a.y1 - a.y0) * s / steps;
+            placers[0].block({x - 1, y - 1, x + 1, y + 1}, true);
+        }
+    }
+    Placer* placer = &placers[0];
+    const auto add_label = [&](LabelKind kind, std::size_t owner, const std::string& s, double size,
+                               bool bold, int colour, const LabelRequest& base) {
+        LabelRequest q = base;
+        q.metrics = measure(s, size, bold);
+        Placement p;
+        if (!placer->place(q, p)) return -1;
+        Label l;
+        l.kind = kind, l.owner = owner;
+        l.text = make_text(s, p.baseline_x, p.baseline_y, size, bold, measure, colour);
+        l.leader = p.leader, l.lx0 = p.lx0, l.ly0 = p.ly0, l.lx1 = p.lx1, l.ly1 = p.ly1;
+        fig.labels.push_back(l);
+        return static_cast<int>(fig.labels.size()) - 1;
+    };
+    for (std::size_t c = 0; c < fig.centroids.size(); ++c) {
+        Centroid& ce = fig.centroids[c];
+        const std::string s = fitted(level_text(in, f, static_cast<std::size_t>(ce.level)),
+                                     W * 0.3, centroid_size, true, measure);
+        if (fig.strip) {
+            // The row's name, left of the frame.
+            const TextMetrics m = measure(s, centroid_size, true);
+            Label l;
+            l.kind = LabelKind::centroid, l.owner = c;
+            l.text = make_text(s, fr.x0 - 8 - m.width, ce.marker.y + m.ascent / 2 - 0.5,
+                               centroid_size, true, measure);
+            fig.labels.push_back(l);
+            ce.label = static_cast<int>(fig.labels.size()) - 1;
+            continue;
+        }
+        LabelRequest q;
+        q.x = ce.marker.x, q.y = ce.marker.y, q.clearance = centroid_radius;
+        ce.label = add_label(LabelKind::centroid, c, s, centroid_size, true, -1, q);
+    }
+    std::vector<Arrow> named;
+    for (std::size_t a = 0; a < fig.arrows.size(); ++a) {
+        Arrow ar = fig.arrows[a];
+        LabelRequest q;
+        q.x = ar.x1, q.y = ar.y1, q.clearance = 2;
+        q.prefer_x = ar.x1 - ar.x0, q.prefer_y = ar.y1 - ar.y0;
+        ar.label = add_label(LabelKind::species, named.size(),
+                             fitted(clean_text(ar.species), W * 0.3, species_size, false, measure),
+                             species_size, false, -2, q);
+        if (ar.label < 0) {
+            ++fig.dropped_species;
+            continue;
+        }
+        named.push_back(ar);
+    }
+    fig.arrows = named;
+    if (opt.point_labels != PointLabels::none) {
+        for (std::size_t i = 0; i < n; ++i) {
+            std::string s = opt.point_labels == PointLabels::numbers || in.samples.empty()
+                                ? std::to_string(i + 1)
+                                : fitted(clean_text(in.samples[i]), W * 0.3, sample_size, false, measure);
+            const Marker& m = fig.markers[marker_of[i]];
+            LabelRequest q;
+            q.x = m.x, q.y = m.y, q.clearance = m.radius;
+            placer = &band(i);
+            if (add_label(LabelKind::sample, i, s, sample_size, false, -1, q) < 0) ++fig.dropped_samples;
+        }
+    }
+
+    // The note of what was left out.
+    std::string note;
+    if (fig.dropped_samples)
+        note = std::to_string(fig.dropped_samples) + " of " + std::to_string(n) +
+               " sample labels left out for lack of room";
+    if (fig.dropped_species)
+        note += (note.empty() ? "" : "; ") + std::to_string(fig.dropped_species) +
+                " species arrows left out for lack of room for their names";
+    if (!note.empty()) {
+        note = fitted(note, W - 2 * margin, note_size, false, measure);
+        fig.note = make_text(note, margin, H - margin - ntm.descent, note_size, false, measure);
+    }
+    return fig;
+}
+
+}  // namespace plot

@@ -1,0 +1,142 @@
+// The figure model: everything one ordination diagram shows, placed on the canvas, in
+// points (1/72 inch) from the top left corner. The renderer (render.hpp) draws it as it
+// is, and tests inspect it: no label leaves the canvas or overlaps another label or a
+// point, each centroid carries its level's name, each arrow goes to its species.
+//
+// Building a figure takes the text metrics of the fonts it will be drawn with, so that
+// label boxes are those of the drawn text; label placement is in placement.hpp.
+#pragma once
+
+#include "plotdata.hpp"
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace plot {
+
+struct Box {
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // left, top, right, bottom
+    bool overlaps(const Box& o) const { return x0 < o.x1 && o.x0 < x1 && y0 < o.y1 && o.y0 < y1; }
+    bool within(const Box& o) const { return x0 >= o.x0 && y0 >= o.y0 && x1 <= o.x1 && y1 <= o.y1; }
+};
+
+struct Rgb {
+    unsigned char r, g, b;
+};
+
+// Okabe and Ito's colours that stay apart for readers with any common colour-vision
+// deficiency, black left out (it draws the centroids and the text), yellow last.
+extern const std::vector<Rgb> palette;
+
+enum class Shape { circle, triangle, square, diamond, triangle_down, star };
+constexpr int shape_count = 6;
+
+struct TextMetrics {
+    double width = 0, ascent = 0, descent = 0;
+};
+// The extent of text at a size (points), in bold or not.
+using Measure = std::function<TextMetrics(const std::string& text, double size, bool bold)>;
+
+// A line of text: its baseline starts at (x, y); box is its ink extent on the canvas.
+// A vertical text (the y axis title) reads upwards, its baseline's start at (x, y).
+struct Text {
+    std::string text;
+    double x = 0, y = 0, size = 10;
+    bool bold = false, vertical = false;
+    int colour = -1;  // index into palette; -1 black
+    Box box;
+};
+
+enum class LabelKind { sample, centroid, species };
+
+// A label of a sample, a centroid or a species, with a leader line from its anchor to
+// the box when it was moved away from its anchor.
+struct Label {
+    LabelKind kind = LabelKind::sample;
+    std::size_t owner = 0;  // the sample, the centroid or the arrow it names
+    Text text;
+    bool leader = false;
+    double lx0 = 0, ly0 = 0, lx1 = 0, ly1 = 0;
+};
+
+// A marker: the samples drawn at one place of one group.
+struct Marker {
+    double x = 0, y = 0, radius = 3;
+    int colour = -1;
+    Shape shape = Shape::circle;
+    std::vector<std::size_t> samples;
+    Box box() const { return {x - radius, y - radius, x + radius, y + radius}; }
+};
+
+struct Centroid {
+    std::string name;   // the level's label as written
+    int level = 0;
+    Marker marker;      // a strip chart draws a bar instead (bar true)
+    bool bar = false;
+    int label = -1;     // into Figure::labels
+};
+
+struct Arrow {
+    std::string species;
+    double score_x = 0, score_y = 0;   // the species scores on the plotted axes
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // on the canvas, from the origin to the tip
+    int label = -1;
+};
+
+// A hull or an ellipse of one group, a closed polygon on the canvas.
+struct Outline {
+    int colour = -1;
+    int level = 0;
+    std::vector<double> xs, ys;
+};
+
+struct LegendEntry {
+    Text text;
+    bool header = false;   // a parent group: a colour swatch, its subgroups below it
+    bool marker = true;    // false for the legend's title and the "more" line
+    Marker symbol;
+};
+
+struct Line {
+    double x0, y0, x1, y1;
+};
+
+struct Figure {
+    double width = 504, height = 432;
+    Box frame;                      // the plotting area
+    bool strip = false;             // one axis: a strip chart, a row per group
+    Text title, x_title, y_title;   // y_title is empty in a strip chart
+    std::vector<Text> ticks;        // tick labels of both axes (row names of a strip chart)
+    std::vector<Line> tick_marks, zero_lines, row_lines;
+    std::vector<Outline> outlines;  // hulls and ellipses
+    std::vector<Marker> markers;
+    std::vector<Centroid> centroids;
+    std::vector<Arrow> arrows;
+    std::vector<Label> labels;
+    std::vector<LegendEntry> legend;
+    Text note;                      // under the figure; empty when nothing was left out
+    std::size_t dropped_samples = 0, dropped_species = 0;
+};
+
+enum class PointLabels { none, names, numbers };
+
+struct FigureOptions {
+    double width = 7, height = 6;  // inches
+    std::size_t axis_x = 0, axis_y = 1;  // 0-based
+    bool hulls = false, ellipses = false;
+    PointLabels point_labels = PointLabels::names;
+    std::size_t top_species = 10;
+};
+
+// The title of ordination o: the factor it belongs to (or the run's own title when
+// there is no factor) and the share of the total variance it explains.
+std::string figure_title(const PlotInput& in, const Scores& o);
+
+// The figure of in.ordinations[k]. It must have axes, every score finite, and the
+// options' axes must be axes it has (one axis: a strip chart of axis 1).
+Figure build_figure(const PlotInput& in, std::size_t k, const FigureOptions& options,
+                    const Measure& measure);
+
+}  // namespace plot

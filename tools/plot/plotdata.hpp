@@ -1,0 +1,50 @@
+// What a figure is drawn from, whichever file it came from: the samples, the factors
+// with each sample's level, and the ordinations with their object and species scores.
+// A results folder (results.hpp) and a classic score file with its tables (classic.hpp)
+// are both read into this.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace plot {
+
+// One factor: its levels in order of first appearance over the samples. A nested
+// factor's levels are read within their parent: the same label under two parents is
+// two levels, each with its parent.
+struct FactorLevels {
+    std::string name;                 // as the user named it
+    std::vector<std::string> levels;  // labels as written
+    std::vector<int> parent;          // per level, its parent's level (nested factors)
+    std::vector<int> level_of;        // per sample
+    std::vector<int> counts;          // samples per level
+};
+
+struct Scores {
+    int number = 0;                    // 1-based, as in the run
+    std::string title;                 // as written by the run
+    std::vector<double> eigenvalues;   // one per axis; empty: no axes
+    std::vector<double> proportions;   // of the total variance, per axis
+    std::vector<std::vector<double>> objects;  // per sample, one score per axis
+    std::vector<std::string> species;          // names; empty when no species scores
+    std::vector<std::vector<double>> species_scores;  // per species, one per axis
+};
+
+struct PlotInput {
+    std::string source;                   // the file or folder read, for messages
+    std::vector<std::string> samples;     // names; empty: samples are numbered
+    std::vector<FactorLevels> factors;    // main factor, then nested ones in order
+    std::vector<Scores> ordinations;    // fitted factors in order, then the residuals
+};
+
+// The factor an ordination's samples are grouped by: ordination K (1-based) of a run
+// with F factors belongs to factor K-1 when K <= F, and the residuals (K = F+1) are
+// grouped by the main factor. -1 when there is no factor.
+int factor_of(const PlotInput& in, int number);
+
+// Levels in order of first appearance of labels (nested in parent_of when given:
+// the same label under two parents makes two levels).
+FactorLevels levels_from_labels(const std::string& name, const std::vector<std::string>& labels,
+                                const FactorLevels* parent = nullptr);
+
+}  // namespace plot

@@ -1,0 +1,221 @@
+// The results folder reader; see results.hpp.
+#include "results.hpp"
+
+#include "../common/toolerror.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace plot {
+
+using tools::ToolError;
+using tools::where;
+
+namespace {
+
+// The fields of results.json that the figures use.
+namespace key {
+const char* const design = "design";              // what was analysed
+const char* const factors = "factors";            // in the design: list, main factor first
+const char* const factor_name = "column";         // as the user named the column
+const char* const ordinations = "ordinations";    // list, numbered from 1 in order
+const char* const title = "title";
+const char* const eigenvalues = "eigenvalues";    // one per axis; empty: no axes
+const char* const proportions = "proportions";    // of the total variance, per axis
+const char* const objects_file = "objects_file";  // the names of the score tables
+const char* const species_file = "species_file";
+}  // namespace key
+
+std::string join(const std::string& folder, const std::string& name) {
+    if (folder.empty() || folder.back() == '/') return folder + name;
+    return folder + "/" + name;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw ToolError(path + ": cannot open the file: " + std::strerror(errno));
+    std::ostringstream all;
+    all << in.rdbuf();
+    if (in.bad()) throw ToolError(path + ": cannot read the file");
+    return all.str();
+}
+
+using json = nlohmann::json;
+
+const json& field(const json& object, const char* name, const std::string& path,
+                  const std::string& within) {
+    if (!object.is_object() || !object.contains(name))
+        throw ToolError(path + ": " + within + " has no field \"" + name + "\"");
+    return object.at(name);
+}
+
+std::vector<double> numbers(const json& v, const std::string& path, const std::string& what) {
+    if (!v.is_array()) throw ToolError(path + ": " + what + " is not a list of numbers");
+    std::vector<double> out;
+    for (const json& x : v) {
+        if (!x.is_number()) throw ToolError(path + ": " + what + " holds " + x.dump() + ", not a number");
+        out.push_back(x.get<double>());
+        if (!std::isfinite(out.back())) throw ToolError(path + ": " + what + " holds a value that is not finite");
+    }
+    return out;
+}
+
+std::string text(const json& v, const std::string& path, const std::string& what) {
+    if (!v.is_string()) throw ToolError(path + ": " + what + " is not a text");
+    return v.get<std::string>();
+}
+
+// A tab-separated table: its header's fields, then its rows' fields, with line numbers.
+struct Tsv {
+    std::vector<std::string> header;
+    std::vector<std::vector<std::string>> rows;
+    std::vector<long> lines;
+};
+
+std::vector<std::string> split(const std::string& line) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t tab = line.find('\t', start);
+        out.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+        if (tab == std::string::npos) return out;
+        start = tab + 1;
+    }
+}
+
+Tsv read_tsv(const std::string& path) {
+    const std::string all = read_file(path);
+    Tsv t;
+    std::size_t pos = 0;
+    long number = 0;
+    while (pos < all.size()) {
+        std::size_t nl = all.find('\n', pos);
+        std::string line = all.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
+        pos = nl == std::string::npos ? all.size() : nl + 1;
+        ++number;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (number == 1) {
+            t.header = split(line);
+            continue;
+        }
+        if (line.empty()) continue;
+        t.rows.push_back(split(line));
+        t.lines.push_back(number);
+        if (t.rows.back().size() != t.header.size())
+            throw ToolError(where(path, number) + ": the row has " + std::to_string(t.rows.back().size()) +
+                            " fields, the header has " + std::to_string(t.header.size()));
+    }
+    if (number == 0) throw ToolError(path + ": the file is empty");
+    return t;
+}
+
+double score(const std::string& s, const std::string& path, long line, std::size_t column) {
+    const char* start = s.c_str();
+    char* end = nullptr;
+    const double v = std::strtod(start, &end);
+    if (s.empty() || *end != '\0' || !std::isfinite(v))
+        throw ToolError(where(path, line, static_cast<long>(column + 1)) + ": \"" + s +
+                        "\" is not a finite number; a score must be one");
+    return v;
+}
+
+// Checks the header: first, then the given names, then axis1 .. axisK.
+void expect_header(const Tsv& t, const std::string& path, const std::vector<std::string>& names,
+                   std::size_t axes) {
+    std::vector<std::string> want = names;
+    for (std::size_t a = 1; a <= axes; ++a) want.push_back("axis" + std::to_string(a));
+    if (t.header == want) return;
+    std::string list;
+    for (const std::string& w : want) list += (list.empty() ? "" : ", ") + w;
+    throw ToolError(where(path, 1) + ": the columns must be " + list);
+}
+
+}  // namespace
+
+PlotInput read_results(const std::string& folder) {
+    PlotInput in;
+    in.source = folder;
+    const std::string jpath = join(folder, "results.json");
+    json doc;
+    try {
+        doc = json::parse(read_file(jpath));
+    } catch (const json::parse_error& e) {
+        throw ToolError(jpath + ": not valid JSON: " + e.what());
+    }
+    const json& factors = field(field(doc, key::design, jpath, "the file"), key::factors, jpath, "the design");
+    if (!factors.is_array() || factors.empty())
+        throw ToolError(jpath + ": \"" + key::factors + "\" is not a list of factors");
+    std::vector<std::string> names;
+    for (const json& f : factors) names.push_back(text(field(f, key::factor_name, jpath, "a factor"), jpath, "a factor's name"));
+    const json& ords = field(doc, key::ordinations, jpath, "the file");
+    if (!ords.is_array()) throw ToolError(jpath + ": \"" + key::ordinations + "\" is not a list");
+
+    std::vector<std::vector<std::string>> labels;  // per factor, per sample
+    for (std::size_t k = 0; k < ords.size(); ++k) {
+        const json& o = ords[k];
+        const std::string what = "ordination " + std::to_string(k + 1);
+        Scores s;
+        s.number = static_cast<int>(k + 1);
+        s.title = text(field(o, key::title, jpath, what), jpath, what + "'s title");
+        s.eigenvalues = numbers(field(o, key::eigenvalues, jpath, what), jpath, what + "'s eigenvalues");
+        s.proportions = numbers(field(o, key::proportions, jpath, what), jpath, what + "'s proportions");
+        const std::size_t axes = s.eigenvalues.size();
+        if (s.proportions.size() != axes)
+            throw ToolError(jpath + ": " + what + " has " + std::to_string(axes) + " eigenvalues and " +
+                            std::to_string(s.proportions.size()) + " proportions");
+        if (axes == 0) {
+            in.ordinations.push_back(s);
+            continue;
+        }
+        const json& files = o;
+        const std::string opath = join(folder, text(field(files, key::objects_file, jpath, what),
+                                                    jpath, what + "'s objects file"));
+        const Tsv ot = read_tsv(opath);
+        std::vector<std::string> head{"sample"};
+        head.insert(head.end(), names.begin(), names.end());
+        expect_header(ot, opath, head, axes);
+        const bool first = in.samples.empty() && labels.empty();
+        if (first) labels.resize(names.size());
+        else if (ot.rows.size() != in.samples.size())
+            throw ToolError(opath + ": " + std::to_string(ot.rows.size()) + " samples, where the "
+                            "ordinations before it have " + std::to_string(in.samples.size()));
+        for (std::size_t i = 0; i < ot.rows.size(); ++i) {
+            const std::vector<std::string>& row = ot.rows[i];
+            if (first) {
+                in.samples.push_back(row[0]);
+                for (std::size_t f = 0; f < names.size(); ++f) labels[f].push_back(row[1 + f]);
+            } else if (row[0] != in.samples[i]) {
+                throw ToolError(where(opath, ot.lines[i], 1) + ": sample \"" + row[0] +
+                                "\" where the ordinations before it have \"" + in.samples[i] + "\"");
+            }
+            std::vector<double> v;
+            for (std::size_t a = 0; a < axes; ++a)
+                v.push_back(score(row[1 + names.size() + a], opath, ot.lines[i], 1 + names.size() + a));
+            s.objects.push_back(v);
+        }
+        if (s.objects.empty()) throw ToolError(opath + ": the table holds no samples");
+        if (files.contains(key::species_file) && !files.at(key::species_file).is_null()) {
+            const std::string spath = join(folder, text(files.at(key::species_file), jpath, what + "'s species file"));
+            const Tsv st = read_tsv(spath);
+            expect_header(st, spath, {"species"}, axes);
+            for (std::size_t j = 0; j < st.rows.size(); ++j) {
+                s.species.push_back(st.rows[j][0]);
+                std::vector<double> v;
+                for (std::size_t a = 0; a < axes; ++a) v.push_back(score(st.rows[j][1 + a], spath, st.lines[j], 1 + a));
+                s.species_scores.push_back(v);
+            }
+        }
+        in.ordinations.push_back(s);
+    }
+    for (std::size_t f = 0; f < labels.size(); ++f)
+        in.factors.push_back(levels_from_labels(names[f], labels[f], f ? &in.factors[f - 1] : nullptr));
+    return in;
+}
+
+}  // namespace plot
