@@ -26,7 +26,7 @@ TASKS = {"anova": 1, "scores": 2, "both": 3}
 MAIN_UNITS = ("objects", "subgroups")
 SOURCES = ("main", "nested1", "nested2")
 
-FactorSpec = Union[str, Sequence[Any]]
+FactorLike = Union[str, Sequence[Any]]
 
 
 def _is_frame(x: Any) -> bool:
@@ -119,21 +119,21 @@ def _missing(label: Any) -> bool:
     return isinstance(label, float) and label != label
 
 
-def _factor(spec: FactorSpec, source: str, rows: Any, n: int) -> Tuple[str, List[str]]:
+def _factor(given: FactorLike, source: str, rows: Any, n: int) -> Tuple[str, List[str]]:
     """A factor's name and labels, from a column name of `data` or labels."""
-    if isinstance(spec, str):
+    if isinstance(given, str):
         if rows is None:
-            raise InvalidInput(f"'{spec}' names a column of 'data', but no 'data' was given")
-        if spec not in rows.columns:
+            raise InvalidInput(f"'{given}' names a column of 'data', but no 'data' was given")
+        if given not in rows.columns:
             columns = ", ".join(f"'{c}'" for c in rows.columns)
-            raise InvalidInput(f"'data' has no column '{spec}' (its columns: {columns})")
-        name, values = spec, list(rows[spec])
+            raise InvalidInput(f"'data' has no column '{given}' (its columns: {columns})")
+        name, values = given, list(rows[given])
     else:
-        if _is_series(spec) and spec.name is not None:
-            name = str(spec.name)
+        if _is_series(given) and given.name is not None:
+            name = str(given.name)
         else:
             name = source
-        values = list(spec)
+        values = list(given)
     if len(values) != n:
         raise InvalidInput(f"factor '{name}' has {len(values)} labels for {n} objects")
     labels = []
@@ -147,7 +147,7 @@ def _factor(spec: FactorSpec, source: str, rows: Any, n: int) -> Tuple[str, List
     return name, labels
 
 
-def _nested_specs(nested: Any, rows: Any) -> List[FactorSpec]:
+def _nested_factors(nested: Any, rows: Any) -> List[FactorLike]:
     """`nested` as a list of factors: None, a column name, a list of column
     names, one factor's labels, or a list of factors' labels."""
     if nested is None:
@@ -179,7 +179,7 @@ def _divides(labels: List[List[str]], names: List[str]) -> None:
                                f"within each level of '{names[k - 1]}', so it divides none of them into subgroups")
 
 
-def analyse(Y: Any, main: FactorSpec, nested: Optional[Any] = None, data: Any = None, transform: str = "none",
+def analyse(Y: Any, main: FactorLike, nested: Optional[Any] = None, data: Any = None, transform: str = "none",
             permutations: int = 999, task: str = "both", seed: Optional[int] = None,
             threads: Optional[int] = None, main_units: str = "objects", exact: bool = False) -> Result:
     """Nested multivariate analysis of variance of Y by redundancy analysis.
@@ -267,10 +267,10 @@ def analyse(Y: Any, main: FactorSpec, nested: Optional[Any] = None, data: Any = 
     y, samples, species = _response(Y)
     n = y.shape[0]
     rows = None if data is None else _data_rows(data, n, samples)
-    specs = [main] + _nested_specs(nested, rows)
-    if len(specs) > 3:
-        raise InvalidInput(f"at most two nested factors, not {len(specs) - 1}")
-    factors = [_factor(spec, SOURCES[k], rows, n) for k, spec in enumerate(specs)]
+    given_factors = [main] + _nested_factors(nested, rows)
+    if len(given_factors) > 3:
+        raise InvalidInput(f"at most two nested factors, not {len(given_factors) - 1}")
+    factors = [_factor(given, SOURCES[k], rows, n) for k, given in enumerate(given_factors)]
     names = [name for name, _ in factors]
     labels = [lab for _, lab in factors]
     if n > 0:
