@@ -139,7 +139,7 @@ public:
             const std::size_t head = nl ? static_cast<std::size_t>(nl - data) + 1 : n;
             if (std::memchr(data, '\0', head)) nul_byte(1);
             first_.append(data, head);
-            if (first_.size() > max_row_bytes) too_long(1);
+            if (first_.size() > c_.limits.row_bytes) too_long(1);
             if (!nl) return;
             start();
             data += head;
@@ -184,7 +184,7 @@ private:
                                   " (a quote inside a field must be doubled)"));
             if (c_.error) throw *c_.error;
             pending_ = c_.row_kept ? 0 : pending_ + len;
-            if (pending_ > max_row_bytes) too_long(c_.line);
+            if (pending_ > c_.limits.row_bytes) too_long(c_.line);
             if (nl) ++next_line_;
             data += len;
             n -= len;
@@ -197,8 +197,12 @@ private:
     }
 
     [[noreturn]] void too_long(long line) const {
-        throw ToolError(where(c_.name, line) + ": more than 64 MiB without the end of a row;"
-                        " a row of a table takes at most 64 MiB");
+        const std::size_t b = c_.limits.row_bytes;
+        const std::string size = b % (std::size_t{1} << 20) == 0 ? std::to_string(b >> 20) + " MiB"
+                                 : b % 1024 == 0               ? std::to_string(b >> 10) + " KiB"
+                                                               : std::to_string(b) + " bytes";
+        throw ToolError(where(c_.name, line) + ": more than " + size + " without the end of a row;"
+                        " a row of a table takes at most " + size);
     }
 
     csv_parser parser_;

@@ -30,13 +30,14 @@ struct Table {
 
 // The most a table may hold; 0 means no limit. Going beyond either ends the reading
 // with a tools::ToolError of status 1 naming the line and column where it happened.
+// A row (or a run of blank lines) longer than this is refused (status 2).
+constexpr std::size_t max_row_bytes = std::size_t{64} << 20;
+
 struct TableLimits {
     std::size_t species = 0;  // columns after the column of sample names
     std::size_t samples = 0;  // rows after the header
+    std::size_t row_bytes = max_row_bytes;  // tests set a smaller one to reach it cheaply
 };
-
-// A row (or a run of blank lines) longer than this is refused (status 2).
-constexpr std::size_t max_row_bytes = std::size_t{64} << 20;
 
 // The delimiter of a table from its first line (name is used in messages): a tab when
 // the line holds one; else a semicolon or a comma, whichever the line holds outside
