@@ -21,56 +21,12 @@
 #include <vector>
 
 #include "morvenak/analysis.hpp"
+#include "morvenak/notes.hpp"
 
 namespace py = pybind11;
 
 namespace {
 
-// What the engine reports while it prepares Y and checks the factors, kept as
-// text: warnings for the result, reasons for a stop the engine has already
-// "reported" through these events. Called on the worker thread: no Python here.
-class Notes : public morvenak::Events {
- public:
-  explicit Notes(std::vector<std::string> names) : names_(std::move(names)) {}
-  std::vector<std::string> warnings;
-  std::vector<std::string> reasons;
-
-  void zero_column(int column) override {
-    warnings.push_back("species " + std::to_string(column) + " sums to 0: the chi-square transformations cannot use it");
-  }
-  void negative_value(int row, int column) override {
-    warnings.push_back("Y holds a negative value (object " + std::to_string(row) + ", species " +
-                       std::to_string(column) + ")");
-  }
-  void zero_row(int row) override {
-    warnings.push_back("object " + std::to_string(row) + " has no species: its row is left as it was");
-  }
-  void column_not_centred(int factor) override {
-    reasons.push_back("a dummy variable of " + name(factor) + " does not sum to 0");
-  }
-  void columns_not_orthogonal(int factor) override {
-    reasons.push_back("two dummy variables of " + name(factor) + " are not orthogonal");
-  }
-  void factor_collinear(int factor) override { reasons.push_back("the levels of " + name(factor) + " are collinear"); }
-  void factors_collinear(int a, int b) override {
-    reasons.push_back(name(a) + " and " + name(b) + " are collinear: " + name(b) +
-                      " does not divide any level of " + name(a) + " into subgroups");
-  }
-  void nesting_order_wrong() override {
-    reasons.push_back("the factors are not nested in the order given (main factor first)");
-  }
-  void nested_coding_failed(int levels, double excess) override {
-    reasons.push_back("the nested factors do not partition the fit at level " + std::to_string(levels) +
-                      " (excess " + std::to_string(excess) + ")");
-  }
-
- private:
-  std::vector<std::string> names_;
-  std::string name(int factor) const {
-    const std::size_t k = static_cast<std::size_t>(factor - 1);
-    return k < names_.size() ? "'" + names_[k] + "'" : "factor " + std::to_string(factor);
-  }
-};
 
 const char* source_name(morvenak::Source s) {
   switch (s) {
@@ -220,7 +176,7 @@ py::dict analyse(const py::array_t<double, py::array::f_style | py::array::force
   options.exact = exact;
   options.cancel = &cancel;
 
-  Notes notes(names);
+  morvenak::TextNotes notes(names);
   std::promise<morvenak::Result> promise;
   std::future<morvenak::Result> future = promise.get_future();
   std::thread worker([&] {

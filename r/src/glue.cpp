@@ -18,52 +18,9 @@
 #include <vector>
 
 #include "morvenak/analysis.hpp"
+#include "morvenak/notes.hpp"
 
 namespace {
-
-// What the classic program prints while it prepares Y and checks the
-// factors, kept as text: the warnings for R's warning(), and the reasons of a
-// stop that follows them. Called on the worker thread: only C++ here, no R.
-class Notes : public morvenak::Events {
- public:
-  explicit Notes(std::vector<std::string> names) : names_(std::move(names)) {}
-  std::vector<std::string> warnings;
-  std::vector<std::string> reasons;  // why the analysis stopped, for stops already "reported"
-
-  void zero_column(int column) override { reasons.push_back("species " + std::to_string(column) + " sums to 0"); }
-  void negative_value(int row, int column) override {
-    warnings.push_back("Y holds a negative value (object " + std::to_string(row) + ", species " +
-                       std::to_string(column) + ")");
-  }
-  void zero_row(int row) override {
-    warnings.push_back("object " + std::to_string(row) + " has no species: its row is left as it was");
-  }
-  void column_not_centred(int factor) override {
-    reasons.push_back("a dummy variable of " + name(factor) + " does not sum to 0");
-  }
-  void columns_not_orthogonal(int factor) override {
-    reasons.push_back("two dummy variables of " + name(factor) + " are not orthogonal");
-  }
-  void factor_collinear(int factor) override { reasons.push_back("the levels of " + name(factor) + " are collinear"); }
-  void factors_collinear(int a, int b) override {
-    reasons.push_back(name(a) + " and " + name(b) + " are collinear: " + name(b) +
-                      " does not divide any level of " + name(a) + " into subgroups");
-  }
-  void nesting_order_wrong() override {
-    reasons.push_back("the factors are not nested in the order given (main factor first)");
-  }
-  void nested_coding_failed(int levels, double excess) override {
-    reasons.push_back("the nested factors do not partition the fit at level " + std::to_string(levels) +
-                      " (excess " + std::to_string(excess) + ")");
-  }
-
- private:
-  std::vector<std::string> names_;
-  std::string name(int factor) const {
-    const std::size_t k = static_cast<std::size_t>(factor - 1);
-    return k < names_.size() ? "'" + names_[k] + "'" : "factor " + std::to_string(factor);
-  }
-};
 
 void check_interrupt(void*) { R_CheckUserInterrupt(); }
 
@@ -164,35 +121,6 @@ Rcpp::List success(const morvenak::Result& r, const std::vector<std::string>& wa
                             Rcpp::Named("seconds") = r.anova_seconds + r.ordination_seconds);
 }
 
-// A factor that divides nothing: a main factor of one level, or a nested
-// factor with a single subgroup in each level of its parent (the same
-// grouping as its parent, or a coarser one). The engine would stop on it
-// with a message about its own internals. Empty when every factor divides.
-std::string undivided_factor(const morvenak::Input& in) {
-  std::vector<std::vector<std::string>> labels;
-  for (const morvenak::Factor& f : in.factors) {
-    if (f.labels.size() != static_cast<std::size_t>(in.n)) return "";  // the engine names the factor
-    labels.push_back(f.labels);
-  }
-  std::vector<morvenak::CodedFactor> coded;
-  try {
-    coded = morvenak::code_factors(labels);
-  } catch (const morvenak::Error&) {
-    return "";  // the analysis throws the same, with the factor's name
-  }
-  for (std::size_t k = 0; k < coded.size(); ++k) {
-    if (coded[k].m > 0) continue;
-    const std::string name = "'" + in.factors[k].name + "'";
-    if (k == 0)
-      return "factor " + name + " has a single level ('" + coded[0].levels.levels.front() +
-             "'): the main factor needs at least 2";
-    const std::string parent = "'" + in.factors[k - 1].name + "'";
-    return "factor " + name + " is not nested in " + parent + ": it has a single level within each level of " +
-           parent + ", so it divides none of them into subgroups";
-  }
-  return "";
-}
-
 // The analysis itself. y: a double matrix, objects in rows; factors: a list
 // of character vectors, main factor first; names: their names.
 Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP names_, SEXP transform_, SEXP permutations_, SEXP task_, SEXP seed_,
@@ -210,7 +138,6 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP names_, SEXP transform_, SEXP pe
         static_cast<std::size_t>(k) < names.size() ? names[static_cast<std::size_t>(k)] : std::string(),
         Rcpp::as<std::vector<std::string>>(factors[k])));
 
-  if (const std::string why = undivided_factor(in); !why.empty()) return failure("invalid", why);
 
   std::atomic<bool> cancel{false};
   morvenak::Options options;
@@ -223,7 +150,7 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP names_, SEXP transform_, SEXP pe
   options.exact = Rcpp::as<bool>(exact_);
   options.cancel = &cancel;
 
-  Notes notes(names);
+  morvenak::TextNotes notes(names);
   std::promise<morvenak::Result> promise;
   std::future<morvenak::Result> future = promise.get_future();
   std::thread worker([&] {

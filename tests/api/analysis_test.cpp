@@ -2,6 +2,7 @@
 // the same design code them, the numbers of the classic report, two analyses
 // at once in two threads, cancellation, and the errors of bad input.
 #include "morvenak/analysis.hpp"
+#include "morvenak/notes.hpp"
 
 #include <gtest/gtest.h>
 
@@ -209,16 +210,34 @@ TEST(Api, BadInputAndStopsAreTypedWithTheirStatus) {
   in.factors[1].labels.pop_back();
   EXPECT_THROW(analyse(in, dune_options()), InvalidInput);
 
-  // The same factor twice: the nested factor adds no dummy variable, so the
-  // factors are collinear.
+  // The same factor twice: the nested factor divides nothing, said in its own words.
   in = dune_by_labels();
   in.factors[1] = Factor::from_labels("Management again", env_column("Management"));
   try {
     analyse(in, dune_options());
-    FAIL() << "collinear factors accepted";
+    FAIL() << "a nested factor that divides nothing was accepted";
+  } catch (const InvalidInput& e) {
+    EXPECT_STREQ(e.what(),
+                 "factor 'Management again' is not nested in 'Management': it has a single level within each level "
+                 "of 'Management', so it divides none of them into subgroups");
+  }
+
+  // One management type split in two: fewer dummy variables than the main
+  // factor's, the classic nesting-order stop; the packages' notes give the
+  // reason in words.
+  in = dune_by_labels();
+  std::vector<std::string> split = env_column("Management");
+  for (std::size_t i = 0; i < split.size(); ++i) split[i] = split[i] == "SF" && i % 2 == 0 ? "a" : "b";
+  in.factors[1] = Factor::from_labels("Split", split);
+  TextNotes notes({"Management", "Split"});
+  try {
+    analyse(in, dune_options(), &notes);
+    FAIL() << "a nesting order the checks refuse was accepted";
   } catch (const Stopped& e) {
     EXPECT_EQ(e.status(), 1);
+    EXPECT_TRUE(e.reported());
   }
+  EXPECT_EQ(notes.reasons, std::vector<std::string>{"the factors are not nested in the order given (main factor first)"});
 }
 
 }  // namespace

@@ -62,6 +62,7 @@ struct Analysis::Impl {
   bool has_response = false;
   bool ran = false;
   std::vector<bool> from_labels;
+  std::vector<std::string> names;  // the factors' names so far, for messages
   // Beyond the classic limits: Y by rows, transformed and centred (the
   // workspace is not used).
   bool grouped = false;
@@ -268,6 +269,18 @@ void Analysis::add_factor(const Factor& factor) {
     }
     LevelCoding levels = code_levels(factor.labels, parent);
     m = static_cast<int>(levels.levels.size()) - (parent != nullptr ? static_cast<int>(parent->levels.size()) : 1);
+    if (m == 0) {
+      // A factor that divides nothing has no dummy variable: say so in its
+      // own words rather than let the elimination stop on an empty matrix.
+      const auto quoted = [](const std::string& s, int k) { return "'" + (s.empty() ? std::to_string(k) : s) + "'"; };
+      const std::string name = quoted(factor.name, f);
+      if (parent == nullptr)
+        throw InvalidInput("factor " + name + " has a single level ('" + levels.levels.front() +
+                           "'): the main factor needs at least 2");
+      const std::string up = quoted(a.names[static_cast<std::size_t>(f - 2)], f - 1);
+      throw InvalidInput("factor " + name + " is not nested in " + up + ": it has a single level within each level of " +
+                         up + ", so it divides none of them into subgroups");
+    }
     bool all_labels = true;
     for (bool b : a.from_labels) all_labels = all_labels && b;
     if (!a.grouped && all_labels && ctx.mtot + static_cast<long long>(m) > kMaxDummies) {
@@ -284,6 +297,7 @@ void Analysis::add_factor(const Factor& factor) {
       // The labels' coding is exact: every check passes by construction.
       a.result.codings.push_back(std::move(levels));
       a.from_labels.push_back(true);
+      a.names.push_back(factor.name);
       FactorCheck c;
       c.dummies = m;
       c.coding_checked = ctx.check_coding;
@@ -298,6 +312,7 @@ void Analysis::add_factor(const Factor& factor) {
     codes = &coded;
     a.result.codings.push_back(std::move(levels));
     a.from_labels.push_back(true);
+    a.names.push_back(factor.name);
   } else {
     if (a.grouped) throw Stopped(kCodesBeyond);
     if (m < 0 || codes->size() != n * static_cast<std::size_t>(m))
@@ -307,6 +322,7 @@ void Analysis::add_factor(const Factor& factor) {
       if (!std::isfinite(v))
         throw InvalidInput("factor " + std::to_string(f) + " holds a code that is not a finite number");
     a.from_labels.push_back(false);
+    a.names.push_back(factor.name);
   }
   if (ctx.mtot + static_cast<long long>(m) > kMaxDummies)
     throw Stopped("the factors need " + std::to_string(ctx.mtot + static_cast<long long>(m)) +
