@@ -28,17 +28,6 @@ namespace py = pybind11;
 namespace {
 
 
-const char* source_name(morvenak::Source s) {
-  switch (s) {
-    case morvenak::Source::kMain: return "main";
-    case morvenak::Source::kNested1: return "nested1";
-    case morvenak::Source::kNested2: return "nested2";
-    case morvenak::Source::kWithin: return "within";
-    case morvenak::Source::kTotal: return "total";
-  }
-  return "";
-}
-
 // A rows x cols float64 array from column-major values (Fortran order, no copy
 // of the layout needed); an ordination without axes gives rows x 0.
 py::array_t<double> column_major(const std::vector<double>& v, int rows, int cols) {

@@ -33,17 +33,6 @@ Rcpp::List failure(const char* kind, const std::string& message, const std::vect
                             Rcpp::Named("reasons") = Rcpp::wrap(reasons));
 }
 
-const char* source_name(morvenak::Source s) {
-  switch (s) {
-    case morvenak::Source::kMain: return "main";
-    case morvenak::Source::kNested1: return "nested1";
-    case morvenak::Source::kNested2: return "nested2";
-    case morvenak::Source::kWithin: return "within";
-    case morvenak::Source::kTotal: return "total";
-  }
-  return "";
-}
-
 // A rows x cols matrix from column-major values; an ordination without axes
 // gives a matrix of no columns.
 Rcpp::NumericMatrix column_major(const std::vector<double>& v, int rows, int cols) {

@@ -35,17 +35,6 @@ void print_all(const char* what, const std::vector<double>& values) {
   std::printf("\n");
 }
 
-const char* source_name(morvenak::Source s) {
-  switch (s) {
-    case morvenak::Source::kMain: return "main";
-    case morvenak::Source::kNested1: return "nested1";
-    case morvenak::Source::kNested2: return "nested2";
-    case morvenak::Source::kWithin: return "within";
-    case morvenak::Source::kTotal: return "total";
-  }
-  return "";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -48,17 +48,6 @@ std::string number(double v) {
   return std::string(buf, r.ptr);
 }
 
-const char* source_name(morvenak::Source s) {
-  switch (s) {
-    case morvenak::Source::kMain: return "main";
-    case morvenak::Source::kNested1: return "nested1";
-    case morvenak::Source::kNested2: return "nested2";
-    case morvenak::Source::kWithin: return "within";
-    case morvenak::Source::kTotal: return "total";
-  }
-  return "";
-}
-
 morvenak::Transform transform_named(const std::string& name) {
   const char* names[] = {"none", "chord", "chi2-metric", "chi2-distance", "profiles", "hellinger"};
   for (int k = 0; k < 6; ++k)

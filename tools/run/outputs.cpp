@@ -60,17 +60,6 @@ std::string scores_row(const std::vector<double>& scores, int rows, int row, int
 
 }  // namespace
 
-std::string source_name(Source s) {
-    switch (s) {
-        case Source::kMain: return "main";
-        case Source::kNested1: return "nested1";
-        case Source::kNested2: return "nested2";
-        case Source::kWithin: return "within";
-        case Source::kTotal: return "total";
-    }
-    return "";
-}
-
 std::string row_note(const Row& row, double ssy) {
     std::string note = row.note;
     auto add = [&](const std::string& s) { note += (note.empty() ? "" : "; ") + s; };
@@ -84,7 +73,7 @@ std::string results_tsv(const tables::Design& d, const morvenak::Result& r) {
     std::string s = "source\tfactor\tdf1\tdf2\tSS\tMS\tF\tP\tR2\tpermutations\tnote\n";
     for (const Row& row : r.rows) {
         const Cells c = cells_of(row);
-        s += source_name(row.source) + "\t" + field(factor_of(d, row)) + "\t" + std::to_string(row.df1) +
+        s += std::string(morvenak::source_name(row.source)) + "\t" + field(factor_of(d, row)) + "\t" + std::to_string(row.df1) +
              "\t" + (c.df2 ? std::to_string(row.df2) : "") + "\t" + number(row.ss) + "\t" +
              (c.ms ? number(row.ms) : "") + "\t" + (c.f ? number(row.f) : "") + "\t" +
              (c.p ? number(row.p) : "") + "\t" + number(r2(row, r.ssy)) + "\t" +
@@ -130,7 +119,7 @@ std::string results_json(const tables::Design& d, const morvenak::Result& r, con
     for (std::size_t f = 0; f < d.factors.size(); ++f) {
         const tables::Factor& fac = d.factors[f];
         Json jf;
-        jf["source"] = source_name(static_cast<Source>(f));
+        jf["source"] = morvenak::source_name(static_cast<Source>(f));
         jf["column"] = fac.column;
         if (f > 0) jf["within"] = d.factors[f - 1].column;
         jf["dummy_variables"] = fac.codes.size();
@@ -162,7 +151,7 @@ std::string results_json(const tables::Design& d, const morvenak::Result& r, con
     for (const Row& row : r.rows) {
         const Cells c = cells_of(row);
         Json jr;
-        jr["source"] = source_name(row.source);
+        jr["source"] = morvenak::source_name(row.source);
         jr["factor"] = factor_of(d, row);
         jr["df1"] = row.df1;
         jr["df2"] = c.df2 ? Json(row.df2) : Json(nullptr);
@@ -209,7 +198,7 @@ std::string results_json(const tables::Design& d, const morvenak::Result& r, con
         Json jo;
         jo["number"] = k + 1;
         jo["title"] = o.title;
-        jo["source"] = source_name(o.source);
+        jo["source"] = morvenak::source_name(o.source);
         jo["canonical"] = o.canonical;
         jo["axes"] = o.axes;
         Json eig = Json::array(), prop = Json::array();

@@ -17,9 +17,6 @@ namespace run {
 
 using Json = nlohmann::ordered_json;
 
-// main, nested1, nested2, within, total
-std::string source_name(morvenak::Source s);
-
 // Why a row is not tested, or why a number of it is not finite; empty otherwise.
 std::string row_note(const morvenak::Row& row, double ssy);
 

@@ -63,6 +63,18 @@ struct Options {
 // The rows of an anova table, in table order.
 enum class Source { kMain, kNested1, kNested2, kWithin, kTotal };
 
+// A source's name as the results tables write it.
+inline const char* source_name(Source s) {
+  switch (s) {
+    case Source::kMain: return "main";
+    case Source::kNested1: return "nested1";
+    case Source::kNested2: return "nested2";
+    case Source::kWithin: return "within";
+    case Source::kTotal: return "total";
+  }
+  return "";
+}
+
 struct Row {
   Source source = Source::kMain;
   std::string label;  // the classic label, trimmed: "Anova factor", "Main factor", "Within groups", ...
