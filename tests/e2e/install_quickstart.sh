@@ -17,8 +17,9 @@ export PATH="$work/prefix/bin:$PATH"
 grep -q '^morvenak run --species dune.csv --labels dune.env.csv --main Management --nested Use --transform hellinger$' \
   "$work/prefix/share/doc/morvenak/README.md"
 morvenak run --species dune.csv --labels dune.env.csv --main Management --nested Use --transform hellinger > /dev/null 2>&1
-morvenak plot dune-morvenak/FittedSc.out --out-dir dune-morvenak > /dev/null
-n=$(ls dune-morvenak/*.svg | wc -l)
-[ "$n" -eq 3 ] || { echo "expected 3 drawings, found $n"; exit 1; }
+grep -q '^morvenak plot dune-morvenak$' "$work/prefix/share/doc/morvenak/README.md"
+morvenak plot dune-morvenak > /dev/null
+n=$(ls dune-morvenak/figures/*.svg | wc -l)
+[ "$n" -eq 3 ] || { echo "expected 3 figures, found $n"; exit 1; }
 grep -q '^main	Management	3	7	' dune-morvenak/results.tsv || { echo "results.tsv"; cat dune-morvenak/results.tsv; exit 1; }
 echo "install quick start: ok"
