@@ -237,18 +237,6 @@ void grouped_test(const RunContext& ctx, const Grouping& g, std::vector<GroupedS
   for (size_t k = 0; k < formed.size(); ++k) formed[k]->s.count += job.exceedances(k);
 }
 
-Statistic observed(const char* label, int df_num, int df_den, double ss, double den_ss, bool need_positive_den) {
-  Statistic s;
-  s.label = label;
-  s.df_num = df_num;
-  s.df_den = df_den;
-  s.ss = ss;
-  s.den_ss = den_ss;
-  s.formed = df_num >= 1 && df_den >= 1 && (!need_positive_den || den_ss > 0.0);
-  if (s.formed) s.f = pseudo_f(df_num, df_den, ss, den_ss);
-  return s;
-}
-
 }  // namespace
 
 RowMatrix grouped_residuals(const Grouping& g, const RowMatrix& y, int a) {
@@ -313,7 +301,7 @@ std::vector<Row> grouped_anova(const RunContext& ctx, const Grouping& g, const R
     src.m = &y;
     src.top = 1;
     GroupedStat t;
-    t.s = observed("Anova factor", m, n - m - 1, d[1], ctx.ssy - d[1], false);
+    t.s = observed_statistic("Anova factor", m, n - m - 1, d[1], ctx.ssy - d[1], false);
     t.s.constant = ctx.ssy;
     t.source = &src;
     t.den = Den::kConstantMinus;
@@ -331,16 +319,16 @@ std::vector<Row> grouped_anova(const RunContext& ctx, const Grouping& g, const R
   sources[0].m = &y;
   sources[0].top = 2;
   if (levels == 2) {
-    stats[0].s = observed("Main factor", g.dummies(1), g.dummies(2), d[1], d[2], true);
-    stats[1].s = observed("Nested factor", g.dummies(2), dfw, d[2], ssw, true);
+    stats[0].s = observed_statistic("Main factor", g.dummies(1), g.dummies(2), d[1], d[2], true);
+    stats[1].s = observed_statistic("Nested factor", g.dummies(2), dfw, d[2], ssw, true);
     stats[0].source = &sources[0];
     stats[1].source = &sources[1];
     stats[1].num_level = 2;
     stats[1].den = Den::kTotalMinusFull;
   } else {
-    stats[0].s = observed("Main factor", g.dummies(1), g.dummies(2), d[1], d[2], true);
-    stats[1].s = observed("1st nested factor", g.dummies(2), g.dummies(3), d[2], d[3], true);
-    stats[2].s = observed("2nd nested factor", g.dummies(3), dfw, d[3], ssw, true);
+    stats[0].s = observed_statistic("Main factor", g.dummies(1), g.dummies(2), d[1], d[2], true);
+    stats[1].s = observed_statistic("1st nested factor", g.dummies(2), g.dummies(3), d[2], d[3], true);
+    stats[2].s = observed_statistic("2nd nested factor", g.dummies(3), dfw, d[3], ssw, true);
     stats[0].source = &sources[0];
     stats[1].source = &sources[1];
     stats[1].num_level = 2;

@@ -11,16 +11,22 @@ double pseudo_f(int df_num, int df_den, double num, double den) {
   return (static_cast<double>(df_den) * num) / (static_cast<double>(df_num) * den);
 }
 
-Statistic nested_statistic(const char* label, int df_num, int df_den, double ss, double den_ss, const Mat& source,
-                           const Mat& h_num, const Mat& h_den, Denominator kind) {
+Statistic observed_statistic(const char* label, int df_num, int df_den, double ss, double den_ss,
+                             bool need_positive_den) {
   Statistic s;
   s.label = label;
   s.df_num = df_num;
   s.df_den = df_den;
   s.ss = ss;
   s.den_ss = den_ss;
-  s.formed = df_num >= 1 && df_den >= 1 && den_ss > 0.0;
+  s.formed = df_num >= 1 && df_den >= 1 && (!need_positive_den || den_ss > 0.0);
   if (s.formed) s.f = pseudo_f(df_num, df_den, ss, den_ss);
+  return s;
+}
+
+Statistic nested_statistic(const char* label, int df_num, int df_den, double ss, double den_ss, const Mat& source,
+                           const Mat& h_num, const Mat& h_den, Denominator kind) {
+  Statistic s = observed_statistic(label, df_num, df_den, ss, den_ss, true);
   s.source = &source;
   s.h_num = &h_num;
   s.h_den = &h_den;

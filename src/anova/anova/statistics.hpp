@@ -39,6 +39,12 @@ double pseudo_f(int df_num, int df_den, double num, double den);
 
 // A row of a nested table, whose observed denominator sum of squares is
 // den_ss: formed (testable) when both dfs are at least 1 and den_ss > 0.
+// A row's statistic without its permutation test: formed when both dfs are
+// at least 1 and, where the denominator is a nested factor's or the
+// variation within subgroups, when den_ss > 0; F then in the product form.
+Statistic observed_statistic(const char* label, int df_num, int df_den, double ss, double den_ss,
+                             bool need_positive_den);
+
 Statistic nested_statistic(const char* label, int df_num, int df_den, double ss, double den_ss, const Mat& source,
                            const Mat& h_num, const Mat& h_den, Denominator kind);
 
