@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <memory>
 
+#include "anova/permutation_test.hpp"
 #include "anova/table.hpp"
 #include "anova/workers.hpp"
 #include "core/generator.hpp"
@@ -195,46 +196,40 @@ void grouped_test(const RunContext& ctx, const Grouping& g, std::vector<GroupedS
     formed.push_back(t);
     if (std::find(sources.begin(), sources.end(), t->source) == sources.end()) sources.push_back(t->source);
   }
-  auto draw = [&](long long iperm, int* out) {
-    check_cancel(ctx);
-    ctx.events->permutation(iperm, progress);
-    permute(0, n, current.data(), *ctx.generator);
-    std::copy(current.begin(), current.end(), out);
-  };
-  if (formed.empty()) {
-    std::vector<int> sink(static_cast<size_t>(n));
-    for (long long k = 1; k <= ctx.nperm; ++k) draw(k, sink.data());
+  PermutationStream stream(ctx, current.data(), progress);
+  if (formed.empty() || stream.here() == 0) {
+    stream.drain();
+    std::vector<std::int64_t> none(formed.size(), 0);
+    sum_over_processes(ctx, none.data(), static_cast<int>(none.size()));
+    for (size_t k = 0; k < formed.size(); ++k) formed[k]->s.count += none[k];
     return;
   }
   int batch = 1, width = 1;
   choose_cut(g, ctx.p, tuning, batch, width);
   Workers team(ctx.threads > 0 ? ctx.threads : Workers::available());
   GroupedTest job(g, sources, formed, batch, width, team.size());
-  const int per_round = static_cast<int>(std::min<long long>(static_cast<long long>(batch) * 4 * team.size(), ctx.nperm));
+  const int per_round = static_cast<int>(std::min<long long>(static_cast<long long>(batch) * 4 * team.size(), stream.here()));
   std::vector<int> buffer(2 * static_cast<size_t>(per_round) * static_cast<size_t>(n));
   int* slot[2] = {buffer.data(), buffer.data() + static_cast<size_t>(per_round) * static_cast<size_t>(n)};
-  auto fill = [&](int* out, long long first, int count) {
-    for (int b = 0; b < count; ++b) draw(first + b, out + static_cast<size_t>(b) * static_cast<size_t>(n));
-  };
-  long long first = 1;
-  int count = per_round;
-  fill(slot[0], first, count);
+  int count = stream.fill(slot[0], per_round);
   for (int round = 0; count > 0; ++round) {
     job.set(slot[round % 2], count);
     team.post(job, job.pieces());
-    const long long next_first = first + count;
-    const int next_count = static_cast<int>(std::min<long long>(per_round, ctx.nperm - next_first + 1));
+    int next = 0;
     try {
-      if (next_count > 0) fill(slot[(round + 1) % 2], next_first, next_count);
+      next = stream.fill(slot[(round + 1) % 2], per_round);
     } catch (...) {
       team.wait();
       throw;
     }
     team.wait();
-    first = next_first;
-    count = next_count;
+    count = next;
   }
-  for (size_t k = 0; k < formed.size(); ++k) formed[k]->s.count += job.exceedances(k);
+  stream.drain();
+  std::vector<std::int64_t> exceed(formed.size());
+  for (size_t k = 0; k < formed.size(); ++k) exceed[k] = job.exceedances(k);
+  sum_over_processes(ctx, exceed.data(), static_cast<int>(exceed.size()));
+  for (size_t k = 0; k < formed.size(); ++k) formed[k]->s.count += exceed[k];
 }
 
 }  // namespace

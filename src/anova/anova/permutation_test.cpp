@@ -14,24 +14,57 @@
 #include "linalg/permute.hpp"
 
 namespace morvenak {
-namespace {
 
-// One permutation of the loop: the cancellation, its event, then the shuffle.
-void draw(const RunContext& ctx, Workspace& w, long long iperm, bool large) {
-  check_cancel(ctx);
-  ctx.events->permutation(iperm, large);
-  permute(0, ctx.n, w.perm, *ctx.generator);
+bool dealt_here(const RunContext& ctx, long long k) {
+  return ctx.share == nullptr || (k - 1) % ctx.share->count() == ctx.share->index();
 }
 
-// Every permutation on the literal path, one after the other.
-void literal_loop(const RunContext& ctx, Workspace& w, Statistic* stats, int nstats, bool progress) {
-  for (long long iperm = 1; iperm <= ctx.nperm; ++iperm) {
-    draw(ctx, w, iperm, progress);
+long long dealt_count(const RunContext& ctx, long long total) {
+  if (ctx.share == nullptr) return total;
+  const long long count = ctx.share->count(), index = ctx.share->index();
+  return total > index ? (total - index + count - 1) / count : 0;
+}
+
+void sum_over_processes(const RunContext& ctx, std::int64_t* values, int size) {
+  if (size > 0 && ctx.share != nullptr && ctx.share->count() > 1) ctx.share->sum(values, size);
+}
+
+PermutationStream::PermutationStream(const RunContext& ctx, int* perm, bool progress)
+    : ctx_(ctx), perm_(perm), progress_(progress) {}
+
+int PermutationStream::fill(int* out, int most) {
+  int got = 0;
+  while (got < most && drawn_ < ctx_.nperm) {
+    ++drawn_;
+    check_cancel(ctx_);
+    ctx_.events->permutation(drawn_, progress_);
+    permute(0, ctx_.n, perm_, *ctx_.generator);
+    if (!dealt_here(ctx_, drawn_)) continue;
+    std::copy(perm_, perm_ + ctx_.n, out + static_cast<std::size_t>(got) * static_cast<std::size_t>(ctx_.n));
+    ++got;
+  }
+  return got;
+}
+
+void PermutationStream::drain() {
+  std::vector<int> sink(static_cast<std::size_t>(ctx_.n));
+  while (fill(sink.data(), 1) > 0) {
+  }
+}
+
+namespace {
+
+// Every permutation on the literal path, one after the other; the
+// exceedances of each statistic are added to `exceed`.
+void literal_loop(PermutationStream& stream, const RunContext& ctx, Workspace& w, Statistic* stats, int nstats,
+                  std::int64_t* exceed) {
+  std::vector<int> perm(static_cast<std::size_t>(ctx.n));
+  while (stream.fill(perm.data(), 1) == 1) {
     for (int k = 0; k < nstats; ++k) {
       Statistic& s = stats[k];
       if (!s.formed) continue;
       // Exact comparison; a NaN never counts.
-      if (permuted_statistic(ctx, w, s, w.perm) >= s.f) ++s.count;
+      if (permuted_statistic(ctx, w, s, perm.data()) >= s.f) ++exceed[k];
     }
   }
 }
@@ -42,41 +75,32 @@ void literal_loop(const RunContext& ctx, Workspace& w, Statistic* stats, int nst
 // batch is sized for a few milliseconds of work (about 4e7 multiply-adds at
 // most, n^2 per sum of squares), so that the hand-over costs little next to
 // the work and the progress lines keep pace with it.
-void fast_loop(const RunContext& ctx, Workspace& w, Statistic* stats, int nstats, bool progress) {
+void fast_loop(PermutationStream& stream, const RunContext& ctx, Workspace& w, Statistic* stats, int nstats,
+               std::int64_t* exceed) {
   Workers team(ctx.threads > 0 ? ctx.threads : Workers::available());
   FastPermutations fast(ctx, w, stats, nstats, team);
   const long long n = ctx.n;
   const long long per_perm = n * n * 6 + 1;
   long long size = 40000000LL / per_perm;
   size = std::max<long long>(size, 4LL * team.size());
-  size = std::min<long long>({size, 8192, ctx.nperm});
+  size = std::min<long long>({size, 8192, std::max<long long>(1, stream.here())});
   const int batch = static_cast<int>(size);
   std::vector<int> buffer(2 * static_cast<std::size_t>(batch) * static_cast<std::size_t>(ctx.n));
   int* slot[2] = {buffer.data(), buffer.data() + static_cast<std::size_t>(batch) * static_cast<std::size_t>(ctx.n)};
-  auto fill = [&](int* out, long long first, int count) {
-    for (int b = 0; b < count; ++b) {
-      draw(ctx, w, first + b, progress);
-      std::copy(w.perm, w.perm + ctx.n, out + static_cast<std::size_t>(b) * static_cast<std::size_t>(ctx.n));
-    }
-  };
-  long long first = 1;
-  int count = std::min(batch, ctx.nperm);
-  fill(slot[0], first, count);
+  int count = stream.fill(slot[0], batch);
   for (int b = 0; count > 0; ++b) {
     fast.post(slot[b % 2], count);
-    const long long next_first = first + count;
-    const int next_count = static_cast<int>(std::min<long long>(batch, ctx.nperm - next_first + 1));
+    int next = 0;
     try {
-      if (next_count > 0) fill(slot[(b + 1) % 2], next_first, next_count);
+      next = stream.fill(slot[(b + 1) % 2], batch);
     } catch (...) {
       fast.wait();  // a run that ends here must not leave the team reading freed memory
       throw;
     }
     fast.wait();
-    first = next_first;
-    count = next_count;
+    count = next;
   }
-  for (int k = 0; k < nstats; ++k) stats[k].count += fast.exceedances(k);
+  for (int k = 0; k < nstats; ++k) exceed[k] += fast.exceedances(k);
 }
 #endif
 
@@ -88,16 +112,21 @@ void permutation_test(const RunContext& ctx, Workspace& w, Statistic* stats, int
   for (int k = 0; k < nstats; ++k) stats[k].count = 1;
   const bool progress = static_cast<long long>(ctx.n) * ctx.p > threshold;
   ctx.events->test_started(ctx.nperm, progress);
+  PermutationStream stream(ctx, w.perm, progress);
+  std::vector<std::int64_t> exceed(static_cast<std::size_t>(nstats), 0);
 #if MORVENAK_LITERAL_PERMUTATIONS
-  literal_loop(ctx, w, stats, nstats, progress);
+  literal_loop(stream, ctx, w, stats, nstats, exceed.data());
 #else
   bool any = false;
   for (int k = 0; k < nstats; ++k) any = any || stats[k].formed;
-  if (any && ctx.nperm >= 1)
-    fast_loop(ctx, w, stats, nstats, progress);
+  if (any && stream.here() >= 1)
+    fast_loop(stream, ctx, w, stats, nstats, exceed.data());
   else
-    literal_loop(ctx, w, stats, nstats, progress);
+    literal_loop(stream, ctx, w, stats, nstats, exceed.data());
 #endif
+  stream.drain();
+  sum_over_processes(ctx, exceed.data(), nstats);
+  for (int k = 0; k < nstats; ++k) stats[k].count += exceed[k];
 }
 
 }  // namespace morvenak

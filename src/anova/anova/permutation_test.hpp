@@ -1,5 +1,8 @@
-// The permutation test shared by the three anova engines.
+// The permutation test shared by the three anova engines, and the stream of
+// permutations that every test of the library draws from.
 #pragma once
+#include <cstdint>
+
 #include "anova/statistics.hpp"
 #include "core/workspace.hpp"
 
@@ -14,7 +17,42 @@ namespace morvenak {
 // calling thread, which also polls the cancellation; the statistics are
 // evaluated on ctx.threads threads (0: all the process may use) by the fast
 // path, or by the literal products alone in a build with
-// MORVENAK_LITERAL_PERMUTATIONS. The counts never depend on either.
+// MORVENAK_LITERAL_PERMUTATIONS. With processes sharing the test
+// (ctx.share) each evaluates the permutations dealt to it and the counts
+// are summed. The counts never depend on threads or processes.
 void permutation_test(const RunContext& ctx, Workspace& w, Statistic* stats, int nstats, int threshold);
+
+// Whether the k-th permutation of a test (from 1) is this process's to
+// evaluate, how many of a test's `total` are, and the sum of counts over
+// the processes (the values unchanged for one process).
+bool dealt_here(const RunContext& ctx, long long k);
+long long dealt_count(const RunContext& ctx, long long total);
+void sum_over_processes(const RunContext& ctx, std::int64_t* values, int size);
+
+// The permutations of one test, n objects each, drawn in order into `perm`
+// (the identity at the start, then each drawn from the previous one): every
+// permutation is drawn, whichever process evaluates it, so that the
+// generator goes through the same sequence everywhere; those dealt to this
+// process are copied out. Each draw polls the cancellation and tells the
+// events.
+class PermutationStream {
+ public:
+  PermutationStream(const RunContext& ctx, int* perm, bool progress);
+  // Draws until `most` of this process's permutations are copied to `out`
+  // (n each, one after the other) or the test's are all drawn; returns how
+  // many were copied.
+  int fill(int* out, int most);
+  // Draws the rest of the test's permutations (the generator's state after
+  // the test is that of a whole test).
+  void drain();
+  // This process's permutations of the whole test.
+  long long here() const { return dealt_count(ctx_, ctx_.nperm); }
+
+ private:
+  const RunContext& ctx_;
+  int* perm_;
+  bool progress_;
+  long long drawn_ = 0;
+};
 
 }  // namespace morvenak

@@ -9,6 +9,7 @@
 #include <map>
 #include <numeric>
 
+#include "anova/permutation_test.hpp"
 #include "core/model.hpp"
 #include "linalg/permute.hpp"
 
@@ -214,31 +215,40 @@ SubgroupTest subgroup_test(const RunContext& ctx, const SubgroupDesign& d, int d
     return diff.hi >= -tie;
   };
   t.exact = exact || t.arrangements <= static_cast<std::uint64_t>(nperm);
+  // With processes sharing the test, each compares the arrangements dealt to
+  // it (every one is still generated, in the same order); the counts of
+  // arrangements at least as extreme and of near ties are summed.
+  std::int64_t counts[2] = {0, 0};
   if (t.exact) {
     std::int64_t seen = 0;
     enumerate_arrangements(d, [&](const std::vector<int>& group_of) {
       if (++seen % 64 == 0) check_cancel(ctx);
-      if (at_least(group_of)) ++t.count;
+      if (dealt_here(ctx, seen) && at_least(group_of)) ++counts[0];
     });
     t.permutations = seen - 1;
-    return t;
+  } else {
+    // Random arrangements: the subgroups shuffled from the previous shuffle,
+    // then dealt to the groups in order, as many to each as it holds; the
+    // observed arrangement counts once.
+    std::vector<int> order(static_cast<size_t>(d.subgroups));
+    for (size_t s = 0; s < order.size(); ++s) order[s] = static_cast<int>(s) + 1;
+    std::vector<int> group_of(order.size());
+    for (int k = 0; k < nperm; ++k) {
+      if (k % 64 == 0) check_cancel(ctx);
+      permute(0, d.subgroups, order.data(), generator);
+      if (!dealt_here(ctx, k + 1)) continue;
+      size_t at = 0;
+      for (int g = 0; g < d.groups; ++g)
+        for (int c = 0; c < d.per_group[static_cast<size_t>(g)]; ++c)
+          group_of[static_cast<size_t>(order[at++] - 1)] = g;
+      if (at_least(group_of)) ++counts[0];
+    }
+    t.permutations = nperm;
   }
-  // Random arrangements: the subgroups shuffled from the previous shuffle,
-  // then dealt to the groups in order, as many to each as it holds.
-  std::vector<int> order(static_cast<size_t>(d.subgroups));
-  for (size_t s = 0; s < order.size(); ++s) order[s] = static_cast<int>(s) + 1;
-  std::vector<int> group_of(order.size());
-  t.count = 1;
-  for (int k = 0; k < nperm; ++k) {
-    if (k % 64 == 0) check_cancel(ctx);
-    permute(0, d.subgroups, order.data(), generator);
-    size_t at = 0;
-    for (int g = 0; g < d.groups; ++g)
-      for (int c = 0; c < d.per_group[static_cast<size_t>(g)]; ++c)
-        group_of[static_cast<size_t>(order[at++] - 1)] = g;
-    if (at_least(group_of)) ++t.count;
-  }
-  t.permutations = nperm;
+  counts[1] = t.near_ties;
+  sum_over_processes(ctx, counts, 2);
+  t.count = counts[0] + (t.exact ? 0 : 1);
+  t.near_ties = counts[1];
   return t;
 }
 

@@ -85,6 +85,9 @@ struct Analysis::Impl {
     ctx.events = events;
     ctx.generator = &generator;
     ctx.cancel = o.cancel;
+    if (o.share != nullptr && (o.share->count() < 1 || o.share->index() < 0 || o.share->index() >= o.share->count()))
+      throw InvalidInput("the processes sharing the test must number at least 1, this one among them");
+    ctx.share = o.share;
     ctx.nfiles = 1;
   }
 };

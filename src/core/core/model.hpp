@@ -36,6 +36,24 @@ enum class MainUnits { kObjects, kSubgroups };
 // modern one (xoshiro256** with unbiased bounded draws) beyond them.
 enum class GeneratorChoice { kAuto, kClassic, kModern };
 
+// Processes that share the permutation tests of one analysis (a cluster
+// run). Every process runs the whole analysis on the same data with the same
+// options, so each draws the same permutations in the same order; each
+// evaluates only those dealt to it (the k-th permutation of a test, counted
+// from 1, to process (k - 1) mod count), and the counts are summed. Each
+// count is a sum of whole numbers, so every process ends with the result of
+// a single process, bit for bit. The engine knows nothing of the transport;
+// a front end implements sum().
+class Share {
+ public:
+  virtual ~Share() = default;
+  virtual int index() const = 0;  // this process, 0 to count() - 1
+  virtual int count() const = 0;  // at least 1
+  // Replaces each of the `size` values by its sum over the processes. Every
+  // process calls it at the same points of the analysis with the same size.
+  virtual void sum(std::int64_t* values, int size) = 0;
+};
+
 struct Options {
   Task task = Task::kBoth;
   Transform transform = Transform::kNone;
@@ -56,6 +74,8 @@ struct Options {
   // the process's cgroup memory limit leaves). A run whose estimate exceeds
   // it stops (Stopped) before allocating.
   std::uint64_t max_memory = 0;
+  // The processes that share the permutation tests; null: this one alone.
+  Share* share = nullptr;
 };
 
 // ---------------------------------------------------------------- results

@@ -25,6 +25,7 @@ struct GaussWork {
 
 class Events;
 class Generator;
+class Share;
 
 // What the steps of one analysis share besides the arrays: sizes, options,
 // the column range of each factor in x, SSY, and where events, draws and
@@ -46,6 +47,7 @@ struct RunContext {
   Events* events = nullptr;  // never null during an analysis
   Generator* generator = nullptr;
   const std::atomic<bool>* cancel = nullptr;  // may be null
+  Share* share = nullptr;                     // may be null: one process
 };
 
 // Throws Cancelled when the caller has asked to stop.
