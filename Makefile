@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps-r build demo test install clean test-sanitize test-debug test-literal fuzz-build fuzz-ci fuzz python-package python-ci r-package r-check
+.PHONY: all deps-r build demo test install clean test-sanitize test-debug test-literal test-mpi fuzz-build fuzz-ci fuzz python-package python-ci r-package r-check
 
 # Extra compiler flags for every build, e.g. WERROR=-Werror (CI).
 WERROR ?=
@@ -63,6 +63,18 @@ test-literal:
 	cmake -S . -B $(LITERAL_BUILD) -DCMAKE_BUILD_TYPE=Release -DMORVENAK_LITERAL_PERMUTATIONS=ON $(CONFIGURE_FLAGS)
 	cmake --build $(LITERAL_BUILD) -j $(JOBS) --target morvenak
 	python3 tests/e2e/run_cases.py --cmd $(LITERAL_BUILD)/morvenak tests/cases
+
+# The MPI build of the run command (Open MPI), kept out of the sanitizer builds: the
+# same designs as one process and as three processes of mpirun, and with 1 and 2
+# threads, must write the same files (timings and counts of threads and processes
+# masked).
+MPI_BUILD ?= build-mpi
+MPIRUN ?= mpirun --oversubscribe --allow-run-as-root -np 3
+test-mpi:
+	bash scripts/deps.sh build test mpi
+	cmake -S . -B $(MPI_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DMORVENAK_MPI=ON $(CONFIGURE_FLAGS)
+	cmake --build $(MPI_BUILD) -j $(JOBS) --target morvenak
+	python3 tests/e2e/processes_test.py --morvenak $(MPI_BUILD)/morvenak --mpirun "$(MPIRUN)"
 
 # The Python package (python/): a wheel built by Debian's Python and pip from
 # the engine sources, into $(BUILD)/python/; and its tests in a virtual

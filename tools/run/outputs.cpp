@@ -192,6 +192,12 @@ std::string results_json(const tables::Design& d, const morvenak::Result& r, con
     timings["ordination_seconds"] = r.ordination_seconds;
     timings["total_seconds"] = info.total_seconds;
     j["timings"] = timings;
+    // How the run was spread: the only fields besides the timings that the number of
+    // threads or processes changes.
+    Json execution;
+    execution["threads"] = r.threads;
+    execution["processes"] = info.processes;
+    j["execution"] = execution;
     Json ordinations = Json::array();
     for (std::size_t k = 0; k < r.ordinations.size(); ++k) {
         const morvenak::OrdinationResult& o = r.ordinations[k];

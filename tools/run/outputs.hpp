@@ -34,6 +34,7 @@ struct RunInfo {
     Json options;                       // every option, as the run took it
     std::vector<std::string> warnings;
     double total_seconds = 0.0;
+    int processes = 1;                  // the processes that shared the permutation tests
     Json files;                         // the names of the other outputs
 };
 std::string results_json(const tables::Design& d, const morvenak::Result& r, const RunInfo& info);

@@ -1,0 +1,153 @@
+#!/usr/bin/env python3
+"""Threads and processes never change a result: `morvenak run` on the same designs
+with 1 and 2 threads, and (given --mpirun) as 1 process and as the processes of an
+MPI launcher, writes the same files byte for byte. Only the fields that record
+timings and the thread and process counts are masked: the report's computation
+time lines, and in results.json timings.*, options.threads and execution.*.
+
+The designs, written by this script: nested in three levels within the classic
+limits (the fast path of the classic engine), the same with the main factor's
+subgroups as units (arrangements drawn, then enumerated), and a design beyond the
+classic limits (the grouped path).
+
+usage: processes_test.py --morvenak BUILD/morvenak [--mpirun "mpirun -np 3 ..."]
+Exit status 0 when every check passes, 1 when one fails.
+"""
+import argparse
+import json
+import os
+import re
+import shlex
+import shutil
+import subprocess
+import sys
+import tempfile
+
+failures = []
+
+
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+        print("FAIL:", what)
+
+
+def design(folder, n, p, levels, seed):
+    """A species table of counts with an effect of every level, and its labels."""
+    state = seed
+
+    def rand(m):
+        nonlocal state
+        state = (state * 6364136223846793005 + 1442695040888963407) % (1 << 64)
+        return (state >> 33) % m
+
+    main, sub, cell = levels
+    rows, labels = [], []
+    for i in range(n):
+        a, b, c = i % main, (i // main) % sub, (i // (main * sub)) % cell
+        rows.append([rand(6) + (4 if j % main == a else 0) + (2 if j % sub == b else 0) + (1 if j % 2 == c else 0)
+                     for j in range(p)])
+        labels.append((f"s{i + 1}", f"M{a}", f"S{b}", f"C{c}"))
+    with open(os.path.join(folder, "species.csv"), "w") as f:
+        f.write("sample," + ",".join(f"sp{j + 1}" for j in range(p)) + "\n")
+        for i, r in enumerate(rows):
+            f.write(f"s{i + 1}," + ",".join(map(str, r)) + "\n")
+    with open(os.path.join(folder, "labels.csv"), "w") as f:
+        f.write("sample,Main,Sub,Cell\n")
+        for row in labels:
+            f.write(",".join(row) + "\n")
+
+
+def masked(name, data):
+    """A file of the results with the timings and the thread and process counts masked."""
+    if name == "results.json":
+        j = json.loads(data)
+        j["timings"] = "<TIMINGS>"
+        j["options"]["threads"] = "<THREADS>"
+        j["execution"] = "<EXECUTION>"
+        return json.dumps(j, indent=2, sort_keys=True).encode()
+    if name.endswith("Morvenak.out"):
+        return re.sub(rb"(Computation time for [^:]*:) *[0-9.]+ sec\.", rb"\1 <TIME> sec.", data)
+    return data
+
+
+def outputs(folder):
+    files = {}
+    for root, _, names in os.walk(folder):
+        for name in names:
+            path = os.path.join(root, name)
+            rel = os.path.relpath(path, folder)
+            with open(path, "rb") as f:
+                files[rel] = masked(rel, f.read())
+    return files
+
+
+def run(work, launcher, options, threads):
+    cmd = launcher + [args.morvenak, "run", "--species", "species.csv", "--labels", "labels.csv",
+                      "--output", "results", "--threads", str(threads), "--quiet"] + options
+    p = subprocess.run(cmd, cwd=work, stdin=subprocess.DEVNULL, capture_output=True, timeout=600)
+    if p.returncode != 0:
+        print(" ".join(cmd), "\n", p.stdout.decode(errors="replace"), p.stderr.decode(errors="replace"))
+    return p
+
+
+parser = argparse.ArgumentParser()
+parser.add_argument("--morvenak", required=True)
+parser.add_argument("--mpirun", help="the launcher of several processes, e.g. 'mpirun -np 3'")
+args = parser.parse_args()
+args.morvenak = os.path.abspath(args.morvenak)
+
+nested = ["--main", "Main", "--nested", "Sub", "--nested", "Cell", "--transform", "hellinger"]
+cases = [
+    ("nested", (120, 40, (4, 3, 2)), nested + ["--permutations", "999"]),
+    ("subgroups drawn", (120, 40, (4, 3, 2)), nested + ["--permutations", "999", "--main-units", "subgroups"]),
+    ("subgroups enumerated", (48, 20, (2, 3, 2)),
+     nested + ["--permutations", "99", "--main-units", "subgroups", "--exact"]),
+    ("beyond the limits", (620, 30, (5, 4, 2)), nested + ["--permutations", "499"]),
+]
+
+top = tempfile.mkdtemp(prefix="processes_e2e_")
+try:
+    for k, (name, (n, p, levels), options) in enumerate(cases):
+        work = os.path.join(top, f"case{k}")
+        os.mkdir(work)
+        design(work, n, p, levels, seed=k + 1)
+        runs = [("1 thread", [], 1), ("2 threads", [], 2)]
+        if args.mpirun:
+            runs.append(("3 processes", shlex.split(args.mpirun), 1))
+        results = {}
+        # Every run in the same folder with the same output name (both are recorded),
+        # the output moved away before the next run.
+        for r, (label, launcher, threads) in enumerate(runs):
+            proc = run(work, launcher, options, threads)
+            check(proc.returncode == 0, f"{name}, {label}: status {proc.returncode}")
+            # Only the output is left: no process wrote anything else beside it.
+            left = sorted(os.listdir(work))
+            check(left == ["labels.csv", "results", "species.csv"], f"{name}, {label}: left {left}")
+            if proc.returncode != 0:
+                continue
+            out = os.path.join(top, f"case{k}-run{r}")
+            os.rename(os.path.join(work, "results"), out)
+            results[label] = outputs(out)
+            with open(os.path.join(out, "results.json")) as f:
+                execution = json.load(f)["execution"]
+            expected = 3 if launcher else 1
+            check(execution["processes"] == expected,
+                  f"{name}, {label}: {execution['processes']} processes recorded, not {expected}")
+            if not launcher:
+                check(execution["threads"] == threads, f"{name}, {label}: {execution['threads']} threads recorded")
+        first = results.get("1 thread")
+        for label, files in results.items():
+            if first is None or label == "1 thread":
+                continue
+            check(sorted(files) == sorted(first), f"{name}, {label}: other files {sorted(files)}")
+            for rel in sorted(set(files) & set(first)):
+                check(files[rel] == first[rel], f"{name}, {label}: {rel} differs from the 1-thread run")
+        if first is not None:
+            report = first["Morvenak.out"].decode()
+            check(" Main factor " in report and " Within subgroups " in report, f"{name}: the report has its table")
+finally:
+    shutil.rmtree(top, ignore_errors=True)
+
+print(f"processes_test: {len(failures)} failure(s)")
+sys.exit(1 if failures else 0)

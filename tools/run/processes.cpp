@@ -1,0 +1,78 @@
+// The processes of a run: MPI's world when an MPI build is started by a launcher,
+// else this process alone. See processes.hpp.
+#include "processes.hpp"
+
+#include "anova/workers.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+
+#if MORVENAK_MPI
+#include <mpi.h>
+#endif
+
+namespace run {
+
+namespace {
+
+#if MORVENAK_MPI
+// Started by a launcher: Open MPI's mpirun, or a PMI-based one (srun, MPICH's mpiexec).
+bool launched() {
+    for (const char* name : {"OMPI_COMM_WORLD_SIZE", "PMIX_RANK", "PMI_RANK"})
+        if (std::getenv(name) != nullptr) return true;
+    return false;
+}
+
+// Each sum is one reduction over the whole world; every process calls it at the same
+// points of the analysis, so the reductions pair up.
+class WorldShare : public morvenak::Share {
+public:
+    WorldShare(int index, int count) : index_(index), count_(count) {}
+    int index() const override { return index_; }
+    int count() const override { return count_; }
+    void sum(std::int64_t* values, int size) override {
+        MPI_Allreduce(MPI_IN_PLACE, values, size, MPI_INT64_T, MPI_SUM, MPI_COMM_WORLD);
+    }
+
+private:
+    int index_, count_;
+};
+#endif
+
+}  // namespace
+
+Processes::Processes() {
+#if MORVENAK_MPI
+    if (!launched()) return;
+    MPI_Init(nullptr, nullptr);
+    joined_ = true;
+    MPI_Comm_rank(MPI_COMM_WORLD, &index_);
+    MPI_Comm_size(MPI_COMM_WORLD, &count_);
+    MPI_Comm node;
+    MPI_Comm_split_type(MPI_COMM_WORLD, MPI_COMM_TYPE_SHARED, index_, MPI_INFO_NULL, &node);
+    MPI_Comm_size(node, &here_);
+    MPI_Comm_free(&node);
+    share_ = new WorldShare(index_, count_);
+#endif
+}
+
+Processes::~Processes() {
+#if MORVENAK_MPI
+    delete share_;
+#endif
+}
+
+void Processes::leave(int status) {
+#if MORVENAK_MPI
+    if (joined_ && status == 0) MPI_Finalize();
+#else
+    (void)status;
+#endif
+    joined_ = false;
+}
+
+int Processes::default_threads() const {
+    return std::max(1, morvenak::Workers::available() / std::max(1, here_));
+}
+
+}  // namespace run

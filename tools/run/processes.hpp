@@ -1,0 +1,41 @@
+// The processes of one run. A build with MORVENAK_MPI started by an MPI launcher
+// (mpirun, mpiexec, srun) joins the launcher's processes: they share the permutation
+// tests, the first of them writes the results and talks to the user, and the others
+// stay silent. Any other run is one process alone.
+#pragma once
+
+#include "core/model.hpp"
+
+namespace run {
+
+class Processes {
+public:
+    // Joins the launcher's processes when there are any.
+    Processes();
+    ~Processes();
+    // Leaves them after a run that ended with `status`. A process that failed does not
+    // wait for the others: it ends, and the launcher ends the rest with its status.
+    void leave(int status);
+    Processes(const Processes&) = delete;
+    Processes& operator=(const Processes&) = delete;
+
+    int index() const { return index_; }
+    int count() const { return count_; }
+    bool first() const { return index_ == 0; }
+    // The processes on this machine, this one included.
+    int here() const { return here_; }
+    // What the analysis shares its tests through; null for a process alone.
+    morvenak::Share* share() { return count_ > 1 ? share_ : nullptr; }
+    // The threads of each process when the user gives none: the CPUs this process may
+    // use, divided among the processes on this machine.
+    int default_threads() const;
+
+private:
+    int index_ = 0;
+    int count_ = 1;
+    int here_ = 1;
+    bool joined_ = false;
+    morvenak::Share* share_ = nullptr;
+};
+
+}  // namespace run
