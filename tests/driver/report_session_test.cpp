@@ -1,6 +1,6 @@
-// The report of data in memory: the banner, the note and data lines, then the
-// analysis in the classic layouts; input the library refuses ends with status 2
-// and its message, with nothing past the banner.
+// The report of data in memory when the library refuses the input: status 2 and
+// its message, nothing in the report past the banner's lines (the run command's
+// tables never give such input; tests/e2e/run_beyond.py checks its reports).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -44,35 +44,6 @@ ClassicOutcome in_fresh_folder(const ReportSession& session, std::string& report
   fs::current_path(here);
   fs::remove_all(folder);
   return out;
-}
-
-TEST(ReportSession, WritesTheNotesUnderTheBannerThenTheAnalysis) {
-  Input in;
-  in.n = 6;
-  in.p = 1;
-  in.y = {1, 2, 3, 5, 6, 7};
-  in.factors.push_back(Factor::from_labels("G", {"a", "a", "a", "b", "b", "b"}));
-  ReportSession s;
-  s.input = &in;
-  s.task = Task::kAnova;
-  s.permutations = 0;
-  s.data_line = "Data from the tables y.csv and g.csv: 6 objects, 1 species; factors G (2 levels)";
-  s.hooks.banner_note = "Options beyond the classic dialogue: --seed 7";
-  std::string report;
-  const ClassicOutcome out = in_fresh_folder(s, report);
-  ASSERT_EQ(out.status, 0) << out.message;
-  EXPECT_DOUBLE_EQ(out.result.rows[0].ss, 24.0);
-  const std::string head =
-      " User guide: README.md of the Morvenak distribution.\n\n"
-      " Options beyond the classic dialogue: --seed 7\n"
-      " Data from the tables y.csv and g.csv: 6 objects, 1 species; factors G (2 levels)\n\n"
-      " No transformation of the species data\n"
-      " Total sum of squares in Y [transformed] (SSY) =           28.00000\n\n";
-  EXPECT_NE(report.find(head), std::string::npos) << report;
-  EXPECT_NE(report.find(" Anova factor           1    4            24.00000     24.00000    24.00000\n"),
-            std::string::npos)
-      << report;
-  EXPECT_EQ(report.find("File"), std::string::npos) << report;
 }
 
 TEST(ReportSession, InputTheLibraryRefusesEndsWithStatus2) {
