@@ -23,6 +23,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <cstdio>
@@ -213,8 +214,14 @@ morvenak::Input input_of(const tables::Design& d) {
     in.p = static_cast<int>(d.species);
     in.y.resize(d.objects.size() * d.species);
     for (std::size_t i = 0; i < d.objects.size(); ++i)
-        for (std::size_t j = 0; j < d.species; ++j)
-            in.y[i + j * d.objects.size()] = std::strtod(d.values[i][j].c_str(), nullptr);
+        for (std::size_t j = 0; j < d.species; ++j) {
+            const double v = std::strtod(d.values[i][j].c_str(), nullptr);
+            if (!std::isfinite(v))
+                throw tools::ToolError(d.species_name + ": the abundance of " + d.species_names[j] + " in sample " +
+                                       d.objects[i] + " (" + d.values[i][j] +
+                                       ") is beyond the range of a double-precision number");
+            in.y[i + j * d.objects.size()] = v;
+        }
     for (const tables::Factor& f : d.factors) in.factors.push_back(morvenak::Factor::from_labels(f.column, f.labels));
     return in;
 }
