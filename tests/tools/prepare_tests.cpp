@@ -447,6 +447,15 @@ TEST(Coding, ChecksThatTheProgramMakes) {
     EXPECT_EQ(error_of([&] { build_design(sp202, lab202, {"G"}); }),
               "lab.csv: the factors need 201 dummy variables in all (G 201); the program takes "
               "at most 200");
+    // Without the limit (the run command) the same design builds, and lies beyond the
+    // classic limits by its dummy variables alone.
+    DesignOptions unlimited;
+    unlimited.max_dummies = 0;
+    const Design d202 = build_design(sp202, lab202, {"G"}, unlimited);
+    EXPECT_EQ(d202.dummies(), 201u);
+    EXPECT_FALSE(within(d202, classic_limits));
+    EXPECT_TRUE(within(d202, no_limits));
+    EXPECT_TRUE(within(build_design(sp6, lab6, {"G", "K"}), classic_limits));
 }
 
 // ---------------------------------------------------------------- file texts

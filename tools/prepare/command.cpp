@@ -31,7 +31,7 @@ int run(const std::string& species_path, const std::string& labels_path,
     if (ec && ec != std::errc::no_such_file_or_directory)
         throw tools::ToolError(folder + ": cannot use the folder: " + ec.message());
     if (!is_folder) throw tools::ToolError(folder + ": no such folder");
-    Design d = tables::read_design(species_path, labels_path, columns, table_options);
+    Design d = tables::read_design(species_path, labels_path, columns, table_options, tables::classic_limits);
     std::vector<tools::NewFile> files = classic_files(d, folder, prefix);
     tools::write_new_files(files);
 

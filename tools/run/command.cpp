@@ -23,7 +23,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
@@ -156,36 +158,100 @@ std::string answers_text(const RunOptions& o) {
     return s + "1\n";
 }
 
-// The classic run in `folder`, which holds the classic files and answers.txt.
-morvenak::ClassicOutcome classic_run(const std::string& folder, const RunOptions& o, morvenak::Events& observer,
-                                     std::string& console) {
+// What the run adds to the analysis, whichever way it runs.
+morvenak::ClassicHooks hooks_of(const RunOptions& o, morvenak::Events& observer) {
+    morvenak::ClassicHooks hooks;
+    hooks.observer = &observer;
+    hooks.cancel = &g_cancel;
+    hooks.threads = o.threads;
+    hooks.seed = o.start();
+    hooks.generator = kGenerators.at(o.generator);
+    hooks.main_units = o.main_units == "subgroups" ? morvenak::MainUnits::kSubgroups : morvenak::MainUnits::kObjects;
+    hooks.exact = o.exact;
+    hooks.max_memory = o.max_memory_bytes;
+    if (o.beyond_classic()) hooks.banner_note = "Options beyond the classic dialogue: " + o.beyond_dialogue();
+    return hooks;
+}
+
+// A session run inside `folder` (where it writes its report), its console text
+// captured into `console`; `session` takes the descriptor of the console text.
+template <class Session>
+morvenak::ClassicOutcome in_folder(const std::string& folder, std::string& console, Session session) {
     std::FILE* capture = std::tmpfile();
     if (capture == nullptr) throw tools::ToolError("cannot create the temporary file of the console text");
     const int here = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (here < 0 || ::chdir(folder.c_str()) != 0) {
         std::fclose(capture);
         if (here >= 0) ::close(here);
-        throw tools::ToolError(folder + ": cannot enter the folder of the classic files");
+        throw tools::ToolError(folder + ": cannot enter the folder of the results");
     }
-    morvenak::ClassicSession session;
-    session.answers = "answers.txt";
-    session.console_fd = ::fileno(capture);
-    session.hooks.observer = &observer;
-    session.hooks.cancel = &g_cancel;
-    session.hooks.threads = o.threads;
-    session.hooks.seed = o.start();
-    session.hooks.generator = kGenerators.at(o.generator);
-    session.hooks.main_units = o.main_units == "subgroups" ? morvenak::MainUnits::kSubgroups : morvenak::MainUnits::kObjects;
-    session.hooks.exact = o.exact;
-    session.hooks.max_memory = o.max_memory_bytes;
-    if (o.beyond_classic()) session.hooks.banner_note = "Options beyond the classic dialogue: " + o.beyond_dialogue();
-    morvenak::ClassicOutcome out = morvenak::run_session(session);
+    morvenak::ClassicOutcome out = session(::fileno(capture));
     const bool back = ::fchdir(here) == 0;
     ::close(here);
     console = read_all(capture);
     std::fclose(capture);
     if (!back) throw tools::ToolError("cannot return to the current folder");
     return out;
+}
+
+// The classic run in `folder`, which holds the classic files and answers.txt.
+morvenak::ClassicOutcome classic_run(const std::string& folder, const RunOptions& o, morvenak::Events& observer,
+                                     std::string& console) {
+    return in_folder(folder, console, [&](int fd) {
+        morvenak::ClassicSession session;
+        session.answers = "answers.txt";
+        session.console_fd = fd;
+        session.hooks = hooks_of(o, observer);
+        return morvenak::run_session(session);
+    });
+}
+
+// The design as the library takes it: the abundances as numbers (column-major), the
+// factors as labels.
+morvenak::Input input_of(const tables::Design& d) {
+    morvenak::Input in;
+    in.n = static_cast<int>(d.objects.size());
+    in.p = static_cast<int>(d.species);
+    in.y.resize(d.objects.size() * d.species);
+    for (std::size_t i = 0; i < d.objects.size(); ++i)
+        for (std::size_t j = 0; j < d.species; ++j) {
+            const double v = std::strtod(d.values[i][j].c_str(), nullptr);
+            if (!std::isfinite(v))
+                throw tools::ToolError(d.species_name + ": the abundance of " + d.species_names[j] + " in sample " +
+                                       d.objects[i] + " (" + d.values[i][j] +
+                                       ") is beyond the range of a double-precision number");
+            in.y[i + j * d.objects.size()] = v;
+        }
+    for (const tables::Factor& f : d.factors) in.factors.push_back(morvenak::Factor::from_labels(f.column, f.labels));
+    return in;
+}
+
+// The report's line of where the data of a run beyond the classic limits came from.
+std::string data_line(const tables::Design& d) {
+    std::string s = "Data from the tables " + d.species_name + " and " + d.labels_name + ": " +
+                    std::to_string(d.objects.size()) + " objects, " + std::to_string(d.species) + " species; factors ";
+    for (std::size_t f = 0; f < d.factors.size(); ++f)
+        s += (f == 0 ? "" : ", ") + d.factors[f].column + " (" + std::to_string(d.factors[f].coding.levels.size()) +
+             (f == 0 ? " levels)" : " subgroups)");
+    return s;
+}
+
+// The analysis of a design beyond the classic limits, by the library, its report
+// written in `folder` in the classic layouts.
+morvenak::ClassicOutcome library_run(const std::string& folder, const tables::Design& d, const RunOptions& o,
+                                     morvenak::Events& observer, std::string& console) {
+    const morvenak::Input in = input_of(d);
+    return in_folder(folder, console, [&](int fd) {
+        morvenak::ReportSession session;
+        session.input = &in;
+        session.task = static_cast<morvenak::Task>(kTasks.at(o.task));
+        session.transform = static_cast<morvenak::Transform>(kTransforms.at(o.transform));
+        session.permutations = o.permutations;
+        session.data_line = data_line(d);
+        session.console_fd = fd;
+        session.hooks = hooks_of(o, observer);
+        return morvenak::run_report_session(session);
+    });
 }
 
 tools::NewFile file_in(const std::string& folder, const std::string& name, std::string text) {
@@ -243,22 +309,6 @@ void print_summary(const tables::Design& d, const morvenak::Result& r, const std
     std::cout << "Results in " << output << "\n";
 }
 
-// The design, or the stop of a design beyond the program's limits, with where such
-// designs are analysed.
-tables::Design read_design_within_limits(const RunOptions& o, const std::vector<std::string>& columns) {
-    try {
-        return tables::read_design(o.species, o.labels, columns, o.table);
-    } catch (const tools::ToolError& e) {
-        // Three factors are the library's limit too.
-        if (e.status != tools::status_beyond_limits || columns.size() > tables::max_factors) throw;
-        throw tools::ToolError(std::string(e.what()) +
-                                   "; the run command writes the classic files and stays within the program's "
-                                   "limits: the library and the Python package analyse larger designs "
-                                   "(factors given as labels)",
-                               e.status);
-    }
-}
-
 int run(RunOptions& o) {
     if (o.exact && o.main_units != "subgroups")
         throw tools::ToolError("--exact enumerates the arrangements of the main factor's subgroups: give it with "
@@ -281,7 +331,9 @@ int run(RunOptions& o) {
 
     std::vector<std::string> columns{o.main};
     columns.insert(columns.end(), o.nested.begin(), o.nested.end());
-    const tables::Design d = read_design_within_limits(o, columns);
+    // Any size: a design beyond the classic limits is analysed by the library.
+    const tables::Design d = tables::read_design(o.species, o.labels, columns, o.table, tables::no_limits);
+    const bool classic_design = tables::within(d, tables::classic_limits);
     const std::vector<std::string> warnings = design_warnings(d);
     for (const std::string& w : warnings) std::cerr << "morvenak run: warning: " << w << "\n";
     std::cerr << std::flush;
@@ -293,19 +345,24 @@ int run(RunOptions& o) {
     info.warnings = warnings;
 
     Staging staging(output);
-    const std::string classic = (fs::path(staging.path()) / "classic").string();
-    fs::create_directory(classic);
-    std::vector<tools::NewFile> files = prepare::classic_files(d, classic);
-    files.push_back(file_in(classic, "answers.txt", answers_text(o)));
-    tools::write_new_files(files);
-
+    const std::string top = staging.path();
     const ProgressMode mode = o.quiet || o.progress == "never" ? ProgressMode::kNever
                               : o.progress == "always"          ? ProgressMode::kAlways
                                                                 : ProgressMode::kAuto;
     ProgressBar bar(mode, 2, ::isatty(2) == 1);
     Observer observer(bar);
     std::string console;
-    morvenak::ClassicOutcome outcome = classic_run(classic, o, observer, console);
+    const std::string classic = (fs::path(top) / "classic").string();
+    morvenak::ClassicOutcome outcome;
+    if (classic_design) {
+        fs::create_directory(classic);
+        std::vector<tools::NewFile> files = prepare::classic_files(d, classic);
+        files.push_back(file_in(classic, "answers.txt", answers_text(o)));
+        tools::write_new_files(files);
+        outcome = classic_run(classic, o, observer, console);
+    } else {
+        outcome = library_run(top, d, o, observer, console);
+    }
     bar.finish();
     if (outcome.cancelled || g_cancel) interrupted();
     if (outcome.status != 0) {
@@ -317,13 +374,15 @@ int run(RunOptions& o) {
     }
     const morvenak::Result& r = outcome.result;
 
-    const std::string top = staging.path();
-    move_up((fs::path(classic) / "Morvenak.out").string(), (fs::path(top) / "Morvenak.out").string());
     const bool scores = kTasks.at(o.task) >= 2;
-    if (scores)
-        move_up((fs::path(classic) / "FittedSc.out").string(), (fs::path(top) / "FittedSc.out").string());
-    // The classic files reproduce the report only when the dialogue can express the run.
-    if (o.beyond_classic()) fs::remove_all(classic);
+    if (classic_design) {
+        move_up((fs::path(classic) / "Morvenak.out").string(), (fs::path(top) / "Morvenak.out").string());
+        if (scores)
+            move_up((fs::path(classic) / "FittedSc.out").string(), (fs::path(top) / "FittedSc.out").string());
+        // The classic files reproduce the report only when the dialogue can express the run.
+        if (o.beyond_classic()) fs::remove_all(classic);
+    }
+    const bool classic_kept = classic_design && !o.beyond_classic();
 
     info.options["species"] = o.species;
     info.options["labels"] = o.labels;
@@ -348,7 +407,7 @@ int run(RunOptions& o) {
     info.options["quiet"] = o.quiet;
     info.files["report"] = "Morvenak.out";
     info.files["scores"] = scores ? Json("FittedSc.out") : Json(nullptr);
-    info.files["classic"] = o.beyond_classic() ? Json(nullptr) : Json("classic");
+    info.files["classic"] = classic_kept ? Json("classic") : Json(nullptr);
     info.files["table"] = "results.tsv";
 
     std::vector<tools::NewFile> out;
@@ -371,8 +430,9 @@ int run(RunOptions& o) {
 
 int run_command(const std::string& name, int argc, const char* const* argv) {
     CLI::App app{"Runs the nested analysis of variance from a species table and a table of sample "
-                 "labels, and writes the classic report, the classic input files that reproduce it, "
-                 "results.tsv, results.json and the ordinations' scores into one new folder.",
+                 "labels, and writes the classic report, results.tsv, results.json, the ordinations' "
+                 "scores and (within the classic limits) the classic input files that reproduce the "
+                 "report into one new folder.",
                  name};
     RunOptions o;
     app.add_option("--species", o.species,
@@ -436,10 +496,15 @@ int run_command(const std::string& name, int argc, const char* const* argv) {
         "writes dune-results/ with Morvenak.out, FittedSc.out, results.tsv, results.json,\n"
         "ordination-K-objects.tsv and ordination-K-species.tsv for each ordination K, and\n"
         "classic/ (the input files and answers.txt: `morvenak < answers.txt` inside it\n"
-        "writes the same Morvenak.out).\n"
+        "writes the same Morvenak.out). A design beyond the classic limits (501 objects,\n"
+        "500 species, 200 dummy variables) is analysed by the library: the same outputs\n"
+        "but classic/, and a report that says where its data came from. So is classic/\n"
+        "left out when an option (--seed, --main-units, --generator modern) is one the\n"
+        "dialogue cannot give.\n"
         "Exit status: 0 results written; 1 the analysis cannot be done (a stop of the\n"
-        "analysis, data beyond the limits, an interrupt); 2 bad usage, unreadable or\n"
-        "malformed tables, an output folder that is not empty or cannot be written.");
+        "analysis, not enough memory, more than three factors, an interrupt); 2 bad usage,\n"
+        "unreadable or malformed tables, an output folder that is not empty or cannot be\n"
+        "written.");
     return tools::tool_main(name, app, argc, argv, [&] { return run(o); });
 }
 

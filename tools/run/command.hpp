@@ -1,6 +1,7 @@
 // The run command: from a species table and a table of sample labels to the classic
-// report, the classic input files that reproduce it, and named, machine-readable
-// results, in one output folder written all at once.
+// report, the classic input files that reproduce it (within the classic limits; the
+// library analyses a larger design), and named, machine-readable results, in one
+// output folder written all at once.
 #pragma once
 
 #include <string>

@@ -89,9 +89,9 @@ std::vector<std::vector<int>> integer_columns(const morvenak::CodedFactor& c, st
 }
 
 // The checks that the program makes of the coding, in its terms: at least one dummy
-// variable for the main factor, at most 200 in all, and every nested factor with
-// strictly more dummy variables than its parent.
-void check_coding(const Design& d) {
+// variable for the main factor, at most `max_dummies` in all (0: any number), and every
+// nested factor with strictly more dummy variables than its parent.
+void check_coding(const Design& d, std::size_t max_dummies) {
     std::size_t total = 0;
     std::string parts;
     for (const Factor& f : d.factors) {
@@ -103,7 +103,7 @@ void check_coding(const Design& d) {
         throw ToolError(d.labels_name + ", column " + std::to_string(main.column_number) + " (" +
                         main.column + "): the main factor has one level only (" +
                         quoted(main.coding.levels[0]) + "); it needs at least two");
-    if (total > max_dummies)
+    if (max_dummies > 0 && total > max_dummies)
         throw tools::beyond_limits(d.labels_name + ": the factors need " + std::to_string(total) +
                                    " dummy variables in all (" + parts +
                                    "); the program takes at most " + std::to_string(max_dummies));
@@ -123,6 +123,18 @@ void check_coding(const Design& d) {
 }
 
 }  // namespace
+
+std::size_t Design::dummies() const {
+    std::size_t total = 0;
+    for (const Factor& f : factors) total += f.codes.size();
+    return total;
+}
+
+bool within(const Design& d, const DesignLimits& limits) {
+    auto fits = [](std::size_t count, std::size_t limit) { return limit == 0 || count <= limit; };
+    return fits(d.objects.size(), limits.objects) && fits(d.species, limits.species) &&
+           fits(d.dummies(), limits.dummies);
+}
 
 char detect_decimal(const Table& t, char delimiter, const std::vector<std::size_t>& columns) {
     if (delimiter == ',') return '.';
@@ -285,7 +297,7 @@ Design build_design(const Table& species, const Table& labels,
         d.factors[f].coding = std::move(coded[f].levels);
         d.factors[f].codes = integer_columns(coded[f], d.objects.size());
     }
-    check_coding(d);
+    check_coding(d, options.max_dummies);
     return d;
 }
 

@@ -22,6 +22,17 @@ constexpr std::size_t max_species = 500;
 constexpr std::size_t max_dummies = 200;
 constexpr std::size_t max_factors = 3;
 
+// The limits a design is read within; 0 is no limit. `morvenak prepare` writes the
+// classic files and reads within the classic ones; `morvenak run` reads any size and
+// analyses a design beyond them through the library. Three factors are the limit of both.
+struct DesignLimits {
+    std::size_t objects = 0;
+    std::size_t species = 0;
+    std::size_t dummies = 0;
+};
+constexpr DesignLimits classic_limits{max_objects, max_species, max_dummies};
+constexpr DesignLimits no_limits{};
+
 struct Factor {
     std::string column;                 // its column name in the labels table
     long column_number = 0;             // 1-based, for messages
@@ -43,7 +54,12 @@ struct Design {
     std::size_t ignored = 0;                       // labels rows of samples the species table lacks
     char decimal = '.';                            // the species table's decimal mark
     char labels_decimal = '.';                     // the labels table's, for the warnings
+
+    std::size_t dummies() const;                   // of all factors together
 };
+
+// Whether the design lies within `limits` (objects, species, dummy variables).
+bool within(const Design& d, const DesignLimits& limits);
 
 // The text of an abundance as the response file takes it, or "" when the text is no
 // number: an optional sign, digits with an optional decimal mark and fraction (or a mark
@@ -59,13 +75,15 @@ char detect_decimal(const Table& t, char delimiter, const std::vector<std::size_
 
 // Throws tools::ToolError with file, line and column for every fault it meets. The
 // species and sample limits are checked while the tables are read (TableLimits), so
-// the tables must come from read_table with them. `decimal` is the decimal mark of
+// the tables must come from read_table with them; the dummy variables' limit is
+// `max_dummies` (0: none). `decimal` is the decimal mark of
 // both tables, or 0 to detect it in each; the delimiters are those the tables were
 // read with (for the detection).
 struct DesignOptions {
     char decimal = 0;
     char species_delimiter = ',';
     char labels_delimiter = ',';
+    std::size_t max_dummies = tables::max_dummies;
 };
 Design build_design(const Table& species, const Table& labels,
                     const std::vector<std::string>& columns, const DesignOptions& options = {});

@@ -22,15 +22,17 @@ void add_table_options(CLI::App& app, TableOptions& options) {
 }
 
 Design read_design(const std::string& species_path, const std::string& labels_path,
-                   const std::vector<std::string>& columns, const TableOptions& options) {
+                   const std::vector<std::string>& columns, const TableOptions& options,
+                   const DesignLimits& limits) {
     const char delimiter = options.delimiter();
-    Table species = read_table(species_path, {max_species, max_objects}, delimiter);
+    Table species = read_table(species_path, {limits.species, limits.objects}, delimiter);
     // The labels table may hold samples that the species table does not: no row limit.
     Table labels = read_table(labels_path, {}, delimiter);
     DesignOptions d;
     d.decimal = options.decimal_mark();
     d.species_delimiter = species.delimiter;
     d.labels_delimiter = labels.delimiter;
+    d.max_dummies = limits.dummies;
     return build_design(species, labels, columns, d);
 }
 

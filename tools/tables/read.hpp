@@ -20,9 +20,11 @@ struct TableOptions {
 
 void add_table_options(CLI::App& app, TableOptions& options);
 
-// Reads both tables (the species table within the program's limits of species and
-// objects) and builds their design. Throws tools::ToolError.
+// Reads both tables (the species table within the limits of species and objects) and
+// builds their design (within the limit of dummy variables). Throws tools::ToolError;
+// a design beyond the limits has status 1.
 Design read_design(const std::string& species_path, const std::string& labels_path,
-                   const std::vector<std::string>& columns, const TableOptions& options);
+                   const std::vector<std::string>& columns, const TableOptions& options,
+                   const DesignLimits& limits);
 
 }  // namespace tables

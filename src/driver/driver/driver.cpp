@@ -1,5 +1,7 @@
 // The run, step by step: report, banner, limits, dialogue, data, checks,
-// engine, closing lines. Every way out of the run passes through run_program.
+// engine, closing lines. Every way out of the run passes through run_program,
+// or through the outcome of a session that a front end drives (the classic
+// run on its files, or an analysis of data already in memory).
 #include "driver/driver.hpp"
 
 #include <string>
@@ -22,7 +24,9 @@ namespace {
 void say(std::string_view text) { list_write(kConsoleOut, {text}); }
 void blank_line(int unit = kConsoleOut) { list_write(unit); }
 
-void banner() {
+// The banner; the classic run adds the limits to the console (a run of data
+// already in memory has its own).
+void banner(bool limits) {
   write_both(R"((" (Nested) multivariate analysis of variance", /,)"
              R"( " by canonical redundancy analysis,", /,)"
              R"( " using 1, 2, or 3 factors (one main factor,", /,)"
@@ -32,6 +36,7 @@ void banner() {
              R"( " Nested anova of community data by canonical redundancy analysis,", /,)"
              R"( " with permutation tests and canonical ordinations.", /,)"
              R"( " User guide: README.md of the Morvenak distribution.", /))");
+  if (!limits) return;
   write(kConsoleOut,
         R"~((/, " This program can handle a maximum of", /, I7, " objects (rows of all data files)", /,)~"
         R"~( I7, " response variables in matrix Y", /,)~"
@@ -66,9 +71,29 @@ void read_data(const ClassicSettings& settings, Analysis& analysis) {
 
 namespace {
 
+void take_hooks(const ClassicHooks& hooks, Options& options) {
+  options.threads = hooks.threads;
+  options.seed = hooks.seed;
+  options.generator = hooks.generator;
+  options.main_units = hooks.main_units;
+  options.exact = hooks.exact;
+  options.max_memory = hooks.max_memory;
+  options.cancel = hooks.cancel;
+}
+
+// The console tells where the results are only once they are safe on disk.
+void closing_lines(int task) {
+  close_output(kReportUnit);
+  close_output(kScoreUnit);
+  say("Results are found in file 'Morvenak.out'");
+  if (task >= 2) say("and in file 'FittedSc.out'");
+  blank_line();
+  say("End of the program.");
+}
+
 Result run(const ClassicHooks& hooks) {
   open_new(kReportUnit, "Morvenak.out");
-  banner();
+  banner(true);
   if (!hooks.banner_note.empty()) list_write(kReportUnit, {hooks.banner_note});
 
   blank_line();
@@ -89,13 +114,7 @@ Result run(const ClassicHooks& hooks) {
   options.transform = static_cast<Transform>(ask_transformation());
   options.permutations = task == 2 ? 0 : ask_permutations();
   options.check_coding = ask_check() == 1;
-  options.threads = hooks.threads;
-  options.seed = hooks.seed;
-  options.generator = hooks.generator;
-  options.main_units = hooks.main_units;
-  options.exact = hooks.exact;
-  options.max_memory = hooks.max_memory;
-  options.cancel = hooks.cancel;
+  take_hooks(hooks, options);
   const float start = secnds(0.0f);
 
   ClassicReport report(options.permutations, start);
@@ -111,13 +130,35 @@ Result run(const ClassicHooks& hooks) {
     throw classic_stop(s);
   }
 
-  // The console tells where the results are only once they are safe on disk.
-  close_output(kReportUnit);
-  close_output(kScoreUnit);
-  say("Results are found in file 'Morvenak.out'");
-  if (task >= 2) say("and in file 'FittedSc.out'");
-  blank_line();
-  say("End of the program.");
+  closing_lines(task);
+  return result;
+}
+
+// The run of data in memory: banner, notes, the analysis, the closing lines.
+Result report(const ReportSession& s) {
+  open_new(kReportUnit, "Morvenak.out");
+  banner(false);
+  if (!s.hooks.banner_note.empty()) list_write(kReportUnit, {s.hooks.banner_note});
+  write(kReportUnit, "(A, /)", {" " + s.data_line});
+  Options options;
+  options.task = s.task;
+  options.transform = s.transform;
+  options.permutations = s.task == Task::kScores ? 0 : s.permutations;
+  options.check_coding = true;
+  take_hooks(s.hooks, options);
+  const int task = static_cast<int>(s.task);
+  if (task >= 2) open_score_file();
+  ClassicReport report(options.permutations, secnds(0.0f));
+  report.set_factors(static_cast<int>(s.input->factors.size()));
+  Events no_pause;  // nobody to ask at a singular matrix: the run stops
+  EventsTee tee(report, s.hooks.observer != nullptr ? s.hooks.observer : &no_pause);
+  Result result;
+  try {
+    result = analyse(*s.input, options, &tee);
+  } catch (const Stopped& stopped) {
+    throw classic_stop(stopped);
+  }
+  closing_lines(task);
   return result;
 }
 
@@ -156,17 +197,21 @@ int run_program() {
   return status;
 }
 
-ClassicOutcome run_session(const ClassicSession& session) {
-  attach_input_file(kConsoleIn, session.answers);
-  attach_output_fd(kConsoleOut, session.console_fd, "");
-  attach_output_fd(kErrorUnit, session.console_fd, "");
+namespace {
+
+// A run driven by a front end: the console and error text go to `console_fd`,
+// every way out ends in an outcome, and the channels are as they were after.
+template <class Body>
+ClassicOutcome session_of(int console_fd, Body body) {
+  attach_output_fd(kConsoleOut, console_fd, "");
+  attach_output_fd(kErrorUnit, console_fd, "");
   ClassicOutcome out;
   try {
-    out.result = run(session.hooks);
+    out.result = body();
   } catch (const RunEnd& end) {
     out.status = finish(end, out.message);
   } catch (const Error& e) {
-    // Cancelled, or input the classic reading let through: nothing more is written.
+    // Cancelled, or input the library refuses (InvalidInput): nothing more is written.
     RunEnd end{e.status(), std::string(e.what()) + "\n"};
     out.status = finish(end, out.message);
     out.cancelled = dynamic_cast<const Cancelled*>(&e) != nullptr;
@@ -176,6 +221,17 @@ ClassicOutcome run_session(const ClassicSession& session) {
   attach_output_fd(kConsoleOut, 1, "");
   attach_output_fd(kErrorUnit, 2, "");
   return out;
+}
+
+}  // namespace
+
+ClassicOutcome run_session(const ClassicSession& session) {
+  attach_input_file(kConsoleIn, session.answers);
+  return session_of(session.console_fd, [&] { return run(session.hooks); });
+}
+
+ClassicOutcome run_report_session(const ReportSession& session) {
+  return session_of(session.console_fd, [&] { return report(session); });
 }
 
 }  // namespace morvenak

@@ -48,6 +48,26 @@ struct ClassicOutcome {
 };
 ClassicOutcome run_session(const ClassicSession& session);
 
+// An analysis of data already in memory (a front end read it, of any size the
+// library takes), reported as the classic run reports it: Morvenak.out, and
+// FittedSc.out for the score tasks, in the current folder. The report holds
+// the banner, the hooks' note, `data_line` under it (where the data came
+// from), then the analysis in the classic layouts; there is no dialogue and
+// no echo of input files. The console text goes to `console_fd`; the
+// hooks' observer (when given) answers the singular-matrix question, else
+// the run stops there. A stop of the analysis keeps what was written, as
+// run_session does.
+struct ReportSession {
+  const Input* input = nullptr;
+  Task task = Task::kBoth;
+  Transform transform = Transform::kNone;
+  int permutations = 999;  // ignored by the scores task
+  std::string data_line;
+  int console_fd = -1;
+  ClassicHooks hooks;
+};
+ClassicOutcome run_report_session(const ReportSession& session);
+
 // What the file of file names and the dialogue decide before the data.
 struct ClassicSettings {
   int nfiles = 0;  // the count at the head of the file of file names
