@@ -5,6 +5,7 @@
 #include "memory_size.hpp"
 #include "numbers.hpp"
 #include "outputs.hpp"
+#include "processes.hpp"
 #include "progress.hpp"
 #include "sha256.hpp"
 #include "staging.hpp"
@@ -25,7 +26,9 @@
 #include <chrono>
 #include <cmath>
 #include <csignal>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
@@ -159,11 +162,12 @@ std::string answers_text(const RunOptions& o) {
 }
 
 // What the run adds to the analysis, whichever way it runs.
-morvenak::ClassicHooks hooks_of(const RunOptions& o, morvenak::Events& observer) {
+morvenak::ClassicHooks hooks_of(const RunOptions& o, morvenak::Events& observer, Processes& processes) {
     morvenak::ClassicHooks hooks;
     hooks.observer = &observer;
     hooks.cancel = &g_cancel;
-    hooks.threads = o.threads;
+    hooks.threads = o.threads > 0 || processes.count() == 1 ? o.threads : processes.default_threads();
+    hooks.share = processes.share();
     hooks.seed = o.start();
     hooks.generator = kGenerators.at(o.generator);
     hooks.main_units = o.main_units == "subgroups" ? morvenak::MainUnits::kSubgroups : morvenak::MainUnits::kObjects;
@@ -195,13 +199,13 @@ morvenak::ClassicOutcome in_folder(const std::string& folder, std::string& conso
 }
 
 // The classic run in `folder`, which holds the classic files and answers.txt.
-morvenak::ClassicOutcome classic_run(const std::string& folder, const RunOptions& o, morvenak::Events& observer,
+morvenak::ClassicOutcome classic_run(const std::string& folder, const morvenak::ClassicHooks& hooks,
                                      std::string& console) {
     return in_folder(folder, console, [&](int fd) {
         morvenak::ClassicSession session;
         session.answers = "answers.txt";
         session.console_fd = fd;
-        session.hooks = hooks_of(o, observer);
+        session.hooks = hooks;
         return morvenak::run_session(session);
     });
 }
@@ -239,7 +243,7 @@ std::string data_line(const tables::Design& d) {
 // The analysis of a design beyond the classic limits, by the library, its report
 // written in `folder` in the classic layouts.
 morvenak::ClassicOutcome library_run(const std::string& folder, const tables::Design& d, const RunOptions& o,
-                                     morvenak::Events& observer, std::string& console) {
+                                     const morvenak::ClassicHooks& hooks, std::string& console) {
     const morvenak::Input in = input_of(d);
     return in_folder(folder, console, [&](int fd) {
         morvenak::ReportSession session;
@@ -249,7 +253,7 @@ morvenak::ClassicOutcome library_run(const std::string& folder, const tables::De
         session.permutations = o.permutations;
         session.data_line = data_line(d);
         session.console_fd = fd;
-        session.hooks = hooks_of(o, observer);
+        session.hooks = hooks;
         return morvenak::run_report_session(session);
     });
 }
@@ -309,7 +313,29 @@ void print_summary(const tables::Design& d, const morvenak::Result& r, const std
     std::cout << "Results in " << output << "\n";
 }
 
-int run(RunOptions& o) {
+// The folder where a process other than the first stages the outputs it never keeps:
+// its own, in the temporary folder of its machine, removed with all in it at the end.
+class PrivateFolder {
+public:
+    PrivateFolder() {
+        std::string pattern = (fs::temp_directory_path() / "morvenak-process-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw tools::ToolError(pattern + ": cannot create the folder of this process: " + std::strerror(errno));
+        path_ = pattern;
+    }
+    ~PrivateFolder() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    PrivateFolder(const PrivateFolder&) = delete;
+    PrivateFolder& operator=(const PrivateFolder&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+int run(RunOptions& o, Processes& processes) {
     if (o.exact && o.main_units != "subgroups")
         throw tools::ToolError("--exact enumerates the arrangements of the main factor's subgroups: give it with "
                                "--main-units subgroups");
@@ -327,7 +353,14 @@ int run(RunOptions& o) {
     catch_interrupts();
     const std::string output =
         o.output.empty() ? fs::path(o.species).stem().string() + "-morvenak" : o.output;
-    check_output_folder(output);
+    // Of the processes of a launcher only the first writes the output folder and talks
+    // to the user; the others run the same analysis, their share of the tests, silently.
+    const bool first = processes.first();
+    std::optional<PrivateFolder> own;
+    if (first)
+        check_output_folder(output);
+    else
+        own.emplace();
 
     std::vector<std::string> columns{o.main};
     columns.insert(columns.end(), o.nested.begin(), o.nested.end());
@@ -335,7 +368,8 @@ int run(RunOptions& o) {
     const tables::Design d = tables::read_design(o.species, o.labels, columns, o.table, tables::no_limits);
     const bool classic_design = tables::within(d, tables::classic_limits);
     const std::vector<std::string> warnings = design_warnings(d);
-    for (const std::string& w : warnings) std::cerr << "morvenak run: warning: " << w << "\n";
+    if (first)
+        for (const std::string& w : warnings) std::cerr << "morvenak run: warning: " << w << "\n";
     std::cerr << std::flush;
     if (g_cancel) interrupted();
 
@@ -343,14 +377,16 @@ int run(RunOptions& o) {
     info.inputs["species"] = input_json(o.species);
     info.inputs["labels"] = input_json(o.labels);
     info.warnings = warnings;
+    info.processes = processes.count();
 
-    Staging staging(output);
+    Staging staging(first ? output : (fs::path(own->path()) / "results").string());
     const std::string top = staging.path();
-    const ProgressMode mode = o.quiet || o.progress == "never" ? ProgressMode::kNever
+    const ProgressMode mode = o.quiet || o.progress == "never" || !first ? ProgressMode::kNever
                               : o.progress == "always"          ? ProgressMode::kAlways
                                                                 : ProgressMode::kAuto;
     ProgressBar bar(mode, 2, ::isatty(2) == 1);
     Observer observer(bar);
+    const morvenak::ClassicHooks hooks = hooks_of(o, observer, processes);
     std::string console;
     const std::string classic = (fs::path(top) / "classic").string();
     morvenak::ClassicOutcome outcome;
@@ -359,9 +395,9 @@ int run(RunOptions& o) {
         std::vector<tools::NewFile> files = prepare::classic_files(d, classic);
         files.push_back(file_in(classic, "answers.txt", answers_text(o)));
         tools::write_new_files(files);
-        outcome = classic_run(classic, o, observer, console);
+        outcome = classic_run(classic, hooks, console);
     } else {
-        outcome = library_run(top, d, o, observer, console);
+        outcome = library_run(top, d, o, hooks, console);
     }
     bar.finish();
     if (outcome.cancelled || g_cancel) interrupted();
@@ -373,6 +409,7 @@ int run(RunOptions& o) {
         throw tools::ToolError(stop_reason(outcome.message, console), outcome.status);
     }
     const morvenak::Result& r = outcome.result;
+    if (!first) return 0;  // the first process writes the results
 
     const bool scores = kTasks.at(o.task) >= 2;
     if (classic_design) {
@@ -505,7 +542,15 @@ int run_command(const std::string& name, int argc, const char* const* argv) {
         "analysis, not enough memory, more than three factors, an interrupt); 2 bad usage,\n"
         "unreadable or malformed tables, an output folder that is not empty or cannot be\n"
         "written.");
-    return tools::tool_main(name, app, argc, argv, [&] { return run(o); });
+    Processes processes;
+    // The messages of a process other than the first say which it is.
+    const std::string who =
+        processes.first() ? name
+                          : name + " (process " + std::to_string(processes.index() + 1) + " of " +
+                                std::to_string(processes.count()) + ")";
+    const int status = tools::tool_main(who, app, argc, argv, [&] { return run(o, processes); });
+    processes.leave(status);
+    return status;
 }
 
 }  // namespace run

@@ -79,6 +79,7 @@ void take_hooks(const ClassicHooks& hooks, Options& options) {
   options.exact = hooks.exact;
   options.max_memory = hooks.max_memory;
   options.cancel = hooks.cancel;
+  options.share = hooks.share;
 }
 
 // The console tells where the results are only once they are safe on disk.

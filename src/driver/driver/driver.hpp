@@ -27,6 +27,7 @@ struct ClassicHooks {
   MainUnits main_units = MainUnits::kObjects;
   bool exact = false;
   std::uint64_t max_memory = 0;
+  Share* share = nullptr;  // the processes sharing the permutation tests
   std::string banner_note;
 };
 
