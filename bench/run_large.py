@@ -10,7 +10,13 @@ how(nperm = N), parallel = 1), timed with the data in memory. Both run with
 OPENBLAS_NUM_THREADS=1. For the large cases vegan runs 99 permutations and
 its time is extrapolated: fit + test x N / 99.
 
+With --command, Morvenak runs as its users run it: `morvenak run` on the same data
+written as a species table and a label table (CSV with a header and sample names),
+--transform hellinger --quiet into a fresh folder, the whole command timed; with
+--processes K under `mpirun -np K` (an MPI build), each process with --threads.
+
 usage: run_large.py [--build build] [--work /tmp/morvenak-large] [--cases c1,c2,...] [--no-vegan]
+                    [--command [--threads T] [--processes K]]
 """
 import argparse
 import os
@@ -55,6 +61,48 @@ def morvenak(binary, folder, nperm, task):
     return analysis, seconds, peak / 1024.0, out.stdout
 
 
+def tables(folder):
+    """The data as `morvenak run` reads them: species.csv and labels.csv, written once."""
+    species, labels = os.path.join(folder, "species.csv"), os.path.join(folder, "labels.csv")
+    if not os.path.exists(labels):
+        with open(os.path.join(folder, "Y.tsv")) as f, open(species + ".tmp", "w") as out:
+            for i, line in enumerate(f):
+                values = line.rstrip("\n").split("\t")
+                if i == 0:
+                    out.write("sample," + ",".join("sp%d" % (j + 1) for j in range(len(values))) + "\n")
+                out.write("s%d,%s\n" % (i + 1, ",".join(values)))
+        os.rename(species + ".tmp", species)
+        with open(os.path.join(folder, "factors.tsv")) as f, open(labels + ".tmp", "w") as out:
+            for i, line in enumerate(f):
+                values = line.rstrip("\n").split("\t")
+                if i == 0:
+                    out.write("sample," + ",".join("f%d" % (k + 1) for k in range(len(values))) + "\n")
+                out.write("s%d,%s\n" % (i + 1, ",".join(values)))
+        os.rename(labels + ".tmp", labels)
+    return species, labels
+
+
+def command(binary, folder, nperm, task, threads, processes, levels):
+    """One `morvenak run` of the case: (None, wall seconds, peak MB of the largest process, report)."""
+    species, labels = tables(folder)
+    out = os.path.join(folder, "run-output")
+    subprocess.run(["rm", "-rf", out], check=True)
+    argv = [binary, "run", "--species", species, "--labels", labels, "--main", "f1", "--transform", "hellinger",
+            "--permutations", str(nperm), "--task", task, "--threads", str(threads), "--quiet", "--output", out]
+    for k in range(1, len(levels.split(","))):
+        argv += ["--nested", "f%d" % (k + 1)]
+    if processes > 1:
+        argv = ["mpirun", "--oversubscribe", "--allow-run-as-root", "-np", str(processes)] + argv
+    got = subprocess.run(["/usr/bin/time", "-v"] + argv, capture_output=True, text=True, check=True)
+    wall = re.search(r"Elapsed \(wall clock\) time \(h:mm:ss or m:ss\): (\S+)", got.stderr).group(1)
+    parts = [float(x) for x in wall.split(":")]
+    seconds = parts[-1] + 60 * parts[-2] + (3600 * parts[-3] if len(parts) > 2 else 0)
+    peak = int(re.search(r"Maximum resident set size \(kbytes\): (\d+)", got.stderr).group(1))
+    with open(os.path.join(out, "Morvenak.out")) as f:
+        report = f.read()
+    return None, seconds, peak / 1024.0, report
+
+
 def vegan(folder, nperm):
     out = subprocess.run(["Rscript", os.path.join(HERE, "vegan_time.R"), folder, str(nperm)],
                          capture_output=True, text=True, check=True)
@@ -69,11 +117,14 @@ def main():
     ap.add_argument("--work", default="/tmp/morvenak-large")
     ap.add_argument("--cases", default=",".join(CASES))
     ap.add_argument("--no-vegan", action="store_true")
+    ap.add_argument("--command", action="store_true", help="time `morvenak run` instead of bench-large")
+    ap.add_argument("--threads", type=int, default=0)
+    ap.add_argument("--processes", type=int, default=1)
     a = ap.parse_args()
     os.environ["OPENBLAS_NUM_THREADS"] = "1"
-    subprocess.run(["cmake", "--build", a.build, "--target", "bench-large", "-j2"], check=True,
-                   stdout=subprocess.DEVNULL)
-    binary = os.path.join(a.build, "bench", "bench-large")
+    target = "morvenak" if a.command else "bench-large"
+    subprocess.run(["cmake", "--build", a.build, "--target", target, "-j2"], check=True, stdout=subprocess.DEVNULL)
+    binary = os.path.join(a.build, "morvenak") if a.command else os.path.join(a.build, "bench", "bench-large")
     os.makedirs(a.work, exist_ok=True)
     print("machine: %s, %d CPUs, load average %s" % (os.uname().release, os.cpu_count(),
                                                       open("/proc/loadavg").read().split()[0]))
@@ -82,8 +133,11 @@ def main():
     for name in a.cases.split(","):
         n, p, levels, nperm, task, vperm = CASES[name]
         folder = data(a.work, n, p, levels)
-        runs = [morvenak(binary, folder, nperm, task) for _ in range(3)]
-        analysis = statistics.median(r[0] for r in runs)
+        if a.command:
+            runs = [command(binary, folder, nperm, task, a.threads, a.processes, levels) for _ in range(3)]
+        else:
+            runs = [morvenak(binary, folder, nperm, task) for _ in range(3)]
+        analysis = statistics.median(r[0] for r in runs) if not a.command else float("nan")
         wall = statistics.median(r[1] for r in runs)
         peak = max(r[2] for r in runs)
         vegan_s, ratio = "-", "-"
