@@ -39,6 +39,8 @@ CASES = {
     "b-both": (10000, 1000, "5,10", 999, "both", None),
     "c": (20000, 500, "5", 999, "anova", 99),
     "classic": (501, 500, "4,5,3", 99999, "anova", None),
+    # the scaling over processes (MPI): a medium design beyond the classic limits
+    "m": (5000, 400, "5,10", 999, "anova", None),
 }
 
 
