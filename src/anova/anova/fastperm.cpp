@@ -60,7 +60,7 @@ constexpr double kStep = 0x1p-1074;     // tau, the smallest subnormal step (ste
 constexpr double kSafety = 2.0;         // step 5
 constexpr double kDropRatio = 0x1p-40;  // entries of G' below this share of the largest are left out (step 3c)
 constexpr int kBlock = 48;              // columns of a Gram matrix per piece of the set-up
-constexpr int kGroup = 8;               // permutations whose forms share one pass over each K
+constexpr int kGroup = 32;              // permutations whose forms share one pass over each K
 
 double down(double x) { return std::nextafter(x, -HUGE_VAL); }
 double up(double x) { return std::nextafter(x, HUGE_VAL); }
@@ -220,8 +220,9 @@ class FastPermutations::SetupJob final : public Job {
 };
 
 // Evaluation piece: a group of up to kGroup permutations of the posted
-// batch. Each permutation's forms and decisions are the same whatever group
-// it falls in; the size only sets how the batch is shared out.
+// batch, the batch shared about evenly among the threads (the larger the
+// group, the fewer passes over K). Each permutation's forms and decisions are
+// the same whatever group it falls in; the size only sets the speed.
 class FastPermutations::BatchJob final : public Job {
  public:
   explicit BatchJob(FastPermutations& f) : f_(f) {}
@@ -229,7 +230,7 @@ class FastPermutations::BatchJob final : public Job {
   int set(const int* perms, int count, int threads) {
     perms_ = perms;
     count_ = count;
-    group_ = std::max(1, std::min(kGroup, count / (2 * threads)));
+    group_ = std::max(1, std::min(kGroup, count / threads));
     return (count + group_ - 1) / group_;
   }
   void run(int piece, int thread) override {
