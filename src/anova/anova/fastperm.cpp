@@ -655,7 +655,10 @@ void FastPermutations::quadratic_forms(int count, ThreadScratch& scratch) {
           double row_a = ra[i] * diag;
           double row_b = rb[i] * diag;
           const int common = std::min(ea, eb);
-          row_part<true>(ra, rb, col, q, i + 1, common, row_a, row_b);
+          if (two)
+            row_part<true>(ra, rb, col, q, i + 1, common, row_a, row_b);
+          else  // a single term: its row once
+            row_part<false>(ra, nullptr, col, q, i + 1, ea, row_a, row_b);
           if (ea > common) row_part<false>(ra, nullptr, col, q, common, ea, row_a, row_b);
           if (eb > common) row_part<false>(rb, nullptr, col, q, common, eb, row_b, row_a);
           total_a[b] = total_a[b] + row_a;
