@@ -456,6 +456,56 @@ TEST(FastDecisions, RandomDesignsAreDecidedWithoutTheLiteralPath) {
   }
 }
 
+// A batch posted at once is evaluated in groups that share each pass over
+// K (up to 32 permutations, fewer to share a batch among threads). With the
+// observed F set between the middle literal F* values of the batch, about half
+// of the decisions are close calls, and every permutation of every group,
+// the last partial one too, must count as the literal comparison says.
+TEST(FastDecisions, GroupsOfPermutationsDecideAsTheLiteralPath) {
+  Workspace& w = workspace();
+  std::mt19937 gen(23);
+  for (int files = 1; files <= 3; ++files) {
+    RunContext ctx = context(27 + 4 * files, 9);
+    const std::vector<int> levels = files == 1   ? std::vector<int>{4}
+                                    : files == 2 ? std::vector<int>{3, 2}
+                                                 : std::vector<int>{2, 3, 2};
+    const auto labels = nested_labels(ctx.n, levels);
+    set_factors(ctx, w, labels);
+    random_y(ctx, w, labels, 0.1, 31u + static_cast<unsigned>(files));
+    std::vector<Statistic> stats = engine_statistics(ctx, w, files);
+    for (int count : {1, 7, 33, 70}) {
+      std::vector<int> batch;
+      std::vector<std::vector<double>> literal(stats.size());
+      for (int b = 0; b < count; ++b) {
+        const std::vector<int> perm = random_permutation(ctx.n, gen);
+        batch.insert(batch.end(), perm.begin(), perm.end());
+        for (std::size_t k = 0; k < stats.size(); ++k)
+          if (stats[k].formed) literal[k].push_back(permuted_statistic(ctx, w, stats[k], perm.data()));
+      }
+      for (std::size_t k = 0; k < stats.size(); ++k) {
+        if (!stats[k].formed) continue;
+        std::vector<double> sorted = literal[k];
+        std::sort(sorted.begin(), sorted.end());
+        const std::size_t mid = sorted.size() / 2;
+        stats[k].f = mid == 0 ? sorted[0] : 0.5 * (sorted[mid - 1] + sorted[mid]);
+      }
+      for (int threads : {1, 2}) {
+        Workers team(threads);
+        FastPermutations fast(ctx, w, stats.data(), static_cast<int>(stats.size()), team);
+        fast.post(batch.data(), count);
+        fast.wait();
+        for (std::size_t k = 0; k < stats.size(); ++k) {
+          if (!stats[k].formed) continue;
+          const long long expected = std::count_if(literal[k].begin(), literal[k].end(),
+                                                   [&](double f) { return f >= stats[k].f; });
+          EXPECT_EQ(fast.exceedances(static_cast<int>(k)), expected)
+              << "files " << files << " count " << count << " threads " << threads << " statistic " << k;
+        }
+      }
+    }
+  }
+}
+
 // Designs built for ties: permutations inside the cells of the lowest
 // factor (which leave the main statistics unchanged in exact arithmetic),
 // permutations of whole cells, duplicated rows, a near-perfect fit, a fit

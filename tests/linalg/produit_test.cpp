@@ -1,5 +1,6 @@
 // produit, selectx, sofsq and centre.
 #include "linalg/produit.hpp"
+#include "linalg/grouping.hpp"
 
 #include <gtest/gtest.h>
 
@@ -66,23 +67,38 @@ TEST(Produit, FullSizeMatchesScalarLoopBitForBit) {
 }
 
 // Leading dimensions that differ from the active rows (A in trans, B in xwk,
-// R in inv) and sizes that leave odd rows and columns at every block edge.
-TEST(Produit, AddressesEachMatrixByItsOwnLeadingDimension) {
+// R in inv) and sizes that leave odd rows and columns at every block edge
+// (blocks of 8 rows with AVX2, of 4 without, then single rows), for the
+// variant chosen at run time and for both variants it chooses between.
+using Product = void (*)(const Mat&, const Mat&, const Mat&, int, int, int);
+
+void expect_scalar_bits(Product product, const char* name) {
   constexpr double kSentinel = -123.5;
-  for (const int m : {1, 3, 5, 9, 13}) {
+  for (const int m : {1, 3, 5, 9, 12, 13, 17, 21}) {
     for (const int n : {1, 2, 7, 8, 13}) {
       const int k = 301;
       Array A(500, 501), B(501, 200), R(200, 200, kSentinel), Ref(200, 200, kSentinel);
       fill(A, m, k, static_cast<std::uint32_t>(m * 100 + n));
       fill(B, k, n, static_cast<std::uint32_t>(n * 100 + m));
-      produit(A.m, B.m, R.m, m, k, n);
+      product(A.m, B.m, R.m, m, k, n);
       reference_product(A, B, Ref, m, k, n);
       for (int j = 1; j <= 200; ++j)
         for (int i = 1; i <= 200; ++i)
-          ASSERT_TRUE(same_bits(R(i, j), Ref(i, j))) << "m=" << m << " n=" << n << " at " << i << "," << j;
+          ASSERT_TRUE(same_bits(R(i, j), Ref(i, j)))
+              << name << ": m=" << m << " n=" << n << " at " << i << "," << j;
     }
   }
 }
+
+TEST(Produit, AddressesEachMatrixByItsOwnLeadingDimension) {
+  expect_scalar_bits(produit, "chosen");
+  expect_scalar_bits(produit_portable, "portable");
+  if (produit_avx2_available()) expect_scalar_bits(produit_avx2, "avx2");
+}
+
+// The AVX2 variant is chosen exactly where add_row's is (the same processor
+// check), so the test of that choice covers both.
+TEST(Produit, ChoosesAvx2WhereAddRowDoes) { EXPECT_EQ(produit_avx2_available(), add_row_avx2_available()); }
 
 // 1 + 1e16 - 1e16 summed in ascending l is 0, in any other grouping 1. The
 // terms lie in different panels of a long inner dimension.

@@ -60,6 +60,7 @@ constexpr double kStep = 0x1p-1074;     // tau, the smallest subnormal step (ste
 constexpr double kSafety = 2.0;         // step 5
 constexpr double kDropRatio = 0x1p-40;  // entries of G' below this share of the largest are left out (step 3c)
 constexpr int kBlock = 48;              // columns of a Gram matrix per piece of the set-up
+constexpr int kGroup = 32;              // permutations whose forms share one pass over each K
 
 double down(double x) { return std::nextafter(x, -HUGE_VAL); }
 double up(double x) { return std::nextafter(x, HUGE_VAL); }
@@ -178,8 +179,9 @@ struct FastPermutations::Test {
 };
 
 struct FastPermutations::ThreadScratch {
-  std::vector<int> perm0;    // the permutation in the order of order_, 0-based
-  std::vector<double> form;  // the quadratic form of every term
+  std::vector<int> perm0;    // up to kGroup permutations in the order of order_, 0-based, n each
+  std::vector<int> where;    // their inverses: perm0[b n + where[b n + a]] = a
+  std::vector<double> form;  // the quadratic form of every term, terms_.size() per permutation
   std::unique_ptr<double[]> storage;
   Mat yper, yfitper;        // literal path scratch
   std::vector<int> exceed;  // per statistic
@@ -217,18 +219,31 @@ class FastPermutations::SetupJob final : public Job {
   int blocks_;
 };
 
-// Evaluation piece: one permutation of the posted batch.
+// Evaluation piece: a group of up to kGroup permutations of the posted
+// batch, the batch shared about evenly among the threads (the larger the
+// group, the fewer passes over K). Each permutation's forms and decisions are
+// the same whatever group it falls in; the size only sets the speed.
 class FastPermutations::BatchJob final : public Job {
  public:
   explicit BatchJob(FastPermutations& f) : f_(f) {}
-  void set(const int* perms) { perms_ = perms; }
+  // Returns the number of pieces.
+  int set(const int* perms, int count, int threads) {
+    perms_ = perms;
+    count_ = count;
+    group_ = std::max(1, std::min(kGroup, count / threads));
+    return (count + group_ - 1) / group_;
+  }
   void run(int piece, int thread) override {
-    f_.evaluate(perms_ + static_cast<size_t>(piece) * static_cast<size_t>(f_.n_), thread);
+    const int first = piece * group_;
+    f_.evaluate(perms_ + static_cast<size_t>(first) * static_cast<size_t>(f_.n_), std::min(group_, count_ - first),
+                thread);
   }
 
  private:
   FastPermutations& f_;
   const int* perms_ = nullptr;
+  int count_ = 0;
+  int group_ = 1;
 };
 
 FastPermutations::FastPermutations(const RunContext& ctx, Workspace& w, const Statistic* stats, int nstats,
@@ -524,8 +539,9 @@ void FastPermutations::allocate_scratch() {
   scratch_.resize(static_cast<size_t>(team_.size()));
   for (size_t t = 0; t < scratch_.size(); ++t) {
     ThreadScratch& sc = scratch_[t];
-    sc.perm0.assign(static_cast<size_t>(n), 0);
-    sc.form.assign(terms_.size(), 0.0);
+    sc.perm0.assign(static_cast<size_t>(kGroup) * static_cast<size_t>(n), 0);
+    sc.where.assign(static_cast<size_t>(kGroup) * static_cast<size_t>(n), 0);
+    sc.form.assign(static_cast<size_t>(kGroup) * terms_.size(), 0.0);
     sc.exceed.assign(static_cast<size_t>(nstats_), 0);
     if (t == 0) {
       sc.yper = w_.yper;
@@ -541,21 +557,6 @@ void FastPermutations::allocate_scratch() {
 }
 
 namespace {
-
-// Up to this order K (32 KB) stays in the nearest caches without help.
-constexpr int kCachedOrder = 64;
-
-// Asks for what row i of a form will read of a column of K (the entries
-// q[k], i <= k < end, in random order) ahead of its use, so that the row does
-// not stall on a miss per cache line: the whole column when the row is long,
-// else just its entries.
-void prefetch_row(const double* col, const int* q, int i, int end, int n) {
-  if (2 * (end - i) >= n) {
-    for (int k = 0; k < n; k += 8) __builtin_prefetch(col + k);
-  } else {
-    for (int k = i; k < end; ++k) __builtin_prefetch(col + q[k]);
-  }
-}
 
 // sum over k0 <= k < k1 of ra[k] * col[q[k]] (and of rb[k] * col[q[k]] when
 // two), added to out. Each form has four partial sums (two registers of two
@@ -615,58 +616,68 @@ inline void row_part(const double* ra, const double* rb, const double* col, cons
 
 }  // namespace
 
-// The quadratic forms of every term under one permutation (q, 0-based, in
-// the order of order_): row i reads column q[i] of K at the rows q[k] for
-// i <= k < end(i). Two terms on the same matrix share the reads of K over
-// the part of the row they have in common. Each term meets at most n / 2 +
-// 15 roundings in its row and n in the sum over rows (note 3).
-void FastPermutations::quadratic_forms(const int* q, ThreadScratch& scratch) {
+// The quadratic forms of every term under `count` permutations (perm0 and
+// where of the scratch): row i of a permutation q reads column q[i] of K at
+// the rows q[k] for i <= k < end(i). The rows are taken column by column of
+// K, so that each column is read from memory once for the whole group: at
+// column a, row where[a] of every permutation of the group. Each row is
+// formed as before; a form adds its rows in ascending order of the column
+// they read. Two terms on the same matrix share the reads of K over the part
+// of the row they have in common. Each term meets at most n / 2 + 15
+// roundings in its row and n - 1 in the sum over rows, in whatever order the
+// rows come (step 3d).
+void FastPermutations::quadratic_forms(int count, ThreadScratch& scratch) {
   const int n = n_;
-  const bool ahead = n > kCachedOrder;
+  const size_t nn = static_cast<size_t>(n);
+  const size_t nterms = terms_.size();
   for (const Source& s : sources_) {
     const double* gram = s.gram.get();
-    auto column = [gram, n](int object) { return gram + static_cast<size_t>(object) * static_cast<size_t>(n); };
-    const size_t nterms = s.terms.size();
-    for (size_t t0 = 0; t0 < nterms; t0 += 2) {
-      const bool two = t0 + 1 < nterms;
+    const size_t ns = s.terms.size();
+    for (size_t t0 = 0; t0 < ns; t0 += 2) {
+      const bool two = t0 + 1 < ns;
       const int ta = s.terms[t0];
       const int tb = two ? s.terms[t0 + 1] : ta;
       const Projector& pa = projectors_[static_cast<size_t>(terms_[static_cast<size_t>(ta)].projector)];
       const Projector& pb = projectors_[static_cast<size_t>(terms_[static_cast<size_t>(tb)].projector)];
-      double total_a = 0.0;
-      double total_b = 0.0;
-      for (int i = 0; i < n; ++i) {
-        const double* col = column(q[i]);
-        const int ea = pa.end[static_cast<size_t>(i)];
-        const int eb = pb.end[static_cast<size_t>(i)];
-        if (ahead && i + 1 < n) {
-          const int next_end = std::max(pa.end[static_cast<size_t>(i + 1)], pb.end[static_cast<size_t>(i + 1)]);
-          prefetch_row(column(q[i + 1]), q, i + 1, next_end, n);
+      double total_a[kGroup] = {};
+      double total_b[kGroup] = {};
+      for (int object = 0; object < n; ++object) {
+        const double* col = gram + static_cast<size_t>(object) * nn;
+        const double diag = col[object];
+        for (int b = 0; b < count; ++b) {
+          const int* q = scratch.perm0.data() + static_cast<size_t>(b) * nn;
+          const int i = scratch.where[static_cast<size_t>(b) * nn + static_cast<size_t>(object)];
+          const int ea = pa.end[static_cast<size_t>(i)];
+          const int eb = pb.end[static_cast<size_t>(i)];
+          const size_t off = packed(i, n) - static_cast<size_t>(i);
+          const double* ra = pa.g.get() + off;
+          const double* rb = pb.g.get() + off;
+          double row_a = ra[i] * diag;
+          double row_b = rb[i] * diag;
+          const int common = std::min(ea, eb);
+          if (two)
+            row_part<true>(ra, rb, col, q, i + 1, common, row_a, row_b);
+          else  // a single term: its row once
+            row_part<false>(ra, nullptr, col, q, i + 1, ea, row_a, row_b);
+          if (ea > common) row_part<false>(ra, nullptr, col, q, common, ea, row_a, row_b);
+          if (eb > common) row_part<false>(rb, nullptr, col, q, common, eb, row_b, row_a);
+          total_a[b] = total_a[b] + row_a;
+          total_b[b] = total_b[b] + row_b;
         }
-        const size_t off = packed(i, n) - static_cast<size_t>(i);
-        const double* ra = pa.g.get() + off;
-        const double* rb = pb.g.get() + off;
-        const double diag = col[q[i]];
-        double row_a = ra[i] * diag;
-        double row_b = rb[i] * diag;
-        const int common = std::min(ea, eb);
-        row_part<true>(ra, rb, col, q, i + 1, common, row_a, row_b);
-        if (ea > common) row_part<false>(ra, nullptr, col, q, common, ea, row_a, row_b);
-        if (eb > common) row_part<false>(rb, nullptr, col, q, common, eb, row_b, row_a);
-        total_a = total_a + row_a;
-        total_b = total_b + row_b;
       }
-      scratch.form[static_cast<size_t>(ta)] = total_a;
-      if (two) scratch.form[static_cast<size_t>(tb)] = total_b;
+      for (int b = 0; b < count; ++b) {
+        scratch.form[static_cast<size_t>(b) * nterms + static_cast<size_t>(ta)] = total_a[b];
+        if (two) scratch.form[static_cast<size_t>(b) * nterms + static_cast<size_t>(tb)] = total_b[b];
+      }
     }
   }
 }
 
-FastBounds FastPermutations::decide(int k, const ThreadScratch& scratch) const {
+FastBounds FastPermutations::decide(int k, const double* forms) const {
   const Test& t = tests_[static_cast<size_t>(k)];
   auto interval = [&](int term, double& lo, double& hi) {
     const Term& tm = terms_[static_cast<size_t>(term)];
-    const double form = scratch.form[static_cast<size_t>(term)];
+    const double form = forms[static_cast<size_t>(term)];
     const double ss = form + tm.offset;
     // Step 3e: the rounding of fl(c0 T1) and of the sum form + offset.
     const double fast = tm.fast_err + 2.0 * kUnit * (std::fabs(form) + std::fabs(tm.offset));
@@ -719,29 +730,39 @@ FastBounds FastPermutations::decide(int k, const ThreadScratch& scratch) const {
   return r;
 }
 
-void FastPermutations::load(const int* perm, ThreadScratch& sc) const {
-  for (int i = 0; i < n_; ++i) sc.perm0[static_cast<size_t>(i)] = perm[order_[static_cast<size_t>(i)]] - 1;
+void FastPermutations::load(const int* perm, int b, ThreadScratch& sc) const {
+  const size_t base = static_cast<size_t>(b) * static_cast<size_t>(n_);
+  int* q = sc.perm0.data() + base;
+  int* where = sc.where.data() + base;
+  for (int i = 0; i < n_; ++i) {
+    q[i] = perm[order_[static_cast<size_t>(i)]] - 1;
+    where[q[i]] = i;
+  }
 }
 
-void FastPermutations::evaluate(const int* perm, int thread) {
+void FastPermutations::evaluate(const int* perms, int count, int thread) {
   ThreadScratch& sc = scratch_[static_cast<size_t>(thread)];
-  load(perm, sc);
-  quadratic_forms(sc.perm0.data(), sc);
-  for (size_t k = 0; k < tests_.size(); ++k) {
-    const FastBounds r = decide(static_cast<int>(k), sc);
-    const Test& t = tests_[k];
-    bool exceeds = r.exceeds;
-    if (!r.decided) {
-      exceeds = permuted_statistic(ctx_, stats_[t.stat], perm, sc.yper, sc.yfitper) >= t.f;
-      ++sc.literal;
+  const size_t n = static_cast<size_t>(n_);
+  for (int b = 0; b < count; ++b) load(perms + static_cast<size_t>(b) * n, b, sc);
+  quadratic_forms(count, sc);
+  for (int b = 0; b < count; ++b) {
+    const int* perm = perms + static_cast<size_t>(b) * n;
+    const double* forms = sc.form.data() + static_cast<size_t>(b) * terms_.size();
+    for (size_t k = 0; k < tests_.size(); ++k) {
+      const FastBounds r = decide(static_cast<int>(k), forms);
+      const Test& t = tests_[k];
+      bool exceeds = r.exceeds;
+      if (!r.decided) {
+        exceeds = permuted_statistic(ctx_, stats_[t.stat], perm, sc.yper, sc.yfitper) >= t.f;
+        ++sc.literal;
+      }
+      if (exceeds) ++sc.exceed[static_cast<size_t>(t.stat)];
     }
-    if (exceeds) ++sc.exceed[static_cast<size_t>(t.stat)];
   }
 }
 
 void FastPermutations::post(const int* perms, int count) {
-  batch_->set(perms);
-  team_.post(*batch_, count);
+  team_.post(*batch_, batch_->set(perms, count, team_.size()));
 }
 
 void FastPermutations::wait() {
@@ -763,10 +784,10 @@ void FastPermutations::wait() {
 
 FastBounds FastPermutations::bounds(int k, const int* perm) {
   ThreadScratch& sc = scratch_[0];
-  load(perm, sc);
-  quadratic_forms(sc.perm0.data(), sc);
+  load(perm, 0, sc);
+  quadratic_forms(1, sc);
   for (size_t t = 0; t < tests_.size(); ++t)
-    if (tests_[t].stat == k) return decide(static_cast<int>(t), sc);
+    if (tests_[t].stat == k) return decide(static_cast<int>(t), sc.form.data());
   return FastBounds{0.0, 0.0, 0.0, 0.0, 0.0, 0.0, false, false};
 }
 

@@ -85,10 +85,10 @@ class FastPermutations {
   void build_form(Projector& q);
   void term_constants(double kappa);
   void allocate_scratch();
-  void load(const int* perm, ThreadScratch& scratch) const;
-  void evaluate(const int* perm, int thread);
-  void quadratic_forms(const int* perm0, ThreadScratch& scratch);
-  FastBounds decide(int k, const ThreadScratch& scratch) const;
+  void load(const int* perm, int slot, ThreadScratch& scratch) const;
+  void evaluate(const int* perms, int count, int thread);
+  void quadratic_forms(int count, ThreadScratch& scratch);
+  FastBounds decide(int k, const double* forms) const;
 
   const RunContext& ctx_;
   Workspace& w_;

@@ -7,6 +7,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if MORVENAK_HAVE_AVX2_ADD_ROW
+#include <immintrin.h>
+#endif
 
 namespace morvenak {
 
@@ -91,7 +94,7 @@ void LevelSums::result(double* d) const {
   }
 }
 
-void add_row(double* acc, const double* row, int w) {
+void add_row_portable(double* acc, const double* row, int w) {
   int j = 0;
 #if defined(__SSE2__)
   for (; j + 4 <= w; j += 4) {
@@ -102,6 +105,45 @@ void add_row(double* acc, const double* row, int w) {
   }
 #endif
   for (; j < w; ++j) acc[j] += row[j];
+}
+
+#if MORVENAK_HAVE_AVX2_ADD_ROW
+// Eight columns per step in two 4-lane registers, then the SSE2 and scalar
+// tails: the same one addition per element as the portable loop.
+__attribute__((target("avx2"))) void add_row_avx2(double* acc, const double* row, int w) {
+  int j = 0;
+  for (; j + 8 <= w; j += 8) {
+    const __m256d a0 = _mm256_add_pd(_mm256_loadu_pd(acc + j), _mm256_loadu_pd(row + j));
+    const __m256d a1 = _mm256_add_pd(_mm256_loadu_pd(acc + j + 4), _mm256_loadu_pd(row + j + 4));
+    _mm256_storeu_pd(acc + j, a0);
+    _mm256_storeu_pd(acc + j + 4, a1);
+  }
+  if (j + 4 <= w) {
+    _mm256_storeu_pd(acc + j, _mm256_add_pd(_mm256_loadu_pd(acc + j), _mm256_loadu_pd(row + j)));
+    j += 4;
+  }
+  for (; j < w; ++j) acc[j] += row[j];
+}
+
+bool add_row_avx2_available() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") != 0;
+}
+#else
+void add_row_avx2(double* acc, const double* row, int w) { add_row_portable(acc, row, w); }
+bool add_row_avx2_available() { return false; }
+#endif
+
+namespace {
+// Chosen once, when the library is loaded.
+const bool kAvx2 = add_row_avx2_available();
+}  // namespace
+
+void add_row(double* acc, const double* row, int w) {
+  if (kAvx2)
+    add_row_avx2(acc, row, w);
+  else
+    add_row_portable(acc, row, w);
 }
 
 void level_ss(const RowMatrix& m, const int* row_cell, LevelSums& s, int width, double* d) {

@@ -78,8 +78,23 @@ class LevelSums {
 };
 
 // acc[0..w-1] += row[0..w-1], element by element (vector instructions do
-// the same operations as the scalar loop).
+// the same operations as the scalar loop, so every machine gives the same
+// bits). On a processor with AVX2, chosen at run time, four columns per
+// instruction; else two (SSE2) or one.
 void add_row(double* acc, const double* row, int w);
+
+// The two variants that add_row chooses between, for the tests: the portable
+// one (SSE2 where the build has it), and the AVX2 one, which only
+// add_row_avx2_available() allows to be called (where the compiler cannot
+// build it, it is the portable one and the function says false).
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#define MORVENAK_HAVE_AVX2_ADD_ROW 1
+#else
+#define MORVENAK_HAVE_AVX2_ADD_ROW 0
+#endif
+void add_row_portable(double* acc, const double* row, int w);
+void add_row_avx2(double* acc, const double* row, int w);
+bool add_row_avx2_available();
 
 // Deals the rows of m as `row_cell` says (row r to a cell of the top level)
 // and returns D_1..D_top in d[1..top], by windows of `width` columns.

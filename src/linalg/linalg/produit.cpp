@@ -14,6 +14,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if MORVENAK_HAVE_AVX2_PRODUIT
+#include <immintrin.h>
+#endif
 
 namespace morvenak {
 
@@ -119,9 +122,79 @@ void panel(const Mat& A, const Mat& B, const Mat& R, int m, int n, int l0, int l
 
 #endif
 
-}  // namespace
+#if MORVENAK_HAVE_AVX2_PRODUIT
 
-void produit(const Mat& A, const Mat& B, const Mat& R, int m, int k, int n) {
+// Rows handled by one AVX2 block: two registers of four doubles.
+constexpr int kRowStepWide = 8;
+
+// block_sse2 with four lanes: each lane is one element of R and sees one
+// rounded multiplication, then one rounded addition, per l in ascending
+// order (no fused multiply-add: the target adds AVX2 only), so every element
+// has the bits of the scalar loop.
+template <int NC>
+__attribute__((target("avx2"))) void block_avx2(const double* a, size_t lda, const double* b, size_t ldb, double* r,
+                                                size_t ldr, int l0, int l1, bool first) {
+  __m256d lo[NC];
+  __m256d hi[NC];
+#pragma GCC unroll 8
+  for (int c = 0; c < NC; ++c) {
+    if (first) {
+      lo[c] = _mm256_setzero_pd();
+      hi[c] = _mm256_setzero_pd();
+    } else {
+      lo[c] = _mm256_loadu_pd(r + static_cast<size_t>(c) * ldr);
+      hi[c] = _mm256_loadu_pd(r + static_cast<size_t>(c) * ldr + 4);
+    }
+  }
+  const double* ap = a + static_cast<size_t>(l0) * lda;
+  for (int l = l0; l < l1; ++l, ap += lda) {
+    const __m256d a_lo = _mm256_loadu_pd(ap);
+    const __m256d a_hi = _mm256_loadu_pd(ap + 4);
+#pragma GCC unroll 8
+    for (int c = 0; c < NC; ++c) {
+      const __m256d bv = _mm256_set1_pd(b[static_cast<size_t>(c) * ldb + static_cast<size_t>(l)]);
+      lo[c] = _mm256_add_pd(lo[c], _mm256_mul_pd(a_lo, bv));
+      hi[c] = _mm256_add_pd(hi[c], _mm256_mul_pd(a_hi, bv));
+    }
+  }
+#pragma GCC unroll 8
+  for (int c = 0; c < NC; ++c) {
+    _mm256_storeu_pd(r + static_cast<size_t>(c) * ldr, lo[c]);
+    _mm256_storeu_pd(r + static_cast<size_t>(c) * ldr + 4, hi[c]);
+  }
+}
+
+// Blocks of eight rows, then one of four (SSE2), then the last rows one
+// element at a time.
+template <int NC>
+__attribute__((target("avx2"))) void columns_avx2(const Mat& A, const Mat& B, const Mat& R, int m, int j0, int l0,
+                                                  int l1, bool first) {
+  const size_t lda = static_cast<size_t>(A.ld);
+  const size_t ldb = static_cast<size_t>(B.ld);
+  const size_t ldr = static_cast<size_t>(R.ld);
+  const double* b = B.col(j0 + 1);
+  double* r = R.col(j0 + 1);
+  int i = 0;
+  for (; i + kRowStepWide <= m; i += kRowStepWide) block_avx2<NC>(A.a + i, lda, b, ldb, r + i, ldr, l0, l1, first);
+  if (i + kRowStep <= m) {
+    block_sse2<NC>(A.a + i, lda, b, ldb, r + i, ldr, l0, l1, first);
+    i += kRowStep;
+  }
+  if (i < m) block_scalar(A, B, R, i, m, j0, j0 + NC, l0, l1, first);
+}
+
+__attribute__((target("avx2"))) void panel_avx2(const Mat& A, const Mat& B, const Mat& R, int m, int n, int l0,
+                                                int l1, bool first) {
+  int j = 0;
+  for (; j + kColStep <= n; j += kColStep) columns_avx2<kColStep>(A, B, R, m, j, l0, l1, first);
+  for (; j < n; ++j) columns_avx2<1>(A, B, R, m, j, l0, l1, first);
+}
+
+#endif
+
+using Panel = void (*)(const Mat&, const Mat&, const Mat&, int, int, int, int, bool);
+
+void product_by_panels(Panel by_panel, const Mat& A, const Mat& B, const Mat& R, int m, int k, int n) {
   if (m <= 0 || n <= 0) return;
   if (k <= 0) {
     for (int j = 1; j <= n; ++j) {
@@ -132,8 +205,42 @@ void produit(const Mat& A, const Mat& B, const Mat& R, int m, int k, int n) {
   }
   for (int l0 = 0; l0 < k; l0 += kDepth) {
     const int l1 = l0 + kDepth < k ? l0 + kDepth : k;
-    panel(A, B, R, m, n, l0, l1, l0 == 0);
+    by_panel(A, B, R, m, n, l0, l1, l0 == 0);
   }
+}
+
+}  // namespace
+
+void produit_portable(const Mat& A, const Mat& B, const Mat& R, int m, int k, int n) {
+  product_by_panels(panel, A, B, R, m, k, n);
+}
+
+#if MORVENAK_HAVE_AVX2_PRODUIT
+void produit_avx2(const Mat& A, const Mat& B, const Mat& R, int m, int k, int n) {
+  product_by_panels(panel_avx2, A, B, R, m, k, n);
+}
+
+bool produit_avx2_available() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") != 0;
+}
+#else
+void produit_avx2(const Mat& A, const Mat& B, const Mat& R, int m, int k, int n) {
+  produit_portable(A, B, R, m, k, n);
+}
+bool produit_avx2_available() { return false; }
+#endif
+
+namespace {
+// Chosen once, when the library is loaded.
+const bool kAvx2 = produit_avx2_available();
+}  // namespace
+
+void produit(const Mat& A, const Mat& B, const Mat& R, int m, int k, int n) {
+  if (kAvx2)
+    produit_avx2(A, B, R, m, k, n);
+  else
+    produit_portable(A, B, R, m, k, n);
 }
 
 void selectx(int n, const int* ifirst, const int* ilast, int f, const Mat& x, const Mat& xwk, int& count) {

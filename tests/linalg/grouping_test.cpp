@@ -1,0 +1,94 @@
+// add_row's variants: the AVX2 one, the portable one and the one chosen at
+// run time give the bits of one scalar addition per element, at every width
+// (odd ones exercise each tail) and alignment, and touch nothing past the
+// width; and the AVX2 one is chosen on a processor that has it.
+#include "linalg/grouping.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace morvenak {
+namespace {
+
+std::uint64_t bits(double x) {
+  std::uint64_t b = 0;
+  std::memcpy(&b, &x, sizeof b);
+  return b;
+}
+
+// Values whose sums round, cancel, overflow, underflow and carry signed zeros
+// and NaNs, so that any reordering or fusion would show in the bits.
+std::vector<double> awkward(std::mt19937_64& gen, std::size_t count) {
+  const double specials[] = {0.0, -0.0, 1e308, -1e308, 4.9e-324, -4.9e-324, 2.2e-308,
+                             std::numeric_limits<double>::infinity(), 1.0 + 0x1p-52, 0x1p53};
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  std::uniform_int_distribution<int> exponent(-60, 60);
+  std::uniform_int_distribution<int> pick(0, 15);
+  std::vector<double> v(count);
+  for (double& x : v) {
+    const int k = pick(gen);
+    x = k < 10 ? specials[k] : std::ldexp(unit(gen), exponent(gen));
+  }
+  return v;
+}
+
+using AddRow = void (*)(double*, const double*, int);
+
+void expect_elementwise(AddRow add, const char* name) {
+  std::mt19937_64 gen(20261207);
+  for (int offset = 0; offset < 4; ++offset)
+    for (int w = 0; w <= 67; ++w) {
+      const std::size_t total = static_cast<std::size_t>(offset + w + 3);
+      std::vector<double> acc = awkward(gen, total);
+      const std::vector<double> row = awkward(gen, total);
+      std::vector<double> want = acc;
+      for (int j = 0; j < w; ++j) {
+        const std::size_t k = static_cast<std::size_t>(offset + j);
+        volatile double sum = want[k] + row[k];
+        want[k] = sum;
+      }
+      add(acc.data() + offset, row.data() + offset, w);
+      for (std::size_t k = 0; k < total; ++k)
+        ASSERT_EQ(bits(acc[k]), bits(want[k])) << name << ": width " << w << ", offset " << offset << ", element "
+                                               << k;
+    }
+}
+
+TEST(AddRow, EveryVariantAddsElementByElementAtOddWidthsAndOffsets) {
+  expect_elementwise(add_row_portable, "portable");
+  expect_elementwise(add_row, "chosen");
+  if (add_row_avx2_available()) expect_elementwise(add_row_avx2, "avx2");
+}
+
+TEST(AddRow, ChoosesAvx2WhereTheProcessorHasIt) {
+  if (!MORVENAK_HAVE_AVX2_ADD_ROW) {  // not an x86 build: the portable variant only
+    EXPECT_FALSE(add_row_avx2_available());
+    return;
+  }
+  std::ifstream in("/proc/cpuinfo");
+  ASSERT_TRUE(in) << "no /proc/cpuinfo to compare with";
+  std::string line;
+  bool listed = false;
+  bool avx2 = false;
+  while (std::getline(in, line))
+    if (line.rfind("flags", 0) == 0) {
+      listed = true;
+      std::istringstream words(line);
+      for (std::string word; words >> word;) avx2 = avx2 || word == "avx2";
+      break;
+    }
+  ASSERT_TRUE(listed) << "/proc/cpuinfo lists no flags";
+  EXPECT_EQ(add_row_avx2_available(), avx2);
+}
+
+}  // namespace
+}  // namespace morvenak
