@@ -4,8 +4,12 @@
 #include "ordination/grouped_pca.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "linalg/tqli.hpp"
 #include "linalg/tred2.hpp"
@@ -17,6 +21,51 @@ using std::size_t;
 
 constexpr double kAxisThreshold = static_cast<double>(1.0e-6f);
 constexpr int kTile = 8;
+
+// Runs task(t) for t = 0..count-1 on up to `threads` threads, the caller
+// among them, each task whole on one thread. The tasks write disjoint parts
+// of the result and each computes its part the same way on any thread, so
+// the result does not depend on the number of threads. If the system
+// refuses a thread, fewer run.
+template <class Task>
+void run_tasks(int count, int threads, const Task& task) {
+  const int team = std::max(1, std::min(threads, count));
+  std::atomic<int> next{0};
+  auto work = [&next, count, &task]() {
+    for (int t = next++; t < count; t = next++) task(t);
+  };
+  std::vector<std::thread> helpers;
+  helpers.reserve(static_cast<size_t>(team - 1));
+  for (int w = 1; w < team; ++w) {
+    try {
+      helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+  work();
+  for (std::thread& h : helpers) h.join();
+}
+
+// o[j] += x * b[j] for j = 0..count-1; a fixed count lets the compiler take
+// the entries in pairs, each with the same operations.
+template <size_t count>
+void add_multiple(double* __restrict o, const double* __restrict b, double x) {
+  for (size_t j = 0; j < count; ++j) o[j] += x * b[j];
+}
+
+void add_multiple(double* __restrict o, const double* __restrict b, double x, size_t count) {
+  for (size_t j = 0; j < count; ++j) o[j] += x * b[j];
+}
+
+// One full kTile x kTile tile of the cross-product over rows r0..r1-1:
+// acc[j][k] += x(i, j0 + j) x(i, k0 + k), rows ascending.
+void full_tile(const double* x, size_t c, int r0, int r1, int j0, int k0, double (&acc)[kTile][kTile]) {
+  for (int i = r0; i < r1; ++i) {
+    const double* r = x + static_cast<size_t>(i) * c;
+    for (int j = 0; j < kTile; ++j) add_multiple<kTile>(acc[j], r + k0, r[j0 + j]);
+  }
+}
 
 // Eigenvalues in descending order and their unit eigenvectors (columns of
 // vec, size x size, column-major), from the symmetric c (overwritten). The
@@ -84,29 +133,34 @@ int axes(OrdinationResult& r, int n, int p, double ssy, std::vector<double> ev) 
 }
 
 // out (rows x k, row-major) = A (rows x inner, row-major) B (inner x k,
-// row-major): each entry summed over ascending inner index.
-std::vector<double> multiply(const double* a, int rows, int inner, const double* b, int k) {
+// row-major): each entry summed over ascending inner index. Blocks of rows
+// go to the threads.
+std::vector<double> multiply(const double* a, int rows, int inner, const double* b, int k, int threads) {
   std::vector<double> out(static_cast<size_t>(rows) * static_cast<size_t>(k), 0.0);
   const size_t ks = static_cast<size_t>(k);
   // Blocks of rows and of output columns, so that the block of B in use stays
   // in cache; each entry still sums over l = 0, 1, ... in order.
   constexpr int kRows = 32;
   constexpr size_t kCols = 256;
-  for (int i0 = 0; i0 < rows; i0 += kRows) {
+  const int blocks = (rows + kRows - 1) / kRows;
+  run_tasks(blocks, threads, [&](int block) {
+    const int i0 = block * kRows;
     const int i1 = std::min(rows, i0 + kRows);
     for (size_t c0 = 0; c0 < ks; c0 += kCols) {
       const size_t c1 = std::min(ks, c0 + kCols);
       for (int i = i0; i < i1; ++i) {
-        double* o = out.data() + static_cast<size_t>(i) * ks;
+        double* o = out.data() + static_cast<size_t>(i) * ks + c0;
         const double* ai = a + static_cast<size_t>(i) * static_cast<size_t>(inner);
         for (int l = 0; l < inner; ++l) {
-          const double x = ai[l];
-          const double* bl = b + static_cast<size_t>(l) * ks;
-          for (size_t j = c0; j < c1; ++j) o[j] += x * bl[j];
+          const double* bl = b + static_cast<size_t>(l) * ks + c0;
+          if (c1 - c0 == kCols)
+            add_multiple<kCols>(o, bl, ai[l]);
+          else
+            add_multiple(o, bl, ai[l], c1 - c0);
         }
       }
     }
-  }
+  });
   return out;
 }
 
@@ -127,42 +181,60 @@ void variances(OrdinationResult& r, int n, const std::vector<double>& z_rows, in
 
 }  // namespace
 
-std::vector<double> column_crossproduct(const double* x, int rows, int cols) {
+std::vector<double> column_crossproduct(const double* x, int rows, int cols, int threads) {
   const size_t c = static_cast<size_t>(cols);
   std::vector<double> out(c * c, 0.0);
-  // Blocks of rows (kept in cache while every tile passes over them); each
-  // tile carries its running sums from one block to the next, so every
-  // entry sums over the rows in ascending order.
+  // The tiles of the lower triangle, in order, dealt in contiguous runs to
+  // the threads (a few runs per thread, so that one slow thread holds up
+  // little). Within a run, blocks of rows (kept in cache while every tile
+  // passes over them); each tile carries its running sums from one block to
+  // the next, so every entry sums over the rows in ascending order.
+  std::vector<int> tiles;  // (j0, k0) pairs
+  for (int j0 = 0; j0 < cols; j0 += kTile)
+    for (int k0 = 0; k0 <= j0; k0 += kTile) {
+      tiles.push_back(j0);
+      tiles.push_back(k0);
+    }
+  const int count = static_cast<int>(tiles.size() / 2);
+  const int runs = std::min(count, 4 * std::max(1, threads));
   constexpr int kRowBlock = 256;
-  for (int r0 = 0; r0 < rows; r0 += kRowBlock) {
-    const int r1 = std::min(rows, r0 + kRowBlock);
-    for (int j0 = 0; j0 < cols; j0 += kTile) {
-      const int j1 = std::min(cols, j0 + kTile);
-      for (int k0 = 0; k0 <= j0; k0 += kTile) {
+  run_tasks(runs, threads, [&](int run) {
+    const int t0 = static_cast<int>(static_cast<long long>(count) * run / runs);
+    const int t1 = static_cast<int>(static_cast<long long>(count) * (run + 1) / runs);
+    for (int r0 = 0; r0 < rows; r0 += kRowBlock) {
+      const int r1 = std::min(rows, r0 + kRowBlock);
+      for (int t = t0; t < t1; ++t) {
+        const int j0 = tiles[2 * static_cast<size_t>(t)];
+        const int k0 = tiles[2 * static_cast<size_t>(t) + 1];
+        const int j1 = std::min(cols, j0 + kTile);
         const int k1 = std::min(cols, k0 + kTile);
         double acc[kTile][kTile];
         for (int j = j0; j < j1; ++j)
           for (int k = k0; k < k1; ++k) acc[j - j0][k - k0] = out[static_cast<size_t>(j) + static_cast<size_t>(k) * c];
-        for (int i = r0; i < r1; ++i) {
-          const double* r = x + static_cast<size_t>(i) * c;
-          for (int j = j0; j < j1; ++j) {
-            const double rj = r[j];
-            double* a = acc[j - j0];
-            for (int k = k0; k < k1; ++k) a[k - k0] += rj * r[k];
+        if (j1 - j0 == kTile && k1 - k0 == kTile) {
+          full_tile(x, c, r0, r1, j0, k0, acc);
+        } else {
+          for (int i = r0; i < r1; ++i) {
+            const double* r = x + static_cast<size_t>(i) * c;
+            for (int j = j0; j < j1; ++j) {
+              const double rj = r[j];
+              double* a = acc[j - j0];
+              for (int k = k0; k < k1; ++k) a[k - k0] += rj * r[k];
+            }
           }
         }
         for (int j = j0; j < j1; ++j)
           for (int k = k0; k < k1; ++k) out[static_cast<size_t>(j) + static_cast<size_t>(k) * c] = acc[j - j0][k - k0];
       }
     }
-  }
+  });
   for (size_t j = 0; j < c; ++j)
     for (size_t k = 0; k < j; ++k) out[k + j * c] = out[j + k * c];
   return out;
 }
 
 OrdinationResult grouped_fitted_pca(const Grouping& g, const std::vector<std::vector<double>>& means, int a, int p,
-                                    double ssy) {
+                                    double ssy, int threads) {
   OrdinationResult r;
   const int n = g.n;
   r.n = n;
@@ -207,7 +279,7 @@ OrdinationResult grouped_fitted_pca(const Grouping& g, const std::vector<std::ve
     const double s = std::sqrt(ev[x]);
     for (size_t j = 0; j < ps; ++j) u[j * ks + x] = u[j * ks + x] / s;
   }
-  const std::vector<double> zc = multiply(d.data(), cells, p, u.data(), k);  // scores by cell
+  const std::vector<double> zc = multiply(d.data(), cells, p, u.data(), k, threads);  // scores by cell
   std::vector<double> z(static_cast<size_t>(n) * ks);
   for (size_t i = 0; i < static_cast<size_t>(n); ++i)
     std::copy(zc.begin() + static_cast<std::ptrdiff_t>(static_cast<size_t>(g.cell_of[as][i]) * ks),
@@ -220,7 +292,7 @@ OrdinationResult grouped_fitted_pca(const Grouping& g, const std::vector<std::ve
   return r;
 }
 
-OrdinationResult grouped_residual_pca(const RowMatrix& m, double ssy) {
+OrdinationResult grouped_residual_pca(const RowMatrix& m, double ssy, int threads) {
   OrdinationResult r;
   const int n = m.n, p = m.p;
   r.n = n;
@@ -234,7 +306,8 @@ OrdinationResult grouped_residual_pca(const RowMatrix& m, double ssy) {
     for (size_t i = 0; i < ns; ++i)
       for (size_t j = 0; j < ps; ++j) t[j * ns + i] = m.a[i * ps + j];
   }
-  std::vector<double> cross = by_species ? column_crossproduct(m.a.data(), n, p) : column_crossproduct(t.data(), p, n);
+  std::vector<double> cross = by_species ? column_crossproduct(m.a.data(), n, p, threads)
+                                                 : column_crossproduct(t.data(), p, n, threads);
   const int size = by_species ? p : n;
   std::vector<double> ev, vec;
   decompose(cross, size, ev, vec);
@@ -251,7 +324,7 @@ OrdinationResult grouped_residual_pca(const RowMatrix& m, double ssy) {
     std::vector<double> v(ns * ks);
     for (size_t i = 0; i < ns; ++i)
       for (size_t x = 0; x < ks; ++x) v[i * ks + x] = vec[i + x * ss];
-    u = multiply(t.data(), p, n, v.data(), k);
+    u = multiply(t.data(), p, n, v.data(), k, threads);
     for (size_t x = 0; x < ks; ++x) {
       const double s = std::sqrt(ev[x]);
       for (size_t j = 0; j < ps; ++j) u[j * ks + x] = u[j * ks + x] / s;
@@ -259,7 +332,7 @@ OrdinationResult grouped_residual_pca(const RowMatrix& m, double ssy) {
   }
   vec = std::vector<double>();
   t = std::vector<double>();
-  const std::vector<double> z = multiply(m.a.data(), n, p, u.data(), k);
+  const std::vector<double> z = multiply(m.a.data(), n, p, u.data(), k, threads);
   variances(r, n, z, k);
   r.species_scores.resize(ps * ks);
   for (size_t x = 0; x < ks; ++x)
