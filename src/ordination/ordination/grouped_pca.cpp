@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -47,24 +48,67 @@ void run_tasks(int count, int threads, const Task& task) {
   for (std::thread& h : helpers) h.join();
 }
 
-// o[j] += x * b[j] for j = 0..count-1; a fixed count lets the compiler take
-// the entries in pairs, each with the same operations.
-template <size_t count>
-void add_multiple(double* __restrict o, const double* __restrict b, double x) {
-  for (size_t j = 0; j < count; ++j) o[j] += x * b[j];
+// Two doubles that take each arithmetic operation side by side: with GCC
+// and Clang a vector of two, elsewhere a pair of scalars. Either way each
+// half is one IEEE operation on its own operands, so the bits are those of
+// the scalar code.
+#if defined(__GNUC__)
+typedef double Pair __attribute__((vector_size(16)));
+inline Pair splat(double x) { return Pair{x, x}; }
+#else
+struct Pair {
+  double lo, hi;
+};
+inline Pair operator*(Pair a, Pair b) { return Pair{a.lo * b.lo, a.hi * b.hi}; }
+inline Pair operator+(Pair a, Pair b) { return Pair{a.lo + b.lo, a.hi + b.hi}; }
+inline Pair splat(double x) { return Pair{x, x}; }
+#endif
+inline Pair load(const double* p) {
+  Pair v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
 }
+inline void store(double* p, Pair v) { std::memcpy(p, &v, sizeof v); }
 
-void add_multiple(double* __restrict o, const double* __restrict b, double x, size_t count) {
-  for (size_t j = 0; j < count; ++j) o[j] += x * b[j];
+// The inner kernel of both products, on a block of 2 x 8 running sums held
+// in registers: for t = 0..count-1 in order,
+//   c0[k] = c0[k] + x0[t xs] y[t ys + k],  c1[k] = c1[k] + x1[t xs] y[t ys + k],
+// k = 0..7: each sum over ascending t, as the plain loops give it.
+void kernel_2x8(double* c0, double* c1, const double* x0, const double* x1, size_t xs, const double* y, size_t ys,
+                int count) {
+  Pair a0 = load(c0), a1 = load(c0 + 2), a2 = load(c0 + 4), a3 = load(c0 + 6);
+  Pair b0 = load(c1), b1 = load(c1 + 2), b2 = load(c1 + 4), b3 = load(c1 + 6);
+  for (int t = 0; t < count; ++t) {
+    const double* yt = y + static_cast<size_t>(t) * ys;
+    const Pair y0 = load(yt), y1 = load(yt + 2), y2 = load(yt + 4), y3 = load(yt + 6);
+    const Pair u = splat(x0[static_cast<size_t>(t) * xs]);
+    const Pair v = splat(x1[static_cast<size_t>(t) * xs]);
+    a0 = a0 + u * y0;
+    a1 = a1 + u * y1;
+    a2 = a2 + u * y2;
+    a3 = a3 + u * y3;
+    b0 = b0 + v * y0;
+    b1 = b1 + v * y1;
+    b2 = b2 + v * y2;
+    b3 = b3 + v * y3;
+  }
+  store(c0, a0);
+  store(c0 + 2, a1);
+  store(c0 + 4, a2);
+  store(c0 + 6, a3);
+  store(c1, b0);
+  store(c1 + 2, b1);
+  store(c1 + 4, b2);
+  store(c1 + 6, b3);
 }
 
 // One full kTile x kTile tile of the cross-product over rows r0..r1-1:
 // acc[j][k] += x(i, j0 + j) x(i, k0 + k), rows ascending.
 void full_tile(const double* x, size_t c, int r0, int r1, int j0, int k0, double (&acc)[kTile][kTile]) {
-  for (int i = r0; i < r1; ++i) {
-    const double* r = x + static_cast<size_t>(i) * c;
-    for (int j = 0; j < kTile; ++j) add_multiple<kTile>(acc[j], r + k0, r[j0 + j]);
-  }
+  static_assert(kTile % 2 == 0 && kTile == 8, "the kernel takes tiles of 8 columns, 2 rows at a time");
+  const double* first = x + static_cast<size_t>(r0) * c;
+  for (int j = 0; j < kTile; j += 2)
+    kernel_2x8(acc[j], acc[j + 1], first + j0 + j, first + j0 + j + 1, c, first + k0, c, r1 - r0);
 }
 
 // Eigenvalues in descending order and their unit eigenvectors (columns of
@@ -133,32 +177,37 @@ int axes(OrdinationResult& r, int n, int p, double ssy, std::vector<double> ev) 
 }
 
 // out (rows x k, row-major) = A (rows x inner, row-major) B (inner x k,
-// row-major): each entry summed over ascending inner index. Blocks of rows
-// go to the threads.
+// row-major): each entry summed over ascending inner index, from 0. Blocks
+// of rows go to the threads; within one, 2 rows x 8 columns at a time.
 std::vector<double> multiply(const double* a, int rows, int inner, const double* b, int k, int threads) {
   std::vector<double> out(static_cast<size_t>(rows) * static_cast<size_t>(k), 0.0);
   const size_t ks = static_cast<size_t>(k);
-  // Blocks of rows and of output columns, so that the block of B in use stays
-  // in cache; each entry still sums over l = 0, 1, ... in order.
+  const size_t is = static_cast<size_t>(inner);
   constexpr int kRows = 32;
-  constexpr size_t kCols = 256;
   const int blocks = (rows + kRows - 1) / kRows;
   run_tasks(blocks, threads, [&](int block) {
     const int i0 = block * kRows;
     const int i1 = std::min(rows, i0 + kRows);
-    for (size_t c0 = 0; c0 < ks; c0 += kCols) {
-      const size_t c1 = std::min(ks, c0 + kCols);
-      for (int i = i0; i < i1; ++i) {
-        double* o = out.data() + static_cast<size_t>(i) * ks + c0;
-        const double* ai = a + static_cast<size_t>(i) * static_cast<size_t>(inner);
-        for (int l = 0; l < inner; ++l) {
-          const double* bl = b + static_cast<size_t>(l) * ks + c0;
-          if (c1 - c0 == kCols)
-            add_multiple<kCols>(o, bl, ai[l]);
-          else
-            add_multiple(o, bl, ai[l], c1 - c0);
-        }
+    size_t j = 0;
+    for (; j + 8 <= ks; j += 8) {
+      int i = i0;
+      for (; i + 2 <= i1; i += 2) {
+        const double* ai = a + static_cast<size_t>(i) * is;
+        double* o = out.data() + static_cast<size_t>(i) * ks + j;
+        kernel_2x8(o, o + ks, ai, ai + is, 1, b + j, ks, inner);
       }
+      for (; i < i1; ++i) {
+        const double* ai = a + static_cast<size_t>(i) * is;
+        double* o = out.data() + static_cast<size_t>(i) * ks;
+        for (size_t jj = j; jj < j + 8; ++jj)
+          for (size_t l = 0; l < is; ++l) o[jj] += ai[l] * b[l * ks + jj];
+      }
+    }
+    for (int i = i0; i < i1; ++i) {
+      const double* ai = a + static_cast<size_t>(i) * is;
+      double* o = out.data() + static_cast<size_t>(i) * ks;
+      for (size_t jj = j; jj < ks; ++jj)
+        for (size_t l = 0; l < is; ++l) o[jj] += ai[l] * b[l * ks + jj];
     }
   });
   return out;
