@@ -184,6 +184,12 @@ std::vector<double> multiply(const double* a, int rows, int inner, const double*
   const size_t ks = static_cast<size_t>(k);
   const size_t is = static_cast<size_t>(inner);
   constexpr int kRows = 32;
+  // B's columns in panels of 8, each panel inner x 8 contiguous, so that the
+  // kernel reads it in order.
+  const size_t panels = ks / 8;
+  std::vector<double> packed(panels * is * 8);
+  for (size_t g = 0; g < panels; ++g)
+    for (size_t l = 0; l < is; ++l) std::copy(b + l * ks + 8 * g, b + l * ks + 8 * g + 8, packed.begin() + static_cast<std::ptrdiff_t>((g * is + l) * 8));
   const int blocks = (rows + kRows - 1) / kRows;
   run_tasks(blocks, threads, [&](int block) {
     const int i0 = block * kRows;
@@ -194,7 +200,7 @@ std::vector<double> multiply(const double* a, int rows, int inner, const double*
       for (; i + 2 <= i1; i += 2) {
         const double* ai = a + static_cast<size_t>(i) * is;
         double* o = out.data() + static_cast<size_t>(i) * ks + j;
-        kernel_2x8(o, o + ks, ai, ai + is, 1, b + j, ks, inner);
+        kernel_2x8(o, o + ks, ai, ai + is, 1, packed.data() + (j / 8) * is * 8, 8, inner);
       }
       for (; i < i1; ++i) {
         const double* ai = a + static_cast<size_t>(i) * is;
