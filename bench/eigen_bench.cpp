@@ -70,8 +70,7 @@ int main(int argc, char** argv) {
     const std::uint64_t h = fnv(fnv(14695981039346656037ull, d.data(), ns), s.data(), ns * ns);
     std::printf("n %5d  tred2 %8.3f s (cpu %8.3f s)  tqli %8.3f s (cpu %8.3f s)  bits %016llx\n", n,
                 std::chrono::duration<double>(t1 - t0).count(), c1 - c0, std::chrono::duration<double>(t2 - t1).count(),
-                c2 - c1,
-                static_cast<unsigned long long>(h));
+                c2 - c1, static_cast<unsigned long long>(h));
   }
   return 0;
 }

@@ -309,8 +309,8 @@ TEST(Tred2, SameBitsAsTheRowWiseForm) {
     int n, ld;
     bool zero_row;
   };
-  const Size sizes[] = {{1, 1, false}, {2, 2, false}, {3, 5, false},  {7, 7, true},    {64, 64, false},
-                        {101, 130, false}, {200, 200, true}, {500, 500, false}};
+  const Size sizes[] = {{1, 1, false},   {2, 2, false},     {3, 5, false},    {7, 7, true},
+                        {64, 64, false}, {101, 130, false}, {200, 200, true}, {500, 500, false}};
   std::uint64_t state = 12345;
   for (const Size& size : sizes) {
     const int n = size.n;

@@ -37,7 +37,8 @@ Case make_case(int n, int p, unsigned seed) {
   unsigned state = seed;
   for (std::size_t k = 0; k < c.input.y.size(); ++k) {
     state = state * 1103515245u + 12345u;
-    c.input.y[k] = static_cast<double>((state >> 16) % 1000u) / 100.0 + (k % static_cast<std::size_t>(n) % 3 == 0 ? 2.0 : 0.0);
+    c.input.y[k] =
+        static_cast<double>((state >> 16) % 1000u) / 100.0 + (k % static_cast<std::size_t>(n) % 3 == 0 ? 2.0 : 0.0);
   }
   c.input.factors.push_back(Factor::from_labels("Main", main));
   c.input.factors.push_back(Factor::from_labels("Nested", nested));
@@ -75,7 +76,8 @@ void expect_same(const OrdinationResult& a, const OrdinationResult& b, const std
     for (std::size_t j = 0; j < p; ++j)
       EXPECT_NEAR(a.species_scores[j + ks * p], sign * b.species_scores[j + ks * p], 1e-7) << what;
     for (std::size_t i = 0; i < n; ++i)
-      EXPECT_NEAR(a.object_scores[i + ks * n], sign * b.object_scores[i + ks * n], 1e-7 * std::sqrt(b.eigenvalues[0] * static_cast<double>(n - 1)))
+      EXPECT_NEAR(a.object_scores[i + ks * n], sign * b.object_scores[i + ks * n],
+                  1e-7 * std::sqrt(b.eigenvalues[0] * static_cast<double>(n - 1)))
           << what;
   }
 }
@@ -127,7 +129,8 @@ TEST(GroupedPca, CrossProductIsThePlainRowOrderSumAtAnyThreadCount) {
     for (std::size_t j = 0; j < c; ++j)
       for (std::size_t k = 0; k < c; ++k) {
         double s = 0.0;
-        for (std::size_t i = 0; i < static_cast<std::size_t>(rows); ++i) s += x[i * c + (j >= k ? j : k)] * x[i * c + (j >= k ? k : j)];
+        for (std::size_t i = 0; i < static_cast<std::size_t>(rows); ++i)
+          s += x[i * c + (j >= k ? j : k)] * x[i * c + (j >= k ? k : j)];
         plain[j + k * c] = s;
       }
     for (const int threads : {1, 2, 3, 8})
@@ -156,8 +159,8 @@ TEST(GroupedPca, OrdinationsHaveTheSameBitsAtAnyThreadCount) {
     const RowMatrix res = grouped_residuals(c.g, c.y, 2);
     const std::string what = std::to_string(size[0]) + " x " + std::to_string(size[1]);
     for (int a = 1; a <= 2; ++a)
-      expect_same_bits(grouped_fitted_pca(c.g, means, a, c.y.p, 1.0, 1), grouped_fitted_pca(c.g, means, a, c.y.p, 1.0, 3),
-                       what + " factor " + std::to_string(a));
+      expect_same_bits(grouped_fitted_pca(c.g, means, a, c.y.p, 1.0, 1),
+                       grouped_fitted_pca(c.g, means, a, c.y.p, 1.0, 3), what + " factor " + std::to_string(a));
     const OrdinationResult one = grouped_residual_pca(res, 1.0, 1);
     expect_same_bits(one, grouped_residual_pca(res, 1.0, 3), what + " residuals");
     ASSERT_GT(one.axes, 1);

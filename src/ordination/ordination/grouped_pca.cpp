@@ -138,7 +138,8 @@ void decompose(std::vector<double>& c, int size, std::vector<double>& ev, std::v
   const size_t s = static_cast<size_t>(size);
   for (size_t j = 0; j < s; ++j)
     std::copy(c.begin() + static_cast<std::ptrdiff_t>(static_cast<size_t>(index[j]) * s),
-              c.begin() + static_cast<std::ptrdiff_t>((static_cast<size_t>(index[j]) + 1) * s), vec.begin() + static_cast<std::ptrdiff_t>(j * s));
+              c.begin() + static_cast<std::ptrdiff_t>((static_cast<size_t>(index[j]) + 1) * s),
+              vec.begin() + static_cast<std::ptrdiff_t>(j * s));
 }
 
 // The axes kept, as the classic PCA keeps them; fills the eigenvalue
@@ -189,7 +190,9 @@ std::vector<double> multiply(const double* a, int rows, int inner, const double*
   const size_t panels = ks / 8;
   std::vector<double> packed(panels * is * 8);
   for (size_t g = 0; g < panels; ++g)
-    for (size_t l = 0; l < is; ++l) std::copy(b + l * ks + 8 * g, b + l * ks + 8 * g + 8, packed.begin() + static_cast<std::ptrdiff_t>((g * is + l) * 8));
+    for (size_t l = 0; l < is; ++l)
+      std::copy(b + l * ks + 8 * g, b + l * ks + 8 * g + 8,
+                packed.begin() + static_cast<std::ptrdiff_t>((g * is + l) * 8));
   const int blocks = (rows + kRows - 1) / kRows;
   run_tasks(blocks, threads, [&](int block) {
     const int i0 = block * kRows;
@@ -361,8 +364,8 @@ OrdinationResult grouped_residual_pca(const RowMatrix& m, double ssy, int thread
     for (size_t i = 0; i < ns; ++i)
       for (size_t j = 0; j < ps; ++j) t[j * ns + i] = m.a[i * ps + j];
   }
-  std::vector<double> cross = by_species ? column_crossproduct(m.a.data(), n, p, threads)
-                                                 : column_crossproduct(t.data(), p, n, threads);
+  std::vector<double> cross =
+      by_species ? column_crossproduct(m.a.data(), n, p, threads) : column_crossproduct(t.data(), p, n, threads);
   const int size = by_species ? p : n;
   std::vector<double> ev, vec;
   decompose(cross, size, ev, vec);
