@@ -17,6 +17,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "linalg/pair.hpp"
+
 namespace morvenak {
 
 void tred2(const Mat& a, int n, double* d0, double* e0) {
@@ -77,7 +79,12 @@ void tred2(const Mat& a, int n, double* d0, double* e0) {
           double* ac = col(c);
           const double ec = e(c);
           const double uc = u[c];
-          for (int r = c; r <= l; ++r) ac[r] = ac[r] - u[r] * ec - e(r) * uc;
+          const double* er = e0 - 1;  // er[r] is e(r)
+          int r = c;
+          const Pair ecs = splat(ec), ucs = splat(uc);
+          for (; r + 1 <= l; r += 2)
+            store(ac + r, load(ac + r) - load(u + r) * ecs - load(er + r) * ucs);
+          for (; r <= l; ++r) ac[r] = ac[r] - u[r] * ec - er[r] * uc;
         }
         for (int k = 1; k <= l; ++k) a(i, k) = u[k];
       }
@@ -112,7 +119,16 @@ void tred2(const Mat& a, int n, double* d0, double* e0) {
           g2 = g2 + uk * c2[k];
           g3 = g3 + uk * c3[k];
         }
-        for (int k = 1; k <= l; ++k) {
+        const Pair h0 = splat(g0), h1 = splat(g1), h2 = splat(g2), h3 = splat(g3);
+        int k = 1;
+        for (; k + 1 <= l; k += 2) {
+          const Pair ck = load(ci + k);
+          store(c0 + k, load(c0 + k) - h0 * ck);
+          store(c1 + k, load(c1 + k) - h1 * ck);
+          store(c2 + k, load(c2 + k) - h2 * ck);
+          store(c3 + k, load(c3 + k) - h3 * ck);
+        }
+        for (; k <= l; ++k) {
           const double ck = ci[k];
           c0[k] = c0[k] - g0 * ck;
           c1[k] = c1[k] - g1 * ck;

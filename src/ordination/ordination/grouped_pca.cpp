@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "linalg/pair.hpp"
 #include "linalg/tqli.hpp"
 #include "linalg/tred2.hpp"
 
@@ -47,28 +48,6 @@ void run_tasks(int count, int threads, const Task& task) {
   work();
   for (std::thread& h : helpers) h.join();
 }
-
-// Two doubles that take each arithmetic operation side by side: with GCC
-// and Clang a vector of two, elsewhere a pair of scalars. Either way each
-// half is one IEEE operation on its own operands, so the bits are those of
-// the scalar code.
-#if defined(__GNUC__)
-typedef double Pair __attribute__((vector_size(16)));
-inline Pair splat(double x) { return Pair{x, x}; }
-#else
-struct Pair {
-  double lo, hi;
-};
-inline Pair operator*(Pair a, Pair b) { return Pair{a.lo * b.lo, a.hi * b.hi}; }
-inline Pair operator+(Pair a, Pair b) { return Pair{a.lo + b.lo, a.hi + b.hi}; }
-inline Pair splat(double x) { return Pair{x, x}; }
-#endif
-inline Pair load(const double* p) {
-  Pair v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-inline void store(double* p, Pair v) { std::memcpy(p, &v, sizeof v); }
 
 // The inner kernel of both products, on a block of 2 x 8 running sums held
 // in registers: for t = 0..count-1 in order,
