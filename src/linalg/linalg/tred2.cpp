@@ -7,7 +7,7 @@
 // the row being reduced is copied into a contiguous vector, the products
 // A u are gathered column by column (each entry still summed over
 // ascending k, in one running sum), and the rank-two update and the
-// accumulation of Q go column by column. Every operation keeps its
+// accumulation of Q go column by column, their entries in pairs. Every operation keeps its
 // operands and every sum its order, so the results are those of the
 // row-wise form bit for bit.
 #include "core/fp_contract.hpp"
@@ -23,10 +23,9 @@ namespace morvenak {
 
 void tred2(const Mat& a, int n, double* d0, double* e0) {
   if (n < 1) return;
-  // 1-based views of the vectors, and of column j: col(j)[i] is a(i, j).
+  // 1-based views of the vectors; column j, a.col(j), holds a(i, j) at i - 1.
   auto d = [d0](int i) -> double& { return d0[i - 1]; };
   auto e = [e0](int i) -> double& { return e0[i - 1]; };
-  auto col = [&a](int j) { return a.col(j) - 1; };
   std::vector<double> row(static_cast<std::size_t>(n) + 1);
   double* u = row.data();  // u[k]: the row being reduced, a(i, k)
 
@@ -49,20 +48,20 @@ void tred2(const Mat& a, int n, double* d0, double* e0) {
         e(i) = scale * g;
         h = h - f * g;
         u[l] = f - g;
-        double* ci = col(i);
-        for (int j = 1; j <= l; ++j) ci[j] = u[j] / h;
+        double* ci = a.col(i);
+        for (int j = 1; j <= l; ++j) ci[j - 1] = u[j] / h;
         // e(j) = sum over k = 1..l of A(j, k) u[k], A the symmetric matrix
         // whose lower triangle is stored. Column c holds A(r, c) for r >= c:
         // term k = c of every e(r), r > c, and terms k = c..l of e(c); so the
         // columns in ascending order give every sum in ascending k.
         for (int j = 1; j <= l; ++j) e(j) = 0.0;
         for (int c = 1; c <= l; ++c) {
-          const double* ac = col(c);
+          const double* ac = a.col(c);
           const double uc = u[c];
-          double gc = e(c) + ac[c] * uc;
+          double gc = e(c) + ac[c - 1] * uc;
           for (int r = c + 1; r <= l; ++r) {
-            e(r) = e(r) + ac[r] * uc;
-            gc = gc + ac[r] * u[r];
+            e(r) = e(r) + ac[r - 1] * uc;
+            gc = gc + ac[r - 1] * u[r];
           }
           e(c) = gc;
         }
@@ -76,15 +75,14 @@ void tred2(const Mat& a, int n, double* d0, double* e0) {
         // A(r, c) -= u[r] e(c) + e(r) u[c] over the lower triangle, with the
         // final e throughout.
         for (int c = 1; c <= l; ++c) {
-          double* ac = col(c);
+          double* ac = a.col(c);
           const double ec = e(c);
           const double uc = u[c];
-          const double* er = e0 - 1;  // er[r] is e(r)
           int r = c;
           const Pair ecs = splat(ec), ucs = splat(uc);
           for (; r + 1 <= l; r += 2)
-            store(ac + r, load(ac + r) - load(u + r) * ecs - load(er + r) * ucs);
-          for (; r <= l; ++r) ac[r] = ac[r] - u[r] * ec - er[r] * uc;
+            store(ac + (r - 1), load(ac + (r - 1)) - load(u + r) * ecs - load(e0 + (r - 1)) * ucs);
+          for (; r <= l; ++r) ac[r - 1] = ac[r - 1] - u[r] * ec - e(r) * uc;
         }
         for (int k = 1; k <= l; ++k) a(i, k) = u[k];
       }
@@ -102,45 +100,45 @@ void tred2(const Mat& a, int n, double* d0, double* e0) {
     const int l = i - 1;
     if (d(i) != 0.0) {
       for (int k = 1; k <= l; ++k) u[k] = a(i, k);
-      const double* ci = col(i);
+      const double* ci = a.col(i);
       // Columns j are independent here: four at a time, so that their
       // four running sums interleave.
       int j = 1;
       for (; j + 3 <= l; j += 4) {
-        double* c0 = col(j);
-        double* c1 = col(j + 1);
-        double* c2 = col(j + 2);
-        double* c3 = col(j + 3);
+        double* c0 = a.col(j);
+        double* c1 = a.col(j + 1);
+        double* c2 = a.col(j + 2);
+        double* c3 = a.col(j + 3);
         double g0 = 0.0, g1 = 0.0, g2 = 0.0, g3 = 0.0;
         for (int k = 1; k <= l; ++k) {
           const double uk = u[k];
-          g0 = g0 + uk * c0[k];
-          g1 = g1 + uk * c1[k];
-          g2 = g2 + uk * c2[k];
-          g3 = g3 + uk * c3[k];
+          g0 = g0 + uk * c0[k - 1];
+          g1 = g1 + uk * c1[k - 1];
+          g2 = g2 + uk * c2[k - 1];
+          g3 = g3 + uk * c3[k - 1];
         }
         const Pair h0 = splat(g0), h1 = splat(g1), h2 = splat(g2), h3 = splat(g3);
         int k = 1;
         for (; k + 1 <= l; k += 2) {
-          const Pair ck = load(ci + k);
-          store(c0 + k, load(c0 + k) - h0 * ck);
-          store(c1 + k, load(c1 + k) - h1 * ck);
-          store(c2 + k, load(c2 + k) - h2 * ck);
-          store(c3 + k, load(c3 + k) - h3 * ck);
+          const Pair ck = load(ci + (k - 1));
+          store(c0 + (k - 1), load(c0 + (k - 1)) - h0 * ck);
+          store(c1 + (k - 1), load(c1 + (k - 1)) - h1 * ck);
+          store(c2 + (k - 1), load(c2 + (k - 1)) - h2 * ck);
+          store(c3 + (k - 1), load(c3 + (k - 1)) - h3 * ck);
         }
         for (; k <= l; ++k) {
-          const double ck = ci[k];
-          c0[k] = c0[k] - g0 * ck;
-          c1[k] = c1[k] - g1 * ck;
-          c2[k] = c2[k] - g2 * ck;
-          c3[k] = c3[k] - g3 * ck;
+          const double ck = ci[k - 1];
+          c0[k - 1] = c0[k - 1] - g0 * ck;
+          c1[k - 1] = c1[k - 1] - g1 * ck;
+          c2[k - 1] = c2[k - 1] - g2 * ck;
+          c3[k - 1] = c3[k - 1] - g3 * ck;
         }
       }
       for (; j <= l; ++j) {
-        double* cj = col(j);
+        double* cj = a.col(j);
         double g = 0.0;
-        for (int k = 1; k <= l; ++k) g = g + u[k] * cj[k];
-        for (int k = 1; k <= l; ++k) cj[k] = cj[k] - g * ci[k];
+        for (int k = 1; k <= l; ++k) g = g + u[k] * cj[k - 1];
+        for (int k = 1; k <= l; ++k) cj[k - 1] = cj[k - 1] - g * ci[k - 1];
       }
     }
     d(i) = a(i, i);
