@@ -1,13 +1,17 @@
 // The benchmark driver of the path beyond the classic limits: reads the
 // tables of gen_large.py, runs the analysis through the library API and
 // prints the table, the generator, the threads and the times (reading the
-// files, then the analysis alone). Not a test: it times nothing it checks.
+// files, then the analysis alone), with a hash of the bits of every
+// ordination's eigenvalues, variances and scores, so that two builds can be
+// compared for the same results. Not a test: it times nothing it checks.
 //
 // usage: bench-large DIR [--task anova|both] [--nperm N] [--threads T]
 //                        [--generator auto|classic|modern] [--seed S] [--max-memory BYTES]
 #include <chrono>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -15,6 +19,22 @@
 #include <vector>
 
 #include "morvenak/analysis.hpp"
+
+namespace {
+
+std::uint64_t fnv(std::uint64_t h, const std::vector<double>& x) {
+  for (const double v : x) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    for (int b = 0; b < 8; ++b) {
+      h ^= (bits >> (8 * b)) & 0xffu;
+      h *= 1099511628211ull;
+    }
+  }
+  return h;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace morvenak;
@@ -92,9 +112,13 @@ int main(int argc, char** argv) {
     for (const Row& row : r.rows)
       std::printf("%-20s %6d %6d %22.15g %22.15g %8.6f\n", row.label.c_str(), row.df1, row.df2, row.ss,
                   row.formed ? row.f : 0.0, row.tested ? row.p : -1.0);
-    for (const OrdinationResult& ord : r.ordinations)
-      std::printf("ordination: %s, %d axes, first eigenvalue %.15g\n", ord.title.c_str(), ord.axes,
-                  ord.axes > 0 ? ord.eigenvalues[0] : 0.0);
+    for (const OrdinationResult& ord : r.ordinations) {
+      std::uint64_t h = 14695981039346656037ull;
+      for (const std::vector<double>* x : {&ord.eigenvalues, &ord.variances, &ord.object_scores, &ord.species_scores})
+        h = fnv(h, *x);
+      std::printf("ordination: %s, %d axes, first eigenvalue %.15g, bits %016llx\n", ord.title.c_str(), ord.axes,
+                  ord.axes > 0 ? ord.eigenvalues[0] : 0.0, static_cast<unsigned long long>(h));
+    }
     std::printf("read %.3f s  anova %.3f s  ordinations %.3f s  analysis %.3f s\n",
                 std::chrono::duration<double>(t1 - t0).count(), r.anova_seconds, r.ordination_seconds,
                 std::chrono::duration<double>(t2 - t1).count());

@@ -1,12 +1,15 @@
 // tred2 and tqli: small cases worked out by hand (including the order and
-// signs of the results), the reduction as a similarity transform, and the
-// eigen-decomposition of dense matrices.
+// signs of the results), the reduction as a similarity transform, the
+// eigen-decomposition of dense matrices, and the bits of both against the
+// plain row-wise form of the two routines, kept here as the reference.
 #include "linalg/tqli.hpp"
 #include "linalg/tred2.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -168,6 +171,173 @@ TEST(Tqli, DenseEigenDecomposition) {
       for (int k = 0; k < n; ++k) found = found || d[k] == s[static_cast<std::size_t>(n * n - 1)];
       EXPECT_TRUE(found) << "the isolated diagonal entry is an eigenvalue";
     }
+  }
+}
+
+// The reference: tred2 and tqli in their plain row-wise form, each rotation
+// applied to whole columns at once.
+void reference_tred2(const Mat& a, int n, double* d0, double* e0) {
+  auto d = [d0](int i) -> double& { return d0[i - 1]; };
+  auto e = [e0](int i) -> double& { return e0[i - 1]; };
+  for (int i = n; i >= 2; --i) {
+    const int l = i - 1;
+    double h = 0.0;
+    if (l > 1) {
+      double scale = 0.0;
+      for (int k = 1; k <= l; ++k) scale = scale + std::fabs(a(i, k));
+      if (scale == 0.0) {
+        e(i) = a(i, l);
+      } else {
+        for (int k = 1; k <= l; ++k) {
+          a(i, k) = a(i, k) / scale;
+          h = h + a(i, k) * a(i, k);
+        }
+        double f = a(i, l);
+        double g = f >= 0.0 ? -std::sqrt(h) : std::sqrt(h);
+        e(i) = scale * g;
+        h = h - f * g;
+        a(i, l) = f - g;
+        f = 0.0;
+        for (int j = 1; j <= l; ++j) {
+          a(j, i) = a(i, j) / h;
+          g = 0.0;
+          for (int k = 1; k <= j; ++k) g = g + a(j, k) * a(i, k);
+          for (int k = j + 1; k <= l; ++k) g = g + a(k, j) * a(i, k);
+          e(j) = g / h;
+          f = f + e(j) * a(i, j);
+        }
+        const double hh = f / (h + h);
+        for (int j = 1; j <= l; ++j) {
+          f = a(i, j);
+          g = e(j) - hh * f;
+          e(j) = g;
+          for (int k = 1; k <= j; ++k) a(j, k) = a(j, k) - f * e(k) - g * a(i, k);
+        }
+      }
+    } else {
+      e(i) = a(i, l);
+    }
+    d(i) = h;
+  }
+  if (n >= 1) d(1) = 0.0;
+  if (n >= 1) e(1) = 0.0;
+  for (int i = 1; i <= n; ++i) {
+    const int l = i - 1;
+    if (d(i) != 0.0) {
+      for (int j = 1; j <= l; ++j) {
+        double g = 0.0;
+        for (int k = 1; k <= l; ++k) g = g + a(i, k) * a(k, j);
+        for (int k = 1; k <= l; ++k) a(k, j) = a(k, j) - g * a(k, i);
+      }
+    }
+    d(i) = a(i, i);
+    a(i, i) = 1.0;
+    for (int j = 1; j <= l; ++j) {
+      a(i, j) = 0.0;
+      a(j, i) = 0.0;
+    }
+  }
+}
+
+void reference_tqli(double* d0, double* e0, int n, const Mat& z) {
+  auto d = [d0](int i) -> double& { return d0[i - 1]; };
+  auto e = [e0](int i) -> double& { return e0[i - 1]; };
+  if (n < 2) return;
+  for (int i = 2; i <= n; ++i) e(i - 1) = e(i);
+  e(n) = 0.0;
+  for (int l = 1; l <= n; ++l) {
+    int iter = 0;
+    for (;;) {
+      int m = l;
+      for (; m <= n - 1; ++m) {
+        const double dd = std::fabs(d(m)) + std::fabs(d(m + 1));
+        if (std::fabs(e(m)) + dd == dd) break;
+      }
+      if (m == l) break;
+      if (iter == 50) throw Stopped("Too many iterations in TQLI");
+      ++iter;
+      double g = (d(l + 1) - d(l)) / (2.0 * e(l));
+      double r = std::sqrt(g * g + 1.0);
+      g = d(m) - d(l) + e(l) / (g + (g >= 0.0 ? std::fabs(r) : -std::fabs(r)));
+      double s = 1.0;
+      double c = 1.0;
+      double p = 0.0;
+      for (int i = m - 1; i >= l; --i) {
+        double f = s * e(i);
+        const double b = c * e(i);
+        if (std::fabs(f) >= std::fabs(g)) {
+          c = g / f;
+          r = std::sqrt(c * c + 1.0);
+          e(i + 1) = f * r;
+          s = 1.0 / r;
+          c = c * s;
+        } else {
+          s = f / g;
+          r = std::sqrt(s * s + 1.0);
+          e(i + 1) = g * r;
+          c = 1.0 / r;
+          s = s * c;
+        }
+        g = d(i + 1) - p;
+        r = (d(i) - g) * s + 2.0 * c * b;
+        p = s * r;
+        d(i + 1) = g + p;
+        g = c * r - b;
+        double* zi = z.col(i);
+        double* zi1 = z.col(i + 1);
+        for (int k = 0; k < n; ++k) {
+          f = zi1[k];
+          zi1[k] = s * zi[k] + c * f;
+          zi[k] = c * zi[k] - s * f;
+        }
+      }
+      d(l) = d(l) - p;
+      e(l) = g;
+      e(m) = 0.0;
+    }
+  }
+}
+
+// The same bits as the reference, after tred2 (d, e and Q) and after tqli
+// (eigenvalues and eigenvectors), on random symmetric matrices: sizes 1 and
+// 2 (no reflection), odd and even sizes, sizes that are not a multiple of
+// tqli's block of rows, one (500) with more rotations than tqli holds at
+// once, a leading dimension larger than n, and a zero row below the
+// diagonal (the zero-scale branch) with a negative zero in it.
+TEST(Tred2, SameBitsAsTheRowWiseForm) {
+  struct Size {
+    int n, ld;
+    bool zero_row;
+  };
+  const Size sizes[] = {{1, 1, false},   {2, 2, false},     {3, 5, false},    {7, 7, true},
+                        {64, 64, false}, {101, 130, false}, {200, 200, true}, {500, 500, false}};
+  std::uint64_t state = 12345;
+  for (const Size& size : sizes) {
+    const int n = size.n;
+    const std::size_t ld = static_cast<std::size_t>(size.ld), ns = static_cast<std::size_t>(n);
+    std::vector<double> s(ld * ns, 0.0);
+    for (std::size_t j = 0; j < ns; ++j)
+      for (std::size_t i = j; i < ns; ++i) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        const double v = static_cast<double>(state >> 11) / 9007199254740992.0 - 0.5;
+        s[i + j * ld] = v;
+        s[j + i * ld] = v;
+      }
+    if (size.zero_row)
+      for (std::size_t j = 0; j + 1 < ns; ++j) s[(ns / 2) + j * ld] = j % 2 == 0 ? 0.0 : -0.0;
+    std::vector<double> t = s;
+    const Mat a{s.data(), size.ld, n}, b{t.data(), size.ld, n};
+    std::vector<double> d(ns), e(ns), dr(ns), er(ns);
+    tred2(a, n, d.data(), e.data());
+    reference_tred2(b, n, dr.data(), er.data());
+    const std::size_t bytes = ns * sizeof(double);
+    EXPECT_EQ(std::memcmp(d.data(), dr.data(), bytes), 0) << "tred2 d, n = " << n;
+    EXPECT_EQ(std::memcmp(e.data(), er.data(), bytes), 0) << "tred2 e, n = " << n;
+    EXPECT_EQ(std::memcmp(s.data(), t.data(), s.size() * sizeof(double)), 0) << "tred2 Q, n = " << n;
+    tqli(d.data(), e.data(), n, a);
+    reference_tqli(dr.data(), er.data(), n, b);
+    EXPECT_EQ(std::memcmp(d.data(), dr.data(), bytes), 0) << "tqli eigenvalues, n = " << n;
+    EXPECT_EQ(std::memcmp(s.data(), t.data(), s.size() * sizeof(double)), 0) << "tqli eigenvectors, n = " << n;
   }
 }
 

@@ -448,7 +448,7 @@ Result Analysis::Impl::run_grouped() {
       const std::vector<std::vector<double>> means = cell_means(g, gy);
       for (int k = 0; k < factors; ++k) {
         check_cancel(ctx);
-        OrdinationResult o = grouped_fitted_pca(g, means, k + 1, ctx.p, ctx.ssy);
+        OrdinationResult o = grouped_fitted_pca(g, means, k + 1, ctx.p, ctx.ssy, r.threads);
         o.title = kTitles[factors - 1][k];
         o.source = kSources[k];
         r.ordinations.push_back(std::move(o));
@@ -456,7 +456,7 @@ Result Analysis::Impl::run_grouped() {
       }
     }
     check_cancel(ctx);
-    OrdinationResult o = grouped_residual_pca(grouped_residuals(g, gy, factors), ctx.ssy);
+    OrdinationResult o = grouped_residual_pca(grouped_residuals(g, gy, factors), ctx.ssy, r.threads);
     o.title = "Object scores, PCA of unexplained variation (residuals)";
     o.source = Source::kWithin;
     r.ordinations.push_back(std::move(o));

@@ -4,9 +4,15 @@
 #include "ordination/grouped_pca.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
+#include <system_error>
+#include <thread>
+#include <vector>
 
+#include "linalg/pair.hpp"
 #include "linalg/tqli.hpp"
 #include "linalg/tred2.hpp"
 
@@ -17,6 +23,72 @@ using std::size_t;
 
 constexpr double kAxisThreshold = static_cast<double>(1.0e-6f);
 constexpr int kTile = 8;
+
+// Runs task(t) for t = 0..count-1 on up to `threads` threads, the caller
+// among them, each task whole on one thread. The tasks write disjoint parts
+// of the result and each computes its part the same way on any thread, so
+// the result does not depend on the number of threads. If the system
+// refuses a thread, fewer run.
+template <class Task>
+void run_tasks(int count, int threads, const Task& task) {
+  const int team = std::max(1, std::min(threads, count));
+  std::atomic<int> next{0};
+  auto work = [&next, count, &task]() {
+    for (int t = next++; t < count; t = next++) task(t);
+  };
+  std::vector<std::thread> helpers;
+  helpers.reserve(static_cast<size_t>(team - 1));
+  for (int w = 1; w < team; ++w) {
+    try {
+      helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+  work();
+  for (std::thread& h : helpers) h.join();
+}
+
+// The inner kernel of both products, on a block of 2 x 8 running sums held
+// in registers: for t = 0..count-1 in order,
+//   c0[k] = c0[k] + x0[t xs] y[t ys + k],  c1[k] = c1[k] + x1[t xs] y[t ys + k],
+// k = 0..7: each sum over ascending t, as the plain loops give it.
+void kernel_2x8(double* c0, double* c1, const double* x0, const double* x1, size_t xs, const double* y, size_t ys,
+                int count) {
+  Pair a0 = load(c0), a1 = load(c0 + 2), a2 = load(c0 + 4), a3 = load(c0 + 6);
+  Pair b0 = load(c1), b1 = load(c1 + 2), b2 = load(c1 + 4), b3 = load(c1 + 6);
+  for (int t = 0; t < count; ++t) {
+    const double* yt = y + static_cast<size_t>(t) * ys;
+    const Pair y0 = load(yt), y1 = load(yt + 2), y2 = load(yt + 4), y3 = load(yt + 6);
+    const Pair u = splat(x0[static_cast<size_t>(t) * xs]);
+    const Pair v = splat(x1[static_cast<size_t>(t) * xs]);
+    a0 = a0 + u * y0;
+    a1 = a1 + u * y1;
+    a2 = a2 + u * y2;
+    a3 = a3 + u * y3;
+    b0 = b0 + v * y0;
+    b1 = b1 + v * y1;
+    b2 = b2 + v * y2;
+    b3 = b3 + v * y3;
+  }
+  store(c0, a0);
+  store(c0 + 2, a1);
+  store(c0 + 4, a2);
+  store(c0 + 6, a3);
+  store(c1, b0);
+  store(c1 + 2, b1);
+  store(c1 + 4, b2);
+  store(c1 + 6, b3);
+}
+
+// One full kTile x kTile tile of the cross-product over rows r0..r1-1:
+// acc[j][k] += x(i, j0 + j) x(i, k0 + k), rows ascending.
+void full_tile(const double* x, size_t c, int r0, int r1, int j0, int k0, double (&acc)[kTile][kTile]) {
+  static_assert(kTile % 2 == 0 && kTile == 8, "the kernel takes tiles of 8 columns, 2 rows at a time");
+  const double* first = x + static_cast<size_t>(r0) * c;
+  for (int j = 0; j < kTile; j += 2)
+    kernel_2x8(acc[j], acc[j + 1], first + j0 + j, first + j0 + j + 1, c, first + k0, c, r1 - r0);
+}
 
 // Eigenvalues in descending order and their unit eigenvectors (columns of
 // vec, size x size, column-major), from the symmetric c (overwritten). The
@@ -45,7 +117,8 @@ void decompose(std::vector<double>& c, int size, std::vector<double>& ev, std::v
   const size_t s = static_cast<size_t>(size);
   for (size_t j = 0; j < s; ++j)
     std::copy(c.begin() + static_cast<std::ptrdiff_t>(static_cast<size_t>(index[j]) * s),
-              c.begin() + static_cast<std::ptrdiff_t>((static_cast<size_t>(index[j]) + 1) * s), vec.begin() + static_cast<std::ptrdiff_t>(j * s));
+              c.begin() + static_cast<std::ptrdiff_t>((static_cast<size_t>(index[j]) + 1) * s),
+              vec.begin() + static_cast<std::ptrdiff_t>(j * s));
 }
 
 // The axes kept, as the classic PCA keeps them; fills the eigenvalue
@@ -84,29 +157,47 @@ int axes(OrdinationResult& r, int n, int p, double ssy, std::vector<double> ev) 
 }
 
 // out (rows x k, row-major) = A (rows x inner, row-major) B (inner x k,
-// row-major): each entry summed over ascending inner index.
-std::vector<double> multiply(const double* a, int rows, int inner, const double* b, int k) {
+// row-major): each entry summed over ascending inner index, from 0. Blocks
+// of rows go to the threads; within one, 2 rows x 8 columns at a time.
+std::vector<double> multiply(const double* a, int rows, int inner, const double* b, int k, int threads) {
   std::vector<double> out(static_cast<size_t>(rows) * static_cast<size_t>(k), 0.0);
   const size_t ks = static_cast<size_t>(k);
-  // Blocks of rows and of output columns, so that the block of B in use stays
-  // in cache; each entry still sums over l = 0, 1, ... in order.
+  const size_t is = static_cast<size_t>(inner);
   constexpr int kRows = 32;
-  constexpr size_t kCols = 256;
-  for (int i0 = 0; i0 < rows; i0 += kRows) {
+  // B's columns in panels of 8, each panel inner x 8 contiguous, so that the
+  // kernel reads it in order.
+  const size_t panels = ks / 8;
+  std::vector<double> packed(panels * is * 8);
+  for (size_t g = 0; g < panels; ++g)
+    for (size_t l = 0; l < is; ++l)
+      std::copy(b + l * ks + 8 * g, b + l * ks + 8 * g + 8,
+                packed.begin() + static_cast<std::ptrdiff_t>((g * is + l) * 8));
+  const int blocks = (rows + kRows - 1) / kRows;
+  run_tasks(blocks, threads, [&](int block) {
+    const int i0 = block * kRows;
     const int i1 = std::min(rows, i0 + kRows);
-    for (size_t c0 = 0; c0 < ks; c0 += kCols) {
-      const size_t c1 = std::min(ks, c0 + kCols);
-      for (int i = i0; i < i1; ++i) {
+    size_t j = 0;
+    for (; j + 8 <= ks; j += 8) {
+      int i = i0;
+      for (; i + 2 <= i1; i += 2) {
+        const double* ai = a + static_cast<size_t>(i) * is;
+        double* o = out.data() + static_cast<size_t>(i) * ks + j;
+        kernel_2x8(o, o + ks, ai, ai + is, 1, packed.data() + (j / 8) * is * 8, 8, inner);
+      }
+      for (; i < i1; ++i) {
+        const double* ai = a + static_cast<size_t>(i) * is;
         double* o = out.data() + static_cast<size_t>(i) * ks;
-        const double* ai = a + static_cast<size_t>(i) * static_cast<size_t>(inner);
-        for (int l = 0; l < inner; ++l) {
-          const double x = ai[l];
-          const double* bl = b + static_cast<size_t>(l) * ks;
-          for (size_t j = c0; j < c1; ++j) o[j] += x * bl[j];
-        }
+        for (size_t jj = j; jj < j + 8; ++jj)
+          for (size_t l = 0; l < is; ++l) o[jj] += ai[l] * b[l * ks + jj];
       }
     }
-  }
+    for (int i = i0; i < i1; ++i) {
+      const double* ai = a + static_cast<size_t>(i) * is;
+      double* o = out.data() + static_cast<size_t>(i) * ks;
+      for (size_t jj = j; jj < ks; ++jj)
+        for (size_t l = 0; l < is; ++l) o[jj] += ai[l] * b[l * ks + jj];
+    }
+  });
   return out;
 }
 
@@ -127,42 +218,60 @@ void variances(OrdinationResult& r, int n, const std::vector<double>& z_rows, in
 
 }  // namespace
 
-std::vector<double> column_crossproduct(const double* x, int rows, int cols) {
+std::vector<double> column_crossproduct(const double* x, int rows, int cols, int threads) {
   const size_t c = static_cast<size_t>(cols);
   std::vector<double> out(c * c, 0.0);
-  // Blocks of rows (kept in cache while every tile passes over them); each
-  // tile carries its running sums from one block to the next, so every
-  // entry sums over the rows in ascending order.
+  // The tiles of the lower triangle, in order, dealt in contiguous runs to
+  // the threads (a few runs per thread, so that one slow thread holds up
+  // little). Within a run, blocks of rows (kept in cache while every tile
+  // passes over them); each tile carries its running sums from one block to
+  // the next, so every entry sums over the rows in ascending order.
+  std::vector<int> tiles;  // (j0, k0) pairs
+  for (int j0 = 0; j0 < cols; j0 += kTile)
+    for (int k0 = 0; k0 <= j0; k0 += kTile) {
+      tiles.push_back(j0);
+      tiles.push_back(k0);
+    }
+  const int count = static_cast<int>(tiles.size() / 2);
+  const int runs = std::min(count, 4 * std::max(1, threads));
   constexpr int kRowBlock = 256;
-  for (int r0 = 0; r0 < rows; r0 += kRowBlock) {
-    const int r1 = std::min(rows, r0 + kRowBlock);
-    for (int j0 = 0; j0 < cols; j0 += kTile) {
-      const int j1 = std::min(cols, j0 + kTile);
-      for (int k0 = 0; k0 <= j0; k0 += kTile) {
+  run_tasks(runs, threads, [&](int run) {
+    const int t0 = static_cast<int>(static_cast<long long>(count) * run / runs);
+    const int t1 = static_cast<int>(static_cast<long long>(count) * (run + 1) / runs);
+    for (int r0 = 0; r0 < rows; r0 += kRowBlock) {
+      const int r1 = std::min(rows, r0 + kRowBlock);
+      for (int t = t0; t < t1; ++t) {
+        const int j0 = tiles[2 * static_cast<size_t>(t)];
+        const int k0 = tiles[2 * static_cast<size_t>(t) + 1];
+        const int j1 = std::min(cols, j0 + kTile);
         const int k1 = std::min(cols, k0 + kTile);
         double acc[kTile][kTile];
         for (int j = j0; j < j1; ++j)
           for (int k = k0; k < k1; ++k) acc[j - j0][k - k0] = out[static_cast<size_t>(j) + static_cast<size_t>(k) * c];
-        for (int i = r0; i < r1; ++i) {
-          const double* r = x + static_cast<size_t>(i) * c;
-          for (int j = j0; j < j1; ++j) {
-            const double rj = r[j];
-            double* a = acc[j - j0];
-            for (int k = k0; k < k1; ++k) a[k - k0] += rj * r[k];
+        if (j1 - j0 == kTile && k1 - k0 == kTile) {
+          full_tile(x, c, r0, r1, j0, k0, acc);
+        } else {
+          for (int i = r0; i < r1; ++i) {
+            const double* r = x + static_cast<size_t>(i) * c;
+            for (int j = j0; j < j1; ++j) {
+              const double rj = r[j];
+              double* a = acc[j - j0];
+              for (int k = k0; k < k1; ++k) a[k - k0] += rj * r[k];
+            }
           }
         }
         for (int j = j0; j < j1; ++j)
           for (int k = k0; k < k1; ++k) out[static_cast<size_t>(j) + static_cast<size_t>(k) * c] = acc[j - j0][k - k0];
       }
     }
-  }
+  });
   for (size_t j = 0; j < c; ++j)
     for (size_t k = 0; k < j; ++k) out[k + j * c] = out[j + k * c];
   return out;
 }
 
 OrdinationResult grouped_fitted_pca(const Grouping& g, const std::vector<std::vector<double>>& means, int a, int p,
-                                    double ssy) {
+                                    double ssy, int threads) {
   OrdinationResult r;
   const int n = g.n;
   r.n = n;
@@ -207,7 +316,7 @@ OrdinationResult grouped_fitted_pca(const Grouping& g, const std::vector<std::ve
     const double s = std::sqrt(ev[x]);
     for (size_t j = 0; j < ps; ++j) u[j * ks + x] = u[j * ks + x] / s;
   }
-  const std::vector<double> zc = multiply(d.data(), cells, p, u.data(), k);  // scores by cell
+  const std::vector<double> zc = multiply(d.data(), cells, p, u.data(), k, threads);  // scores by cell
   std::vector<double> z(static_cast<size_t>(n) * ks);
   for (size_t i = 0; i < static_cast<size_t>(n); ++i)
     std::copy(zc.begin() + static_cast<std::ptrdiff_t>(static_cast<size_t>(g.cell_of[as][i]) * ks),
@@ -220,7 +329,7 @@ OrdinationResult grouped_fitted_pca(const Grouping& g, const std::vector<std::ve
   return r;
 }
 
-OrdinationResult grouped_residual_pca(const RowMatrix& m, double ssy) {
+OrdinationResult grouped_residual_pca(const RowMatrix& m, double ssy, int threads) {
   OrdinationResult r;
   const int n = m.n, p = m.p;
   r.n = n;
@@ -234,7 +343,8 @@ OrdinationResult grouped_residual_pca(const RowMatrix& m, double ssy) {
     for (size_t i = 0; i < ns; ++i)
       for (size_t j = 0; j < ps; ++j) t[j * ns + i] = m.a[i * ps + j];
   }
-  std::vector<double> cross = by_species ? column_crossproduct(m.a.data(), n, p) : column_crossproduct(t.data(), p, n);
+  std::vector<double> cross =
+      by_species ? column_crossproduct(m.a.data(), n, p, threads) : column_crossproduct(t.data(), p, n, threads);
   const int size = by_species ? p : n;
   std::vector<double> ev, vec;
   decompose(cross, size, ev, vec);
@@ -251,7 +361,7 @@ OrdinationResult grouped_residual_pca(const RowMatrix& m, double ssy) {
     std::vector<double> v(ns * ks);
     for (size_t i = 0; i < ns; ++i)
       for (size_t x = 0; x < ks; ++x) v[i * ks + x] = vec[i + x * ss];
-    u = multiply(t.data(), p, n, v.data(), k);
+    u = multiply(t.data(), p, n, v.data(), k, threads);
     for (size_t x = 0; x < ks; ++x) {
       const double s = std::sqrt(ev[x]);
       for (size_t j = 0; j < ps; ++j) u[j * ks + x] = u[j * ks + x] / s;
@@ -259,7 +369,7 @@ OrdinationResult grouped_residual_pca(const RowMatrix& m, double ssy) {
   }
   vec = std::vector<double>();
   t = std::vector<double>();
-  const std::vector<double> z = multiply(m.a.data(), n, p, u.data(), k);
+  const std::vector<double> z = multiply(m.a.data(), n, p, u.data(), k, threads);
   variances(r, n, z, k);
   r.species_scores.resize(ps * ks);
   for (size_t x = 0; x < ks; ++x)

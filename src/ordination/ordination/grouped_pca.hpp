@@ -5,6 +5,8 @@
 // of their p x p and n x n cross-products. The eigen-decompositions are the
 // project's own tred2 and tqli, so every printed number has the same bits
 // on every machine; every product sums in a fixed, ascending order.
+// `threads` is the most threads the products may use: each entry is
+// computed whole by one thread, so no result depends on it.
 #pragma once
 #include <vector>
 
@@ -20,14 +22,14 @@ namespace morvenak {
 // sqrt(n_c) sqrt(n_e) (d_c . d_e), and its unit eigenvectors
 // U = D' W^1/2 V / sqrt(lambda). Object scores Z = M U, by cell.
 OrdinationResult grouped_fitted_pca(const Grouping& g, const std::vector<std::vector<double>>& means, int a, int p,
-                                    double ssy);
+                                    double ssy, int threads);
 
 // The PCA of the residuals r (n x p): from R'R when p <= n (its
 // eigenvectors are U), else from RR' (U = R'V / sqrt(lambda)); Z = R U.
-OrdinationResult grouped_residual_pca(const RowMatrix& r, double ssy);
+OrdinationResult grouped_residual_pca(const RowMatrix& r, double ssy, int threads);
 
 // C(j, k) = sum over ascending rows i of X(i, j) X(i, k), X rows x cols
 // row-major; C cols x cols, column-major (both triangles).
-std::vector<double> column_crossproduct(const double* x, int rows, int cols);
+std::vector<double> column_crossproduct(const double* x, int rows, int cols, int threads);
 
 }  // namespace morvenak
