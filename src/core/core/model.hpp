@@ -59,7 +59,7 @@ struct Options {
   Transform transform = Transform::kNone;
   int permutations = 999;    // 0: no test
   std::uint32_t seed = 1;    // the generator's starting state (1: the classic sequence)
-  int threads = 0;           // permutation-test threads; 0: all the process may use
+  int threads = 0;           // threads of the permutation test (and of the ordinations beyond the classic limits); 0: all the process may use
   bool check_coding = true;  // check that each factor's dummy variables sum to 0 and are orthogonal
   MainUnits main_units = MainUnits::kObjects;
   // With subgroups as units: enumerate every distinct arrangement even when
