@@ -2,8 +2,11 @@
 """Threads and processes never change a result: `morvenak run` on the same designs
 with 1 and 2 threads, and (given --mpirun) as 1 process and as the processes of an
 MPI launcher, writes the same files byte for byte. Only the fields that record
-timings and the thread and process counts are masked: the report's computation
-time lines, and in results.json timings.*, options.threads and execution.*.
+timings and the thread and process counts are masked: the computation time lines
+of the report and the score file, and in results.json timings.*, options.threads and execution.*.
+
+Under the launcher, a run whose output folder is taken must end every process with
+the first one's status and message, and leave nothing behind.
 
 The designs, written by this script: nested in three levels within the classic
 limits (the fast path of the classic engine), the same with the main factor's
@@ -66,7 +69,7 @@ def masked(name, data):
         j["options"]["threads"] = "<THREADS>"
         j["execution"] = "<EXECUTION>"
         return json.dumps(j, indent=2, sort_keys=True).encode()
-    if name.endswith("Morvenak.out"):
+    if name.endswith(("Morvenak.out", "FittedSc.out")):
         return re.sub(rb"(Computation time for [^:]*:) *[0-9.]+ sec\.", rb"\1 <TIME> sec.", data)
     return data
 
@@ -146,6 +149,28 @@ try:
         if first is not None:
             report = first["Morvenak.out"].decode()
             check(" Main factor " in report and " Within subgroups " in report, f"{name}: the report has its table")
+    # A process that cannot start (the output folder is taken) ends every process
+    # before the analysis, with its status and message, and none leaves a folder in
+    # the temporary folder.
+    if args.mpirun:
+        work = os.path.join(top, "case0")
+        os.mkdir(os.path.join(work, "results"))
+        with open(os.path.join(work, "results", "kept.txt"), "w") as f:
+            f.write("kept\n")
+        tmp = os.path.join(top, "tmp")
+        os.mkdir(tmp)
+        proc = subprocess.run(shlex.split(args.mpirun) + [
+            args.morvenak, "run", "--species", "species.csv", "--labels", "labels.csv", "--output", "results",
+            "--quiet"] + cases[0][2], cwd=work, stdin=subprocess.DEVNULL, capture_output=True, timeout=120,
+            env=dict(os.environ, TMPDIR=tmp))
+        err = proc.stderr.decode(errors="replace")
+        check(proc.returncode == 2, f"taken output folder: status {proc.returncode}")
+        check("morvenak run: results: the output folder exists and is not empty" in err, f"taken output folder: {err}")
+        check("(process " not in err, f"taken output folder: another process spoke: {err}")
+        with open(os.path.join(work, "results", "kept.txt")) as f:
+            check(f.read() == "kept\n", "taken output folder: its file changed")
+        litter = [name for name in os.listdir(tmp) if name.startswith("morvenak-process-")]
+        check(not litter, f"taken output folder: left in the temporary folder: {litter}")
 finally:
     shutil.rmtree(top, ignore_errors=True)
 

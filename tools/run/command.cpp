@@ -335,7 +335,7 @@ private:
     std::string path_;
 };
 
-int run(RunOptions& o, Processes& processes) {
+int run(RunOptions& o, Processes& processes, bool& started) {
     if (o.exact && o.main_units != "subgroups")
         throw tools::ToolError("--exact enumerates the arrangements of the main factor's subgroups: give it with "
                                "--main-units subgroups");
@@ -389,16 +389,22 @@ int run(RunOptions& o, Processes& processes) {
     const morvenak::ClassicHooks hooks = hooks_of(o, observer, processes);
     std::string console;
     const std::string classic = (fs::path(top) / "classic").string();
-    morvenak::ClassicOutcome outcome;
     if (classic_design) {
         fs::create_directory(classic);
         std::vector<tools::NewFile> files = prepare::classic_files(d, classic);
         files.push_back(file_in(classic, "answers.txt", answers_text(o)));
         tools::write_new_files(files);
-        outcome = classic_run(classic, hooks, console);
-    } else {
-        outcome = library_run(top, d, o, hooks, console);
     }
+    // The processes of a launcher start the analysis together or not at all: when one
+    // could not get this far (the output folder is taken, a file cannot be written),
+    // all end here, before any has begun its share of the tests.
+    const int others = processes.agree(0);
+    started = true;
+    if (others != 0)
+        throw tools::ToolError(first ? "another process could not start the run; its message says why" : "",
+                               others);
+    const morvenak::ClassicOutcome outcome =
+        classic_design ? classic_run(classic, hooks, console) : library_run(top, d, o, hooks, console);
     bar.finish();
     if (outcome.cancelled || g_cancel) interrupted();
     if (outcome.status != 0) {
@@ -548,7 +554,19 @@ int run_command(const std::string& name, int argc, const char* const* argv) {
         processes.first() ? name
                           : name + " (process " + std::to_string(processes.index() + 1) + " of " +
                                 std::to_string(processes.count()) + ")";
-    const int status = tools::tool_main(who, app, argc, argv, [&] { return run(o, processes); });
+    bool started = false;
+    const int status = tools::tool_main(who, app, argc, argv, [&] {
+        // A process that fails before the analysis tells the others, which wait for it.
+        try {
+            return run(o, processes, started);
+        } catch (const tools::ToolError& e) {
+            if (!started) processes.agree(e.status);
+            throw;
+        } catch (...) {
+            if (!started) processes.agree(tools::status_error);
+            throw;
+        }
+    });
     processes.leave(status);
     return status;
 }

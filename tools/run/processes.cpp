@@ -62,6 +62,13 @@ Processes::~Processes() {
 #endif
 }
 
+int Processes::agree(int status) {
+#if MORVENAK_MPI
+    if (joined_) MPI_Allreduce(MPI_IN_PLACE, &status, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
+#endif
+    return status;
+}
+
 void Processes::leave(int status) {
 #if MORVENAK_MPI
     if (joined_ && status == 0) MPI_Finalize();

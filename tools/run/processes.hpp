@@ -13,6 +13,10 @@ public:
     // Joins the launcher's processes when there are any.
     Processes();
     ~Processes();
+    // The largest of the processes' statuses; every process calls it once, at the same
+    // point (for the run command: once each is ready to start the analysis, or has
+    // failed before it).
+    int agree(int status);
     // Leaves them after a run that ended with `status`. A process that failed does not
     // wait for the others: it ends, and the launcher ends the rest with its status.
     void leave(int status);
