@@ -171,6 +171,12 @@ try:
             check(f.read() == "kept\n", "taken output folder: its file changed")
         litter = [name for name in os.listdir(tmp) if name.startswith("morvenak-process-")]
         check(not litter, f"taken output folder: left in the temporary folder: {litter}")
+        # The help, once.
+        proc = subprocess.run(shlex.split(args.mpirun) + [args.morvenak, "run", "--help"], cwd=work,
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+        out = proc.stdout.decode(errors="replace")
+        check(proc.returncode == 0 and out.count("--species") >= 1 and out.count("Example (the dune") == 1,
+              f"help: status {proc.returncode}, {out.count('Example (the dune')} copies")
 finally:
     shutil.rmtree(top, ignore_errors=True)
 

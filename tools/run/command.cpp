@@ -549,6 +549,14 @@ int run_command(const std::string& name, int argc, const char* const* argv) {
         "unreadable or malformed tables, an output folder that is not empty or cannot be\n"
         "written.");
     Processes processes;
+    // Only the first process writes to standard output (the help, the summary).
+    if (!processes.first()) {
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null >= 0) {
+            ::dup2(null, 1);
+            ::close(null);
+        }
+    }
     // The messages of a process other than the first say which it is.
     const std::string who =
         processes.first() ? name
