@@ -19,21 +19,13 @@ Exit status 0 when every check passes, 1 when one fails.
 import argparse
 import json
 import os
-import re
 import shlex
 import shutil
 import subprocess
 import sys
 import tempfile
 
-failures = []
-
-
-def check(ok, what):
-    if not ok:
-        failures.append(what)
-        print("FAIL:", what)
-
+from checks import check, failures, masked as masked_times
 
 def design(folder, n, p, levels, seed):
     """A species table of counts with an effect of every level, and its labels."""
@@ -70,7 +62,7 @@ def masked(name, data):
         j["execution"] = "<EXECUTION>"
         return json.dumps(j, indent=2, sort_keys=True).encode()
     if name.endswith(("Morvenak.out", "FittedSc.out")):
-        return re.sub(rb"(Computation time for [^:]*:) *[0-9.]+ sec\.", rb"\1 <TIME> sec.", data)
+        return masked_times(data)
     return data
 
 

@@ -19,23 +19,11 @@ import sys
 import tempfile
 import time
 
-failures = []
-
-
-def check(ok, what):
-    if not ok:
-        failures.append(what)
-        print("FAIL:", what)
-
+from checks import check, failures, masked
 
 def read(path):
     with open(path) as f:
         return f.read()
-
-
-def masked(text):
-    """A report or score file without its computation times."""
-    return re.sub(r"(Computation time for [^:]*:) *[0-9.]+ sec\.", r"\1 <TIME> sec.", text)
 
 
 def morvenak(argv, cwd, timeout=600):

@@ -23,14 +23,7 @@ import sys
 import tempfile
 import time
 
-failures = []
-
-
-def check(ok, what):
-    if not ok:
-        failures.append(what)
-        print("FAIL:", what)
-
+from checks import check, failures, masked
 
 def read(path, mode="r"):
     with open(path, mode) as f:
@@ -40,11 +33,6 @@ def read(path, mode="r"):
 def write(path, text):
     with open(path, "w", encoding="utf-8") as f:
         f.write(text)
-
-
-def masked(text):
-    """The report without its computation times."""
-    return re.sub(r"(Computation time for [^:]*:) *[0-9.]+ sec\.", r"\1 <TIME> sec.", text)
 
 
 folders = []
