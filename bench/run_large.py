@@ -66,22 +66,21 @@ def morvenak(binary, folder, nperm, task):
 
 def tables(folder):
     """The data as `morvenak run` reads them: species.csv and labels.csv, written once."""
+
+    def with_names(source, target, column):
+        # A header of column names, and each row under its sample's name.
+        with open(os.path.join(folder, source)) as f, open(target + ".tmp", "w") as out:
+            for i, line in enumerate(f):
+                values = line.rstrip("\n").split("\t")
+                if i == 0:
+                    out.write("sample," + ",".join(column % (j + 1) for j in range(len(values))) + "\n")
+                out.write("s%d,%s\n" % (i + 1, ",".join(values)))
+        os.rename(target + ".tmp", target)
+
     species, labels = os.path.join(folder, "species.csv"), os.path.join(folder, "labels.csv")
     if not os.path.exists(labels):
-        with open(os.path.join(folder, "Y.tsv")) as f, open(species + ".tmp", "w") as out:
-            for i, line in enumerate(f):
-                values = line.rstrip("\n").split("\t")
-                if i == 0:
-                    out.write("sample," + ",".join("sp%d" % (j + 1) for j in range(len(values))) + "\n")
-                out.write("s%d,%s\n" % (i + 1, ",".join(values)))
-        os.rename(species + ".tmp", species)
-        with open(os.path.join(folder, "factors.tsv")) as f, open(labels + ".tmp", "w") as out:
-            for i, line in enumerate(f):
-                values = line.rstrip("\n").split("\t")
-                if i == 0:
-                    out.write("sample," + ",".join("f%d" % (k + 1) for k in range(len(values))) + "\n")
-                out.write("s%d,%s\n" % (i + 1, ",".join(values)))
-        os.rename(labels + ".tmp", labels)
+        with_names("Y.tsv", species, "sp%d")
+        with_names("factors.tsv", labels, "f%d")
     return species, labels
 
 
