@@ -1,6 +1,7 @@
 """What the end-to-end scripts of the run command and the tools share: the checks
 they count, and the computation times they mask before comparing outputs."""
 import re
+import shutil
 
 failures = []  # the checks that failed, in order
 
@@ -19,3 +20,14 @@ def masked(text):
     if isinstance(text, bytes):
         return re.sub(_TIME.encode(), rb"\1 <TIME> sec.", text)
     return re.sub(_TIME, r"\1 <TIME> sec.", text)
+
+
+def finish(folders):
+    """The end of a script: 1 with the failures counted and the runs' folders kept
+    for a look; else 0, the folders removed."""
+    if failures:
+        print(f"{len(failures)} check(s) failed; the runs are kept in {', '.join(folders)}")
+        return 1
+    for f in folders:
+        shutil.rmtree(f, ignore_errors=True)
+    return 0

@@ -23,7 +23,7 @@ import sys
 import tempfile
 import time
 
-from checks import check, failures, masked
+from checks import check, finish, masked
 
 def read(path, mode="r"):
     with open(path, mode) as f:
@@ -504,9 +504,6 @@ option_errors()
 progress()
 subcommands()
 
-if failures:
-    print(f"{len(failures)} check(s) failed; the runs are kept in {', '.join(folders)}")
+if finish(folders):
     sys.exit(1)
-for f in folders:
-    shutil.rmtree(f, ignore_errors=True)
 print("run: ok")

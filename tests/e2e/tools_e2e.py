@@ -18,7 +18,7 @@ import subprocess
 import sys
 import tempfile
 
-from checks import check, failures, masked
+from checks import check, finish, masked
 
 NOBODY = 65534
 
@@ -466,12 +466,7 @@ def main():
         args.morvenak = os.path.abspath(args.morvenak)
     status = {"prepare": test_prepare, "plot": test_plot,
               "morvenak": test_morvenak, "scores": test_scores}[args.part](args)
-    if failures:
-        print(f"{len(failures)} check(s) failed; the runs are kept in {', '.join(folders)}")
-        return 1
-    for f in folders:
-        shutil.rmtree(f, ignore_errors=True)
-    return status or 0
+    return finish(folders) or status or 0
 
 
 if __name__ == "__main__":
