@@ -251,6 +251,9 @@ long long expect_same_decisions(const RunContext& ctx, Workspace& w, const std::
   return fast.literal_evaluations();
 }
 
+// Both ways of evaluating the forms; each test that takes them runs both.
+constexpr FastPermutations::Kernel kKernels[] = {FastPermutations::Kernel::kLanes, FastPermutations::Kernel::kColumns};
+
 RunContext context(int n, int p) {
   RunContext ctx;
   ctx.n = n;
@@ -284,24 +287,27 @@ TEST(FastBounds, HoldTheLiteralValuesAndAreNarrow) {
           for (int i = 1; i <= ctx.n; ++i) w.y(i, j) += 1000.0 * j;
       std::vector<Statistic> stats = engine_statistics(ctx, w, static_cast<int>(levels.size()));
       Workers team(1);
-      FastPermutations fast(ctx, w, stats.data(), static_cast<int>(stats.size()), team);
-      for (int trial = 0; trial < 60; ++trial) {
-        const std::vector<int> perm = random_permutation(ctx.n, gen);
-        for (std::size_t k = 0; k < stats.size(); ++k) {
-          ASSERT_TRUE(stats[k].formed);
-          const FastBounds b = fast.bounds(static_cast<int>(k), perm.data());
-          const LiteralParts lit = literal_parts(ctx, w, stats[k], perm.data());
-          ASSERT_EQ(lit.f, permuted_statistic(ctx, w, stats[k], perm.data()));
-          EXPECT_LE(b.num_lo, lit.num);
-          EXPECT_GE(b.num_hi, lit.num);
-          EXPECT_LE(b.den_lo, lit.den);
-          EXPECT_GE(b.den_hi, lit.den);
-          EXPECT_LE(b.f_lo, lit.f);
-          EXPECT_GE(b.f_hi, lit.f);
-          // The bounds scale with the squares of the permuted matrix, which
-          // the offsets of the uncentred variant make 1e7 times larger.
-          EXPECT_LT(b.num_hi - b.num_lo, (centred ? 1e-9 : 1e-2) * ctx.ssy);
-          EXPECT_LT(b.f_hi - b.f_lo, (centred ? 1e-9 : 1e-3) * std::fabs(lit.f)) << "levels " << levels.size();
+      for (FastPermutations::Kernel kernel : kKernels) {
+        FastPermutations fast(ctx, w, stats.data(), static_cast<int>(stats.size()), team);
+        fast.use(kernel);
+        for (int trial = 0; trial < 60; ++trial) {
+          const std::vector<int> perm = random_permutation(ctx.n, gen);
+          for (std::size_t k = 0; k < stats.size(); ++k) {
+            ASSERT_TRUE(stats[k].formed);
+            const FastBounds b = fast.bounds(static_cast<int>(k), perm.data());
+            const LiteralParts lit = literal_parts(ctx, w, stats[k], perm.data());
+            ASSERT_EQ(lit.f, permuted_statistic(ctx, w, stats[k], perm.data()));
+            EXPECT_LE(b.num_lo, lit.num);
+            EXPECT_GE(b.num_hi, lit.num);
+            EXPECT_LE(b.den_lo, lit.den);
+            EXPECT_GE(b.den_hi, lit.den);
+            EXPECT_LE(b.f_lo, lit.f);
+            EXPECT_GE(b.f_hi, lit.f);
+            // The bounds scale with the squares of the permuted matrix, which
+            // the offsets of the uncentred variant make 1e7 times larger.
+            EXPECT_LT(b.num_hi - b.num_lo, (centred ? 1e-9 : 1e-2) * ctx.ssy);
+            EXPECT_LT(b.f_hi - b.f_lo, (centred ? 1e-9 : 1e-3) * std::fabs(lit.f)) << "levels " << levels.size();
+          }
         }
       }
     }
@@ -489,19 +495,22 @@ TEST(FastDecisions, GroupsOfPermutationsDecideAsTheLiteralPath) {
         const std::size_t mid = sorted.size() / 2;
         stats[k].f = mid == 0 ? sorted[0] : 0.5 * (sorted[mid - 1] + sorted[mid]);
       }
-      for (int threads : {1, 2}) {
-        Workers team(threads);
-        FastPermutations fast(ctx, w, stats.data(), static_cast<int>(stats.size()), team);
-        fast.post(batch.data(), count);
-        fast.wait();
-        for (std::size_t k = 0; k < stats.size(); ++k) {
-          if (!stats[k].formed) continue;
-          const long long expected = std::count_if(literal[k].begin(), literal[k].end(),
-                                                   [&](double f) { return f >= stats[k].f; });
-          EXPECT_EQ(fast.exceedances(static_cast<int>(k)), expected)
-              << "files " << files << " count " << count << " threads " << threads << " statistic " << k;
+      for (int threads : {1, 2})
+        for (FastPermutations::Kernel kernel : kKernels) {
+          Workers team(threads);
+          FastPermutations fast(ctx, w, stats.data(), static_cast<int>(stats.size()), team);
+          fast.use(kernel);
+          fast.post(batch.data(), count);
+          fast.wait();
+          for (std::size_t k = 0; k < stats.size(); ++k) {
+            if (!stats[k].formed) continue;
+            const long long expected =
+                std::count_if(literal[k].begin(), literal[k].end(), [&](double f) { return f >= stats[k].f; });
+            EXPECT_EQ(fast.exceedances(static_cast<int>(k)), expected)
+                << "files " << files << " count " << count << " threads " << threads << " statistic " << k << " kernel "
+                << static_cast<int>(kernel);
+          }
         }
-      }
     }
   }
 }

@@ -30,6 +30,7 @@
 #include <limits>
 #include <numeric>
 
+#include "core/next_double.hpp"
 #include "linalg/produit.hpp"
 
 #if defined(__SSE2__)
@@ -61,9 +62,16 @@ constexpr double kSafety = 2.0;         // step 5
 constexpr double kDropRatio = 0x1p-40;  // entries of G' below this share of the largest are left out (step 3c)
 constexpr int kBlock = 48;              // columns of a Gram matrix per piece of the set-up
 constexpr int kGroup = 32;              // permutations whose forms share one pass over each K
+constexpr int kLanes = 8;               // permutations whose forms go row by row together
+// The largest n for which the forms go by lanes: their reads of K jump about
+// the whole matrix, which must then stay in cache (1.3 MB at n = 400);
+// beyond it the column pass reads K once per group. Only the speed depends
+// on it: the pass is about 20% faster at n = 501 on 2 MB of L2, the lanes
+// 30% to 2x faster from n = 360 down.
+constexpr int kLanesUpTo = 400;
 
-double down(double x) { return std::nextafter(x, -HUGE_VAL); }
-double up(double x) { return std::nextafter(x, HUGE_VAL); }
+double down(double x) { return next_down(x); }
+double up(double x) { return next_up(x); }
 
 // Operations rounded upward (step 0): each result is at least the exact
 // result of its operands, also when it underflows (one step up from a
@@ -141,6 +149,7 @@ struct FastPermutations::Projector {
   // triangle, off-diagonal entries doubled; row i is used for k < end[i].
   std::unique_ptr<double[]> g;
   std::vector<int> end;
+  std::vector<size_t> row_at;  // where row i starts, less i: G'(i, k) is g[row_at[i] + k]
   double c0 = 0.0;
   std::unique_ptr<double[]> trans;  // H' (set-up only)
   std::unique_ptr<double[]> full;   // H'H, upper triangle (set-up only)
@@ -182,6 +191,7 @@ struct FastPermutations::ThreadScratch {
   std::vector<int> perm0;    // up to kGroup permutations in the order of order_, 0-based, n each
   std::vector<int> where;    // their inverses: perm0[b n + where[b n + a]] = a
   std::vector<double> form;  // the quadratic form of every term, terms_.size() per permutation
+  std::vector<int> lanes;    // kLanes permutations interleaved, n x kLanes (quadratic_forms_by_lanes)
   std::unique_ptr<double[]> storage;
   Mat yper, yfitper;        // literal path scratch
   std::vector<int> exceed;  // per statistic
@@ -255,6 +265,7 @@ FastPermutations::FastPermutations(const RunContext& ctx, Workspace& w, const St
       team_(team),
       n_(ctx.n),
       p_(ctx.p),
+      by_lanes_(ctx.n <= kLanesUpTo),
       fused_(products_are_fused()) {
   exceed_.assign(static_cast<size_t>(nstats), 0);
   find_terms();
@@ -399,6 +410,8 @@ void FastPermutations::measure_projectors() {
     q.full.reset(new double[nn]);
     q.g.reset(new double[packed(n, n)]);
     q.end.assign(static_cast<size_t>(n), n);
+    q.row_at.resize(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) q.row_at[static_cast<size_t>(i)] = packed(i, n) - static_cast<size_t>(i);
     q.colsum.assign(static_cast<size_t>(n), 0.0);
     std::vector<double> rowabs(static_cast<size_t>(n), 0.0);
     double max_col = 0.0;
@@ -541,6 +554,7 @@ void FastPermutations::allocate_scratch() {
     ThreadScratch& sc = scratch_[t];
     sc.perm0.assign(static_cast<size_t>(kGroup) * static_cast<size_t>(n), 0);
     sc.where.assign(static_cast<size_t>(kGroup) * static_cast<size_t>(n), 0);
+    sc.lanes.assign(static_cast<size_t>(kLanes) * static_cast<size_t>(n), 0);
     sc.form.assign(static_cast<size_t>(kGroup) * terms_.size(), 0.0);
     sc.exceed.assign(static_cast<size_t>(nstats_), 0);
     if (t == 0) {
@@ -614,7 +628,117 @@ inline void row_part(const double* ra, const double* rb, const double* col, cons
 }
 #endif
 
+// The form of one term for kLanes permutations at once, rows in ascending
+// position: lane b adds, for row i, G'(i,i) K(q_b i, q_b i), then
+// G'(i,k) K(q_b i, q_b k) for ascending k < end(i), one after another, and
+// adds the row to its total. Every lane does the operations of one
+// permutation alone, in the same order, so a form does not depend on its
+// lane, its group or the machine. `q` holds the lanes' object numbers
+// interleaved: q[i kLanes + b] for position i of lane b.
+
+#if defined(__SSE2__)
+// Two lanes to a register: each lane still sees one rounded product and one
+// rounded addition per entry, in the scalar order. The lanes' columns and
+// sums are named one by one so that they stay in registers.
+inline __m128d pair_at(const double* c0, const double* c1, const int* q) {
+  return _mm_loadh_pd(_mm_load_sd(c0 + q[0]), c1 + q[1]);
+}
+
+inline void lane_forms(const double* gram, int n, const double* g, const size_t* row_at, const int* end, const int* q,
+                       double* total) {
+  static_assert(kLanes == 8, "four registers of two lanes");
+  const size_t nn = static_cast<size_t>(n);
+  __m128d s0 = _mm_setzero_pd(), s1 = _mm_setzero_pd(), s2 = _mm_setzero_pd(), s3 = _mm_setzero_pd();
+  for (int i = 0; i < n; ++i) {
+    const double* row = g + row_at[i];
+    const int* qi = q + static_cast<size_t>(i) * kLanes;
+    const double* c0 = gram + static_cast<size_t>(qi[0]) * nn;
+    const double* c1 = gram + static_cast<size_t>(qi[1]) * nn;
+    const double* c2 = gram + static_cast<size_t>(qi[2]) * nn;
+    const double* c3 = gram + static_cast<size_t>(qi[3]) * nn;
+    const double* c4 = gram + static_cast<size_t>(qi[4]) * nn;
+    const double* c5 = gram + static_cast<size_t>(qi[5]) * nn;
+    const double* c6 = gram + static_cast<size_t>(qi[6]) * nn;
+    const double* c7 = gram + static_cast<size_t>(qi[7]) * nn;
+    const __m128d gi = _mm_set1_pd(row[i]);
+    __m128d r0 = _mm_mul_pd(gi, pair_at(c0, c1, qi));
+    __m128d r1 = _mm_mul_pd(gi, pair_at(c2, c3, qi + 2));
+    __m128d r2 = _mm_mul_pd(gi, pair_at(c4, c5, qi + 4));
+    __m128d r3 = _mm_mul_pd(gi, pair_at(c6, c7, qi + 6));
+    const int e = end[i];
+    const int* qk = qi + kLanes;
+    for (int k = i + 1; k < e; ++k, qk += kLanes) {
+      const __m128d gk = _mm_set1_pd(row[k]);
+      r0 = _mm_add_pd(r0, _mm_mul_pd(gk, pair_at(c0, c1, qk)));
+      r1 = _mm_add_pd(r1, _mm_mul_pd(gk, pair_at(c2, c3, qk + 2)));
+      r2 = _mm_add_pd(r2, _mm_mul_pd(gk, pair_at(c4, c5, qk + 4)));
+      r3 = _mm_add_pd(r3, _mm_mul_pd(gk, pair_at(c6, c7, qk + 6)));
+    }
+    s0 = _mm_add_pd(s0, r0);
+    s1 = _mm_add_pd(s1, r1);
+    s2 = _mm_add_pd(s2, r2);
+    s3 = _mm_add_pd(s3, r3);
+  }
+  _mm_storeu_pd(total, s0);
+  _mm_storeu_pd(total + 2, s1);
+  _mm_storeu_pd(total + 4, s2);
+  _mm_storeu_pd(total + 6, s3);
+}
+#else
+inline void lane_forms(const double* gram, int n, const double* g, const size_t* row_at, const int* end, const int* q,
+                       double* total) {
+  const size_t nn = static_cast<size_t>(n);
+  double sum[kLanes] = {};
+  for (int i = 0; i < n; ++i) {
+    const double* row = g + row_at[i];
+    const int* qi = q + static_cast<size_t>(i) * kLanes;
+    const double* col[kLanes];
+    double r[kLanes];
+    for (int b = 0; b < kLanes; ++b) {
+      col[b] = gram + static_cast<size_t>(qi[b]) * nn;
+      r[b] = row[i] * col[b][qi[b]];
+    }
+    const int e = end[i];
+    for (int k = i + 1; k < e; ++k) {
+      const double gk = row[k];
+      const int* qk = q + static_cast<size_t>(k) * kLanes;
+      for (int b = 0; b < kLanes; ++b) r[b] = r[b] + gk * col[b][qk[b]];
+    }
+    for (int b = 0; b < kLanes; ++b) sum[b] = sum[b] + r[b];
+  }
+  for (int b = 0; b < kLanes; ++b) total[b] = sum[b];
+}
+
+
+#endif
+
 }  // namespace
+
+// The forms of every term, kLanes permutations at a time (the last group
+// padded with copies of its last permutation, whose forms are dropped). Each
+// term meets 1 product and at most n - 1 additions in its row, and n - 1
+// over the rows (step 3d).
+void FastPermutations::quadratic_forms_by_lanes(int count, ThreadScratch& scratch) {
+  const int n = n_;
+  const size_t nn = static_cast<size_t>(n);
+  const size_t nterms = terms_.size();
+  int* q = scratch.lanes.data();
+  for (int b0 = 0; b0 < count; b0 += kLanes) {
+    for (int b = 0; b < kLanes; ++b) {
+      const int* from = scratch.perm0.data() + static_cast<size_t>(std::min(b0 + b, count - 1)) * nn;
+      for (int i = 0; i < n; ++i) q[static_cast<size_t>(i) * kLanes + static_cast<size_t>(b)] = from[i];
+    }
+    for (size_t t = 0; t < nterms; ++t) {
+      const Term& term = terms_[t];
+      const Projector& pr = projectors_[static_cast<size_t>(term.projector)];
+      double total[kLanes];
+      lane_forms(sources_[static_cast<size_t>(term.source)].gram.get(), n, pr.g.get(), pr.row_at.data(),
+                 pr.end.data(), q, total);
+      for (int b = 0; b < kLanes && b0 + b < count; ++b)
+        scratch.form[static_cast<size_t>(b0 + b) * nterms + t] = total[b];
+    }
+  }
+}
 
 // The quadratic forms of every term under `count` permutations (perm0 and
 // where of the scratch): row i of a permutation q reads column q[i] of K at
@@ -627,6 +751,10 @@ inline void row_part(const double* ra, const double* rb, const double* col, cons
 // roundings in its row and n - 1 in the sum over rows, in whatever order the
 // rows come (step 3d).
 void FastPermutations::quadratic_forms(int count, ThreadScratch& scratch) {
+  if (by_lanes_) {
+    quadratic_forms_by_lanes(count, scratch);
+    return;
+  }
   const int n = n_;
   const size_t nn = static_cast<size_t>(n);
   const size_t nterms = terms_.size();
@@ -734,10 +862,9 @@ void FastPermutations::load(const int* perm, int b, ThreadScratch& sc) const {
   const size_t base = static_cast<size_t>(b) * static_cast<size_t>(n_);
   int* q = sc.perm0.data() + base;
   int* where = sc.where.data() + base;
-  for (int i = 0; i < n_; ++i) {
-    q[i] = perm[order_[static_cast<size_t>(i)]] - 1;
-    where[q[i]] = i;
-  }
+  for (int i = 0; i < n_; ++i) q[i] = perm[order_[static_cast<size_t>(i)]] - 1;
+  if (!by_lanes_)  // the column pass finds each column's row through the inverse
+    for (int i = 0; i < n_; ++i) where[q[i]] = i;
 }
 
 void FastPermutations::evaluate(const int* perms, int count, int thread) {

@@ -64,6 +64,13 @@ class FastPermutations {
   // Comparisons that went to the literal path so far.
   long long literal_evaluations() const { return literal_; }
 
+  // How the quadratic forms are evaluated: eight permutations at a time, row
+  // by row (kLanes, chosen while K stays in cache, n up to 400), or a group
+  // of permutations per pass over the columns of K (kColumns). Both decide
+  // every comparison as the literal path does; only the speed differs.
+  enum class Kernel { kLanes, kColumns };
+  void use(Kernel kernel) { by_lanes_ = kernel == Kernel::kLanes; }
+
   // The bounds for statistic k under one permutation, on the calling thread
   // (the tests check that they hold the literal values).
   FastBounds bounds(int k, const int* perm);
@@ -88,6 +95,7 @@ class FastPermutations {
   void load(const int* perm, int slot, ThreadScratch& scratch) const;
   void evaluate(const int* perms, int count, int thread);
   void quadratic_forms(int count, ThreadScratch& scratch);
+  void quadratic_forms_by_lanes(int count, ThreadScratch& scratch);
   FastBounds decide(int k, const double* forms) const;
 
   const RunContext& ctx_;
@@ -106,6 +114,7 @@ class FastPermutations {
   std::unique_ptr<BatchJob> batch_;
   std::vector<long long> exceed_;
   long long literal_ = 0;
+  bool by_lanes_;
   bool fused_;  // products_are_fused(): every comparison then goes to the literal path
 };
 

@@ -49,16 +49,6 @@ float Generator::deviate(int flag) {
   return static_cast<float>(k) / 32767.0f;  // IEEE division: k / 32767 correctly rounded to float
 }
 
-int Generator::position(int m) {
-  if (kind_ == GeneratorKind::kModern) return 1 + static_cast<int>(modern_.below(static_cast<std::uint64_t>(m)));
-  int j = 0;
-  do {
-    const float r = deviate(0);
-    j = static_cast<int>(static_cast<double>(r) * static_cast<double>(m) + 1.0);
-  } while (j > m);
-  return j;
-}
-
 void Generator::discard_start() {
   if (kind_ == GeneratorKind::kClassic)
     for (int k = 0; k < 100; ++k) deviate(0);

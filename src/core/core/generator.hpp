@@ -80,7 +80,15 @@ class Generator {
   // A position j in 1..m, uniform, for a shuffle: classic, draw r until
   // j = (int)(r m + 1) is at most m (only r = 1 is rejected); modern,
   // 1 + below(m).
-  int position(int m);
+  int position(int m) {
+    if (kind_ == GeneratorKind::kModern) return 1 + static_cast<int>(modern_.below(static_cast<std::uint64_t>(m)));
+    int j = 0;
+    do {
+      const float r = static_cast<float>(iso_.next()) / 32767.0f;  // deviate(0), inline: one call per draw
+      j = static_cast<int>(static_cast<double>(r) * static_cast<double>(m) + 1.0);
+    } while (j > m);
+    return j;
+  }
   // What the permutation test discards before its first permutation: 100
   // classic deviates; nothing from the modern generator.
   void discard_start();
