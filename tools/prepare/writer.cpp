@@ -7,9 +7,16 @@ namespace prepare {
 
 std::string response_text(const Design& d) {
     std::string s = std::to_string(d.objects.size()) + " " + std::to_string(d.species) + "\n";
+    std::size_t size = s.size();
+    for (const auto& row : d.values)
+        for (const std::string& v : row) size += v.size() + 1;
+    s.reserve(size);
     for (const auto& row : d.values) {
-        for (std::size_t j = 0; j < row.size(); ++j) s += (j ? " " : "") + row[j];
-        s += "\n";
+        for (std::size_t j = 0; j < row.size(); ++j) {
+            if (j) s += ' ';
+            s += row[j];
+        }
+        s += '\n';
     }
     return s;
 }

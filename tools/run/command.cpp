@@ -19,6 +19,7 @@
 
 #include "driver/driver.hpp"
 #include "morvenak/analysis.hpp"
+#include "text/decimal.hpp"
 
 #include <CLI/CLI.hpp>
 
@@ -219,7 +220,7 @@ morvenak::Input input_of(const tables::Design& d) {
     in.y.resize(d.objects.size() * d.species);
     for (std::size_t i = 0; i < d.objects.size(); ++i)
         for (std::size_t j = 0; j < d.species; ++j) {
-            const double v = std::strtod(d.values[i][j].c_str(), nullptr);
+            const double v = morvenak::decimal_value(d.values[i][j]);
             if (!std::isfinite(v))
                 throw tools::ToolError(d.species_name + ": the abundance of " + d.species_names[j] + " in sample " +
                                        d.objects[i] + " (" + d.values[i][j] +

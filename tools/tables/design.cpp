@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <map>
+#include <utility>
 
 namespace tables {
 
@@ -153,6 +154,7 @@ char detect_decimal(const Table& t, char delimiter, const std::vector<std::size_
 std::string number_text(const std::string& text, char decimal) {
     std::size_t i = 0, n = text.size();
     std::string out;
+    out.reserve(n + 1);
     if (i < n && (text[i] == '+' || text[i] == '-')) out += text[i++];
     auto digits = [&](std::size_t from) {
         std::size_t j = from;
@@ -161,12 +163,13 @@ std::string number_text(const std::string& text, char decimal) {
     };
     std::size_t whole = digits(i);
     if (whole == 0) out += '0';  // ".5" is written "0.5"
-    out += text.substr(i, whole);
+    out.append(text, i, whole);
     i += whole;
     std::size_t fraction = 0;
     if (i < n && text[i] == decimal) {
         fraction = digits(i + 1);
-        out += '.' + text.substr(i + 1, fraction);
+        out += '.';
+        out.append(text, i + 1, fraction);
         i += 1 + fraction;
     }
     if (whole == 0 && fraction == 0) return "";
@@ -175,7 +178,7 @@ std::string number_text(const std::string& text, char decimal) {
         if (j < n && (text[j] == '+' || text[j] == '-')) ++j;
         std::size_t e = digits(j);
         if (e == 0) return "";
-        out += text.substr(i, j + e - i);
+        out.append(text, i, j + e - i);
         i = j + e;
     }
     return i == n ? out : "";
@@ -237,6 +240,7 @@ Design build_design(const Table& species, const Table& labels,
     for (const auto& row : species.rows) {
         d.objects.push_back(row[0].text);
         std::vector<std::string> values;
+        values.reserve(row.size() - 1);
         for (std::size_t j = 1; j < row.size(); ++j) {
             const std::string& text = row[j].text;
             std::string v = number_text(text, d.decimal);
@@ -252,7 +256,7 @@ Design build_design(const Table& species, const Table& labels,
                 throw ToolError(where(species.name, row[j].line, static_cast<long>(j + 1)) +
                                 " (" + species.header[j] + "): " + why);
             }
-            values.push_back(v);
+            values.push_back(std::move(v));
         }
         d.values.push_back(std::move(values));
         d.label_lines.push_back(labels.rows[in_labels.at(row[0].text)][0].line);

@@ -104,6 +104,7 @@ struct Collector {
         }
         table.rows.push_back(std::move(current));
         current.clear();
+        current.reserve(width);  // the next row is as wide
     }
 };
 

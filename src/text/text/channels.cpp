@@ -207,9 +207,15 @@ bool get_line(int unit, std::string& line) {
   Channel& c = unit_ref(unit);
   line.clear();
   if (!c.open || !c.input || c.in == nullptr) return false;
+  // One lock for the whole line, not one per character.
+  struct Locked {
+    std::FILE* f;
+    explicit Locked(std::FILE* file) : f(file) { ::flockfile(f); }
+    ~Locked() { ::funlockfile(f); }
+  } locked(c.in);
   int ch;
   bool any = false;
-  while ((ch = std::getc(c.in)) != EOF) {
+  while ((ch = getc_unlocked(c.in)) != EOF) {
     any = true;
     if (ch == '\n') break;
     // A file with no line ends at all (a device that never ends, a damaged

@@ -1,6 +1,8 @@
 // Free-format output and input; see listio.hpp.
 #include "text/listio.hpp"
 
+#include "text/decimal.hpp"
+
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -139,7 +141,7 @@ double to_real(int unit, std::string_view t) {
     if (c == 'e' || c == 'E') mantissa = false;
     s.push_back(c);
   }
-  double v = std::strtod(s.c_str(), nullptr);
+  const double v = decimal_value(s);
   if (std::isinf(v)) fatal_io(unit, "invalid number: value out of range");
   return v;
 }
