@@ -36,10 +36,9 @@ void expect_as_nextafter(double x) {
 
 TEST(NextDouble, AsNextafterAtTheEdges) {
   using L = std::numeric_limits<double>;
-  const std::vector<double> edges = {0.0,         -0.0,       L::denorm_min(), -L::denorm_min(), L::min(),
-                                     -L::min(),   L::max(),   -L::max(),       L::infinity(),    -L::infinity(),
-                                     1.0,         -1.0,       0.5,             2.0,              0x1p-1022 - 0x1p-1074,
-                                     0x1p-1074 * 3, 1e300,    -1e-300};
+  const std::vector<double> edges = {0.0,      -0.0,      L::denorm_min(),       -L::denorm_min(), L::min(), -L::min(),
+                                     L::max(), -L::max(), L::infinity(),         -L::infinity(),   1.0,      -1.0,
+                                     0.5,      2.0,       0x1p-1022 - 0x1p-1074, 0x1p-1074 * 3,    1e300,    -1e-300};
   for (double x : edges) expect_as_nextafter(x);
   EXPECT_TRUE(std::isnan(next_up(L::quiet_NaN())));
   EXPECT_TRUE(std::isnan(next_down(L::quiet_NaN())));
