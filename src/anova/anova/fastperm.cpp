@@ -188,10 +188,11 @@ struct FastPermutations::Test {
 };
 
 struct FastPermutations::ThreadScratch {
-  std::vector<int> perm0;    // up to kGroup permutations in the order of order_, 0-based, n each
+  std::vector<int> perm0;    // the column pass: up to kGroup permutations in the order of order_, 0-based
   std::vector<int> where;    // their inverses: perm0[b n + where[b n + a]] = a
   std::vector<double> form;  // the quadratic form of every term, terms_.size() per permutation
-  std::vector<int> lanes;    // kLanes permutations interleaved, n x kLanes (quadratic_forms_by_lanes)
+  const int* perms = nullptr;  // the group as posted: 1-based object numbers, n a permutation
+  std::vector<int> lanes;      // kLanes of them interleaved, in the order of order_, 0-based, n x kLanes
   std::unique_ptr<double[]> storage;
   Mat yper, yfitper;        // literal path scratch
   std::vector<int> exceed;  // per statistic
@@ -715,7 +716,8 @@ inline void lane_forms(const double* gram, int n, const double* g, const size_t*
 }  // namespace
 
 // The forms of every term, kLanes permutations at a time (the last group
-// padded with copies of its last permutation, whose forms are dropped). Each
+// padded with copies of its last permutation, whose forms are dropped),
+// read straight from the permutations as posted. Each
 // term meets 1 product and at most n - 1 additions in its row, and n - 1
 // over the rows (step 3d).
 void FastPermutations::quadratic_forms_by_lanes(int count, ThreadScratch& scratch) {
@@ -725,8 +727,9 @@ void FastPermutations::quadratic_forms_by_lanes(int count, ThreadScratch& scratc
   int* q = scratch.lanes.data();
   for (int b0 = 0; b0 < count; b0 += kLanes) {
     for (int b = 0; b < kLanes; ++b) {
-      const int* from = scratch.perm0.data() + static_cast<size_t>(std::min(b0 + b, count - 1)) * nn;
-      for (int i = 0; i < n; ++i) q[static_cast<size_t>(i) * kLanes + static_cast<size_t>(b)] = from[i];
+      const int* from = scratch.perms + static_cast<size_t>(std::min(b0 + b, count - 1)) * nn;
+      for (int i = 0; i < n; ++i)
+        q[static_cast<size_t>(i) * kLanes + static_cast<size_t>(b)] = from[order_[static_cast<size_t>(i)]] - 1;
     }
     for (size_t t = 0; t < nterms; ++t) {
       const Term& term = terms_[t];
@@ -862,15 +865,18 @@ void FastPermutations::load(const int* perm, int b, ThreadScratch& sc) const {
   const size_t base = static_cast<size_t>(b) * static_cast<size_t>(n_);
   int* q = sc.perm0.data() + base;
   int* where = sc.where.data() + base;
-  for (int i = 0; i < n_; ++i) q[i] = perm[order_[static_cast<size_t>(i)]] - 1;
-  if (!by_lanes_)  // the column pass finds each column's row through the inverse
-    for (int i = 0; i < n_; ++i) where[q[i]] = i;
+  for (int i = 0; i < n_; ++i) {
+    q[i] = perm[order_[static_cast<size_t>(i)]] - 1;
+    where[q[i]] = i;
+  }
 }
 
 void FastPermutations::evaluate(const int* perms, int count, int thread) {
   ThreadScratch& sc = scratch_[static_cast<size_t>(thread)];
   const size_t n = static_cast<size_t>(n_);
-  for (int b = 0; b < count; ++b) load(perms + static_cast<size_t>(b) * n, b, sc);
+  sc.perms = perms;
+  if (!by_lanes_)
+    for (int b = 0; b < count; ++b) load(perms + static_cast<size_t>(b) * n, b, sc);
   quadratic_forms(count, sc);
   for (int b = 0; b < count; ++b) {
     const int* perm = perms + static_cast<size_t>(b) * n;
@@ -911,7 +917,8 @@ void FastPermutations::wait() {
 
 FastBounds FastPermutations::bounds(int k, const int* perm) {
   ThreadScratch& sc = scratch_[0];
-  load(perm, 0, sc);
+  sc.perms = perm;
+  if (!by_lanes_) load(perm, 0, sc);
   quadratic_forms(1, sc);
   for (size_t t = 0; t < tests_.size(); ++t)
     if (tests_[t].stat == k) return decide(static_cast<int>(t), sc.form.data());
