@@ -13,6 +13,7 @@
 // differ from one implementation to the next.
 #pragma once
 #include <cstdint>
+#include <utility>
 
 namespace morvenak {
 
@@ -82,18 +83,36 @@ class Generator {
   // 1 + below(m).
   int position(int m) {
     if (kind_ == GeneratorKind::kModern) return 1 + static_cast<int>(modern_.below(static_cast<std::uint64_t>(m)));
-    int j = 0;
-    do {
-      const float r = static_cast<float>(iso_.next()) / 32767.0f;  // deviate(0), inline: one call per draw
-      j = static_cast<int>(static_cast<double>(r) * static_cast<double>(m) + 1.0);
-    } while (j > m);
-    return j;
+    return classic_position(iso_, m);
+  }
+  // The shuffle of a permutation test: for m = n down to 2, positions m and
+  // position(m) of v (1-based) swap. The classic state is kept in a local
+  // while it runs: v could alias it as far as the compiler knows, so it
+  // would otherwise go through memory at every draw.
+  void shuffle(int n, int* v) {
+    if (kind_ == GeneratorKind::kModern) {
+      for (int m = n; m >= 2; --m) std::swap(v[m - 1], v[position(m) - 1]);
+      return;
+    }
+    IsoRand iso = iso_;
+    for (int m = n; m >= 2; --m) std::swap(v[m - 1], v[classic_position(iso, m) - 1]);
+    iso_ = iso;
   }
   // What the permutation test discards before its first permutation: 100
   // classic deviates; nothing from the modern generator.
   void discard_start();
 
  private:
+  // deviate(0) and the draw of position(m), inline: one call per draw.
+  static int classic_position(IsoRand& iso, int m) {
+    int j = 0;
+    do {
+      const float r = static_cast<float>(iso.next()) / 32767.0f;
+      j = static_cast<int>(static_cast<double>(r) * static_cast<double>(m) + 1.0);
+    } while (j > m);
+    return j;
+  }
+
   GeneratorKind kind_;
   IsoRand iso_;
   Xoshiro256 modern_;

@@ -34,7 +34,7 @@ inline void permute(int flag, int n, int* v, Generator& g) {
     shuffle_objects(n, v, [&] { return g.deviate(flag); });
     return;
   }
-  for (int m = n; m >= 2; --m) std::swap(v[m - 1], v[g.position(m) - 1]);
+  g.shuffle(n, v);
 }
 inline void permute(int flag, int n, int* v, Deviate deviate) {
   shuffle_objects(n, v, [&] { return deviate(flag); });
