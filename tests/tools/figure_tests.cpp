@@ -98,10 +98,10 @@ PlotInput dune() {
     std::vector<double> y(sp.rows.size() * species.size());
     std::vector<std::string> management, use;
     for (std::size_t i = 0; i < sp.rows.size(); ++i) {
-        samples.push_back(sp.rows[i][0].text);
-        for (std::size_t j = 0; j < species.size(); ++j) y[i + j * sp.rows.size()] = std::stod(sp.rows[i][j + 1].text);
-        management.push_back(env.rows[i][3].text);
-        use.push_back(env.rows[i][4].text);
+        samples.emplace_back(sp.rows[i][0].text);
+        for (std::size_t j = 0; j < species.size(); ++j) y[i + j * sp.rows.size()] = std::stod(std::string(sp.rows[i][j + 1].text));
+        management.emplace_back(env.rows[i][3].text);
+        use.emplace_back(env.rows[i][4].text);
     }
     return from_engine(samples, species, static_cast<int>(species.size()), y,
                        {{"Management", management}, {"Use", use}});

@@ -70,6 +70,31 @@ TEST(Table, ReadsQuotedFieldsAndKeepsLineNumbers) {
     EXPECT_EQ(t.rows[1][0].line, 4);  // the blank line 3 still counts
 }
 
+// A quoted field may hold line ends: each field keeps the line it ends on, and
+// the fields of a row after it keep theirs. Empty fields keep their place.
+TEST(Table, FieldsKeepTheirLinesAcrossQuotedLineEnds) {
+    Table t = parse_table("id,a,b,c\ns1,\"x\ny\",,z\ns2,,\"\n\n\",w\n", "t.csv", ',');
+    ASSERT_EQ(t.rows.size(), 2u);
+    const Fields& r = t.rows[0];
+    ASSERT_EQ(r.size(), 4u);
+    EXPECT_EQ(r[0].text, "s1");
+    EXPECT_EQ(r[0].line, 2);
+    EXPECT_EQ(r[1].text, "x\ny");
+    EXPECT_EQ(r[1].line, 3);
+    EXPECT_EQ(r[2].text, "");
+    EXPECT_EQ(r[2].line, 3);
+    EXPECT_EQ(r[3].text, "z");
+    EXPECT_EQ(r[3].line, 3);
+    const Fields& s = t.rows[1];
+    EXPECT_EQ(s[0].line, 4);
+    EXPECT_EQ(s[1].text, "");
+    EXPECT_EQ(s[1].line, 4);
+    EXPECT_EQ(s[2].text, "\n\n");
+    EXPECT_EQ(s[2].line, 6);
+    EXPECT_EQ(s.back().text, "w");
+    EXPECT_EQ(s.back().line, 6);
+}
+
 TEST(Table, TabsCrLfAndByteOrderMark) {
     const std::string text = "\xEF\xBB\xBFid\tsp 1\tsp2\r\nx\t0.5\t 7\r\n";
     ASSERT_EQ(detect_delimiter(text), '\t');

@@ -49,12 +49,12 @@ int main(int argc, char** argv) try {
     in.y.resize(static_cast<std::size_t>(in.n) * static_cast<std::size_t>(in.p));
     std::vector<std::string> samples;
     for (std::size_t i = 0; i < sp.rows.size(); ++i) {
-        samples.push_back(sp.rows[i][0].text);
+        samples.emplace_back(sp.rows[i][0].text);
         for (std::size_t j = 1; j < sp.header.size(); ++j)
-            in.y[i + (j - 1) * sp.rows.size()] = std::stod(sp.rows[i][j].text);
+            in.y[i + (j - 1) * sp.rows.size()] = std::stod(std::string(sp.rows[i][j].text));
     }
     std::map<std::string, std::size_t> row_of;
-    for (std::size_t r = 0; r < lab.rows.size(); ++r) row_of[lab.rows[r][0].text] = r;
+    for (std::size_t r = 0; r < lab.rows.size(); ++r) row_of[std::string(lab.rows[r][0].text)] = r;
     std::vector<std::vector<std::string>> labels;
     for (const std::string& c : columns) {
         std::size_t col = 0;
@@ -62,7 +62,7 @@ int main(int argc, char** argv) try {
             if (lab.header[k] == c) col = k;
         if (!col) throw std::runtime_error("no column " + c);
         labels.emplace_back();
-        for (const std::string& s : samples) labels.back().push_back(lab.rows.at(row_of.at(s))[col].text);
+        for (const std::string& s : samples) labels.back().emplace_back(lab.rows.at(row_of.at(s))[col].text);
         in.factors.push_back(morvenak::Factor::from_labels(c, labels.back()));
     }
     morvenak::Options opt;

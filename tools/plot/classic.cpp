@@ -40,15 +40,15 @@ PlotInput read_classic(const std::string& score_file, const ClassicTables& t) {
                         " ordinations, those of " + std::to_string(all.size() - 1) +
                         " factors and of the residuals, but " + std::to_string(t.columns.size()) +
                         " factor columns were given (--main, --nested)");
-    for (const auto& row : species.rows) in.samples.push_back(row[0].text);
+    for (const auto& row : species.rows) in.samples.emplace_back(row[0].text);
 
     const tables::Table labels = tables::read_table(t.labels);
     std::map<std::string, std::size_t> row_of;
     for (std::size_t r = 0; r < labels.rows.size(); ++r) {
-        auto [it, fresh] = row_of.emplace(labels.rows[r][0].text, r);
+        auto [it, fresh] = row_of.emplace(std::string(labels.rows[r][0].text), r);
         if (!fresh)
-            throw ToolError(where(t.labels, labels.rows[r][0].line, 1) + ": sample \"" +
-                            labels.rows[r][0].text + "\" is named twice (line " +
+            throw ToolError(where(t.labels, labels.rows[r][0].line, 1) + ": sample \"" + it->first +
+                            "\" is named twice (line " +
                             std::to_string(labels.rows[it->second][0].line) + ")");
     }
     for (std::size_t f = 0; f < t.columns.size(); ++f) {
@@ -65,16 +65,17 @@ PlotInput read_classic(const std::string& score_file, const ClassicTables& t) {
         }
         std::vector<std::string> values;
         for (std::size_t i = 0; i < species.rows.size(); ++i) {
-            const tables::Cell& s = species.rows[i][0];
-            const auto it = row_of.find(s.text);
+            const tables::Cell s = species.rows[i][0];
+            const std::string sample(s.text);
+            const auto it = row_of.find(sample);
             if (it == row_of.end())
-                throw ToolError(where(t.species, s.line, 1) + ": sample \"" + s.text + "\" is not in " +
+                throw ToolError(where(t.species, s.line, 1) + ": sample \"" + sample + "\" is not in " +
                                 t.labels);
-            const tables::Cell& cell = labels.rows[it->second][column];
+            const tables::Cell cell = labels.rows[it->second][column];
             if (cell.text.empty())
                 throw ToolError(where(t.labels, cell.line, static_cast<long>(column + 1)) + " (" + name +
-                                "): the label of sample \"" + s.text + "\" is empty");
-            values.push_back(cell.text);
+                                "): the label of sample \"" + sample + "\" is empty");
+            values.emplace_back(cell.text);
         }
         in.factors.push_back(levels_from_labels(name, values, f ? &in.factors[f - 1] : nullptr));
     }

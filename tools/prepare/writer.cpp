@@ -8,8 +8,7 @@ namespace prepare {
 std::string response_text(const Design& d) {
     std::string s = std::to_string(d.objects.size()) + " " + std::to_string(d.species) + "\n";
     std::size_t size = s.size();
-    for (const auto& row : d.values)
-        for (const std::string& v : row) size += v.size() + 1;
+    for (const auto& row : d.values) size += row.bytes() + row.size();
     s.reserve(size);
     for (const auto& row : d.values) {
         for (std::size_t j = 0; j < row.size(); ++j) {

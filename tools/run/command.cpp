@@ -223,7 +223,7 @@ morvenak::Input input_of(const tables::Design& d) {
             const double v = morvenak::decimal_value(d.values[i][j]);
             if (!std::isfinite(v))
                 throw tools::ToolError(d.species_name + ": the abundance of " + d.species_names[j] + " in sample " +
-                                       d.objects[i] + " (" + d.values[i][j] +
+                                       d.objects[i] + " (" + std::string(d.values[i][j]) +
                                        ") is beyond the range of a double-precision number");
             in.y[i + j * d.objects.size()] = v;
         }
@@ -243,9 +243,10 @@ std::string data_line(const tables::Design& d) {
 
 // The analysis of a design beyond the classic limits, by the library, its report
 // written in `folder` in the classic layouts.
-morvenak::ClassicOutcome library_run(const std::string& folder, const tables::Design& d, const RunOptions& o,
+morvenak::ClassicOutcome library_run(const std::string& folder, tables::Design& d, const RunOptions& o,
                                      const morvenak::ClassicHooks& hooks, std::string& console) {
     const morvenak::Input in = input_of(d);
+    d.values = {};  // the abundances are numbers now; their texts are not needed again
     return in_folder(folder, console, [&](int fd) {
         morvenak::ReportSession session;
         session.input = &in;
@@ -366,7 +367,7 @@ int run(RunOptions& o, Processes& processes, bool& started) {
     std::vector<std::string> columns{o.main};
     columns.insert(columns.end(), o.nested.begin(), o.nested.end());
     // Any size: a design beyond the classic limits is analysed by the library.
-    const tables::Design d = tables::read_design(o.species, o.labels, columns, o.table, tables::no_limits);
+    tables::Design d = tables::read_design(o.species, o.labels, columns, o.table, tables::no_limits);
     const bool classic_design = tables::within(d, tables::classic_limits);
     const std::vector<std::string> warnings = design_warnings(d);
     if (first)

@@ -5,6 +5,8 @@
 
 #include <cctype>
 #include <map>
+#include <optional>
+#include <string_view>
 #include <utility>
 
 namespace tables {
@@ -14,7 +16,7 @@ using tools::where;
 
 namespace {
 
-std::string quoted(const std::string& s) { return "\"" + s + "\""; }
+std::string quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
 
 std::string column_list(const std::vector<std::string>& header) {
     std::string s;
@@ -39,16 +41,16 @@ long find_column(const Table& labels, const std::string& name) {
     return found;
 }
 
-bool is_na(const std::string& text) { return text == "NA"; }
+bool is_na(std::string_view text) { return text == "NA"; }
 
 // Sample name -> row index, refusing empty and repeated names.
 std::map<std::string, std::size_t> index_samples(const Table& t) {
     std::map<std::string, std::size_t> index;
     for (std::size_t r = 0; r < t.rows.size(); ++r) {
-        const Cell& c = t.rows[r][0];
+        const Cell c = t.rows[r][0];
         if (c.text.empty())
             throw ToolError(where(t.name, c.line, 1) + ": the sample name is empty");
-        auto [it, fresh] = index.emplace(c.text, r);
+        auto [it, fresh] = index.emplace(std::string(c.text), r);
         if (!fresh)
             throw ToolError(where(t.name, c.line, 1) + ": sample " + quoted(c.text) +
                             " appears a second time (first at line " +
@@ -61,8 +63,8 @@ std::map<std::string, std::size_t> index_samples(const Table& t) {
 // given): the first that holds a point, the first that reads as a number only with a
 // decimal comma.
 struct Marks {
-    const Cell* point = nullptr;
-    const Cell* comma = nullptr;
+    std::optional<Cell> point;
+    std::optional<Cell> comma;
     std::size_t point_column = 0, comma_column = 0;
 };
 
@@ -73,11 +75,11 @@ Marks find_marks(const Table& t, const std::vector<std::size_t>& columns) {
         for (std::size_t j = 1; j < t.header.size(); ++j) cols.push_back(j);
     for (const auto& row : t.rows)
         for (std::size_t j : cols) {
-            const Cell& c = row[j];
-            if (!m.point && c.text.find('.') != std::string::npos && !number_text(c.text, '.').empty())
-                m.point = &c, m.point_column = j;
-            if (!m.comma && c.text.find(',') != std::string::npos && !number_text(c.text, ',').empty())
-                m.comma = &c, m.comma_column = j;
+            const Cell c = row[j];
+            if (!m.point && c.text.find('.') != std::string_view::npos && !number_text(c.text, '.').empty())
+                m.point = c, m.point_column = j;
+            if (!m.comma && c.text.find(',') != std::string_view::npos && !number_text(c.text, ',').empty())
+                m.comma = c, m.comma_column = j;
         }
     return m;
 }
@@ -151,7 +153,7 @@ char detect_decimal(const Table& t, char delimiter, const std::vector<std::size_
     return m.comma ? ',' : '.';
 }
 
-std::string number_text(const std::string& text, char decimal) {
+std::string number_text(std::string_view text, char decimal) {
     std::size_t i = 0, n = text.size();
     std::string out;
     out.reserve(n + 1);
@@ -228,22 +230,22 @@ Design build_design(const Table& species, const Table& labels,
     std::map<std::string, std::size_t> in_species = index_samples(species);
     std::map<std::string, std::size_t> in_labels = index_samples(labels);
     for (const auto& row : species.rows)
-        if (!in_labels.count(row[0].text))
+        if (!in_labels.count(std::string(row[0].text)))
             throw ToolError(where(species.name, row[0].line, 1) + ": sample " +
                             quoted(row[0].text) + " is not in " + labels.name +
                             "; add its labels there, or leave the sample out of " + species.name);
     for (const auto& row : labels.rows)
-        if (!in_species.count(row[0].text)) ++d.ignored;
+        if (!in_species.count(std::string(row[0].text))) ++d.ignored;
 
     // Abundances, kept as written but for the decimal mark.
     d.decimal = options.decimal ? options.decimal : detect_decimal(species, options.species_delimiter);
     for (const auto& row : species.rows) {
-        d.objects.push_back(row[0].text);
-        std::vector<std::string> values;
-        values.reserve(row.size() - 1);
+        d.objects.emplace_back(row[0].text);
+        Texts values;
+        values.reserve(row.size() - 1, row.bytes());
         for (std::size_t j = 1; j < row.size(); ++j) {
-            const std::string& text = row[j].text;
-            std::string v = number_text(text, d.decimal);
+            const std::string_view text = row[j].text;
+            const std::string v = number_text(text, d.decimal);
             if (v.empty()) {
                 std::string why;
                 if (text.empty()) why = "the abundance is empty; write 0 for a species not found";
@@ -256,10 +258,10 @@ Design build_design(const Table& species, const Table& labels,
                 throw ToolError(where(species.name, row[j].line, static_cast<long>(j + 1)) +
                                 " (" + species.header[j] + "): " + why);
             }
-            values.push_back(std::move(v));
+            values.push_back(v);
         }
         d.values.push_back(std::move(values));
-        d.label_lines.push_back(labels.rows[in_labels.at(row[0].text)][0].line);
+        d.label_lines.push_back(labels.rows[in_labels.at(d.objects.back())][0].line);
     }
 
     // Labels, as written, in the species table's order.
@@ -270,13 +272,13 @@ Design build_design(const Table& species, const Table& labels,
         fac.column_number = column_numbers[f];
         const std::size_t col = static_cast<std::size_t>(fac.column_number - 1);
         for (const std::string& object : d.objects) {
-            const Cell& c = labels.rows[in_labels.at(object)][col];
+            const Cell c = labels.rows[in_labels.at(object)][col];
             if (c.text.empty() || is_na(c.text))
                 throw ToolError(where(labels.name, c.line, fac.column_number) + " (" + fac.column +
                                 "): the label of sample " + quoted(object) + " is " +
                                 (c.text.empty() ? "empty" : "missing (NA)") +
                                 "; give every sample a label, or leave it out of " + species.name);
-            fac.labels.push_back(c.text);
+            fac.labels.emplace_back(c.text);
             fac.lines.push_back(c.line);
         }
         label_columns.push_back(fac.labels);

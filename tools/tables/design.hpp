@@ -49,7 +49,7 @@ struct Design {
     std::vector<long> label_lines;                 // per object, its line in the labels file
     std::vector<std::string> species_names;        // the species table's header, after the first
     std::size_t species = 0;
-    std::vector<std::vector<std::string>> values;  // per object, abundances as the response file takes them
+    std::vector<Texts> values;                     // per object, abundances as the response file takes them
     std::vector<Factor> factors;                   // main factor first, then nested ones
     std::size_t ignored = 0;                       // labels rows of samples the species table lacks
     char decimal = '.';                            // the species table's decimal mark
@@ -65,7 +65,7 @@ bool within(const Design& d, const DesignLimits& limits);
 // number: an optional sign, digits with an optional decimal mark and fraction (or a mark
 // and a fraction, written with its leading 0), an optional exponent with E. The decimal
 // mark `decimal` is written as a point.
-std::string number_text(const std::string& text, char decimal = '.');
+std::string number_text(std::string_view text, char decimal = '.');
 
 // The decimal mark of the abundances of a table (columns 2 on): ',' when some value
 // reads as a number only with a decimal comma and none holds a point, '.' otherwise.

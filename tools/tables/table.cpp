@@ -6,6 +6,7 @@
 #include <csv.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
@@ -17,6 +18,33 @@ namespace tables {
 
 using tools::ToolError;
 using tools::where;
+
+void Texts::push_back(std::string_view text) {
+    chars_.append(text);
+    // A row is at most max_row_bytes long (the reader stops before); the ends
+    // are 32 bits for that.
+    if (chars_.size() > UINT32_MAX) throw ToolError("a row of a table holds more than 4 GiB of text");
+    ends_.push_back(static_cast<std::uint32_t>(chars_.size()));
+}
+
+bool Texts::operator==(const std::vector<std::string>& texts) const {
+    if (texts.size() != size()) return false;
+    for (std::size_t k = 0; k < size(); ++k)
+        if ((*this)[k] != texts[k]) return false;
+    return true;
+}
+
+void Fields::push_back(std::string_view text, long line) {
+    if (lines_.empty() || lines_.back().second != line) lines_.emplace_back(texts_.size(), line);
+    texts_.push_back(text);
+}
+
+long Fields::line(std::size_t k) const {
+    // The last change at or before field k; a row rarely has more than one.
+    std::size_t at = lines_.size() - 1;
+    while (lines_[at].first > k) --at;
+    return lines_[at].second;
+}
 
 namespace {
 
@@ -32,7 +60,7 @@ struct Collector {
     std::string name;
     TableLimits limits;
     Table table;
-    std::vector<Cell> current;
+    Fields current;
     std::size_t fields = 0;    // fields of the current row, kept or not
     long extra_line = 0;       // line of its first field beyond the header's width
     long line = 0;             // the physical line being fed to the parser
@@ -60,7 +88,7 @@ struct Collector {
             if (fields == table.header.size() + 1) extra_line = line;
             return;
         }
-        current.push_back(Cell{std::string(data, len), line});
+        current.push_back(std::string_view(data, len), line);
     }
 
     void row() {
@@ -77,7 +105,7 @@ struct Collector {
         if (!header_done) {
             header_done = true;
             table.header_line = current.empty() ? 1 : current[0].line;
-            for (Cell& h : current) table.header.push_back(std::move(h.text));
+            for (std::size_t k = 0; k < current.size(); ++k) table.header.emplace_back(current[k].text);
             current.clear();
             return;
         }
@@ -102,9 +130,10 @@ struct Collector {
                                       std::to_string(limits.samples) + " objects"));
             return;
         }
+        const std::size_t bytes = current.bytes();
         table.rows.push_back(std::move(current));
-        current.clear();
-        current.reserve(width);  // the next row is as wide
+        current = Fields();
+        current.reserve(width, bytes);  // the next row is as wide, and likely as long
     }
 };
 

@@ -4,28 +4,85 @@
 // so that later checks can name file, line and column. Rows that do not have as many
 // fields as the header are refused here; what the cells mean is left to design.hpp.
 //
+// The cells of a row are kept end to end in one string (Texts), so that a table
+// of millions of cells takes about its own size in memory.
+//
 // The text is read in pieces and never held whole: reading stops at the first column
 // or row beyond the limits given, at a NUL byte (no table is binary), and at a row
 // of more than 64 MiB, so that the memory used stays near the size of what is kept.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tables {
 
+// Texts end to end in one string, each found by where it ends. A table of
+// millions of cells so takes about its own size, and reading it allocates
+// once a row, where a std::string a cell would take 32 bytes or more each.
+class Texts {
+public:
+    std::size_t size() const { return ends_.size(); }
+    bool empty() const { return ends_.empty(); }
+    std::string_view operator[](std::size_t k) const {
+        const std::size_t begin = k == 0 ? 0 : ends_[k - 1];
+        return std::string_view(chars_).substr(begin, ends_[k] - begin);
+    }
+    void push_back(std::string_view text);
+    std::size_t bytes() const { return chars_.size(); }
+    void reserve(std::size_t count, std::size_t bytes) {
+        ends_.reserve(count);
+        chars_.reserve(bytes);
+    }
+    void clear() {
+        chars_.clear();
+        ends_.clear();
+    }
+    bool operator==(const std::vector<std::string>& texts) const;
+
+private:
+    std::string chars_;
+    std::vector<std::uint32_t> ends_;
+};
+
+// A field of a row: its text and the line it ends on (a quoted field may hold line ends).
 struct Cell {
-    std::string text;
+    std::string_view text;
     long line = 0;
 };
 
+// The fields of one row of a table.
+class Fields {
+public:
+    std::size_t size() const { return texts_.size(); }
+    bool empty() const { return texts_.empty(); }
+    Cell operator[](std::size_t k) const { return Cell{texts_[k], line(k)}; }
+    Cell back() const { return (*this)[size() - 1]; }
+    void push_back(std::string_view text, long line);
+    std::size_t bytes() const { return texts_.bytes(); }
+    void reserve(std::size_t count, std::size_t bytes) { texts_.reserve(count, bytes); }
+    void clear() {
+        texts_.clear();
+        lines_.clear();
+    }
+
+private:
+    long line(std::size_t k) const;
+
+    Texts texts_;
+    std::vector<std::pair<std::size_t, long>> lines_;  // (first field, its line) wherever the line changes
+};
+
 struct Table {
-    std::string name;                    // file name, as used in messages
-    char delimiter = ',';                // as given or detected
-    std::vector<std::string> header;     // field texts of the header row
+    std::string name;                 // file name, as used in messages
+    char delimiter = ',';             // as given or detected
+    std::vector<std::string> header;  // field texts of the header row
     long header_line = 0;
-    std::vector<std::vector<Cell>> rows; // each as wide as the header
+    std::vector<Fields> rows;         // each as wide as the header
 };
 
 // The most a table may hold; 0 means no limit. Going beyond either ends the reading
