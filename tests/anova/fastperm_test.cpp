@@ -232,6 +232,16 @@ std::vector<int> within_cells(const std::vector<int>& labels, std::mt19937& gen)
   return v;
 }
 
+// The intervals hold the literal numerator, denominator and F*.
+void expect_holds(const FastBounds& b, const LiteralParts& lit) {
+  EXPECT_LE(b.num_lo, lit.num);
+  EXPECT_GE(b.num_hi, lit.num);
+  EXPECT_LE(b.den_lo, lit.den);
+  EXPECT_GE(b.den_hi, lit.den);
+  EXPECT_LE(b.f_lo, lit.f);
+  EXPECT_GE(b.f_hi, lit.f);
+}
+
 // One permutation at a time through the fast path; each decision is compared
 // with the literal comparison. Returns the number of literal evaluations.
 long long expect_same_decisions(const RunContext& ctx, Workspace& w, const std::vector<Statistic>& stats,
@@ -297,12 +307,7 @@ TEST(FastBounds, HoldTheLiteralValuesAndAreNarrow) {
             const FastBounds b = fast.bounds(static_cast<int>(k), perm.data());
             const LiteralParts lit = literal_parts(ctx, w, stats[k], perm.data());
             ASSERT_EQ(lit.f, permuted_statistic(ctx, w, stats[k], perm.data()));
-            EXPECT_LE(b.num_lo, lit.num);
-            EXPECT_GE(b.num_hi, lit.num);
-            EXPECT_LE(b.den_lo, lit.den);
-            EXPECT_GE(b.den_hi, lit.den);
-            EXPECT_LE(b.f_lo, lit.f);
-            EXPECT_GE(b.f_hi, lit.f);
+            expect_holds(b, lit);
             // The bounds scale with the squares of the permuted matrix, which
             // the offsets of the uncentred variant make 1e7 times larger.
             EXPECT_LT(b.num_hi - b.num_lo, (centred ? 1e-9 : 1e-2) * ctx.ssy);
@@ -345,12 +350,7 @@ TEST(FastBounds, HoldForCodesWithoutCells) {
     for (int k = 0; k < 3; ++k) {
       const FastBounds b = fast.bounds(k, perm.data());
       const LiteralParts lit = literal_parts(ctx, w, stats[static_cast<std::size_t>(k)], perm.data());
-      EXPECT_LE(b.num_lo, lit.num);
-      EXPECT_GE(b.num_hi, lit.num);
-      EXPECT_LE(b.den_lo, lit.den);
-      EXPECT_GE(b.den_hi, lit.den);
-      EXPECT_LE(b.f_lo, lit.f);
-      EXPECT_GE(b.f_hi, lit.f);
+      expect_holds(b, lit);
       EXPECT_LT(b.f_hi - b.f_lo, 1e-9 * std::fabs(lit.f));
     }
   }

@@ -13,14 +13,10 @@
 #include <random>
 #include <vector>
 
+#include "support/bits.hpp"
+
 namespace morvenak {
 namespace {
-
-std::uint64_t bits_of(double x) {
-  std::uint64_t b = 0;
-  std::memcpy(&b, &x, sizeof b);
-  return b;
-}
 
 double from_bits(std::uint64_t b) {
   double x = 0.0;

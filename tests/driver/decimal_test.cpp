@@ -16,14 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "support/bits.hpp"
+
 namespace morvenak {
 namespace {
-
-std::uint64_t bits_of(double x) {
-  std::uint64_t b = 0;
-  std::memcpy(&b, &x, sizeof b);
-  return b;
-}
 
 void expect_as_strtod(const std::string& text) {
   const double want = std::strtod(text.c_str(), nullptr);

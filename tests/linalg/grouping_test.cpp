@@ -16,20 +16,17 @@
 #include <string>
 #include <vector>
 
+#include "support/bits.hpp"
+
 namespace morvenak {
 namespace {
-
-std::uint64_t bits(double x) {
-  std::uint64_t b = 0;
-  std::memcpy(&b, &x, sizeof b);
-  return b;
-}
 
 // Values whose sums round, cancel, overflow, underflow and carry signed zeros
 // and NaNs, so that any reordering or fusion would show in the bits.
 std::vector<double> awkward(std::mt19937_64& gen, std::size_t count) {
-  const double specials[] = {0.0, -0.0, 1e308, -1e308, 4.9e-324, -4.9e-324, 2.2e-308,
-                             std::numeric_limits<double>::infinity(), 1.0 + 0x1p-52, 0x1p53};
+  const double specials[] = {0.0,           -0.0,      1e308,    -1e308,
+                             4.9e-324,      -4.9e-324, 2.2e-308, std::numeric_limits<double>::infinity(),
+                             1.0 + 0x1p-52, 0x1p53};
   std::uniform_real_distribution<double> unit(-1.0, 1.0);
   std::uniform_int_distribution<int> exponent(-60, 60);
   std::uniform_int_distribution<int> pick(0, 15);
@@ -58,8 +55,8 @@ void expect_elementwise(AddRow add, const char* name) {
       }
       add(acc.data() + offset, row.data() + offset, w);
       for (std::size_t k = 0; k < total; ++k)
-        ASSERT_EQ(bits(acc[k]), bits(want[k])) << name << ": width " << w << ", offset " << offset << ", element "
-                                               << k;
+        ASSERT_EQ(bits_of(acc[k]), bits_of(want[k]))
+            << name << ": width " << w << ", offset " << offset << ", element " << k;
     }
 }
 
