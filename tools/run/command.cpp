@@ -506,9 +506,9 @@ int run_command(const std::string& name, int argc, const char* const* argv) {
     app.add_option("--seed", o.seed,
                    "Starting state of the permutation generator, 0 to 4294967295 (default 1, the "
                    "classic program's start)");
-    app.add_option("--threads", o.threads, "Threads of the permutation test and, beyond the classic limits, of the ordinations "
-                   "(0: the CPUs this process may use, shared among the processes of an MPI launcher "
-                   "on one machine)")
+    app.add_option("--threads", o.threads, "Threads of the permutation test, of the large fits and, beyond the classic "
+                   "limits, of the ordinations (0: the CPUs this process may use, shared among the "
+                   "processes of an MPI launcher on one machine)")
         ->check(CLI::NonNegativeNumber)
         ->capture_default_str();
     app.add_option("--output", o.output,
