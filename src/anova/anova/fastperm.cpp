@@ -188,9 +188,9 @@ struct FastPermutations::Test {
 };
 
 struct FastPermutations::ThreadScratch {
-  std::vector<int> perm0;    // the column pass: up to kGroup permutations in the order of order_, 0-based
-  std::vector<int> where;    // their inverses: perm0[b n + where[b n + a]] = a
-  std::vector<double> form;  // the quadratic form of every term, terms_.size() per permutation
+  std::vector<int> perm0;      // the column pass: up to kGroup permutations in the order of order_, 0-based
+  std::vector<int> where;      // their inverses: perm0[b n + where[b n + a]] = a
+  std::vector<double> form;    // the quadratic form of every term, terms_.size() per permutation
   const int* perms = nullptr;  // the group as posted: 1-based object numbers, n a permutation
   std::vector<int> lanes;      // kLanes of them interleaved, in the order of order_, 0-based, n x kLanes
   std::unique_ptr<double[]> storage;
@@ -635,21 +635,15 @@ inline void row_part(const double* ra, const double* rb, const double* col, cons
 // adds the row to its total. Every lane does the operations of one
 // permutation alone, in the same order, so a form does not depend on its
 // lane, its group or the machine. `q` holds the lanes' object numbers
-// interleaved: q[i kLanes + b] for position i of lane b.
-
-#if defined(__SSE2__)
-// Two lanes to a register: each lane still sees one rounded product and one
-// rounded addition per entry, in the scalar order. The lanes' columns and
-// sums are named one by one so that they stay in registers.
-inline __m128d pair_at(const double* c0, const double* c1, const int* q) {
-  return _mm_loadh_pd(_mm_load_sd(c0 + q[0]), c1 + q[1]);
-}
-
+// interleaved: q[i kLanes + b] for position i of lane b. The lanes' columns
+// and sums are named one by one so that they stay in registers (as arrays
+// they went through memory at every step, and plain scalar code so is as
+// fast as two lanes to an SSE2 register).
 inline void lane_forms(const double* gram, int n, const double* g, const size_t* row_at, const int* end, const int* q,
                        double* total) {
-  static_assert(kLanes == 8, "four registers of two lanes");
+  static_assert(kLanes == 8, "eight lanes");
   const size_t nn = static_cast<size_t>(n);
-  __m128d s0 = _mm_setzero_pd(), s1 = _mm_setzero_pd(), s2 = _mm_setzero_pd(), s3 = _mm_setzero_pd();
+  double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0, s4 = 0.0, s5 = 0.0, s6 = 0.0, s7 = 0.0;
   for (int i = 0; i < n; ++i) {
     const double* row = g + row_at[i];
     const int* qi = q + static_cast<size_t>(i) * kLanes;
@@ -661,57 +655,40 @@ inline void lane_forms(const double* gram, int n, const double* g, const size_t*
     const double* c5 = gram + static_cast<size_t>(qi[5]) * nn;
     const double* c6 = gram + static_cast<size_t>(qi[6]) * nn;
     const double* c7 = gram + static_cast<size_t>(qi[7]) * nn;
-    const __m128d gi = _mm_set1_pd(row[i]);
-    __m128d r0 = _mm_mul_pd(gi, pair_at(c0, c1, qi));
-    __m128d r1 = _mm_mul_pd(gi, pair_at(c2, c3, qi + 2));
-    __m128d r2 = _mm_mul_pd(gi, pair_at(c4, c5, qi + 4));
-    __m128d r3 = _mm_mul_pd(gi, pair_at(c6, c7, qi + 6));
+    const double gi = row[i];
+    double r0 = gi * c0[qi[0]], r1 = gi * c1[qi[1]], r2 = gi * c2[qi[2]], r3 = gi * c3[qi[3]];
+    double r4 = gi * c4[qi[4]], r5 = gi * c5[qi[5]], r6 = gi * c6[qi[6]], r7 = gi * c7[qi[7]];
     const int e = end[i];
     const int* qk = qi + kLanes;
     for (int k = i + 1; k < e; ++k, qk += kLanes) {
-      const __m128d gk = _mm_set1_pd(row[k]);
-      r0 = _mm_add_pd(r0, _mm_mul_pd(gk, pair_at(c0, c1, qk)));
-      r1 = _mm_add_pd(r1, _mm_mul_pd(gk, pair_at(c2, c3, qk + 2)));
-      r2 = _mm_add_pd(r2, _mm_mul_pd(gk, pair_at(c4, c5, qk + 4)));
-      r3 = _mm_add_pd(r3, _mm_mul_pd(gk, pair_at(c6, c7, qk + 6)));
-    }
-    s0 = _mm_add_pd(s0, r0);
-    s1 = _mm_add_pd(s1, r1);
-    s2 = _mm_add_pd(s2, r2);
-    s3 = _mm_add_pd(s3, r3);
-  }
-  _mm_storeu_pd(total, s0);
-  _mm_storeu_pd(total + 2, s1);
-  _mm_storeu_pd(total + 4, s2);
-  _mm_storeu_pd(total + 6, s3);
-}
-#else
-inline void lane_forms(const double* gram, int n, const double* g, const size_t* row_at, const int* end, const int* q,
-                       double* total) {
-  const size_t nn = static_cast<size_t>(n);
-  double sum[kLanes] = {};
-  for (int i = 0; i < n; ++i) {
-    const double* row = g + row_at[i];
-    const int* qi = q + static_cast<size_t>(i) * kLanes;
-    const double* col[kLanes];
-    double r[kLanes];
-    for (int b = 0; b < kLanes; ++b) {
-      col[b] = gram + static_cast<size_t>(qi[b]) * nn;
-      r[b] = row[i] * col[b][qi[b]];
-    }
-    const int e = end[i];
-    for (int k = i + 1; k < e; ++k) {
       const double gk = row[k];
-      const int* qk = q + static_cast<size_t>(k) * kLanes;
-      for (int b = 0; b < kLanes; ++b) r[b] = r[b] + gk * col[b][qk[b]];
+      r0 = r0 + gk * c0[qk[0]];
+      r1 = r1 + gk * c1[qk[1]];
+      r2 = r2 + gk * c2[qk[2]];
+      r3 = r3 + gk * c3[qk[3]];
+      r4 = r4 + gk * c4[qk[4]];
+      r5 = r5 + gk * c5[qk[5]];
+      r6 = r6 + gk * c6[qk[6]];
+      r7 = r7 + gk * c7[qk[7]];
     }
-    for (int b = 0; b < kLanes; ++b) sum[b] = sum[b] + r[b];
+    s0 = s0 + r0;
+    s1 = s1 + r1;
+    s2 = s2 + r2;
+    s3 = s3 + r3;
+    s4 = s4 + r4;
+    s5 = s5 + r5;
+    s6 = s6 + r6;
+    s7 = s7 + r7;
   }
-  for (int b = 0; b < kLanes; ++b) total[b] = sum[b];
+  total[0] = s0;
+  total[1] = s1;
+  total[2] = s2;
+  total[3] = s3;
+  total[4] = s4;
+  total[5] = s5;
+  total[6] = s6;
+  total[7] = s7;
 }
-
-
-#endif
 
 }  // namespace
 
@@ -735,8 +712,8 @@ void FastPermutations::quadratic_forms_by_lanes(int count, ThreadScratch& scratc
       const Term& term = terms_[t];
       const Projector& pr = projectors_[static_cast<size_t>(term.projector)];
       double total[kLanes];
-      lane_forms(sources_[static_cast<size_t>(term.source)].gram.get(), n, pr.g.get(), pr.row_at.data(),
-                 pr.end.data(), q, total);
+      lane_forms(sources_[static_cast<size_t>(term.source)].gram.get(), n, pr.g.get(), pr.row_at.data(), pr.end.data(),
+                 q, total);
       for (int b = 0; b < kLanes && b0 + b < count; ++b)
         scratch.form[static_cast<size_t>(b0 + b) * nterms + t] = total[b];
     }
