@@ -278,6 +278,10 @@ FastPermutations::FastPermutations(const RunContext& ctx, Workspace& w, const St
   for (Projector& q : projectors_) build_form(q);
   term_constants(kappa);
   allocate_scratch();
+  for (const Term& t : terms_) {
+    const Projector& q = projectors_[static_cast<size_t>(t.projector)];
+    for (int i = 0; i < n_; ++i) products_ += q.end[static_cast<size_t>(i)] - i;
+  }
 }
 
 FastPermutations::~FastPermutations() = default;

@@ -61,6 +61,8 @@ class FastPermutations {
   void wait();
 
   long long exceedances(int k) const { return exceed_[static_cast<std::size_t>(k)]; }
+  // The multiply-adds of the forms of one permutation (every term's rows).
+  long long products_per_permutation() const { return products_; }
   // Comparisons that went to the literal path so far.
   long long literal_evaluations() const { return literal_; }
 
@@ -114,6 +116,7 @@ class FastPermutations {
   std::unique_ptr<BatchJob> batch_;
   std::vector<long long> exceed_;
   long long literal_ = 0;
+  long long products_ = 0;
   bool by_lanes_;
   bool fused_;  // products_are_fused(): every comparison then goes to the literal path
 };

@@ -72,15 +72,15 @@ void literal_loop(PermutationStream& stream, const RunContext& ctx, Workspace& w
 #if !MORVENAK_LITERAL_PERMUTATIONS
 // Permutations in batches: while the team evaluates one batch, the caller
 // draws the next (writing its progress lines), then joins the team. The
-// batch is sized for a few milliseconds of work (about 4e7 multiply-adds at
-// most, n^2 per sum of squares), so that the hand-over costs little next to
-// the work and the progress lines keep pace with it.
+// batch is sized for a few milliseconds of work (about 4e7 multiply-adds of
+// the forms, and n for the draw), so that the hand-over costs little next to
+// the work, each thread's share fills the groups that share a pass over K,
+// and the progress lines keep pace with the work.
 void fast_loop(PermutationStream& stream, const RunContext& ctx, Workspace& w, Statistic* stats, int nstats,
                std::int64_t* exceed) {
   Workers team(ctx.threads > 0 ? ctx.threads : Workers::available());
   FastPermutations fast(ctx, w, stats, nstats, team);
-  const long long n = ctx.n;
-  const long long per_perm = n * n * 6 + 1;
+  const long long per_perm = fast.products_per_permutation() + ctx.n + 1;
   long long size = 40000000LL / per_perm;
   size = std::max<long long>(size, 4LL * team.size());
   size = std::min<long long>({size, 8192, std::max<long long>(1, stream.here())});
