@@ -286,6 +286,8 @@ FastPermutations::FastPermutations(const RunContext& ctx, Workspace& w, const St
 
 FastPermutations::~FastPermutations() = default;
 
+int FastPermutations::group_size() { return kGroup; }
+
 // The formed statistics with a number for F, and the distinct matrices,
 // projectors and (matrix, projector) terms that they use.
 void FastPermutations::find_terms() {

@@ -63,6 +63,8 @@ class FastPermutations {
   long long exceedances(int k) const { return exceed_[static_cast<std::size_t>(k)]; }
   // The multiply-adds of the forms of one permutation (every term's rows).
   long long products_per_permutation() const { return products_; }
+  // The most permutations a thread evaluates together (sharing each pass over K).
+  static int group_size();
   // Comparisons that went to the literal path so far.
   long long literal_evaluations() const { return literal_; }
 

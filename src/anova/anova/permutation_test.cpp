@@ -73,16 +73,20 @@ void literal_loop(PermutationStream& stream, const RunContext& ctx, Workspace& w
 // Permutations in batches: while the team evaluates one batch, the caller
 // draws the next (writing its progress lines), then joins the team. The
 // batch is sized for a few milliseconds of work (about 4e7 multiply-adds of
-// the forms, and n for the draw), so that the hand-over costs little next to
-// the work, each thread's share fills the groups that share a pass over K,
-// and the progress lines keep pace with the work.
+// the forms, and n for the draw) and 256 KB of permutations, which then are
+// still in cache when the team reads them. So the hand-over costs little
+// next to the work, each thread's share fills the groups that share a pass
+// over K, and the progress lines keep pace with the work.
 void fast_loop(PermutationStream& stream, const RunContext& ctx, Workspace& w, Statistic* stats, int nstats,
                std::int64_t* exceed) {
   Workers team(ctx.threads > 0 ? ctx.threads : Workers::available());
   FastPermutations fast(ctx, w, stats, nstats, team);
   const long long per_perm = fast.products_per_permutation() + ctx.n + 1;
-  long long size = 40000000LL / per_perm;
-  size = std::max<long long>(size, 4LL * team.size());
+  long long size = std::min<long long>(40000000LL / per_perm, 65536 / ctx.n);  // and 256 KB of object numbers
+  // Whole groups for every thread where the batch is large enough, so that
+  // the threads finish together.
+  const long long round = static_cast<long long>(FastPermutations::group_size()) * team.size();
+  size = size >= round ? size - size % round : std::max<long long>(size, 4LL * team.size());
   size = std::min<long long>({size, 8192, std::max<long long>(1, stream.here())});
   const int batch = static_cast<int>(size);
   std::vector<int> buffer(2 * static_cast<std::size_t>(batch) * static_cast<std::size_t>(ctx.n));
