@@ -135,6 +135,12 @@ TEST(NumberText, KeepsNumbersAsWrittenAndRefusesTheRest) {
         EXPECT_EQ(number_text(bad), "") << bad;
 }
 
+std::vector<std::string> strings(const Texts& texts) {
+    std::vector<std::string> out;
+    for (std::size_t k = 0; k < texts.size(); ++k) out.emplace_back(texts[k]);
+    return out;
+}
+
 Table table(const std::string& text, const std::string& name) {
     return parse_table(text, name, ',');
 }
@@ -146,7 +152,7 @@ TEST(Design, MatchesSamplesInSpeciesOrder) {
     Table lab = table("id,G,H\nd,x,p\nc,y,q\nb,x,r\na,y,s\n", "lab.csv");
     Design d = build_design(sp, lab, {"G", "H"});
     EXPECT_EQ(d.objects, (std::vector<std::string>{"a", "b", "c", "d"}));
-    EXPECT_EQ(d.values[1], (std::vector<std::string>{"2", "0.5"}));
+    EXPECT_EQ(strings(d.values[1]), (std::vector<std::string>{"2", "0.5"}));
     // Levels in order of first appearance over the objects a, b, c, d.
     EXPECT_EQ(d.factors[0].coding.levels, (std::vector<std::string>{"y", "x"}));
     EXPECT_EQ(d.factors[0].coding.level_of, (std::vector<int>{0, 1, 0, 1}));
@@ -225,8 +231,8 @@ TEST(Design, SemicolonsAndDecimalCommasAreToldFromEachTable) {
     Table sp = parse_table("id;sp1;sp2\na;1,5;0\nb;2;0,25\nc;0;3\nd;4;4\n", "sp.csv", ';');
     Design d = build_design(sp, lab, {"G"}, o);
     EXPECT_EQ(d.decimal, ',');
-    EXPECT_EQ(d.values[0], (std::vector<std::string>{"1.5", "0"}));
-    EXPECT_EQ(d.values[1], (std::vector<std::string>{"2", "0.25"}));
+    EXPECT_EQ(strings(d.values[0]), (std::vector<std::string>{"1.5", "0"}));
+    EXPECT_EQ(strings(d.values[1]), (std::vector<std::string>{"2", "0.25"}));
     Table both = parse_table("id;sp1;sp2\na;1,5;0\nb;2;0.25\nc;0;3\nd;4;4\n", "sp.csv", ';');
     tools::Failure f = failure_of([&] { build_design(both, lab, {"G"}, o); });
     EXPECT_EQ(f.message, "sp.csv: \"0.25\" (line 3, column 3) has a decimal point and \"1,5\" "

@@ -27,13 +27,6 @@ void Texts::push_back(std::string_view text) {
     ends_.push_back(static_cast<std::uint32_t>(chars_.size()));
 }
 
-bool Texts::operator==(const std::vector<std::string>& texts) const {
-    if (texts.size() != size()) return false;
-    for (std::size_t k = 0; k < size(); ++k)
-        if ((*this)[k] != texts[k]) return false;
-    return true;
-}
-
 void Fields::push_back(std::string_view text, long line) {
     if (lines_.empty() || lines_.back().second != line) lines_.emplace_back(texts_.size(), line);
     texts_.push_back(text);

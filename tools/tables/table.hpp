@@ -42,7 +42,6 @@ public:
         chars_.clear();
         ends_.clear();
     }
-    bool operator==(const std::vector<std::string>& texts) const;
 
 private:
     std::string chars_;
