@@ -12,6 +12,7 @@
 #include <ctime>
 #include <vector>
 
+#include "fnv.hpp"
 #include "linalg/tqli.hpp"
 #include "linalg/tred2.hpp"
 
@@ -23,18 +24,6 @@ double cpu_seconds() {
   timespec t{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
   return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
-
-std::uint64_t fnv(std::uint64_t h, const double* x, std::size_t count) {
-  for (std::size_t k = 0; k < count; ++k) {
-    std::uint64_t bits;
-    std::memcpy(&bits, x + k, sizeof bits);
-    for (int b = 0; b < 8; ++b) {
-      h ^= (bits >> (8 * b)) & 0xffu;
-      h *= 1099511628211ull;
-    }
-  }
-  return h;
 }
 
 }  // namespace

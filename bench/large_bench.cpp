@@ -18,21 +18,12 @@
 #include <string>
 #include <vector>
 
+#include "fnv.hpp"
 #include "morvenak/analysis.hpp"
 
 namespace {
 
-std::uint64_t fnv(std::uint64_t h, const std::vector<double>& x) {
-  for (const double v : x) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &v, sizeof bits);
-    for (int b = 0; b < 8; ++b) {
-      h ^= (bits >> (8 * b)) & 0xffu;
-      h *= 1099511628211ull;
-    }
-  }
-  return h;
-}
+std::uint64_t fnv(std::uint64_t h, const std::vector<double>& x) { return ::fnv(h, x.data(), x.size()); }
 
 }  // namespace
 
