@@ -45,8 +45,7 @@ float Generator::deviate(int flag) {
     iso_.state = 0;
   else if (flag != 0)
     iso_.state = static_cast<std::uint32_t>(flag);
-  const int k = iso_.next();
-  return static_cast<float>(k) / 32767.0f;  // IEEE division: k / 32767 correctly rounded to float
+  return classic_deviate(iso_);
 }
 
 void Generator::discard_start() {

@@ -27,6 +27,16 @@ struct IsoRand {
   }
 };
 
+// The classic deviate of the next state: k / 32767, correctly rounded to float
+// (IEEE division), so 1 included.
+inline float classic_deviate(IsoRand& iso) { return static_cast<float>(iso.next()) / 32767.0f; }
+
+// The position that a classic deviate r draws among m: (int)(r m + 1), which is
+// m + 1 (and refused by a shuffle, which draws again) only for r = 1.
+inline int classic_index(float r, int m) {
+  return static_cast<int>(static_cast<double>(r) * static_cast<double>(m) + 1.0);
+}
+
 // splitmix64: one 64-bit output per call from a 64-bit counter. Used to
 // fill xoshiro's state from a seed, as its authors recommend.
 struct SplitMix64 {
@@ -106,10 +116,8 @@ class Generator {
   // deviate(0) and the draw of position(m), inline: one call per draw.
   static int classic_position(IsoRand& iso, int m) {
     int j = 0;
-    do {
-      const float r = static_cast<float>(iso.next()) / 32767.0f;
-      j = static_cast<int>(static_cast<double>(r) * static_cast<double>(m) + 1.0);
-    } while (j > m);
+    do j = classic_index(classic_deviate(iso), m);
+    while (j > m);
     return j;
   }
 

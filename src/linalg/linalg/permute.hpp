@@ -18,10 +18,8 @@ template <class Draw>
 void shuffle_objects(int n, int* v, Draw&& draw) {
   for (int m = n; m >= 2; --m) {
     int j = 0;
-    do {
-      const float r = draw();
-      j = static_cast<int>(static_cast<double>(r) * static_cast<double>(m) + 1.0);
-    } while (j > m);
+    do j = classic_index(draw(), m);
+    while (j > m);
     std::swap(v[m - 1], v[j - 1]);
   }
 }
