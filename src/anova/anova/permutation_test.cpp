@@ -82,7 +82,7 @@ void fast_loop(PermutationStream& stream, const RunContext& ctx, Workspace& w, S
   Workers team(ctx.threads > 0 ? ctx.threads : Workers::available());
   FastPermutations fast(ctx, w, stats, nstats, team);
   const long long per_perm = fast.products_per_permutation() + ctx.n + 1;
-  long long size = std::min<long long>(40000000LL / per_perm, 65536 / ctx.n);  // and 256 KB of object numbers
+  long long size = std::min<long long>(40000000LL / per_perm, 65536 / std::max(1, ctx.n));  // and 256 KB of numbers
   // Whole groups for every thread where the batch is large enough, so that
   // the threads finish together.
   const long long round = static_cast<long long>(FastPermutations::group_size()) * team.size();
