@@ -15,6 +15,17 @@ def check(ok, what):
 _TIME = r"(Computation time for [^:]*:) *[0-9.]+ sec\."
 
 
+def report_rows(report):
+    """Row label -> the fields of its row in the report's anova table (the stars of the
+    P values dropped)."""
+    out = {}
+    for line in report.split("\n"):
+        m = re.match(r" (Anova factor|Main factor|Nested factor|Within groups|Within subgroups|Total)  +(\d.*)$", line)
+        if m:
+            out[m.group(1)] = m.group(2).replace("*", "").split()
+    return out
+
+
 def masked(text):
     """A report or score file (text or bytes) with its computation times masked."""
     if isinstance(text, bytes):

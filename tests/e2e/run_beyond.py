@@ -19,7 +19,7 @@ import sys
 import tempfile
 import time
 
-from checks import check, finish, masked
+from checks import check, finish, masked, report_rows
 
 def read(path):
     with open(path) as f:
@@ -74,16 +74,6 @@ def between_ss(rows, groups):
 def total_ss(rows):
     n, p = len(rows), len(rows[0])
     return sum(sum((r[j] - sum(q[j] for q in rows) / n) ** 2 for r in rows) for j in range(p))
-
-
-def report_rows(report):
-    """Row label -> the fields of its row in the report's table."""
-    out = {}
-    for line in report.split("\n"):
-        m = re.match(r" (Anova factor|Main factor|Nested factor|Within groups|Within subgroups|Total)  +(\d.*)$", line)
-        if m:
-            out[m.group(1)] = m.group(2).replace("*", "").split()
-    return out
 
 
 def close(a, b):

@@ -23,7 +23,7 @@ import sys
 import tempfile
 import time
 
-from checks import check, finish, masked
+from checks import check, finish, masked, report_rows
 
 def read(path, mode="r"):
     with open(path, mode) as f:
@@ -58,16 +58,6 @@ DUNE = ["run", "--species", "dune.csv", "--labels", "dune.env.csv", "--main", "M
 def tsv(path):
     with open(path, newline="") as f:
         return list(csv.DictReader(f, delimiter="\t"))
-
-
-def report_rows(report):
-    """Source label -> the numbers of its row in the report's table."""
-    rows = {}
-    for line in report.split("\n"):
-        m = re.match(r" (Main factor|Nested factor|Within subgroups|Total)\s+(.*)$", line)
-        if m:
-            rows[m.group(1)] = m.group(2).replace("*", "").split()
-    return rows
 
 
 def expect_error(cwd, argv, message, status, what):
