@@ -1,8 +1,6 @@
 // Free-format output and input; see listio.hpp.
 #include "text/listio.hpp"
 
-#include "text/decimal.hpp"
-
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -10,6 +8,7 @@
 #include <cstdlib>
 
 #include "text/channels.hpp"
+#include "text/decimal.hpp"
 
 namespace morvenak {
 
