@@ -149,7 +149,6 @@ struct FastPermutations::Projector {
   // triangle, off-diagonal entries doubled; row i is used for k < end[i].
   std::unique_ptr<double[]> g;
   std::vector<int> end;
-  std::vector<size_t> row_at;  // where row i starts, less i: G'(i, k) is g[row_at[i] + k]
   double c0 = 0.0;
   std::unique_ptr<double[]> trans;  // H' (set-up only)
   std::unique_ptr<double[]> full;   // H'H, upper triangle (set-up only)
@@ -269,6 +268,8 @@ FastPermutations::FastPermutations(const RunContext& ctx, Workspace& w, const St
       by_lanes_(ctx.n <= kLanesUpTo),
       fused_(products_are_fused()) {
   exceed_.assign(static_cast<size_t>(nstats), 0);
+  row_at_.resize(static_cast<size_t>(n_));
+  for (int i = 0; i < n_; ++i) row_at_[static_cast<size_t>(i)] = packed(i, n_) - static_cast<size_t>(i);
   find_terms();
   order_objects();
   const double kappa = sofsq_kappa(n_, p_);
@@ -417,8 +418,6 @@ void FastPermutations::measure_projectors() {
     q.full.reset(new double[nn]);
     q.g.reset(new double[packed(n, n)]);
     q.end.assign(static_cast<size_t>(n), n);
-    q.row_at.resize(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i) q.row_at[static_cast<size_t>(i)] = packed(i, n) - static_cast<size_t>(i);
     q.colsum.assign(static_cast<size_t>(n), 0.0);
     std::vector<double> rowabs(static_cast<size_t>(n), 0.0);
     double max_col = 0.0;
@@ -486,7 +485,7 @@ void FastPermutations::build_form(Projector& q) {
   q.c0 = n > 1 ? g_of(order_.front(), order_.back()) : 0.0;
   double largest = 0.0;
   for (int i = 0; i < n; ++i) {
-    double* row = q.g.get() + packed(i, n) - static_cast<size_t>(i);
+    double* row = q.g.get() + row_at_[static_cast<size_t>(i)];
     const int a = order_[static_cast<size_t>(i)];
     for (int k = i; k < n; ++k) {
       const double g = g_of(a, order_[static_cast<size_t>(k)]) - q.c0;
@@ -498,7 +497,7 @@ void FastPermutations::build_form(Projector& q) {
   std::vector<double> kept(static_cast<size_t>(n), 0.0);
   std::vector<double> left(static_cast<size_t>(n), 0.0);
   for (int i = 0; i < n; ++i) {
-    double* row = q.g.get() + packed(i, n) - static_cast<size_t>(i);
+    double* row = q.g.get() + row_at_[static_cast<size_t>(i)];
     int end = i + 1;
     for (int k = n - 1; k > i; --k)
       if (std::fabs(row[k]) > threshold) {
@@ -718,7 +717,7 @@ void FastPermutations::quadratic_forms_by_lanes(int count, ThreadScratch& scratc
       const Term& term = terms_[t];
       const Projector& pr = projectors_[static_cast<size_t>(term.projector)];
       double total[kLanes];
-      lane_forms(sources_[static_cast<size_t>(term.source)].gram.get(), n, pr.g.get(), pr.row_at.data(), pr.end.data(),
+      lane_forms(sources_[static_cast<size_t>(term.source)].gram.get(), n, pr.g.get(), row_at_.data(), pr.end.data(),
                  q, total);
       for (int b = 0; b < kLanes && b0 + b < count; ++b)
         scratch.form[static_cast<size_t>(b0 + b) * nterms + t] = total[b];
@@ -763,7 +762,7 @@ void FastPermutations::quadratic_forms(int count, ThreadScratch& scratch) {
           const int i = scratch.where[static_cast<size_t>(b) * nn + static_cast<size_t>(object)];
           const int ea = pa.end[static_cast<size_t>(i)];
           const int eb = pb.end[static_cast<size_t>(i)];
-          const size_t off = packed(i, n) - static_cast<size_t>(i);
+          const size_t off = row_at_[static_cast<size_t>(i)];
           const double* ra = pa.g.get() + off;
           const double* rb = pb.g.get() + off;
           double row_a = ra[i] * diag;

@@ -21,6 +21,7 @@
 // finite) the permutation is evaluated on the literal path. The derivation of
 // the bounds is in docs/fast-permutations.md.
 #pragma once
+#include <cstddef>
 #include <memory>
 #include <vector>
 
@@ -110,6 +111,7 @@ class FastPermutations {
   int n_;
   int p_;
   std::vector<int> order_;  // the objects in the order of the forms (0-based)
+  std::vector<std::size_t> row_at_;  // where row i of a packed G' starts, less i: G'(i, k) is g[row_at_[i] + k]
   std::vector<Source> sources_;
   std::vector<Projector> projectors_;
   std::vector<Term> terms_;
