@@ -1,22 +1,20 @@
 // The Python entry point: numpy's Y and the factors' labels in, the engine's
 // Result out as plain Python values (the package's Python code builds the
 // data frames). The analysis runs on a worker thread with the GIL released,
-// while the calling thread polls for signals every 50 ms; a signal whose
-// handler raises (Ctrl-C: KeyboardInterrupt) sets the engine's cancel flag,
-// waits for the worker to stop, and propagates the exception. Engine errors
+// while the calling thread polls for signals every 50 ms
+// (morvenak::analyse_interruptibly); a signal whose handler raises (Ctrl-C:
+// KeyboardInterrupt) sets the engine's cancel flag, waits for the worker to
+// stop, and propagates the exception. Engine errors
 // become the package's exceptions (morvenak.InvalidInput, morvenak.Stopped,
 // morvenak.Cancelled), carrying the engine's message and status.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <exception>
-#include <future>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -154,7 +152,6 @@ py::dict analyse(const py::array_t<double, py::array::f_style | py::array::force
   for (std::size_t k = 0; k < labels.size(); ++k)
     in.factors.push_back(morvenak::Factor::from_labels(k < names.size() ? names[k] : std::string(), labels[k]));
 
-  std::atomic<bool> cancel{false};
   morvenak::Options options;
   options.transform = static_cast<morvenak::Transform>(transform);
   options.permutations = permutations;
@@ -163,37 +160,28 @@ py::dict analyse(const py::array_t<double, py::array::f_style | py::array::force
   options.threads = threads;
   options.main_units = subgroups ? morvenak::MainUnits::kSubgroups : morvenak::MainUnits::kObjects;
   options.exact = exact;
-  options.cancel = &cancel;
 
   morvenak::TextNotes notes(names);
-  std::promise<morvenak::Result> promise;
-  std::future<morvenak::Result> future = promise.get_future();
-  std::thread worker([&] {
-    try {
-      promise.set_value(morvenak::analyse(in, options, &notes));
-    } catch (...) {
-      promise.set_exception(std::current_exception());
-    }
-  });
+  morvenak::Result r;
+  std::exception_ptr failed;
   bool interrupted = false;
   PyThreadState* saved = PyEval_SaveThread();
-  while (future.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+  const auto signalled = [&saved] {  // with the GIL held only while the handlers run
     PyEval_RestoreThread(saved);
-    const int signalled = PyErr_CheckSignals();
+    const bool raised = PyErr_CheckSignals() != 0;
     saved = PyEval_SaveThread();
-    if (signalled != 0) {
-      interrupted = true;
-      cancel.store(true);
-      break;
-    }
+    return raised;
+  };
+  try {
+    r = morvenak::analyse_interruptibly(in, options, &notes, std::chrono::milliseconds(50), signalled, interrupted);
+  } catch (...) {
+    failed = std::current_exception();
   }
-  future.wait();
-  worker.join();
   PyEval_RestoreThread(saved);
   if (interrupted) throw py::error_already_set();  // the handler's exception, KeyboardInterrupt for Ctrl-C
 
   try {
-    morvenak::Result r = future.get();
+    if (failed) std::rethrow_exception(failed);
     return result_of(r, notes.warnings);
   } catch (const morvenak::Cancelled& e) {
     raise("Cancelled", e.what());

@@ -1,19 +1,17 @@
 // The R entry point: R's vectors in, the engine's Result out as R lists.
 // The analysis runs on a worker thread while R's own thread polls for a user
-// interrupt every 100 ms; an interrupt sets the engine's cancel flag, waits
-// for the worker and tells R, which then signals the interrupt. Every engine
-// error comes back as a list naming its kind and message, so that the R code
-// raises the condition once no C++ frame is left on the stack.
+// interrupt every 100 ms (morvenak::analyse_interruptibly); an interrupt sets
+// the engine's cancel flag, waits for the worker and tells R, which then
+// signals the interrupt. Every engine error comes back as a list naming its
+// kind and message, so that the R code raises the condition once no C++ frame
+// is left on the stack.
 #include <Rcpp.h>
 #include <R_ext/Rdynload.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <exception>
-#include <future>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -128,7 +126,6 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP names_, SEXP transform_, SEXP pe
         Rcpp::as<std::vector<std::string>>(factors[k])));
 
 
-  std::atomic<bool> cancel{false};
   morvenak::Options options;
   options.transform = static_cast<morvenak::Transform>(Rcpp::as<int>(transform_));
   options.permutations = Rcpp::as<int>(permutations_);
@@ -137,28 +134,12 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP names_, SEXP transform_, SEXP pe
   options.threads = Rcpp::as<int>(threads_);
   options.main_units = Rcpp::as<bool>(subgroups_) ? morvenak::MainUnits::kSubgroups : morvenak::MainUnits::kObjects;
   options.exact = Rcpp::as<bool>(exact_);
-  options.cancel = &cancel;
 
   morvenak::TextNotes notes(names);
-  std::promise<morvenak::Result> promise;
-  std::future<morvenak::Result> future = promise.get_future();
-  std::thread worker([&] {
-    try {
-      promise.set_value(morvenak::analyse(in, options, &notes));
-    } catch (...) {
-      promise.set_exception(std::current_exception());
-    }
-  });
   bool interrupted = false;
-  while (future.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
-    if (!interrupted && user_interrupted()) {
-      interrupted = true;
-      cancel.store(true);
-    }
-  }
-  worker.join();
   try {
-    morvenak::Result r = future.get();
+    const morvenak::Result r = morvenak::analyse_interruptibly(in, options, &notes, std::chrono::milliseconds(100),
+                                                               user_interrupted, interrupted);
     if (interrupted) return failure("interrupt", "the analysis was interrupted");
     std::vector<std::string> warnings = notes.warnings;
     warnings.insert(warnings.end(), r.warnings.begin(), r.warnings.end());

@@ -7,10 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -189,6 +191,40 @@ TEST(Api, CancellingALongTestEndsItAndTheApiStaysUsable) {
   Options at_once = dune_options();
   at_once.cancel = &set;
   EXPECT_THROW(analyse(dune_by_labels(), at_once), Cancelled);
+}
+
+TEST(Api, AnAnalysisOnItsOwnThreadAnswersAsAnalyseAndStopsOnAnInterrupt) {
+  const std::chrono::milliseconds every(1);
+  bool interrupted = true;
+  int asked = 0;
+  const auto never = [&asked] {
+    ++asked;
+    return false;
+  };
+  const Result r = analyse_interruptibly(dune_by_labels(), dune_options(), nullptr, every, never, interrupted);
+  EXPECT_FALSE(interrupted);
+  EXPECT_TRUE(same_numbers(r, analyse(dune_by_labels(), dune_options())));
+
+  // The third answer interrupts a test of minutes; nothing is asked after it.
+  Options long_test = dune_options();
+  long_test.task = Task::kAnova;
+  long_test.permutations = 50000000;
+  asked = 0;
+  const auto third = [&asked] { return ++asked == 3; };
+  EXPECT_THROW(analyse_interruptibly(dune_by_labels(), long_test, nullptr, every, third, interrupted), Cancelled);
+  EXPECT_TRUE(interrupted);
+  EXPECT_EQ(asked, 3);
+
+  // A question that throws cancels the analysis, and its exception goes on.
+  const auto broken = []() -> bool { throw std::runtime_error("no answer"); };
+  EXPECT_THROW(analyse_interruptibly(dune_by_labels(), long_test, nullptr, every, broken, interrupted),
+               std::runtime_error);
+
+  // The analysis's own errors come through as they are.
+  Input bad = dune_by_labels();
+  bad.y.pop_back();
+  EXPECT_THROW(analyse_interruptibly(bad, dune_options(), nullptr, every, never, interrupted), InvalidInput);
+  EXPECT_FALSE(interrupted);
 }
 
 TEST(Api, BadInputAndStopsAreTypedWithTheirStatus) {

@@ -3,11 +3,15 @@
 #include "core/fp_contract.hpp"
 #include "morvenak/analysis.hpp"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cmath>
 #include <cstddef>
+#include <exception>
+#include <future>
+#include <thread>
 #include <utility>
 
 #include "anova/engines.hpp"
@@ -494,6 +498,35 @@ Result analyse(const Input& input, const Options& options, Events* events) {
   a.set_response(input.n, input.p, input.y.data());
   for (const Factor& f : input.factors) a.add_factor(f);
   return a.run();
+}
+
+Result analyse_interruptibly(const Input& input, Options options, Events* events, std::chrono::milliseconds period,
+                             const std::function<bool()>& interrupted, bool& was_interrupted) {
+  std::atomic<bool> cancel{false};
+  options.cancel = &cancel;
+  std::promise<Result> promise;
+  std::future<Result> future = promise.get_future();
+  std::thread worker([&] {
+    try {
+      promise.set_value(analyse(input, options, events));
+    } catch (...) {
+      promise.set_exception(std::current_exception());
+    }
+  });
+  was_interrupted = false;
+  try {
+    while (!was_interrupted && future.wait_for(period) != std::future_status::ready)
+      if (interrupted()) {
+        was_interrupted = true;
+        cancel.store(true);
+      }
+  } catch (...) {
+    cancel.store(true);  // the worker must not outlive what it reads
+    worker.join();
+    throw;
+  }
+  worker.join();
+  return future.get();
 }
 
 std::vector<CodedFactor> code_factors(const std::vector<std::vector<std::string>>& labels) {

@@ -16,6 +16,8 @@
 // program (501 objects, 500 species, 200 dummy variables, 3 factors) the
 // numbers are, bit for bit, those of its report.
 #pragma once
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -80,6 +82,18 @@ class Analysis {
 // order, a singular matrix, ...), Cancelled (options.cancel became true).
 // The message of each is the text that the classic program prints.
 Result analyse(const Input& input, const Options& options, Events* events = nullptr);
+
+// analyse() on a thread of its own, for a caller whose thread must stay free
+// to notice interrupts (an interpreter's): every `period` the calling thread
+// asks `interrupted`. The first time it answers true, the analysis is
+// cancelled (it ends at its next check with Cancelled, or as it was going to
+// if it had finished) and `interrupted` is not asked again. Returns what
+// analyse() returns and throws what it throws; `was_interrupted` says whether
+// `interrupted` answered true. The function's own cancel flag replaces
+// options.cancel. If `interrupted` throws, the analysis is cancelled and
+// waited for, and the exception goes on.
+Result analyse_interruptibly(const Input& input, Options options, Events* events, std::chrono::milliseconds period,
+                             const std::function<bool()>& interrupted, bool& was_interrupted);
 
 // The coding that Factor::from_labels gets, for a caller that writes the
 // dummy variables out (the classic files of a run): the levels of each
