@@ -47,7 +47,8 @@ bool create_and_write(const std::string& path, const std::string& text, bool& cr
 void write_new_files(const std::vector<NewFile>& files) {
     for (const NewFile& f : files)
         if (exists(f.path))
-            throw ToolError(f.path + ": the file exists already; nothing was written"
+            throw ToolError(f.path +
+                            ": the file exists already; nothing was written"
                             " (remove it or choose another output folder or prefix)");
     std::vector<std::string> done;
     for (const NewFile& f : files) {

@@ -19,9 +19,12 @@
 namespace {
 
 const char* const kUsage =
-    "usage: morvenak                        run the classic analysis; answer the dialogue on standard input\n"
-    "       morvenak run --species FILE --labels FILE --main COLUMN [--nested COLUMN]... [options]\n"
-    "                                       from two tables to the report and named results in a new folder\n"
+    "usage: morvenak                        run the classic analysis; answer the dialogue on "
+    "standard input\n"
+    "       morvenak run --species FILE --labels FILE --main COLUMN [--nested COLUMN]... "
+    "[options]\n"
+    "                                       from two tables to the report and named results in a "
+    "new folder\n"
     "       morvenak prepare -s FILE -l FILE -m COLUMN [-n COLUMN]... [options]\n"
     "                                       from two tables to the classic input files\n"
     "       morvenak plot SCOREFILE [options]\n"
@@ -52,8 +55,8 @@ int plot(int argc, char** argv) {
     for (int k = 2; k < argc; ++k) args.push_back(argv[k]);
     args.push_back(nullptr);
     ::execv(helper.c_str(), args.data());
-    std::fprintf(stderr, "morvenak plot: cannot run %s: %s; it is installed beside morvenak\n", helper.c_str(),
-                 std::strerror(errno));
+    std::fprintf(stderr, "morvenak plot: cannot run %s: %s; it is installed beside morvenak\n",
+                 helper.c_str(), std::strerror(errno));
     return 2;
 }
 

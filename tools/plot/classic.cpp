@@ -69,12 +69,12 @@ PlotInput read_classic(const std::string& score_file, const ClassicTables& t) {
             const std::string sample(s.text);
             const auto it = row_of.find(sample);
             if (it == row_of.end())
-                throw ToolError(where(t.species, s.line, 1) + ": sample \"" + sample + "\" is not in " +
-                                t.labels);
+                throw ToolError(where(t.species, s.line, 1) + ": sample \"" + sample +
+                                "\" is not in " + t.labels);
             const tables::Cell cell = labels.rows[it->second][column];
             if (cell.text.empty())
-                throw ToolError(where(t.labels, cell.line, static_cast<long>(column + 1)) + " (" + name +
-                                "): the label of sample \"" + sample + "\" is empty");
+                throw ToolError(where(t.labels, cell.line, static_cast<long>(column + 1)) + " (" +
+                                name + "): the label of sample \"" + sample + "\" is empty");
             values.emplace_back(cell.text);
         }
         in.factors.push_back(levels_from_labels(name, values, f ? &in.factors[f - 1] : nullptr));

@@ -99,7 +99,8 @@ std::string tick_text(double v, double step) {
 
 std::vector<double> ticks_of(const Range& r, double step) {
     std::vector<double> t;
-    for (double k = std::ceil(r.lo / step); k * step <= r.hi + step * 1e-9; k += 1) t.push_back(k * step);
+    for (double k = std::ceil(r.lo / step); k * step <= r.hi + step * 1e-9; k += 1)
+        t.push_back(k * step);
     return t;
 }
 
@@ -117,7 +118,8 @@ Styles styles_of(const PlotInput& in, int f) {
     const std::size_t g = F.levels.size(), p = palette.size();
     s.colour.resize(g), s.shape.resize(g);
     const bool nested = !F.parent.empty() && f > 0;
-    const std::size_t parents = nested ? in.factors[static_cast<std::size_t>(f) - 1].levels.size() : 0;
+    const std::size_t parents =
+        nested ? in.factors[static_cast<std::size_t>(f) - 1].levels.size() : 0;
     if (g > p && nested && parents <= p) {
         // More groups than colours: colour by the parent, shape by the subgroup.
         s.by_parent = true;
@@ -142,7 +144,8 @@ std::string level_text(const PlotInput& in, int f, std::size_t level) {
     std::string s = clean_text(F.levels[level]);
     if (f > 0 && !F.parent.empty())
         s = clean_text(in.factors[static_cast<std::size_t>(f) - 1]
-                           .levels[static_cast<std::size_t>(F.parent[level])]) + ": " + s;
+                           .levels[static_cast<std::size_t>(F.parent[level])]) +
+            ": " + s;
     return s;
 }
 
@@ -154,8 +157,8 @@ std::string factor_text(const PlotInput& in, int f) {
 
 // The legend's entries, the widest at most max_width, at most max_height tall,
 // with their texts placed from (x, y) down.
-std::vector<LegendEntry> legend_of(const PlotInput& in, int f, const Styles& st,
-                                   double max_width, const Measure& measure) {
+std::vector<LegendEntry> legend_of(const PlotInput& in, int f, const Styles& st, double max_width,
+                                   const Measure& measure) {
     std::vector<LegendEntry> out;
     if (f < 0) return out;
     const FactorLevels& F = in.factors[static_cast<std::size_t>(f)];
@@ -195,10 +198,12 @@ std::vector<LegendEntry> legend_of(const PlotInput& in, int f, const Styles& st,
 // saying how many levels are not listed.
 void lay_out_legend(std::vector<LegendEntry>& legend, double x, double y, double max_height,
                     const Measure& measure) {
-    const std::size_t fit = static_cast<std::size_t>(std::max(2.0, std::floor(max_height / legend_line)));
+    const std::size_t fit =
+        static_cast<std::size_t>(std::max(2.0, std::floor(max_height / legend_line)));
     if (legend.size() > fit) {
         std::size_t hidden = 0;
-        for (std::size_t i = fit - 1; i < legend.size(); ++i) hidden += legend[i].marker && !legend[i].header;
+        for (std::size_t i = fit - 1; i < legend.size(); ++i)
+            hidden += legend[i].marker && !legend[i].header;
         legend.resize(fit - 1);
         LegendEntry more;
         more.marker = false;
@@ -220,13 +225,15 @@ void lay_out_legend(std::vector<LegendEntry>& legend, double x, double y, double
 }
 
 // Convex hull (monotone chain) of the points; empty when they span no area.
-void hull(std::vector<std::pair<double, double>> p, std::vector<double>& xs, std::vector<double>& ys) {
+void hull(std::vector<std::pair<double, double>> p, std::vector<double>& xs,
+          std::vector<double>& ys) {
     std::sort(p.begin(), p.end());
     p.erase(std::unique(p.begin(), p.end()), p.end());
     if (p.size() < 3) return;
     const auto cross = [](const std::pair<double, double>& o, const std::pair<double, double>& a,
                           const std::pair<double, double>& b) {
-        return (a.first - o.first) * (b.second - o.second) - (a.second - o.second) * (b.first - o.first);
+        return (a.first - o.first) * (b.second - o.second) -
+               (a.second - o.second) * (b.first - o.first);
     };
     std::vector<std::pair<double, double>> h(2 * p.size());
     std::size_t k = 0;
@@ -286,7 +293,8 @@ std::string figure_title(const PlotInput& in, const Scores& o) {
     const std::string share = percent(sum(o.proportions)) + "% of total variance";
     const int f = factor_of(in, o.number);
     if (f < 0) return clean_text(o.title) + ": " + share;
-    if (o.number > static_cast<int>(in.factors.size())) return "Residuals: " + share + " unexplained";
+    if (o.number > static_cast<int>(in.factors.size()))
+        return "Residuals: " + share + " unexplained";
     return factor_text(in, f) + " explains " + share;
 }
 
@@ -320,15 +328,14 @@ Figure build_figure(const PlotInput& in, std::size_t k, const FigureOptions& opt
     double legend_w = 0;
     for (const LegendEntry& e : fig.legend) legend_w = std::max(legend_w, e.text.box.x1);
     const double right = fig.legend.empty() ? W - margin : W - margin - legend_w - 12;
-    if (!fig.legend.empty())
-        lay_out_legend(fig.legend, right + 12, top, H - margin - top, measure);
+    if (!fig.legend.empty()) lay_out_legend(fig.legend, right + 12, top, H - margin - top, measure);
 
     // Heights of the texts under and beside the frame.
     const TextMetrics tick = measure("0123456789", tick_size, false);
     const TextMetrics atm = measure("Axis", axis_title_size, false);
     const TextMetrics ntm = measure("0", note_size, false);
-    const double bottom = H - margin - (ntm.ascent + ntm.descent) - 6 -
-                          (atm.ascent + atm.descent) - 4 - (tick.ascent + tick.descent) - 6;
+    const double bottom = H - margin - (ntm.ascent + ntm.descent) - 6 - (atm.ascent + atm.descent) -
+                          4 - (tick.ascent + tick.descent) - 6;
 
     const auto axis_title = [&](std::size_t a) {
         return "Axis " + std::to_string(a + 1) + " (" + percent(o.proportions[a]) +
@@ -403,7 +410,8 @@ Figure build_figure(const PlotInput& in, std::size_t k, const FigureOptions& opt
         left = margin + widest + 8;
     } else {
         yr = padded(yr, 0.08);
-        left = margin + (atm.ascent + atm.descent) + 6 + measure("-0.00", tick_size, false).width + 6;
+        left =
+            margin + (atm.ascent + atm.descent) + 6 + measure("-0.00", tick_size, false).width + 6;
     }
     double unit = 1;
     double tick_x = 0, tick_y = 0;
@@ -432,7 +440,9 @@ Figure build_figure(const PlotInput& in, std::size_t k, const FigureOptions& opt
     const double row_h = (fr.y1 - fr.y0) / rows;
     const auto px = [&](double v) { return fr.x0 + (v - xr.lo) / unit; };
     const auto py = [&](double v) { return fr.y1 - (v - yr.lo) / unit; };
-    const auto row_y = [&](std::size_t g) { return fr.y0 + (static_cast<double>(g) + 0.5) * row_h; };
+    const auto row_y = [&](std::size_t g) {
+        return fr.y0 + (static_cast<double>(g) + 0.5) * row_h;
+    };
     const auto sample_y = [&](std::size_t i) {
         return fig.strip ? row_y(static_cast<std::size_t>(level(i))) : py(ys[i]);
     };
@@ -442,15 +452,18 @@ Figure build_figure(const PlotInput& in, std::size_t k, const FigureOptions& opt
         const std::string s = tick_text(t, tick_x);
         const double w = measure(s, tick_size, false).width;
         fig.tick_marks.push_back({px(t), fr.y1, px(t), fr.y1 + 4});
-        fig.ticks.push_back(make_text(s, px(t) - w / 2, fr.y1 + 6 + tick.ascent, tick_size, false, measure));
+        fig.ticks.push_back(
+            make_text(s, px(t) - w / 2, fr.y1 + 6 + tick.ascent, tick_size, false, measure));
     }
-    fig.x_title = make_text(axis_title(ax), 0, H - margin - (ntm.ascent + ntm.descent) - 6 - atm.descent,
-                            axis_title_size, false, measure);
+    fig.x_title =
+        make_text(axis_title(ax), 0, H - margin - (ntm.ascent + ntm.descent) - 6 - atm.descent,
+                  axis_title_size, false, measure);
     {
         const double w = fig.x_title.box.x1 - fig.x_title.box.x0;
-        fig.x_title = make_text(fitted(fig.x_title.text, W - 2 * margin, axis_title_size, false, measure),
-                                std::max(margin, (fr.x0 + fr.x1 - w) / 2), fig.x_title.y,
-                                axis_title_size, false, measure);
+        fig.x_title =
+            make_text(fitted(fig.x_title.text, W - 2 * margin, axis_title_size, false, measure),
+                      std::max(margin, (fr.x0 + fr.x1 - w) / 2), fig.x_title.y, axis_title_size,
+                      false, measure);
     }
     if (xr.lo < 0 && xr.hi > 0) fig.zero_lines.push_back({px(0), fr.y0, px(0), fr.y1});
     if (!fig.strip) {
@@ -477,7 +490,8 @@ Figure build_figure(const PlotInput& in, std::size_t k, const FigureOptions& opt
 
     // Outlines on the canvas.
     for (Outline& ol : outlines) {
-        for (std::size_t q = 0; q < ol.xs.size(); ++q) ol.xs[q] = px(ol.xs[q]), ol.ys[q] = py(ol.ys[q]);
+        for (std::size_t q = 0; q < ol.xs.size(); ++q)
+            ol.xs[q] = px(ol.xs[q]), ol.ys[q] = py(ol.ys[q]);
         fig.outlines.push_back(ol);
     }
 
@@ -572,8 +586,8 @@ Figure build_figure(const PlotInput& in, std::size_t k, const FigureOptions& opt
     };
     for (std::size_t c = 0; c < fig.centroids.size(); ++c) {
         Centroid& ce = fig.centroids[c];
-        const std::string s = fitted(level_text(in, f, static_cast<std::size_t>(ce.level)),
-                                     W * 0.3, centroid_size, true, measure);
+        const std::string s = fitted(level_text(in, f, static_cast<std::size_t>(ce.level)), W * 0.3,
+                                     centroid_size, true, measure);
         if (fig.strip) {
             // The row's name, left of the frame.
             const TextMetrics m = measure(s, centroid_size, true);
@@ -607,14 +621,16 @@ Figure build_figure(const PlotInput& in, std::size_t k, const FigureOptions& opt
     fig.arrows = named;
     if (opt.point_labels != PointLabels::none) {
         for (std::size_t i = 0; i < n; ++i) {
-            std::string s = opt.point_labels == PointLabels::numbers || in.samples.empty()
-                                ? std::to_string(i + 1)
-                                : fitted(clean_text(in.samples[i]), W * 0.3, sample_size, false, measure);
+            std::string s =
+                opt.point_labels == PointLabels::numbers || in.samples.empty()
+                    ? std::to_string(i + 1)
+                    : fitted(clean_text(in.samples[i]), W * 0.3, sample_size, false, measure);
             const Marker& m = fig.markers[marker_of[i]];
             LabelRequest q;
             q.x = m.x, q.y = m.y, q.clearance = m.radius;
             placer = &band(i);
-            if (add_label(LabelKind::sample, i, s, sample_size, false, -1, q) < 0) ++fig.dropped_samples;
+            if (add_label(LabelKind::sample, i, s, sample_size, false, -1, q) < 0)
+                ++fig.dropped_samples;
         }
     }
 

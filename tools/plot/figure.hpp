@@ -71,16 +71,16 @@ struct Marker {
 };
 
 struct Centroid {
-    std::string name;   // the level's label as written
+    std::string name;  // the level's label as written
     int level = 0;
-    Marker marker;      // a strip chart draws a bar instead (bar true)
+    Marker marker;  // a strip chart draws a bar instead (bar true)
     bool bar = false;
-    int label = -1;     // into Figure::labels
+    int label = -1;  // into Figure::labels
 };
 
 struct Arrow {
     std::string species;
-    double score_x = 0, score_y = 0;   // the species scores on the plotted axes
+    double score_x = 0, score_y = 0;        // the species scores on the plotted axes
     double x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // on the canvas, from the origin to the tip
     int label = -1;
 };
@@ -94,8 +94,8 @@ struct Outline {
 
 struct LegendEntry {
     Text text;
-    bool header = false;   // a parent group: a colour swatch, its subgroups below it
-    bool marker = true;    // false for the legend's title and the "more" line
+    bool header = false;  // a parent group: a colour swatch, its subgroups below it
+    bool marker = true;   // false for the legend's title and the "more" line
     Marker symbol;
 };
 
@@ -105,10 +105,10 @@ struct Line {
 
 struct Figure {
     double width = 504, height = 432;
-    Box frame;                      // the plotting area
-    bool strip = false;             // one axis: a strip chart, a row per group
-    Text title, x_title, y_title;   // y_title is empty in a strip chart
-    std::vector<Text> ticks;        // tick labels of both axes (row names of a strip chart)
+    Box frame;                     // the plotting area
+    bool strip = false;            // one axis: a strip chart, a row per group
+    Text title, x_title, y_title;  // y_title is empty in a strip chart
+    std::vector<Text> ticks;       // tick labels of both axes (row names of a strip chart)
     std::vector<Line> tick_marks, zero_lines, row_lines;
     std::vector<Outline> outlines;  // hulls and ellipses
     std::vector<Marker> markers;
@@ -116,14 +116,14 @@ struct Figure {
     std::vector<Arrow> arrows;
     std::vector<Label> labels;
     std::vector<LegendEntry> legend;
-    Text note;                      // under the figure; empty when nothing was left out
+    Text note;  // under the figure; empty when nothing was left out
     std::size_t dropped_samples = 0, dropped_species = 0;
 };
 
 enum class PointLabels { none, names, numbers };
 
 struct FigureOptions {
-    double width = 7, height = 6;  // inches
+    double width = 7, height = 6;        // inches
     std::size_t axis_x = 0, axis_y = 1;  // 0-based
     bool hulls = false, ellipses = false;
     PointLabels point_labels = PointLabels::names;

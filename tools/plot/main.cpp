@@ -38,7 +38,8 @@ struct Args {
 void parse_axes(const std::string& s, plot::FigureOptions& opt) {
     const std::size_t comma = s.find(',');
     const auto axis = [&](const std::string& part) -> std::size_t {
-        if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != std::string::npos)
+        if (part.empty() || part.size() > 3 ||
+            part.find_first_not_of("0123456789") != std::string::npos)
             return 0;
         return static_cast<std::size_t>(std::stoul(part));
     };
@@ -54,13 +55,19 @@ std::vector<std::pair<plot::Format, std::string>> parse_formats(const std::strin
     std::size_t start = 0;
     for (;;) {
         const std::size_t comma = s.find(',', start);
-        const std::string f = s.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        const std::string f =
+            s.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         plot::Format format;
-        if (f == "svg") format = plot::Format::svg;
-        else if (f == "pdf") format = plot::Format::pdf;
-        else if (f == "png") format = plot::Format::png;
-        else throw ToolError("--format " + s + ": \"" + f + "\" is not a format; give svg, pdf or png, "
-                             "or several with commas, such as svg,png");
+        if (f == "svg")
+            format = plot::Format::svg;
+        else if (f == "pdf")
+            format = plot::Format::pdf;
+        else if (f == "png")
+            format = plot::Format::png;
+        else
+            throw ToolError("--format " + s + ": \"" + f +
+                            "\" is not a format; give svg, pdf or png, "
+                            "or several with commas, such as svg,png");
         bool again = false;
         for (const auto& have : out) again = again || have.second == f;
         if (!again) out.push_back({format, f});
@@ -86,7 +93,8 @@ bool folder_exists(const std::string& folder) {
 std::string make_folder(const std::string& folder) {
     fs::path top = fs::path(folder).lexically_normal(), p = top;
     std::error_code ec;
-    while (p.has_parent_path() && p.parent_path() != p && !fs::exists(p.parent_path(), ec)) p = p.parent_path();
+    while (p.has_parent_path() && p.parent_path() != p && !fs::exists(p.parent_path(), ec))
+        p = p.parent_path();
     top = p;
     fs::create_directories(folder, ec);
     if (ec) throw ToolError(folder + ": cannot create the folder: " + ec.message());
@@ -95,7 +103,8 @@ std::string make_folder(const std::string& folder) {
 
 int run(const Args& a) {
     if (a.prefix.find('/') != std::string::npos)
-        throw ToolError("the prefix \"" + a.prefix + "\" holds a slash; give the folder with --output");
+        throw ToolError("the prefix \"" + a.prefix +
+                        "\" holds a slash; give the folder with --output");
     plot::FigureOptions opt;
     parse_axes(a.axes, opt);
     opt.hulls = a.hulls, opt.ellipses = a.ellipses, opt.top_species = a.top_species;
@@ -106,24 +115,27 @@ int run(const Args& a) {
     const auto formats = parse_formats(a.formats);
     for (const auto& f : formats)
         if (f.first == plot::Format::png && a.width * a.height * a.dpi * a.dpi > 1e8)
-            throw ToolError("a PNG of " + std::to_string(static_cast<long>(a.width * a.dpi)) + " x " +
-                            std::to_string(static_cast<long>(a.height * a.dpi)) +
-                            " pixels is beyond the 100 million pixels drawn; lower --dpi, --width or --height");
+            throw ToolError(
+                "a PNG of " + std::to_string(static_cast<long>(a.width * a.dpi)) + " x " +
+                std::to_string(static_cast<long>(a.height * a.dpi)) +
+                " pixels is beyond the 100 million pixels drawn; lower --dpi, --width or --height");
 
     std::error_code ec;
     const bool results = fs::is_directory(a.input, ec);
     if (results && !a.tables.species.empty())
-        throw ToolError(a.input + " is a results folder, which names and groups its samples itself; "
+        throw ToolError(a.input +
+                        " is a results folder, which names and groups its samples itself; "
                         "--species, --labels, --main and --nested serve a score file");
     const std::string folder = !a.output.empty() ? a.output
                                : results         ? (fs::path(a.input) / "figures").string()
-                                                 : (fs::path(a.input).parent_path() / "figures").string();
+                                         : (fs::path(a.input).parent_path() / "figures").string();
     const bool existed = folder_exists(folder);
 
     plot::ClassicTables tables = a.tables;
     if (!a.main_column.empty()) tables.columns.push_back(a.main_column);
     tables.columns.insert(tables.columns.end(), a.nested.begin(), a.nested.end());
-    const plot::PlotInput in = results ? plot::read_results(a.input) : plot::read_classic(a.input, tables);
+    const plot::PlotInput in =
+        results ? plot::read_results(a.input) : plot::read_classic(a.input, tables);
 
     std::vector<tools::NewFile> files;
     std::vector<std::string> lines;
@@ -136,14 +148,16 @@ int run(const Args& a) {
         for (std::size_t k = 0; k < in.ordinations.size(); ++k) {
             const plot::Scores& o = in.ordinations[k];
             const std::size_t axes = o.eigenvalues.size();
-            std::string head = "Ordination " + std::to_string(o.number) + ", " + plot::clean_text(o.title);
+            std::string head =
+                "Ordination " + std::to_string(o.number) + ", " + plot::clean_text(o.title);
             if (axes == 0) {
                 lines.push_back(head + ": total variance is 0, no ordination axes; no figure.");
                 continue;
             }
             if (axes >= 2 && std::max(opt.axis_x, opt.axis_y) >= axes) {
                 lines.push_back(head + ": " + std::to_string(axes) + " axes, no axis " +
-                                std::to_string(std::max(opt.axis_x, opt.axis_y) + 1) + "; no figure.");
+                                std::to_string(std::max(opt.axis_x, opt.axis_y) + 1) +
+                                "; no figure.");
                 continue;
             }
             const plot::Figure fig = plot::build_figure(in, k, opt, measure);
@@ -153,12 +167,12 @@ int run(const Args& a) {
             for (const auto& f : formats) {
                 const std::string path =
                     (fs::path(folder) / (a.prefix + std::to_string(o.number) + "." + f.second))
-                        .lexically_normal().string();
+                        .lexically_normal()
+                        .string();
                 files.push_back({path, plot::render(fig, f.first, a.dpi)});
                 names += (names.empty() ? ": " : ", ") + path;
             }
-            if (fig.dropped_samples || fig.dropped_species)
-                head += " (" + fig.note.text + ")";
+            if (fig.dropped_samples || fig.dropped_species) head += " (" + fig.note.text + ")";
             lines.push_back(head + names);
         }
     }
@@ -180,39 +194,53 @@ int run(const Args& a) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Draws one figure per ordination of a run: the samples on two axes, coloured by "
-                 "group, with a legend, the groups' centroids, the strongest species as arrows "
-                 "and the samples' names. Reads a results folder of `morvenak run`, or a classic "
-                 "score file (FittedSc.out), whose samples are named and grouped when the run's "
-                 "species and labels tables are given.\n\n"
-                 "Examples:\n"
-                 "  morvenak-plot dune-morvenak --format svg,png --hulls\n"
-                 "  morvenak-plot FittedSc.out --species dune.csv --labels dune.env.csv "
-                 "--main Management --nested Use",
-                 "morvenak-plot"};
+    CLI::App app{
+        "Draws one figure per ordination of a run: the samples on two axes, coloured by "
+        "group, with a legend, the groups' centroids, the strongest species as arrows "
+        "and the samples' names. Reads a results folder of `morvenak run`, or a classic "
+        "score file (FittedSc.out), whose samples are named and grouped when the run's "
+        "species and labels tables are given.\n\n"
+        "Examples:\n"
+        "  morvenak-plot dune-morvenak --format svg,png --hulls\n"
+        "  morvenak-plot FittedSc.out --species dune.csv --labels dune.env.csv "
+        "--main Management --nested Use",
+        "morvenak-plot"};
     Args a;
     app.add_option("input", a.input, "A results folder, or a score file")->capture_default_str();
     app.add_option("-o,--output,--out-dir", a.output,
                    "Folder of the figures, made when absent (default: figures/ in the results "
                    "folder, or beside the score file)");
-    app.add_option("-p,--prefix", a.prefix, "Start of the figures' names, followed by the ordination's number")
+    app.add_option("-p,--prefix", a.prefix,
+                   "Start of the figures' names, followed by the ordination's number")
         ->capture_default_str();
     app.add_option("--axes", a.axes, "The two axes drawn, such as 2,3")->capture_default_str();
     app.add_flag("--hulls", a.hulls, "Draw each group's convex hull");
     app.add_flag("--ellipses", a.ellipses, "Draw each group's ellipse of one standard deviation");
     app.add_option("--point-labels", a.point_labels, "Label samples by name, by number, or not")
-        ->check(CLI::IsMember({"none", "names", "numbers"}))->capture_default_str();
-    app.add_option("--top-species", a.top_species, "Species drawn as arrows: the K longest on the axes drawn")
+        ->check(CLI::IsMember({"none", "names", "numbers"}))
+        ->capture_default_str();
+    app.add_option("--top-species", a.top_species,
+                   "Species drawn as arrows: the K longest on the axes drawn")
         ->capture_default_str();
     app.add_option("--format", a.formats, "svg, pdf or png, or several with commas: svg,pdf,png")
         ->capture_default_str();
-    app.add_option("--width", a.width, "Width in inches")->check(CLI::Range(2.0, 50.0))->capture_default_str();
-    app.add_option("--height", a.height, "Height in inches")->check(CLI::Range(2.0, 50.0))->capture_default_str();
-    app.add_option("--dpi", a.dpi, "Pixels per inch of a PNG")->check(CLI::Range(36.0, 1200.0))->capture_default_str();
-    auto* species = app.add_option("--species", a.tables.species, "Score file only: the species table of the run");
-    auto* labels = app.add_option("--labels", a.tables.labels, "Score file only: the labels table of the run");
-    auto* main_col = app.add_option("--main", a.main_column, "Score file only: the main factor's column");
-    auto* nested = app.add_option("--nested", a.nested, "Score file only: a nested factor's column (again for a second)");
+    app.add_option("--width", a.width, "Width in inches")
+        ->check(CLI::Range(2.0, 50.0))
+        ->capture_default_str();
+    app.add_option("--height", a.height, "Height in inches")
+        ->check(CLI::Range(2.0, 50.0))
+        ->capture_default_str();
+    app.add_option("--dpi", a.dpi, "Pixels per inch of a PNG")
+        ->check(CLI::Range(36.0, 1200.0))
+        ->capture_default_str();
+    auto* species = app.add_option("--species", a.tables.species,
+                                   "Score file only: the species table of the run");
+    auto* labels =
+        app.add_option("--labels", a.tables.labels, "Score file only: the labels table of the run");
+    auto* main_col =
+        app.add_option("--main", a.main_column, "Score file only: the main factor's column");
+    auto* nested = app.add_option("--nested", a.nested,
+                                  "Score file only: a nested factor's column (again for a second)");
     species->needs(labels)->needs(main_col);
     labels->needs(species);
     main_col->needs(species);

@@ -9,7 +9,7 @@ namespace plot {
 namespace {
 
 constexpr double pi = 3.14159265358979323846;
-constexpr double apart = 2;  // the least room between a label and anything else
+constexpr double apart = 2;          // the least room between a label and anything else
 constexpr double gap = apart + 0.5;  // between a marker and the first ring of labels
 
 // A box of w x (ascent + descent) whose centre is at (cx, cy).
@@ -75,7 +75,8 @@ bool Placer::place(const LabelRequest& q, Placement& out) {
     const double h = m.ascent + m.descent;
     const double g = q.clearance + gap;
     // The angle to try first, then the others by their distance from it.
-    const double prefer = (q.prefer_x != 0 || q.prefer_y != 0) ? std::atan2(q.prefer_y, q.prefer_x) : 0.0;
+    const double prefer =
+        (q.prefer_x != 0 || q.prefer_y != 0) ? std::atan2(q.prefer_y, q.prefer_x) : 0.0;
     const auto by_preference = [&](std::vector<double> angles) {
         const auto off = [&](double a) {
             double d = std::fmod(std::fabs(a - prefer), 2 * pi);
@@ -92,8 +93,11 @@ bool Placer::place(const LabelRequest& q, Placement& out) {
     for (bool hard_only : {false, true}) {
         for (double a : eight) {
             const double c = std::cos(a), s = std::sin(a);
-            const double cx = q.x + (std::fabs(c) < 1e-9 ? 0 : (c > 0 ? 1 : -1) * (g * std::fabs(c) + m.width / 2));
-            const double cy = q.y + (std::fabs(s) < 1e-9 ? 0 : (s > 0 ? 1 : -1) * (g * std::fabs(s) + h / 2));
+            const double cx =
+                q.x +
+                (std::fabs(c) < 1e-9 ? 0 : (c > 0 ? 1 : -1) * (g * std::fabs(c) + m.width / 2));
+            const double cy =
+                q.y + (std::fabs(s) < 1e-9 ? 0 : (s > 0 ? 1 : -1) * (g * std::fabs(s) + h / 2));
             Placement p = centred(cx, cy, m);
             if (free(p.box, hard_only)) {
                 out = p;

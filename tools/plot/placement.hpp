@@ -17,8 +17,8 @@
 namespace plot {
 
 struct LabelRequest {
-    double x = 0, y = 0;     // the anchor
-    double clearance = 0;    // the anchor's marker radius: the label keeps off it
+    double x = 0, y = 0;   // the anchor
+    double clearance = 0;  // the anchor's marker radius: the label keeps off it
     TextMetrics metrics;
     double prefer_x = 0, prefer_y = 0;  // a direction to try first; (0, 0): none
 };

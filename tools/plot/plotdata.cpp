@@ -19,8 +19,8 @@ FactorLevels levels_from_labels(const std::string& name, const std::vector<std::
     std::map<std::pair<int, std::string>, int> seen;
     for (std::size_t i = 0; i < labels.size(); ++i) {
         const int up = parent ? parent->level_of[i] : -1;
-        auto [it, fresh] = seen.emplace(std::make_pair(up, labels[i]),
-                                        static_cast<int>(f.levels.size()));
+        auto [it, fresh] =
+            seen.emplace(std::make_pair(up, labels[i]), static_cast<int>(f.levels.size()));
         if (fresh) {
             f.levels.push_back(labels[i]);
             if (parent) f.parent.push_back(up);

@@ -21,19 +21,19 @@ struct FactorLevels {
 };
 
 struct Scores {
-    int number = 0;                    // 1-based, as in the run
-    std::string title;                 // as written by the run
-    std::vector<double> eigenvalues;   // one per axis; empty: no axes
-    std::vector<double> proportions;   // of the total variance, per axis
-    std::vector<std::vector<double>> objects;  // per sample, one score per axis
-    std::vector<std::string> species;          // names; empty when no species scores
+    int number = 0;                                   // 1-based, as in the run
+    std::string title;                                // as written by the run
+    std::vector<double> eigenvalues;                  // one per axis; empty: no axes
+    std::vector<double> proportions;                  // of the total variance, per axis
+    std::vector<std::vector<double>> objects;         // per sample, one score per axis
+    std::vector<std::string> species;                 // names; empty when no species scores
     std::vector<std::vector<double>> species_scores;  // per species, one per axis
 };
 
 struct PlotInput {
-    std::string source;                   // the file or folder read, for messages
-    std::vector<std::string> samples;     // names; empty: samples are numbered
-    std::vector<FactorLevels> factors;    // main factor, then nested ones in order
+    std::string source;                 // the file or folder read, for messages
+    std::vector<std::string> samples;   // names; empty: samples are numbered
+    std::vector<FactorLevels> factors;  // main factor, then nested ones in order
     std::vector<Scores> ordinations;    // fitted factors in order, then the residuals
 };
 

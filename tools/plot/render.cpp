@@ -59,21 +59,32 @@ void shape_path(cairo_t* cr, Shape s, double x, double y, double r) {
         cairo_close_path(cr);
     };
     switch (s) {
-    case Shape::circle: cairo_new_sub_path(cr); cairo_arc(cr, x, y, r, 0, 2 * pi); break;
-    case Shape::triangle: polygon(3, -pi / 2, r * 1.25); break;
-    case Shape::square: cairo_rectangle(cr, x - r * 0.9, y - r * 0.9, 1.8 * r, 1.8 * r); break;
-    case Shape::diamond: polygon(4, 0, r * 1.25); break;
-    case Shape::triangle_down: polygon(3, pi / 2, r * 1.25); break;
-    case Shape::star:
-        for (int k = 0; k < 10; ++k) {
-            const double a = -pi / 2 + pi * k / 5, rr = (k % 2 ? 0.5 : 1.35) * r;
-            if (k == 0)
-                cairo_move_to(cr, x + rr * std::cos(a), y + rr * std::sin(a));
-            else
-                cairo_line_to(cr, x + rr * std::cos(a), y + rr * std::sin(a));
-        }
-        cairo_close_path(cr);
-        break;
+        case Shape::circle:
+            cairo_new_sub_path(cr);
+            cairo_arc(cr, x, y, r, 0, 2 * pi);
+            break;
+        case Shape::triangle:
+            polygon(3, -pi / 2, r * 1.25);
+            break;
+        case Shape::square:
+            cairo_rectangle(cr, x - r * 0.9, y - r * 0.9, 1.8 * r, 1.8 * r);
+            break;
+        case Shape::diamond:
+            polygon(4, 0, r * 1.25);
+            break;
+        case Shape::triangle_down:
+            polygon(3, pi / 2, r * 1.25);
+            break;
+        case Shape::star:
+            for (int k = 0; k < 10; ++k) {
+                const double a = -pi / 2 + pi * k / 5, rr = (k % 2 ? 0.5 : 1.35) * r;
+                if (k == 0)
+                    cairo_move_to(cr, x + rr * std::cos(a), y + rr * std::sin(a));
+                else
+                    cairo_line_to(cr, x + rr * std::cos(a), y + rr * std::sin(a));
+            }
+            cairo_close_path(cr);
+            break;
     }
 }
 
@@ -157,7 +168,8 @@ void draw(cairo_t* cr, const Figure& fig) {
         if (c.bar) {
             cairo_set_source_rgb(cr, 0, 0, 0);
             cairo_set_line_width(cr, 2);
-            line(cr, {c.marker.x, c.marker.y - c.marker.radius, c.marker.x, c.marker.y + c.marker.radius});
+            line(cr, {c.marker.x, c.marker.y - c.marker.radius, c.marker.x,
+                      c.marker.y + c.marker.radius});
         } else {
             draw_marker(cr, c.marker, true);
         }
@@ -197,7 +209,8 @@ void check(cairo_status_t status, const char* what) {
 }  // namespace
 
 TextMeter::TextMeter()
-    : surface_(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1)), cr_(cairo_create(surface_)) {}
+    : surface_(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1)),
+      cr_(cairo_create(surface_)) {}
 
 TextMeter::~TextMeter() {
     cairo_destroy(cr_);

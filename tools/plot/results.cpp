@@ -21,10 +21,10 @@ namespace {
 
 // The fields of results.json that the figures use.
 namespace key {
-const char* const design = "design";              // what was analysed
-const char* const factors = "factors";            // in the design: list, main factor first
-const char* const factor_name = "column";         // as the user named the column
-const char* const ordinations = "ordinations";    // list, numbered from 1 in order
+const char* const design = "design";            // what was analysed
+const char* const factors = "factors";          // in the design: list, main factor first
+const char* const factor_name = "column";       // as the user named the column
+const char* const ordinations = "ordinations";  // list, numbered from 1 in order
 const char* const title = "title";
 const char* const eigenvalues = "eigenvalues";    // one per axis; empty: no axes
 const char* const proportions = "proportions";    // of the total variance, per axis
@@ -59,9 +59,11 @@ std::vector<double> numbers(const json& v, const std::string& path, const std::s
     if (!v.is_array()) throw ToolError(path + ": " + what + " is not a list of numbers");
     std::vector<double> out;
     for (const json& x : v) {
-        if (!x.is_number()) throw ToolError(path + ": " + what + " holds " + x.dump() + ", not a number");
+        if (!x.is_number())
+            throw ToolError(path + ": " + what + " holds " + x.dump() + ", not a number");
         out.push_back(x.get<double>());
-        if (!std::isfinite(out.back())) throw ToolError(path + ": " + what + " holds a value that is not finite");
+        if (!std::isfinite(out.back()))
+            throw ToolError(path + ": " + what + " holds a value that is not finite");
     }
     return out;
 }
@@ -83,7 +85,8 @@ std::vector<std::string> split(const std::string& line) {
     std::size_t start = 0;
     for (;;) {
         const std::size_t tab = line.find('\t', start);
-        out.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+        out.push_back(
+            line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
         if (tab == std::string::npos) return out;
         start = tab + 1;
     }
@@ -108,8 +111,9 @@ Tsv read_tsv(const std::string& path) {
         t.rows.push_back(split(line));
         t.lines.push_back(number);
         if (t.rows.back().size() != t.header.size())
-            throw ToolError(where(path, number) + ": the row has " + std::to_string(t.rows.back().size()) +
-                            " fields, the header has " + std::to_string(t.header.size()));
+            throw ToolError(where(path, number) + ": the row has " +
+                            std::to_string(t.rows.back().size()) + " fields, the header has " +
+                            std::to_string(t.header.size()));
     }
     if (number == 0) throw ToolError(path + ": the file is empty");
     return t;
@@ -148,11 +152,14 @@ PlotInput read_results(const std::string& folder) {
     } catch (const json::parse_error& e) {
         throw ToolError(jpath + ": not valid JSON: " + e.what());
     }
-    const json& factors = field(field(doc, key::design, jpath, "the file"), key::factors, jpath, "the design");
+    const json& factors =
+        field(field(doc, key::design, jpath, "the file"), key::factors, jpath, "the design");
     if (!factors.is_array() || factors.empty())
         throw ToolError(jpath + ": \"" + key::factors + "\" is not a list of factors");
     std::vector<std::string> names;
-    for (const json& f : factors) names.push_back(text(field(f, key::factor_name, jpath, "a factor"), jpath, "a factor's name"));
+    for (const json& f : factors)
+        names.push_back(
+            text(field(f, key::factor_name, jpath, "a factor"), jpath, "a factor's name"));
     const json& ords = field(doc, key::ordinations, jpath, "the file");
     if (!ords.is_array()) throw ToolError(jpath + ": \"" + key::ordinations + "\" is not a list");
 
@@ -163,12 +170,15 @@ PlotInput read_results(const std::string& folder) {
         Scores s;
         s.number = static_cast<int>(k + 1);
         s.title = text(field(o, key::title, jpath, what), jpath, what + "'s title");
-        s.eigenvalues = numbers(field(o, key::eigenvalues, jpath, what), jpath, what + "'s eigenvalues");
-        s.proportions = numbers(field(o, key::proportions, jpath, what), jpath, what + "'s proportions");
+        s.eigenvalues =
+            numbers(field(o, key::eigenvalues, jpath, what), jpath, what + "'s eigenvalues");
+        s.proportions =
+            numbers(field(o, key::proportions, jpath, what), jpath, what + "'s proportions");
         const std::size_t axes = s.eigenvalues.size();
         if (s.proportions.size() != axes)
-            throw ToolError(jpath + ": " + what + " has " + std::to_string(axes) + " eigenvalues and " +
-                            std::to_string(s.proportions.size()) + " proportions");
+            throw ToolError(jpath + ": " + what + " has " + std::to_string(axes) +
+                            " eigenvalues and " + std::to_string(s.proportions.size()) +
+                            " proportions");
         if (axes == 0) {
             in.ordinations.push_back(s);
             continue;
@@ -181,10 +191,13 @@ PlotInput read_results(const std::string& folder) {
         head.insert(head.end(), names.begin(), names.end());
         expect_header(ot, opath, head, axes);
         const bool first = in.samples.empty() && labels.empty();
-        if (first) labels.resize(names.size());
+        if (first)
+            labels.resize(names.size());
         else if (ot.rows.size() != in.samples.size())
-            throw ToolError(opath + ": " + std::to_string(ot.rows.size()) + " samples, where the "
-                            "ordinations before it have " + std::to_string(in.samples.size()));
+            throw ToolError(opath + ": " + std::to_string(ot.rows.size()) +
+                            " samples, where the "
+                            "ordinations before it have " +
+                            std::to_string(in.samples.size()));
         for (std::size_t i = 0; i < ot.rows.size(); ++i) {
             const std::vector<std::string>& row = ot.rows[i];
             if (first) {
@@ -192,29 +205,34 @@ PlotInput read_results(const std::string& folder) {
                 for (std::size_t f = 0; f < names.size(); ++f) labels[f].push_back(row[1 + f]);
             } else if (row[0] != in.samples[i]) {
                 throw ToolError(where(opath, ot.lines[i], 1) + ": sample \"" + row[0] +
-                                "\" where the ordinations before it have \"" + in.samples[i] + "\"");
+                                "\" where the ordinations before it have \"" + in.samples[i] +
+                                "\"");
             }
             std::vector<double> v;
             for (std::size_t a = 0; a < axes; ++a)
-                v.push_back(score(row[1 + names.size() + a], opath, ot.lines[i], 1 + names.size() + a));
+                v.push_back(
+                    score(row[1 + names.size() + a], opath, ot.lines[i], 1 + names.size() + a));
             s.objects.push_back(v);
         }
         if (s.objects.empty()) throw ToolError(opath + ": the table holds no samples");
         if (files.contains(key::species_file) && !files.at(key::species_file).is_null()) {
-            const std::string spath = join(folder, text(files.at(key::species_file), jpath, what + "'s species file"));
+            const std::string spath =
+                join(folder, text(files.at(key::species_file), jpath, what + "'s species file"));
             const Tsv st = read_tsv(spath);
             expect_header(st, spath, {"species"}, axes);
             for (std::size_t j = 0; j < st.rows.size(); ++j) {
                 s.species.push_back(st.rows[j][0]);
                 std::vector<double> v;
-                for (std::size_t a = 0; a < axes; ++a) v.push_back(score(st.rows[j][1 + a], spath, st.lines[j], 1 + a));
+                for (std::size_t a = 0; a < axes; ++a)
+                    v.push_back(score(st.rows[j][1 + a], spath, st.lines[j], 1 + a));
                 s.species_scores.push_back(v);
             }
         }
         in.ordinations.push_back(s);
     }
     for (std::size_t f = 0; f < labels.size(); ++f)
-        in.factors.push_back(levels_from_labels(names[f], labels[f], f ? &in.factors[f - 1] : nullptr));
+        in.factors.push_back(
+            levels_from_labels(names[f], labels[f], f ? &in.factors[f - 1] : nullptr));
     return in;
 }
 

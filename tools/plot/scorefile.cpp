@@ -58,7 +58,8 @@ public:
         std::size_t pos = 0;
         while (pos < text.size()) {
             std::size_t nl = text.find('\n', pos);
-            std::string line = text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
+            std::string line =
+                text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
             if (!line.empty() && line.back() == '\r') line.pop_back();
             lines_.push_back(std::move(line));
             if (nl == std::string::npos) break;
@@ -113,8 +114,8 @@ std::size_t axis_count(const std::string& label, const std::string& name, long a
     char* end = nullptr;
     long k = std::strtol(digits, &end, 10);
     if (open == std::string::npos || end == digits || k < 1 || trim(end) != "eigenvalues)")
-        throw ToolError(where(name, at) + ": cannot read the number of eigenvalues in \"" +
-                        label + "\"");
+        throw ToolError(where(name, at) + ": cannot read the number of eigenvalues in \"" + label +
+                        "\"");
     return static_cast<std::size_t>(k);
 }
 
@@ -172,7 +173,8 @@ std::vector<double> row_fields(const std::string& line, const std::string& name,
     std::size_t len = line.find_last_not_of(' ');
     len = (len == std::string::npos) ? 0 : len + 1;
     if (len < 1 + width || line[0] != ' ')
-        throw ToolError(where(name, number) + ": expected a row of values (a blank, then "
+        throw ToolError(where(name, number) +
+                        ": expected a row of values (a blank, then "
                         "fields of 10 columns)");
     if ((len - 1) % width != 0) {
         std::size_t partial = 1 + (len - 1) / width * width;
@@ -185,8 +187,8 @@ std::vector<double> row_fields(const std::string& line, const std::string& name,
         const std::string text = trim(line.substr(at, width));
         const long column = static_cast<long>(at + 1);
         if (!text.empty() && text.find_first_not_of('*') == std::string::npos)
-            throw ToolError(where(name, number, column) +
-                            ": a value too large for its field (" + text + ")");
+            throw ToolError(where(name, number, column) + ": a value too large for its field (" +
+                            text + ")");
         // Only what an F field holds: no exponent, so every value is finite and the
         // drawing's extent too.
         if (!fixed_point(text))
@@ -203,8 +205,8 @@ std::vector<Ordination> parse_score_file(const std::string& text, const std::str
         first.compare(0, in.peek().size(), in.peek()) == 0)
         in.ends_early();  // the heading cut short
     if (in.done() || trim(in.peek()) != heading)
-        throw ToolError(where(name, 1) + ": not a score file (its first line is not \"" +
-                        heading + "\")");
+        throw ToolError(where(name, 1) + ": not a score file (its first line is not \"" + heading +
+                        "\")");
     // Every line the program writes ends with a line end: a last line without one was
     // cut short.
     if (text.back() != '\n') in.ends_early();
@@ -259,10 +261,10 @@ std::vector<Ordination> parse_score_file(const std::string& text, const std::str
         for (const Ordination& before : found)
             if (!before.eigenvalues.empty() && before.scores.size() != o.scores.size())
                 throw ToolError(where(name, o.scores_line) + ": " +
-                                std::to_string(o.scores.size()) + " object scores in \"" +
-                                o.title + "\", " + std::to_string(before.scores.size()) +
-                                " in \"" + before.title + "\" (line " +
-                                std::to_string(before.scores_line) + ")");
+                                std::to_string(o.scores.size()) + " object scores in \"" + o.title +
+                                "\", " + std::to_string(before.scores.size()) + " in \"" +
+                                before.title + "\" (line " + std::to_string(before.scores_line) +
+                                ")");
         found.push_back(std::move(o));
     }
     return found;

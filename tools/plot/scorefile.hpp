@@ -11,7 +11,7 @@
 namespace plot {
 
 struct Ordination {
-    std::string title;                        // as written, without its leading blank
+    std::string title;  // as written, without its leading blank
     long title_line = 0;
     long scores_line = 0;                     // of the line "Object scores"
     bool canonical = false;                   // fitted values (true) or residuals

@@ -31,7 +31,8 @@ int run(const std::string& species_path, const std::string& labels_path,
     if (ec && ec != std::errc::no_such_file_or_directory)
         throw tools::ToolError(folder + ": cannot use the folder: " + ec.message());
     if (!is_folder) throw tools::ToolError(folder + ": no such folder");
-    Design d = tables::read_design(species_path, labels_path, columns, table_options, tables::classic_limits);
+    Design d = tables::read_design(species_path, labels_path, columns, table_options,
+                                   tables::classic_limits);
     std::vector<tools::NewFile> files = classic_files(d, folder, prefix);
     tools::write_new_files(files);
 
@@ -54,10 +55,11 @@ int run(const std::string& species_path, const std::string& labels_path,
 }  // namespace
 
 int prepare_command(const std::string& name, int argc, const char* const* argv) {
-    CLI::App app{"Writes the input files of a nested analysis of variance: the response "
-                 "file, one factor file per factor (weighted Helmert contrasts, nested "
-                 "factors coded within their parent) and the file of file names.",
-                 name};
+    CLI::App app{
+        "Writes the input files of a nested analysis of variance: the response "
+        "file, one factor file per factor (weighted Helmert contrasts, nested "
+        "factors coded within their parent) and the file of file names.",
+        name};
     std::string species, labels, main_column, folder = ".", prefix;
     std::vector<std::string> nested;
     tables::TableOptions table_options;
@@ -76,8 +78,7 @@ int prepare_command(const std::string& name, int argc, const char* const* argv) 
         ->take_all();
     app.add_option("-o,--out-dir", folder, "Folder of the files written (it must exist)")
         ->capture_default_str();
-    app.add_option("-p,--prefix", prefix,
-                   "Text put before the names Y.txt, X1.txt.., files.txt");
+    app.add_option("-p,--prefix", prefix, "Text put before the names Y.txt, X1.txt.., files.txt");
     tables::add_table_options(app, table_options);
     return tools::tool_main(name, app, argc, argv, [&] {
         std::vector<std::string> columns{main_column};

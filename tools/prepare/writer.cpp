@@ -38,7 +38,8 @@ void check_file_name(const std::string& name) {
     const std::string head = "the file name \"" + shown + "\" ";
     if (name.empty()) throw tools::ToolError("a file name is empty");
     if (name.find('\n') != std::string::npos)
-        throw tools::ToolError(head + "holds a line end; the program reads each name from "
+        throw tools::ToolError(head +
+                               "holds a line end; the program reads each name from "
                                "one line");
     if (name.find('\0') != std::string::npos)
         throw tools::ToolError(head + "holds a NUL byte, which no file name can hold");
@@ -90,7 +91,8 @@ std::vector<tools::NewFile> classic_files(const Design& d, const std::string& fo
     std::vector<tools::NewFile> files;
     files.push_back({in_folder(folder, names[0]), response_text(d)});
     for (std::size_t f = 0; f < d.factors.size(); ++f)
-        files.push_back({in_folder(folder, names[f + 1]), factor_text(d.factors[f].codes, d.objects.size())});
+        files.push_back(
+            {in_folder(folder, names[f + 1]), factor_text(d.factors[f].codes, d.objects.size())});
     files.push_back({in_folder(folder, names_file), names_text(names)});
     return files;
 }

@@ -54,12 +54,14 @@ void catch_interrupts() {
     act.sa_handler = on_cancel_signal;
     sigemptyset(&act.sa_mask);
     struct sigaction old {};
-    if (::sigaction(SIGINT, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) ::sigaction(SIGINT, &act, nullptr);
+    if (::sigaction(SIGINT, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+        ::sigaction(SIGINT, &act, nullptr);
     ::sigaction(SIGTERM, &act, nullptr);
 }
 
-const std::map<std::string, int> kTransforms{{"none", 0},     {"chord", 1},    {"chi2-metric", 2},
-                                             {"chi2-distance", 3}, {"profiles", 4}, {"hellinger", 5}};
+const std::map<std::string, int> kTransforms{{"none", 0},        {"chord", 1},
+                                             {"chi2-metric", 2}, {"chi2-distance", 3},
+                                             {"profiles", 4},    {"hellinger", 5}};
 const std::map<std::string, int> kTasks{{"anova", 1}, {"scores", 2}, {"both", 3}};
 
 struct RunOptions {
@@ -95,9 +97,10 @@ struct RunOptions {
     bool beyond_classic() const { return !beyond_dialogue().empty(); }
 };
 
-const std::map<std::string, morvenak::GeneratorChoice> kGenerators{{"auto", morvenak::GeneratorChoice::kAuto},
-                                                                   {"classic", morvenak::GeneratorChoice::kClassic},
-                                                                   {"modern", morvenak::GeneratorChoice::kModern}};
+const std::map<std::string, morvenak::GeneratorChoice> kGenerators{
+    {"auto", morvenak::GeneratorChoice::kAuto},
+    {"classic", morvenak::GeneratorChoice::kClassic},
+    {"modern", morvenak::GeneratorChoice::kModern}};
 
 void interrupted() {
     throw tools::ToolError("interrupted; the output folder was left as it was", 1);
@@ -127,7 +130,8 @@ std::string stop_reason(const std::string& message, const std::string& console) 
         std::size_t end = console.find('\n', pos);
         if (end == std::string::npos) end = console.size();
         const std::string line = console.substr(pos, end - pos);
-        if (line.find("***") != std::string::npos || line.find("Error in coding") != std::string::npos)
+        if (line.find("***") != std::string::npos ||
+            line.find("Error in coding") != std::string::npos)
             reason += (reason.empty() ? "" : " ") + trim(line);
         pos = end + 1;
     }
@@ -157,33 +161,40 @@ private:
 
 std::string answers_text(const RunOptions& o) {
     const int task = kTasks.at(o.task);
-    std::string s = "files.txt\n" + std::to_string(task) + "\n" + std::to_string(kTransforms.at(o.transform)) + "\n";
+    std::string s = "files.txt\n" + std::to_string(task) + "\n" +
+                    std::to_string(kTransforms.at(o.transform)) + "\n";
     if (task != 2) s += std::to_string(o.permutations) + "\n";
     return s + "1\n";
 }
 
 // What the run adds to the analysis, whichever way it runs.
-morvenak::ClassicHooks hooks_of(const RunOptions& o, morvenak::Events& observer, Processes& processes) {
+morvenak::ClassicHooks hooks_of(const RunOptions& o, morvenak::Events& observer,
+                                Processes& processes) {
     morvenak::ClassicHooks hooks;
     hooks.observer = &observer;
     hooks.cancel = &g_cancel;
-    hooks.threads = o.threads > 0 || processes.count() == 1 ? o.threads : processes.default_threads();
+    hooks.threads =
+        o.threads > 0 || processes.count() == 1 ? o.threads : processes.default_threads();
     hooks.share = processes.share();
     hooks.seed = o.start();
     hooks.generator = kGenerators.at(o.generator);
-    hooks.main_units = o.main_units == "subgroups" ? morvenak::MainUnits::kSubgroups : morvenak::MainUnits::kObjects;
+    hooks.main_units = o.main_units == "subgroups" ? morvenak::MainUnits::kSubgroups
+                                                   : morvenak::MainUnits::kObjects;
     hooks.exact = o.exact;
     hooks.max_memory = o.max_memory_bytes;
-    if (o.beyond_classic()) hooks.banner_note = "Options beyond the classic dialogue: " + o.beyond_dialogue();
+    if (o.beyond_classic())
+        hooks.banner_note = "Options beyond the classic dialogue: " + o.beyond_dialogue();
     return hooks;
 }
 
 // A session run inside `folder` (where it writes its report), its console text
 // captured into `console`; `session` takes the descriptor of the console text.
 template <class Session>
-morvenak::ClassicOutcome in_folder(const std::string& folder, std::string& console, Session session) {
+morvenak::ClassicOutcome in_folder(const std::string& folder, std::string& console,
+                                   Session session) {
     std::FILE* capture = std::tmpfile();
-    if (capture == nullptr) throw tools::ToolError("cannot create the temporary file of the console text");
+    if (capture == nullptr)
+        throw tools::ToolError("cannot create the temporary file of the console text");
     const int here = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (here < 0 || ::chdir(folder.c_str()) != 0) {
         std::fclose(capture);
@@ -222,29 +233,34 @@ morvenak::Input input_of(const tables::Design& d) {
         for (std::size_t j = 0; j < d.species; ++j) {
             const double v = morvenak::decimal_value(d.values[i][j]);
             if (!std::isfinite(v))
-                throw tools::ToolError(d.species_name + ": the abundance of " + d.species_names[j] + " in sample " +
-                                       d.objects[i] + " (" + std::string(d.values[i][j]) +
+                throw tools::ToolError(d.species_name + ": the abundance of " + d.species_names[j] +
+                                       " in sample " + d.objects[i] + " (" +
+                                       std::string(d.values[i][j]) +
                                        ") is beyond the range of a double-precision number");
             in.y[i + j * d.objects.size()] = v;
         }
-    for (const tables::Factor& f : d.factors) in.factors.push_back(morvenak::Factor::from_labels(f.column, f.labels));
+    for (const tables::Factor& f : d.factors)
+        in.factors.push_back(morvenak::Factor::from_labels(f.column, f.labels));
     return in;
 }
 
 // The report's line of where the data of a run beyond the classic limits came from.
 std::string data_line(const tables::Design& d) {
     std::string s = "Data from the tables " + d.species_name + " and " + d.labels_name + ": " +
-                    std::to_string(d.objects.size()) + " objects, " + std::to_string(d.species) + " species; factors ";
+                    std::to_string(d.objects.size()) + " objects, " + std::to_string(d.species) +
+                    " species; factors ";
     for (std::size_t f = 0; f < d.factors.size(); ++f)
-        s += (f == 0 ? "" : ", ") + d.factors[f].column + " (" + std::to_string(d.factors[f].coding.levels.size()) +
+        s += (f == 0 ? "" : ", ") + d.factors[f].column + " (" +
+             std::to_string(d.factors[f].coding.levels.size()) +
              (f == 0 ? " levels)" : " subgroups)");
     return s;
 }
 
 // The analysis of a design beyond the classic limits, by the library, its report
 // written in `folder` in the classic layouts.
-morvenak::ClassicOutcome library_run(const std::string& folder, tables::Design& d, const RunOptions& o,
-                                     const morvenak::ClassicHooks& hooks, std::string& console) {
+morvenak::ClassicOutcome library_run(const std::string& folder, tables::Design& d,
+                                     const RunOptions& o, const morvenak::ClassicHooks& hooks,
+                                     std::string& console) {
     const morvenak::Input in = input_of(d);
     d.values = {};  // the abundances are numbers now; their texts are not needed again
     return in_folder(folder, console, [&](int fd) {
@@ -282,25 +298,28 @@ Json input_json(const std::string& path) {
 
 void print_summary(const tables::Design& d, const morvenak::Result& r, const std::string& output,
                    const RunOptions& o) {
-    std::cout << d.species_name << ": " << d.objects.size() << " samples, " << d.species << " species";
+    std::cout << d.species_name << ": " << d.objects.size() << " samples, " << d.species
+              << " species";
     if (d.ignored > 0)
-        std::cout << "; " << d.ignored << (d.ignored == 1 ? " sample" : " samples") << " of " << d.labels_name
-                  << " not in it ignored";
+        std::cout << "; " << d.ignored << (d.ignored == 1 ? " sample" : " samples") << " of "
+                  << d.labels_name << " not in it ignored";
     std::cout << "\n";
     for (std::size_t f = 0; f < d.factors.size(); ++f) {
         const tables::Factor& fac = d.factors[f];
         std::cout << (f == 0 ? "Main factor " : "Nested factor ") << fac.column;
         if (f > 0) std::cout << " within " << d.factors[f - 1].column;
-        std::cout << ": " << fac.coding.levels.size() << (f == 0 ? " levels" : " subgroups") << "\n";
+        std::cout << ": " << fac.coding.levels.size() << (f == 0 ? " levels" : " subgroups")
+                  << "\n";
     }
     if (kTasks.at(o.task) != 2) {
         for (const morvenak::Row& row : r.rows) {
-            if (row.source == morvenak::Source::kWithin || row.source == morvenak::Source::kTotal) continue;
+            if (row.source == morvenak::Source::kWithin || row.source == morvenak::Source::kTotal)
+                continue;
             std::cout << "  " << d.factors[static_cast<std::size_t>(row.source)].column << ": ";
             if (row.tested) {
                 char buffer[96];
-                std::snprintf(buffer, sizeof buffer, "F = %.5f, P = %.5f (%lld permutations)", row.f, row.p,
-                              static_cast<long long>(row.permutations));
+                std::snprintf(buffer, sizeof buffer, "F = %.5f, P = %.5f (%lld permutations)",
+                              row.f, row.p, static_cast<long long>(row.permutations));
                 std::cout << buffer;
             } else if (row.formed) {
                 char buffer[64];
@@ -322,7 +341,8 @@ public:
     PrivateFolder() {
         std::string pattern = (fs::temp_directory_path() / "morvenak-process-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr)
-            throw tools::ToolError(pattern + ": cannot create the folder of this process: " + std::strerror(errno));
+            throw tools::ToolError(
+                pattern + ": cannot create the folder of this process: " + std::strerror(errno));
         path_ = pattern;
     }
     ~PrivateFolder() {
@@ -339,16 +359,19 @@ private:
 
 int run(RunOptions& o, Processes& processes, bool& started) {
     if (o.exact && o.main_units != "subgroups")
-        throw tools::ToolError("--exact enumerates the arrangements of the main factor's subgroups: give it with "
-                               "--main-units subgroups");
+        throw tools::ToolError(
+            "--exact enumerates the arrangements of the main factor's subgroups: give it with "
+            "--main-units subgroups");
     if (o.main_units == "subgroups" && o.nested.empty())
-        throw tools::ToolError("--main-units subgroups permutes the subgroups of the first nested factor: give "
-                               "--nested");
+        throw tools::ToolError(
+            "--main-units subgroups permutes the subgroups of the first nested factor: give "
+            "--nested");
     if (!o.max_memory.empty()) {
         const std::optional<std::uint64_t> bytes = parse_memory_size(o.max_memory);
         if (!bytes)
-            throw tools::ToolError("--max-memory " + o.max_memory +
-                                   ": not a size; give a whole number of bytes or of K, M, G or T (512M, 8G)");
+            throw tools::ToolError(
+                "--max-memory " + o.max_memory +
+                ": not a size; give a whole number of bytes or of K, M, G or T (512M, 8G)");
         o.max_memory_bytes = *bytes;
     }
     const auto t0 = std::chrono::steady_clock::now();
@@ -367,7 +390,8 @@ int run(RunOptions& o, Processes& processes, bool& started) {
     std::vector<std::string> columns{o.main};
     columns.insert(columns.end(), o.nested.begin(), o.nested.end());
     // Any size: a design beyond the classic limits is analysed by the library.
-    tables::Design d = tables::read_design(o.species, o.labels, columns, o.table, tables::no_limits);
+    tables::Design d =
+        tables::read_design(o.species, o.labels, columns, o.table, tables::no_limits);
     const bool classic_design = tables::within(d, tables::classic_limits);
     const std::vector<std::string> warnings = design_warnings(d);
     if (first)
@@ -384,8 +408,8 @@ int run(RunOptions& o, Processes& processes, bool& started) {
     Staging staging(first ? output : (fs::path(own->path()) / "results").string());
     const std::string top = staging.path();
     const ProgressMode mode = o.quiet || o.progress == "never" || !first ? ProgressMode::kNever
-                              : o.progress == "always"          ? ProgressMode::kAlways
-                                                                : ProgressMode::kAuto;
+                              : o.progress == "always"                   ? ProgressMode::kAlways
+                                                                         : ProgressMode::kAuto;
     ProgressBar bar(mode, 2, ::isatty(2) == 1);
     Observer observer(bar);
     const morvenak::ClassicHooks hooks = hooks_of(o, observer, processes);
@@ -403,17 +427,19 @@ int run(RunOptions& o, Processes& processes, bool& started) {
     const int others = processes.agree(0);
     started = true;
     if (others != 0)
-        throw tools::ToolError(first ? "another process could not start the run; its message says why" : "",
-                               others);
-    const morvenak::ClassicOutcome outcome =
-        classic_design ? classic_run(classic, hooks, console) : library_run(top, d, o, hooks, console);
+        throw tools::ToolError(
+            first ? "another process could not start the run; its message says why" : "", others);
+    const morvenak::ClassicOutcome outcome = classic_design
+                                                 ? classic_run(classic, hooks, console)
+                                                 : library_run(top, d, o, hooks, console);
     bar.finish();
     if (outcome.cancelled || g_cancel) interrupted();
     if (outcome.status != 0) {
         if (outcome.status == 1)
-            throw tools::ToolError("the analysis cannot be done: " + stop_reason(outcome.message, console) +
-                                       " (nothing was written; the output folder was left as it was)",
-                                   1);
+            throw tools::ToolError(
+                "the analysis cannot be done: " + stop_reason(outcome.message, console) +
+                    " (nothing was written; the output folder was left as it was)",
+                1);
         throw tools::ToolError(stop_reason(outcome.message, console), outcome.status);
     }
     const morvenak::Result& r = outcome.result;
@@ -421,9 +447,11 @@ int run(RunOptions& o, Processes& processes, bool& started) {
 
     const bool scores = kTasks.at(o.task) >= 2;
     if (classic_design) {
-        move_up((fs::path(classic) / "Morvenak.out").string(), (fs::path(top) / "Morvenak.out").string());
+        move_up((fs::path(classic) / "Morvenak.out").string(),
+                (fs::path(top) / "Morvenak.out").string());
         if (scores)
-            move_up((fs::path(classic) / "FittedSc.out").string(), (fs::path(top) / "FittedSc.out").string());
+            move_up((fs::path(classic) / "FittedSc.out").string(),
+                    (fs::path(top) / "FittedSc.out").string());
         // The classic files reproduce the report only when the dialogue can express the run.
         if (o.beyond_classic()) fs::remove_all(classic);
     }
@@ -462,7 +490,8 @@ int run(RunOptions& o, Processes& processes, bool& started) {
         out.push_back(file_in(top, objects_file_name(number), objects_tsv(d, r.ordinations[k])));
         out.push_back(file_in(top, species_file_name(number), species_tsv(d, r.ordinations[k])));
     }
-    info.total_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    info.total_seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     out.push_back(file_in(top, "results.json", results_json(d, r, info)));
     tools::write_new_files(out);
     if (g_cancel) interrupted();
@@ -474,28 +503,32 @@ int run(RunOptions& o, Processes& processes, bool& started) {
 }  // namespace
 
 int run_command(const std::string& name, int argc, const char* const* argv) {
-    CLI::App app{"Runs the nested analysis of variance from a species table and a table of sample "
-                 "labels, and writes the classic report, results.tsv, results.json, the ordinations' "
-                 "scores and (within the classic limits) the classic input files that reproduce the "
-                 "report into one new folder.",
-                 name};
+    CLI::App app{
+        "Runs the nested analysis of variance from a species table and a table of sample "
+        "labels, and writes the classic report, results.tsv, results.json, the ordinations' "
+        "scores and (within the classic limits) the classic input files that reproduce the "
+        "report into one new folder.",
+        name};
     RunOptions o;
     app.add_option("--species", o.species,
                    "Species table: a header row of species names, one row per sample, the sample "
                    "name first (comma, semicolon or tab separated)")
         ->required();
-    app.add_option("--labels", o.labels,
-                   "Table of sample labels: the sample name first, a column per factor; it may hold "
-                   "samples the species table does not (they are ignored)")
+    app.add_option(
+           "--labels", o.labels,
+           "Table of sample labels: the sample name first, a column per factor; it may hold "
+           "samples the species table does not (they are ignored)")
         ->required();
     app.add_option("--main", o.main, "Column of the main factor")->required();
-    app.add_option("--nested", o.nested,
-                   "Column of a factor nested in the one before, its labels read within their "
-                   "parent (\"plot 1\" under two sites: two subgroups); give it twice for two levels")
+    app.add_option(
+           "--nested", o.nested,
+           "Column of a factor nested in the one before, its labels read within their "
+           "parent (\"plot 1\" under two sites: two subgroups); give it twice for two levels")
         ->expected(1)
         ->take_all();
     app.add_option("--transform", o.transform, "Transformation of the species data")
-        ->check(CLI::IsMember({"none", "chord", "chi2-metric", "chi2-distance", "profiles", "hellinger"}))
+        ->check(CLI::IsMember(
+            {"none", "chord", "chi2-metric", "chi2-distance", "profiles", "hellinger"}))
         ->capture_default_str();
     app.add_option("--permutations", o.permutations, "Permutations of the test (0: no test)")
         ->check(CLI::NonNegativeNumber)
@@ -506,7 +539,8 @@ int run_command(const std::string& name, int argc, const char* const* argv) {
     app.add_option("--seed", o.seed,
                    "Starting state of the permutation generator, 0 to 4294967295 (default 1, the "
                    "classic program's start)");
-    app.add_option("--threads", o.threads, "Threads of the permutation test, of the large fits and, beyond the classic "
+    app.add_option("--threads", o.threads,
+                   "Threads of the permutation test, of the large fits and, beyond the classic "
                    "limits, of the ordinations (0: the CPUs this process may use, shared among the "
                    "processes of an MPI launcher on one machine)")
         ->check(CLI::NonNegativeNumber)
@@ -519,26 +553,30 @@ int run_command(const std::string& name, int argc, const char* const* argv) {
                    "(freely) or subgroups (the first nested factor's subgroups as wholes)")
         ->check(CLI::IsMember({"objects", "subgroups"}))
         ->capture_default_str();
-    app.add_flag("--exact", o.exact,
-                 "With --main-units subgroups: enumerate every distinct arrangement of the subgroups "
-                 "(at most ten million) even when there are more than --permutations");
+    app.add_flag(
+        "--exact", o.exact,
+        "With --main-units subgroups: enumerate every distinct arrangement of the subgroups "
+        "(at most ten million) even when there are more than --permutations");
     app.add_option("--generator", o.generator,
                    "Generator of the permutations: classic, modern, or auto (classic within the "
                    "classic limits, modern beyond them)")
         ->check(CLI::IsMember({"auto", "classic", "modern"}))
         ->capture_default_str();
-    app.add_option("--max-memory", o.max_memory,
-                   "Memory the analysis may use (e.g. 512M, 8G; default: what the system has available)");
+    app.add_option(
+        "--max-memory", o.max_memory,
+        "Memory the analysis may use (e.g. 512M, 8G; default: what the system has available)");
     tables::add_table_options(app, o.table);
     app.add_option("--progress", o.progress,
                    "Progress bar of the permutation test on standard error: auto (on a terminal, "
                    "for a test longer than a second), always, never")
         ->check(CLI::IsMember({"auto", "always", "never"}))
         ->capture_default_str();
-    app.add_flag("--quiet", o.quiet, "No progress bar and no summary; warnings and errors still show");
+    app.add_flag("--quiet", o.quiet,
+                 "No progress bar and no summary; warnings and errors still show");
     app.footer(
         "Example (the dune meadow data, Use nested in Management):\n"
-        "  morvenak run --species dune.csv --labels dune.env.csv --main Management --nested Use \\\n"
+        "  morvenak run --species dune.csv --labels dune.env.csv --main Management --nested Use "
+        "\\\n"
         "               --transform hellinger --permutations 999 --output dune-results\n"
         "writes dune-results/ with Morvenak.out, FittedSc.out, results.tsv, results.json,\n"
         "ordination-K-objects.tsv and ordination-K-species.tsv for each ordination K, and\n"
@@ -562,10 +600,10 @@ int run_command(const std::string& name, int argc, const char* const* argv) {
         }
     }
     // The messages of a process other than the first say which it is.
-    const std::string who =
-        processes.first() ? name
-                          : name + " (process " + std::to_string(processes.index() + 1) + " of " +
-                                std::to_string(processes.count()) + ")";
+    const std::string who = processes.first()
+                                ? name
+                                : name + " (process " + std::to_string(processes.index() + 1) +
+                                      " of " + std::to_string(processes.count()) + ")";
     bool started = false;
     const int status = tools::tool_main(who, app, argc, argv, [&] {
         // A process that fails before the analysis tells the others, which wait for it.

@@ -20,15 +20,27 @@ std::optional<std::uint64_t> parse_memory_size(const std::string& text) {
     int shift = 0;
     if (k < text.size()) {
         switch (std::toupper(static_cast<unsigned char>(text[k]))) {
-            case 'K': shift = 10; break;
-            case 'M': shift = 20; break;
-            case 'G': shift = 30; break;
-            case 'T': shift = 40; break;
-            case 'B': break;
-            default: return std::nullopt;
+            case 'K':
+                shift = 10;
+                break;
+            case 'M':
+                shift = 20;
+                break;
+            case 'G':
+                shift = 30;
+                break;
+            case 'T':
+                shift = 40;
+                break;
+            case 'B':
+                break;
+            default:
+                return std::nullopt;
         }
         ++k;
-        if (shift != 0 && k < text.size() && std::toupper(static_cast<unsigned char>(text[k])) == 'B') ++k;
+        if (shift != 0 && k < text.size() &&
+            std::toupper(static_cast<unsigned char>(text[k])) == 'B')
+            ++k;
     }
     if (k != text.size() || value == 0 || value > (kMost >> shift)) return std::nullopt;
     return value << shift;

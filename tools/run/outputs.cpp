@@ -12,7 +12,9 @@ namespace {
 using morvenak::Row;
 using morvenak::Source;
 
-bool is_factor(Source s) { return s == Source::kMain || s == Source::kNested1 || s == Source::kNested2; }
+bool is_factor(Source s) {
+    return s == Source::kMain || s == Source::kNested1 || s == Source::kNested2;
+}
 
 // A field of a tab-separated table: tabs and line ends inside become blanks.
 std::string field(std::string s) {
@@ -73,11 +75,12 @@ std::string results_tsv(const tables::Design& d, const morvenak::Result& r) {
     std::string s = "source\tfactor\tdf1\tdf2\tSS\tMS\tF\tP\tR2\tpermutations\tnote\n";
     for (const Row& row : r.rows) {
         const Cells c = cells_of(row);
-        s += std::string(morvenak::source_name(row.source)) + "\t" + field(factor_of(d, row)) + "\t" + std::to_string(row.df1) +
-             "\t" + (c.df2 ? std::to_string(row.df2) : "") + "\t" + number(row.ss) + "\t" +
-             (c.ms ? number(row.ms) : "") + "\t" + (c.f ? number(row.f) : "") + "\t" +
-             (c.p ? number(row.p) : "") + "\t" + number(r2(row, r.ssy)) + "\t" +
-             std::to_string(c.p ? row.permutations : 0) + "\t" + field(row_note(row, r.ssy)) + "\n";
+        s += std::string(morvenak::source_name(row.source)) + "\t" + field(factor_of(d, row)) +
+             "\t" + std::to_string(row.df1) + "\t" + (c.df2 ? std::to_string(row.df2) : "") + "\t" +
+             number(row.ss) + "\t" + (c.ms ? number(row.ms) : "") + "\t" +
+             (c.f ? number(row.f) : "") + "\t" + (c.p ? number(row.p) : "") + "\t" +
+             number(r2(row, r.ssy)) + "\t" + std::to_string(c.p ? row.permutations : 0) + "\t" +
+             field(row_note(row, r.ssy)) + "\n";
     }
     return s;
 }
@@ -100,7 +103,8 @@ std::string objects_tsv(const tables::Design& d, const morvenak::OrdinationResul
 std::string species_tsv(const tables::Design& d, const morvenak::OrdinationResult& o) {
     std::string s = "species" + axis_header(o.axes) + "\n";
     for (std::size_t j = 0; j < d.species_names.size(); ++j)
-        s += field(d.species_names[j]) + scores_row(o.species_scores, o.p, static_cast<int>(j), o.axes) + "\n";
+        s += field(d.species_names[j]) +
+             scores_row(o.species_scores, o.p, static_cast<int>(j), o.axes) + "\n";
     return s;
 }
 
@@ -128,7 +132,8 @@ std::string results_json(const tables::Design& d, const morvenak::Result& r, con
             Json jl;
             jl["label"] = fac.coding.levels[l];
             if (f > 0)
-                jl["parent"] = d.factors[f - 1].coding.levels[static_cast<std::size_t>(fac.coding.parent[l])];
+                jl["parent"] =
+                    d.factors[f - 1].coding.levels[static_cast<std::size_t>(fac.coding.parent[l])];
             jl["count"] = fac.coding.counts[l];
             levels.push_back(jl);
         }

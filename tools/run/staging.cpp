@@ -18,8 +18,9 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string not_empty(const std::string& output) {
-    return output + ": the output folder exists and is not empty; nothing is ever overwritten, "
-                    "so name a new or empty folder with --output";
+    return output +
+           ": the output folder exists and is not empty; nothing is ever overwritten, "
+           "so name a new or empty folder with --output";
 }
 
 }  // namespace
@@ -31,7 +32,8 @@ void check_output_folder(const std::string& output) {
         throw tools::ToolError(output + ": cannot use the output folder: " + ec.message());
     if (!fs::exists(st)) return;
     if (!fs::is_directory(st))
-        throw tools::ToolError(output + ": exists and is not a folder; name a new or empty folder "
+        throw tools::ToolError(output +
+                               ": exists and is not a folder; name a new or empty folder "
                                "with --output");
     if (!fs::is_empty(output, ec) || ec) throw tools::ToolError(not_empty(output));
 }
@@ -47,8 +49,10 @@ Staging::Staging(const std::string& output) : output_(output) {
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (::mkdtemp(buffer.data()) == nullptr)
-        throw tools::ToolError(parent.string() + ": cannot create the temporary folder of the "
-                               "outputs: " + std::strerror(errno));
+        throw tools::ToolError(parent.string() +
+                               ": cannot create the temporary folder of the "
+                               "outputs: " +
+                               std::strerror(errno));
     temp_ = buffer.data();
     // mkdtemp makes the folder private; the output folder gets the usual permissions.
     const mode_t mask = ::umask(0);
@@ -67,7 +71,8 @@ void Staging::commit() {
     if (std::rename(temp_.c_str(), output_.c_str()) != 0) {
         const int err = errno;
         if (err == ENOTEMPTY || err == EEXIST) throw tools::ToolError(not_empty(output_));
-        throw tools::ToolError(output_ + ": cannot move the outputs into place: " + std::strerror(err));
+        throw tools::ToolError(output_ +
+                               ": cannot move the outputs into place: " + std::strerror(err));
     }
     committed_ = true;
 }

@@ -13,7 +13,9 @@ std::string quoted(const std::string& s) { return "\"" + s + "\""; }
 std::string level_name(const tables::Design& d, std::size_t f, std::size_t level) {
     const morvenak::LevelCoding& c = d.factors[f].coding;
     std::string s = quoted(c.levels[level]);
-    if (f > 0) s += " in " + quoted(d.factors[f - 1].coding.levels[static_cast<std::size_t>(c.parent[level])]);
+    if (f > 0)
+        s += " in " +
+             quoted(d.factors[f - 1].coding.levels[static_cast<std::size_t>(c.parent[level])]);
     return s;
 }
 
@@ -36,7 +38,8 @@ std::vector<std::string> design_warnings(const tables::Design& d) {
             if (counts[l] == 1) single.push_back(l);
 
         if (f > 0 && single.size() == counts.size()) {
-            out.push_back(factor_name(d, f) + ": every subgroup has a single sample, so no "
+            out.push_back(factor_name(d, f) +
+                          ": every subgroup has a single sample, so no "
                           "variation is left within its subgroups and its row cannot be tested "
                           "(its F needs the mean square within subgroups)");
         } else if (!single.empty()) {
@@ -46,10 +49,11 @@ std::vector<std::string> design_warnings(const tables::Design& d) {
             if (single.size() > 5) list += ", ...";
             const char* what = f == 0 ? "level" : "subgroup";
             if (single.size() == 1)
-                out.push_back(factor_name(d, f) + ": " + what + " " + list + " has a single sample");
+                out.push_back(factor_name(d, f) + ": " + what + " " + list +
+                              " has a single sample");
             else
-                out.push_back(factor_name(d, f) + ": " + std::to_string(single.size()) + " " + what +
-                              "s have a single sample: " + list);
+                out.push_back(factor_name(d, f) + ": " + std::to_string(single.size()) + " " +
+                              what + "s have a single sample: " + list);
         }
 
         bool numbers = true;
@@ -57,7 +61,8 @@ std::vector<std::string> design_warnings(const tables::Design& d) {
             if (tables::number_text(label, d.labels_decimal).empty()) numbers = false;
         // Distinct labels as written: plots numbered 1, 2, .. again under every site are
         // many subgroups but few numbers.
-        const std::size_t levels = std::set<std::string>(fac.labels.begin(), fac.labels.end()).size();
+        const std::size_t levels =
+            std::set<std::string>(fac.labels.begin(), fac.labels.end()).size();
         if (numbers && 2 * levels > n)
             out.push_back(factor_name(d, f) + " looks continuous: its labels are numbers, with " +
                           std::to_string(levels) + " different values among " + std::to_string(n) +

@@ -36,8 +36,7 @@ long find_column(const Table& labels, const std::string& name) {
     }
     if (found == 0)
         throw ToolError(where(labels.name, labels.header_line) + ": no column is named " +
-                        quoted(name) + " (the columns are: " + column_list(labels.header) +
-                        ")");
+                        quoted(name) + " (the columns are: " + column_list(labels.header) + ")");
     return found;
 }
 
@@ -76,9 +75,11 @@ Marks find_marks(const Table& t, const std::vector<std::size_t>& columns) {
     for (const auto& row : t.rows)
         for (std::size_t j : cols) {
             const Cell c = row[j];
-            if (!m.point && c.text.find('.') != std::string_view::npos && !number_text(c.text, '.').empty())
+            if (!m.point && c.text.find('.') != std::string_view::npos &&
+                !number_text(c.text, '.').empty())
                 m.point = c, m.point_column = j;
-            if (!m.comma && c.text.find(',') != std::string_view::npos && !number_text(c.text, ',').empty())
+            if (!m.comma && c.text.find(',') != std::string_view::npos &&
+                !number_text(c.text, ',').empty())
                 m.comma = c, m.comma_column = j;
         }
     return m;
@@ -115,13 +116,14 @@ void check_coding(const Design& d, std::size_t max_dummies) {
         const Factor& up = d.factors[f - 1];
         const std::size_t m = fac.codes.size();
         if (m <= up.codes.size())
-            throw ToolError(d.labels_name + ", column " + std::to_string(fac.column_number) +
-                            " (" + fac.column + "): the nested factor gives " + std::to_string(m) +
+            throw ToolError(d.labels_name + ", column " + std::to_string(fac.column_number) + " (" +
+                            fac.column + "): the nested factor gives " + std::to_string(m) +
                             (m == 1 ? " dummy variable (" : " dummy variables (") +
                             std::to_string(fac.coding.levels.size()) + " subgroups in " +
                             std::to_string(up.coding.levels.size()) + " groups of " + up.column +
                             "), not more than the " + std::to_string(up.codes.size()) + " of " +
-                            up.column + "; the program needs a nested factor to give strictly more");
+                            up.column +
+                            "; the program needs a nested factor to give strictly more");
     }
 }
 
@@ -205,17 +207,19 @@ Design build_design(const Table& species, const Table& labels,
                             ": the species name is empty; give every species column a name");
         auto [it, fresh] = species_seen.emplace(name, j);
         if (!fresh)
-            throw ToolError(where(species.name, species.header_line, static_cast<long>(j + 1)) +
-                            ": species " + quoted(name) + " appears a second time (first in column " +
-                            std::to_string(it->second + 1) + "); give each species column its own name");
+            throw ToolError(
+                where(species.name, species.header_line, static_cast<long>(j + 1)) + ": species " +
+                quoted(name) + " appears a second time (first in column " +
+                std::to_string(it->second + 1) + "); give each species column its own name");
         d.species_names.push_back(name);
     }
     if (species.rows.empty()) throw ToolError(species.name + ": no sample rows");
     if (columns.empty()) throw ToolError("no main factor column was given");
     if (columns.size() > max_factors)
         throw tools::beyond_limits(std::to_string(columns.size()) +
-                        " factor columns were given; the program takes at most " +
-                        std::to_string(max_factors) + " (a main factor and two nested ones)");
+                                   " factor columns were given; the program takes at most " +
+                                   std::to_string(max_factors) +
+                                   " (a main factor and two nested ones)");
 
     std::vector<long> column_numbers;
     for (std::size_t f = 0; f < columns.size(); ++f) {
@@ -238,7 +242,8 @@ Design build_design(const Table& species, const Table& labels,
         if (!in_species.count(std::string(row[0].text))) ++d.ignored;
 
     // Abundances, kept as written but for the decimal mark.
-    d.decimal = options.decimal ? options.decimal : detect_decimal(species, options.species_delimiter);
+    d.decimal =
+        options.decimal ? options.decimal : detect_decimal(species, options.species_delimiter);
     for (const auto& row : species.rows) {
         d.objects.emplace_back(row[0].text);
         Texts values;
@@ -248,15 +253,17 @@ Design build_design(const Table& species, const Table& labels,
             const std::string v = number_text(text, d.decimal);
             if (v.empty()) {
                 std::string why;
-                if (text.empty()) why = "the abundance is empty; write 0 for a species not found";
-                else if (is_na(text)) why = "the abundance is missing (NA); write 0 for a species not found";
+                if (text.empty())
+                    why = "the abundance is empty; write 0 for a species not found";
+                else if (is_na(text))
+                    why = "the abundance is missing (NA); write 0 for a species not found";
                 else {
                     why = quoted(text) + " is not a number";
                     if (d.decimal == '.' && !number_text(text, ',').empty())
                         why += " with a decimal point; for decimal commas give --decimal ,";
                 }
-                throw ToolError(where(species.name, row[j].line, static_cast<long>(j + 1)) +
-                                " (" + species.header[j] + "): " + why);
+                throw ToolError(where(species.name, row[j].line, static_cast<long>(j + 1)) + " (" +
+                                species.header[j] + "): " + why);
             }
             values.push_back(v);
         }

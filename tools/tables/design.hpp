@@ -34,28 +34,28 @@ constexpr DesignLimits classic_limits{max_objects, max_species, max_dummies};
 constexpr DesignLimits no_limits{};
 
 struct Factor {
-    std::string column;                 // its column name in the labels table
-    long column_number = 0;             // 1-based, for messages
-    std::vector<std::string> labels;    // per object, as written
-    std::vector<long> lines;            // per object, the line of its label
-    morvenak::LevelCoding coding;       // levels, parents, counts, the level of each object
+    std::string column;                   // its column name in the labels table
+    long column_number = 0;               // 1-based, for messages
+    std::vector<std::string> labels;      // per object, as written
+    std::vector<long> lines;              // per object, the line of its label
+    morvenak::LevelCoding coding;         // levels, parents, counts, the level of each object
     std::vector<std::vector<int>> codes;  // the dummy variables, one column per variable
 };
 
 struct Design {
-    std::string species_name;                      // species file, for messages
-    std::string labels_name;                       // labels file, for messages
-    std::vector<std::string> objects;              // sample names, species-table order
-    std::vector<long> label_lines;                 // per object, its line in the labels file
-    std::vector<std::string> species_names;        // the species table's header, after the first
+    std::string species_name;                // species file, for messages
+    std::string labels_name;                 // labels file, for messages
+    std::vector<std::string> objects;        // sample names, species-table order
+    std::vector<long> label_lines;           // per object, its line in the labels file
+    std::vector<std::string> species_names;  // the species table's header, after the first
     std::size_t species = 0;
-    std::vector<Texts> values;                     // per object, abundances as the response file takes them
-    std::vector<Factor> factors;                   // main factor first, then nested ones
-    std::size_t ignored = 0;                       // labels rows of samples the species table lacks
-    char decimal = '.';                            // the species table's decimal mark
-    char labels_decimal = '.';                     // the labels table's, for the warnings
+    std::vector<Texts> values;    // per object, abundances as the response file takes them
+    std::vector<Factor> factors;  // main factor first, then nested ones
+    std::size_t ignored = 0;      // labels rows of samples the species table lacks
+    char decimal = '.';           // the species table's decimal mark
+    char labels_decimal = '.';    // the labels table's, for the warnings
 
-    std::size_t dummies() const;                   // of all factors together
+    std::size_t dummies() const;  // of all factors together
 };
 
 // Whether the design lies within `limits` (objects, species, dummy variables).

@@ -23,7 +23,8 @@ void Texts::push_back(std::string_view text) {
     chars_.append(text);
     // A row is at most max_row_bytes long (the reader stops before); the ends
     // are 32 bits for that.
-    if (chars_.size() > UINT32_MAX) throw ToolError("a row of a table holds more than 4 GiB of text");
+    if (chars_.size() > UINT32_MAX)
+        throw ToolError("a row of a table holds more than 4 GiB of text");
     ends_.push_back(static_cast<std::uint32_t>(chars_.size()));
 }
 
@@ -54,11 +55,11 @@ struct Collector {
     TableLimits limits;
     Table table;
     Fields current;
-    std::size_t fields = 0;    // fields of the current row, kept or not
-    long extra_line = 0;       // line of its first field beyond the header's width
-    long line = 0;             // the physical line being fed to the parser
+    std::size_t fields = 0;  // fields of the current row, kept or not
+    long extra_line = 0;     // line of its first field beyond the header's width
+    long line = 0;           // the physical line being fed to the parser
     bool header_done = false;
-    bool row_kept = false;     // a row was kept during the last piece
+    bool row_kept = false;  // a row was kept during the last piece
     std::optional<ToolError> error;
 
     void fail(ToolError e) {
@@ -70,10 +71,10 @@ struct Collector {
         ++fields;
         if (!header_done) {
             if (limits.species > 0 && fields > limits.species + 1) {
-                fail(tools::beyond_limits(
-                    where(name, line, static_cast<long>(fields)) + ": more than " +
-                    std::to_string(limits.species) + " species; the program takes at most " +
-                    std::to_string(limits.species)));
+                fail(tools::beyond_limits(where(name, line, static_cast<long>(fields)) +
+                                          ": more than " + std::to_string(limits.species) +
+                                          " species; the program takes at most " +
+                                          std::to_string(limits.species)));
                 return;
             }
         } else if (fields > table.header.size()) {
@@ -98,7 +99,8 @@ struct Collector {
         if (!header_done) {
             header_done = true;
             table.header_line = current.empty() ? 1 : current[0].line;
-            for (std::size_t k = 0; k < current.size(); ++k) table.header.emplace_back(current[k].text);
+            for (std::size_t k = 0; k < current.size(); ++k)
+                table.header.emplace_back(current[k].text);
             current.clear();
             return;
         }
@@ -106,8 +108,7 @@ struct Collector {
         if (count < width) {
             long at = current.empty() ? 0 : current.back().line;
             fail(ToolError(where(name, at, static_cast<long>(count + 1)) + ": the row has " +
-                           plural(count, "field") + ", the header has " +
-                           std::to_string(width)));
+                           plural(count, "field") + ", the header has " + std::to_string(width)));
             return;
         }
         if (count > width) {
@@ -222,19 +223,21 @@ private:
     [[noreturn]] void too_long(long line) const {
         const std::size_t b = c_.limits.row_bytes;
         const std::string size = b % (std::size_t{1} << 20) == 0 ? std::to_string(b >> 20) + " MiB"
-                                 : b % 1024 == 0               ? std::to_string(b >> 10) + " KiB"
-                                                               : std::to_string(b) + " bytes";
-        throw ToolError(where(c_.name, line) + ": more than " + size + " without the end of a row;"
-                        " a row of a table takes at most " + size);
+                                 : b % 1024 == 0                 ? std::to_string(b >> 10) + " KiB"
+                                                                 : std::to_string(b) + " bytes";
+        throw ToolError(where(c_.name, line) + ": more than " + size +
+                        " without the end of a row;"
+                        " a row of a table takes at most " +
+                        size);
     }
 
     csv_parser parser_;
     Collector c_;
-    char delimiter_;             // 0 until the first line decides it
+    char delimiter_;  // 0 until the first line decides it
     bool started_ = false;
-    std::string first_;          // the first line, while it is incomplete
+    std::string first_;  // the first line, while it is incomplete
     long next_line_ = 1;
-    std::size_t pending_ = 0;    // bytes fed since the last row was kept
+    std::size_t pending_ = 0;  // bytes fed since the last row was kept
 };
 
 // The file descriptor of a table, or an exception naming the path and the reason.
@@ -263,12 +266,16 @@ char detect_delimiter(const std::string& text, const std::string& name) {
     if (first.find('\t') != std::string::npos) return '\t';
     bool quoted = false, comma = false, semicolon = false;
     for (char ch : first) {
-        if (ch == '"') quoted = !quoted;  // a doubled quote turns it off and on again
-        else if (!quoted && ch == ',') comma = true;
-        else if (!quoted && ch == ';') semicolon = true;
+        if (ch == '"')
+            quoted = !quoted;  // a doubled quote turns it off and on again
+        else if (!quoted && ch == ',')
+            comma = true;
+        else if (!quoted && ch == ';')
+            semicolon = true;
     }
     if (comma && semicolon)
-        throw ToolError(where(name, 1) + ": the header holds both commas and semicolons, so "
+        throw ToolError(where(name, 1) +
+                        ": the header holds both commas and semicolons, so "
                         "the separator cannot be told; name it with --sep , or --sep ';'");
     return semicolon ? ';' : ',';
 }

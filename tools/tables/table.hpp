@@ -1,8 +1,8 @@
 // Reading a table of samples: a header row, then one row per sample, separated by
 // commas, semicolons or tabs, parsed by libcsv. The species table and the labels
-// table of `morvenak run` and `morvenak prepare` are both read here. Every cell keeps its text and the line it ends on,
-// so that later checks can name file, line and column. Rows that do not have as many
-// fields as the header are refused here; what the cells mean is left to design.hpp.
+// table of `morvenak run` and `morvenak prepare` are both read here. Every cell keeps its text and
+// the line it ends on, so that later checks can name file, line and column. Rows that do not have
+// as many fields as the header are refused here; what the cells mean is left to design.hpp.
 //
 // The cells of a row are kept end to end in one string (Texts), so that a table
 // of millions of cells takes about its own size in memory.
@@ -73,7 +73,8 @@ private:
     long line(std::size_t k) const;
 
     Texts texts_;
-    std::vector<std::pair<std::size_t, long>> lines_;  // (first field, its line) wherever the line changes
+    std::vector<std::pair<std::size_t, long>>
+        lines_;  // (first field, its line) wherever the line changes
 };
 
 struct Table {
@@ -81,7 +82,7 @@ struct Table {
     char delimiter = ',';             // as given or detected
     std::vector<std::string> header;  // field texts of the header row
     long header_line = 0;
-    std::vector<Fields> rows;         // each as wide as the header
+    std::vector<Fields> rows;  // each as wide as the header
 };
 
 // The most a table may hold; 0 means no limit. Going beyond either ends the reading
@@ -90,8 +91,8 @@ struct Table {
 constexpr std::size_t max_row_bytes = std::size_t{64} << 20;
 
 struct TableLimits {
-    std::size_t species = 0;  // columns after the column of sample names
-    std::size_t samples = 0;  // rows after the header
+    std::size_t species = 0;                // columns after the column of sample names
+    std::size_t samples = 0;                // rows after the header
     std::size_t row_bytes = max_row_bytes;  // tests set a smaller one to reach it cheaply
 };
 

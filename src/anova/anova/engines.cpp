@@ -129,8 +129,8 @@ AnovaOutcome nested(const RunContext& ctx, Workspace& w, int levels, const Subgr
     permutation_test(ctx, w, rows, levels, levels == 2 ? 500 : 300);
     rows[0].formed = main_formed;
     if (by_subgroups && main_formed) {
-      const SubgroupTest t = subgroup_test(ctx, *scheme.design, rows[0].df_num, rows[0].df_den, ctx.nperm,
-                                           scheme.exact, *scheme.generator);
+      const SubgroupTest t = subgroup_test(ctx, *scheme.design, rows[0].df_num, rows[0].df_den, ctx.nperm, scheme.exact,
+                                           *scheme.generator);
       rows[0].count = t.count;
       rows[0].permutations = t.permutations;
       scheme.outcome->exact = t.exact;

@@ -717,8 +717,8 @@ void FastPermutations::quadratic_forms_by_lanes(int count, ThreadScratch& scratc
       const Term& term = terms_[t];
       const Projector& pr = projectors_[static_cast<size_t>(term.projector)];
       double total[kLanes];
-      lane_forms(sources_[static_cast<size_t>(term.source)].gram.get(), n, pr.g.get(), row_at_.data(), pr.end.data(),
-                 q, total);
+      lane_forms(sources_[static_cast<size_t>(term.source)].gram.get(), n, pr.g.get(), row_at_.data(), pr.end.data(), q,
+                 total);
       for (int b = 0; b < kLanes && b0 + b < count; ++b)
         scratch.form[static_cast<size_t>(b0 + b) * nterms + t] = total[b];
     }

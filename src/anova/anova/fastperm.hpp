@@ -110,7 +110,7 @@ class FastPermutations {
   Workers& team_;
   int n_;
   int p_;
-  std::vector<int> order_;  // the objects in the order of the forms (0-based)
+  std::vector<int> order_;           // the objects in the order of the forms (0-based)
   std::vector<std::size_t> row_at_;  // where row i of a packed G' starts, less i: G'(i, k) is g[row_at_[i] + k]
   std::vector<Source> sources_;
   std::vector<Projector> projectors_;

@@ -113,10 +113,10 @@ class GroupedTest final : public Job {
 
  private:
   struct Scratch {
-    std::vector<int> row_cell;                                    // batch x n
-    std::vector<std::vector<std::unique_ptr<LevelSums>>> sums;    // [source][b]
-    std::vector<double> d;                                        // [source][b][0..3]
-    std::vector<long long> exceed;                                // per statistic
+    std::vector<int> row_cell;                                  // batch x n
+    std::vector<std::vector<std::unique_ptr<LevelSums>>> sums;  // [source][b]
+    std::vector<double> d;                                      // [source][b][0..3]
+    std::vector<long long> exceed;                              // per statistic
   };
 
   void evaluate(const int* perms, int count, Scratch& sc) {
@@ -149,7 +149,8 @@ class GroupedTest final : public Job {
         for (int b = 0; b < count; ++b) sc.sums[s][static_cast<size_t>(b)]->finish_window(w);
       }
       for (int b = 0; b < count; ++b)
-        sc.sums[s][static_cast<size_t>(b)]->result(sc.d.data() + (s * static_cast<size_t>(batch_) + static_cast<size_t>(b)) * 4);
+        sc.sums[s][static_cast<size_t>(b)]->result(sc.d.data() +
+                                                   (s * static_cast<size_t>(batch_) + static_cast<size_t>(b)) * 4);
     }
     for (size_t k = 0; k < stats_.size(); ++k) {
       const GroupedStat& t = *stats_[k];
@@ -208,7 +209,8 @@ void grouped_test(const RunContext& ctx, const Grouping& g, std::vector<GroupedS
   choose_cut(g, ctx.p, tuning, batch, width);
   Workers team(ctx.threads > 0 ? ctx.threads : Workers::available());
   GroupedTest job(g, sources, formed, batch, width, team.size());
-  const int per_round = static_cast<int>(std::min<long long>(static_cast<long long>(batch) * 4 * team.size(), stream.here()));
+  const int per_round =
+      static_cast<int>(std::min<long long>(static_cast<long long>(batch) * 4 * team.size(), stream.here()));
   std::vector<int> buffer(2 * static_cast<size_t>(per_round) * static_cast<size_t>(n));
   int* slot[2] = {buffer.data(), buffer.data() + static_cast<size_t>(per_round) * static_cast<size_t>(n)};
   int count = stream.fill(slot[0], per_round);

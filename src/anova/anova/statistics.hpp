@@ -30,7 +30,7 @@ struct Statistic {
   const Mat* h_den = nullptr;
   Denominator kind = Denominator::kProjector;
   double constant = 0.0;
-  long long count = 1;  // the observed statistic counts as one of nperm + 1
+  long long count = 1;          // the observed statistic counts as one of nperm + 1
   long long permutations = -1;  // when not the run's: the arrangements of the main factor's subgroups
 };
 

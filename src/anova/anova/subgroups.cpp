@@ -66,7 +66,7 @@ struct Arranged {
   const SubgroupDesign& d;
   std::vector<double> group_total;  // p x groups
   std::vector<int> group_size;
-  std::vector<int> first;           // groups in order of their first subgroup
+  std::vector<int> first;  // groups in order of their first subgroup
 
   explicit Arranged(const SubgroupDesign& design)
       : d(design),
@@ -92,7 +92,8 @@ struct Arranged {
     double ss = 0.0;
     for (int g : first) {
       double q = 0.0;
-      for (size_t j = 0; j < p; ++j) q += group_total[static_cast<size_t>(g) * p + j] * group_total[static_cast<size_t>(g) * p + j];
+      for (size_t j = 0; j < p; ++j)
+        q += group_total[static_cast<size_t>(g) * p + j] * group_total[static_cast<size_t>(g) * p + j];
       ss += q / static_cast<double>(group_size[static_cast<size_t>(g)]);
     }
     return ss;

@@ -24,13 +24,13 @@
 namespace morvenak {
 
 struct SubgroupDesign {
-  int groups = 0;                        // main groups
-  int subgroups = 0;                     // subgroups of the first nested factor
+  int groups = 0;     // main groups
+  int subgroups = 0;  // subgroups of the first nested factor
   int p = 0;
-  std::vector<int> group_of;             // the observed main group of each subgroup (0-based, in order of first object)
-  std::vector<int> sizes;                // objects per subgroup
-  std::vector<int> per_group;            // subgroups per main group, observed
-  std::vector<double> totals;            // p x subgroups: column s is the total of Y over subgroup s
+  std::vector<int> group_of;   // the observed main group of each subgroup (0-based, in order of first object)
+  std::vector<int> sizes;      // objects per subgroup
+  std::vector<int> per_group;  // subgroups per main group, observed
+  std::vector<double> totals;  // p x subgroups: column s is the total of Y over subgroup s
 };
 
 // The subgroups and main groups of the design, from the dummy variables of

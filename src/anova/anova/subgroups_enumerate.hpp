@@ -12,8 +12,8 @@ namespace morvenak {
 namespace subgroups_detail {
 
 struct Class {
-  int size;               // subgroups per group
-  std::vector<int> ids;   // the groups of this size
+  int size;              // subgroups per group
+  std::vector<int> ids;  // the groups of this size
 };
 
 template <class Visit>

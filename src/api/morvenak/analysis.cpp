@@ -109,9 +109,10 @@ void plan_main_test(const Options& o, const RunContext& ctx, const SubgroupDesig
   t.subgroups = d.subgroups;
   t.arrangements = distinct_arrangements(d);
   if (t.units == MainUnits::kSubgroups && o.exact && ctx.nperm >= 1 && t.arrangements > kMostArrangements)
-    throw InvalidInput("an exact test of the main factor would enumerate " +
-                       (t.arrangements == UINT64_MAX ? std::string("more than 1.8e19") : std::to_string(t.arrangements)) +
-                       " arrangements of its subgroups; at most 10000000 are enumerated: leave out the exact test");
+    throw InvalidInput(
+        "an exact test of the main factor would enumerate " +
+        (t.arrangements == UINT64_MAX ? std::string("more than 1.8e19") : std::to_string(t.arrangements)) +
+        " arrangements of its subgroups; at most 10000000 are enumerated: leave out the exact test");
   if (t.units == MainUnits::kSubgroups)
     t.exact = ctx.nperm >= 1 && (o.exact || t.arrangements <= static_cast<std::uint64_t>(ctx.nperm));
   if (t.arrangements >= 1 && 1.0 / static_cast<double>(t.arrangements) > 0.05) {
@@ -187,8 +188,8 @@ constexpr const char* kCodesBeyond =
 std::string main_test_note(const MainTest& t) {
   const std::string units = std::to_string(t.subgroups) + " subgroups";
   if (t.exact)
-    return "subgroups permuted as units: all " + std::to_string(t.arrangements) + " distinct arrangements of " +
-           units + " enumerated (exact test)";
+    return "subgroups permuted as units: all " + std::to_string(t.arrangements) + " distinct arrangements of " + units +
+           " enumerated (exact test)";
   return "subgroups permuted as units: " + std::to_string(t.permutations) + " random arrangements of " + units;
 }
 
@@ -226,7 +227,8 @@ void Analysis::set_response(int n, int p, const double* y) {
     sums = colsum.data();
   } else {
     for (int j = 1; j <= p; ++j)
-      for (int i = 1; i <= n; ++i) w.y(i, j) = y[static_cast<std::size_t>(i - 1) + static_cast<std::size_t>(j - 1) * nn];
+      for (int i = 1; i <= n; ++i)
+        w.y(i, j) = y[static_cast<std::size_t>(i - 1) + static_cast<std::size_t>(j - 1) * nn];
   }
   if (ctx.itrans == 0)
     a.events->transformed(Transform::kNone);
@@ -285,8 +287,9 @@ void Analysis::add_factor(const Factor& factor) {
         throw InvalidInput("factor " + name + " has a single level ('" + levels.levels.front() +
                            "'): the main factor needs at least 2");
       const std::string up = quoted(a.names[static_cast<std::size_t>(f - 2)], f - 1);
-      throw InvalidInput("factor " + name + " is not nested in " + up + ": it has a single level within each level of " +
-                         up + ", so it divides none of them into subgroups");
+      throw InvalidInput("factor " + name + " is not nested in " + up +
+                         ": it has a single level within each level of " + up +
+                         ", so it divides none of them into subgroups");
     }
     bool all_labels = true;
     for (bool b : a.from_labels) all_labels = all_labels && b;
@@ -487,7 +490,8 @@ Result analyse(const Input& input, const Options& options, Events* events) {
       sizes_agree = sizes_agree && f.labels.size() == static_cast<std::size_t>(input.n);
     }
     if (sizes_agree)
-      for (const Factor& f : input.factors) codings.push_back(code_levels(f.labels, codings.empty() ? nullptr : &codings.back()));
+      for (const Factor& f : input.factors)
+        codings.push_back(code_levels(f.labels, codings.empty() ? nullptr : &codings.back()));
     if (sizes_agree) {
       const Grouping g = make_grouping(codings);
       const int threads = options.threads > 0 ? options.threads : Workers::available();

@@ -13,37 +13,81 @@ class EventsTee : public Events {
   // `second` may be null: the tee is then the first alone.
   EventsTee(Events& first, Events* second) : a_(first), b_(second) {}
 
-  void zero_column(int column) override { both([&](Events& e) { e.zero_column(column); }); }
-  void negative_value(int row, int column) override { both([&](Events& e) { e.negative_value(row, column); }); }
-  void transformed(Transform t) override { both([&](Events& e) { e.transformed(t); }); }
-  void zero_row(int row) override { both([&](Events& e) { e.zero_row(row); }); }
-  void total_ss(double ssy) override { both([&](Events& e) { e.total_ss(ssy); }); }
-  void column_not_centred(int f) override { both([&](Events& e) { e.column_not_centred(f); }); }
-  void columns_not_orthogonal(int f) override { both([&](Events& e) { e.columns_not_orthogonal(f); }); }
-  void factor_collinear(int f) override { both([&](Events& e) { e.factor_collinear(f); }); }
-  void coding_verdict(bool correct) override { both([&](Events& e) { e.coding_verdict(correct); }); }
-  void no_collinearity_within() override { both([&](Events& e) { e.no_collinearity_within(); }); }
-  void factors_collinear(int a, int b) override { both([&](Events& e) { e.factors_collinear(a, b); }); }
-  void no_collinearity_among() override { both([&](Events& e) { e.no_collinearity_among(); }); }
-  void nesting_order_wrong() override { both([&](Events& e) { e.nesting_order_wrong(); }); }
-  void factors_checked() override { both([&](Events& e) { e.factors_checked(); }); }
-  void main_test_planned(const MainTest& plan) override { both([&](Events& e) { e.main_test_planned(plan); }); }
-  void warning(const std::string& text) override { both([&](Events& e) { e.warning(text); }); }
-  void table_started() override { both([&](Events& e) { e.table_started(); }); }
+  void zero_column(int column) override {
+    both([&](Events& e) { e.zero_column(column); });
+  }
+  void negative_value(int row, int column) override {
+    both([&](Events& e) { e.negative_value(row, column); });
+  }
+  void transformed(Transform t) override {
+    both([&](Events& e) { e.transformed(t); });
+  }
+  void zero_row(int row) override {
+    both([&](Events& e) { e.zero_row(row); });
+  }
+  void total_ss(double ssy) override {
+    both([&](Events& e) { e.total_ss(ssy); });
+  }
+  void column_not_centred(int f) override {
+    both([&](Events& e) { e.column_not_centred(f); });
+  }
+  void columns_not_orthogonal(int f) override {
+    both([&](Events& e) { e.columns_not_orthogonal(f); });
+  }
+  void factor_collinear(int f) override {
+    both([&](Events& e) { e.factor_collinear(f); });
+  }
+  void coding_verdict(bool correct) override {
+    both([&](Events& e) { e.coding_verdict(correct); });
+  }
+  void no_collinearity_within() override {
+    both([&](Events& e) { e.no_collinearity_within(); });
+  }
+  void factors_collinear(int a, int b) override {
+    both([&](Events& e) { e.factors_collinear(a, b); });
+  }
+  void no_collinearity_among() override {
+    both([&](Events& e) { e.no_collinearity_among(); });
+  }
+  void nesting_order_wrong() override {
+    both([&](Events& e) { e.nesting_order_wrong(); });
+  }
+  void factors_checked() override {
+    both([&](Events& e) { e.factors_checked(); });
+  }
+  void main_test_planned(const MainTest& plan) override {
+    both([&](Events& e) { e.main_test_planned(plan); });
+  }
+  void warning(const std::string& text) override {
+    both([&](Events& e) { e.warning(text); });
+  }
+  void table_started() override {
+    both([&](Events& e) { e.table_started(); });
+  }
   void nested_coding_failed(int levels, double excess) override {
     both([&](Events& e) { e.nested_coding_failed(levels, excess); });
   }
   void test_started(int permutations, bool large) override {
     both([&](Events& e) { e.test_started(permutations, large); });
   }
-  void permutation(std::int64_t done, bool large) override { both([&](Events& e) { e.permutation(done, large); }); }
-  void table_done(const Result& r) override { both([&](Events& e) { e.table_done(r); }); }
-  void ordinations_started() override { both([&](Events& e) { e.ordinations_started(); }); }
+  void permutation(std::int64_t done, bool large) override {
+    both([&](Events& e) { e.permutation(done, large); });
+  }
+  void table_done(const Result& r) override {
+    both([&](Events& e) { e.table_done(r); });
+  }
+  void ordinations_started() override {
+    both([&](Events& e) { e.ordinations_started(); });
+  }
   void ordination(const OrdinationResult& o, int index, int count) override {
     both([&](Events& e) { e.ordination(o, index, count); });
   }
-  void ordinations_done(const Result& r) override { both([&](Events& e) { e.ordinations_done(r); }); }
-  bool go_on_after_singular() override { return b_ != nullptr ? b_->go_on_after_singular() : a_.go_on_after_singular(); }
+  void ordinations_done(const Result& r) override {
+    both([&](Events& e) { e.ordinations_done(r); });
+  }
+  bool go_on_after_singular() override {
+    return b_ != nullptr ? b_->go_on_after_singular() : a_.go_on_after_singular();
+  }
 
  private:
   template <class F>

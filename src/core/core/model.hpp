@@ -57,9 +57,10 @@ class Share {
 struct Options {
   Task task = Task::kBoth;
   Transform transform = Transform::kNone;
-  int permutations = 999;    // 0: no test
-  std::uint32_t seed = 1;    // the generator's starting state (1: the classic sequence)
-  int threads = 0;           // threads of the permutation test (and of the ordinations beyond the classic limits); 0: all the process may use
+  int permutations = 999;  // 0: no test
+  std::uint32_t seed = 1;  // the generator's starting state (1: the classic sequence)
+  int threads = 0;  // threads of the permutation test (and of the ordinations beyond the classic limits); 0: all the
+                    // process may use
   bool check_coding = true;  // check that each factor's dummy variables sum to 0 and are orthogonal
   MainUnits main_units = MainUnits::kObjects;
   // With subgroups as units: enumerate every distinct arrangement even when
@@ -86,11 +87,16 @@ enum class Source { kMain, kNested1, kNested2, kWithin, kTotal };
 // A source's name as the results tables write it.
 inline const char* source_name(Source s) {
   switch (s) {
-    case Source::kMain: return "main";
-    case Source::kNested1: return "nested1";
-    case Source::kNested2: return "nested2";
-    case Source::kWithin: return "within";
-    case Source::kTotal: return "total";
+    case Source::kMain:
+      return "main";
+    case Source::kNested1:
+      return "nested1";
+    case Source::kNested2:
+      return "nested2";
+    case Source::kWithin:
+      return "within";
+    case Source::kTotal:
+      return "total";
   }
   return "";
 }
@@ -140,9 +146,9 @@ struct MainTest {
   int groups = 0;
   int subgroups = 0;
   std::uint64_t arrangements = 0;
-  bool exact = false;                 // every arrangement enumerated
-  std::int64_t permutations = 0;      // arrangements besides the observed one
-  std::int64_t near_ties = 0;         // comparisons settled in double-double
+  bool exact = false;             // every arrangement enumerated
+  std::int64_t permutations = 0;  // arrangements besides the observed one
+  std::int64_t near_ties = 0;     // comparisons settled in double-double
 };
 
 // How each factor's coding fared in the checks.
@@ -172,8 +178,8 @@ struct Result {
   std::vector<FactorCheck> checks;            // one per factor
   std::vector<LevelCoding> codings;           // one per factor given as labels (empty otherwise)
   std::vector<OrdinationResult> ordinations;  // fitted factors in order, then residuals (score tasks)
-  MainTest main_test;                 // nested designs only
-  std::vector<std::string> warnings;  // what the user should know about this design
+  MainTest main_test;                         // nested designs only
+  std::vector<std::string> warnings;          // what the user should know about this design
   double anova_seconds = 0.0;
   double ordination_seconds = 0.0;
   // How the analysis ran: the generator (kClassic or kModern) and its seed,

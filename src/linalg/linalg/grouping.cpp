@@ -63,7 +63,8 @@ void LevelSums::finish_window(int w) {
     const std::vector<double>& down = sums_[static_cast<size_t>(a) + 1];
     std::fill(up.begin(), up.begin() + static_cast<std::ptrdiff_t>(g_.cells(a)) * w, 0.0);
     const std::vector<int>& parent = g_.parent[static_cast<size_t>(a) + 1];
-    for (size_t d = 0; d < parent.size(); ++d) add_row(up.data() + static_cast<size_t>(parent[d]) * ws, down.data() + d * ws, w);
+    for (size_t d = 0; d < parent.size(); ++d)
+      add_row(up.data() + static_cast<size_t>(parent[d]) * ws, down.data() + d * ws, w);
   }
   for (int a = 1; a <= top_; ++a) {
     const size_t as = static_cast<size_t>(a);

@@ -29,10 +29,10 @@ namespace morvenak {
 struct Grouping {
   int n = 0;
   int levels = 0;
-  std::vector<std::vector<int>> parent;       // [a][c], a >= 1
-  std::vector<std::vector<int>> size;         // [a][c]
-  std::vector<std::vector<double>> inverse;   // [a][c] = fl(1 / size)
-  std::vector<std::vector<int>> cell_of;      // [a][i]: the cell of object i at level a
+  std::vector<std::vector<int>> parent;      // [a][c], a >= 1
+  std::vector<std::vector<int>> size;        // [a][c]
+  std::vector<std::vector<double>> inverse;  // [a][c] = fl(1 / size)
+  std::vector<std::vector<int>> cell_of;     // [a][i]: the cell of object i at level a
   int cells(int a) const { return static_cast<int>(size[static_cast<std::size_t>(a)].size()); }
   // Dummy variables of factor a: its cells less its parent's.
   int dummies(int a) const { return cells(a) - cells(a - 1); }

@@ -183,8 +183,8 @@ __attribute__((target("avx2"))) void columns_avx2(const Mat& A, const Mat& B, co
   if (i < m) block_scalar(A, B, R, i, m, j0, j0 + NC, l0, l1, first);
 }
 
-__attribute__((target("avx2"))) void panel_avx2(const Mat& A, const Mat& B, const Mat& R, int m, int n, int l0,
-                                                int l1, bool first) {
+__attribute__((target("avx2"))) void panel_avx2(const Mat& A, const Mat& B, const Mat& R, int m, int n, int l0, int l1,
+                                                bool first) {
   int j = 0;
   for (; j + kColStep <= n; j += kColStep) columns_avx2<kColStep>(A, B, R, m, j, l0, l1, first);
   for (; j < n; ++j) columns_avx2<1>(A, B, R, m, j, l0, l1, first);
@@ -225,9 +225,7 @@ bool produit_avx2_available() {
   return __builtin_cpu_supports("avx2") != 0;
 }
 #else
-void produit_avx2(const Mat& A, const Mat& B, const Mat& R, int m, int k, int n) {
-  produit_portable(A, B, R, m, k, n);
-}
+void produit_avx2(const Mat& A, const Mat& B, const Mat& R, int m, int k, int n) { produit_portable(A, B, R, m, k, n); }
 bool produit_avx2_available() { return false; }
 #endif
 
