@@ -7,6 +7,7 @@
 #          test dependencies: pandas, pytest, scikit-bio)
 #   fuzz   the libFuzzer targets (clang and its runtime)
 #   mpi    the MPI build of the run command (Open MPI)
+#   format the layout check (clang-format 14)
 set -euo pipefail
 declare -A sets=(
   [build]="cmake g++ make pkg-config libcli11-dev libcsv-dev nlohmann-json3-dev libssl-dev libcairo2-dev libfontconfig-dev fonts-dejavu-core"
@@ -14,11 +15,12 @@ declare -A sets=(
   [python]="python3 python3-dev python3-venv python3-pip python3-setuptools python3-wheel python3-pybind11 python3-numpy python3-pandas python3-pytest python3-skbio"
   [fuzz]="clang libclang-rt-dev"
   [mpi]="openmpi-bin libopenmpi-dev"
+  [format]="clang-format-14"
 )
 need=()
 have() { dpkg -s "$1" >/dev/null 2>&1; }
 for set in "$@"; do
-  [ -n "${sets[$set]+x}" ] || { echo "deps.sh: unknown set '$set' (build, test, python, fuzz, mpi)" >&2; exit 2; }
+  [ -n "${sets[$set]+x}" ] || { echo "deps.sh: unknown set '$set' (build, test, python, fuzz, mpi, format)" >&2; exit 2; }
   for pkg in ${sets[$set]}; do
     have "$pkg" || need+=("$pkg")
   done
