@@ -254,7 +254,7 @@ void reference_tqli(double* d0, double* e0, int n, const Mat& z) {
         if (std::fabs(e(m)) + dd == dd) break;
       }
       if (m == l) break;
-      if (iter == 50) throw Stopped("Too many iterations in TQLI");
+      if (iter == 50) throw Stopped(StopReason::kNoConvergence, "Too many iterations in TQLI");
       ++iter;
       double g = (d(l + 1) - d(l)) / (2.0 * e(l));
       double r = std::sqrt(g * g + 1.0);

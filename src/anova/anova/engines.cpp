@@ -7,6 +7,8 @@
 #include "anova/engines.hpp"
 
 #include <algorithm>
+#include <cstdio>
+#include <string>
 
 #include "anova/permutation_test.hpp"
 #include "anova/table.hpp"
@@ -87,7 +89,15 @@ void nested_coding_check(const RunContext& ctx, int levels, double excess) {
   // One-sided: codings whose parts add up to less than the full fit pass.
   if (excess > static_cast<double>(1.0e-9f) * std::max(1.0, ctx.ssy)) {
     ctx.events->nested_coding_failed(levels, excess);
-    throw Stopped("Error in coding the nested factors", true);
+    // The excess as the report's free-format line writes it: nine significant digits.
+    char digits[64];
+    std::snprintf(digits, sizeof digits, "%.9G", excess);
+    std::string value = digits;
+    const std::size_t e = value.find('E');
+    if (value.find('.') == std::string::npos) value.insert(e == std::string::npos ? value.size() : e, ".");
+    const std::string words =
+        std::string("Error in coding the nested factors: ") + (levels == 2 ? "[b] = " : "[d+e+f+g] = ") + value;
+    throw Stopped(StopReason::kNestedCoding, "Error in coding the nested factors", true, words);
   }
 }
 

@@ -170,7 +170,7 @@ std::uint64_t check_memory(const Options& o, const Grouping* g, int n, int p, in
   if (task >= 2 && e.ordinations > 0.0)
     text += "the anova task alone would need about " + format_bytes(static_cast<std::uint64_t>(e.anova_alone)) + "; ";
   text += "each species left out saves about " + format_bytes(static_cast<std::uint64_t>(e.per_species));
-  throw Stopped(text);
+  throw Stopped(StopReason::kNotEnoughMemory, text);
 }
 
 int team_size(const RunContext& ctx) { return ctx.threads > 0 ? ctx.threads : Workers::available(); }
@@ -324,7 +324,7 @@ void Analysis::add_factor(const Factor& factor) {
     a.from_labels.push_back(true);
     a.names.push_back(factor.name);
   } else {
-    if (a.grouped) throw Stopped(kCodesBeyond);
+    if (a.grouped) throw Stopped(StopReason::kBeyondLimits, kCodesBeyond);
     if (m < 0 || codes->size() != n * static_cast<std::size_t>(m))
       throw InvalidInput("factor " + std::to_string(f) + ": its codes do not make " + std::to_string(n) + " rows of " +
                          std::to_string(m) + " dummy variables");
@@ -335,8 +335,9 @@ void Analysis::add_factor(const Factor& factor) {
     a.names.push_back(factor.name);
   }
   if (ctx.mtot + static_cast<long long>(m) > kMaxDummies)
-    throw Stopped("the factors need " + std::to_string(ctx.mtot + static_cast<long long>(m)) +
-                  " dummy variables in all; at most " + std::to_string(kMaxDummies) + " are allowed");
+    throw Stopped(StopReason::kTooManyDummies,
+                  "the factors need " + std::to_string(ctx.mtot + static_cast<long long>(m)) +
+                      " dummy variables in all; at most " + std::to_string(kMaxDummies) + " are allowed");
   Workspace& w = a.w;
   const int first = ctx.mtot + 1;
   for (int j = 0; j < m; ++j)
@@ -411,14 +412,14 @@ Result Analysis::Impl::run_grouped() {
   const int factors = ctx.nfiles - 1;
   if (ctx.check_coding) events->coding_verdict(true);
   events->no_collinearity_within();
-  if (ctx.mtot >= ctx.n) throw Stopped("Too many explanatory variables (mtot >= n)");
+  if (ctx.mtot >= ctx.n) throw Stopped(StopReason::kTooManyVariables, "Too many explanatory variables (mtot >= n)");
   events->no_collinearity_among();
   for (int k = 1; k + 1 <= factors; ++k) {
     const int parent = r.checks[static_cast<std::size_t>(k - 1)].dummies;
     const int nested = r.checks[static_cast<std::size_t>(k)].dummies;
     if (nested <= parent) {
       events->nesting_order_wrong();
-      throw Stopped("The input files are listed in an incorrect order or the factors are not coded correctly", true);
+      throw Stopped(StopReason::kNestingOrder, kNestingOrderText, true, kNestingOrderWords);
     }
   }
   events->factors_checked();
@@ -486,7 +487,7 @@ Result analyse(const Input& input, const Options& options, Events* events) {
     std::vector<LevelCoding> codings;
     bool sizes_agree = true;
     for (const Factor& f : input.factors) {
-      if (!f.by_labels) throw Stopped(kCodesBeyond);
+      if (!f.by_labels) throw Stopped(StopReason::kBeyondLimits, kCodesBeyond);
       sizes_agree = sizes_agree && f.labels.size() == static_cast<std::size_t>(input.n);
     }
     if (sizes_agree)

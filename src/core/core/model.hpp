@@ -256,18 +256,74 @@ class Error : public std::runtime_error {
   int status_;
 };
 
+// Why an analysis stopped, as a code that a front end can act on without
+// reading text; stop_reason_name() gives the code's name in results files
+// and in the R and Python packages.
+enum class StopReason {
+  kSingularMatrix,    // the elimination met a singular matrix
+  kEmptyMatrix,       // the elimination was given no column
+  kNoConvergence,     // the eigen-decomposition did not converge
+  kZeroColumnSums,    // a chi-square transformation met a species that sums to 0
+  kCodingIncorrect,   // the dummy variables do not sum to 0 or are not orthogonal
+  kTooManyVariables,  // the dummy variables are as many as the objects or more
+  kFactorsCollinear,  // two factors' dummy variables are collinear
+  kNestingOrder,      // the factors are not nested in the order given
+  kNestedCoding,      // the parts of a nested coding exceed the full fit
+  kTooManyDummies,    // more dummy variables than the limit
+  kBeyondLimits,      // factors given as codes beyond the classic limits
+  kNotEnoughMemory,   // the estimate exceeds the memory available or allowed
+};
+
+inline const char* stop_reason_name(StopReason r) {
+  switch (r) {
+    case StopReason::kSingularMatrix:
+      return "singular_matrix";
+    case StopReason::kEmptyMatrix:
+      return "empty_matrix";
+    case StopReason::kNoConvergence:
+      return "no_convergence";
+    case StopReason::kZeroColumnSums:
+      return "zero_column_sums";
+    case StopReason::kCodingIncorrect:
+      return "coding_incorrect";
+    case StopReason::kTooManyVariables:
+      return "too_many_variables";
+    case StopReason::kFactorsCollinear:
+      return "factors_collinear";
+    case StopReason::kNestingOrder:
+      return "nesting_order";
+    case StopReason::kNestedCoding:
+      return "nested_coding";
+    case StopReason::kTooManyDummies:
+      return "too_many_dummies";
+    case StopReason::kBeyondLimits:
+      return "beyond_limits";
+    case StopReason::kNotEnoughMemory:
+      return "not_enough_memory";
+  }
+  return "";
+}
+
 // The analysis cannot be done with this data: a singular matrix, collinear
-// or wrongly coded factors, data beyond the limits, ... (status 1). The
-// message is the classic stop text ("Singular matrix"). `reported` is true
-// when an event has already told the user (the classic program then writes
-// nothing more).
+// or wrongly coded factors, data beyond the limits, ... (status 1). what()
+// is the classic stop text ("Singular matrix"); reason() says why as a code;
+// words() is the whole of it as every front end shows it, with what the
+// events reported before the stop ("Collinearity detected between files X1
+// and X2"), the same as what() when there is nothing more to say.
+// `reported` is true when an event has already told the user (the classic
+// program then writes nothing more).
 class Stopped : public Error {
  public:
-  explicit Stopped(const std::string& message, bool reported = false) : Error(message, 1), reported_(reported) {}
+  Stopped(StopReason reason, const std::string& message, bool reported = false, std::string words = std::string())
+      : Error(message, 1), reason_(reason), reported_(reported), words_(words.empty() ? message : std::move(words)) {}
+  StopReason reason() const { return reason_; }
   bool reported() const { return reported_; }
+  const std::string& words() const { return words_; }
 
  private:
+  StopReason reason_;
   bool reported_;
+  std::string words_;
 };
 
 // The caller cancelled the analysis (status 1).

@@ -2,10 +2,22 @@
 #include "core/fp_contract.hpp"
 #include "input/factor_checks.hpp"
 
+#include <string>
+
 #include "input/checkcol.hpp"
 #include "linalg/produit.hpp"
 
 namespace morvenak {
+namespace {
+
+// The words of a stop: what the checks found, in the report's words, then the stop's own.
+std::string stop_words(std::string found, const std::string& stop) {
+  return found.empty() ? stop : found + "; " + stop;
+}
+
+void add(std::string& found, const std::string& line) { found += (found.empty() ? "" : "; ") + line; }
+
+}  // namespace
 
 FactorCheck check_factor(const RunContext& ctx, Workspace& w, int f) {
   const int n = ctx.n;
@@ -51,13 +63,26 @@ void check_factor_set(RunContext& ctx, Workspace& w, const FactorCheck* checks, 
     coding_failed = coding_failed || !checks[k].sums_to_zero || !checks[k].orthogonal;
     any_collinear = any_collinear || checks[k].collinear;
   }
+  std::string found;
   if (ctx.check_coding) {
     events.coding_verdict(!coding_failed);
-    if (coding_failed)
-      throw Stopped("Factor incorrectly coded into orthogonal dummy variables in one or more files", true);
+    if (coding_failed) {
+      for (int k = 0; k < nfactors; ++k) {
+        const std::string factor = "The variables coding for factor " + std::to_string(k + 1);
+        if (!checks[k].sums_to_zero) add(found, factor + " do not all sum to 0");
+        if (!checks[k].orthogonal) add(found, factor + " are not orthogonal");
+      }
+      const char* text = "Factor incorrectly coded into orthogonal dummy variables in one or more files";
+      throw Stopped(StopReason::kCodingIncorrect, text, true, stop_words(found, text));
+    }
   }
+  for (int k = 0; k < nfactors; ++k)
+    if (checks[k].collinear) add(found, "The variables coding for factor " + std::to_string(k + 1) + " are collinear");
   if (!any_collinear) events.no_collinearity_within();
-  if (ctx.mtot >= ctx.n) throw Stopped("Too many explanatory variables (mtot >= n)");
+  if (ctx.mtot >= ctx.n) {
+    const char* text = "Too many explanatory variables (mtot >= n)";
+    throw Stopped(StopReason::kTooManyVariables, text, false, stop_words(found, text));
+  }
 
   const int pairs[3][2] = {{1, 2}, {1, 3}, {2, 3}};
   const int npairs = nfactors >= 3 ? 3 : (nfactors == 2 ? 1 : 0);
@@ -65,10 +90,15 @@ void check_factor_set(RunContext& ctx, Workspace& w, const FactorCheck* checks, 
   for (int q = 0; q < npairs; ++q) {
     int flag = 0;
     checkcol(ctx, w, pairs[q][0], pairs[q][1], flag);
-    if (flag == 1) events.factors_collinear(pairs[q][0], pairs[q][1]);
+    if (flag == 1) {
+      events.factors_collinear(pairs[q][0], pairs[q][1]);
+      add(found, "Collinearity detected between files X" + std::to_string(pairs[q][0]) + " and X" +
+                     std::to_string(pairs[q][1]));
+    }
     pair_collinear = pair_collinear || flag == 1;
   }
-  if (pair_collinear) throw Stopped("Collinearity detected among factor files", true);
+  if (pair_collinear)
+    throw Stopped(StopReason::kFactorsCollinear, "Collinearity detected among factor files", true, found);
   events.no_collinearity_among();
 
   for (int k = 1; k + 1 <= nfactors; ++k) {
@@ -77,7 +107,7 @@ void check_factor_set(RunContext& ctx, Workspace& w, const FactorCheck* checks, 
     const int nested = ctx.ilast[k] - ctx.ilast[k - 1];
     if (nested <= parent) {
       events.nesting_order_wrong();
-      throw Stopped("The input files are listed in an incorrect order or the factors are not coded correctly", true);
+      throw Stopped(StopReason::kNestingOrder, kNestingOrderText, true, stop_words(found, kNestingOrderWords));
     }
   }
   centre(ctx.n, 1, ctx.mtot, w.x);

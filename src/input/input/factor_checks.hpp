@@ -19,4 +19,11 @@ FactorCheck check_factor(const RunContext& ctx, Workspace& w, int f);
 // more dummy variables than their parent (a wrong nesting order).
 void check_factor_set(RunContext& ctx, Workspace& w, const FactorCheck* checks, int nfactors);
 
+// The stop of a wrong nesting order: its classic text, and its words (the
+// two lines of the report in one).
+inline constexpr const char* kNestingOrderText =
+    "The input files are listed in an incorrect order or the factors are not coded correctly";
+inline constexpr const char* kNestingOrderWords =
+    "The input files are listed in an incorrect order or the factors are not coded correctly. Program stopped.";
+
 }  // namespace morvenak

@@ -62,7 +62,8 @@ void transform(int n, int p, const Mat& y, double* colsum, int itrans, Events& e
       }
     }
   }
-  if (zero_column) throw Stopped("Column sums of 0 are incompatible with this transformation.");
+  if (zero_column)
+    throw Stopped(StopReason::kZeroColumnSums, "Column sums of 0 are incompatible with this transformation.");
 }
 
 }  // namespace morvenak

@@ -13,7 +13,7 @@
 namespace morvenak {
 
 void gaussj(int n, const Mat& a, const GaussWork& w, int& flag) {
-  if (n < 1) throw Stopped("illogical m in Gaussj.");
+  if (n < 1) throw Stopped(StopReason::kEmptyMatrix, "illogical m in Gaussj.");
 
   // Entry i of a work vector, 1-based like the matrix indices.
   auto pivcnt = [&w](int i) -> int& { return w.pivcnt[i - 1]; };
@@ -45,7 +45,8 @@ void gaussj(int n, const Mat& a, const GaussWork& w, int& flag) {
         } else if (pivcnt(k) > 1) {
           // A column pivoted twice: only a matrix holding values that are
           // not numbers gets here. The caller decides whether to go on.
-          if (w.events == nullptr || !w.events->go_on_after_singular()) throw Stopped("singular matrix");
+          if (w.events == nullptr || !w.events->go_on_after_singular())
+            throw Stopped(StopReason::kSingularMatrix, "singular matrix");
         }
       }
     }

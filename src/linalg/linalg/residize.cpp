@@ -17,7 +17,7 @@ void residize(int n, int m, const Mat& x, const Mat& trans, const Mat& inv, cons
     for (int i = 0; i < n; ++i) s = s + xc[i] * xc[i];
     // A column of zeros has no projector; the general path stops in the
     // same words for the same 1 x 1 matrix.
-    if (s == 0.0) throw Stopped("Singular matrix");
+    if (s == 0.0) throw Stopped(StopReason::kSingularMatrix, "Singular matrix");
     s = 1.0 / s;
     double* wc = work.col(1);
     for (int i = 0; i < n; ++i) wc[i] = xc[i] * s;
@@ -34,7 +34,7 @@ void residize(int n, int m, const Mat& x, const Mat& trans, const Mat& inv, cons
   produit(trans, x, inv, m, n, m);
   int singular = 0;
   gaussj(m, inv, w, singular);
-  if (singular == 1) throw Stopped("Singular matrix");
+  if (singular == 1) throw Stopped(StopReason::kSingularMatrix, "Singular matrix");
   produit(x, inv, work, n, m, m);
   produit(work, trans, h, n, m, n);
 }

@@ -113,7 +113,7 @@ void tqli(double* d0, double* e0, int n, const Mat& z) {
 
       if (iter == 50) {
         rotations.apply();
-        throw Stopped("Too many iterations in TQLI");
+        throw Stopped(StopReason::kNoConvergence, "Too many iterations in TQLI");
       }
       ++iter;
 
