@@ -113,15 +113,7 @@ void finish_y(RunContext& ctx, Workspace& w) {
 
 // The statistics of the engine for this many factor files, made by the engine.
 std::vector<Statistic> engine_statistics(RunContext& ctx, Workspace& w, int files) {
-  if (files == 1) return {one_factor_statistic(ctx, w)};
-  if (files == 2) {
-    Statistic rows[2];
-    two_level_statistics(ctx, w, rows);
-    return {rows[0], rows[1]};
-  }
-  Statistic rows[3];
-  three_level_statistics(ctx, w, rows);
-  return {rows[0], rows[1], rows[2]};
+  return design_statistics(ctx, w, nested_design(files)).stats;
 }
 
 // Labels of a balanced-or-not nested design: `levels` children per cell at
@@ -201,7 +193,7 @@ LiteralParts literal_parts(const RunContext& ctx, Workspace& w, const Statistic&
   } else {
     produit(*s.h_den, w.yper, w.yfitper, n, n, p);
     sofsq(n, p, w.yfitper, den);
-    if (s.kind == Denominator::kTotalMinus) {
+    if (s.kind == Denominator::kWithin) {
       double total = 0.0;
       sofsq(n, p, w.yper, total);
       den = total - den;
@@ -376,7 +368,7 @@ TEST(FastBounds, HoldWhenTheDataUnderflowUnderHugeProjectors) {
   for (double& v : h_num) v = 1e18 * normal(gen);
   for (double& v : h_den) v = 1e18 * normal(gen);
   const Mat source{m.data(), n, p}, hn{h_num.data(), n, n}, hd{h_den.data(), n, n};
-  Statistic base = nested_statistic("", 3, 9, 1.0, 1.0, source, hn, hd, Denominator::kProjector);
+  Statistic base = nested_statistic("", 3, 9, 1.0, 1.0, source, hn, hd, Denominator::kTerm);
   ASSERT_TRUE(base.formed);
   Workers team(2);
   long long literal = 0, comparisons = 0;

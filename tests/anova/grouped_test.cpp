@@ -88,8 +88,8 @@ std::vector<long double> direct_ss(const Design& d, long double& ssy) {
     long double s = 0.0L;
     for (std::size_t i = 0; i < n; ++i)
       for (std::size_t j = 0; j < p; ++j) {
-        const long double diff = means[static_cast<std::size_t>(c.level_of[i])][j] -
-                                 parent_means[static_cast<std::size_t>(parent_of[i])][j];
+        const long double diff =
+            means[static_cast<std::size_t>(c.level_of[i])][j] - parent_means[static_cast<std::size_t>(parent_of[i])][j];
         s += diff * diff;
       }
     ss.push_back(s);
@@ -115,7 +115,9 @@ TEST(Grouped, SumsOfSquaresAndFAreTheDirectOnesAndPDoesNotDependOnThreads) {
   EXPECT_EQ(one.generator, GeneratorChoice::kModern);
   const double scale = static_cast<double>(ssy);
   EXPECT_NEAR(one.ssy, scale, 1e-12 * scale);
-  for (int k = 0; k < 3; ++k) EXPECT_NEAR(one.rows[static_cast<std::size_t>(k)].ss, static_cast<double>(ss[static_cast<std::size_t>(k)]), 1e-11 * scale);
+  for (int k = 0; k < 3; ++k)
+    EXPECT_NEAR(one.rows[static_cast<std::size_t>(k)].ss, static_cast<double>(ss[static_cast<std::size_t>(k)]),
+                1e-11 * scale);
   const long double ssw = ssy - ss[0] - ss[1] - ss[2];
   EXPECT_NEAR(one.rows[3].ss, static_cast<double>(ssw), 1e-11 * scale);
   // F from the direct SS and the rows' degrees of freedom.
@@ -180,7 +182,7 @@ TEST(Grouped, CountsDoNotDependOnBatchesWindowsOrThreads) {
       for (const GroupedTuning& t : tunings) {
         Direct run(d, 299, GeneratorKind::kModern, 3);
         run.ctx.threads = threads;
-        tables.push_back(grouped_anova(run.ctx, run.g, run.y, {}, t));
+        tables.push_back(grouped_anova(run.ctx, run.g, run.y, nested_design(run.g.levels), {}, t));
       }
     for (const std::vector<Row>& t : tables) {
       ASSERT_EQ(t.size(), tables[0].size());
@@ -207,7 +209,7 @@ TEST(Grouped, WithTheClassicGeneratorTheCountsAreTheClassicEngines) {
     const Result classic = analyse(input_of(d), o);
     ASSERT_FALSE(classic.beyond_limits);
     Direct run(d, 499, GeneratorKind::kClassic, 5);
-    const std::vector<Row> rows = grouped_anova(run.ctx, run.g, run.y);
+    const std::vector<Row> rows = grouped_anova(run.ctx, run.g, run.y, nested_design(run.g.levels));
     ASSERT_EQ(rows.size(), classic.rows.size());
     for (std::size_t k = 0; k < rows.size(); ++k) {
       EXPECT_NEAR(rows[k].ss, classic.rows[k].ss, 1e-12 * classic.ssy);

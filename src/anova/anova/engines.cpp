@@ -1,8 +1,8 @@
-// The engines' fits. One factor: Y fitted on the factor's dummy variables,
-// tested by permuting the rows of Y. Nested: each factor is tested over the
-// factor nested in it, the lowest over the variation within subgroups; the
-// main factor by permuting the rows of Y, the nested factors by permuting
-// the residuals of the model holding the other factors above them.
+// The projector engines: every fit of a design through its projector, the
+// statistics of its rows, the test and the ordinations' matrices. The main
+// factor is tested by permuting the rows of Y, a nested factor by permuting
+// the residuals of the model that holds the other factors, as the design's
+// schemes say.
 #include "core/fp_contract.hpp"
 #include "anova/engines.hpp"
 
@@ -14,75 +14,93 @@
 #include "anova/table.hpp"
 
 namespace morvenak {
+namespace {
 
-Statistic one_factor_statistic(const RunContext& ctx, Workspace& w) {
-  const int m = ctx.ilast[0];
-  const int factors[] = {1};
-  Statistic s;
-  s.label = "Anova factor";
-  s.df_num = m;
-  s.df_den = ctx.n - m - 1;
-  fit(ctx, w, factors, 1, w.h_main, Keep().fitted(w.fit_main).residuals(w.res_main).ss(s.ss));
-  s.den_ss = ctx.ssy - s.ss;
-  s.formed = s.df_num >= 1 && s.df_den >= 1;
-  if (s.formed) s.f = pseudo_f(s.df_num, s.df_den, s.ss, ctx.ssy - s.ss);
-  s.source = &w.y;
-  s.h_num = &w.h_main;
-  s.kind = Denominator::kConstantMinus;
-  s.constant = ctx.ssy;
-  return s;
+// Where a fit of a set of terms is kept in the workspace: its projector,
+// its fitted values and its residuals (null where the workspace has none).
+struct Slot {
+  const Mat* h = nullptr;
+  const Mat* fitted = nullptr;
+  const Mat* residuals = nullptr;
+};
+
+Slot slot_of(const Workspace& w, const std::vector<int>& terms, int nterms) {
+  const int size = static_cast<int>(terms.size());
+  if (size == 1 && terms[0] == 0) return {&w.h_main, &w.fit_main, &w.res_main};
+  if (size == nterms) return {&w.h_full, &w.fit_full, &w.res_full};
+  if (size == 1)
+    return terms[0] == 1 ? Slot{&w.h_nested1, &w.fit_nested1, nullptr} : Slot{&w.h_nested2, &w.fit_nested2, nullptr};
+  const bool with_first_nested = std::find(terms.begin(), terms.end(), 1) != terms.end();
+  return with_first_nested ? Slot{&w.h_main_nested1, nullptr, &w.res_main_nested1}
+                           : Slot{&w.h_main_nested2, nullptr, &w.res_main_nested2};
 }
 
-NestedFits two_level_statistics(const RunContext& ctx, Workspace& w, Statistic (&rows)[2]) {
-  const int l1 = ctx.ilast[0];
-  const int l2 = ctx.ilast[1];
-  const int c1 = l1;
-  const int c2 = l2 - l1;
-  const int dfw = ctx.n - l2 - 1;
-  const int main_factor[] = {1};
-  const int nested_factor[] = {2};
-  const int both[] = {1, 2};
-  double ss1 = 0.0, ss2 = 0.0, ss12 = 0.0;
-  fit(ctx, w, main_factor, 1, w.h_main, Keep().fitted(w.fit_main).residuals(w.res_main).ss(ss1));
-  fit(ctx, w, nested_factor, 1, w.h_nested1, Keep().fitted(w.fit_nested1).ss(ss2));
-  fit(ctx, w, both, 2, w.h_full, Keep().fitted(w.fit_full).residuals(w.res_full).ss(ss12));
-  const double ssw = ctx.ssy - ss12;
-
-  rows[0] = nested_statistic("Main factor", c1, c2, ss1, ss2, w.y, w.h_main, w.h_nested1, Denominator::kProjector);
-  rows[1] =
-      nested_statistic("Nested factor", c2, dfw, ss2, ssw, w.res_main, w.h_nested1, w.h_full, Denominator::kTotalMinus);
-  return NestedFits{dfw, ssw, ss1 + ss2 - ss12};
+std::vector<int> all_terms(int nterms) {
+  std::vector<int> t;
+  for (int k = 0; k < nterms; ++k) t.push_back(k);
+  return t;
 }
 
-NestedFits three_level_statistics(const RunContext& ctx, Workspace& w, Statistic (&rows)[3]) {
-  const int l1 = ctx.ilast[0];
-  const int l2 = ctx.ilast[1];
-  const int l3 = ctx.ilast[2];
-  const int c1 = l1;
-  const int c2 = l2 - l1;
-  const int c3 = l3 - l2;
-  const int dfw = ctx.n - l3 - 1;
-  const int f1[] = {1};
-  const int f2[] = {2};
-  const int f3[] = {3};
-  const int f13[] = {1, 3};
-  const int f12[] = {1, 2};
-  const int f123[] = {1, 2, 3};
-  double ss1 = 0.0, ss2 = 0.0, ss3 = 0.0, ss123 = 0.0;
-  fit(ctx, w, f1, 1, w.h_main, Keep().fitted(w.fit_main).ss(ss1));
-  fit(ctx, w, f2, 1, w.h_nested1, Keep().fitted(w.fit_nested1).ss(ss2));
-  fit(ctx, w, f3, 1, w.h_nested2, Keep().fitted(w.fit_nested2).ss(ss3));
-  fit(ctx, w, f13, 2, w.h_main_nested2, Keep().residuals(w.res_main_nested2));
-  fit(ctx, w, f12, 2, w.h_main_nested1, Keep().residuals(w.res_main_nested1));
-  fit(ctx, w, f123, 3, w.h_full, Keep().fitted(w.fit_full).residuals(w.res_full).ss(ss123));
-  const double ssw = ctx.ssy - ss123;
+// The dummy variables of each term, from the factors' columns.
+std::vector<int> term_dummies(const RunContext& ctx, int nterms) {
+  std::vector<int> d;
+  for (int t = 0; t < nterms; ++t) d.push_back(ctx.ilast[t] - (t > 0 ? ctx.ilast[t - 1] : 0));
+  return d;
+}
 
-  rows[0] = nested_statistic("Main factor", c1, c2, ss1, ss2, w.y, w.h_main, w.h_nested1, Denominator::kProjector);
-  rows[1] = nested_statistic("1st nested factor", c2, c3, ss2, ss3, w.res_main_nested2, w.h_nested1, w.h_nested2,
-                             Denominator::kProjector);
-  rows[2] = nested_statistic("2nd nested factor", c3, dfw, ss3, ssw, w.res_main_nested1, w.h_nested2, w.h_full,
-                             Denominator::kTotalMinus);
-  return NestedFits{dfw, ssw, ss1 + ss2 + ss3 - ss123};
+}  // namespace
+
+DesignFits design_statistics(const RunContext& ctx, Workspace& w, const Design& design) {
+  const int nterms = static_cast<int>(design.terms.size());
+  const std::vector<int> full = all_terms(nterms);
+  // The fits: each term alone (its SS, and its fitted values for the
+  // ordinations), then the reduced model of each row that permutes
+  // residuals, then the full model. Factor k's columns are factor file k + 1.
+  std::vector<std::vector<int>> fitted_sets;
+  const auto fit_set = [&](const std::vector<int>& terms, bool keep_ss, double* ss) {
+    if (std::find(fitted_sets.begin(), fitted_sets.end(), terms) != fitted_sets.end()) return;
+    fitted_sets.push_back(terms);
+    bool source = terms == full;  // the full model's residuals are the residual ordination's
+    for (const DesignRow& row : design.rows) source = source || row.scheme.reduced == terms;
+    const Slot slot = slot_of(w, terms, nterms);
+    std::vector<int> files;
+    for (int t : terms) files.push_back(t + 1);
+    Keep keep;
+    if (slot.fitted != nullptr && (terms.size() == 1 || terms == full)) keep.fitted(*slot.fitted);
+    if (source && slot.residuals != nullptr) keep.residuals(*slot.residuals);
+    if (keep_ss) keep.ss(*ss);
+    fit(ctx, w, files.data(), static_cast<int>(files.size()), *slot.h, keep);
+  };
+  std::vector<double> ss(static_cast<std::size_t>(nterms), 0.0);
+  for (int t = 0; t < nterms; ++t) fit_set({t}, true, &ss[static_cast<std::size_t>(t)]);
+  for (const DesignRow& row : design.rows)
+    if (!row.scheme.reduced.empty()) fit_set(row.scheme.reduced, false, nullptr);
+  double ss_full = ss[0];
+  if (nterms > 1) fit_set(full, true, &ss_full);
+
+  DesignFits out;
+  const std::vector<int> dummies = term_dummies(ctx, nterms);
+  out.dfw = design.df_within(dummies, ctx.n);
+  out.ssw = ctx.ssy - ss_full;
+  double parts = 0.0;
+  for (double s : ss) parts += s;
+  out.coding_excess = parts - ss_full;
+  for (const DesignRow& row : design.rows) {
+    const double num = ss[static_cast<std::size_t>(row.term)];
+    double den = out.ssw;
+    if (row.den == Denominator::kConstantMinus) den = ctx.ssy - num;
+    if (row.den == Denominator::kTerm) den = ss[static_cast<std::size_t>(row.den_term)];
+    Statistic s = observed_statistic(row.label, design.df_num(row, dummies), design.df_den(row, dummies, ctx.n), num,
+                                     den, Design::needs_positive_den(row));
+    s.source = row.scheme.reduced.empty() ? &w.y : slot_of(w, row.scheme.reduced, nterms).residuals;
+    s.h_num = slot_of(w, {row.term}, nterms).h;
+    s.kind = row.den;
+    if (row.den == Denominator::kConstantMinus) s.constant = ctx.ssy;
+    if (row.den == Denominator::kTerm) s.h_den = slot_of(w, {row.den_term}, nterms).h;
+    if (row.den == Denominator::kWithin) s.h_den = &w.h_full;
+    out.stats.push_back(s);
+  }
+  return out;
 }
 
 void nested_coding_check(const RunContext& ctx, int levels, double excess) {
@@ -101,79 +119,30 @@ void nested_coding_check(const RunContext& ctx, int levels, double excess) {
   }
 }
 
-namespace {
-
-constexpr const char* kResidualTitle = "Object scores, PCA of unexplained variation (residuals)";
-
-AnovaOutcome one_factor(const RunContext& ctx, Workspace& w) {
-  Statistic s = one_factor_statistic(ctx, w);
-  const double ssres = ctx.ssy - s.ss;
-  if (s.formed && ctx.nperm >= 1) permutation_test(ctx, w, &s, 1, 1000);
-  AnovaOutcome out;
-  out.rows = {factor_row(ctx, s, Source::kMain), within_row("Within groups", s.df_den, ssres), total_row(ctx)};
-  out.ordinations = {{"Object scores fitted to the anova factor", &w.fit_main, true, Source::kMain},
-                     {kResidualTitle, &w.res_main, false, Source::kWithin}};
-  return out;
+std::vector<Row> design_rows(const RunContext& ctx, const Design& design, const Statistic* stats, int dfw, double ssw) {
+  std::vector<Row> rows;
+  for (std::size_t k = 0; k < design.rows.size(); ++k)
+    rows.push_back(factor_row(ctx, stats[k], design.source_of(design.rows[k].term)));
+  rows.push_back(within_row(design.within_label, dfw, ssw));
+  rows.push_back(total_row(ctx));
+  return rows;
 }
 
-// The nested engines: two or three levels, the rest shared.
-AnovaOutcome nested(const RunContext& ctx, Workspace& w, int levels, const SubgroupScheme& scheme) {
-  Statistic rows[3];
-  NestedFits fits{};
-  if (levels == 2) {
-    Statistic two[2];
-    fits = two_level_statistics(ctx, w, two);
-    rows[0] = two[0];
-    rows[1] = two[1];
-  } else {
-    fits = three_level_statistics(ctx, w, rows);
-  }
-  nested_coding_check(ctx, levels, fits.coding_excess);
-  if (ctx.nperm >= 1) {
-    // With subgroups as units, the objects' permutations test the nested
-    // factors only (drawn as in the other scheme), then the arrangements
-    // test the main factor.
-    const bool by_subgroups = scheme.design != nullptr;
-    const bool main_formed = rows[0].formed;
-    if (by_subgroups) rows[0].formed = false;
-    permutation_test(ctx, w, rows, levels, levels == 2 ? 500 : 300);
-    rows[0].formed = main_formed;
-    if (by_subgroups && main_formed) {
-      const SubgroupTest t = subgroup_test(ctx, *scheme.design, rows[0].df_num, rows[0].df_den, ctx.nperm, scheme.exact,
-                                           *scheme.generator);
-      rows[0].count = t.count;
-      rows[0].permutations = t.permutations;
-      scheme.outcome->exact = t.exact;
-      scheme.outcome->permutations = t.permutations;
-      scheme.outcome->near_ties = t.near_ties;
-    }
-  }
-
-  static const Source kSources[] = {Source::kMain, Source::kNested1, Source::kNested2};
-  AnovaOutcome out;
-  for (int k = 0; k < levels; ++k) out.rows.push_back(factor_row(ctx, rows[k], kSources[k]));
-  out.rows.push_back(within_row("Within subgroups", fits.dfw, fits.ssw));
-  out.rows.push_back(total_row(ctx));
-  out.ordinations.push_back({"Object scores fitted to the main factor", &w.fit_main, true, Source::kMain});
-  if (levels == 2) {
-    out.ordinations.push_back({"Object scores fitted to the nested factor", &w.fit_nested1, true, Source::kNested1});
-    out.ordinations.push_back({kResidualTitle, &w.res_full, false, Source::kWithin});
-  } else {
-    out.ordinations.push_back(
-        {"Object scores fitted to the first nested factor", &w.fit_nested1, true, Source::kNested1});
-    out.ordinations.push_back(
-        {"Object scores fitted to the second nested factor", &w.fit_nested2, true, Source::kNested2});
-    out.ordinations.push_back({kResidualTitle, &w.res_full, false, Source::kWithin});
-  }
-  return out;
-}
-
-}  // namespace
-
-AnovaOutcome run_anova(const RunContext& ctx, Workspace& w, const SubgroupScheme& scheme) {
+AnovaOutcome run_anova(const RunContext& ctx, Workspace& w, const Design& design, const SubgroupScheme& scheme) {
   ctx.events->table_started();
-  const int factors = ctx.nfiles - 1;
-  return factors == 1 ? one_factor(ctx, w) : nested(ctx, w, factors, scheme);
+  DesignFits fits = design_statistics(ctx, w, design);
+  const int nterms = static_cast<int>(design.terms.size());
+  if (nterms > 1) nested_coding_check(ctx, nterms, fits.coding_excess);
+  test_design(ctx, design, scheme, fits.stats.data(), [&](Statistic* stats, int nstats) {
+    permutation_test(ctx, w, stats, nstats, design.progress_threshold);
+  });
+  AnovaOutcome out;
+  out.rows = design_rows(ctx, design, fits.stats.data(), fits.dfw, fits.ssw);
+  for (const DesignOrdination& o : design.ordinations) {
+    const Slot slot = o.canonical() ? slot_of(w, {o.term}, nterms) : slot_of(w, all_terms(nterms), nterms);
+    out.ordinations.push_back({o.title, o.canonical() ? slot.fitted : slot.residuals, o.canonical(), o.source()});
+  }
+  return out;
 }
 
 }  // namespace morvenak

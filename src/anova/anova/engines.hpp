@@ -1,10 +1,11 @@
-// The three anova engines: one factor, a main factor with one nested
-// factor, and a main factor with two nested factors. Each is the list of
-// its fits and the statistics of its table; the test, the rows and the
-// ordinations are shared.
+// The projector engines: the fits and statistics of a design's table
+// within the classic limits, tested by permutation (the fast path or the
+// literal products), and the matrices its ordinations take. The design
+// (anova/design.hpp) says what is fitted, tested and ordinated.
 #pragma once
 #include <vector>
 
+#include "anova/design.hpp"
 #include "anova/statistics.hpp"
 #include "anova/subgroups.hpp"
 #include "core/model.hpp"
@@ -12,15 +13,14 @@
 
 namespace morvenak {
 
-// Each engine's fits and the statistics of its table, before any test.
-Statistic one_factor_statistic(const RunContext& ctx, Workspace& w);
-struct NestedFits {
-  int dfw;               // degrees of freedom within the lowest subgroups
-  double ssw;            // SSY minus the full fit
-  double coding_excess;  // the levels' sums of squares minus the full fit's
+// The fits of a design and the statistics of its rows, before any test.
+struct DesignFits {
+  std::vector<Statistic> stats;  // one per row of the design
+  int dfw = 0;                   // degrees of freedom within the lowest cells
+  double ssw = 0.0;              // SSY minus the full fit
+  double coding_excess = 0.0;    // the terms' sums of squares minus the full fit's (nested designs)
 };
-NestedFits two_level_statistics(const RunContext& ctx, Workspace& w, Statistic (&rows)[2]);
-NestedFits three_level_statistics(const RunContext& ctx, Workspace& w, Statistic (&rows)[3]);
+DesignFits design_statistics(const RunContext& ctx, Workspace& w, const Design& design);
 
 // The nested engines' check that the parts of the coding add up to the full
 // fit: an excess over 1e-9 (single precision) times the larger of 1 and SSY
@@ -42,7 +42,8 @@ struct AnovaOutcome {
   std::vector<OrdinationJob> ordinations;  // what the scores tasks ordinate, in order
 };
 
-// The main factor's test by subgroups, when a nested design asks for it.
+// The test by units of the rows whose scheme exchanges a term's levels as
+// wholes (the main factor's subgroups): what the arrangements need.
 struct SubgroupScheme {
   const SubgroupDesign* design = nullptr;
   bool exact = false;
@@ -50,11 +51,56 @@ struct SubgroupScheme {
   MainTest* outcome = nullptr;     // filled by the test
 };
 
-// The anova of ctx.nfiles - 1 factors (1 to 3): the table starts (event),
-// the fits and statistics, the nested coding check, the permutation test
-// when permutations are asked (the main factor's by subgroups when the
-// scheme gives a design), the rows. Throws Stopped when the parts of a
-// nested coding exceed the full fit by more than rounding can explain.
-AnovaOutcome run_anova(const RunContext& ctx, Workspace& w, const SubgroupScheme& scheme = {});
+// Every path's test, once the observed statistics are formed: `objects`
+// runs the permutation test of the rows that exchange objects (all with the
+// same permutations; the rows by units are left out of it), then the rows
+// by units are tested by the arrangements of the scheme. Nothing runs
+// without permutations, nor, in a design that says so, when no row is
+// formed.
+template <class ObjectsTest>
+void test_design(const RunContext& ctx, const Design& design, const SubgroupScheme& scheme, Statistic* stats,
+                 ObjectsTest objects);
+
+// The table's rows from the tested statistics: the factors' rows, within, total.
+std::vector<Row> design_rows(const RunContext& ctx, const Design& design, const Statistic* stats, int dfw, double ssw);
+
+// The anova of a design whose factors are in the workspace: the table
+// starts (event), the fits and statistics, the nested coding check, the
+// permutation test when permutations are asked, the rows, the ordinations'
+// matrices. Throws Stopped when the parts of a nested coding exceed the
+// full fit by more than rounding can explain.
+AnovaOutcome run_anova(const RunContext& ctx, Workspace& w, const Design& design, const SubgroupScheme& scheme = {});
+
+// ------------------------------------------------------------------------
+
+template <class ObjectsTest>
+void test_design(const RunContext& ctx, const Design& design, const SubgroupScheme& scheme, Statistic* stats,
+                 ObjectsTest objects) {
+  const int nrows = static_cast<int>(design.rows.size());
+  bool any = false;
+  for (int k = 0; k < nrows; ++k) any = any || stats[k].formed;
+  if (ctx.nperm < 1 || (design.test_needs_formed_row && !any)) return;
+  // With subgroups as units, the objects' permutations test the other rows
+  // only (drawn as in the other scheme), then the arrangements test these.
+  std::vector<bool> formed(static_cast<std::size_t>(nrows));
+  for (int k = 0; k < nrows; ++k) {
+    formed[static_cast<std::size_t>(k)] = stats[k].formed;
+    if (design.rows[static_cast<std::size_t>(k)].scheme.unit_term >= 0 && scheme.design != nullptr)
+      stats[k].formed = false;
+  }
+  objects(stats, nrows);
+  for (int k = 0; k < nrows; ++k) {
+    stats[k].formed = formed[static_cast<std::size_t>(k)];
+    if (design.rows[static_cast<std::size_t>(k)].scheme.unit_term < 0 || scheme.design == nullptr || !stats[k].formed)
+      continue;
+    const SubgroupTest t = subgroup_test(ctx, *scheme.design, stats[k].df_num, stats[k].df_den, ctx.nperm, scheme.exact,
+                                         *scheme.generator);
+    stats[k].count = t.count;
+    stats[k].permutations = t.permutations;
+    scheme.outcome->exact = t.exact;
+    scheme.outcome->permutations = t.permutations;
+    scheme.outcome->near_ties = t.near_ties;
+  }
+}
 
 }  // namespace morvenak

@@ -178,7 +178,7 @@ struct FastPermutations::Test {
   int stat = 0;
   int num = 0;   // term of the numerator
   int den = -1;  // term of the denominator (projector and total-minus kinds)
-  Denominator kind = Denominator::kProjector;
+  Denominator kind = Denominator::kTerm;
   double a = 0.0;  // df_den
   double b = 0.0;  // df_num
   double constant = 0.0;
@@ -330,7 +330,7 @@ void FastPermutations::find_terms() {
     t.num = term_of(s.source, s.h_num);
     if (s.kind != Denominator::kConstantMinus) t.den = term_of(s.source, s.h_den);
     t.source = source_of(s.source);
-    if (s.kind == Denominator::kTotalMinus) sources_[static_cast<size_t>(t.source)].need_total = true;
+    if (s.kind == Denominator::kWithin) sources_[static_cast<size_t>(t.source)].need_total = true;
     tests_.push_back(t);
   }
 }
@@ -806,10 +806,10 @@ FastBounds FastPermutations::decide(int k, const double* forms) const {
   FastBounds r{};
   interval(t.num, r.num_lo, r.num_hi);
   switch (t.kind) {
-    case Denominator::kProjector:
+    case Denominator::kTerm:
       interval(t.den, r.den_lo, r.den_hi);
       break;
-    case Denominator::kTotalMinus: {
+    case Denominator::kWithin: {
       double lo = 0.0, hi = 0.0;
       interval(t.den, lo, hi);
       const Source& s = sources_[static_cast<size_t>(t.source)];

@@ -22,8 +22,6 @@ constexpr int kScratchDoubles = 32768;  // accumulators per thread: 256 KB, to s
 constexpr int kMostBatch = 16;
 constexpr int kMostWidth = 64;
 
-enum class Den { kConstantMinus, kLevel, kTotalMinusFull };
-
 struct Permuted {
   RowMatrix owned;
   const RowMatrix* m = nullptr;
@@ -31,18 +29,20 @@ struct Permuted {
   double total = 0.0;  // T(M), for a total-minus denominator
 };
 
+// A row's statistic with what its permuted statistics read: the source
+// whose rows are dealt, the levels of its numerator and denominator.
 struct GroupedStat {
-  Statistic s;
+  Statistic* s = nullptr;
   Permuted* source = nullptr;
   int num_level = 1;
-  Den den = Den::kLevel;
+  Denominator den = Denominator::kTerm;
   int den_level = 2;
 };
 
 // y less the fits of the listed factor levels (a fit of level a: the cell
 // mean at a less the cell mean at a - 1), in the order listed.
 RowMatrix less_fits(const Grouping& g, const RowMatrix& y, const std::vector<std::vector<double>>& means,
-                    std::initializer_list<int> levels) {
+                    const std::vector<int>& levels) {
   RowMatrix r = y;
   const size_t p = static_cast<size_t>(y.p);
   for (int i = 0; i < y.n; ++i) {
@@ -62,20 +62,20 @@ double f_star(const GroupedStat& t, const double* d) {
   const double num = d[t.num_level];
   double den = 0.0;
   switch (t.den) {
-    case Den::kConstantMinus:
-      den = t.s.constant - num;
+    case Denominator::kConstantMinus:
+      den = t.s->constant - num;
       break;
-    case Den::kLevel:
+    case Denominator::kTerm:
       den = d[t.den_level];
       break;
-    case Den::kTotalMinusFull: {
+    case Denominator::kWithin: {
       double full = 0.0;
       for (int a = 1; a <= t.source->top; ++a) full += d[a];
       den = t.source->total - full;
       break;
     }
   }
-  return pseudo_f(t.s.df_num, t.s.df_den, num, den);
+  return pseudo_f(t.s->df_num, t.s->df_den, num, den);
 }
 
 // The team's share of the test: each piece is up to `batch` permutations
@@ -156,7 +156,7 @@ class GroupedTest final : public Job {
       const GroupedStat& t = *stats_[k];
       const size_t s = static_cast<size_t>(std::find(sources_.begin(), sources_.end(), t.source) - sources_.begin());
       for (int b = 0; b < count; ++b)
-        if (f_star(t, sc.d.data() + (s * static_cast<size_t>(batch_) + static_cast<size_t>(b)) * 4) >= t.s.f)
+        if (f_star(t, sc.d.data() + (s * static_cast<size_t>(batch_) + static_cast<size_t>(b)) * 4) >= t.s->f)
           ++sc.exceed[k];  // a NaN never counts
     }
   }
@@ -187,13 +187,13 @@ void grouped_test(const RunContext& ctx, const Grouping& g, std::vector<GroupedS
   std::vector<int> current(static_cast<size_t>(n));
   for (int i = 0; i < n; ++i) current[static_cast<size_t>(i)] = i + 1;
   ctx.generator->discard_start();
-  for (GroupedStat* t : stats) t->s.count = 1;
+  for (GroupedStat* t : stats) t->s->count = 1;
   const bool progress = static_cast<long long>(ctx.n) * ctx.p > threshold;
   ctx.events->test_started(ctx.nperm, progress);
   std::vector<GroupedStat*> formed;
   std::vector<Permuted*> sources;
   for (GroupedStat* t : stats) {
-    if (!t->s.formed) continue;
+    if (!t->s->formed) continue;
     formed.push_back(t);
     if (std::find(sources.begin(), sources.end(), t->source) == sources.end()) sources.push_back(t->source);
   }
@@ -202,7 +202,7 @@ void grouped_test(const RunContext& ctx, const Grouping& g, std::vector<GroupedS
     stream.drain();
     std::vector<std::int64_t> none(formed.size(), 0);
     sum_over_processes(ctx, none.data(), static_cast<int>(none.size()));
-    for (size_t k = 0; k < formed.size(); ++k) formed[k]->s.count += none[k];
+    for (size_t k = 0; k < formed.size(); ++k) formed[k]->s->count += none[k];
     return;
   }
   int batch = 1, width = 1;
@@ -231,7 +231,7 @@ void grouped_test(const RunContext& ctx, const Grouping& g, std::vector<GroupedS
   std::vector<std::int64_t> exceed(formed.size());
   for (size_t k = 0; k < formed.size(); ++k) exceed[k] = job.exceedances(k);
   sum_over_processes(ctx, exceed.data(), static_cast<int>(exceed.size()));
-  for (size_t k = 0; k < formed.size(); ++k) formed[k]->s.count += exceed[k];
+  for (size_t k = 0; k < formed.size(); ++k) formed[k]->s->count += exceed[k];
 }
 
 }  // namespace
@@ -279,102 +279,80 @@ double grouped_test_bytes(const Grouping& g, int p, int threads) {
   return residuals + threads * per_thread + perms;
 }
 
-std::vector<Row> grouped_anova(const RunContext& ctx, const Grouping& g, const RowMatrix& y,
+std::vector<Row> grouped_anova(const RunContext& ctx, const Grouping& g, const RowMatrix& y, const Design& design,
                                const SubgroupScheme& scheme, const GroupedTuning& tuning) {
   ctx.events->table_started();
   const int levels = g.levels;
-  const int n = ctx.n;
   std::vector<int> cell = g.cell_of[static_cast<size_t>(levels)];
   double d[4] = {0.0, 0.0, 0.0, 0.0};
   {
     LevelSums sums(g, levels, std::min(ctx.p, kMostWidth));
     level_ss(y, cell.data(), sums, std::min(ctx.p, kMostWidth), d);
   }
-  const bool test = ctx.nperm >= 1;
-  std::vector<Row> rows;
-  if (levels == 1) {
-    const int m = g.dummies(1);
-    Permuted src;
-    src.m = &y;
-    src.top = 1;
-    GroupedStat t;
-    t.s = observed_statistic("Anova factor", m, n - m - 1, d[1], ctx.ssy - d[1], false);
-    t.s.constant = ctx.ssy;
-    t.source = &src;
-    t.den = Den::kConstantMinus;
-    if (t.s.formed && test) grouped_test(ctx, g, {&t}, 1000, tuning);
-    rows = {factor_row(ctx, t.s, Source::kMain), within_row("Within groups", t.s.df_den, ctx.ssy - t.s.ss),
-            total_row(ctx)};
-    return rows;
-  }
+  // Term t is the factor at level t + 1 of the grouping.
+  std::vector<int> dummies;
+  for (int a = 1; a <= levels; ++a) dummies.push_back(g.dummies(a));
   double full = 0.0;
   for (int a = 1; a <= levels; ++a) full += d[a];
   const double ssw = ctx.ssy - full;
-  const int dfw = n - g.cells(levels);
-  GroupedStat stats[3];
-  Permuted sources[3];
-  sources[0].m = &y;
-  sources[0].top = 2;
-  if (levels == 2) {
-    stats[0].s = observed_statistic("Main factor", g.dummies(1), g.dummies(2), d[1], d[2], true);
-    stats[1].s = observed_statistic("Nested factor", g.dummies(2), dfw, d[2], ssw, true);
-    stats[0].source = &sources[0];
-    stats[1].source = &sources[1];
-    stats[1].num_level = 2;
-    stats[1].den = Den::kTotalMinusFull;
-  } else {
-    stats[0].s = observed_statistic("Main factor", g.dummies(1), g.dummies(2), d[1], d[2], true);
-    stats[1].s = observed_statistic("1st nested factor", g.dummies(2), g.dummies(3), d[2], d[3], true);
-    stats[2].s = observed_statistic("2nd nested factor", g.dummies(3), dfw, d[3], ssw, true);
-    stats[0].source = &sources[0];
-    stats[1].source = &sources[1];
-    stats[1].num_level = 2;
-    stats[1].den_level = 3;
-    stats[2].source = &sources[2];
-    stats[2].num_level = 3;
-    stats[2].den = Den::kTotalMinusFull;
+  const int dfw = design.df_within(dummies, ctx.n);
+  const size_t nrows = design.rows.size();
+  std::vector<Statistic> stats(nrows);
+  std::vector<GroupedStat> grouped(nrows);
+  for (size_t k = 0; k < nrows; ++k) {
+    const DesignRow& row = design.rows[k];
+    const double num = d[row.term + 1];
+    double den = ssw;
+    if (row.den == Denominator::kConstantMinus) den = ctx.ssy - num;
+    if (row.den == Denominator::kTerm) den = d[row.den_term + 1];
+    stats[k] = observed_statistic(row.label, design.df_num(row, dummies), design.df_den(row, dummies, ctx.n), num, den,
+                                  Design::needs_positive_den(row));
+    stats[k].kind = row.den;
+    if (row.den == Denominator::kConstantMinus) stats[k].constant = ctx.ssy;
+    grouped[k].s = &stats[k];
+    grouped[k].num_level = row.term + 1;
+    grouped[k].den = row.den;
+    grouped[k].den_level = row.den_term + 1;
   }
-  if (test) {
-    const bool by_subgroups = scheme.design != nullptr;
-    const bool main_formed = stats[0].s.formed;
-    if (by_subgroups) stats[0].s.formed = false;
-    // The residual sources, only for the statistics that are tested.
-    const std::vector<std::vector<double>> means =
-        stats[1].s.formed || (levels == 3 && stats[2].s.formed) ? cell_means(g, y) : std::vector<std::vector<double>>();
-    if (levels == 2 && stats[1].s.formed) {
-      sources[1].owned = less_fits(g, y, means, {1});
-      sources[1].top = 2;
-    }
-    if (levels == 3) {
-      if (stats[1].s.formed) sources[1].owned = less_fits(g, y, means, {1, 3});
-      sources[1].top = 3;
-      if (stats[2].s.formed) sources[2].owned = less_fits(g, y, means, {1, 2});
-      sources[2].top = 3;
-    }
-    for (int k = 1; k < levels; ++k) {
-      Permuted& s = sources[k];
-      s.m = &s.owned;
-      if (stats[k].den == Den::kTotalMinusFull && stats[k].s.formed) s.total = total_ss(s.owned);
+  test_design(ctx, design, scheme, stats.data(), [&](Statistic*, int) {
+    // The sources: Y, and the residuals of each reduced model, only for the
+    // rows that are tested; each read up to the deepest level its rows need.
+    std::vector<std::unique_ptr<Permuted>> sources;
+    std::vector<std::vector<int>> reduced_of;
+    std::vector<std::vector<double>> means;
+    for (size_t k = 0; k < nrows; ++k) {
+      const DesignRow& row = design.rows[k];
+      const std::vector<int>& reduced = row.scheme.reduced;
+      if (!reduced.empty() && !stats[k].formed) continue;
+      size_t at = static_cast<size_t>(std::find(reduced_of.begin(), reduced_of.end(), reduced) - reduced_of.begin());
+      if (at == reduced_of.size()) {
+        reduced_of.push_back(reduced);
+        sources.emplace_back(new Permuted);
+        Permuted& src = *sources.back();
+        if (reduced.empty()) {
+          src.m = &y;
+        } else {
+          if (means.empty()) means = cell_means(g, y);
+          std::vector<int> fitted;
+          for (int t : reduced) fitted.push_back(t + 1);
+          src.owned = less_fits(g, y, means, fitted);
+          src.m = &src.owned;
+        }
+      }
+      Permuted& src = *sources[at];
+      const int top = row.den == Denominator::kWithin ? levels
+                      : row.den == Denominator::kTerm ? std::max(row.term, row.den_term) + 1
+                                                      : row.term + 1;
+      src.top = std::max(src.top, top);
+      if (row.den == Denominator::kWithin && !reduced.empty() && stats[k].formed) src.total = total_ss(src.owned);
+      grouped[k].source = &src;
     }
     std::vector<GroupedStat*> list;
-    for (int k = 0; k < levels; ++k) list.push_back(&stats[k]);
-    grouped_test(ctx, g, list, levels == 2 ? 500 : 300, tuning);
-    stats[0].s.formed = main_formed;
-    if (by_subgroups && main_formed) {
-      const SubgroupTest t = subgroup_test(ctx, *scheme.design, stats[0].s.df_num, stats[0].s.df_den, ctx.nperm,
-                                           scheme.exact, *scheme.generator);
-      stats[0].s.count = t.count;
-      stats[0].s.permutations = t.permutations;
-      scheme.outcome->exact = t.exact;
-      scheme.outcome->permutations = t.permutations;
-      scheme.outcome->near_ties = t.near_ties;
-    }
-  }
-  const Source sources_of[] = {Source::kMain, Source::kNested1, Source::kNested2};
-  for (int k = 0; k < levels; ++k) rows.push_back(factor_row(ctx, stats[k].s, sources_of[k]));
-  rows.push_back(within_row("Within subgroups", dfw, ssw));
-  rows.push_back(total_row(ctx));
-  return rows;
+    for (size_t k = 0; k < nrows; ++k)
+      if (grouped[k].source != nullptr) list.push_back(&grouped[k]);
+    grouped_test(ctx, g, list, design.progress_threshold, tuning);
+  });
+  return design_rows(ctx, design, stats.data(), dfw, ssw);
 }
 
 }  // namespace morvenak

@@ -37,13 +37,13 @@ struct GroupedTuning {
   int width = 0;
 };
 
-// The anova table of ctx.nfiles - 1 factors (1 to 3) whose cells g gives,
+// The anova table of `design` (its terms the levels of g, main factor first),
 // y the transformed, centred response (row-major), ctx.ssy its total.
 // Permutations come from ctx.generator (its start discarded as the classic
 // test does), drawn on the calling thread; the statistics are evaluated on
 // ctx.threads threads (0: all the process may use). With a subgroup scheme
-// the main factor is tested by arrangements of its subgroups instead.
-std::vector<Row> grouped_anova(const RunContext& ctx, const Grouping& g, const RowMatrix& y,
+// the rows whose scheme exchanges subgroups are tested by arrangements of them instead.
+std::vector<Row> grouped_anova(const RunContext& ctx, const Grouping& g, const RowMatrix& y, const Design& design,
                                const SubgroupScheme& scheme = {}, const GroupedTuning& tuning = {});
 
 // The residuals of y after the fit of factors 1..a together: y less the

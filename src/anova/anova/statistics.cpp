@@ -115,11 +115,11 @@ double permuted_statistic(const RunContext& ctx, const Statistic& s, const int* 
     case Denominator::kConstantMinus:
       den = s.constant - num;
       break;
-    case Denominator::kProjector:
+    case Denominator::kTerm:
       produit(*s.h_den, yper, yfitper, n, n, p);
       sofsq(n, p, yfitper, den);
       break;
-    case Denominator::kTotalMinus: {
+    case Denominator::kWithin: {
       double total = 0.0;
       double fitted = 0.0;
       sofsq(n, p, yper, total);

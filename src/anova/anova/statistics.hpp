@@ -2,17 +2,11 @@
 // the pseudo-F of a table row, and the literal evaluation of a permuted
 // pseudo-F.
 #pragma once
+#include "anova/design.hpp"
 #include "core/matrix.hpp"
 #include "core/workspace.hpp"
 
 namespace morvenak {
-
-// How the denominator sum of squares of a permuted statistic is formed.
-enum class Denominator {
-  kProjector,      // SS of h_den * permuted matrix
-  kTotalMinus,     // SS of the permuted matrix minus SS of h_den * permuted matrix
-  kConstantMinus,  // constant minus the numerator SS (one-factor engine)
-};
 
 // One pseudo-F of an anova table: (df_den x SS_num) / (df_num x SS_den).
 struct Statistic {
@@ -24,11 +18,13 @@ struct Statistic {
   bool formed = false;  // testable: F exists and is tested when permutations are asked
   double f = 0.0;
   // The permutation test: rows of `source` are permuted, the numerator SS is
-  // that of h_num times the permuted matrix, the denominator as `kind` says.
+  // that of h_num times the permuted matrix, the denominator as `kind` says:
+  // the constant less the numerator, the SS of h_den times the permuted
+  // matrix (kTerm), or the permuted matrix's total SS less that (kWithin).
   const Mat* source = nullptr;
   const Mat* h_num = nullptr;
   const Mat* h_den = nullptr;
-  Denominator kind = Denominator::kProjector;
+  Denominator kind = Denominator::kTerm;
   double constant = 0.0;
   long long count = 1;          // the observed statistic counts as one of nperm + 1
   long long permutations = -1;  // when not the run's: the arrangements of the main factor's subgroups
@@ -37,14 +33,14 @@ struct Statistic {
 // (df_den x num) / (df_num x den), in that product form.
 double pseudo_f(int df_num, int df_den, double num, double den);
 
-// A row of a nested table, whose observed denominator sum of squares is
-// den_ss: formed (testable) when both dfs are at least 1 and den_ss > 0.
-// A row's statistic without its permutation test: formed when both dfs are
-// at least 1 and, where the denominator is a nested factor's or the
-// variation within subgroups, when den_ss > 0; F then in the product form.
+// A row's statistic without its permutation test, den_ss its observed
+// denominator sum of squares: formed when both dfs are at least 1 and, when
+// need_positive_den, den_ss > 0; F then in the product form.
 Statistic observed_statistic(const char* label, int df_num, int df_den, double ss, double den_ss,
                              bool need_positive_den);
 
+// observed_statistic with a positive denominator needed, and what its
+// permutation test reads: the permuted source, the projectors, the kind.
 Statistic nested_statistic(const char* label, int df_num, int df_den, double ss, double den_ss, const Mat& source,
                            const Mat& h_num, const Mat& h_den, Denominator kind);
 

@@ -14,6 +14,7 @@
 #include <thread>
 #include <utility>
 
+#include "anova/design.hpp"
 #include "anova/engines.hpp"
 #include "anova/grouped.hpp"
 #include "anova/workers.hpp"
@@ -71,8 +72,6 @@ struct Analysis::Impl {
   // workspace is not used).
   bool grouped = false;
   RowMatrix gy;
-
-  Result run_grouped();
 
   Impl(const Options& o, Events* e) : options(o), events(e != nullptr ? e : &g_silent), generator(o.seed) {
     const int task = static_cast<int>(o.task);
@@ -350,6 +349,99 @@ void Analysis::add_factor(const Factor& factor) {
   a.result.checks.push_back(check_factor(ctx, w, f));
 }
 
+namespace {
+
+// What the two evaluation paths do differently; the analysis runs the same
+// steps on either (Analysis::run).
+class Path {
+ public:
+  virtual ~Path() = default;
+  // The checks of the factors as a whole, their verdicts as events.
+  virtual void check_factors() = 0;
+  // What the path needs before the table (its memory, beyond the limits).
+  virtual void prepare() {}
+  // The main factor's subgroups, for the plan of its test.
+  virtual SubgroupDesign subgroups() = 0;
+  // The table; for a score task the ordinations' matrices too.
+  virtual std::vector<Row> anova(const Design& design, const SubgroupScheme& scheme) = 0;
+  // The design's k-th ordination, o.
+  virtual OrdinationResult ordinate(int k, const DesignOrdination& o) = 0;
+};
+
+// Within the classic limits: the projectors of the workspace.
+class ProjectorPath final : public Path {
+ public:
+  ProjectorPath(RunContext& ctx, Workspace& w, Result& r) : ctx_(ctx), w_(w), r_(r) {}
+  void check_factors() override { check_factor_set(ctx_, w_, r_.checks.data(), ctx_.nfiles - 1); }
+  SubgroupDesign subgroups() override { return subgroup_design(ctx_, w_); }
+  std::vector<Row> anova(const Design& design, const SubgroupScheme& scheme) override {
+    AnovaOutcome out = run_anova(ctx_, w_, design, scheme);
+    jobs_ = std::move(out.ordinations);
+    return std::move(out.rows);
+  }
+  OrdinationResult ordinate(int k, const DesignOrdination&) override {
+    const OrdinationJob& job = jobs_[static_cast<std::size_t>(k)];  // the matrices in the design's order
+    return pca(ctx_.n, ctx_.p, *job.m, ctx_.ssy, job.canonical, w_);
+  }
+
+ private:
+  RunContext& ctx_;
+  Workspace& w_;
+  Result& r_;
+  std::vector<OrdinationJob> jobs_;
+};
+
+// Beyond the limits: the group sums of the labels' cells. The labels' coding
+// is exact, so the checks that codes can fail pass by construction.
+class GroupedPath final : public Path {
+ public:
+  GroupedPath(RunContext& ctx, const Options& options, const RowMatrix& y, Result& r)
+      : ctx_(ctx), options_(options), y_(y), r_(r) {}
+  void check_factors() override {
+    const int factors = ctx_.nfiles - 1;
+    Events& events = *ctx_.events;
+    if (ctx_.check_coding) events.coding_verdict(true);
+    events.no_collinearity_within();
+    if (ctx_.mtot >= ctx_.n) throw Stopped(StopReason::kTooManyVariables, "Too many explanatory variables (mtot >= n)");
+    events.no_collinearity_among();
+    for (int k = 1; k + 1 <= factors; ++k) {
+      const int parent = r_.checks[static_cast<std::size_t>(k - 1)].dummies;
+      const int nested = r_.checks[static_cast<std::size_t>(k)].dummies;
+      if (nested <= parent) {
+        events.nesting_order_wrong();
+        throw Stopped(StopReason::kNestingOrder, kNestingOrderText, true, kNestingOrderWords);
+      }
+    }
+  }
+  void prepare() override {
+    g_ = make_grouping(r_.codings);
+    r_.memory_estimate = check_memory(options_, &g_, ctx_.n, ctx_.p, ctx_.task, r_.threads);
+  }
+  SubgroupDesign subgroups() override { return grouped_subgroup_design(g_, y_); }
+  std::vector<Row> anova(const Design& design, const SubgroupScheme& scheme) override {
+    return grouped_anova(ctx_, g_, y_, design, scheme);
+  }
+  OrdinationResult ordinate(int, const DesignOrdination& o) override {
+    if (!o.canonical()) {
+      means_.clear();  // the residuals' ordination needs its room
+      means_.shrink_to_fit();
+      return grouped_residual_pca(grouped_residuals(g_, y_, g_.levels), ctx_.ssy, r_.threads);
+    }
+    if (means_.empty()) means_ = cell_means(g_, y_);
+    return grouped_fitted_pca(g_, means_, o.term + 1, ctx_.p, ctx_.ssy, r_.threads);
+  }
+
+ private:
+  RunContext& ctx_;
+  const Options& options_;
+  const RowMatrix& y_;
+  Result& r_;
+  Grouping g_;
+  std::vector<std::vector<double>> means_;
+};
+
+}  // namespace
+
 Result Analysis::run() {
   Impl& a = *impl_;
   RunContext& ctx = a.ctx;
@@ -363,114 +455,48 @@ Result Analysis::run() {
   const GeneratorKind kind = generator_kind(a.options, a.grouped);
   r.generator = kind == GeneratorKind::kModern ? GeneratorChoice::kModern : GeneratorChoice::kClassic;
   a.generator = Generator(a.options.seed, kind);
-  if (a.grouped) return a.run_grouped();
+  ProjectorPath projectors(ctx, a.w, r);
+  GroupedPath groups(ctx, a.options, a.gy, r);
+  Path& path = a.grouped ? static_cast<Path&>(groups) : static_cast<Path&>(projectors);
+
   const auto t0 = std::chrono::steady_clock::now();
-  check_factor_set(ctx, a.w, r.checks.data(), ctx.nfiles - 1);
+  path.check_factors();
   a.events->factors_checked();
-  if (ctx.nfiles < 2) return std::move(r);  // Y alone: checked, nothing to analyse
+  const int factors = ctx.nfiles - 1;
+  if (factors < 1) return std::move(r);  // Y alone: checked, nothing to analyse
   check_cancel(ctx);
-  SubgroupDesign design;
+  path.prepare();
+  const Design design = nested_design(factors, a.options.main_units == MainUnits::kSubgroups);
+  SubgroupDesign subgroups;
   Generator arrangements(arrangement_seed(a.options.seed), kind);
   SubgroupScheme scheme;
-  if (ctx.nfiles >= 3) {
-    design = subgroup_design(ctx, a.w);
-    plan_main_test(a.options, ctx, design, r);
-    if (r.main_test.units == MainUnits::kSubgroups) scheme = {&design, a.options.exact, &arrangements, &r.main_test};
+  if (factors >= 2) {
+    subgroups = path.subgroups();
+    plan_main_test(a.options, ctx, subgroups, r);
+    if (r.main_test.units == MainUnits::kSubgroups) scheme = {&subgroups, a.options.exact, &arrangements, &r.main_test};
     a.events->main_test_planned(r.main_test);
     for (const std::string& text : r.warnings) a.events->warning(text);
   }
-  AnovaOutcome anova = run_anova(ctx, a.w, scheme);
-  if (scheme.design != nullptr && anova.rows[0].tested) anova.rows[0].note = main_test_note(r.main_test);
+  r.rows = path.anova(design, scheme);
+  if (scheme.design != nullptr && r.rows[0].tested) r.rows[0].note = main_test_note(r.main_test);
   r.permutations = ctx.nperm;
-  r.rows = std::move(anova.rows);
   r.anova_seconds = seconds_since(t0);
   a.events->table_done(r);
   if (ctx.task >= 2) {
     const auto t1 = std::chrono::steady_clock::now();
     a.events->ordinations_started();
-    const int count = static_cast<int>(anova.ordinations.size());
+    const int count = static_cast<int>(design.ordinations.size());
     for (int k = 0; k < count; ++k) {
       check_cancel(ctx);
-      const OrdinationJob& job = anova.ordinations[static_cast<std::size_t>(k)];
-      OrdinationResult o = pca(ctx.n, ctx.p, *job.m, ctx.ssy, job.canonical, a.w);
+      const DesignOrdination& job = design.ordinations[static_cast<std::size_t>(k)];
+      OrdinationResult o = path.ordinate(k, job);
       o.title = job.title;
-      o.source = job.source;
+      o.source = job.source();
       r.ordinations.push_back(std::move(o));
       a.events->ordination(r.ordinations.back(), k, count);
     }
     r.ordination_seconds = seconds_since(t1);
     a.events->ordinations_done(r);
-  }
-  return std::move(r);
-}
-
-// The grouped path: the checks that labels can fail, the memory estimate,
-// the anova by group sums, the ordinations in the cells' space.
-Result Analysis::Impl::run_grouped() {
-  Result& r = result;
-  const auto t0 = std::chrono::steady_clock::now();
-  const int factors = ctx.nfiles - 1;
-  if (ctx.check_coding) events->coding_verdict(true);
-  events->no_collinearity_within();
-  if (ctx.mtot >= ctx.n) throw Stopped(StopReason::kTooManyVariables, "Too many explanatory variables (mtot >= n)");
-  events->no_collinearity_among();
-  for (int k = 1; k + 1 <= factors; ++k) {
-    const int parent = r.checks[static_cast<std::size_t>(k - 1)].dummies;
-    const int nested = r.checks[static_cast<std::size_t>(k)].dummies;
-    if (nested <= parent) {
-      events->nesting_order_wrong();
-      throw Stopped(StopReason::kNestingOrder, kNestingOrderText, true, kNestingOrderWords);
-    }
-  }
-  events->factors_checked();
-  if (factors < 1) return std::move(r);
-  check_cancel(ctx);
-  const Grouping g = make_grouping(r.codings);
-  r.memory_estimate = check_memory(options, &g, ctx.n, ctx.p, ctx.task, r.threads);
-  SubgroupDesign design;
-  Generator arrangements(arrangement_seed(options.seed), generator.kind());
-  SubgroupScheme scheme;
-  if (factors >= 2) {
-    design = grouped_subgroup_design(g, gy);
-    plan_main_test(options, ctx, design, r);
-    if (r.main_test.units == MainUnits::kSubgroups) scheme = {&design, options.exact, &arrangements, &r.main_test};
-    events->main_test_planned(r.main_test);
-    for (const std::string& text : r.warnings) events->warning(text);
-  }
-  r.rows = grouped_anova(ctx, g, gy, scheme);
-  if (scheme.design != nullptr && r.rows[0].tested) r.rows[0].note = main_test_note(r.main_test);
-  r.permutations = ctx.nperm;
-  r.anova_seconds = seconds_since(t0);
-  events->table_done(r);
-  if (ctx.task >= 2) {
-    const auto t1 = std::chrono::steady_clock::now();
-    events->ordinations_started();
-    static const char* const kTitles[3][3] = {
-        {"Object scores fitted to the anova factor", "", ""},
-        {"Object scores fitted to the main factor", "Object scores fitted to the nested factor", ""},
-        {"Object scores fitted to the main factor", "Object scores fitted to the first nested factor",
-         "Object scores fitted to the second nested factor"}};
-    static const Source kSources[] = {Source::kMain, Source::kNested1, Source::kNested2};
-    const int count = factors + 1;
-    {
-      const std::vector<std::vector<double>> means = cell_means(g, gy);
-      for (int k = 0; k < factors; ++k) {
-        check_cancel(ctx);
-        OrdinationResult o = grouped_fitted_pca(g, means, k + 1, ctx.p, ctx.ssy, r.threads);
-        o.title = kTitles[factors - 1][k];
-        o.source = kSources[k];
-        r.ordinations.push_back(std::move(o));
-        events->ordination(r.ordinations.back(), k, count);
-      }
-    }
-    check_cancel(ctx);
-    OrdinationResult o = grouped_residual_pca(grouped_residuals(g, gy, factors), ctx.ssy, r.threads);
-    o.title = "Object scores, PCA of unexplained variation (residuals)";
-    o.source = Source::kWithin;
-    r.ordinations.push_back(std::move(o));
-    events->ordination(r.ordinations.back(), factors, count);
-    r.ordination_seconds = seconds_since(t1);
-    events->ordinations_done(r);
   }
   return std::move(r);
 }
