@@ -640,6 +640,36 @@ TEST(FastPermutationTest, CountsAndConsoleMatchTheLiteralLoopOnAnyThreads) {
   }
 }
 
+// A design whose rows are not the classic ones is evaluated from its
+// description alone: the main factor over the variation within subgroups,
+// the nested factor permuted as Y's rows. Its F is the textbook ratio of
+// mean squares, and the fast path counts as the literal loop.
+TEST(FastPermutationTest, AChangedDenominatorIsEvaluatedFromTheDesign) {
+  Workspace& w = workspace();
+  RunContext ctx = context(30, 5);
+  ctx.nperm = 59;
+  const auto labels = nested_labels(ctx.n, {3, 2});
+  set_factors(ctx, w, labels);
+  random_y(ctx, w, labels, 0.2, 77u);
+  Design design = nested_design(2);
+  design.rows[0].den = Denominator::kWithin;
+  design.rows[1].scheme.reduced.clear();
+  const DesignFits fits = design_statistics(ctx, w, design);
+  const int df_main = 2, df_nested = 3, dfw = ctx.n - 1 - df_main - df_nested;
+  EXPECT_EQ(fits.dfw, dfw);
+  ASSERT_EQ(fits.stats[0].df_den, dfw);
+  const double ms_within = fits.ssw / dfw;
+  EXPECT_NEAR(fits.stats[0].f, (fits.stats[0].ss / df_main) / ms_within, 1e-12 * fits.stats[0].f);
+  EXPECT_NEAR(fits.stats[1].f, (fits.stats[1].ss / df_nested) / ms_within, 1e-12 * fits.stats[1].f);
+  EXPECT_EQ(fits.stats[0].h_den, &w.h_full);
+  EXPECT_EQ(fits.stats[1].source, &w.y);
+  const std::vector<int> expected = literal_counts(ctx, w, fits.stats, 99);
+  std::vector<Statistic> stats = fits.stats;
+  run_test(ctx, w, stats, 99, 100, 2);
+  for (std::size_t k = 0; k < stats.size(); ++k) EXPECT_EQ(stats[k].count, expected[k]) << "row " << k;
+  EXPECT_GT(expected[0] + expected[1], 2);  // some permuted F* reached F: the comparison was exercised
+}
+
 // A statistic that is not formed is never counted and its counter stays at
 // 1, the others are still tested; the generator advances by the same draws
 // either way (the next deviate after the test is the same).

@@ -20,15 +20,15 @@ namespace {
 
 // A nested design of n objects: labels per factor (sizes uneven), and Y
 // (column-major) with an effect of the main factor.
-struct Design {
+struct Sample {
   int n = 0, p = 0;
   std::vector<std::vector<std::string>> labels;
   std::vector<double> y;
 };
 
-Design random_design(int n, int p, std::vector<int> levels, unsigned seed) {
+Sample random_design(int n, int p, std::vector<int> levels, unsigned seed) {
   std::mt19937 rng(seed);
-  Design d;
+  Sample d;
   d.n = n;
   d.p = p;
   d.labels.resize(levels.size());
@@ -51,7 +51,7 @@ Design random_design(int n, int p, std::vector<int> levels, unsigned seed) {
   return d;
 }
 
-Input input_of(const Design& d) {
+Input input_of(const Sample& d) {
   Input in;
   in.n = d.n;
   in.p = d.p;
@@ -63,7 +63,7 @@ Input input_of(const Design& d) {
 
 // Factor a's SS directly: sum over its cells of size x the squared distance
 // of the cell's mean to its parent cell's mean, in long double.
-std::vector<long double> direct_ss(const Design& d, long double& ssy) {
+std::vector<long double> direct_ss(const Sample& d, long double& ssy) {
   const std::size_t n = static_cast<std::size_t>(d.n), p = static_cast<std::size_t>(d.p);
   std::vector<LevelCoding> codings;
   for (const auto& l : d.labels) codings.push_back(code_levels(l, codings.empty() ? nullptr : &codings.back()));
@@ -100,7 +100,7 @@ std::vector<long double> direct_ss(const Design& d, long double& ssy) {
 }
 
 TEST(Grouped, SumsOfSquaresAndFAreTheDirectOnesAndPDoesNotDependOnThreads) {
-  const Design d = random_design(700, 30, {3, 3, 2}, 4);  // beyond the 501 objects
+  const Sample d = random_design(700, 30, {3, 3, 2}, 4);  // beyond the 501 objects
   long double ssy = 0.0L;
   const std::vector<long double> ss = direct_ss(d, ssy);
   Options o;
@@ -144,7 +144,7 @@ struct Direct {
   Generator generator;
   Grouping g;
   RowMatrix y;
-  Direct(const Design& d, int nperm, GeneratorKind kind, unsigned seed) : generator(seed, kind) {
+  Direct(const Sample& d, int nperm, GeneratorKind kind, unsigned seed) : generator(seed, kind) {
     std::vector<LevelCoding> codings;
     for (const auto& l : d.labels) codings.push_back(code_levels(l, codings.empty() ? nullptr : &codings.back()));
     g = make_grouping(codings);
@@ -175,7 +175,7 @@ TEST(Grouped, CountsDoNotDependOnBatchesWindowsOrThreads) {
   for (int levels = 1; levels <= 3; ++levels) {
     std::vector<int> counts = {4, 3, 2};
     counts.resize(static_cast<std::size_t>(levels));
-    const Design d = random_design(90, 13, counts, 10u + static_cast<unsigned>(levels));
+    const Sample d = random_design(90, 13, counts, 10u + static_cast<unsigned>(levels));
     std::vector<std::vector<Row>> tables;
     const GroupedTuning tunings[] = {{1, 1}, {3, 5}, {16, 64}, {7, 13}};
     for (int threads = 1; threads <= 3; threads += 2)
@@ -201,7 +201,7 @@ TEST(Grouped, WithTheClassicGeneratorTheCountsAreTheClassicEngines) {
   for (int levels = 1; levels <= 3; ++levels) {
     std::vector<int> counts = {3, 3, 2};
     counts.resize(static_cast<std::size_t>(levels));
-    const Design d = random_design(60, 9, counts, 30u + static_cast<unsigned>(levels));
+    const Sample d = random_design(60, 9, counts, 30u + static_cast<unsigned>(levels));
     Options o;
     o.task = Task::kAnova;
     o.permutations = 499;
