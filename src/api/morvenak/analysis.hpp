@@ -4,8 +4,8 @@
 //
 //   morvenak::Input in;
 //   in.n = 20; in.p = 30; in.y = ...;                       // column-major, n x p
-//   in.factors.push_back(morvenak::Factor::labels("Management", management));
-//   in.factors.push_back(morvenak::Factor::labels("Use", use));  // nested in Management
+//   in.factors.push_back(morvenak::Factor::from_labels("Management", management));
+//   in.factors.push_back(morvenak::Factor::from_labels("Use", use));  // nested in Management
 //   morvenak::Options opt;                                  // task both, 999 permutations
 //   morvenak::Result r = morvenak::analyse(in, opt);
 //   for (const morvenak::Row& row : r.rows) ... row.ss, row.f, row.p ...
