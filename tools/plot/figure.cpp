@@ -298,232 +298,310 @@ std::string figure_title(const PlotInput& in, const Scores& o) {
     return factor_text(in, f) + " explains " + share;
 }
 
-Figure build_figure(const PlotInput& in, std::size_t k, const FigureOptions& opt,
-                    const Measure& measure) {
-    const Scores& o = in.ordinations[k];
+namespace {
+
+// One figure as build_figure works it out: its input and options, the figure so far,
+// and what the later phases need of the earlier ones.
+struct Draft {
+    Draft(const PlotInput& in_, std::size_t k, const FigureOptions& opt_, const Measure& measure_)
+        : in(in_), o(in_.ordinations[k]), opt(opt_), measure(measure_) {}
+
+    const PlotInput& in;
+    const Scores& o;
+    const FigureOptions& opt;
+    const Measure& measure;
     Figure fig;
-    fig.width = opt.width * 72, fig.height = opt.height * 72;
-    const double W = fig.width, H = fig.height;
-    const std::size_t n = o.objects.size();
-    const int f = factor_of(in, o.number);
-    const Styles st = styles_of(in, f);
-    const std::size_t groups = f < 0 ? 0 : in.factors[static_cast<std::size_t>(f)].levels.size();
-    const auto level = [&](std::size_t i) {
+    double W = 0, H = 0;
+    std::size_t n = 0;  // samples
+    int f = -1;         // the grouping factor; -1 none
+    Styles st;
+    std::size_t groups = 0;
+    std::size_t ax = 0, ay = 0;             // the plotted axes
+    double top = 0, right = 0, bottom = 0;  // the frame's sides fixed before the scale
+    TextMetrics tick, atm, ntm;             // a tick label's, an axis title's, the note's
+    std::vector<double> xs, ys;             // the samples on the plotted axes
+    std::vector<std::size_t> chosen;        // the species drawn as arrows
+    double arrow_scale = 1;
+    std::vector<std::vector<std::pair<double, double>>> members;  // each group's samples
+    std::vector<Outline> outlines;  // in data units until the scale is known
+    Range xr, yr;
+    double left = 0, unit = 1, tick_x = 0, tick_y = 0;
+    double rows = 1, row_h = 0;  // a strip chart's rows and their height
+    std::vector<std::size_t> marker_of;
+    std::vector<Placer> placers;  // one per row of a strip chart, else one
+
+    int level(std::size_t i) const {
         return f < 0 ? 0 : in.factors[static_cast<std::size_t>(f)].level_of[i];
-    };
-    fig.strip = o.eigenvalues.size() == 1;
-    const std::size_t ax = fig.strip ? 0 : opt.axis_x, ay = fig.strip ? 0 : opt.axis_y;
-
-    // The title, made smaller, then cut, to fit the width.
-    std::string title = figure_title(in, o);
-    double tsize = title_size;
-    while (tsize > 8 && measure(title, tsize, true).width > W - 2 * margin) tsize -= 0.5;
-    title = fitted(title, W - 2 * margin, tsize, true, measure);
-    const TextMetrics tm = measure(title, tsize, true);
-    fig.title = make_text(title, (W - tm.width) / 2, margin + tm.ascent, tsize, true, measure);
-    const double top = fig.title.box.y1 + 10;
-
-    // The legend at the right.
-    fig.legend = legend_of(in, f, st, W * 0.3, measure);
-    double legend_w = 0;
-    for (const LegendEntry& e : fig.legend) legend_w = std::max(legend_w, e.text.box.x1);
-    const double right = fig.legend.empty() ? W - margin : W - margin - legend_w - 12;
-    if (!fig.legend.empty()) lay_out_legend(fig.legend, right + 12, top, H - margin - top, measure);
-
-    // Heights of the texts under and beside the frame.
-    const TextMetrics tick = measure("0123456789", tick_size, false);
-    const TextMetrics atm = measure("Axis", axis_title_size, false);
-    const TextMetrics ntm = measure("0", note_size, false);
-    const double bottom = H - margin - (ntm.ascent + ntm.descent) - 6 - (atm.ascent + atm.descent) -
-                          4 - (tick.ascent + tick.descent) - 6;
-
-    const auto axis_title = [&](std::size_t a) {
+    }
+    std::string axis_title(std::size_t a) const {
         return "Axis " + std::to_string(a + 1) + " (" + percent(o.proportions[a]) +
                "% of total variance)";
-    };
+    }
+    double px(double v) const { return fig.frame.x0 + (v - xr.lo) / unit; }
+    double py(double v) const { return fig.frame.y1 - (v - yr.lo) / unit; }
+    double row_y(std::size_t g) const {
+        return fig.frame.y0 + (static_cast<double>(g) + 0.5) * row_h;
+    }
+    double sample_y(std::size_t i) const {
+        return fig.strip ? row_y(static_cast<std::size_t>(level(i))) : py(ys[i]);
+    }
+    Placer& band(std::size_t i) {
+        return placers[fig.strip ? static_cast<std::size_t>(level(i)) : 0];
+    }
+};
 
-    // Sample coordinates on the plotted axes; a strip chart puts each group on a row.
-    std::vector<double> xs(n), ys(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        xs[i] = o.objects[i][ax];
-        ys[i] = fig.strip ? 0 : o.objects[i][ay];
+// The canvas, the grouping factor and its styles, and the axes to plot.
+void start_figure(Draft& d) {
+    d.fig.width = d.opt.width * 72, d.fig.height = d.opt.height * 72;
+    d.W = d.fig.width, d.H = d.fig.height;
+    d.n = d.o.objects.size();
+    d.f = factor_of(d.in, d.o.number);
+    d.st = styles_of(d.in, d.f);
+    d.groups = d.f < 0 ? 0 : d.in.factors[static_cast<std::size_t>(d.f)].levels.size();
+    d.fig.strip = d.o.eigenvalues.size() == 1;
+    d.ax = d.fig.strip ? 0 : d.opt.axis_x, d.ay = d.fig.strip ? 0 : d.opt.axis_y;
+}
+
+// The title, made smaller, then cut, to fit the width; the frame starts under it.
+void place_title(Draft& d) {
+    std::string title = figure_title(d.in, d.o);
+    double tsize = title_size;
+    while (tsize > 8 && d.measure(title, tsize, true).width > d.W - 2 * margin) tsize -= 0.5;
+    title = fitted(title, d.W - 2 * margin, tsize, true, d.measure);
+    const TextMetrics tm = d.measure(title, tsize, true);
+    d.fig.title =
+        make_text(title, (d.W - tm.width) / 2, margin + tm.ascent, tsize, true, d.measure);
+    d.top = d.fig.title.box.y1 + 10;
+}
+
+// The legend at the right; the frame ends left of it.
+void place_legend(Draft& d) {
+    d.fig.legend = legend_of(d.in, d.f, d.st, d.W * 0.3, d.measure);
+    double legend_w = 0;
+    for (const LegendEntry& e : d.fig.legend) legend_w = std::max(legend_w, e.text.box.x1);
+    d.right = d.fig.legend.empty() ? d.W - margin : d.W - margin - legend_w - 12;
+    if (!d.fig.legend.empty())
+        lay_out_legend(d.fig.legend, d.right + 12, d.top, d.H - margin - d.top, d.measure);
+}
+
+// Heights of the texts under and beside the frame; the frame ends above them.
+void measure_margins(Draft& d) {
+    d.tick = d.measure("0123456789", tick_size, false);
+    d.atm = d.measure("Axis", axis_title_size, false);
+    d.ntm = d.measure("0", note_size, false);
+    d.bottom = d.H - margin - (d.ntm.ascent + d.ntm.descent) - 6 - (d.atm.ascent + d.atm.descent) -
+               4 - (d.tick.ascent + d.tick.descent) - 6;
+}
+
+// Sample coordinates on the plotted axes; a strip chart puts each group on a row.
+void sample_coordinates(Draft& d) {
+    d.xs.resize(d.n), d.ys.resize(d.n);
+    for (std::size_t i = 0; i < d.n; ++i) {
+        d.xs[i] = d.o.objects[i][d.ax];
+        d.ys[i] = d.fig.strip ? 0 : d.o.objects[i][d.ay];
     }
-    // Species arrows: the longest vectors on the plotted axes, scaled so that the
-    // longest reaches 90% of the farthest sample from the origin.
-    std::vector<std::size_t> chosen;
-    double arrow_scale = 1;
-    if (!fig.strip && !o.species_scores.empty() && opt.top_species > 0) {
-        std::vector<std::size_t> order(o.species.size());
-        std::iota(order.begin(), order.end(), std::size_t{0});
-        const auto len = [&](std::size_t j) {
-            return std::hypot(o.species_scores[j][ax], o.species_scores[j][ay]);
-        };
-        std::stable_sort(order.begin(), order.end(),
-                         [&](std::size_t a, std::size_t b) { return len(a) > len(b); });
-        // Species absent from these samples have vectors of rounding errors only.
-        const double longest = order.empty() ? 0 : len(order[0]);
-        for (std::size_t j : order)
-            if (chosen.size() < opt.top_species && len(j) > 1e-9 * longest) chosen.push_back(j);
-        double far = 0;
-        for (std::size_t i = 0; i < n; ++i) far = std::max(far, std::hypot(xs[i], ys[i]));
-        if (!chosen.empty()) arrow_scale = (far > 0 ? 0.9 * far : 1) / len(chosen[0]);
-    }
-    // Groups' members, for centroids, hulls and ellipses.
-    std::vector<std::vector<std::pair<double, double>>> members(groups);
-    for (std::size_t i = 0; i < n; ++i)
-        if (f >= 0) members[static_cast<std::size_t>(level(i))].push_back({xs[i], ys[i]});
-    std::vector<Outline> outlines;  // in data units until the scale is known
-    for (std::size_t g = 0; g < groups; ++g) {
+}
+
+// Species arrows: the longest vectors on the plotted axes, scaled so that the
+// longest reaches 90% of the farthest sample from the origin.
+void choose_species(Draft& d) {
+    const Scores& o = d.o;
+    if (d.fig.strip || o.species_scores.empty() || d.opt.top_species == 0) return;
+    std::vector<std::size_t> order(o.species.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    const auto len = [&](std::size_t j) {
+        return std::hypot(o.species_scores[j][d.ax], o.species_scores[j][d.ay]);
+    };
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return len(a) > len(b); });
+    // Species absent from these samples have vectors of rounding errors only.
+    const double longest = order.empty() ? 0 : len(order[0]);
+    for (std::size_t j : order)
+        if (d.chosen.size() < d.opt.top_species && len(j) > 1e-9 * longest) d.chosen.push_back(j);
+    double far = 0;
+    for (std::size_t i = 0; i < d.n; ++i) far = std::max(far, std::hypot(d.xs[i], d.ys[i]));
+    if (!d.chosen.empty()) d.arrow_scale = (far > 0 ? 0.9 * far : 1) / len(d.chosen[0]);
+}
+
+// Groups' members, for centroids, hulls and ellipses.
+void gather_members(Draft& d) {
+    d.members.resize(d.groups);
+    for (std::size_t i = 0; i < d.n; ++i)
+        if (d.f >= 0) d.members[static_cast<std::size_t>(d.level(i))].push_back({d.xs[i], d.ys[i]});
+}
+
+// The groups' hulls and ellipses asked for, in data units.
+void trace_outlines(Draft& d) {
+    for (std::size_t g = 0; g < d.groups; ++g) {
         for (int kind = 0; kind < 2; ++kind) {
-            if ((kind == 0 && !opt.hulls) || (kind == 1 && !opt.ellipses) || fig.strip) continue;
+            if ((kind == 0 && !d.opt.hulls) || (kind == 1 && !d.opt.ellipses) || d.fig.strip)
+                continue;
             Outline ol;
-            ol.colour = st.colour[g], ol.level = static_cast<int>(g);
+            ol.colour = d.st.colour[g], ol.level = static_cast<int>(g);
             if (kind == 0)
-                hull(members[g], ol.xs, ol.ys);
+                hull(d.members[g], ol.xs, ol.ys);
             else
-                ellipse(members[g], ol.xs, ol.ys);
-            if (!ol.xs.empty()) outlines.push_back(ol);
+                ellipse(d.members[g], ol.xs, ol.ys);
+            if (!ol.xs.empty()) d.outlines.push_back(ol);
         }
     }
+}
 
-    // The frame and the scale.
-    Range xr{xs[0], xs[0]}, yr{ys[0], ys[0]};
-    for (std::size_t i = 0; i < n; ++i) xr.add(xs[i]), yr.add(ys[i]);
-    for (std::size_t j : chosen) {
-        xr.add(o.species_scores[j][ax] * arrow_scale);
-        yr.add(o.species_scores[j][ay] * arrow_scale);
+// The data ranges the frame shows: samples, arrow tips and outlines, the x range padded.
+void data_ranges(Draft& d) {
+    d.xr = {d.xs[0], d.xs[0]}, d.yr = {d.ys[0], d.ys[0]};
+    for (std::size_t i = 0; i < d.n; ++i) d.xr.add(d.xs[i]), d.yr.add(d.ys[i]);
+    for (std::size_t j : d.chosen) {
+        d.xr.add(d.o.species_scores[j][d.ax] * d.arrow_scale);
+        d.yr.add(d.o.species_scores[j][d.ay] * d.arrow_scale);
     }
-    for (const Outline& ol : outlines)
-        for (std::size_t q = 0; q < ol.xs.size(); ++q) xr.add(ol.xs[q]), yr.add(ol.ys[q]);
-    xr = padded(xr, 0.08);
+    for (const Outline& ol : d.outlines)
+        for (std::size_t q = 0; q < ol.xs.size(); ++q) d.xr.add(ol.xs[q]), d.yr.add(ol.ys[q]);
+    d.xr = padded(d.xr, 0.08);
+}
 
-    double left;
-    std::vector<std::string> row_names;
-    if (fig.strip) {
-        for (std::size_t g = 0; g < std::max<std::size_t>(groups, 1); ++g)
-            row_names.push_back(groups ? level_text(in, f, g) : "All samples");
+// The frame's first left side: room for a strip chart's row names, or for the y axis's
+// title and tick labels (the y range padded).
+void first_left(Draft& d) {
+    if (d.fig.strip) {
+        std::vector<std::string> row_names;
+        for (std::size_t g = 0; g < std::max<std::size_t>(d.groups, 1); ++g)
+            row_names.push_back(d.groups ? level_text(d.in, d.f, g) : "All samples");
         double widest = 0;
         for (std::string& s : row_names) {
-            s = fitted(s, W * 0.3, centroid_size, true, measure);
-            widest = std::max(widest, measure(s, centroid_size, true).width);
+            s = fitted(s, d.W * 0.3, centroid_size, true, d.measure);
+            widest = std::max(widest, d.measure(s, centroid_size, true).width);
         }
-        left = margin + widest + 8;
+        d.left = margin + widest + 8;
     } else {
-        yr = padded(yr, 0.08);
-        left =
-            margin + (atm.ascent + atm.descent) + 6 + measure("-0.00", tick_size, false).width + 6;
+        d.yr = padded(d.yr, 0.08);
+        d.left = margin + (d.atm.ascent + d.atm.descent) + 6 +
+                 d.measure("-0.00", tick_size, false).width + 6;
     }
-    double unit = 1;
-    double tick_x = 0, tick_y = 0;
+}
+
+// The frame and the scale (one for both axes), again with the left side the y tick
+// labels need when it is more than the first guess; then the rows of a strip chart.
+void fix_scale(Draft& d) {
     for (int pass = 0; pass < 2; ++pass) {
-        fig.frame = {left, top, right, bottom};
-        const double fw = right - left, fh = bottom - top;
-        if (fig.strip) {
-            unit = xr.span() / fw;
+        d.fig.frame = {d.left, d.top, d.right, d.bottom};
+        const double fw = d.right - d.left, fh = d.bottom - d.top;
+        if (d.fig.strip) {
+            d.unit = d.xr.span() / fw;
         } else {
-            unit = std::max(xr.span() / fw, yr.span() / fh);
-            xr = widened(xr, unit * fw), yr = widened(yr, unit * fh);
+            d.unit = std::max(d.xr.span() / fw, d.yr.span() / fh);
+            d.xr = widened(d.xr, d.unit * fw), d.yr = widened(d.yr, d.unit * fh);
         }
-        tick_x = tick_step(xr, std::max(3.0, fw / 70));
-        if (fig.strip) break;
-        tick_y = tick_step(yr, std::max(3.0, fh / 70));
+        d.tick_x = tick_step(d.xr, std::max(3.0, fw / 70));
+        if (d.fig.strip) break;
+        d.tick_y = tick_step(d.yr, std::max(3.0, fh / 70));
         double widest = 0;
-        for (double t : ticks_of(yr, tick_y))
-            widest = std::max(widest, measure(tick_text(t, tick_y), tick_size, false).width);
-        const double need = margin + (atm.ascent + atm.descent) + 6 + widest + 6;
-        if (need <= left + 0.01) break;
-        left = need;
-        xr = padded(xr, 0), yr = padded(yr, 0);
+        for (double t : ticks_of(d.yr, d.tick_y))
+            widest = std::max(widest, d.measure(tick_text(t, d.tick_y), tick_size, false).width);
+        const double need = margin + (d.atm.ascent + d.atm.descent) + 6 + widest + 6;
+        if (need <= d.left + 0.01) break;
+        d.left = need;
+        d.xr = padded(d.xr, 0), d.yr = padded(d.yr, 0);
     }
+    const Box& fr = d.fig.frame;
+    d.rows = static_cast<double>(std::max<std::size_t>(d.groups, 1));
+    d.row_h = (fr.y1 - fr.y0) / d.rows;
+}
+
+// The x axis: ticks, title, the line through the origin.
+void draw_x_axis(Draft& d) {
+    Figure& fig = d.fig;
     const Box& fr = fig.frame;
-    const double rows = static_cast<double>(std::max<std::size_t>(groups, 1));
-    const double row_h = (fr.y1 - fr.y0) / rows;
-    const auto px = [&](double v) { return fr.x0 + (v - xr.lo) / unit; };
-    const auto py = [&](double v) { return fr.y1 - (v - yr.lo) / unit; };
-    const auto row_y = [&](std::size_t g) {
-        return fr.y0 + (static_cast<double>(g) + 0.5) * row_h;
-    };
-    const auto sample_y = [&](std::size_t i) {
-        return fig.strip ? row_y(static_cast<std::size_t>(level(i))) : py(ys[i]);
-    };
-
-    // Axes: ticks, titles, lines through the origin.
-    for (double t : ticks_of(xr, tick_x)) {
-        const std::string s = tick_text(t, tick_x);
-        const double w = measure(s, tick_size, false).width;
-        fig.tick_marks.push_back({px(t), fr.y1, px(t), fr.y1 + 4});
+    for (double t : ticks_of(d.xr, d.tick_x)) {
+        const std::string s = tick_text(t, d.tick_x);
+        const double w = d.measure(s, tick_size, false).width;
+        fig.tick_marks.push_back({d.px(t), fr.y1, d.px(t), fr.y1 + 4});
         fig.ticks.push_back(
-            make_text(s, px(t) - w / 2, fr.y1 + 6 + tick.ascent, tick_size, false, measure));
+            make_text(s, d.px(t) - w / 2, fr.y1 + 6 + d.tick.ascent, tick_size, false, d.measure));
     }
+    fig.x_title = make_text(d.axis_title(d.ax), 0,
+                            d.H - margin - (d.ntm.ascent + d.ntm.descent) - 6 - d.atm.descent,
+                            axis_title_size, false, d.measure);
+    const double w = fig.x_title.box.x1 - fig.x_title.box.x0;
     fig.x_title =
-        make_text(axis_title(ax), 0, H - margin - (ntm.ascent + ntm.descent) - 6 - atm.descent,
-                  axis_title_size, false, measure);
-    {
-        const double w = fig.x_title.box.x1 - fig.x_title.box.x0;
-        fig.x_title =
-            make_text(fitted(fig.x_title.text, W - 2 * margin, axis_title_size, false, measure),
-                      std::max(margin, (fr.x0 + fr.x1 - w) / 2), fig.x_title.y, axis_title_size,
-                      false, measure);
-    }
-    if (xr.lo < 0 && xr.hi > 0) fig.zero_lines.push_back({px(0), fr.y0, px(0), fr.y1});
-    if (!fig.strip) {
-        for (double t : ticks_of(yr, tick_y)) {
-            const std::string s = tick_text(t, tick_y);
-            const TextMetrics m = measure(s, tick_size, false);
-            fig.tick_marks.push_back({fr.x0 - 4, py(t), fr.x0, py(t)});
-            fig.ticks.push_back(make_text(s, fr.x0 - 6 - m.width, py(t) + m.ascent / 2 - 0.5,
-                                          tick_size, false, measure));
-        }
-        std::string yt = fitted(axis_title(ay), fr.y1 - fr.y0, axis_title_size, false, measure);
-        const TextMetrics m = measure(yt, axis_title_size, false);
-        fig.y_title.text = yt, fig.y_title.size = axis_title_size, fig.y_title.vertical = true;
-        fig.y_title.x = margin + m.ascent;
-        fig.y_title.y = (fr.y0 + fr.y1 + m.width) / 2;
-        fig.y_title.box = {fig.y_title.x - m.ascent, fig.y_title.y - m.width,
-                           fig.y_title.x + m.descent, fig.y_title.y};
-        if (yr.lo < 0 && yr.hi > 0) fig.zero_lines.push_back({fr.x0, py(0), fr.x1, py(0)});
-    } else {
-        for (std::size_t g = 1; g < static_cast<std::size_t>(rows); ++g)
-            fig.row_lines.push_back({fr.x0, fr.y0 + static_cast<double>(g) * row_h, fr.x1,
-                                     fr.y0 + static_cast<double>(g) * row_h});
-    }
+        make_text(fitted(fig.x_title.text, d.W - 2 * margin, axis_title_size, false, d.measure),
+                  std::max(margin, (fr.x0 + fr.x1 - w) / 2), fig.x_title.y, axis_title_size, false,
+                  d.measure);
+    if (d.xr.lo < 0 && d.xr.hi > 0) fig.zero_lines.push_back({d.px(0), fr.y0, d.px(0), fr.y1});
+}
 
-    // Outlines on the canvas.
-    for (Outline& ol : outlines) {
+// The y axis (ticks, the title reading upwards, the line through the origin), or the
+// lines between a strip chart's rows.
+void draw_y_axis(Draft& d) {
+    Figure& fig = d.fig;
+    const Box& fr = fig.frame;
+    if (fig.strip) {
+        for (std::size_t g = 1; g < static_cast<std::size_t>(d.rows); ++g)
+            fig.row_lines.push_back({fr.x0, fr.y0 + static_cast<double>(g) * d.row_h, fr.x1,
+                                     fr.y0 + static_cast<double>(g) * d.row_h});
+        return;
+    }
+    for (double t : ticks_of(d.yr, d.tick_y)) {
+        const std::string s = tick_text(t, d.tick_y);
+        const TextMetrics m = d.measure(s, tick_size, false);
+        fig.tick_marks.push_back({fr.x0 - 4, d.py(t), fr.x0, d.py(t)});
+        fig.ticks.push_back(make_text(s, fr.x0 - 6 - m.width, d.py(t) + m.ascent / 2 - 0.5,
+                                      tick_size, false, d.measure));
+    }
+    std::string yt = fitted(d.axis_title(d.ay), fr.y1 - fr.y0, axis_title_size, false, d.measure);
+    const TextMetrics m = d.measure(yt, axis_title_size, false);
+    fig.y_title.text = yt, fig.y_title.size = axis_title_size, fig.y_title.vertical = true;
+    fig.y_title.x = margin + m.ascent;
+    fig.y_title.y = (fr.y0 + fr.y1 + m.width) / 2;
+    fig.y_title.box = {fig.y_title.x - m.ascent, fig.y_title.y - m.width, fig.y_title.x + m.descent,
+                       fig.y_title.y};
+    if (d.yr.lo < 0 && d.yr.hi > 0) fig.zero_lines.push_back({fr.x0, d.py(0), fr.x1, d.py(0)});
+}
+
+// The outlines moved onto the canvas.
+void place_outlines(Draft& d) {
+    for (Outline& ol : d.outlines) {
         for (std::size_t q = 0; q < ol.xs.size(); ++q)
-            ol.xs[q] = px(ol.xs[q]), ol.ys[q] = py(ol.ys[q]);
-        fig.outlines.push_back(ol);
+            ol.xs[q] = d.px(ol.xs[q]), ol.ys[q] = d.py(ol.ys[q]);
+        d.fig.outlines.push_back(ol);
     }
+}
 
-    // Markers: the samples of one group at one place share one.
-    std::vector<std::string> keys(n);
-    for (std::size_t i = 0; i < n; ++i) keys[i] = place_key(px(xs[i]), sample_y(i), level(i));
-    std::vector<std::size_t> marker_of(n);
+// Markers: the samples of one group at one place share one.
+void place_markers(Draft& d) {
+    std::vector<std::string> keys(d.n);
+    for (std::size_t i = 0; i < d.n; ++i)
+        keys[i] = place_key(d.px(d.xs[i]), d.sample_y(i), d.level(i));
+    d.marker_of.resize(d.n);
     for (const std::vector<std::size_t>& same : group_by_place(keys)) {
         Marker m;
-        m.x = px(xs[same[0]]), m.y = sample_y(same[0]), m.radius = point_radius;
-        const int l = level(same[0]);
-        m.colour = f < 0 ? 4 : st.colour[static_cast<std::size_t>(l)];
-        m.shape = f < 0 ? Shape::circle : st.shape[static_cast<std::size_t>(l)];
+        m.x = d.px(d.xs[same[0]]), m.y = d.sample_y(same[0]), m.radius = point_radius;
+        const int l = d.level(same[0]);
+        m.colour = d.f < 0 ? 4 : d.st.colour[static_cast<std::size_t>(l)];
+        m.shape = d.f < 0 ? Shape::circle : d.st.shape[static_cast<std::size_t>(l)];
         m.samples = same;
-        for (std::size_t i : same) marker_of[i] = fig.markers.size();
-        fig.markers.push_back(m);
+        for (std::size_t i : same) d.marker_of[i] = d.fig.markers.size();
+        d.fig.markers.push_back(m);
     }
+}
 
-    // Centroids; none when they all lie at one place, as the residuals' do (each
-    // group's residuals sum to zero), where their names would only crowd the origin.
-    for (std::size_t g = 0; g < groups; ++g) {
-        if (members[g].empty()) continue;
+// Centroids; none when they all lie at one place, as the residuals' do (each
+// group's residuals sum to zero), where their names would only crowd the origin.
+void place_centroids(Draft& d) {
+    Figure& fig = d.fig;
+    for (std::size_t g = 0; g < d.groups; ++g) {
+        const auto& members = d.members[g];
+        if (members.empty()) continue;
         double cx = 0, cy = 0;
-        for (const auto& q : members[g]) cx += q.first, cy += q.second;
-        cx /= static_cast<double>(members[g].size()), cy /= static_cast<double>(members[g].size());
+        for (const auto& q : members) cx += q.first, cy += q.second;
+        cx /= static_cast<double>(members.size()), cy /= static_cast<double>(members.size());
         Centroid c;
-        c.name = in.factors[static_cast<std::size_t>(f)].levels[g];
+        c.name = d.in.factors[static_cast<std::size_t>(d.f)].levels[g];
         c.level = static_cast<int>(g);
         c.bar = fig.strip;
-        c.marker.x = px(cx), c.marker.y = fig.strip ? row_y(g) : py(cy);
-        c.marker.radius = fig.strip ? row_h * 0.3 : centroid_radius;
-        c.marker.colour = st.colour[g], c.marker.shape = st.shape[g];
+        c.marker.x = d.px(cx), c.marker.y = fig.strip ? d.row_y(g) : d.py(cy);
+        c.marker.radius = fig.strip ? d.row_h * 0.3 : centroid_radius;
+        c.marker.colour = d.st.colour[g], c.marker.shape = d.st.shape[g];
         fig.centroids.push_back(c);
     }
 
@@ -532,34 +610,36 @@ Figure build_figure(const PlotInput& in, std::size_t k, const FigureOptions& opt
         apart = apart || std::hypot(c.marker.x - fig.centroids[0].marker.x,
                                     c.marker.y - fig.centroids[0].marker.y) > 0.5;
     if (!apart && fig.centroids.size() > 1 && !fig.strip) fig.centroids.clear();
+}
 
-    // Arrows.
-    for (std::size_t j : chosen) {
+// The chosen species' arrows, from the origin to their scaled scores.
+void place_arrows(Draft& d) {
+    for (std::size_t j : d.chosen) {
         Arrow a;
-        a.species = o.species[j];
-        a.score_x = o.species_scores[j][ax], a.score_y = o.species_scores[j][ay];
-        a.x0 = px(0), a.y0 = py(0);
-        a.x1 = px(a.score_x * arrow_scale), a.y1 = py(a.score_y * arrow_scale);
-        fig.arrows.push_back(a);
+        a.species = d.o.species[j];
+        a.score_x = d.o.species_scores[j][d.ax], a.score_y = d.o.species_scores[j][d.ay];
+        a.x0 = d.px(0), a.y0 = d.py(0);
+        a.x1 = d.px(a.score_x * d.arrow_scale), a.y1 = d.py(a.score_y * d.arrow_scale);
+        d.fig.arrows.push_back(a);
     }
+}
 
-    // Labels: centroids first, then species, then samples; each keeps off every marker.
-    // A strip chart keeps each sample's label within its group's row.
-    std::vector<Placer> placers;
-    const std::size_t bands = fig.strip ? static_cast<std::size_t>(rows) : 1;
+// The label placers, every marker, centroid and arrow blocked in them. A strip chart
+// has one per row, to keep each sample's label within its group's row.
+void block_label_room(Draft& d) {
+    const Figure& fig = d.fig;
+    const Box& fr = fig.frame;
+    const std::size_t bands = fig.strip ? static_cast<std::size_t>(d.rows) : 1;
     for (std::size_t b = 0; b < bands; ++b) {
-        const double y0 = fig.strip ? fr.y0 + static_cast<double>(b) * row_h : fr.y0;
-        const double y1 = fig.strip ? y0 + row_h : fr.y1;
-        placers.emplace_back(Box{fr.x0 + 2, y0 + 2, fr.x1 - 2, y1 - 2}, fig.strip ? row_h : 72);
+        const double y0 = fig.strip ? fr.y0 + static_cast<double>(b) * d.row_h : fr.y0;
+        const double y1 = fig.strip ? y0 + d.row_h : fr.y1;
+        d.placers.emplace_back(Box{fr.x0 + 2, y0 + 2, fr.x1 - 2, y1 - 2}, fig.strip ? d.row_h : 72);
     }
-    const auto band = [&](std::size_t i) -> Placer& {
-        return placers[fig.strip ? static_cast<std::size_t>(level(i)) : 0];
-    };
-    for (const Marker& m : fig.markers) band(m.samples[0]).block(m.box());
+    for (const Marker& m : fig.markers) d.band(m.samples[0]).block(m.box());
     for (const Centroid& c : fig.centroids) {
         Box b = c.marker.box();
         if (c.bar) b.x0 = c.marker.x - 1.5, b.x1 = c.marker.x + 1.5;
-        placers[fig.strip ? static_cast<std::size_t>(c.level) : 0].block(b);
+        d.placers[fig.strip ? static_cast<std::size_t>(c.level) : 0].block(b);
     }
     // Labels keep off the arrows too: small boxes along each.
     for (const Arrow& a : fig.arrows) {
@@ -567,51 +647,66 @@ Figure build_figure(const PlotInput& in, std::size_t k, const FigureOptions& opt
         const int steps = static_cast<int>(std::ceil(len / 3));
         for (int s = 1; s <= steps; ++s) {
             const double x = a.x0 + (a.x1 - a.x0) * s / steps, y = a.y0 + (a.y1 - a.y0) * s / steps;
-            placers[0].block({x - 1, y - 1, x + 1, y + 1}, true);
+            d.placers[0].block({x - 1, y - 1, x + 1, y + 1}, true);
         }
     }
-    Placer* placer = &placers[0];
-    const auto add_label = [&](LabelKind kind, std::size_t owner, const std::string& s, double size,
-                               bool bold, int colour, const LabelRequest& base) {
-        LabelRequest q = base;
-        q.metrics = measure(s, size, bold);
-        Placement p;
-        if (!placer->place(q, p)) return -1;
-        Label l;
-        l.kind = kind, l.owner = owner;
-        l.text = make_text(s, p.baseline_x, p.baseline_y, size, bold, measure, colour);
-        l.leader = p.leader, l.lx0 = p.lx0, l.ly0 = p.ly0, l.lx1 = p.lx1, l.ly1 = p.ly1;
-        fig.labels.push_back(l);
-        return static_cast<int>(fig.labels.size()) - 1;
-    };
+}
+
+// A label placed by the placer near the request's anchor: its index in the figure's
+// labels, or -1 when there is no room for it.
+int add_label(Draft& d, Placer& placer, LabelKind kind, std::size_t owner, const std::string& s,
+              double size, bool bold, int colour, const LabelRequest& base) {
+    LabelRequest q = base;
+    q.metrics = d.measure(s, size, bold);
+    Placement p;
+    if (!placer.place(q, p)) return -1;
+    Label l;
+    l.kind = kind, l.owner = owner;
+    l.text = make_text(s, p.baseline_x, p.baseline_y, size, bold, d.measure, colour);
+    l.leader = p.leader, l.lx0 = p.lx0, l.ly0 = p.ly0, l.lx1 = p.lx1, l.ly1 = p.ly1;
+    d.fig.labels.push_back(l);
+    return static_cast<int>(d.fig.labels.size()) - 1;
+}
+
+// The centroids' labels, placed first; a strip chart's are its rows' names, left of
+// the frame.
+void label_centroids(Draft& d) {
+    Figure& fig = d.fig;
     for (std::size_t c = 0; c < fig.centroids.size(); ++c) {
         Centroid& ce = fig.centroids[c];
-        const std::string s = fitted(level_text(in, f, static_cast<std::size_t>(ce.level)), W * 0.3,
-                                     centroid_size, true, measure);
+        const std::string s = fitted(level_text(d.in, d.f, static_cast<std::size_t>(ce.level)),
+                                     d.W * 0.3, centroid_size, true, d.measure);
         if (fig.strip) {
-            // The row's name, left of the frame.
-            const TextMetrics m = measure(s, centroid_size, true);
+            const TextMetrics m = d.measure(s, centroid_size, true);
             Label l;
             l.kind = LabelKind::centroid, l.owner = c;
-            l.text = make_text(s, fr.x0 - 8 - m.width, ce.marker.y + m.ascent / 2 - 0.5,
-                               centroid_size, true, measure);
+            l.text = make_text(s, fig.frame.x0 - 8 - m.width, ce.marker.y + m.ascent / 2 - 0.5,
+                               centroid_size, true, d.measure);
             fig.labels.push_back(l);
             ce.label = static_cast<int>(fig.labels.size()) - 1;
             continue;
         }
         LabelRequest q;
         q.x = ce.marker.x, q.y = ce.marker.y, q.clearance = centroid_radius;
-        ce.label = add_label(LabelKind::centroid, c, s, centroid_size, true, -1, q);
+        ce.label =
+            add_label(d, d.placers[0], LabelKind::centroid, c, s, centroid_size, true, -1, q);
     }
+}
+
+// The species' labels at their arrows' tips; an arrow whose name finds no room is
+// left out.
+void label_species(Draft& d) {
+    Figure& fig = d.fig;
     std::vector<Arrow> named;
     for (std::size_t a = 0; a < fig.arrows.size(); ++a) {
         Arrow ar = fig.arrows[a];
         LabelRequest q;
         q.x = ar.x1, q.y = ar.y1, q.clearance = 2;
         q.prefer_x = ar.x1 - ar.x0, q.prefer_y = ar.y1 - ar.y0;
-        ar.label = add_label(LabelKind::species, named.size(),
-                             fitted(clean_text(ar.species), W * 0.3, species_size, false, measure),
-                             species_size, false, -2, q);
+        ar.label =
+            add_label(d, d.placers[0], LabelKind::species, named.size(),
+                      fitted(clean_text(ar.species), d.W * 0.3, species_size, false, d.measure),
+                      species_size, false, -2, q);
         if (ar.label < 0) {
             ++fig.dropped_species;
             continue;
@@ -619,34 +714,70 @@ Figure build_figure(const PlotInput& in, std::size_t k, const FigureOptions& opt
         named.push_back(ar);
     }
     fig.arrows = named;
-    if (opt.point_labels != PointLabels::none) {
-        for (std::size_t i = 0; i < n; ++i) {
-            std::string s =
-                opt.point_labels == PointLabels::numbers || in.samples.empty()
-                    ? std::to_string(i + 1)
-                    : fitted(clean_text(in.samples[i]), W * 0.3, sample_size, false, measure);
-            const Marker& m = fig.markers[marker_of[i]];
-            LabelRequest q;
-            q.x = m.x, q.y = m.y, q.clearance = m.radius;
-            placer = &band(i);
-            if (add_label(LabelKind::sample, i, s, sample_size, false, -1, q) < 0)
-                ++fig.dropped_samples;
-        }
-    }
+}
 
-    // The note of what was left out.
+// The samples' labels, by name or number, placed last; those without room are counted.
+void label_samples(Draft& d) {
+    if (d.opt.point_labels == PointLabels::none) return;
+    Figure& fig = d.fig;
+    for (std::size_t i = 0; i < d.n; ++i) {
+        std::string s =
+            d.opt.point_labels == PointLabels::numbers || d.in.samples.empty()
+                ? std::to_string(i + 1)
+                : fitted(clean_text(d.in.samples[i]), d.W * 0.3, sample_size, false, d.measure);
+        const Marker& m = fig.markers[d.marker_of[i]];
+        LabelRequest q;
+        q.x = m.x, q.y = m.y, q.clearance = m.radius;
+        if (add_label(d, d.band(i), LabelKind::sample, i, s, sample_size, false, -1, q) < 0)
+            ++fig.dropped_samples;
+    }
+}
+
+// The note of what was left out, under the figure.
+void write_note(Draft& d) {
+    Figure& fig = d.fig;
     std::string note;
     if (fig.dropped_samples)
-        note = std::to_string(fig.dropped_samples) + " of " + std::to_string(n) +
+        note = std::to_string(fig.dropped_samples) + " of " + std::to_string(d.n) +
                " sample labels left out for lack of room";
     if (fig.dropped_species)
         note += (note.empty() ? "" : "; ") + std::to_string(fig.dropped_species) +
                 " species arrows left out for lack of room for their names";
     if (!note.empty()) {
-        note = fitted(note, W - 2 * margin, note_size, false, measure);
-        fig.note = make_text(note, margin, H - margin - ntm.descent, note_size, false, measure);
+        note = fitted(note, d.W - 2 * margin, note_size, false, d.measure);
+        fig.note =
+            make_text(note, margin, d.H - margin - d.ntm.descent, note_size, false, d.measure);
     }
-    return fig;
+}
+
+}  // namespace
+
+Figure build_figure(const PlotInput& in, std::size_t k, const FigureOptions& opt,
+                    const Measure& measure) {
+    Draft d(in, k, opt, measure);
+    start_figure(d);
+    place_title(d);
+    place_legend(d);
+    measure_margins(d);
+    sample_coordinates(d);
+    choose_species(d);
+    gather_members(d);
+    trace_outlines(d);
+    data_ranges(d);
+    first_left(d);
+    fix_scale(d);
+    draw_x_axis(d);
+    draw_y_axis(d);
+    place_outlines(d);
+    place_markers(d);
+    place_centroids(d);
+    place_arrows(d);
+    block_label_room(d);
+    label_centroids(d);
+    label_species(d);
+    label_samples(d);
+    write_note(d);
+    return d.fig;
 }
 
 }  // namespace plot
