@@ -93,8 +93,7 @@ void test_design(const RunContext& ctx, const Design& design, const SubgroupSche
     stats[k].formed = formed[static_cast<std::size_t>(k)];
     if (design.rows[static_cast<std::size_t>(k)].scheme.unit_term < 0 || scheme.design == nullptr || !stats[k].formed)
       continue;
-    const SubgroupTest t = subgroup_test(ctx, *scheme.design, stats[k].df_num, stats[k].df_den, ctx.nperm, scheme.exact,
-                                         *scheme.generator);
+    const SubgroupTest t = subgroup_test(ctx, *scheme.design, ctx.nperm, scheme.exact, *scheme.generator);
     stats[k].count = t.count;
     stats[k].permutations = t.permutations;
     scheme.outcome->exact = t.exact;

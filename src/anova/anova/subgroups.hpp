@@ -59,9 +59,8 @@ struct SubgroupTest {
 // The test: every arrangement when `exact` or when there are at most
 // `nperm` of them, else `nperm` arrangements drawn with `generator` (the
 // subgroups shuffled, the first ones to the first group, and so on).
-// `cancel` is polled between arrangements.
-SubgroupTest subgroup_test(const RunContext& ctx, const SubgroupDesign& d, int df_num, int df_den, int nperm,
-                           bool exact, Generator& generator);
+// The cancellation (ctx) is polled between arrangements.
+SubgroupTest subgroup_test(const RunContext& ctx, const SubgroupDesign& d, int nperm, bool exact, Generator& generator);
 
 // The starting state of the arrangements' generator, from the run's seed.
 std::uint32_t arrangement_seed(std::uint32_t seed);
