@@ -75,6 +75,14 @@ std::string in_folder(const std::string& folder, const std::string& name) {
 
 }  // namespace
 
+std::vector<std::string> classic_names(std::size_t factors, const std::string& prefix) {
+    std::vector<std::string> names{prefix + "Y.txt"};
+    for (std::size_t f = 0; f < factors; ++f)
+        names.push_back(prefix + "X" + std::to_string(f + 1) + ".txt");
+    names.push_back(prefix + "files.txt");
+    return names;
+}
+
 std::vector<tools::NewFile> classic_files(const Design& d, const std::string& folder,
                                           const std::string& prefix) {
     if (prefix.find('/') != std::string::npos)
@@ -82,10 +90,9 @@ std::vector<tools::NewFile> classic_files(const Design& d, const std::string& fo
                                "\" holds a slash; give the folder with --out-dir");
     // The names the program will read: those in the file of file names and the name
     // of that file, which is typed at its first question.
-    std::vector<std::string> names{prefix + "Y.txt"};
-    for (std::size_t f = 0; f < d.factors.size(); ++f)
-        names.push_back(prefix + "X" + std::to_string(f + 1) + ".txt");
-    const std::string names_file = prefix + "files.txt";
+    std::vector<std::string> names = classic_names(d.factors.size(), prefix);
+    const std::string names_file = names.back();
+    names.pop_back();
     check_file_name(names_file);
     for (const std::string& name : names) check_file_name(name);
     std::vector<tools::NewFile> files;

@@ -33,6 +33,10 @@ void check_file_name(const std::string& name);
 // read as part of the name. Checks every name with check_file_name.
 std::string names_text(const std::vector<std::string>& names);
 
+// The names of the files of a design with `factors` factors, as the program reads them:
+// prefix + Y.txt, X1.txt.. (one per factor), then files.txt, the file of file names.
+std::vector<std::string> classic_names(std::size_t factors, const std::string& prefix = "");
+
 // The files of a design in `folder`: the response file, one factor file per factor and
 // the file of file names (last), named prefix + Y.txt, X1.txt.., files.txt. The names
 // in the file of file names are those without the folder, as the program reads them in

@@ -1,5 +1,6 @@
-// The run command: options, the design, the classic run in the staging folder, the
-// outputs, the summary. See command.hpp.
+// The run command: options, the design, the analysis by the library with the classic
+// report written beside the run's own outputs in the staging folder, the summary. See
+// command.hpp.
 #include "command.hpp"
 
 #include "memory_size.hpp"
@@ -18,8 +19,10 @@
 #include "tables/read.hpp"
 
 #include "driver/driver.hpp"
+#include "morvenak/events_tee.hpp"
 #include "morvenak/analysis.hpp"
 #include "text/decimal.hpp"
+#include "text/runend.hpp"
 
 #include <CLI/CLI.hpp>
 
@@ -27,9 +30,6 @@
 #include <chrono>
 #include <cmath>
 #include <csignal>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
@@ -106,45 +106,6 @@ void interrupted() {
     throw tools::ToolError("interrupted; the output folder was left as it was", 1);
 }
 
-std::string read_all(std::FILE* f) {
-    std::string s;
-    std::rewind(f);
-    char buffer[4096];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) s.append(buffer, got);
-    return s;
-}
-
-std::string trim(const std::string& s) {
-    const std::size_t a = s.find_first_not_of(" *");
-    if (a == std::string::npos) return "";
-    return s.substr(a, s.find_last_not_of(' ') + 1 - a);
-}
-
-// Why the classic run stopped, in one line: its STOP text, or the lines of the console
-// that flagged the problem (" *** ...", "Error in coding ..."), or its message as it is.
-std::string stop_reason(const std::string& message, const std::string& console) {
-    std::string reason;
-    std::size_t pos = 0;
-    while (pos < console.size()) {
-        std::size_t end = console.find('\n', pos);
-        if (end == std::string::npos) end = console.size();
-        const std::string line = console.substr(pos, end - pos);
-        if (line.find("***") != std::string::npos ||
-            line.find("Error in coding") != std::string::npos)
-            reason += (reason.empty() ? "" : " ") + trim(line);
-        pos = end + 1;
-    }
-    std::string stop = message;
-    while (!stop.empty() && stop.back() == '\n') stop.pop_back();
-    const std::string head = "STOP ", tail = " statement executed";
-    if (stop.rfind(head, 0) == 0 && stop.size() >= head.size() + tail.size() &&
-        stop.compare(stop.size() - tail.size(), tail.size(), tail) == 0)
-        stop = stop.substr(head.size(), stop.size() - head.size() - tail.size());
-    if (!stop.empty()) reason += (reason.empty() ? "" : " ") + stop;
-    return reason.empty() ? "the analysis stopped" : reason;
-}
-
 // The analysis' events that the run shows or answers: the progress bar, and no
 // pause at a singular matrix (nobody is asked: the run stops).
 class Observer : public morvenak::Events {
@@ -167,64 +128,33 @@ std::string answers_text(const RunOptions& o) {
     return s + "1\n";
 }
 
-// What the run adds to the analysis, whichever way it runs.
-morvenak::ClassicHooks hooks_of(const RunOptions& o, morvenak::Events& observer,
-                                Processes& processes) {
-    morvenak::ClassicHooks hooks;
-    hooks.observer = &observer;
-    hooks.cancel = &g_cancel;
-    hooks.threads =
+// The options of the analysis, the same in every process: those the dialogue of
+// answers.txt gives (task, transformation, permutations, the coding checked) and the
+// run's own.
+morvenak::Options options_of(const RunOptions& o, Processes& processes) {
+    morvenak::Options options;
+    options.task = static_cast<morvenak::Task>(kTasks.at(o.task));
+    options.transform = static_cast<morvenak::Transform>(kTransforms.at(o.transform));
+    options.permutations = options.task == morvenak::Task::kScores ? 0 : o.permutations;
+    options.check_coding = true;
+    options.threads =
         o.threads > 0 || processes.count() == 1 ? o.threads : processes.default_threads();
-    hooks.share = processes.share();
-    hooks.seed = o.start();
-    hooks.generator = kGenerators.at(o.generator);
-    hooks.main_units = o.main_units == "subgroups" ? morvenak::MainUnits::kSubgroups
-                                                   : morvenak::MainUnits::kObjects;
-    hooks.exact = o.exact;
-    hooks.max_memory = o.max_memory_bytes;
-    if (o.beyond_classic())
-        hooks.banner_note = "Options beyond the classic dialogue: " + o.beyond_dialogue();
-    return hooks;
-}
-
-// A session run inside `folder` (where it writes its report), its console text
-// captured into `console`; `session` takes the descriptor of the console text.
-template <class Session>
-morvenak::ClassicOutcome in_folder(const std::string& folder, std::string& console,
-                                   Session session) {
-    std::FILE* capture = std::tmpfile();
-    if (capture == nullptr)
-        throw tools::ToolError("cannot create the temporary file of the console text");
-    const int here = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (here < 0 || ::chdir(folder.c_str()) != 0) {
-        std::fclose(capture);
-        if (here >= 0) ::close(here);
-        throw tools::ToolError(folder + ": cannot enter the folder of the results");
-    }
-    morvenak::ClassicOutcome out = session(::fileno(capture));
-    const bool back = ::fchdir(here) == 0;
-    ::close(here);
-    console = read_all(capture);
-    std::fclose(capture);
-    if (!back) throw tools::ToolError("cannot return to the current folder");
-    return out;
-}
-
-// The classic run in `folder`, which holds the classic files and answers.txt.
-morvenak::ClassicOutcome classic_run(const std::string& folder, const morvenak::ClassicHooks& hooks,
-                                     std::string& console) {
-    return in_folder(folder, console, [&](int fd) {
-        morvenak::ClassicSession session;
-        session.answers = "answers.txt";
-        session.console_fd = fd;
-        session.hooks = hooks;
-        return morvenak::run_session(session);
-    });
+    options.seed = o.start();
+    options.generator = kGenerators.at(o.generator);
+    options.main_units = o.main_units == "subgroups" ? morvenak::MainUnits::kSubgroups
+                                                     : morvenak::MainUnits::kObjects;
+    options.exact = o.exact;
+    options.max_memory = o.max_memory_bytes;
+    options.cancel = &g_cancel;
+    options.share = processes.share();
+    return options;
 }
 
 // The design as the library takes it: the abundances as numbers (column-major), the
-// factors as labels.
-morvenak::Input input_of(const tables::Design& d) {
+// factors as labels. The numbers are those the classic reader takes from the response
+// file, whose values are these texts; the codes of the factors' labels are the
+// integers of the factor files. The texts are not needed again and go.
+morvenak::Input input_of(tables::Design& d) {
     morvenak::Input in;
     in.n = static_cast<int>(d.objects.size());
     in.p = static_cast<int>(d.species);
@@ -241,6 +171,7 @@ morvenak::Input input_of(const tables::Design& d) {
         }
     for (const tables::Factor& f : d.factors)
         in.factors.push_back(morvenak::Factor::from_labels(f.column, f.labels));
+    d.values = {};
     return in;
 }
 
@@ -256,34 +187,8 @@ std::string data_line(const tables::Design& d) {
     return s;
 }
 
-// The analysis of a design beyond the classic limits, by the library, its report
-// written in `folder` in the classic layouts.
-morvenak::ClassicOutcome library_run(const std::string& folder, tables::Design& d,
-                                     const RunOptions& o, const morvenak::ClassicHooks& hooks,
-                                     std::string& console) {
-    const morvenak::Input in = input_of(d);
-    d.values = {};  // the abundances are numbers now; their texts are not needed again
-    return in_folder(folder, console, [&](int fd) {
-        morvenak::ReportSession session;
-        session.input = &in;
-        session.task = static_cast<morvenak::Task>(kTasks.at(o.task));
-        session.transform = static_cast<morvenak::Transform>(kTransforms.at(o.transform));
-        session.permutations = o.permutations;
-        session.data_line = data_line(d);
-        session.console_fd = fd;
-        session.hooks = hooks;
-        return morvenak::run_report_session(session);
-    });
-}
-
 tools::NewFile file_in(const std::string& folder, const std::string& name, std::string text) {
     return {(fs::path(folder) / name).string(), std::move(text)};
-}
-
-void move_up(const std::string& from, const std::string& to) {
-    std::error_code ec;
-    fs::rename(from, to, ec);
-    if (ec) throw tools::ToolError(from + ": cannot move the file: " + ec.message());
 }
 
 Json input_json(const std::string& path) {
@@ -334,30 +239,8 @@ void print_summary(const tables::Design& d, const morvenak::Result& r, const std
     std::cout << "Results in " << output << "\n";
 }
 
-// The folder where a process other than the first stages the outputs it never keeps:
-// its own, in the temporary folder of its machine, removed with all in it at the end.
-class PrivateFolder {
-public:
-    PrivateFolder() {
-        std::string pattern = (fs::temp_directory_path() / "morvenak-process-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw tools::ToolError(
-                pattern + ": cannot create the folder of this process: " + std::strerror(errno));
-        path_ = pattern;
-    }
-    ~PrivateFolder() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    PrivateFolder(const PrivateFolder&) = delete;
-    PrivateFolder& operator=(const PrivateFolder&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-int run(RunOptions& o, Processes& processes, bool& started) {
+// Options checked: the combinations the parser cannot refuse, and the memory size.
+void check_options(RunOptions& o) {
     if (o.exact && o.main_units != "subgroups")
         throw tools::ToolError(
             "--exact enumerates the arrangements of the main factor's subgroups: give it with "
@@ -374,89 +257,100 @@ int run(RunOptions& o, Processes& processes, bool& started) {
                 ": not a size; give a whole number of bytes or of K, M, G or T (512M, 8G)");
         o.max_memory_bytes = *bytes;
     }
-    const auto t0 = std::chrono::steady_clock::now();
-    catch_interrupts();
-    const std::string output =
-        o.output.empty() ? fs::path(o.species).stem().string() + "-morvenak" : o.output;
-    // Of the processes of a launcher only the first writes the output folder and talks
-    // to the user; the others run the same analysis, their share of the tests, silently.
-    const bool first = processes.first();
-    std::optional<PrivateFolder> own;
-    if (first)
-        check_output_folder(output);
-    else
-        own.emplace();
+}
 
+// Design read: the two tables, of any size, with the warnings about the design (shown
+// by the first process).
+tables::Design read_design(const RunOptions& o, bool first, std::vector<std::string>& warnings) {
     std::vector<std::string> columns{o.main};
     columns.insert(columns.end(), o.nested.begin(), o.nested.end());
-    // Any size: a design beyond the classic limits is analysed by the library.
+    // Any size: a design beyond the classic limits is analysed on the grouped path.
     tables::Design d =
         tables::read_design(o.species, o.labels, columns, o.table, tables::no_limits);
-    const bool classic_design = tables::within(d, tables::classic_limits);
-    const std::vector<std::string> warnings = design_warnings(d);
+    warnings = design_warnings(d);
     if (first)
         for (const std::string& w : warnings) std::cerr << "morvenak run: warning: " << w << "\n";
     std::cerr << std::flush;
-    if (g_cancel) interrupted();
+    return d;
+}
 
-    RunInfo info;
-    info.inputs["species"] = input_json(o.species);
-    info.inputs["labels"] = input_json(o.labels);
-    info.warnings = warnings;
-    info.processes = processes.count();
-
-    Staging staging(first ? output : (fs::path(own->path()) / "results").string());
-    const std::string top = staging.path();
-    const ProgressMode mode = o.quiet || o.progress == "never" || !first ? ProgressMode::kNever
-                              : o.progress == "always"                   ? ProgressMode::kAlways
-                                                                         : ProgressMode::kAuto;
-    ProgressBar bar(mode, 2, ::isatty(2) == 1);
-    Observer observer(bar);
-    const morvenak::ClassicHooks hooks = hooks_of(o, observer, processes);
-    std::string console;
+// Outputs staged: the classic files and answers.txt in classic/ of the staging folder,
+// when the dialogue can express the run.
+void stage_classic_files(const tables::Design& d, const RunOptions& o, const std::string& top) {
+    if (!tables::within(d, tables::classic_limits) || o.beyond_classic()) return;
     const std::string classic = (fs::path(top) / "classic").string();
-    if (classic_design) {
-        fs::create_directory(classic);
-        std::vector<tools::NewFile> files = prepare::classic_files(d, classic);
-        files.push_back(file_in(classic, "answers.txt", answers_text(o)));
-        tools::write_new_files(files);
-    }
-    // The processes of a launcher start the analysis together or not at all: when one
-    // could not get this far (the output folder is taken, a file cannot be written),
-    // all end here, before any has begun its share of the tests.
-    const int others = processes.agree(0);
-    started = true;
-    if (others != 0)
-        throw tools::ToolError(
-            first ? "another process could not start the run; its message says why" : "", others);
-    const morvenak::ClassicOutcome outcome = classic_design
-                                                 ? classic_run(classic, hooks, console)
-                                                 : library_run(top, d, o, hooks, console);
-    bar.finish();
-    if (outcome.cancelled || g_cancel) interrupted();
-    if (outcome.status != 0) {
-        if (outcome.status == 1)
-            throw tools::ToolError(
-                "the analysis cannot be done: " + stop_reason(outcome.message, console) +
-                    " (nothing was written; the output folder was left as it was)",
-                1);
-        throw tools::ToolError(stop_reason(outcome.message, console), outcome.status);
-    }
-    const morvenak::Result& r = outcome.result;
-    if (!first) return 0;  // the first process writes the results
+    fs::create_directory(classic);
+    std::vector<tools::NewFile> files = prepare::classic_files(d, classic);
+    files.push_back(file_in(classic, "answers.txt", answers_text(o)));
+    tools::write_new_files(files);
+}
 
+// The analysis in steps, as the dialogue feeds it from the classic files, the report
+// (when there is one) echoing each file as the dialogue does; beyond the classic limits
+// the whole analysis at once, its memory estimate made first.
+morvenak::Result analysis_of(const tables::Design& d, const morvenak::Input& in,
+                             const morvenak::Options& options, morvenak::Events& events,
+                             morvenak::ClassicReportFiles* report) {
+    if (!tables::within(d, tables::classic_limits)) return morvenak::analyse(in, options, &events);
+    const std::vector<std::string> names = prepare::classic_names(in.factors.size());
+    if (report != nullptr) report->echo_names_file(names.back());
+    morvenak::Analysis analysis(options, &events);
+    if (report != nullptr) report->echo_response_file(names[0], in.n, in.p);
+    analysis.set_response(in.n, in.p, in.y.data());
+    for (std::size_t f = 0; f < in.factors.size(); ++f) {
+        if (report != nullptr)
+            report->echo_factor_file(static_cast<int>(f + 1), names[f + 1], in.n,
+                                     static_cast<int>(d.factors[f].codes.size()));
+        analysis.add_factor(in.factors[f]);
+    }
+    return analysis.run();
+}
+
+// Analysis: the library on the design in memory. The first process writes the classic
+// report and score file in `top` as the dialogue writes them; the others run the same
+// analysis silently, their share of the tests. Every way the analysis can end but its
+// result is a tools::ToolError.
+morvenak::Result run_analysis(const tables::Design& d, const morvenak::Input& in,
+                              const RunOptions& o, const morvenak::Options& options,
+                              Observer& observer, const std::string* top) {
+    try {
+        if (top == nullptr) return analysis_of(d, in, options, observer, nullptr);
+        const std::string note =
+            o.beyond_classic() ? "Options beyond the classic dialogue: " + o.beyond_dialogue() : "";
+        morvenak::ClassicReportFiles report(*top, options.task, options.permutations, note);
+        if (!tables::within(d, tables::classic_limits)) report.data_line(data_line(d));
+        report.events().set_factors(static_cast<int>(in.factors.size()));
+        morvenak::EventsTee tee(report.events(), &observer);
+        morvenak::Result r = analysis_of(d, in, options, tee, &report);
+        report.close();
+        return r;
+    } catch (const morvenak::Stopped& s) {
+        if (g_cancel) interrupted();
+        throw tools::ToolError("the analysis cannot be done: " + s.words() +
+                                   " (nothing was written; the output folder was left as it was)",
+                               1);
+    } catch (const morvenak::Cancelled&) {
+        interrupted();
+    } catch (const morvenak::Error& e) {
+        if (g_cancel) interrupted();
+        throw tools::ToolError(e.what(), e.status());
+    } catch (const morvenak::RunEnd& end) {
+        // The report could not be written: the text layer's fatal error, in its words.
+        std::string message = end.message;
+        while (!message.empty() && message.back() == '\n') message.pop_back();
+        throw tools::ToolError(message, end.status);
+    }
+    return {};
+}
+
+// Results written: the run's own outputs beside the report, then the staging folder
+// made the output folder.
+void write_results(const tables::Design& d, const morvenak::Result& r, const RunOptions& o,
+                   const std::string& output, RunInfo& info, Staging& staging,
+                   std::chrono::steady_clock::time_point t0) {
+    const std::string top = staging.path();
     const bool scores = kTasks.at(o.task) >= 2;
-    if (classic_design) {
-        move_up((fs::path(classic) / "Morvenak.out").string(),
-                (fs::path(top) / "Morvenak.out").string());
-        if (scores)
-            move_up((fs::path(classic) / "FittedSc.out").string(),
-                    (fs::path(top) / "FittedSc.out").string());
-        // The classic files reproduce the report only when the dialogue can express the run.
-        if (o.beyond_classic()) fs::remove_all(classic);
-    }
-    const bool classic_kept = classic_design && !o.beyond_classic();
-
+    const bool classic_kept = tables::within(d, tables::classic_limits) && !o.beyond_classic();
     info.options["species"] = o.species;
     info.options["labels"] = o.labels;
     info.options["main"] = o.main;
@@ -496,20 +390,76 @@ int run(RunOptions& o, Processes& processes, bool& started) {
     tools::write_new_files(out);
     if (g_cancel) interrupted();
     staging.commit();
+}
+
+int run(RunOptions& o, Processes& processes, bool& started) {
+    check_options(o);
+    const auto t0 = std::chrono::steady_clock::now();
+    catch_interrupts();
+    const std::string output =
+        o.output.empty() ? fs::path(o.species).stem().string() + "-morvenak" : o.output;
+    // Of the processes of a launcher only the first writes anything and talks to the
+    // user; the others run the same analysis, their share of the tests, silently.
+    const bool first = processes.first();
+    if (first) check_output_folder(output);
+
+    std::vector<std::string> warnings;
+    tables::Design d = read_design(o, first, warnings);
+    if (g_cancel) interrupted();
+
+    RunInfo info;
+    if (first) {
+        info.inputs["species"] = input_json(o.species);
+        info.inputs["labels"] = input_json(o.labels);
+    }
+    info.warnings = warnings;
+    info.processes = processes.count();
+
+    std::optional<Staging> staging;
+    if (first) {
+        staging.emplace(output);
+        stage_classic_files(d, o, staging->path());
+    }
+    const morvenak::Input in = input_of(d);
+    const morvenak::Options options = options_of(o, processes);
+    const ProgressMode mode = o.quiet || o.progress == "never" || !first ? ProgressMode::kNever
+                              : o.progress == "always"                   ? ProgressMode::kAlways
+                                                                         : ProgressMode::kAuto;
+    ProgressBar bar(mode, 2, ::isatty(2) == 1);
+    Observer observer(bar);
+
+    // The processes of a launcher start the analysis together or not at all: when one
+    // could not get this far (the output folder is taken, a file cannot be written),
+    // all end here, before any has begun its share of the tests.
+    const int others = processes.agree(0);
+    started = true;
+    if (others != 0)
+        throw tools::ToolError(
+            first ? "another process could not start the run; its message says why" : "", others);
+    const std::string* top = first ? &staging->path() : nullptr;
+    const morvenak::Result r = run_analysis(d, in, o, options, observer, top);
+    bar.finish();
+    if (g_cancel) interrupted();
+    if (!first) return 0;  // the first process writes the results
+
+    write_results(d, r, o, output, info, *staging, t0);
     if (!o.quiet) print_summary(d, r, output, o);
     return 0;
 }
 
 }  // namespace
 
-int run_command(const std::string& name, int argc, const char* const* argv) {
-    CLI::App app{
-        "Runs the nested analysis of variance from a species table and a table of sample "
-        "labels, and writes the classic report, results.tsv, results.json, the ordinations' "
-        "scores and (within the classic limits) the classic input files that reproduce the "
-        "report into one new folder.",
-        name};
-    RunOptions o;
+namespace {
+
+// The command's options and their help.
+constexpr const char* kDescription =
+    "Runs the nested analysis of variance from a species table and a table of sample "
+    "labels, and writes the classic report, results.tsv, results.json, the ordinations' "
+    "scores and (within the classic limits) the classic input files that reproduce the "
+    "report into one new folder.";
+
+// The command's options, their help and the footer.
+void define_options(CLI::App& app, RunOptions& o) {
     app.add_option("--species", o.species,
                    "Species table: a header row of species names, one row per sample, the sample "
                    "name first (comma, semicolon or tab separated)")
@@ -590,20 +540,34 @@ int run_command(const std::string& name, int argc, const char* const* argv) {
         "analysis, not enough memory, more than three factors, an interrupt); 2 bad usage,\n"
         "unreadable or malformed tables, an output folder that is not empty or cannot be\n"
         "written.");
-    Processes processes;
-    // Only the first process writes to standard output (the help, the summary).
-    if (!processes.first()) {
-        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (null >= 0) {
-            ::dup2(null, 1);
-            ::close(null);
-        }
+}
+
+// Only the first process writes to standard output (the help, the summary).
+void quiet_unless_first(const Processes& processes) {
+    if (processes.first()) return;
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) {
+        ::dup2(null, 1);
+        ::close(null);
     }
-    // The messages of a process other than the first say which it is.
-    const std::string who = processes.first()
-                                ? name
-                                : name + " (process " + std::to_string(processes.index() + 1) +
-                                      " of " + std::to_string(processes.count()) + ")";
+}
+
+// The name in the messages: a process other than the first says which it is.
+std::string speaker(const std::string& name, const Processes& processes) {
+    if (processes.first()) return name;
+    return name + " (process " + std::to_string(processes.index() + 1) + " of " +
+           std::to_string(processes.count()) + ")";
+}
+
+}  // namespace
+
+int run_command(const std::string& name, int argc, const char* const* argv) {
+    CLI::App app{kDescription, name};
+    RunOptions o;
+    define_options(app, o);
+    Processes processes;
+    quiet_unless_first(processes);
+    const std::string who = speaker(name, processes);
     bool started = false;
     const int status = tools::tool_main(who, app, argc, argv, [&] {
         // A process that fails before the analysis tells the others, which wait for it.

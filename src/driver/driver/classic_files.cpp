@@ -30,6 +30,33 @@ std::vector<double> read_rows(int unit, int n, int cols, bool skip_empty) {
 
 }  // namespace
 
+namespace {
+
+// A name as the unit keeps it: without its trailing blanks, padded to the text field.
+std::string padded(std::string_view name) {
+  std::string s(name.substr(0, name.find_last_not_of(' ') + 1));
+  s.resize(kNameLength, ' ');
+  return s;
+}
+
+}  // namespace
+
+void echo_names_file(const ClassicText& text, std::string_view name) {
+  text.both(R"((/, " File containing the file names:   ", A32, /))", {padded(name)});
+}
+
+void echo_response_file(const ClassicText& text, std::string_view name, int n, int p) {
+  text.both(R"((/, " File of response variables:       ", A32, /, I6, " objects", /, I6, " species"))",
+            {padded(name), n, p});
+}
+
+void echo_factor_file(const ClassicText& text, int f, std::string_view name, int n, int m) {
+  text.both(R"((" File containing factor ", I1, ":         ", A32, /, I6, " objects", /, I6, " dummy variables"))",
+            {f, padded(name), n, m});
+}
+
+void end_factor_file() { list_write(kReportUnit); }
+
 int read_response_file(Analysis& analysis) {
   std::string name;
   read_text(kFofnUnit, name);
@@ -37,8 +64,7 @@ int read_response_file(Analysis& analysis) {
   int n = 0;
   int p = 0;
   list_read(kResponseUnit, {ReadVar::integer(n), ReadVar::integer(p)});
-  write_both(R"((/, " File of response variables:       ", A32, /, I6, " objects", /, I6, " species"))",
-             {unit_name(kResponseUnit), n, p});
+  echo_response_file(ClassicText(), unit_name(kResponseUnit), n, p);
   if (n > kMaxObjects || p > kMaxSpecies) {
     write(kConsoleOut, R"((" File too large. Redimension the program."))");
     stop();
@@ -63,8 +89,7 @@ void read_factor_file(Analysis& analysis, int f, int n, int& mtot) {
   list_read(unit, {ReadVar::integer(nf), ReadVar::integer(pf)});
   // Wide arithmetic: a huge count in the header must not wrap around the limit test.
   const bool too_many = static_cast<long long>(mtot) + pf > kMaxDummies;
-  write_both(R"((" File containing factor ", I1, ":         ", A32, /, I6, " objects", /, I6, " dummy variables"))",
-             {f, unit_name(unit), nf, pf});
+  echo_factor_file(ClassicText(), f, unit_name(unit), nf, pf);
   if (too_many) {
     write_both(R"((" *** Too many explanatory variables. Redimension the program.", /))");
     stop();
@@ -75,7 +100,7 @@ void read_factor_file(Analysis& analysis, int f, int n, int& mtot) {
     stop();
   }
   std::vector<double> codes = read_rows(unit, nf, pf, true);
-  list_write(kReportUnit);
+  end_factor_file();
   close_unit(unit);
   mtot += pf;
   analysis.add_factor(Factor::from_codes("", pf, std::move(codes)));

@@ -40,20 +40,35 @@ void factor_row(const Row& r, bool nested) {
     write(kReportUnit, "(A20, 2I5, F20.5, F13.5, F12.5)", {label, r.df1, r.df2, r.ss, r.ms, r.f});
 }
 
-void time_line(const char* layout, float start, int second_unit) {
+void time_line(const ClassicText& text, const char* layout, float start, int second_unit) {
   const double t = static_cast<double>(secnds(start));
-  write(kConsoleOut, layout, {t});
+  text.screen(layout, {t});
   write(second_unit, layout, {t});
 }
 
 }  // namespace
 
+void ClassicText::both(std::string_view layout, std::initializer_list<Value> values) const {
+  if (console_)
+    write_both(layout, values);
+  else
+    write(kReportUnit, layout, values);
+}
+
+void ClassicText::screen(std::string_view layout, std::initializer_list<Value> values) const {
+  if (console_) write(kConsoleOut, layout, values);
+}
+
+void ClassicText::screen_list(std::initializer_list<ListItem> items) const {
+  if (console_) list_write(kConsoleOut, items);
+}
+
 void ClassicReport::zero_column(int column) {
-  write(kConsoleOut, R"((" Transformation subroutine: Column", I4, " has total species abundance = 0"))", {column});
+  text_.screen(R"((" Transformation subroutine: Column", I4, " has total species abundance = 0"))", {column});
 }
 
 void ClassicReport::negative_value(int row, int column) {
-  write(kConsoleOut, R"((" Negative species frequency in row", I4, " column", I4))", {row, column});
+  text_.screen(R"((" Negative species frequency in row", I4, " column", I4))", {row, column});
 }
 
 void ClassicReport::transformed(Transform t) {
@@ -64,7 +79,7 @@ void ClassicReport::transformed(Transform t) {
 }
 
 void ClassicReport::zero_row(int row) {
-  write(kConsoleOut, R"((" Transformation subroutine warning: Row", I4, " has total species abundance = 0"))", {row});
+  text_.screen(R"((" Transformation subroutine warning: Row", I4, " has total species abundance = 0"))", {row});
 }
 
 void ClassicReport::total_ss(double ssy) {
@@ -72,35 +87,35 @@ void ClassicReport::total_ss(double ssy) {
 }
 
 void ClassicReport::column_not_centred(int factor) {
-  write_both(R"((" *** The variables coding for factor", I2, " do not all sum to 0", /))", {factor});
+  text_.both(R"((" *** The variables coding for factor", I2, " do not all sum to 0", /))", {factor});
 }
 
 void ClassicReport::columns_not_orthogonal(int factor) {
-  write_both(R"((" *** The variables coding for factor", I2, " are not orthogonal", /))", {factor});
+  text_.both(R"((" *** The variables coding for factor", I2, " are not orthogonal", /))", {factor});
 }
 
 void ClassicReport::factor_collinear(int factor) {
-  write_both(R"((" *** The variables coding for factor", I2, " are collinear", /))", {factor});
+  text_.both(R"((" *** The variables coding for factor", I2, " are collinear", /))", {factor});
 }
 
 void ClassicReport::coding_verdict(bool correct) {
-  list_write(kConsoleOut);
+  text_.screen_list();
   if (correct)
-    write_both(R"((" No problem was detected", " in the orthogonal coding of the dummy variables"))");
+    text_.both(R"((" No problem was detected", " in the orthogonal coding of the dummy variables"))");
   else
-    write_both(R"((" *** Factor incorrectly coded into orthogonal dummy", /, "     variables in one or more files"))");
+    text_.both(R"((" *** Factor incorrectly coded into orthogonal dummy", /, "     variables in one or more files"))");
 }
 
-void ClassicReport::no_collinearity_within() { write_both(R"((/, " No collinearity detected within factor files"))"); }
+void ClassicReport::no_collinearity_within() { text_.both(R"((/, " No collinearity detected within factor files"))"); }
 
 void ClassicReport::factors_collinear(int a, int b) {
-  write_both(R"((" *** Collinearity detected between files X", I1, " and X", I1))", {a, b});
+  text_.both(R"((" *** Collinearity detected between files X", I1, " and X", I1))", {a, b});
 }
 
-void ClassicReport::no_collinearity_among() { write_both(R"((" No collinearity detected among factor files"))"); }
+void ClassicReport::no_collinearity_among() { text_.both(R"((" No collinearity detected among factor files"))"); }
 
 void ClassicReport::nesting_order_wrong() {
-  write_both(R"((/, " *** The input files are listed in an incorrect order", /,)"
+  text_.both(R"((/, " *** The input files are listed in an incorrect order", /,)"
              R"( " *** or the factors are not coded correctly. Program stopped."))");
 }
 
@@ -127,19 +142,19 @@ void ClassicReport::table_started() {
 }
 
 void ClassicReport::nested_coding_failed(int levels, double excess) {
-  list_write(kConsoleOut, {levels == 2 ? "Error in coding the nested factors: [b] ="
-                                       : "Error in coding the nested factors: [d+e+f+g] =",
-                           excess});
+  text_.screen_list(
+      {levels == 2 ? "Error in coding the nested factors: [b] =" : "Error in coding the nested factors: [d+e+f+g] =",
+       excess});
 }
 
 void ClassicReport::test_started(int, bool) {
-  list_write(kConsoleOut);
-  list_write(kConsoleOut, {"Permutation test: please wait..."});
-  list_write(kConsoleOut);
+  text_.screen_list();
+  text_.screen_list({"Permutation test: please wait..."});
+  text_.screen_list();
 }
 
 void ClassicReport::permutation(std::int64_t done, bool large) {
-  if (large && done % 10 == 0) write(kConsoleOut, R"(("+", "Permutation no", I6))", {static_cast<long long>(done)});
+  if (large && done % 10 == 0) text_.screen(R"(("+", "Permutation no", I6))", {static_cast<long long>(done)});
 }
 
 void ClassicReport::table_done(const Result& result) {
@@ -156,7 +171,8 @@ void ClassicReport::table_done(const Result& result) {
   write(kReportUnit, kRule);
   write(kReportUnit, "(A20, I5, 5X, F20.5)", {label20(total.label), total.df1, total.ss});
   write(kReportUnit, kRule);
-  time_line(nested ? R"((/, " Computation time for nested anova:", F10.2, " sec.", /))"
+  time_line(text_,
+            nested ? R"((/, " Computation time for nested anova:", F10.2, " sec.", /))"
                    : R"((/, " Computation time for anova:", F10.2, " sec.", /))",
             start_, kReportUnit);
 }
@@ -203,7 +219,7 @@ void ClassicReport::ordination(const OrdinationResult& o, int index, int count) 
 }
 
 void ClassicReport::ordinations_done(const Result&) {
-  time_line(R"((/, " Computation time for canonical object scores:", F10.2, " sec.", /))", start_, kScoreUnit);
+  time_line(text_, R"((/, " Computation time for canonical object scores:", F10.2, " sec.", /))", start_, kScoreUnit);
 }
 
 bool ClassicReport::go_on_after_singular() {

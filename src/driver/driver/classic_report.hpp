@@ -2,14 +2,35 @@
 // the console, the report and the score file, each line where and when the
 // classic program writes it.
 #pragma once
+#include <initializer_list>
+#include <string_view>
+
 #include "core/model.hpp"
+#include "text/layout.hpp"
+#include "text/listio.hpp"
 
 namespace morvenak {
 
+// Where the classic text goes: the report, and the console unless a front
+// end shows the run in its own way (its console lines are then dropped).
+class ClassicText {
+ public:
+  explicit ClassicText(bool console = true) : console_(console) {}
+  // The lines to the console (when it is shown), then to the report.
+  void both(std::string_view layout, std::initializer_list<Value> values = {}) const;
+  // The lines to the console alone.
+  void screen(std::string_view layout, std::initializer_list<Value> values = {}) const;
+  void screen_list(std::initializer_list<ListItem> items = {}) const;
+
+ private:
+  bool console_;
+};
+
 class ClassicReport : public Events {
  public:
-  // The permutations of the run, and the timer mark of the anova time line.
-  ClassicReport(int nperm, float start) : nperm_(nperm), start_(start) {}
+  // The permutations of the run, the timer mark of the anova time line, and
+  // where the console lines go.
+  ClassicReport(int nperm, float start, ClassicText text = ClassicText()) : nperm_(nperm), start_(start), text_(text) {}
   void set_factors(int factors) { factors_ = factors; }
 
   void zero_column(int column) override;
@@ -41,6 +62,7 @@ class ClassicReport : public Events {
   int nperm_;
   float start_;  // timer mark of the anova time line
   int factors_ = 1;
+  ClassicText text_;
 };
 
 }  // namespace morvenak

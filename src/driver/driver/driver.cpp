@@ -26,27 +26,26 @@ void blank_line(int unit = kConsoleOut) { list_write(unit); }
 
 // The banner; the classic run adds the limits to the console (a run of data
 // already in memory has its own).
-void banner(bool limits) {
-  write_both(R"((" (Nested) multivariate analysis of variance", /,)"
-             R"( " by canonical redundancy analysis,", /,)"
-             R"( " using 1, 2, or 3 factors (one main factor,", /,)"
-             R"( " plus 0, 1, or 2 nested factors).", /,)"
-             R"( /,)"
-             R"( " Morvenak, version )" MORVENAK_VERSION R"(", /,)"
-             R"( " Nested anova of community data by canonical redundancy analysis,", /,)"
-             R"( " with permutation tests and canonical ordinations.", /,)"
-             R"( " User guide: README.md of the Morvenak distribution.", /))");
+void banner(const ClassicText& text, bool limits) {
+  text.both(R"((" (Nested) multivariate analysis of variance", /,)"
+            R"( " by canonical redundancy analysis,", /,)"
+            R"( " using 1, 2, or 3 factors (one main factor,", /,)"
+            R"( " plus 0, 1, or 2 nested factors).", /,)"
+            R"( /,)"
+            R"( " Morvenak, version )" MORVENAK_VERSION R"(", /,)"
+            R"( " Nested anova of community data by canonical redundancy analysis,", /,)"
+            R"( " with permutation tests and canonical ordinations.", /,)"
+            R"( " User guide: README.md of the Morvenak distribution.", /))");
   if (!limits) return;
-  write(kConsoleOut,
-        R"~((/, " This program can handle a maximum of", /, I7, " objects (rows of all data files)", /,)~"
-        R"~( I7, " response variables in matrix Y", /,)~"
-        R"~( I7, " dummy var. in all files of anova factors combined", /,)~"
-        R"~( I7, " files of anova factors", /))~",
-        {kMaxObjects, kMaxSpecies, kMaxDummies, kMaxFactorFiles});
+  text.screen(R"~((/, " This program can handle a maximum of", /, I7, " objects (rows of all data files)", /,)~"
+              R"~( I7, " response variables in matrix Y", /,)~"
+              R"~( I7, " dummy var. in all files of anova factors combined", /,)~"
+              R"~( I7, " files of anova factors", /))~",
+              {kMaxObjects, kMaxSpecies, kMaxDummies, kMaxFactorFiles});
 }
 
-void open_score_file() {
-  open_new(kScoreUnit, "FittedSc.out");
+void open_score_file(const std::string& path = "FittedSc.out") {
+  open_new(kScoreUnit, path);
   list_write(kScoreUnit, {"Object scores fitted to the anova factors"});
   list_write(kScoreUnit, {"Note: The response variables were centred ", "at the start of the calculations"});
   list_write(kScoreUnit);
@@ -62,6 +61,41 @@ RunEnd classic_stop(const Stopped& s) {
 }
 
 }  // namespace
+
+ClassicReportFiles::ClassicReportFiles(const std::string& folder, Task task, int permutations,
+                                       const std::string& banner_note, bool console)
+    : text_(console), report_(task == Task::kScores ? 0 : permutations, secnds(0.0f), text_) {
+  const auto in_folder = [&](const char* name) {
+    return folder.empty() || folder == "." ? std::string(name) : folder + "/" + name;
+  };
+  open_new(kReportUnit, in_folder("Morvenak.out"));
+  banner(text_, false);
+  if (!banner_note.empty()) list_write(kReportUnit, {banner_note});
+  if (task != Task::kAnova) open_score_file(in_folder("FittedSc.out"));
+}
+
+ClassicReportFiles::~ClassicReportFiles() {
+  close_unit(kReportUnit);
+  close_unit(kScoreUnit);
+}
+
+void ClassicReportFiles::data_line(const std::string& line) { write(kReportUnit, "(A, /)", {" " + line}); }
+
+void ClassicReportFiles::echo_names_file(const std::string& name) { morvenak::echo_names_file(text_, name); }
+
+void ClassicReportFiles::echo_response_file(const std::string& name, int n, int p) {
+  morvenak::echo_response_file(text_, name, n, p);
+}
+
+void ClassicReportFiles::echo_factor_file(int f, const std::string& name, int n, int m) {
+  morvenak::echo_factor_file(text_, f, name, n, m);
+  end_factor_file();
+}
+
+void ClassicReportFiles::close() {
+  close_output(kReportUnit);
+  close_output(kScoreUnit);
+}
 
 void read_data(const ClassicSettings& settings, Analysis& analysis) {
   const int n = read_response_file(analysis);
@@ -94,7 +128,7 @@ void closing_lines(int task) {
 
 Result run(const ClassicHooks& hooks) {
   open_new(kReportUnit, "Morvenak.out");
-  banner(true);
+  banner(ClassicText(), true);
   if (!hooks.banner_note.empty()) list_write(kReportUnit, {hooks.banner_note});
 
   blank_line();
@@ -102,7 +136,7 @@ Result run(const ClassicHooks& hooks) {
   std::string fofn;
   read_text(kConsoleIn, fofn);
   open_old(kFofnUnit, fofn);
-  write_both(R"((/, " File containing the file names:   ", A32, /))", {unit_name(kFofnUnit)});
+  echo_names_file(ClassicText(), unit_name(kFofnUnit));
 
   ClassicSettings settings;
   read_int(kFofnUnit, settings.nfiles);
@@ -137,29 +171,24 @@ Result run(const ClassicHooks& hooks) {
 
 // The run of data in memory: banner, notes, the analysis, the closing lines.
 Result report(const ReportSession& s) {
-  open_new(kReportUnit, "Morvenak.out");
-  banner(false);
-  if (!s.hooks.banner_note.empty()) list_write(kReportUnit, {s.hooks.banner_note});
-  write(kReportUnit, "(A, /)", {" " + s.data_line});
+  ClassicReportFiles files(".", s.task, s.permutations, s.hooks.banner_note, true);
+  files.data_line(s.data_line);
   Options options;
   options.task = s.task;
   options.transform = s.transform;
   options.permutations = s.task == Task::kScores ? 0 : s.permutations;
   options.check_coding = true;
   take_hooks(s.hooks, options);
-  const int task = static_cast<int>(s.task);
-  if (task >= 2) open_score_file();
-  ClassicReport report(options.permutations, secnds(0.0f));
-  report.set_factors(static_cast<int>(s.input->factors.size()));
+  files.events().set_factors(static_cast<int>(s.input->factors.size()));
   Events no_pause;  // nobody to ask at a singular matrix: the run stops
-  EventsTee tee(report, s.hooks.observer != nullptr ? s.hooks.observer : &no_pause);
+  EventsTee tee(files.events(), s.hooks.observer != nullptr ? s.hooks.observer : &no_pause);
   Result result;
   try {
     result = analyse(*s.input, options, &tee);
   } catch (const Stopped& stopped) {
     throw classic_stop(stopped);
   }
-  closing_lines(task);
+  closing_lines(static_cast<int>(s.task));
   return result;
 }
 

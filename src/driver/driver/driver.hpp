@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "driver/classic_report.hpp"
 #include "morvenak/analysis.hpp"
 
 namespace morvenak {
@@ -68,6 +69,41 @@ struct ReportSession {
   ClassicHooks hooks;
 };
 ClassicOutcome run_report_session(const ReportSession& session);
+
+// The classic report of an analysis that a front end runs itself on data
+// held in memory (with Analysis or analyse, giving it events()):
+// Morvenak.out, and FittedSc.out for the score tasks, created in `folder`
+// (never over a file) with the banner and `banner_note` under it (when
+// given). The front end then writes what says where its data came from (the
+// echo of the classic files that hold it, as the dialogue writes it when it
+// reads them, or a line of its own), and the analysis' events write the rest
+// in the classic layouts. The console lines of the classic run are written
+// only with `console`. close() makes both files safe on the disk. A failure
+// to write (a full disk) throws RunEnd (text/runend.hpp: status 2, the
+// message of the fatal error); a run that ends otherwise leaves the files as
+// they stand, closed by the destructor.
+class ClassicReportFiles {
+ public:
+  ClassicReportFiles(const std::string& folder, Task task, int permutations, const std::string& banner_note,
+                     bool console = false);
+  ~ClassicReportFiles();
+  ClassicReportFiles(const ClassicReportFiles&) = delete;
+  ClassicReportFiles& operator=(const ClassicReportFiles&) = delete;
+
+  void data_line(const std::string& line);
+  void echo_names_file(const std::string& name);
+  void echo_response_file(const std::string& name, int n, int p);
+  // The factor file's echo, and the report's blank line after its values.
+  void echo_factor_file(int f, const std::string& name, int n, int m);
+  // The report as an observer of the analysis. Its factors must be set
+  // before the analysis runs; at a singular matrix it asks the console.
+  ClassicReport& events() { return report_; }
+  void close();
+
+ private:
+  ClassicText text_;
+  ClassicReport report_;
+};
 
 // What the file of file names and the dialogue decide before the data.
 struct ClassicSettings {
