@@ -76,6 +76,10 @@ def dune_identity():
     d = fresh()
     r = morvenak(DUNE, d)
     check(r.returncode == 0, f"dune: status {r.returncode}: {r.stderr}")
+    # The report's console lines are the dialogue's; the run shows none of them.
+    for line in ("Morvenak, version", "File of response variables", "Permutation test: please wait",
+                 "Computation time", "End of the program"):
+        check(line not in r.stdout and line not in r.stderr, f"dune: console line {line!r} shown")
     out = os.path.join(d, "dune-morvenak")
     names = sorted(os.listdir(out))
     check(names == ["FittedSc.out", "Morvenak.out", "classic"] +
@@ -124,6 +128,7 @@ def dune_identity():
     for x in rows:
         check(float(x["R2"]) == float(x["SS"]) / ssy, f"tsv: R2 of {x['source']}")
     j = json.loads(read(os.path.join(out, "results.json")))
+    check(list(j)[0] == "schema_version" and j["schema_version"] == 1, "json: schema_version first, 1")
     for x, y in zip(rows, j["rows"]):
         for key in ("SS", "MS", "F", "P", "R2"):
             check((y[key] is None and x[key] == "") or (x[key] != "" and y[key] == float(x[key])),
