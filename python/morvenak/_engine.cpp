@@ -25,7 +25,6 @@ namespace py = pybind11;
 
 namespace {
 
-
 // A rows x cols float64 array from column-major values (Fortran order, no copy
 // of the layout needed); an ordination without axes gives rows x 0.
 py::array_t<double> column_major(const std::vector<double>& v, int rows, int cols) {
@@ -73,7 +72,7 @@ py::list ordinations_of(const morvenak::Result& r) {
     d["canonical"] = o.canonical;
     d["no_axes"] = o.no_axes == morvenak::NoAxes::kZeroTotalVariance       ? "zero total variance"
                    : o.no_axes == morvenak::NoAxes::kZeroCanonicalVariance ? "zero canonical variance"
-                                                                            : "";
+                                                                           : "";
     d["axes"] = o.axes;
     d["eigenvalues"] = vector_of(o.eigenvalues);
     d["proportions"] = vector_of(o.proportions);
@@ -130,10 +129,12 @@ py::dict result_of(const morvenak::Result& r, const std::vector<std::string>& no
 }
 
 // Raises the package's exception `kind` (a class of morvenak._errors) with
-// the message, and the reasons the engine gave for a stop.
-[[noreturn]] void raise(const char* kind, const std::string& message, const std::vector<std::string>& reasons = {}) {
+// the message, the reasons the engine gave for a stop, and the stop's code.
+[[noreturn]] void raise(const char* kind, const std::string& message, const std::vector<std::string>& reasons = {},
+                        const char* reason = nullptr) {
   py::object cls = py::module_::import("morvenak._errors").attr(kind);
-  py::object error = cls(message, py::cast(reasons));
+  py::object error =
+      reason != nullptr ? cls(message, py::cast(reasons), py::str(reason)) : cls(message, py::cast(reasons));
   PyErr_SetObject(cls.ptr(), error.ptr());
   throw py::error_already_set();
 }
@@ -186,7 +187,8 @@ py::dict analyse(const py::array_t<double, py::array::f_style | py::array::force
   } catch (const morvenak::Cancelled& e) {
     raise("Cancelled", e.what());
   } catch (const morvenak::Stopped& e) {
-    raise("Stopped", e.what(), notes.reasons);
+    // The stop in the command line's words, with its code.
+    raise("Stopped", e.words(), notes.reasons, morvenak::stop_reason_name(e.reason()));
   } catch (const morvenak::InvalidInput& e) {
     raise("InvalidInput", e.what());
   } catch (const morvenak::Error& e) {

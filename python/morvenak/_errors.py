@@ -6,8 +6,8 @@ from typing import List, Optional, Sequence
 
 
 class Error(Exception):
-    """An error of the Morvenak engine: ``e.message`` is its message, and
-    ``str(e)`` adds the reasons the engine gave, one a line."""
+    """An error of the Morvenak engine: ``e.message`` (and ``str(e)``) is its
+    message, the words the command line shows for it."""
 
     status = 1
 
@@ -15,11 +15,12 @@ class Error(Exception):
         super().__init__(message)
         self.message: str = message
         #: What the engine reported before it stopped (collinear factors, a
-        #: coding that fails its check, ...), when it did.
+        #: coding that fails its check, ...), when it did, each in a phrase
+        #: that names the factors.
         self.reasons: List[str] = list(reasons or [])
 
     def __str__(self) -> str:
-        return "\n".join([self.message] + [f"  {reason}" for reason in self.reasons])
+        return self.message
 
 
 class InvalidInput(Error, ValueError):
@@ -32,9 +33,17 @@ class InvalidInput(Error, ValueError):
 
 class Stopped(Error):
     """The analysis cannot be done with this data: a singular matrix,
-    collinear factors, data beyond the limits, ... (status 1)."""
+    collinear factors, data beyond the limits, ... (status 1). ``e.reason``
+    says why as a code: ``"singular_matrix"``, ``"factors_collinear"``,
+    ``"nesting_order"``, ``"nested_coding"``, ``"zero_column_sums"``,
+    ``"not_enough_memory"``, ..."""
 
     status = 1
+
+    def __init__(self, message: str, reasons: Optional[Sequence[str]] = None, reason: str = "") -> None:
+        super().__init__(message, reasons)
+        #: Why the analysis stopped, as a code (the engine's stop reason).
+        self.reason: str = reason
 
 
 class Cancelled(Error):

@@ -2,11 +2,14 @@
 first appearance and read within their parent, and the input it refuses,
 with the exact message and the status the command line would give."""
 
+import subprocess
+
 import numpy as np
 import pandas as pd
 import pytest
 
 import morvenak
+from conftest import built_program
 
 
 def refused(kind, message, call, *args, **kwargs):
@@ -157,11 +160,13 @@ def test_a_nested_factor_that_divides_nothing_is_not_nested(dune):
 def test_factors_the_engine_cannot_nest_stop_with_its_message_and_reason(dune):
     species, env = dune
     e = refused(morvenak.Stopped,
-                "The input files are listed in an incorrect order or the factors are not coded correctly",
+                "The input files are listed in an incorrect order or the factors are not coded correctly. "
+                "Program stopped.",
                 morvenak.analyse, species, "Management", nested=["Use", "Manure"], data=env)
     assert e.status == 1
+    assert e.reason == "nesting_order"
     assert e.reasons == ["the factors are not nested in the order given (main factor first)"]
-    assert str(e) == e.message + "\n  the factors are not nested in the order given (main factor first)"
+    assert str(e) == e.message
 
 
 def test_missing_and_empty_labels_and_duplicate_names_are_refused(dune):
@@ -184,6 +189,25 @@ def test_the_engine_stops_on_data_it_cannot_analyse(dune):
     e = refused(morvenak.Stopped, "Column sums of 0 are incompatible with this transformation.",
                 morvenak.analyse, y, "Management", data=env, transform="chi2-metric")
     assert e.status == 1
+    assert e.reason == "zero_column_sums"
+
+
+def test_a_stop_has_the_words_of_the_command_line(dune, tmp_path):
+    """The same stop in the run command and in the package: one message."""
+    species, env = dune
+    y = species.copy()
+    y.iloc[:, 3] = 0
+    y.to_csv(tmp_path / "zero.csv")
+    env.to_csv(tmp_path / "env.csv")
+    run = subprocess.run([str(built_program("MORVENAK_COMMAND")), "run", "--species", "zero.csv", "--labels",
+                          "env.csv", "--main", "Management", "--nested", "Use", "--transform", "chi2-distance",
+                          "--output", "out"], cwd=tmp_path, capture_output=True, text=True)
+    with pytest.raises(morvenak.Stopped) as caught:
+        morvenak.analyse(y, "Management", nested="Use", data=env, transform="chi2-distance")
+    assert run.returncode == caught.value.status == 1
+    assert run.stderr.splitlines()[-1] == (f"morvenak run: the analysis cannot be done: {caught.value} "
+                                           "(nothing was written; the output folder was left as it was)")
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["env.csv", "zero.csv"]
 
 
 @pytest.mark.parametrize("option, value, message", [

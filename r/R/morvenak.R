@@ -93,22 +93,23 @@ analysis <- function(y, factors, transform, permutations, task, seed, threads, m
 
 # An error of the engine as an R condition of class morvenak_error and, by
 # kind, morvenak_invalid_input (status 2), morvenak_stopped (status 1) or
-# morvenak_cancelled. An interrupt of the user is signalled as R's own
-# interrupt, once the engine has stopped.
+# morvenak_cancelled. A stop's message is the command line's words for it,
+# its field `reason` the code of why ("zero_column_sums", "nesting_order",
+# ...) and `reasons` what the engine reported before it. An interrupt of the
+# user is signalled as R's own interrupt, once the engine has stopped.
 engine_failure <- function(out, call) {
   if (identical(out$kind, "interrupt")) {
     signalCondition(structure(class = c("morvenak_interrupt", "interrupt", "condition"),
                               list(message = "the analysis was interrupted", call = call)))
     invokeRestart("abort")
   }
-  message <- out$message
-  if (length(out$reasons))
-    message <- paste0(sub("\\.$", "", message), ": ", paste(unique(out$reasons), collapse = "; "))
   kind <- switch(out$kind, invalid = "morvenak_invalid_input", stopped = "morvenak_stopped",
                  cancelled = "morvenak_cancelled")
   status <- if (identical(out$kind, "invalid")) 2L else 1L
-  stop(structure(class = c(kind, "morvenak_error", "error", "condition"),
-                 list(message = message, call = call, status = status)))
+  fields <- list(message = out$message, call = call, status = status)
+  if (identical(out$kind, "stopped"))
+    fields <- c(fields, list(reason = out$reason, reasons = unique(out$reasons)))
+  stop(structure(class = c(kind, "morvenak_error", "error", "condition"), fields))
 }
 
 stop_morvenak <- function(message, call = NULL) {

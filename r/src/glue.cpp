@@ -26,9 +26,12 @@ void check_interrupt(void*) { R_CheckUserInterrupt(); }
 // interrupt from crossing C++ frames.
 bool user_interrupted() { return R_ToplevelExec(check_interrupt, nullptr) == FALSE; }
 
-Rcpp::List failure(const char* kind, const std::string& message, const std::vector<std::string>& reasons = {}) {
+// An error of the engine: its kind, its message and, for a stop, why as a
+// code (stop_reason_name) with what the engine reported before it.
+Rcpp::List failure(const char* kind, const std::string& message, const std::vector<std::string>& reasons = {},
+                   const char* reason = "") {
   return Rcpp::List::create(Rcpp::Named("ok") = false, Rcpp::Named("kind") = kind, Rcpp::Named("message") = message,
-                            Rcpp::Named("reasons") = Rcpp::wrap(reasons));
+                            Rcpp::Named("reasons") = Rcpp::wrap(reasons), Rcpp::Named("reason") = reason);
 }
 
 // A rows x cols matrix from column-major values; an ordination without axes
@@ -75,13 +78,13 @@ Rcpp::List ordinations_of(const morvenak::Result& r) {
     const morvenak::OrdinationResult& o = r.ordinations[i];
     const char* no_axes = o.no_axes == morvenak::NoAxes::kZeroTotalVariance       ? "zero total variance"
                           : o.no_axes == morvenak::NoAxes::kZeroCanonicalVariance ? "zero canonical variance"
-                                                                                   : "";
-    out[i] = Rcpp::List::create(
-        Rcpp::Named("title") = o.title, Rcpp::Named("source") = source_name(o.source),
-        Rcpp::Named("canonical") = o.canonical, Rcpp::Named("no_axes") = no_axes, Rcpp::Named("axes") = o.axes,
-        Rcpp::Named("eigenvalues") = Rcpp::wrap(o.eigenvalues), Rcpp::Named("proportions") = Rcpp::wrap(o.proportions),
-        Rcpp::Named("sites") = column_major(o.object_scores, r.n, o.axes),
-        Rcpp::Named("species") = column_major(o.species_scores, r.p, o.axes));
+                                                                                  : "";
+    out[i] = Rcpp::List::create(Rcpp::Named("title") = o.title, Rcpp::Named("source") = source_name(o.source),
+                                Rcpp::Named("canonical") = o.canonical, Rcpp::Named("no_axes") = no_axes,
+                                Rcpp::Named("axes") = o.axes, Rcpp::Named("eigenvalues") = Rcpp::wrap(o.eigenvalues),
+                                Rcpp::Named("proportions") = Rcpp::wrap(o.proportions),
+                                Rcpp::Named("sites") = column_major(o.object_scores, r.n, o.axes),
+                                Rcpp::Named("species") = column_major(o.species_scores, r.p, o.axes));
   }
   return out;
 }
@@ -99,13 +102,12 @@ Rcpp::List codings_of(const morvenak::Result& r) {
 }
 
 Rcpp::List success(const morvenak::Result& r, const std::vector<std::string>& warnings) {
-  return Rcpp::List::create(Rcpp::Named("ok") = true, Rcpp::Named("ssy") = r.ssy,
-                            Rcpp::Named("permutations") = r.permutations, Rcpp::Named("rows") = rows_of(r),
-                            Rcpp::Named("codings") = codings_of(r), Rcpp::Named("ordinations") = ordinations_of(r),
-                            Rcpp::Named("warnings") = Rcpp::wrap(warnings),
-                            Rcpp::Named("arrangements") = static_cast<double>(r.main_test.arrangements),
-                            Rcpp::Named("exact") = r.main_test.exact,
-                            Rcpp::Named("seconds") = r.anova_seconds + r.ordination_seconds);
+  return Rcpp::List::create(
+      Rcpp::Named("ok") = true, Rcpp::Named("ssy") = r.ssy, Rcpp::Named("permutations") = r.permutations,
+      Rcpp::Named("rows") = rows_of(r), Rcpp::Named("codings") = codings_of(r),
+      Rcpp::Named("ordinations") = ordinations_of(r), Rcpp::Named("warnings") = Rcpp::wrap(warnings),
+      Rcpp::Named("arrangements") = static_cast<double>(r.main_test.arrangements),
+      Rcpp::Named("exact") = r.main_test.exact, Rcpp::Named("seconds") = r.anova_seconds + r.ordination_seconds);
 }
 
 // The analysis itself. y: a double matrix, objects in rows; factors: a list
@@ -124,7 +126,6 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP names_, SEXP transform_, SEXP pe
     in.factors.push_back(morvenak::Factor::from_labels(
         static_cast<std::size_t>(k) < names.size() ? names[static_cast<std::size_t>(k)] : std::string(),
         Rcpp::as<std::vector<std::string>>(factors[k])));
-
 
   morvenak::Options options;
   options.transform = static_cast<morvenak::Transform>(Rcpp::as<int>(transform_));
@@ -147,7 +148,8 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP names_, SEXP transform_, SEXP pe
   } catch (const morvenak::Cancelled& e) {
     return failure(interrupted ? "interrupt" : "cancelled", e.what());
   } catch (const morvenak::Stopped& e) {
-    return failure("stopped", e.what(), notes.reasons);
+    // The stop in the command line's words.
+    return failure("stopped", e.words(), notes.reasons, morvenak::stop_reason_name(e.reason()));
   } catch (const morvenak::InvalidInput& e) {
     return failure("invalid", e.what());
   } catch (const morvenak::Error& e) {

@@ -65,8 +65,10 @@ test_that("an analysis the engine cannot do stops with its message, status 1", {
   Y[, 1] <- 0
   e <- expect_morvenak_error(morvenak(Y, "Management", data = d$env, transform = "chi2-metric"),
                              "morvenak_stopped",
-                             "Column sums of 0 are incompatible with this transformation: species 1 sums to 0")
+                             "Column sums of 0 are incompatible with this transformation.")
   expect_identical(e$status, 1L)
+  expect_identical(e$reason, "zero_column_sums")
+  expect_identical(e$reasons, "species 1 sums to 0")
 })
 
 test_that("problems the transformation meets become warnings", {
