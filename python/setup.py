@@ -1,10 +1,12 @@
 """Builds the extension morvenak._engine from the project's engine sources.
 
 The engine's C++ sources are those listed in ../src/engine-sources.txt, the
-list that CMake and the R package build from; this script stops with a
-message when a listed file is missing, when an engine folder holds a source
-the list leaves out, or when a source does not include core/fp_contract.hpp
-first (the header that turns floating-point contraction off). The package is
+list that CMake and the R package build from, and its layers those of
+../src/layers.txt that the library needs (api and the layers below it that it
+builds on); this script stops with a message when a listed file is missing,
+when an engine folder holds a source the list leaves out, or when a source
+does not include core/fp_contract.hpp first (the header that turns
+floating-point contraction off). The package is
 built in place from a checkout of the project:
 
     pip install --no-build-isolation ./python
@@ -21,15 +23,40 @@ from setuptools import setup
 HERE = pathlib.Path(__file__).resolve().parent
 SRC = HERE.parent / "src"
 LIST = SRC / "engine-sources.txt"
-# The engine's layers, bottom up: each folder src/LAYER/NAME holds its sources
-# and headers, included as "NAME/header.hpp" from src/LAYER.
-LAYERS = {"core": "core", "linalg": "linalg", "input": "input", "ordination": "ordination",
-          "anova": "anova", "api": "morvenak"}
+LAYER_FILE = SRC / "layers.txt"
 FP_CONTRACT = '#include "core/fp_contract.hpp"'
 
 
 def fail(message: str) -> None:
     sys.exit(f"morvenak setup: {message}")
+
+
+def engine_layers() -> dict:
+    """The library's layers, bottom up, each with its folder: the folder
+    src/LAYER/FOLDER holds its sources and headers, included as
+    "FOLDER/header.hpp" from src/LAYER."""
+    if not LAYER_FILE.is_file():
+        fail(f"{LAYER_FILE} is missing: build the package from a checkout of the project")
+    folders, below = {}, {}
+    for line in LAYER_FILE.read_text().splitlines():
+        if not line.strip() or line.startswith("#"):
+            continue
+        found = re.fullmatch(r"([a-z_]+)(?:/([a-z_]+))?:(.*)", line)
+        if not found:
+            fail(f"src/layers.txt: '{line}' is not 'NAME: BELOW...' nor 'NAME/FOLDER: BELOW...'")
+        name = found.group(1)
+        folders[name] = found.group(2) or name
+        below[name] = found.group(3).split()
+    if "api" not in folders:
+        fail("src/layers.txt has no layer api")
+    wanted = {"api"}
+    for name in reversed(list(folders)):
+        if name in wanted:
+            wanted.update(below[name])
+    return {name: folder for name, folder in folders.items() if name in wanted}
+
+
+LAYERS = engine_layers()
 
 
 def engine_sources() -> list:
@@ -77,7 +104,7 @@ extension = Pybind11Extension(
     "morvenak._engine",
     ["morvenak/_engine.cpp"] + engine_sources(),
     include_dirs=[str(SRC / layer) for layer in LAYERS],
-    depends=engine_headers() + [os.path.relpath(LIST, HERE)],
+    depends=engine_headers() + [os.path.relpath(LIST, HERE), os.path.relpath(LAYER_FILE, HERE)],
     define_macros=[("MORVENAK_VERSION", f'"{VERSION}"')],
     cxx_std=17,
     # The same bits as the command line's build: no fused multiply-add (the
