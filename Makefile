@@ -16,7 +16,9 @@ build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF $(CONFIGURE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
-# Installs morvenak, morvenak-prepare, morvenak-plot and the docs under PREFIX.
+# Installs morvenak, morvenak-prepare, morvenak-plot and the docs under PREFIX, and
+# the library: PREFIX/include/morvenak/, PREFIX/lib/libmorvenak.a, its CMake package
+# (find_package(morvenak): morvenak::morvenak) and pkg-config file (morvenak.pc).
 PREFIX ?= /usr/local
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
