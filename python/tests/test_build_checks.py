@@ -20,6 +20,7 @@ def tree(tmp_path, listed, files):
     (tmp_path / "CMakeLists.txt").write_text("project(morvenak VERSION 9.8.7 LANGUAGES CXX)\n")
     src = tmp_path / "src"
     src.mkdir()
+    shutil.copy(ROOT / "src" / "layers.txt", src / "layers.txt")
     (src / "engine-sources.txt").write_text("# the engine\n" + "".join(f"{f}\n" for f in listed))
     for name, text in files.items():
         (src / name).parent.mkdir(parents=True, exist_ok=True)
