@@ -237,6 +237,61 @@ class Synthetic(Case):
                     self.assertIn(": 1 axis, 70 samples", out[0])
 
 
+class Axes(Synthetic):
+    """Only the axes asked for are drawn; an ordination without them is skipped with a
+    warning, and a run where no ordination has them fails."""
+
+    def two_groups(self):
+        d = self.folder()
+        self.design(d, 2, 10)
+        # Ordination 1 (two groups) has 1 axis, the residuals' ordination 2 has 8.
+        return d, self.fixture(d, os.path.join(d, "sp.csv"), os.path.join(d, "lab.csv"), "Treatment")
+
+    def axis_words(self, pdf):
+        """The numbers of the axes that the figure's axis titles name."""
+        p = subprocess.run(["pdftotext", pdf, "-"], capture_output=True, text=True, timeout=60)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        return sorted(set(re.findall(r"Axis (\d+) \(", p.stdout)))
+
+    def run_plot(self, *argv):
+        return subprocess.run([PLOT] + list(argv), capture_output=True, text=True, timeout=120)
+
+    def test_an_ordination_without_the_axes_is_skipped_with_a_warning(self):
+        d, res = self.two_groups()
+        p = self.run_plot(res, "--axes", "2,3", "--format", "pdf")
+        title = "Ordination 1, Object scores fitted to the anova factor"
+        self.assertEqual((p.returncode, p.stderr),
+                         (0, f"morvenak-plot: warning: {title}: 1 axis, no axis 2; no figure drawn\n"))
+        fig = os.path.join(res, "figures")
+        self.assertEqual(sorted(os.listdir(fig)), ["ordination-2.pdf"])
+        self.assertNotIn(title, p.stdout)
+        self.assertEqual(self.axis_words(os.path.join(fig, "ordination-2.pdf")), ["2", "3"])
+
+    def test_a_one_axis_ordination_is_a_strip_chart_when_axis_1_is_asked(self):
+        d, res = self.two_groups()
+        for axes, out in (("1,2", "default"), ("3,1", "three-one")):
+            with self.subTest(axes=axes):
+                lines = self.plot(res, "--axes", axes, "--format", "pdf", "-o", os.path.join(d, out))
+                self.assertEqual(len(lines), 2)
+                self.assertIn(": 1 axis, 20 samples", lines[0])
+                self.assertEqual(self.axis_words(os.path.join(d, out, "ordination-1.pdf")), ["1"])
+                self.assertEqual(self.axis_words(os.path.join(d, out, "ordination-2.pdf")),
+                                 sorted(axes.split(",")))
+
+    def test_no_ordination_with_the_axes_is_an_error(self):
+        d, res = self.two_groups()
+        scores = os.path.join(DATA, "scores", "worked_41_task3", "FittedSc.out")
+        for given, axes, has in ((res, "9,2", "1 axis, 2 has 8 axes"),
+                                 (scores, "2,3", "1 axis, 2 has 1 axis")):
+            with self.subTest(input=given):
+                p = self.run_plot(given, "--axes", axes, "-o", os.path.join(d, "figs"))
+                self.assertEqual((p.returncode, p.stdout), (2, ""))
+                self.assertEqual(p.stderr, f"morvenak-plot: {given}: no ordination has axes "
+                                           f"{axes.replace(',', ' and ')} (ordination 1 has {has}); "
+                                           "no figure drawn\n")
+                self.assertFalse(os.path.exists(os.path.join(d, "figs")))
+
+
 def main():
     global PLOT, FIXTURE, DATA
     parser = argparse.ArgumentParser()

@@ -289,6 +289,12 @@ std::string place_key(double x, double y, int level) {
 
 }  // namespace
 
+bool shows_axes(const Scores& o, const FigureOptions& opt) {
+    const std::size_t axes = o.eigenvalues.size();
+    if (axes == 1) return opt.axis_x == 0 || opt.axis_y == 0;
+    return axes > std::max(opt.axis_x, opt.axis_y);
+}
+
 std::string figure_title(const PlotInput& in, const Scores& o) {
     const std::string share = percent(sum(o.proportions)) + "% of total variance";
     const int f = factor_of(in, o.number);

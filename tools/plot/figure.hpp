@@ -134,8 +134,13 @@ struct FigureOptions {
 // there is no factor) and the share of the total variance it explains.
 std::string figure_title(const PlotInput& in, const Scores& o);
 
-// The figure of in.ordinations[k]. It must have axes, every score finite, and the
-// options' axes must be axes it has (one axis: a strip chart of axis 1).
+// Whether the figure of o shows the two axes the options ask for, and no other: an
+// ordination of two axes or more has both of them; one of a single axis is a strip
+// chart of axis 1, drawn when axis 1 is one of the two. False for one without axes.
+bool shows_axes(const Scores& o, const FigureOptions& options);
+
+// The figure of in.ordinations[k]. It must have axes, every score finite, and show the
+// options' axes (shows_axes).
 Figure build_figure(const PlotInput& in, std::size_t k, const FigureOptions& options,
                     const Measure& measure);
 

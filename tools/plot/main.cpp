@@ -138,7 +138,8 @@ int run(const Args& a) {
         results ? plot::read_results(a.input) : plot::read_classic(a.input, tables);
 
     std::vector<tools::NewFile> files;
-    std::vector<std::string> lines;
+    std::vector<std::string> lines, warnings;
+    std::string lacking;  // the ordinations that have axes, but not those asked for
     if (in.ordinations.empty()) lines.push_back(a.input + " holds no ordination; no figure drawn.");
     {
         plot::TextMeter meter;
@@ -154,15 +155,16 @@ int run(const Args& a) {
                 lines.push_back(head + ": total variance is 0, no ordination axes; no figure.");
                 continue;
             }
-            if (axes >= 2 && std::max(opt.axis_x, opt.axis_y) >= axes) {
-                lines.push_back(head + ": " + std::to_string(axes) + " axes, no axis " +
-                                std::to_string(std::max(opt.axis_x, opt.axis_y) + 1) +
-                                "; no figure.");
+            const std::string has = std::to_string(axes) + (axes == 1 ? " axis" : " axes");
+            if (!plot::shows_axes(o, opt)) {
+                const std::size_t missing = opt.axis_x >= axes ? opt.axis_x : opt.axis_y;
+                warnings.push_back(head + ": " + has + ", no axis " + std::to_string(missing + 1) +
+                                   "; no figure drawn");
+                lacking += (lacking.empty() ? "" : ", ") + std::to_string(o.number) + " has " + has;
                 continue;
             }
             const plot::Figure fig = plot::build_figure(in, k, opt, measure);
-            head += ": " + std::to_string(axes) + (axes == 1 ? " axis, " : " axes, ") +
-                    std::to_string(o.objects.size()) + " samples";
+            head += ": " + has + ", " + std::to_string(o.objects.size()) + " samples";
             std::string names;
             for (const auto& f : formats) {
                 const std::string path =
@@ -176,6 +178,10 @@ int run(const Args& a) {
             lines.push_back(head + names);
         }
     }
+    if (files.empty() && !lacking.empty())
+        throw ToolError(a.input + ": no ordination has axes " + std::to_string(opt.axis_x + 1) +
+                        " and " + std::to_string(opt.axis_y + 1) + " (ordination " + lacking +
+                        "); no figure drawn");
     std::string created;
     if (!existed && !files.empty()) created = make_folder(folder);
     try {
@@ -184,6 +190,7 @@ int run(const Args& a) {
         if (!created.empty()) fs::remove_all(created, ec);
         throw;
     }
+    for (const std::string& w : warnings) std::cerr << "morvenak-plot: warning: " << w << "\n";
     for (const std::string& l : lines) std::cout << l << "\n";
     std::cout.flush();
     if (!std::cout)
