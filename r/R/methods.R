@@ -114,15 +114,30 @@ as.data.frame.morvenak <- function(x, row.names = NULL, optional = FALSE, ...) {
   out
 }
 
+# The axes a plot of an ordination of `axes` axes shows, as the command line's
+# figures choose them: both choices, or, for an ordination of one axis, that
+# axis as a strip chart when the choices hold it. Never any other axis.
+plotted_axes <- function(name, axes, choices) {
+  if (!is.numeric(choices) || length(choices) != 2L || anyNA(choices) || any(choices < 1) ||
+      any(choices != round(choices)) || choices[1L] == choices[2L])
+    stop("'choices' must be two different axes numbered from 1, such as c(1, 2)", call. = FALSE)
+  choices <- as.integer(choices)
+  if (axes == 1L && 1L %in% choices) return(1L)
+  if (all(choices <= axes)) return(choices)
+  stop(sprintf("ordination '%s' has %d %s: no axis %d", name, axes, if (axes == 1L) "axis" else "axes",
+               choices[choices > axes][1L]), call. = FALSE)
+}
+
 plot.morvenak <- function(x, ordination = 1L, choices = c(1L, 2L), species = 5L, col = NULL,
                           legend.pos = "topright", ...) {
   o <- pick_ordination(x, ordination)
-  if (ncol(o$sites) < 2L) stop("the ordination has fewer than 2 axes: nothing to plot in two dimensions", call. = FALSE)
-  choices <- choices[choices <= ncol(o$sites)]
+  name <- if (is.character(ordination)) ordination else names(x$ordinations)[ordination]
+  if (!ncol(o$sites)) stop(sprintf("nothing to plot: ordination '%s' has %s", name, o$note), call. = FALSE)
+  choices <- plotted_axes(name, ncol(o$sites), choices)
   sites <- o$sites[, choices, drop = FALSE]
   # Sites coloured by the factor that the ordination fits (its subgroups for
   # a nested factor), by the main factor for the residuals.
-  k <- match(if (is.character(ordination)) ordination else names(x$ordinations)[ordination], names(x$levels))
+  k <- match(name, names(x$levels))
   if (is.na(k)) k <- 1L
   group <- x$groups[[k]]
   if (k > 1L) group <- paste(x$groups[[k - 1L]], group, sep = "/")
@@ -130,7 +145,20 @@ plot.morvenak <- function(x, ordination = 1L, choices = c(1L, 2L), species = 5L,
   palette <- if (is.null(col)) hcl.colors(nlevels(group), "Dark 3") else rep_len(col, nlevels(group))
   axis_label <- function(a) sprintf("%s (%.1f%%)", colnames(sites)[a], 100 * o$proportions[choices[a]])
   centroids <- apply(sites, 2L, function(v) tapply(v, group, mean))
-  centroids <- matrix(centroids, ncol = 2L, dimnames = list(levels(group), NULL))
+  centroids <- matrix(centroids, ncol = length(choices), dimnames = list(levels(group), colnames(sites)))
+  drawn <- list(sites = sites, centroids = centroids, group = group)
+  if (length(choices) == 1L) {
+    # One axis: a row per group, a bar at its mean under its sites, jittered
+    # about the row.
+    rows <- seq_len(nlevels(group))
+    graphics::stripchart(sites[, 1L] ~ group, method = "jitter", jitter = 0.2, pch = NA, las = 1,
+                         xlab = axis_label(1L), main = o$title, ...)
+    graphics::abline(v = 0, lty = 2, col = "grey60")
+    graphics::segments(centroids[, 1L], rows - 0.25, centroids[, 1L], rows + 0.25, lwd = 2, col = "grey30")
+    graphics::stripchart(sites[, 1L] ~ group, method = "jitter", jitter = 0.12, pch = 19, col = palette,
+                         add = TRUE)
+    return(invisible(drawn))
+  }
   # The species with the longest scores on these axes, as arrows scaled to
   # reach 80% of the sites' extent.
   tips <- matrix(numeric(), 0L, 2L)
@@ -154,5 +182,5 @@ plot.morvenak <- function(x, ordination = 1L, choices = c(1L, 2L), species = 5L,
   }
   legend(legend.pos, legend = levels(group), col = palette, pch = 19, cex = 0.8, bg = "white",
          box.col = "grey80", title = names(x$levels)[k])
-  invisible(list(sites = sites, centroids = centroids, group = group))
+  invisible(drawn)
 }

@@ -74,3 +74,26 @@ test_that("plot draws the sites by group with their centroids", {
   expect_error(plot(morvenak(meadows, meadows.env$farm, task = "anova", permutations = 0)),
                "no ordinations: the task was 'anova'")
 })
+
+test_that("plot draws a one-axis ordination as a strip chart, and only the axes asked for", {
+  grDevices::pdf(NULL)
+  on.exit(grDevices::dev.off())
+  # Two levels: the main factor's ordination has one axis.
+  two <- morvenak(meadows, "farm", data = data.frame(farm = ifelse(meadows.env$farm == "North", "north", "other")),
+                  task = "scores", threads = 1)
+  expect_identical(ncol(two$ordinations$farm$sites), 1L)
+  drawn <- plot(two)
+  expect_identical(drawn$sites, two$ordinations$farm$sites)
+  expect_identical(levels(drawn$group), c("other", "north"))
+  expect_equal(unname(drawn$centroids[, 1L]),
+               unname(c(mean(drawn$sites[-(9:16), 1L]), mean(drawn$sites[9:16, 1L]))), tolerance = 1e-14)
+  # Axis 1 among the choices is the strip chart; without it there is nothing to draw.
+  expect_identical(plot(two, choices = c(3, 1))$sites, drawn$sites)
+  expect_error(plot(two, choices = c(2, 3)), "ordination 'farm' has 1 axis: no axis 2", fixed = TRUE)
+  # An ordination of more axes draws the two asked for, or none.
+  m <- nested_meadows(permutations = 0)
+  expect_identical(colnames(plot(m, ordination = "Within", choices = c(3, 2), species = 0)$sites),
+                   c("Axis3", "Axis2"))
+  expect_error(plot(m, choices = c(1, 3)), "ordination 'farm' has 2 axes: no axis 3", fixed = TRUE)
+  expect_error(plot(m, choices = c(2, 2)), "'choices' must be two different axes", fixed = TRUE)
+})
