@@ -12,10 +12,10 @@ package: the same data and options give the same numbers, bit for bit.
 
 from ._analyse import analyse
 from ._engine import version as _engine_version
-from ._errors import Cancelled, Error, InvalidInput, Stopped
+from ._errors import Cancelled, Error, InvalidInput, MorvenakWarning, Stopped
 from ._result import FactorLevels, Ordination, Result
 
 __version__: str = _engine_version()
 
 __all__ = ["analyse", "Result", "Ordination", "FactorLevels", "Error", "InvalidInput", "Stopped", "Cancelled",
-           "__version__"]
+           "MorvenakWarning", "__version__"]

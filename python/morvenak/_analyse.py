@@ -8,12 +8,13 @@ own messages come back as the package's exceptions. The result is built in
 _result.py.
 """
 
+import warnings
 from typing import Any, Dict, List, Optional, Sequence, Tuple, Union
 
 import numpy as np
 
 from . import _engine
-from ._errors import InvalidInput
+from ._errors import Error, InvalidInput, MorvenakWarning
 from ._result import Result
 
 try:  # pandas is optional: without it, Y and the factors are arrays and lists
@@ -179,6 +180,12 @@ def _divides(labels: List[List[str]], names: List[str]) -> None:
                                f"within each level of '{names[k - 1]}', so it divides none of them into subgroups")
 
 
+def _warn(texts: Sequence[str]) -> None:
+    """The analysis' warnings, shown where the user called analyse()."""
+    for text in texts:
+        warnings.warn(text, MorvenakWarning, stacklevel=3)
+
+
 def analyse(Y: Any, main: FactorLike, nested: Optional[Any] = None, data: Any = None, transform: str = "none",
             permutations: int = 999, task: str = "both", seed: Optional[int] = None,
             threads: Optional[int] = None, main_units: str = "objects", exact: bool = False) -> Result:
@@ -275,8 +282,13 @@ def analyse(Y: Any, main: FactorLike, nested: Optional[Any] = None, data: Any = 
     labels = [lab for _, lab in factors]
     if n > 0:
         _divides(labels, names)
-    raw = _engine.analyse(y, labels, names, TRANSFORMS[transform], options["permutations"], TASKS[task],
-                          options["seed"], options["threads"], main_units == "subgroups", options["exact"])
+    try:
+        raw = _engine.analyse(y, labels, names, TRANSFORMS[transform], options["permutations"], TASKS[task],
+                              options["seed"], options["threads"], main_units == "subgroups", options["exact"])
+    except Error as e:
+        _warn(e.warnings)
+        raise
+    _warn(raw["warnings"])
     options["main"] = names[0]
     options["nested"] = names[1:]
     return Result(raw, names, labels, samples, species, options, _engine.version())

@@ -120,9 +120,7 @@ py::dict result_of(const morvenak::Result& r, const std::vector<std::string>& no
   d["codings"] = codings_of(r);
   d["ordinations"] = ordinations_of(r);
   d["main_test"] = main_test_of(r.main_test);
-  std::vector<std::string> warnings = notes;
-  warnings.insert(warnings.end(), r.warnings.begin(), r.warnings.end());
-  d["warnings"] = warnings;
+  d["warnings"] = notes;  // every warning, in the order met: r.warnings and the same
   d["anova_seconds"] = r.anova_seconds;
   d["ordination_seconds"] = r.ordination_seconds;
   return d;
@@ -130,11 +128,14 @@ py::dict result_of(const morvenak::Result& r, const std::vector<std::string>& no
 
 // Raises the package's exception `kind` (a class of morvenak._errors) with
 // the message, the reasons the engine gave for a stop, and the stop's code.
-[[noreturn]] void raise(const char* kind, const std::string& message, const std::vector<std::string>& reasons = {},
-                        const char* reason = nullptr) {
+// `warnings` are those the analysis gave before it ended, which the package
+// shows as it shows a complete analysis' warnings.
+[[noreturn]] void raise(const char* kind, const std::string& message, const std::vector<std::string>& warnings,
+                        const std::vector<std::string>& reasons = {}, const char* reason = nullptr) {
   py::object cls = py::module_::import("morvenak._errors").attr(kind);
   py::object error =
       reason != nullptr ? cls(message, py::cast(reasons), py::str(reason)) : cls(message, py::cast(reasons));
+  error.attr("warnings") = py::cast(warnings);
   PyErr_SetObject(cls.ptr(), error.ptr());
   throw py::error_already_set();
 }
@@ -185,14 +186,14 @@ py::dict analyse(const py::array_t<double, py::array::f_style | py::array::force
     if (failed) std::rethrow_exception(failed);
     return result_of(r, notes.warnings);
   } catch (const morvenak::Cancelled& e) {
-    raise("Cancelled", e.what());
+    raise("Cancelled", e.what(), notes.warnings);
   } catch (const morvenak::Stopped& e) {
     // The stop in the command line's words, with its code.
-    raise("Stopped", e.words(), notes.reasons, morvenak::stop_reason_name(e.reason()));
+    raise("Stopped", e.words(), notes.warnings, notes.reasons, morvenak::stop_reason_name(e.reason()));
   } catch (const morvenak::InvalidInput& e) {
-    raise("InvalidInput", e.what());
+    raise("InvalidInput", e.what(), notes.warnings);
   } catch (const morvenak::Error& e) {
-    raise("Error", e.what());
+    raise("Error", e.what(), notes.warnings);
   }
 }
 

@@ -18,6 +18,9 @@ class Error(Exception):
         #: coding that fails its check, ...), when it did, each in a phrase
         #: that names the factors.
         self.reasons: List[str] = list(reasons or [])
+        #: The warnings the analysis gave before it ended (each was also
+        #: shown as a MorvenakWarning).
+        self.warnings: List[str] = []
 
     def __str__(self) -> str:
         return self.message
@@ -52,6 +55,13 @@ class Cancelled(Error):
     status = 1
 
 
+class MorvenakWarning(UserWarning):
+    """A warning of the analysis: something the user should know about the
+    data or the design that does not stop it (a level with a single sample,
+    negative values in Y, few arrangements of the main test, ...), in the
+    words the command line shows. The same texts are in ``Result.warnings``."""
+
+
 # Shown as morvenak.InvalidInput (and so on) in tracebacks: the names a user imports.
-for _error in (Error, InvalidInput, Stopped, Cancelled):
+for _error in (Error, InvalidInput, Stopped, Cancelled, MorvenakWarning):
     _error.__module__ = "morvenak"

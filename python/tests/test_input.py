@@ -2,6 +2,7 @@
 first appearance and read within their parent, and the input it refuses,
 with the exact message and the status the command line would give."""
 
+import json
 import subprocess
 
 import numpy as np
@@ -197,17 +198,42 @@ def test_a_stop_has_the_words_of_the_command_line(dune, tmp_path):
     species, env = dune
     y = species.copy()
     y.iloc[:, 3] = 0
+    y.iloc[4, 1] = -1  # a warning met before the stop, shown all the same
     y.to_csv(tmp_path / "zero.csv")
     env.to_csv(tmp_path / "env.csv")
     run = subprocess.run([str(built_program("MORVENAK_COMMAND")), "run", "--species", "zero.csv", "--labels",
                           "env.csv", "--main", "Management", "--nested", "Use", "--transform", "chi2-distance",
                           "--output", "out"], cwd=tmp_path, capture_output=True, text=True)
-    with pytest.raises(morvenak.Stopped) as caught:
+    with pytest.warns(morvenak.MorvenakWarning) as shown, pytest.raises(morvenak.Stopped) as caught:
         morvenak.analyse(y, "Management", nested="Use", data=env, transform="chi2-distance")
     assert run.returncode == caught.value.status == 1
+    warned = ["morvenak run: warning: Y holds a negative value (object 5, species 2)"]
+    assert run.stderr.splitlines()[:-1] == warned
+    assert ["morvenak run: warning: " + str(w.message) for w in shown] == warned
+    assert caught.value.warnings == [str(w.message) for w in shown]
     assert run.stderr.splitlines()[-1] == (f"morvenak run: the analysis cannot be done: {caught.value} "
                                            "(nothing was written; the output folder was left as it was)")
     assert sorted(p.name for p in tmp_path.iterdir()) == ["env.csv", "zero.csv"]
+
+
+def test_the_warnings_are_the_command_lines_in_its_words(dune, tmp_path):
+    """Shown as MorvenakWarning where analyse() was called, kept in Result.warnings,
+    and the same lines as the run command's standard error and results.json."""
+    species, env = dune
+    species.to_csv(tmp_path / "dune.csv")
+    env.to_csv(tmp_path / "env.csv")
+    run = subprocess.run([str(built_program("MORVENAK_COMMAND")), "run", "--species", "dune.csv", "--labels",
+                          "env.csv", "--main", "Management", "--nested", "Use", "--main-units", "subgroups",
+                          "--permutations", "9", "--quiet", "--output", "out"],
+                         cwd=tmp_path, capture_output=True, text=True)
+    with pytest.warns(morvenak.MorvenakWarning) as shown:
+        r = morvenak.analyse(species, "Management", nested="Use", data=env, main_units="subgroups", permutations=9)
+    assert run.returncode == 0
+    texts = [str(w.message) for w in shown]
+    assert len(texts) == 1 and texts[0].startswith('factor "Use" (nested in "Management"): 7 subgroups')
+    assert shown[0].filename == __file__  # where the user called it
+    assert run.stderr.splitlines() == ["morvenak run: warning: " + t for t in texts]
+    assert r.warnings == texts == json.loads((tmp_path / "out" / "results.json").read_text())["warnings"]
 
 
 @pytest.mark.parametrize("option, value, message", [

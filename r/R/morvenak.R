@@ -81,8 +81,8 @@ analysis <- function(y, factors, transform, permutations, task, seed, threads, m
   out <- .Call(morvenak_analyse, y, lapply(factors, function(f) f$labels), names,
                transform_codes[[transform]], as.integer(permutations), task_codes[[task]],
                as.numeric(seed_value), as.integer(thread_count), main_units == "subgroups", exact)
-  if (!out$ok) engine_failure(out, call)
   for (w in out$warnings) warning(w, call. = FALSE)
+  if (!out$ok) engine_failure(out, call)
   result_object(out, y, factors, list(transform = transform, permutations = as.integer(permutations),
                                       task = task, seed = seed_value, seeded = !is.null(seed),
                                       threads = if (is.null(threads)) NA_integer_ else as.integer(threads),

@@ -28,10 +28,13 @@ bool user_interrupted() { return R_ToplevelExec(check_interrupt, nullptr) == FAL
 
 // An error of the engine: its kind, its message and, for a stop, why as a
 // code (stop_reason_name) with what the engine reported before it.
-Rcpp::List failure(const char* kind, const std::string& message, const std::vector<std::string>& reasons = {},
-                   const char* reason = "") {
+// `warnings`: those the analysis gave before it ended, shown as a complete
+// analysis' warnings are.
+Rcpp::List failure(const char* kind, const std::string& message, const std::vector<std::string>& warnings = {},
+                   const std::vector<std::string>& reasons = {}, const char* reason = "") {
   return Rcpp::List::create(Rcpp::Named("ok") = false, Rcpp::Named("kind") = kind, Rcpp::Named("message") = message,
-                            Rcpp::Named("reasons") = Rcpp::wrap(reasons), Rcpp::Named("reason") = reason);
+                            Rcpp::Named("reasons") = Rcpp::wrap(reasons), Rcpp::Named("reason") = reason,
+                            Rcpp::Named("warnings") = Rcpp::wrap(warnings));
 }
 
 // A rows x cols matrix from column-major values; an ordination without axes
@@ -141,23 +144,21 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP names_, SEXP transform_, SEXP pe
   try {
     const morvenak::Result r = morvenak::analyse_interruptibly(in, options, &notes, std::chrono::milliseconds(100),
                                                                user_interrupted, interrupted);
-    if (interrupted) return failure("interrupt", "the analysis was interrupted");
-    std::vector<std::string> warnings = notes.warnings;
-    warnings.insert(warnings.end(), r.warnings.begin(), r.warnings.end());
-    return success(r, warnings);
+    if (interrupted) return failure("interrupt", "the analysis was interrupted", notes.warnings);
+    return success(r, notes.warnings);
   } catch (const morvenak::Cancelled& e) {
-    return failure(interrupted ? "interrupt" : "cancelled", e.what());
+    return failure(interrupted ? "interrupt" : "cancelled", e.what(), notes.warnings);
   } catch (const morvenak::Stopped& e) {
     // The stop in the command line's words.
-    return failure("stopped", e.words(), notes.reasons, morvenak::stop_reason_name(e.reason()));
+    return failure("stopped", e.words(), notes.warnings, notes.reasons, morvenak::stop_reason_name(e.reason()));
   } catch (const morvenak::InvalidInput& e) {
-    return failure("invalid", e.what());
+    return failure("invalid", e.what(), notes.warnings);
   } catch (const morvenak::Error& e) {
-    return failure("error", e.what());
+    return failure("error", e.what(), notes.warnings);
   } catch (const std::bad_alloc&) {
-    return failure("error", "not enough memory for this analysis");
+    return failure("error", "not enough memory for this analysis", notes.warnings);
   } catch (const std::exception& e) {
-    return failure("error", e.what());
+    return failure("error", e.what(), notes.warnings);
   }
 }
 

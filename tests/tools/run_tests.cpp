@@ -1,11 +1,9 @@
 // Tests of the run command's parts: its numbers, its table of results from a result
-// with untested rows and values that are not finite, the warnings found in the
-// labels, and the text of the progress bar.
+// with untested rows and values that are not finite, and the text of the progress bar.
 #include "run/memory_size.hpp"
 #include "run/numbers.hpp"
 #include "run/outputs.hpp"
 #include "run/progress.hpp"
-#include "run/warnings.hpp"
 
 #include "tables/design.hpp"
 #include "tables/table.hpp"
@@ -81,27 +79,6 @@ TEST(RunOutputs, UntestedRowsAndValuesThatAreNotFinite) {
     EXPECT_EQ(j["design"]["factors"][1]["levels"][2], (run::Json{{"label", "p1"}, {"parent", "s2"}, {"count", 1}}));
     r.ssy = 0.0;  // R2 has no value
     EXPECT_EQ(run::row_note(main, 0.0), "R2 has no value: the total sum of squares is 0");
-}
-
-TEST(RunWarnings, SingleSamplesContinuousColumnsAndSubgroupsOfOne) {
-    EXPECT_EQ(run::design_warnings(design("id,G\na,x\nb,x\nc,y\nd,y\n", {"G"})), std::vector<std::string>{});
-    EXPECT_EQ(run::design_warnings(design("id,G\na,x\nb,x\nc,y\nd,z\n", {"G"})),
-              (std::vector<std::string>{"factor \"G\": 2 levels have a single sample: \"y\", \"z\""}));
-    EXPECT_EQ(run::design_warnings(design("id,G,H\na,x,1\nb,x,2\nc,y,1\nd,y,1\ne,y,2\n", {"G", "H"})),
-              (std::vector<std::string>{
-                  "factor \"H\" (nested in \"G\"): 3 subgroups have a single sample: \"1\" in \"x\", \"2\" in "
-                  "\"x\", \"2\" in \"y\""}));
-    EXPECT_EQ(run::design_warnings(design("id,G,H\na,x,1\nb,x,2\nc,y,1\nd,y,2\n", {"G", "H"})),
-              (std::vector<std::string>{
-                  "factor \"H\" (nested in \"G\"): every subgroup has a single sample, so no variation is left "
-                  "within its subgroups and its row cannot be tested (its F needs the mean square within "
-                  "subgroups)"}));
-    // Numbers with more than half as many levels as samples; half exactly is no warning.
-    EXPECT_EQ(run::design_warnings(design("id,G\na,1.5\nb,1.5\nc,2\nd,2\n", {"G"})), std::vector<std::string>{});
-    const std::vector<std::string> w = run::design_warnings(design("id,G\na,1.5\nb,1.5\nc,2\nd,3\ne,3\n", {"G"}));
-    ASSERT_EQ(w.size(), 2u);
-    EXPECT_EQ(w[1], "factor \"G\" looks continuous: its labels are numbers, with 3 different values among 5 samples; a "
-                    "factor groups samples, so check that this column is the one you mean");
 }
 
 TEST(RunMemorySize, UnitsAndMalformedSizes) {

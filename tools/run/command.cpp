@@ -10,7 +10,6 @@
 #include "progress.hpp"
 #include "sha256.hpp"
 #include "staging.hpp"
-#include "warnings.hpp"
 
 #include "common/newfiles.hpp"
 #include "common/toolerror.hpp"
@@ -106,18 +105,23 @@ void interrupted() {
     throw tools::ToolError("interrupted; the output folder was left as it was", 1);
 }
 
-// The analysis' events that the run shows or answers: the progress bar, and no
+// The analysis' events that the run shows or answers: the progress bar, each warning
+// as it is met (by the process that talks to the user, also under --quiet), and no
 // pause at a singular matrix (nobody is asked: the run stops).
 class Observer : public morvenak::Events {
 public:
-    explicit Observer(ProgressBar& bar) : bar_(bar) {}
+    Observer(ProgressBar& bar, bool speaks) : bar_(bar), speaks_(speaks) {}
     void test_started(int permutations, bool) override { bar_.start(permutations); }
     void permutation(std::int64_t done, bool) override { bar_.update(done); }
     void table_done(const morvenak::Result&) override { bar_.finish(); }
+    void warning(const std::string& text) override {
+        if (speaks_) std::cerr << "morvenak run: warning: " << text << std::endl;
+    }
     bool go_on_after_singular() override { return false; }
 
 private:
     ProgressBar& bar_;
+    bool speaks_;
 };
 
 std::string answers_text(const RunOptions& o) {
@@ -259,19 +263,13 @@ void check_options(RunOptions& o) {
     }
 }
 
-// Design read: the two tables, of any size, with the warnings about the design (shown
-// by the first process).
-tables::Design read_design(const RunOptions& o, bool first, std::vector<std::string>& warnings) {
+// Design read: the two tables, of any size (a design beyond the classic limits is
+// analysed on the grouped path). What the labels show about the design the analysis
+// says, in its warnings.
+tables::Design read_design(const RunOptions& o) {
     std::vector<std::string> columns{o.main};
     columns.insert(columns.end(), o.nested.begin(), o.nested.end());
-    // Any size: a design beyond the classic limits is analysed on the grouped path.
-    tables::Design d =
-        tables::read_design(o.species, o.labels, columns, o.table, tables::no_limits);
-    warnings = design_warnings(d);
-    if (first)
-        for (const std::string& w : warnings) std::cerr << "morvenak run: warning: " << w << "\n";
-    std::cerr << std::flush;
-    return d;
+    return tables::read_design(o.species, o.labels, columns, o.table, tables::no_limits);
 }
 
 // Outputs staged: the classic files and answers.txt in classic/ of the staging folder,
@@ -403,8 +401,7 @@ int run(RunOptions& o, Processes& processes, bool& started) {
     const bool first = processes.first();
     if (first) check_output_folder(output);
 
-    std::vector<std::string> warnings;
-    tables::Design d = read_design(o, first, warnings);
+    tables::Design d = read_design(o);
     if (g_cancel) interrupted();
 
     RunInfo info;
@@ -412,7 +409,6 @@ int run(RunOptions& o, Processes& processes, bool& started) {
         info.inputs["species"] = input_json(o.species);
         info.inputs["labels"] = input_json(o.labels);
     }
-    info.warnings = warnings;
     info.processes = processes.count();
 
     std::optional<Staging> staging;
@@ -426,7 +422,7 @@ int run(RunOptions& o, Processes& processes, bool& started) {
                               : o.progress == "always"                   ? ProgressMode::kAlways
                                                                          : ProgressMode::kAuto;
     ProgressBar bar(mode, 2, ::isatty(2) == 1);
-    Observer observer(bar);
+    Observer observer(bar, first);
 
     // The processes of a launcher start the analysis together or not at all: when one
     // could not get this far (the output folder is taken, a file cannot be written),

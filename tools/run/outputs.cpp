@@ -191,9 +191,7 @@ std::string results_json(const tables::Design& d, const morvenak::Result& r, con
     generator["seed"] = r.seed;
     j["generator"] = generator;
     j["beyond_limits"] = r.beyond_limits;
-    std::vector<std::string> warnings = info.warnings;
-    warnings.insert(warnings.end(), r.warnings.begin(), r.warnings.end());
-    j["warnings"] = warnings;
+    j["warnings"] = r.warnings;
     Json timings;
     timings["anova_seconds"] = r.anova_seconds;
     timings["ordination_seconds"] = r.ordination_seconds;

@@ -32,7 +32,6 @@ std::string species_tsv(const tables::Design& d, const morvenak::OrdinationResul
 struct RunInfo {
     Json inputs;   // the tables: paths, sizes, digests
     Json options;  // every option, as the run took it
-    std::vector<std::string> warnings;
     double total_seconds = 0.0;
     int processes = 1;  // the processes that shared the permutation tests
     Json files;         // the names of the other outputs

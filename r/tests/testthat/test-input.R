@@ -81,6 +81,12 @@ test_that("problems the transformation meets become warnings", {
   Y[2, 5] <- -1
   expect_warning(morvenak(Y, "Management", data = d$env, transform = "chord", permutations = 0),
                  "Y holds a negative value (object 2, species 5)", fixed = TRUE)
+  # Before a stop too: the warning comes, then the error.
+  Y[, 1] <- 0
+  expect_warning(expect_morvenak_error(morvenak(Y, "Management", data = d$env, transform = "chi2-metric"),
+                                       "morvenak_stopped",
+                                       "Column sums of 0 are incompatible with this transformation."),
+                 "Y holds a negative value (object 2, species 5)", fixed = TRUE)
 })
 
 test_that("options out of range and formulas that are not nestings are refused", {

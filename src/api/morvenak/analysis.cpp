@@ -27,6 +27,7 @@
 #include "input/transform.hpp"
 #include "linalg/grouping.hpp"
 #include "linalg/produit.hpp"
+#include "morvenak/warnings.hpp"
 #include "ordination/grouped_pca.hpp"
 #include "ordination/pca.hpp"
 
@@ -92,6 +93,14 @@ struct Analysis::Impl {
       throw InvalidInput("the processes sharing the test must number at least 1, this one among them");
     ctx.share = o.share;
     ctx.nfiles = 1;
+  }
+
+  // A warning as it is met: to the observer, and into the result.
+  void warn(const std::vector<std::string>& texts) {
+    for (const std::string& text : texts) {
+      result.warnings.push_back(text);
+      events->warning(text);
+    }
   }
 };
 
@@ -229,10 +238,19 @@ void Analysis::set_response(int n, int p, const double* y) {
       for (int i = 1; i <= n; ++i)
         w.y(i, j) = y[static_cast<std::size_t>(i - 1) + static_cast<std::size_t>(j - 1) * nn];
   }
-  if (ctx.itrans == 0)
+  if (ctx.itrans == 0) {
     a.events->transformed(Transform::kNone);
-  else
-    transform(n, p, ym, sums, ctx.itrans, *a.events);
+  } else {
+    // What the transformation met is said even when it stops.
+    TransformWarnings met(*a.events);
+    try {
+      transform(n, p, ym, sums, ctx.itrans, met);
+    } catch (...) {
+      a.warn(met.warnings());
+      throw;
+    }
+    a.warn(met.warnings());
+  }
   centre(n, 1, p, ym);
   double ssy = 0.0;
   for (int i = 1; i <= n; ++i)
@@ -290,6 +308,8 @@ void Analysis::add_factor(const Factor& factor) {
                          ": it has a single level within each level of " + up +
                          ", so it divides none of them into subgroups");
     }
+    a.warn(factor_warnings(factor.name, factor.labels, levels,
+                           parent != nullptr ? &a.names[static_cast<std::size_t>(f - 2)] : nullptr, parent));
     bool all_labels = true;
     for (bool b : a.from_labels) all_labels = all_labels && b;
     if (!a.grouped && all_labels && ctx.mtot + static_cast<long long>(m) > kMaxDummies) {
@@ -472,10 +492,11 @@ Result Analysis::run() {
   SubgroupScheme scheme;
   if (factors >= 2) {
     subgroups = path.subgroups();
+    const std::size_t before = r.warnings.size();
     plan_main_test(a.options, ctx, subgroups, r);
     if (r.main_test.units == MainUnits::kSubgroups) scheme = {&subgroups, a.options.exact, &arrangements, &r.main_test};
     a.events->main_test_planned(r.main_test);
-    for (const std::string& text : r.warnings) a.events->warning(text);
+    for (std::size_t k = before; k < r.warnings.size(); ++k) a.events->warning(r.warnings[k]);
   }
   r.rows = path.anova(design, scheme);
   if (scheme.design != nullptr && r.rows[0].tested) r.rows[0].note = main_test_note(r.main_test);

@@ -1,6 +1,6 @@
 // The analysis' events kept as plain text, for a front end that shows them
-// in its own way (the R and Python packages): warnings the user should see,
-// and the reasons of a stop that the engine reports through events before it
+// in its own way (the R and Python packages): the warnings, as the analysis
+// words them, and the reasons of a stop that the engine reports through events before it
 // throws Stopped. Called on the analysis' thread; it only collects text.
 #pragma once
 #include <string>
@@ -21,13 +21,8 @@ class TextNotes : public Events {
   // A zero column ends the analysis of the chi-square transformations, so it
   // is the reason of the stop that follows.
   void zero_column(int column) override { reasons.push_back("species " + std::to_string(column) + " sums to 0"); }
-  void negative_value(int row, int column) override {
-    warnings.push_back("Y holds a negative value (object " + std::to_string(row) + ", species " +
-                       std::to_string(column) + ")");
-  }
-  void zero_row(int row) override {
-    warnings.push_back("object " + std::to_string(row) + " has no species: its row is left as it was");
-  }
+  // Every warning of the analysis, as it is met (also those before a stop).
+  void warning(const std::string& text) override { warnings.push_back(text); }
   void column_not_centred(int factor) override {
     reasons.push_back("a dummy variable of " + name(factor) + " does not sum to 0");
   }
