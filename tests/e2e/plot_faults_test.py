@@ -50,9 +50,9 @@ class Folder:
                 found.append(os.path.relpath(os.path.join(root, n), self.path))
         return sorted(found)
 
-    def run(self, *argv, program=None, stdout=subprocess.PIPE, **kw):
+    def run(self, *argv, program=None, stdout=subprocess.PIPE, timeout=60, **kw):
         return subprocess.run([program or PLOT] + list(argv), cwd=self.path, stdout=stdout,
-                              stderr=subprocess.PIPE, timeout=60, **kw)
+                              stderr=subprocess.PIPE, timeout=timeout, **kw)
 
     def remove(self):
         for root, dirs, _ in os.walk(self.path):
@@ -266,7 +266,7 @@ class WellFormed(Case):
 
     def test_a_hostile_title(self):
         hostile = (b"Scores \x01\x1b[31m & <b> \"q\" 'a' \xff\xc3( \xed\xa0\x80 "
-                   b"\xef\xbf\xbf caf\xc3\xa9\x7f ]]> \xc2\x85\x00end")
+                   b"\xef\xbf\xbf caf\xc3\xa9\x7f ]]> \xc2\x85\x02end")
         shown = ("Scores ??[31m & <b> \"q\" 'a' \ufffd\ufffd( \ufffd\ufffd\ufffd "
                  "\ufffd caf\u00e9? ]]> ??end")
         text = reference("six_task2").replace(b" Object scores fitted to the anova factor\n",
@@ -278,6 +278,9 @@ class WellFormed(Case):
         self.parsed(d, "figures/ordination-1.svg")
         self.parsed(d, "figures/ordination-2.svg")
         self.assertIn(shown + ": ", self.pdf_text(d, "figures/ordination-1.pdf").replace("\n", " "))
+        # A NUL byte, which no score file holds, is no title: the file is refused.
+        d = self.folder(text.replace(b"\x02end", b"\x00end"))
+        self.fails(d.run(), "FittedSc.out, line 6: the file holds a NUL byte; a score file is plain text")
 
     def test_values_that_are_not_numbers_of_the_layout(self):
         text = reference("six_task2")
@@ -291,6 +294,69 @@ class WellFormed(Case):
                 self.fails(d.run(), f"FittedSc.out, line {line}, column {column}: "
                                     f'"{field.decode().strip()}" is not a number')
                 self.assertEqual(d.files(), ["FittedSc.out"])
+
+
+RESULTS_JSON = (b'{"design": {"factors": [{"column": "Site"}]}, "ordinations": [{"title": "fitted", '
+                b'"eigenvalues": [2, 1], "proportions": [0.4, 0.2], "objects_file": "o1.tsv", '
+                b'"species_file": "s1.tsv"}]}\n')
+
+
+class Bounds(Case):
+    """What the tool reads is read with bounds: a device that never ends, a named pipe
+    without a writer and a file larger than any run writes end the run at once with one
+    line naming the file, and very long names take no longer than short ones to draw."""
+
+    def results(self, names=("a", "b", "c", "d")):
+        """A results folder of one factor, two axes and the samples named."""
+        d = self.folder()
+        d.write("results.json", RESULTS_JSON)
+        rows = [f"{n}\t{'AB'[k % 2]}\t{k * 0.5 - 1}\t{(k % 3) * 0.25}" for k, n in enumerate(names)]
+        d.write("o1.tsv", ("sample\tSite\taxis1\taxis2\n" + "\n".join(rows) + "\n").encode())
+        d.write("s1.tsv", b"species\taxis1\taxis2\nsp1\t0.5\t0.25\n")
+        return d
+
+    def test_an_endless_device_is_refused_at_once(self):
+        for name, kind in (("results.json", "results.json"), ("o1.tsv", "a score table"),
+                           ("s1.tsv", "a score table")):
+            with self.subTest(file=name):
+                d = self.results()
+                os.remove(d.join(name))
+                os.symlink("/dev/zero", d.join(name))
+                self.fails(d.run(d.path), f"{d.join(name)}, line 1: the file holds a NUL byte; "
+                                          f"{kind} is plain text")
+                self.assertFalse(os.path.exists(d.join("figures")))
+        d = self.folder()
+        self.fails(d.run("/dev/zero"), "/dev/zero, line 1: the file holds a NUL byte; a score file "
+                                       "is plain text")
+
+    def test_a_named_pipe_without_a_writer_does_not_block(self):
+        for name, message in (("results.json", "the file is empty"), ("o1.tsv", "the file is empty")):
+            with self.subTest(file=name):
+                d = self.results()
+                os.remove(d.join(name))
+                os.mkfifo(d.join(name))
+                self.fails(d.run(d.path), f"{d.join(name)}: {message}")
+        d = self.folder()
+        os.mkfifo(d.join("FittedSc.out"))
+        self.fails(d.run(), 'FittedSc.out, line 1: not a score file (its first line is not "Object '
+                            'scores fitted to the anova factors")')
+
+    def test_a_results_file_larger_than_a_run_writes(self):
+        d = self.results()
+        with open(d.join("results.json"), "r+b") as f:
+            f.truncate((64 << 20) + 1)  # a sparse file: no disk taken
+        self.fails(d.run(d.path), f"{d.join('results.json')}: the file holds more than 64 MiB; "
+                                  "results.json takes at most 64 MiB")
+
+    def test_very_long_sample_names(self):
+        # Cutting each name one character at a time took minutes for these.
+        names = [f"{k:02d}" + "x" * 20000 for k in range(40)]
+        d = self.results(names)
+        p = d.run(d.path, "--format", "svg,png")
+        self.assertEqual((p.returncode, p.stderr), (0, b""))
+        self.assertRegex(p.stdout.decode(), r"^Ordination 1, fitted: 2 axes, 40 samples( \(.*\))?: \S+\.svg, "
+                                            r"\S+\.png\n$")
+        self.assertEqual(sorted(os.listdir(d.join("figures"))), ["ordination-1.png", "ordination-1.svg"])
 
 
 def main():

@@ -370,6 +370,35 @@ TEST(Figure, HostileNamesAreDrawnCleaned) {
     EXPECT_TRUE(found);
 }
 
+// A name of any length is cut to its room by a few measures of texts no longer than
+// the cut, after one of the whole name: the text measured stays near the names' length
+// (cutting one character at a time measures about n^2 / 2 characters for each).
+TEST(Figure, LongNamesAreCutWithMeasuresOfAboutTheirLength) {
+    PlotInput in = synthetic(3, 4, 5, 3);
+    const std::string name(20000, 'x');
+    in.samples[0] = name + "a";
+    in.factors[0].levels[0] = name + "b";
+    std::size_t measured = 0;
+    const Measure m = meter();
+    const Measure counting = [&](const std::string& s, double size, bool bold) {
+        measured += s.size();
+        return m(s, size, bold);
+    };
+    const Figure fig = build_figure(in, 0, {}, counting);
+    EXPECT_LT(measured, 10 * name.size());
+    for (const Text* t : all_texts(fig))
+        EXPECT_TRUE(t->box.within({0, 0, fig.width, fig.height})) << t->text.substr(0, 20);
+    // The centroid's label: the longest start of its name that fits, and an ellipsis.
+    ASSERT_GE(fig.centroids.at(0).label, 0);
+    const Text& t = fig.labels[static_cast<std::size_t>(fig.centroids[0].label)].text;
+    const std::string ellipsis = "\xE2\x80\xA6";
+    ASSERT_GT(t.text.size(), ellipsis.size() + 10);
+    EXPECT_EQ(t.text, name.substr(0, t.text.size() - ellipsis.size()) + ellipsis);
+    const double room = fig.width * 0.3;
+    EXPECT_LE(m(t.text, t.size, t.bold).width, room);
+    EXPECT_GT(m(name.substr(0, t.text.size() - ellipsis.size() + 1) + ellipsis, t.size, t.bold).width, room);
+}
+
 TEST(Placement, LabelsTakeFreePlacesOrNone) {
     const Box area{0, 0, 100, 100}, marker{45, 45, 55, 55};
     Placer placer(area, 30);

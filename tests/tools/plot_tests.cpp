@@ -3,6 +3,7 @@
 #include "common/toolerror.hpp"
 #include "plot/scorefile.hpp"
 #include "plot/places.hpp"
+#include "plot/readfile.hpp"
 #include "plot/text.hpp"
 
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <unistd.h>
 
 namespace {
 
@@ -303,6 +305,76 @@ TEST(Text, ControlCharactersAndBytesThatAreNotUtf8AreReplaced) {
     // The largest code points of each length stay.
     EXPECT_EQ(clean_text("\x7E\xDF\xBF\xED\x9F\xBF\xEE\x80\x80\xF4\x8F\xBF\xBF"),
               "\x7E\xDF\xBF\xED\x9F\xBF\xEE\x80\x80\xF4\x8F\xBF\xBF");
+}
+
+// ---------------------------------------------------------------- bounded reading
+
+struct Scratch {
+    std::string path;
+    Scratch() {
+        char name[] = "/tmp/plot-read-XXXXXX";
+        path = mkdtemp(name);
+    }
+    ~Scratch() { std::filesystem::remove_all(path); }
+    std::string write(const std::string& name, const std::string& text) const {
+        std::ofstream(path + "/" + name, std::ios::binary) << text;
+        return path + "/" + name;
+    }
+};
+
+constexpr ReadLimits small{"a test file", 64, 8};
+
+TEST(ReadBounded, TextWithinTheBoundsIsReadWhole) {
+    Scratch d;
+    const std::string text = "ab\n01234567\n\r\nlast";  // a line of 8 bytes, a last one unended
+    EXPECT_EQ(read_bounded(d.write("f", text), small), text);
+    EXPECT_EQ(read_bounded(d.write("empty", ""), small), "");
+    EXPECT_EQ(read_bounded(d.write("full", std::string(7, 'x') + "\n" + std::string(56, 'y')),
+                           {"a test file", 64, 0}),
+              std::string(7, 'x') + "\n" + std::string(56, 'y'));
+}
+
+TEST(ReadBounded, FaultsNameTheFileAndTheLine) {
+    Scratch d;
+    const auto fault = [&](const std::string& text, const ReadLimits& limits = small) {
+        std::string e = tools::error_of([&] { read_bounded(d.write("f", text), limits); });
+        const std::size_t at = e.find(d.path);
+        if (at != std::string::npos) e.replace(at, d.path.size(), "D");
+        return e;
+    };
+    EXPECT_EQ(fault(std::string("ab\ncd\nef\0gh", 11)),
+              "D/f, line 3: the file holds a NUL byte; a test file is plain text");
+    // A line too long is found where it ends, and where the file ends without one.
+    EXPECT_EQ(fault("short\n0123456789\nx\n"),
+              "D/f, line 2: more than 8 bytes without a line end; a line of a test file takes at "
+              "most 8 bytes");
+    EXPECT_EQ(fault("short\nok\n012345678"),
+              "D/f, line 3: more than 8 bytes without a line end; a line of a test file takes at "
+              "most 8 bytes");
+    // Across the pieces the file is read in.
+    EXPECT_EQ(fault(std::string(100000, 'z'), {"a test file", 1 << 20, 1 << 16}),
+              "D/f, line 1: more than 64 KiB without a line end; a line of a test file takes at "
+              "most 64 KiB");
+    EXPECT_EQ(fault(std::string(65, '\n')),
+              "D/f: the file holds more than 64 bytes; a test file takes at most 64 bytes");
+    EXPECT_EQ(tools::error_of([&] { read_bounded(d.path, small); }),
+              d.path + ": cannot open the file: Is a directory");
+    EXPECT_EQ(tools::error_of([&] { read_bounded(d.path + "/none", small); }),
+              d.path + "/none: cannot open the file: No such file or directory");
+}
+
+// A stream has no size to look at: its bytes are counted as they come.
+TEST(ReadBounded, AStreamBeyondTheBoundIsRefused) {
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    const std::string bytes(65, '\n');
+    ASSERT_EQ(::write(ends[1], bytes.data(), bytes.size()), 65);
+    ::close(ends[1]);
+    const std::string path = "/dev/fd/" + std::to_string(ends[0]);
+    const tools::Failure f = tools::failure_of([&] { read_bounded(path, small); });
+    ::close(ends[0]);
+    EXPECT_EQ(f.message, path + ": the file holds more than 64 bytes; a test file takes at most 64 bytes");
+    EXPECT_EQ(f.status, 2);
 }
 
 // Many samples: the places are sorted, never each compared with all the others.

@@ -50,18 +50,31 @@ Text make_text(const std::string& s, double x, double y, double size, bool bold,
 }
 
 // The longest start of s (whole characters) that, followed by an ellipsis, is at most
-// width wide; s itself when it fits.
+// width wide; s itself when it fits. Widths grow with the start's length, so the cut is
+// found by doubling its length, then halving the last step: a few measures of texts no
+// longer than the cut drawn, however long s is.
 std::string fitted(const std::string& s, double width, double size, bool bold,
                    const Measure& measure) {
     if (measure(s, size, bold).width <= width) return s;
-    std::size_t end = s.size();
-    while (end > 0) {
-        do --end;
-        while (end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80);
-        const std::string cut = s.substr(0, end) + ellipsis;
-        if (measure(cut, size, bold).width <= width) return cut;
+    // The lengths of the starts that end on a whole character, shortest first.
+    std::vector<std::size_t> ends;
+    for (std::size_t i = 1; i < s.size(); ++i)
+        if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) ends.push_back(i);
+    const auto fits = [&](std::size_t k) {
+        return measure(s.substr(0, ends[k]) + ellipsis, size, bold).width <= width;
+    };
+    // ends[k] fits for k < lo (when lo > 0), and ends[hi] does not (when hi < size).
+    std::size_t lo = 0, hi = 1;
+    while (hi <= ends.size() && fits(hi - 1)) lo = hi, hi *= 2;
+    hi = std::min(hi - 1, ends.size());
+    while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (fits(mid))
+            lo = mid + 1;
+        else
+            hi = mid;
     }
-    return ellipsis;
+    return lo == 0 ? ellipsis : s.substr(0, ends[lo - 1]) + ellipsis;
 }
 
 struct Range {

@@ -1,16 +1,14 @@
 // The results folder reader; see results.hpp.
 #include "results.hpp"
 
+#include "readfile.hpp"
+
 #include "../common/toolerror.hpp"
 
 #include <nlohmann/json.hpp>
 
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <sstream>
 
 namespace plot {
 
@@ -35,15 +33,6 @@ const char* const species_file = "species_file";
 std::string join(const std::string& folder, const std::string& name) {
     if (folder.empty() || folder.back() == '/') return folder + name;
     return folder + "/" + name;
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw ToolError(path + ": cannot open the file: " + std::strerror(errno));
-    std::ostringstream all;
-    all << in.rdbuf();
-    if (in.bad()) throw ToolError(path + ": cannot read the file");
-    return all.str();
 }
 
 using json = nlohmann::json;
@@ -93,7 +82,7 @@ std::vector<std::string> split(const std::string& line) {
 }
 
 Tsv read_tsv(const std::string& path) {
-    const std::string all = read_file(path);
+    const std::string all = read_bounded(path, score_table_limits);
     Tsv t;
     std::size_t pos = 0;
     long number = 0;
@@ -146,9 +135,11 @@ PlotInput read_results(const std::string& folder) {
     PlotInput in;
     in.source = folder;
     const std::string jpath = join(folder, "results.json");
+    const std::string raw = read_bounded(jpath, results_json_limits);
+    if (raw.empty()) throw ToolError(jpath + ": the file is empty");
     json doc;
     try {
-        doc = json::parse(read_file(jpath));
+        doc = json::parse(raw);
     } catch (const json::parse_error& e) {
         throw ToolError(jpath + ": not valid JSON: " + e.what());
     }

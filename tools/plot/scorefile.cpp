@@ -1,13 +1,11 @@
 // Parser of the score file; see scorefile.hpp.
 #include "scorefile.hpp"
 
+#include "readfile.hpp"
+
 #include "../common/toolerror.hpp"
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace plot {
 
@@ -271,23 +269,7 @@ std::vector<Ordination> parse_score_file(const std::string& text, const std::str
 }
 
 std::vector<Ordination> read_score_file(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0) throw ToolError(path + ": cannot open the file");
-    std::string text;
-    char buf[1 << 16];
-    for (;;) {
-        const ssize_t got = ::read(fd, buf, sizeof buf);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            const std::string reason = std::strerror(errno);
-            ::close(fd);
-            throw ToolError(path + ": cannot read the file: " + reason);
-        }
-        if (got == 0) break;
-        text.append(buf, static_cast<std::size_t>(got));
-    }
-    ::close(fd);
-    return parse_score_file(text, path);
+    return parse_score_file(read_bounded(path, score_file_limits), path);
 }
 
 }  // namespace plot
