@@ -187,7 +187,7 @@ def test_the_engine_stops_on_data_it_cannot_analyse(dune):
     species, env = dune
     y = species.copy()
     y.iloc[:, 0] = 0
-    e = refused(morvenak.Stopped, "Column sums of 0 are incompatible with this transformation.",
+    e = refused(morvenak.Stopped, "Column sums of 0 are incompatible with this transformation: species 1 sums to 0",
                 morvenak.analyse, y, "Management", data=env, transform="chi2-metric")
     assert e.status == 1
     assert e.reason == "zero_column_sums"

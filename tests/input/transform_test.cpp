@@ -77,6 +77,7 @@ TEST(Transform, ZeroColumnStopsChiSquareAfterAllRowsOnly) {
     FAIL() << "expected a stop";
   } catch (const Stopped& end) {
     EXPECT_STREQ(end.what(), "Column sums of 0 are incompatible with this transformation.");
+    EXPECT_EQ(end.words(), "Column sums of 0 are incompatible with this transformation: species 2 sums to 0");
   }
   EXPECT_EQ(console.text(), " Transformation subroutine: Column   2 has total species abundance = 0\n");
   EXPECT_NEAR(t.m(2, 1), 3.0 / (2.0 * 3.0), 1e-15);  // rows were transformed before the stop

@@ -65,7 +65,7 @@ test_that("an analysis the engine cannot do stops with its message, status 1", {
   Y[, 1] <- 0
   e <- expect_morvenak_error(morvenak(Y, "Management", data = d$env, transform = "chi2-metric"),
                              "morvenak_stopped",
-                             "Column sums of 0 are incompatible with this transformation.")
+                             "Column sums of 0 are incompatible with this transformation: species 1 sums to 0")
   expect_identical(e$status, 1L)
   expect_identical(e$reason, "zero_column_sums")
   expect_identical(e$reasons, "species 1 sums to 0")
@@ -85,7 +85,7 @@ test_that("problems the transformation meets become warnings", {
   Y[, 1] <- 0
   expect_warning(expect_morvenak_error(morvenak(Y, "Management", data = d$env, transform = "chi2-metric"),
                                        "morvenak_stopped",
-                                       "Column sums of 0 are incompatible with this transformation."),
+                                       "Column sums of 0 are incompatible with this transformation: species 1 sums to 0"),
                  "Y holds a negative value (object 2, species 5)", fixed = TRUE)
 })
 

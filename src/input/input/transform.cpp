@@ -3,6 +3,9 @@
 #include "input/transform.hpp"
 
 #include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "core/model.hpp"
 
@@ -11,7 +14,7 @@ namespace morvenak {
 void transform(int n, int p, const Mat& y, double* colsum, int itrans, Events& events) {
   const bool chi_square = itrans == 2 || itrans == 3;
   double total = 0.0;
-  bool zero_column = false;
+  std::vector<int> zero_columns;
   if (chi_square) {
     for (int j = 1; j <= p; ++j) {
       colsum[j - 1] = 0.0;
@@ -23,7 +26,7 @@ void transform(int n, int p, const Mat& y, double* colsum, int itrans, Events& e
     for (int j = 1; j <= p; ++j) {
       if (colsum[j - 1] == 0.0) {
         events.zero_column(j);
-        zero_column = true;
+        zero_columns.push_back(j);
       }
     }
   }
@@ -62,8 +65,18 @@ void transform(int n, int p, const Mat& y, double* colsum, int itrans, Events& e
       }
     }
   }
-  if (zero_column)
-    throw Stopped(StopReason::kZeroColumnSums, "Column sums of 0 are incompatible with this transformation.");
+  if (!zero_columns.empty()) {
+    // The words name the species: "species 3 sums to 0", "species 3, 7 and 9 sum to 0".
+    std::string which;
+    const std::size_t count = zero_columns.size();
+    for (std::size_t k = 0; k < count && k < 5; ++k)
+      which += (k == 0 ? "" : k + 1 == count ? " and " : ", ") + std::to_string(zero_columns[k]);
+    if (count > 5) which += ", ... (" + std::to_string(count) + " in all)";
+    const char* kText = "Column sums of 0 are incompatible with this transformation.";
+    throw Stopped(
+        StopReason::kZeroColumnSums, kText, false,
+        std::string(kText, std::strlen(kText) - 1) + ": species " + which + (count == 1 ? " sums" : " sum") + " to 0");
+  }
 }
 
 }  // namespace morvenak
