@@ -100,7 +100,7 @@ python-ci:
 # seed corpus after replaying the kept crash inputs; fuzz runs them longer.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS = fuzz_listio fuzz_input
+FUZZ_TARGETS = fuzz_listio fuzz_input fuzz_plot
 
 fuzz-build:
 	bash scripts/deps.sh build fuzz

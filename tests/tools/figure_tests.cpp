@@ -544,6 +544,23 @@ TEST(Results, FaultsNameTheFileAndPlace) {
     EXPECT_EQ(fault(json_two, objects_two),
               "D/s1.tsv, line 2, column 3: \"nan\" is not a finite number; a score must be one");
     EXPECT_EQ(fault(json_two, objects_two + "d\tA\n"), "D/o1.tsv, line 5: the row has 2 fields, the header has 5");
+    // A number beyond a double, a score too large to draw, a table outside the folder.
+    EXPECT_EQ(fault("{\"design\": 2e400}", objects_two),
+              "D/results.json: not valid JSON: [json.exception.out_of_range.406] number overflow parsing '2e400'");
+    std::string huge = objects_two;
+    huge.replace(huge.find("1.5"), 3, "-1e101");
+    EXPECT_EQ(fault(json_two, huge),
+              "D/o1.tsv, line 2, column 4: \"-1e101\": a score larger than 1e100 in magnitude cannot be drawn");
+    for (const char* name : {"../o1.tsv", "/dev/stdin", "..", ""}) {
+        std::string elsewhere = json_two;
+        elsewhere.replace(elsewhere.find("\"o1.tsv\""), 8, "\"" + std::string(name) + "\"");
+        EXPECT_EQ(fault(elsewhere, objects_two), "D/results.json: ordination 1's objects file \"" + std::string(name) +
+                                                     "\" is not the name of a file in the folder");
+    }
+    // A line end in a factor's name is no line end in the message.
+    std::string line_end = json_two;
+    line_end.replace(line_end.find("\"Plot\""), 6, "\"Pl\\not\"");
+    EXPECT_EQ(fault(line_end, objects_two), "D/o1.tsv, line 1: the columns must be sample, Site, Pl?ot, axis1, axis2");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Tests of morvenak-plot's parts: the rows of the score file's fixed layout, whole score
 // files of reference runs, the text made fit to draw and the grouping of samples by place.
+#include "../../fuzz/plot_harness.hpp"
 #include "common/toolerror.hpp"
 #include "plot/scorefile.hpp"
 #include "plot/places.hpp"
@@ -401,6 +402,46 @@ TEST(Places, GroupingByPlaceTakesNLogNComparisons) {
     }
     EXPECT_EQ(groups, naive);
     EXPECT_GT(n / groups.size(), 2u);
+}
+
+// ---------------------------------------------------------------- the fuzz target's seeds
+
+// The seeds of the readers' fuzz target, through its harness, in the ordinary suite (the
+// sanitizer build's too), where clang and libFuzzer may be missing: each is a results
+// folder or a score file that is read whole and drawn with every expectation held.
+TEST(FuzzSeeds, EverySeedIsReadWholeByThePlotHarness) {
+    std::size_t count = 0;
+    for (const auto& e :
+         std::filesystem::directory_iterator(data_dir + "/../../fuzz/plot/seeds")) {
+        std::ifstream in(e.path(), std::ios::binary);
+        std::stringstream bytes;
+        bytes << in.rdbuf();
+        const std::string data = bytes.str();
+        EXPECT_TRUE(plot::fuzz::plot_read(reinterpret_cast<const std::uint8_t*>(data.data()),
+                                          data.size()))
+            << e.path();
+        ++count;
+    }
+    EXPECT_GE(count, 7u);
+}
+
+// The inputs that once broke the harness's expectations (a JSON number beyond a double,
+// a score of 1e308, a line end in a factor's name) are refused, with one line naming
+// the file, where they aborted.
+TEST(FuzzSeeds, TheKeptCrashInputsAreRefused) {
+    std::size_t count = 0;
+    for (const auto& e :
+         std::filesystem::directory_iterator(data_dir + "/../../fuzz/plot/crashes")) {
+        std::ifstream in(e.path(), std::ios::binary);
+        std::stringstream bytes;
+        bytes << in.rdbuf();
+        const std::string data = bytes.str();
+        EXPECT_FALSE(plot::fuzz::plot_read(reinterpret_cast<const std::uint8_t*>(data.data()),
+                                           data.size()))
+            << e.path();
+        ++count;
+    }
+    EXPECT_GE(count, 3u);
 }
 
 }  // namespace

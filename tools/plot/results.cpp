@@ -2,6 +2,7 @@
 #include "results.hpp"
 
 #include "readfile.hpp"
+#include "text.hpp"
 
 #include "../common/toolerror.hpp"
 
@@ -62,6 +63,17 @@ std::string text(const json& v, const std::string& path, const std::string& what
     return v.get<std::string>();
 }
 
+// A score table's name: a file of the results folder, as the run names them ("/", ".."
+// and a NUL byte would name another).
+std::string file_name(const json& v, const std::string& path, const std::string& what) {
+    const std::string name = text(v, path, what);
+    if (name.empty() || name == "." || name == ".." ||
+        name.find_first_of(std::string("/\0", 2)) != std::string::npos)
+        throw ToolError(path + ": " + what + " \"" + clean_text(name) +
+                        "\" is not the name of a file in the folder");
+    return name;
+}
+
 // A tab-separated table: its header's fields, then its rows' fields, with line numbers.
 struct Tsv {
     std::vector<std::string> header;
@@ -115,6 +127,10 @@ double score(const std::string& s, const std::string& path, long line, std::size
     if (s.empty() || *end != '\0' || !std::isfinite(v))
         throw ToolError(where(path, line, static_cast<long>(column + 1)) + ": \"" + s +
                         "\" is not a finite number; a score must be one");
+    // The figure's extent, and the squares its hulls and ellipses take, stay finite.
+    if (std::fabs(v) > 1e100)
+        throw ToolError(where(path, line, static_cast<long>(column + 1)) + ": \"" + s +
+                        "\": a score larger than 1e100 in magnitude cannot be drawn");
     return v;
 }
 
@@ -125,7 +141,7 @@ void expect_header(const Tsv& t, const std::string& path, const std::vector<std:
     for (std::size_t a = 1; a <= axes; ++a) want.push_back("axis" + std::to_string(a));
     if (t.header == want) return;
     std::string list;
-    for (const std::string& w : want) list += (list.empty() ? "" : ", ") + w;
+    for (const std::string& w : want) list += (list.empty() ? "" : ", ") + clean_text(w);
     throw ToolError(where(path, 1) + ": the columns must be " + list);
 }
 
@@ -140,7 +156,7 @@ PlotInput read_results(const std::string& folder) {
     json doc;
     try {
         doc = json::parse(raw);
-    } catch (const json::parse_error& e) {
+    } catch (const json::exception& e) {  // a syntax error, a number beyond a double
         throw ToolError(jpath + ": not valid JSON: " + e.what());
     }
     const json& factors =
@@ -175,8 +191,9 @@ PlotInput read_results(const std::string& folder) {
             continue;
         }
         const json& files = o;
-        const std::string opath = join(folder, text(field(files, key::objects_file, jpath, what),
-                                                    jpath, what + "'s objects file"));
+        const std::string opath =
+            join(folder, file_name(field(files, key::objects_file, jpath, what), jpath,
+                                   what + "'s objects file"));
         const Tsv ot = read_tsv(opath);
         std::vector<std::string> head{"sample"};
         head.insert(head.end(), names.begin(), names.end());
@@ -195,9 +212,9 @@ PlotInput read_results(const std::string& folder) {
                 in.samples.push_back(row[0]);
                 for (std::size_t f = 0; f < names.size(); ++f) labels[f].push_back(row[1 + f]);
             } else if (row[0] != in.samples[i]) {
-                throw ToolError(where(opath, ot.lines[i], 1) + ": sample \"" + row[0] +
-                                "\" where the ordinations before it have \"" + in.samples[i] +
-                                "\"");
+                throw ToolError(where(opath, ot.lines[i], 1) + ": sample \"" + clean_text(row[0]) +
+                                "\" where the ordinations before it have \"" +
+                                clean_text(in.samples[i]) + "\"");
             }
             std::vector<double> v;
             for (std::size_t a = 0; a < axes; ++a)
@@ -207,8 +224,8 @@ PlotInput read_results(const std::string& folder) {
         }
         if (s.objects.empty()) throw ToolError(opath + ": the table holds no samples");
         if (files.contains(key::species_file) && !files.at(key::species_file).is_null()) {
-            const std::string spath =
-                join(folder, text(files.at(key::species_file), jpath, what + "'s species file"));
+            const std::string spath = join(
+                folder, file_name(files.at(key::species_file), jpath, what + "'s species file"));
             const Tsv st = read_tsv(spath);
             expect_header(st, spath, {"species"}, axes);
             for (std::size_t j = 0; j < st.rows.size(); ++j) {
