@@ -20,6 +20,8 @@ DESIGNS = {
     "one factor, 999": dict(main="Management", transform="none", permutations=999),
     "two nested, chord, seed": dict(main="Moisture", nested=["Use", "Management"], transform="chord",
                                     permutations=199, seed=7),
+    # Moisture gives no more dummy variables than Use (7 and 7): the labels show the nesting.
+    "no finer than its parent": dict(main="Management", nested=["Use", "Moisture"], permutations=99),
     "subgroups as units": dict(main="Management", nested="Use", transform="profiles", permutations=99,
                                main_units="subgroups"),
 }

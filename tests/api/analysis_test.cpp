@@ -259,12 +259,18 @@ TEST(Api, BadInputAndStopsAreTypedWithTheirStatus) {
   }
 
   // One management type split in two: fewer dummy variables than the main
-  // factor's, the classic nesting-order stop; the packages' notes give the
-  // reason in words.
+  // factor's. Given as labels, the labels show the nesting and it runs; given
+  // as codes, it is the classic nesting-order stop, whose reason the
+  // packages' notes give in words.
   in = dune_by_labels();
   std::vector<std::string> split = env_column("Management");
-  for (std::size_t i = 0; i < split.size(); ++i) split[i] = split[i] == "SF" && i % 2 == 0 ? "a" : "b";
+  for (std::size_t i = 0; i < split.size(); ++i)
+    if (split[i] == "SF") split[i] += i % 2 == 0 ? "a" : "b";
   in.factors[1] = Factor::from_labels("Split", split);
+  const Result by_labels = analyse(in, dune_options());
+  EXPECT_EQ(by_labels.rows[1].df1, 1);
+  const std::vector<CodedFactor> coded = code_factors({env_column("Management"), split});
+  in.factors[1] = Factor::from_codes("Split", coded[1].m, coded[1].codes);
   TextNotes notes({"Management", "Split"});
   try {
     analyse(in, dune_options(), &notes);
@@ -273,7 +279,8 @@ TEST(Api, BadInputAndStopsAreTypedWithTheirStatus) {
     EXPECT_EQ(e.status(), 1);
     EXPECT_TRUE(e.reported());
   }
-  EXPECT_EQ(notes.reasons, std::vector<std::string>{"the factors are not nested in the order given (main factor first)"});
+  EXPECT_EQ(notes.reasons,
+            std::vector<std::string>{"the factors are not nested in the order given (main factor first)"});
 }
 
 }  // namespace

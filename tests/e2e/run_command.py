@@ -235,6 +235,59 @@ def warnings():
         check(j["rows"][2]["MS"] is None and j["rows"][2]["note"] != "", f"one sample per subgroup: json {j['rows'][2]}")
 
 
+def nesting_by_labels():
+    """A nested factor no finer than its parent runs, as the labels nest it: dune's Moisture
+    within Use within Management (18 cells, 7 dummy variables against 7). The dialogue
+    could not read it, so there is no classic folder and the report says so; the sums of
+    squares are those of the cells' means. A nested factor of one subgroup per parent
+    level is still refused."""
+    d = fresh()
+    r = morvenak(["run", "--species", "dune.csv", "--labels", "dune.env.csv", "--main", "Management",
+                  "--nested", "Use", "--nested", "Moisture", "--permutations", "99", "--output", "o"], d)
+    check(r.returncode == 0, f"coarse nesting: {r.returncode} {r.stderr!r}")
+    if r.returncode != 0:
+        return
+    out = os.path.join(d, "o")
+    check("classic" not in os.listdir(out), "coarse nesting: a classic folder")
+    report = read(os.path.join(out, "Morvenak.out"))
+    check("\n Beyond the classic dialogue: the nested factor Moisture gives 7 dummy variables (18 subgroups in 11 "
+          "groups of Use), not more than the 7 of Use\n Data from the tables dune.csv and dune.env.csv: 20 objects, "
+          "30 species; factors Management (4 levels), Use (11 subgroups), Moisture (18 subgroups)\n" in report and
+          "File" not in report, "coarse nesting: the report's note")
+    species = [line.split(",") for line in read(os.path.join(d, "dune.csv")).strip().split("\n")]
+    with open(os.path.join(d, "dune.env.csv"), newline="") as f:
+        labels = {row[""]: row for row in csv.DictReader(f)}
+    rows = [(name.strip('"'), [float(v) for v in values]) for name, *values in species[1:]]
+
+    def between(key):
+        """The sum of squares of the groups' means about the grand mean."""
+        groups = {}
+        for name, values in rows:
+            groups.setdefault(key(labels[name]), []).append(values)
+        p = len(rows[0][1])
+        grand = [sum(v[j] for _, v in rows) / len(rows) for j in range(p)]
+        return sum(len(g) * sum((sum(v[j] for v in g) / len(g) - grand[j]) ** 2 for j in range(p))
+                   for g in groups.values())
+
+    a = between(lambda l: l["Management"])
+    b = between(lambda l: (l["Management"], l["Use"]))
+    c = between(lambda l: (l["Management"], l["Use"], l["Moisture"]))
+    table = tsv(os.path.join(out, "results.tsv"))
+    check([(t["df1"], t["df2"]) for t in table] == [("3", "7"), ("7", "7"), ("7", "2"), ("2", ""), ("19", "")],
+          f"coarse nesting: degrees of freedom {table}")
+    check(all(abs(float(t["SS"]) - x) < 1e-9 for t, x in zip(table, (a, b - a, c - b))),
+          f"coarse nesting: sums of squares {[t['SS'] for t in table]} {(a, b - a, c - b)}")
+
+    # One subgroup per level of its parent: no degrees of freedom, refused, nothing written.
+    env = read(os.path.join(d, "dune.env.csv")).rstrip("\n").split("\n")
+    write(os.path.join(d, "twin.csv"), "\n".join([env[0] + ',"Twin"'] + [e + ",t" + e.split(",")[3].strip('"')
+                                                                        for e in env[1:]]) + "\n")
+    expect_error(d, ["run", "--species", "dune.csv", "--labels", "twin.csv", "--main", "Management", "--nested",
+                     "Twin"],
+                 "twin.csv, column 7 (Twin): the nested factor has a single subgroup within each level of "
+                 "Management, so it divides none of them and has no degrees of freedom", 2, "no degrees of freedom")
+
+
 def errors():
     d = fresh()
     sp = read(os.path.join(d, "dune.csv")).rstrip("\n").split("\n")
@@ -490,6 +543,7 @@ args.data = os.path.abspath(args.data)
 _, dune_report = dune_identity()
 tables_other_ways(dune_report)
 warnings()
+nesting_by_labels()
 errors()
 output_folder(dune_report)
 interrupt()

@@ -283,6 +283,18 @@ void stage_classic_files(const tables::Design& d, const RunOptions& o, const std
     tools::write_new_files(files);
 }
 
+// The note under the report's banner of a run the dialogue cannot express: the options
+// beyond it, and a nesting it refuses (a nested factor no finer than its parent, which
+// the labels allow); "" for a run that the classic files reproduce.
+std::string banner_note(const tables::Design& d, const RunOptions& o) {
+    std::string note =
+        o.beyond_classic() ? "Options beyond the classic dialogue: " + o.beyond_dialogue() : "";
+    const std::string coarse = tables::coarse_nesting(d);
+    if (!coarse.empty())
+        note = (note.empty() ? "Beyond the classic dialogue: " : note + "; ") + coarse;
+    return note;
+}
+
 // The analysis in steps, as the dialogue feeds it from the classic files, the report
 // (when there is one) echoing each file as the dialogue does; beyond the classic limits
 // the whole analysis at once, its memory estimate made first.
@@ -313,8 +325,7 @@ morvenak::Result run_analysis(const tables::Design& d, const morvenak::Input& in
                               Observer& observer, const std::string* top) {
     try {
         if (top == nullptr) return analysis_of(d, in, options, observer, nullptr);
-        const std::string note =
-            o.beyond_classic() ? "Options beyond the classic dialogue: " + o.beyond_dialogue() : "";
+        const std::string note = banner_note(d, o);
         morvenak::ClassicReportFiles report(*top, options.task, options.permutations, note);
         if (!tables::within(d, tables::classic_limits)) report.data_line(data_line(d));
         report.events().set_factors(static_cast<int>(in.factors.size()));

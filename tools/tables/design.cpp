@@ -92,10 +92,25 @@ std::vector<std::vector<int>> integer_columns(const morvenak::CodedFactor& c, st
     return cols;
 }
 
+// The f-th factor's nesting in words when it gives no more dummy variables than its
+// parent, "" otherwise; `named`: the factor's name after "the nested factor".
+std::string coarse_words(const Design& d, std::size_t f, bool named) {
+    const Factor& fac = d.factors[f];
+    const Factor& up = d.factors[f - 1];
+    const std::size_t m = fac.codes.size();
+    if (m > up.codes.size()) return "";
+    return "the nested factor " + (named ? fac.column + " " : std::string()) + "gives " +
+           std::to_string(m) + (m == 1 ? " dummy variable (" : " dummy variables (") +
+           std::to_string(fac.coding.levels.size()) + " subgroups in " +
+           std::to_string(up.coding.levels.size()) + " groups of " + up.column +
+           "), not more than the " + std::to_string(up.codes.size()) + " of " + up.column;
+}
+
 // The checks that the program makes of the coding, in its terms: at least one dummy
-// variable for the main factor, at most `max_dummies` in all (0: any number), and every
-// nested factor with strictly more dummy variables than its parent.
-void check_coding(const Design& d, std::size_t max_dummies) {
+// variable for the main factor, at most `max_dummies` in all (0: any number), every
+// nested factor dividing some level of its parent and, with `finer_nesting`, giving
+// strictly more dummy variables than its parent.
+void check_coding(const Design& d, std::size_t max_dummies, bool finer_nesting) {
     std::size_t total = 0;
     std::string parts;
     for (const Factor& f : d.factors) {
@@ -111,19 +126,22 @@ void check_coding(const Design& d, std::size_t max_dummies) {
         throw tools::beyond_limits(d.labels_name + ": the factors need " + std::to_string(total) +
                                    " dummy variables in all (" + parts +
                                    "); the program takes at most " + std::to_string(max_dummies));
+    for (std::size_t f = 1; finer_nesting && f < d.factors.size(); ++f) {
+        const std::string coarse = coarse_words(d, f, false);
+        if (!coarse.empty())
+            throw ToolError(d.labels_name + ", column " +
+                            std::to_string(d.factors[f].column_number) + " (" +
+                            d.factors[f].column + "): " + coarse +
+                            "; the program needs a nested factor to give strictly more");
+    }
     for (std::size_t f = 1; f < d.factors.size(); ++f) {
         const Factor& fac = d.factors[f];
         const Factor& up = d.factors[f - 1];
-        const std::size_t m = fac.codes.size();
-        if (m <= up.codes.size())
+        if (fac.codes.empty())
             throw ToolError(d.labels_name + ", column " + std::to_string(fac.column_number) + " (" +
-                            fac.column + "): the nested factor gives " + std::to_string(m) +
-                            (m == 1 ? " dummy variable (" : " dummy variables (") +
-                            std::to_string(fac.coding.levels.size()) + " subgroups in " +
-                            std::to_string(up.coding.levels.size()) + " groups of " + up.column +
-                            "), not more than the " + std::to_string(up.codes.size()) + " of " +
-                            up.column +
-                            "; the program needs a nested factor to give strictly more");
+                            fac.column + "): the nested factor has a single subgroup within each " +
+                            "level of " + up.column +
+                            ", so it divides none of them and has no degrees of freedom");
     }
 }
 
@@ -138,7 +156,16 @@ std::size_t Design::dummies() const {
 bool within(const Design& d, const DesignLimits& limits) {
     auto fits = [](std::size_t count, std::size_t limit) { return limit == 0 || count <= limit; };
     return fits(d.objects.size(), limits.objects) && fits(d.species, limits.species) &&
-           fits(d.dummies(), limits.dummies);
+           fits(d.dummies(), limits.dummies) &&
+           (!limits.finer_nesting || coarse_nesting(d).empty());
+}
+
+std::string coarse_nesting(const Design& d) {
+    for (std::size_t f = 1; f < d.factors.size(); ++f) {
+        std::string words = coarse_words(d, f, true);
+        if (!words.empty()) return words;
+    }
+    return "";
 }
 
 char detect_decimal(const Table& t, char delimiter, const std::vector<std::size_t>& columns) {
@@ -310,7 +337,7 @@ Design build_design(const Table& species, const Table& labels,
         d.factors[f].coding = std::move(coded[f].levels);
         d.factors[f].codes = integer_columns(coded[f], d.objects.size());
     }
-    check_coding(d, options.max_dummies);
+    check_coding(d, options.max_dummies, options.finer_nesting);
     return d;
 }
 

@@ -25,12 +25,16 @@ constexpr std::size_t max_factors = 3;
 // The limits a design is read within; 0 is no limit. `morvenak prepare` writes the
 // classic files and reads within the classic ones; `morvenak run` reads any size and
 // analyses a design beyond them through the library. Three factors are the limit of both.
+// `finer_nesting`: every nested factor must give strictly more dummy variables than its
+// parent, as the classic program checks its files' nesting order; the labels show the
+// nesting, so the library needs only that a nested factor divide some level.
 struct DesignLimits {
     std::size_t objects = 0;
     std::size_t species = 0;
     std::size_t dummies = 0;
+    bool finer_nesting = false;
 };
-constexpr DesignLimits classic_limits{max_objects, max_species, max_dummies};
+constexpr DesignLimits classic_limits{max_objects, max_species, max_dummies, true};
 constexpr DesignLimits no_limits{};
 
 struct Factor {
@@ -58,8 +62,14 @@ struct Design {
     std::size_t dummies() const;  // of all factors together
 };
 
-// Whether the design lies within `limits` (objects, species, dummy variables).
+// Whether the design lies within `limits` (objects, species, dummy variables, the
+// nesting).
 bool within(const Design& d, const DesignLimits& limits);
+
+// "" when every nested factor gives strictly more dummy variables than its parent;
+// else the first that does not, in words ("the nested factor Moisture gives 7 dummy
+// variables (18 subgroups in 11 groups of Use), not more than the 7 of Use").
+std::string coarse_nesting(const Design& d);
 
 // The text of an abundance as the response file takes it, or "" when the text is no
 // number: an optional sign, digits with an optional decimal mark and fraction (or a mark
@@ -84,6 +94,7 @@ struct DesignOptions {
     char species_delimiter = ',';
     char labels_delimiter = ',';
     std::size_t max_dummies = tables::max_dummies;
+    bool finer_nesting = true;  // refuse a nested factor no finer than its parent (DesignLimits)
 };
 Design build_design(const Table& species, const Table& labels,
                     const std::vector<std::string>& columns, const DesignOptions& options = {});

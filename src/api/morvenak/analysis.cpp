@@ -308,8 +308,8 @@ void Analysis::add_factor(const Factor& factor) {
                          ": it has a single level within each level of " + up +
                          ", so it divides none of them into subgroups");
     }
-    a.warn(factor_warnings(factor.name, factor.labels, levels,
-                           parent != nullptr ? &a.names[static_cast<std::size_t>(f - 2)] : nullptr, parent));
+    a.warn(factor_warnings(factor.name, factor.labels, levels, f >= 2 ? a.names[static_cast<std::size_t>(f - 2)] : "",
+                           a.result.codings));
     bool all_labels = true;
     for (bool b : a.from_labels) all_labels = all_labels && b;
     if (!a.grouped && all_labels && ctx.mtot + static_cast<long long>(m) > kMaxDummies) {
@@ -391,8 +391,10 @@ class Path {
 // Within the classic limits: the projectors of the workspace.
 class ProjectorPath final : public Path {
  public:
-  ProjectorPath(RunContext& ctx, Workspace& w, Result& r) : ctx_(ctx), w_(w), r_(r) {}
-  void check_factors() override { check_factor_set(ctx_, w_, r_.checks.data(), ctx_.nfiles - 1); }
+  // `by_labels`: every factor was coded from labels, so their nesting is known.
+  ProjectorPath(RunContext& ctx, Workspace& w, Result& r, bool by_labels)
+      : ctx_(ctx), w_(w), r_(r), by_labels_(by_labels) {}
+  void check_factors() override { check_factor_set(ctx_, w_, r_.checks.data(), ctx_.nfiles - 1, by_labels_); }
   SubgroupDesign subgroups() override { return subgroup_design(ctx_, w_); }
   std::vector<Row> anova(const Design& design, const SubgroupScheme& scheme) override {
     AnovaOutcome out = run_anova(ctx_, w_, design, scheme);
@@ -408,30 +410,23 @@ class ProjectorPath final : public Path {
   RunContext& ctx_;
   Workspace& w_;
   Result& r_;
+  bool by_labels_;
   std::vector<OrdinationJob> jobs_;
 };
 
 // Beyond the limits: the group sums of the labels' cells. The labels' coding
-// is exact, so the checks that codes can fail pass by construction.
+// is exact and nested by construction, so the checks that codes can fail
+// (the coding, collinearity, the nesting order) pass.
 class GroupedPath final : public Path {
  public:
   GroupedPath(RunContext& ctx, const Options& options, const RowMatrix& y, Result& r)
       : ctx_(ctx), options_(options), y_(y), r_(r) {}
   void check_factors() override {
-    const int factors = ctx_.nfiles - 1;
     Events& events = *ctx_.events;
     if (ctx_.check_coding) events.coding_verdict(true);
     events.no_collinearity_within();
     if (ctx_.mtot >= ctx_.n) throw Stopped(StopReason::kTooManyVariables, "Too many explanatory variables (mtot >= n)");
     events.no_collinearity_among();
-    for (int k = 1; k + 1 <= factors; ++k) {
-      const int parent = r_.checks[static_cast<std::size_t>(k - 1)].dummies;
-      const int nested = r_.checks[static_cast<std::size_t>(k)].dummies;
-      if (nested <= parent) {
-        events.nesting_order_wrong();
-        throw Stopped(StopReason::kNestingOrder, kNestingOrderText, true, kNestingOrderWords);
-      }
-    }
   }
   void prepare() override {
     g_ = make_grouping(r_.codings);
@@ -475,7 +470,9 @@ Result Analysis::run() {
   const GeneratorKind kind = generator_kind(a.options, a.grouped);
   r.generator = kind == GeneratorKind::kModern ? GeneratorChoice::kModern : GeneratorChoice::kClassic;
   a.generator = Generator(a.options.seed, kind);
-  ProjectorPath projectors(ctx, a.w, r);
+  bool by_labels = true;
+  for (bool b : a.from_labels) by_labels = by_labels && b;
+  ProjectorPath projectors(ctx, a.w, r, by_labels);
   GroupedPath groups(ctx, a.options, a.gy, r);
   Path& path = a.grouped ? static_cast<Path&>(groups) : static_cast<Path&>(projectors);
 

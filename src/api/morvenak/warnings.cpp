@@ -68,16 +68,20 @@ std::vector<std::string> TransformWarnings::warnings() const {
 }
 
 std::vector<std::string> factor_warnings(const std::string& name, const std::vector<std::string>& labels,
-                                         const LevelCoding& coding, const std::string* parent_name,
-                                         const LevelCoding* parent) {
+                                         const LevelCoding& coding, const std::string& parent_name,
+                                         const std::vector<LevelCoding>& above) {
   std::vector<std::string> out;
-  const bool nested = parent != nullptr;
+  const bool nested = !above.empty();
   std::string factor = "factor " + quoted(name);
-  if (nested) factor += " (nested in " + quoted(parent_name != nullptr ? *parent_name : std::string()) + ")";
-  // A level as a user finds it: its label, and for a nested factor its parent's.
+  if (nested) factor += " (nested in " + quoted(parent_name) + ")";
+  // A level as a user finds it: its label, then its parents' up to the main factor's.
   const auto level = [&](std::size_t l) {
     std::string s = quoted(coding.levels[l]);
-    if (nested) s += " in " + quoted(parent->levels[static_cast<std::size_t>(coding.parent[l])]);
+    int up = coding.parent[l];
+    for (std::size_t k = above.size(); k-- > 0 && up >= 0;) {
+      s += " in " + quoted(above[k].levels[static_cast<std::size_t>(up)]);
+      up = above[k].parent[static_cast<std::size_t>(up)];
+    }
     return s;
   };
 

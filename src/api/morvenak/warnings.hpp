@@ -31,9 +31,11 @@ class TransformWarnings : public Events {
 };
 
 // The warnings of factor `name` read from its labels, `coding` their levels;
-// for a nested factor, `parent` its parent's name and levels (else null).
+// `above` the levels of the factors it is nested in, main factor first, and
+// `parent_name` the name of the last of them (empty for the main factor). A
+// nested level is named with its parents' labels ("1" in "Haypastu" in "BF").
 std::vector<std::string> factor_warnings(const std::string& name, const std::vector<std::string>& labels,
-                                         const LevelCoding& coding, const std::string* parent_name,
-                                         const LevelCoding* parent);
+                                         const LevelCoding& coding, const std::string& parent_name,
+                                         const std::vector<LevelCoding>& above);
 
 }  // namespace morvenak

@@ -55,7 +55,7 @@ FactorCheck check_factor(const RunContext& ctx, Workspace& w, int f) {
   return c;
 }
 
-void check_factor_set(RunContext& ctx, Workspace& w, const FactorCheck* checks, int nfactors) {
+void check_factor_set(RunContext& ctx, Workspace& w, const FactorCheck* checks, int nfactors, bool nesting_known) {
   Events& events = *ctx.events;
   bool coding_failed = false;
   bool any_collinear = false;
@@ -101,7 +101,7 @@ void check_factor_set(RunContext& ctx, Workspace& w, const FactorCheck* checks, 
     throw Stopped(StopReason::kFactorsCollinear, "Collinearity detected among factor files", true, found);
   events.no_collinearity_among();
 
-  for (int k = 1; k + 1 <= nfactors; ++k) {
+  for (int k = 1; !nesting_known && k + 1 <= nfactors; ++k) {
     const int below = k >= 2 ? ctx.ilast[k - 2] : 0;
     const int parent = ctx.ilast[k - 1] - below;
     const int nested = ctx.ilast[k] - ctx.ilast[k - 1];

@@ -15,9 +15,13 @@ namespace morvenak {
 FactorCheck check_factor(const RunContext& ctx, Workspace& w, int f);
 
 // The factors as a whole, then x centred. Stops (Stopped) on a coding that
-// failed its check, mtot >= n, collinear factors, or nested factors with no
-// more dummy variables than their parent (a wrong nesting order).
-void check_factor_set(RunContext& ctx, Workspace& w, const FactorCheck* checks, int nfactors);
+// failed its check, mtot >= n, collinear factors, or, unless `nesting_known`,
+// nested factors with no more dummy variables than their parent (a wrong
+// nesting order). Factors coded from labels are nested by construction, each
+// read within its parent's levels: their nesting is known, and a nested
+// factor may have as many dummy variables as its parent, or fewer.
+void check_factor_set(RunContext& ctx, Workspace& w, const FactorCheck* checks, int nfactors,
+                      bool nesting_known = false);
 
 // The stop of a wrong nesting order: its classic text, and its words (the
 // two lines of the report in one).
