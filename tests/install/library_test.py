@@ -35,7 +35,8 @@ int main() {{
   in.factors.push_back(morvenak::Factor::from_labels("Group", {{{labels}}}));
   morvenak::Options options;
   options.permutations = 99;
-  const morvenak::Row& row = morvenak::analyse(in, options).rows.at(0);
+  const morvenak::Result result = morvenak::analyse(in, options);
+  const morvenak::Row& row = result.rows.at(0);
   std::printf("%d %d %.17g\\n", row.df1, row.df2, row.f);
 }}
 """
