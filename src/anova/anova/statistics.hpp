@@ -66,7 +66,7 @@ struct Keep {
 };
 
 // Fits Y on the dummy columns of the listed factors (in that order) through
-// the projector h, writing what `out` asks for.
+// the projector h, writing what `keep` asks for.
 void fit(const RunContext& ctx, Workspace& w, const int* factors, int nfactors, const Mat& h, const Keep& keep);
 
 // One permuted statistic, by the literal products: yper = the permuted
