@@ -190,9 +190,10 @@ int run(const Args& a) {
         if (!created.empty()) fs::remove_all(created, ec);
         throw;
     }
-    for (const std::string& w : warnings) std::cerr << "morvenak-plot: warning: " << w << "\n";
+    // Standard output first, then the warnings on the error stream.
     for (const std::string& l : lines) std::cout << l << "\n";
     std::cout.flush();
+    for (const std::string& w : warnings) std::cerr << "morvenak-plot: warning: " << w << std::endl;
     if (!std::cout)
         throw ToolError(std::string("standard output: cannot write: ") + std::strerror(errno));
     return 0;
