@@ -429,6 +429,9 @@ def main_units(report):
     j = json.loads(read(os.path.join(d, "x", "results.json")))
     check(j["main_test"]["exact"] and j["main_test"]["permutations"] == j["main_test"]["arrangements"] - 1 and
           j["options"]["exact"], f"exact: {j['main_test']}")
+    # The summary counts the arrangements, the observed one among them.
+    check(re.search(r"\n  Management: F = [0-9.]+, P = [0-9.]+ \(%d arrangements, exact\), R2 = " %
+                    j["main_test"]["arrangements"], r.stdout) is not None, f"exact: summary {r.stdout!r}")
     check(" Options beyond the classic dialogue: --main-units subgroups --exact\n" in
           read(os.path.join(d, "x", "Morvenak.out")), "exact: banner note")
     # A modern generator and a memory cap go to the options; classic is the dialogue's own.

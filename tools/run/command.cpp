@@ -225,10 +225,19 @@ void print_summary(const tables::Design& d, const morvenak::Result& r, const std
             if (row.source == morvenak::Source::kWithin || row.source == morvenak::Source::kTotal)
                 continue;
             std::cout << "  " << d.factors[static_cast<std::size_t>(row.source)].column << ": ";
+            // An exact test counts its arrangements, the observed one among them.
+            const morvenak::MainTest& t = r.main_test;
+            const bool exact = row.source == morvenak::Source::kMain &&
+                               t.units == morvenak::MainUnits::kSubgroups && t.exact;
             if (row.tested) {
-                char buffer[96];
-                std::snprintf(buffer, sizeof buffer, "F = %.5f, P = %.5f (%lld permutations)",
-                              row.f, row.p, static_cast<long long>(row.permutations));
+                char buffer[112];
+                if (exact)
+                    std::snprintf(buffer, sizeof buffer,
+                                  "F = %.5f, P = %.5f (%llu arrangements, exact)", row.f, row.p,
+                                  static_cast<unsigned long long>(t.arrangements));
+                else
+                    std::snprintf(buffer, sizeof buffer, "F = %.5f, P = %.5f (%lld permutations)",
+                                  row.f, row.p, static_cast<long long>(row.permutations));
                 std::cout << buffer;
             } else if (row.formed) {
                 char buffer[64];
