@@ -120,8 +120,29 @@ def _missing(label: Any) -> bool:
     return isinstance(label, float) and label != label
 
 
-def _factor(given: FactorLike, source: str, rows: Any, n: int) -> Tuple[str, List[str]]:
-    """A factor's name and labels, from a column name of `data` or labels."""
+def _aligned(series: Any, name: str, samples: List[str]) -> List[Any]:
+    """A Series' labels for the samples of Y, matched on its index by name
+    (names compared as text, as the command line matches its tables); it may
+    hold other samples, in any order."""
+    where: Dict[str, int] = {}
+    for k, key in enumerate(series.index):
+        text = str(key)
+        if text in where:
+            raise InvalidInput(f"factor '{name}' has two labels for sample '{text}': its index must name each "
+                               "sample once")
+        where[text] = k
+    missing = [s for s in samples if s not in where]
+    if missing:
+        raise InvalidInput(f"sample '{missing[0]}' of Y has no label in factor '{name}' ({len(missing)} of "
+                           f"{len(samples)} samples missing): a Series of labels is matched to Y's rows by its "
+                           "index; give labels in Y's order as a list or an array instead")
+    return [series.iloc[where[s]] for s in samples]
+
+
+def _factor(given: FactorLike, source: str, rows: Any, n: int,
+            samples: Optional[List[str]] = None) -> Tuple[str, List[str]]:
+    """A factor's name and labels, from a column name of `data` or labels; a
+    pandas Series is matched to Y's samples by its index when Y has names."""
     if isinstance(given, str):
         if rows is None:
             raise InvalidInput(f"'{given}' names a column of 'data', but no 'data' was given")
@@ -134,7 +155,7 @@ def _factor(given: FactorLike, source: str, rows: Any, n: int) -> Tuple[str, Lis
             name = str(given.name)
         else:
             name = source
-        values = list(given)
+        values = _aligned(given, name, samples) if _is_series(given) and samples is not None else list(given)
     if len(values) != n:
         raise InvalidInput(f"factor '{name}' has {len(values)} labels for {n} objects")
     labels = []
@@ -198,6 +219,9 @@ def analyse(Y: Any, main: FactorLike, nested: Optional[Any] = None, data: Any = 
         sample names and its columns the species names.
     main : str or sequence
         The main factor: a column name of `data`, or one label per sample.
+        A pandas Series of labels is matched to Y's samples by its index
+        when Y is a DataFrame (names compared as text: 1 matches "1"); a
+        list or an array is taken in Y's order.
     nested : str, sequence, or list of these, optional
         Up to two factors nested in the main factor, in nesting order: a
         column name, a list of column names, one factor's labels, or a list
@@ -277,7 +301,7 @@ def analyse(Y: Any, main: FactorLike, nested: Optional[Any] = None, data: Any = 
     given_factors = [main] + _nested_factors(nested, rows)
     if len(given_factors) > 3:
         raise InvalidInput(f"at most two nested factors, not {len(given_factors) - 1}")
-    factors = [_factor(given, SOURCES[k], rows, n) for k, given in enumerate(given_factors)]
+    factors = [_factor(given, SOURCES[k], rows, n, samples) for k, given in enumerate(given_factors)]
     names = [name for name, _ in factors]
     labels = [lab for _, lab in factors]
     if n > 0:

@@ -44,6 +44,21 @@ def test_labels_given_as_sequences_equal_the_columns_they_come_from(dune):
     assert list(series.table["factor"][:2]) == ["Management", "Use"]
 
 
+def test_a_series_of_labels_is_matched_to_y_by_its_index(dune):
+    species, env = dune
+    straight = morvenak.analyse(species, env["Management"], nested=env["Use"], permutations=99)
+    backwards = env.iloc[::-1]
+    shuffled = morvenak.analyse(species, backwards["Management"], nested=backwards["Use"], permutations=99)
+    pd.testing.assert_frame_equal(straight.table, shuffled.table)
+    # Names compared as text: an integer index matches Y's names "1" .. "20".
+    by_number = pd.Series(list(env["Management"]), index=[int(s) for s in env.index], name="Management")
+    assert list(morvenak.analyse(species, by_number, permutations=99).table["SS"]) == \
+        list(morvenak.analyse(species, "Management", data=env, permutations=99).table["SS"])
+    refused(morvenak.InvalidInput, "sample '20' of Y has no label in factor 'Management' (1 of 20 samples missing): "
+            "a Series of labels is matched to Y's rows by its index; give labels in Y's order as a list or an "
+            "array instead", morvenak.analyse, species, env["Management"].iloc[:-1])
+
+
 def test_levels_are_numbered_in_order_of_first_appearance(dune):
     species, env = dune
     r = morvenak.analyse(species, "Management", data=env, task="anova", permutations=0)
@@ -121,7 +136,7 @@ def test_lengths_that_disagree_are_refused(dune):
     refused(morvenak.InvalidInput, "factor 'main' has 19 labels for 20 objects",
             morvenak.analyse, species, list(env["Management"])[1:])
     refused(morvenak.InvalidInput, "factor 'Use' has 10 labels for 20 objects",
-            morvenak.analyse, species, "Management", nested=env["Use"][:10], data=env)
+            morvenak.analyse, species.to_numpy(), list(env["Management"]), nested=env["Use"][:10])
     refused(morvenak.InvalidInput, "'data' has 19 rows for 20 objects (rows of Y)",
             morvenak.analyse, species.to_numpy(), "Management", data=env.iloc[:19])
     refused(morvenak.InvalidInput, "sample '3' of Y is not in 'data': give every sample a row of labels",
