@@ -48,8 +48,10 @@ py::list rows_of(const morvenak::Result& r) {
     d["label"] = row.label;
     d["df1"] = row.df1;
     d["df2"] = row.df2;
-    d["ss"] = row.ss;
-    d["ms"] = row.ms;
+    const morvenak::RowFigures shown = morvenak::row_figures(row, r.ssy);
+    d["ss"] = shown.ss;
+    d["ms"] = shown.ms;
+    d["r2"] = shown.r2;
     d["formed"] = row.formed;
     d["f"] = row.f;
     d["tested"] = row.tested;

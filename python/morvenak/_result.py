@@ -19,21 +19,15 @@ COLUMNS = ["source", "factor", "df1", "df2", "SS", "MS", "F", "P", "R2", "permut
 FACTOR_SOURCES = ("main", "nested1", "nested2")
 
 
-def _ratio(a: float, b: float) -> float:
-    """a / b as C++ divides doubles: inf or nan for a zero divisor."""
-    with np.errstate(divide="ignore", invalid="ignore"):
-        return float(np.float64(a) / np.float64(b))
-
-
 def _cells(row: Dict[str, Any], ssy: float) -> Dict[str, Any]:
     """A row of the table as results.tsv writes it: None where it is empty."""
     factor = row["source"] in FACTOR_SOURCES
     tested = factor and row["tested"]
     note = row["note"]
     extra = []
-    if row["source"] == "within" and not math.isfinite(row["ms"]):
+    if row["source"] == "within" and row["df1"] == 0:
         extra.append("no degrees of freedom within the groups, so no mean square")
-    r2 = _ratio(row["ss"], ssy)
+    r2 = row["r2"]
     if not math.isfinite(r2):
         extra.append("R2 has no value: the total sum of squares is 0")
     for text in extra:

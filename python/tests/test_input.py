@@ -253,6 +253,27 @@ def test_the_warnings_are_the_command_lines_in_its_words(dune, tmp_path):
     assert r.warnings == texts == json.loads((tmp_path / "out" / "results.json").read_text())["warnings"]
 
 
+def test_a_saturated_design_has_no_within_mean_square_and_r2_at_most_1(dune, tmp_path):
+    """Each sample its own level: the within row has no degrees of freedom, so its SS is
+    0 and it has no MS; the same rows as the command line's results.json."""
+    species, env = dune
+    env = env.assign(Plot=["p" + str(s) for s in env.index])
+    species.to_csv(tmp_path / "dune.csv")
+    env.to_csv(tmp_path / "env.csv")
+    run = subprocess.run([str(built_program("MORVENAK_COMMAND")), "run", "--species", "dune.csv", "--labels",
+                          "env.csv", "--main", "Plot", "--permutations", "9", "--quiet", "--output", "out"],
+                         cwd=tmp_path, capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    with pytest.warns(morvenak.MorvenakWarning):
+        r = morvenak.analyse(species, "Plot", data=env, permutations=9)
+    rows = json.loads(r.to_json())["rows"]
+    assert rows == json.loads((tmp_path / "out" / "results.json").read_text())["rows"]
+    within = rows[1]
+    assert (within["df1"], within["SS"], within["MS"], within["R2"]) == (0, 0.0, None, 0.0)
+    assert within["note"] == "no degrees of freedom within the groups, so no mean square"
+    assert all(0.0 <= row["R2"] <= 1.0 for row in rows)
+
+
 @pytest.mark.parametrize("option, value, message", [
     ("transform", "hell", "'transform' must be one of none, chord, chi2-metric, chi2-distance, profiles, "
                           "hellinger, not 'hell'"),

@@ -228,10 +228,10 @@ result_object <- function(out, y, factors, options, call) {
     Df = rows$df1,
     Df.den = na_unless(rows$df2, is_factor),
     SumOfSqs = rows$ss,
-    MeanSqs = na_unless(rows$ms, !is_total),
+    MeanSqs = na_unless(rows$ms, !is_total & !is.nan(rows$ms)),
     F = na_unless(rows$f, is_factor & rows$formed),
     `Pr(>F)` = na_unless(rows$p, rows$tested),
-    R2 = rows$ss / out$ssy,
+    R2 = rows$r2,
     check.names = FALSE)
   rownames(table) <- c(factor_names, "Within", "Total")
   notes <- setNames(rows$note, rownames(table))

@@ -50,7 +50,7 @@ Rcpp::List rows_of(const morvenak::Result& r) {
   const std::size_t k = r.rows.size();
   Rcpp::CharacterVector source(k), label(k), note(k);
   Rcpp::IntegerVector df1(k), df2(k);
-  Rcpp::NumericVector ss(k), ms(k), f(k), p(k), count(k), permutations(k);
+  Rcpp::NumericVector ss(k), ms(k), r2(k), f(k), p(k), count(k), permutations(k);
   Rcpp::LogicalVector formed(k), tested(k);
   for (std::size_t i = 0; i < k; ++i) {
     const morvenak::Row& row = r.rows[i];
@@ -58,8 +58,10 @@ Rcpp::List rows_of(const morvenak::Result& r) {
     label[i] = row.label;
     df1[i] = row.df1;
     df2[i] = row.df2;
-    ss[i] = row.ss;
-    ms[i] = row.ms;
+    const morvenak::RowFigures shown = morvenak::row_figures(row, r.ssy);
+    ss[i] = shown.ss;
+    ms[i] = shown.ms;
+    r2[i] = shown.r2;
     formed[i] = row.formed;
     f[i] = row.f;
     tested[i] = row.tested;
@@ -68,11 +70,11 @@ Rcpp::List rows_of(const morvenak::Result& r) {
     p[i] = row.p;
     note[i] = row.note;
   }
-  return Rcpp::List::create(Rcpp::Named("source") = source, Rcpp::Named("label") = label, Rcpp::Named("df1") = df1,
-                            Rcpp::Named("df2") = df2, Rcpp::Named("ss") = ss, Rcpp::Named("ms") = ms,
-                            Rcpp::Named("formed") = formed, Rcpp::Named("f") = f, Rcpp::Named("tested") = tested,
-                            Rcpp::Named("count") = count, Rcpp::Named("permutations") = permutations,
-                            Rcpp::Named("p") = p, Rcpp::Named("note") = note);
+  return Rcpp::List::create(
+      Rcpp::Named("source") = source, Rcpp::Named("label") = label, Rcpp::Named("df1") = df1, Rcpp::Named("df2") = df2,
+      Rcpp::Named("ss") = ss, Rcpp::Named("ms") = ms, Rcpp::Named("r2") = r2, Rcpp::Named("formed") = formed,
+      Rcpp::Named("f") = f, Rcpp::Named("tested") = tested, Rcpp::Named("count") = count,
+      Rcpp::Named("permutations") = permutations, Rcpp::Named("p") = p, Rcpp::Named("note") = note);
 }
 
 Rcpp::List ordinations_of(const morvenak::Result& r) {

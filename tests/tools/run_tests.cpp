@@ -45,7 +45,8 @@ tables::Design design(const std::string& labels, const std::vector<std::string>&
 }
 
 TEST(RunOutputs, UntestedRowsAndValuesThatAreNotFinite) {
-    tables::Design d = design("id,Site,Plot\na,s1,p1\nb,s1,p2\nc,s2,p1\nd,s2,p2\n", {"Site", "Plot"});
+    tables::Design d =
+        design("id,Site,Plot\na,s1,p1\nb,s1,p2\nc,s2,p1\nd,s2,p2\n", {"Site", "Plot"});
     morvenak::Result r;
     r.ssy = 4.0;
     Row main;
@@ -58,25 +59,33 @@ TEST(RunOutputs, UntestedRowsAndValuesThatAreNotFinite) {
     nested.note = "cannot be tested: no degrees of freedom in the denominator";
     Row within;
     within.source = Source::kWithin;
-    within.df1 = 0, within.ss = 0.0, within.ms = std::nan("");
+    // A saturated fit: what rounding leaves of the within sum of squares, over no
+    // degrees of freedom.
+    within.df1 = 0, within.ss = -1.16e-10, within.ms = -std::numeric_limits<double>::infinity();
     Row total;
     total.source = Source::kTotal;
     total.df1 = 3, total.ss = 4.0;
     r.rows = {main, nested, within, total};
-    EXPECT_EQ(run::results_tsv(d, r),
-              "source\tfactor\tdf1\tdf2\tSS\tMS\tF\tP\tR2\tpermutations\tnote\n"
-              "main\tSite\t1\t2\t1\t1\t0.5\t0.25\t0.25\t99\t\n"
-              "nested1\tPlot\t2\t0\t3\t1.5\t\t\t0.75\t0\tcannot be tested: no degrees of freedom in the "
-              "denominator\n"
-              "within\t\t0\t\t0\tnan\t\t\t0\t0\tno degrees of freedom within the groups, so no mean square\n"
-              "total\t\t3\t\t4\t\t\t\t1\t0\t\n");
+    EXPECT_EQ(
+        run::results_tsv(d, r),
+        "source\tfactor\tdf1\tdf2\tSS\tMS\tF\tP\tR2\tpermutations\tnote\n"
+        "main\tSite\t1\t2\t1\t1\t0.5\t0.25\t0.25\t99\t\n"
+        "nested1\tPlot\t2\t0\t3\t1.5\t\t\t0.75\t0\tcannot be tested: no degrees of freedom in the "
+        "denominator\n"
+        "within\t\t0\t\t0\t\t\t\t0\t0\tno degrees of freedom within the groups, so no mean square\n"
+        "total\t\t3\t\t4\t\t\t\t1\t0\t\n");
     const run::Json j = run::Json::parse(run::results_json(d, r, {}));
     EXPECT_TRUE(j["rows"][2]["MS"].is_null());
     EXPECT_EQ(j["rows"][2]["note"], "no degrees of freedom within the groups, so no mean square");
     EXPECT_TRUE(j["rows"][1]["P"].is_null());
     EXPECT_EQ(j["rows"][0]["P"], 0.25);
-    EXPECT_EQ(j["design"]["samples"][2], (run::Json{{"sample", "c"}, {"Site", "s2"}, {"Plot", "p1"}}));
-    EXPECT_EQ(j["design"]["factors"][1]["levels"][2], (run::Json{{"label", "p1"}, {"parent", "s2"}, {"count", 1}}));
+    EXPECT_EQ(j["design"]["samples"][2],
+              (run::Json{{"sample", "c"}, {"Site", "s2"}, {"Plot", "p1"}}));
+    EXPECT_EQ(j["design"]["factors"][1]["levels"][2],
+              (run::Json{{"label", "p1"}, {"parent", "s2"}, {"count", 1}}));
+    Row over = main;
+    over.ss = std::nextafter(4.0, 5.0);  // rounding above the total: R2 stays 1
+    EXPECT_EQ(morvenak::row_figures(over, 4.0).r2, 1.0);
     r.ssy = 0.0;  // R2 has no value
     EXPECT_EQ(run::row_note(main, 0.0), "R2 has no value: the total sum of squares is 0");
 }
@@ -90,8 +99,8 @@ TEST(RunMemorySize, UnitsAndMalformedSizes) {
     EXPECT_EQ(run::parse_memory_size("1000"), std::uint64_t{1000});
     EXPECT_EQ(run::parse_memory_size("1000B"), std::uint64_t{1000});
     EXPECT_EQ(run::parse_memory_size("16777215T"), std::uint64_t{16777215} << 40);
-    for (const char* bad : {"", "G", "0", "0G", "1.5G", "-1G", "8 G", "8GG", "8X", "8BB", "16777216T",
-                            "18446744073709551616"})
+    for (const char* bad : {"", "G", "0", "0G", "1.5G", "-1G", "8 G", "8GG", "8X", "8BB",
+                            "16777216T", "18446744073709551616"})
         EXPECT_EQ(run::parse_memory_size(bad), std::nullopt) << bad;
 }
 

@@ -36,13 +36,14 @@ struct Cells {
 Cells cells_of(const Row& row) {
     Cells c;
     c.df2 = is_factor(row.source);
-    c.ms = row.source != Source::kTotal;
+    c.ms = row.source != Source::kTotal && row.df1 > 0;
     c.f = is_factor(row.source) && row.formed;
     c.p = is_factor(row.source) && row.tested;
     return c;
 }
 
-double r2(const Row& row, double ssy) { return row.ss / ssy; }
+double r2(const Row& row, double ssy) { return morvenak::row_figures(row, ssy).r2; }
+double ss_of(const Row& row, double ssy) { return morvenak::row_figures(row, ssy).ss; }
 
 Json number_or_null(double x) { return std::isfinite(x) ? Json(x) : Json(nullptr); }
 
@@ -65,7 +66,7 @@ std::string scores_row(const std::vector<double>& scores, int rows, int row, int
 std::string row_note(const Row& row, double ssy) {
     std::string note = row.note;
     auto add = [&](const std::string& s) { note += (note.empty() ? "" : "; ") + s; };
-    if (row.source == Source::kWithin && !std::isfinite(row.ms))
+    if (row.source == Source::kWithin && row.df1 == 0)
         add("no degrees of freedom within the groups, so no mean square");
     if (!std::isfinite(r2(row, ssy))) add("R2 has no value: the total sum of squares is 0");
     return note;
@@ -77,7 +78,7 @@ std::string results_tsv(const tables::Design& d, const morvenak::Result& r) {
         const Cells c = cells_of(row);
         s += std::string(morvenak::source_name(row.source)) + "\t" + field(factor_of(d, row)) +
              "\t" + std::to_string(row.df1) + "\t" + (c.df2 ? std::to_string(row.df2) : "") + "\t" +
-             number(row.ss) + "\t" + (c.ms ? number(row.ms) : "") + "\t" +
+             number(ss_of(row, r.ssy)) + "\t" + (c.ms ? number(row.ms) : "") + "\t" +
              (c.f ? number(row.f) : "") + "\t" + (c.p ? number(row.p) : "") + "\t" +
              number(r2(row, r.ssy)) + "\t" + std::to_string(c.p ? row.permutations : 0) + "\t" +
              field(row_note(row, r.ssy)) + "\n";
@@ -162,7 +163,7 @@ std::string results_json(const tables::Design& d, const morvenak::Result& r, con
         jr["factor"] = factor_of(d, row);
         jr["df1"] = row.df1;
         jr["df2"] = c.df2 ? Json(row.df2) : Json(nullptr);
-        jr["SS"] = number_or_null(row.ss);
+        jr["SS"] = number_or_null(ss_of(row, r.ssy));
         jr["MS"] = c.ms ? number_or_null(row.ms) : Json(nullptr);
         jr["F"] = c.f ? number_or_null(row.f) : Json(nullptr);
         jr["P"] = c.p ? number_or_null(row.p) : Json(nullptr);

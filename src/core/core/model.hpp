@@ -5,6 +5,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -117,6 +118,26 @@ struct Row {
   bool significant = false;  // p <= 0.05 (single precision), when tested
   std::string note;          // why the row was not tested; empty when it was
 };
+
+// A row's figures as the run's tables, R and Python show them. A row without
+// degrees of freedom (the within row of a saturated design) has a sum of
+// squares of 0, whatever rounding left, and no mean square; the total row has
+// no mean square; R2 = SS / SSY, kept within [0, 1] (rounding can put a
+// saturated fit a few units in the last place beyond them), with no value
+// when SSY is 0. NaN is no value.
+struct RowFigures {
+  double ss = 0.0, ms = 0.0, r2 = 0.0;
+};
+inline RowFigures row_figures(const Row& row, double ssy) {
+  const double none = std::numeric_limits<double>::quiet_NaN();
+  RowFigures f;
+  f.ss = row.df1 == 0 ? 0.0 : row.ss;
+  f.ms = row.df1 == 0 || row.source == Source::kTotal ? none : row.ms;
+  f.r2 = ssy > 0.0 ? f.ss / ssy : none;  // no value when the total sum of squares is 0
+  if (f.r2 > 1.0) f.r2 = 1.0;
+  if (f.r2 < 0.0) f.r2 = 0.0;
+  return f;
+}
 
 // Why an ordination has no axes.
 enum class NoAxes { kNone, kZeroTotalVariance, kZeroCanonicalVariance };
