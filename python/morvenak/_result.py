@@ -19,7 +19,7 @@ COLUMNS = ["source", "factor", "df1", "df2", "SS", "MS", "F", "P", "R2", "permut
 FACTOR_SOURCES = ("main", "nested1", "nested2")
 
 
-def _cells(row: Dict[str, Any], ssy: float) -> Dict[str, Any]:
+def _cells(row: Dict[str, Any]) -> Dict[str, Any]:
     """A row of the table as results.tsv writes it: None where it is empty."""
     factor = row["source"] in FACTOR_SOURCES
     tested = factor and row["tested"]
@@ -141,7 +141,7 @@ class Result:
         self.anova_seconds: float = raw["anova_seconds"]
         self.ordination_seconds: float = raw["ordination_seconds"]
         self._names = names
-        self._rows = [dict(_cells(row, self.ssy), factor=self._factor_of(row["source"])) for row in raw["rows"]]
+        self._rows = [dict(_cells(row), factor=self._factor_of(row["source"])) for row in raw["rows"]]
         self.table: Union[Any, Dict[str, np.ndarray]] = self._table()
         self.factors: List[FactorLevels] = []
         codings = raw["codings"]
