@@ -139,18 +139,29 @@ def _aligned(series: Any, name: str, samples: List[str]) -> List[Any]:
     return [series.iloc[where[s]] for s in samples]
 
 
+def _categories(values: Any) -> List[str]:
+    """The order of a pandas Categorical's levels (its categories, as text),
+    or [] for labels of any other kind (first appearance)."""
+    dtype = getattr(values, "dtype", None)
+    if getattr(dtype, "name", None) != "category":
+        return []
+    return [str(c) for c in dtype.categories]
+
+
 def _factor(given: FactorLike, source: str, rows: Any, n: int,
-            samples: Optional[List[str]] = None) -> Tuple[str, List[str]]:
-    """A factor's name and labels, from a column name of `data` or labels; a
-    pandas Series is matched to Y's samples by its index when Y has names."""
+            samples: Optional[List[str]] = None) -> Tuple[str, List[str], List[str]]:
+    """A factor's name, labels and the order of its levels, from a column
+    name of `data` or labels; a pandas Series is matched to Y's samples by
+    its index when Y has names."""
     if isinstance(given, str):
         if rows is None:
             raise InvalidInput(f"'{given}' names a column of 'data', but no 'data' was given")
         if given not in rows.columns:
             columns = ", ".join(f"'{c}'" for c in rows.columns)
             raise InvalidInput(f"'data' has no column '{given}' (its columns: {columns})")
-        name, values = given, list(rows[given])
+        name, values, order = given, list(rows[given]), _categories(rows[given])
     else:
+        order = _categories(given)
         if _is_series(given) and given.name is not None:
             name = str(given.name)
         else:
@@ -166,7 +177,7 @@ def _factor(given: FactorLike, source: str, rows: Any, n: int,
         if not label:
             raise InvalidInput(f"factor '{name}' has an empty label for object {i + 1}")
         labels.append(label)
-    return name, labels
+    return name, labels, order
 
 
 def _nested_factors(nested: Any, rows: Any) -> List[FactorLike]:
@@ -250,7 +261,10 @@ def analyse(Y: Any, main: FactorLike, nested: Optional[Any] = None, data: Any = 
     exact : bool
         With subgroups as units, enumerate every distinct arrangement.
 
-    Levels are coded in order of first appearance in Y's row order.
+    Levels are coded in the order of a pandas Categorical's categories
+    (categories no sample has are passed over), and otherwise in order of
+    first appearance in Y's row order. The order changes the dummy
+    variables, not the space they span: see the user guide's "Level order".
 
     Returns
     -------
@@ -302,12 +316,13 @@ def analyse(Y: Any, main: FactorLike, nested: Optional[Any] = None, data: Any = 
     if len(given_factors) > 3:
         raise InvalidInput(f"at most two nested factors, not {len(given_factors) - 1}")
     factors = [_factor(given, SOURCES[k], rows, n, samples) for k, given in enumerate(given_factors)]
-    names = [name for name, _ in factors]
-    labels = [lab for _, lab in factors]
+    names = [name for name, _, _ in factors]
+    labels = [lab for _, lab, _ in factors]
+    orders = [order for _, _, order in factors]
     if n > 0:
         _divides(labels, names)
     try:
-        raw = _engine.analyse(y, labels, names, TRANSFORMS[transform], options["permutations"], TASKS[task],
+        raw = _engine.analyse(y, labels, orders, names, TRANSFORMS[transform], options["permutations"], TASKS[task],
                               options["seed"], options["threads"], main_units == "subgroups", options["exact"])
     except Error as e:
         _warn(e.warnings)
@@ -315,4 +330,5 @@ def analyse(Y: Any, main: FactorLike, nested: Optional[Any] = None, data: Any = 
     _warn(raw["warnings"])
     options["main"] = names[0]
     options["nested"] = names[1:]
+    options["levels"] = {name: order for name, order in zip(names, orders) if order}
     return Result(raw, names, labels, samples, species, options, _engine.version())

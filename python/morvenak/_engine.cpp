@@ -143,9 +143,11 @@ py::dict result_of(const morvenak::Result& r, const std::vector<std::string>& no
 }
 
 // y: n x p float64 (any layout; copied column-major); labels: one list of
-// strings per factor, main factor first; names: the factors' names.
+// strings per factor, main factor first; orders: for each, the order of its
+// levels (empty: first appearance); names: the factors' names.
 py::dict analyse(const py::array_t<double, py::array::f_style | py::array::forcecast>& y,
-                 const std::vector<std::vector<std::string>>& labels, const std::vector<std::string>& names,
+                 const std::vector<std::vector<std::string>>& labels,
+                 const std::vector<std::vector<std::string>>& orders, const std::vector<std::string>& names,
                  int transform, int permutations, int task, std::uint32_t seed, int threads, bool subgroups,
                  bool exact) {
   if (y.ndim() != 2) throw py::value_error("Y must be two-dimensional");
@@ -154,7 +156,8 @@ py::dict analyse(const py::array_t<double, py::array::f_style | py::array::force
   in.p = static_cast<int>(y.shape(1));
   in.y.assign(y.data(), y.data() + y.size());
   for (std::size_t k = 0; k < labels.size(); ++k)
-    in.factors.push_back(morvenak::Factor::from_labels(k < names.size() ? names[k] : std::string(), labels[k]));
+    in.factors.push_back(morvenak::Factor::from_labels(k < names.size() ? names[k] : std::string(), labels[k],
+                                                       k < orders.size() ? orders[k] : std::vector<std::string>{}));
 
   morvenak::Options options;
   options.transform = static_cast<morvenak::Transform>(transform);
@@ -203,7 +206,7 @@ py::dict analyse(const py::array_t<double, py::array::f_style | py::array::force
 
 PYBIND11_MODULE(_engine, m) {
   m.doc() = "The Morvenak engine (use morvenak.analyse).";
-  m.def("analyse", &analyse, py::arg("y"), py::arg("labels"), py::arg("names"), py::arg("transform"),
+  m.def("analyse", &analyse, py::arg("y"), py::arg("labels"), py::arg("orders"), py::arg("names"), py::arg("transform"),
         py::arg("permutations"), py::arg("task"), py::arg("seed"), py::arg("threads"), py::arg("subgroups"),
         py::arg("exact"));
   m.def("version", [] { return std::string(morvenak::version()); });

@@ -80,8 +80,9 @@ class Ordination:
 
 @dataclass
 class FactorLevels:
-    """A factor as the engine coded it: its levels in order of first
-    appearance (a nested level is a label within its parent's level), each
+    """A factor as the engine coded it: its levels in their order (a
+    Categorical's, else of first appearance; a nested level is a label
+    within its parent's level), each
     level's parent label (None for the main factor) and count, and each
     sample's label."""
 
@@ -251,6 +252,7 @@ class Result:
             "task": self.options["task"], "seed": self.options["seed"], "seed_given": self.options["seed_given"],
             "threads": self.options["threads"], "coding_check": True,
             "main_units": self.options["main_units"], "exact": self.options["exact"],
+            "levels": dict(self.options.get("levels", {})),
         }
         out: Dict[str, Any] = {
             "program": "morvenak",

@@ -7,6 +7,7 @@ same order of operations make them agree."""
 import subprocess
 
 import numpy as np
+import pandas as pd
 import pytest
 
 import morvenak
@@ -24,13 +25,18 @@ DESIGNS = {
     "no finer than its parent": dict(main="Management", nested=["Use", "Moisture"], permutations=99),
     "subgroups as units": dict(main="Management", nested="Use", transform="profiles", permutations=99,
                                main_units="subgroups"),
+    # Categoricals: their categories order the levels, as --levels does.
+    "levels given": dict(main="Management", nested="Use", transform="hellinger", permutations=99,
+                         levels={"Management": ["NM", "HF", "BF", "SF"], "Use": ["Pasture", "Haypastu", "Hayfield"]}),
 }
 
 
-def dump(y: np.ndarray, env, columns, options, tmp_path) -> list:
+def dump(y: np.ndarray, env, columns, options, tmp_path, levels=None) -> list:
     (tmp_path / "Y.txt").write_text(f"{y.shape[0]} {y.shape[1]}\n" +
                                     "\n".join(" ".join(repr(float(v)) for v in row) for row in y) + "\n")
-    lines = ["\t".join(columns)] + ["\t".join(str(env[c].iloc[i]) for c in columns) for i in range(len(env))]
+    levels = levels or {}
+    header = [c + ("=" + ",".join(levels[c]) if c in levels else "") for c in columns]
+    lines = ["\t".join(header)] + ["\t".join(str(env[c].iloc[i]) for c in columns) for i in range(len(env))]
     (tmp_path / "labels.txt").write_text("\n".join(lines) + "\n")
     args = [str(built_program("MORVENAK_RESULT_DUMP")), str(tmp_path / "Y.txt"), str(tmp_path / "labels.txt"),
             str(TRANSFORMS[options.get("transform", "none")]), str(options.get("permutations", 999)),
@@ -50,8 +56,18 @@ def test_the_package_gives_the_bits_of_the_library_built_by_cmake(design, dune, 
     options = dict(DESIGNS[design])
     main, nested = options.pop("main"), options.pop("nested", [])
     nested = [nested] if isinstance(nested, str) else nested
-    result = morvenak.analyse(species, main, nested=nested or None, data=env, **options)
-    expected = dump(species.to_numpy(dtype=float), env, [main] + nested, options, tmp_path)
+    levels = options.pop("levels", {})
+    data = env.copy()
+    for column, order in levels.items():
+        data[column] = pd.Categorical(data[column].astype(str), categories=order)
+    result = morvenak.analyse(species, main, nested=nested or None, data=data, **options)
+    expected = dump(species.to_numpy(dtype=float), env, [main] + nested, options, tmp_path, levels)
+    for k, f in enumerate(result.factors):
+        if f.name in levels:  # in the categories' order (a nested factor's by parent, then within each)
+            above = result.factors[k - 1].levels if k > 0 else []
+            keys = [(above.index(p) if k > 0 else 0, levels[f.name].index(label))
+                    for label, p in zip(f.levels, f.parents)]
+            assert keys == sorted(keys), (f.name, f.levels)
 
     assert from_hex(expected[0].split()[1]) == result.ssy
     rows = [line.split() for line in expected if line.startswith("row ")]

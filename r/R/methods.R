@@ -62,7 +62,7 @@ summary.morvenak <- function(object, ...) {
 
 print.summary.morvenak <- function(x, digits = max(getOption("digits") - 3L, 3L), ...) {
   print(x$object, digits = digits, ...)
-  cat("\nLevels, in order of first appearance:\n")
+  cat("\nLevels, in order:\n")
   for (name in names(x$levels)) {
     lv <- x$levels[[name]]
     shown <- if (all(is.na(lv$parent))) lv$level else paste0(lv$parent, "/", lv$level)

@@ -78,7 +78,7 @@ analysis <- function(y, factors, transform, permutations, task, seed, threads, m
   thread_count <- if (is.null(threads)) 0L else whole_number(threads, "threads", 1, 1024)
   names <- vapply(factors, function(f) f$name, "")
   if (anyDuplicated(names)) stop_morvenak(sprintf("two factors are named '%s'", names[anyDuplicated(names)]))
-  out <- .Call(morvenak_analyse, y, lapply(factors, function(f) f$labels), names,
+  out <- .Call(morvenak_analyse, y, lapply(factors, function(f) f$labels), lapply(factors, function(f) f$order), names,
                transform_codes[[transform]], as.integer(permutations), task_codes[[task]],
                as.numeric(seed_value), as.integer(thread_count), main_units == "subgroups", exact)
   for (w in out$warnings) warning(w, call. = FALSE)
@@ -182,8 +182,9 @@ nested_factors <- function(nested, expr, data) {
   list(factor_of(nested, deparse1(expr), data, "nested"))
 }
 
-# The labels of one factor as text, in row order: the engine numbers the
-# levels in order of first appearance, whatever R's order of levels.
+# The labels of one factor as text, in row order, and the order of its levels:
+# a factor's levels() (those no object has are passed over), or, for a vector
+# of labels, none (the engine numbers the levels in order of first appearance).
 labels_of <- function(x, name) {
   if (is.data.frame(x) || is.list(x) || !is.null(dim(x)))
     stop_morvenak(sprintf("factor '%s' must be a vector or a factor, one label per object", name))
@@ -193,7 +194,7 @@ labels_of <- function(x, name) {
   missing <- which(is.na(x))
   if (length(missing))
     stop_morvenak(sprintf("factor '%s' has no label (NA) for object %d", name, missing[1L]))
-  list(name = name, labels = as.character(x))
+  list(name = name, labels = as.character(x), order = if (is.factor(x)) levels(x) else character())
 }
 
 # The factors of the formula's right side, in nesting order: a / b / c.

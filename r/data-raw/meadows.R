@@ -3,7 +3,9 @@
 # abundance; each farm multiplies it by a factor drawn from a log-normal law
 # (sd 0.6), each field within its farm by one of sd 0.3; the counts are
 # Poisson draws. Fields are named "field 1" and "field 2" on every farm: read
-# within their farm they are 6 different fields. Run from r/:
+# within their farm they are 6 different fields. The farm is a factor whose
+# levels are in the farms' order (South, North, East), not R's alphabetical
+# one. Run from r/:
 #   Rscript data-raw/meadows.R
 set.seed(20250101)
 species <- c("Bentgrass", "Ryegrass", "Clover", "Yarrow", "Buttercup", "Plantain", "Sorrel", "Daisy")
@@ -28,7 +30,8 @@ out <- c("# Synthetic meadow data, written by data-raw/meadows.R (see ?meadows):
                  paste(deparse(rownames(counts), width.cutoff = 500L), collapse = ""),
                  paste(deparse(colnames(counts), width.cutoff = 500L), collapse = "")),
          "meadows.env <- data.frame(",
-         sprintf("  farm = rep(%s, each = 8),", paste(deparse(farms), collapse = "")),
+         sprintf("  farm = factor(rep(%s, each = 8), levels = %s),", paste(deparse(farms), collapse = ""),
+                 paste(deparse(farms), collapse = "")),
          "  field = rep(rep(c(\"field 1\", \"field 2\"), each = 4), 3),",
          "  row.names = rownames(meadows), stringsAsFactors = TRUE)")
 stopifnot(identical(env$farm, rep(farms, each = 8)), identical(env$field, rep(rep(c("field 1", "field 2"), each = 4), 3)))

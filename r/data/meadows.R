@@ -26,6 +26,6 @@ meadows <- as.data.frame(matrix(c(
   12, 10, 2, 0, 1, 1, 1, 4
 ), nrow = 24, byrow = TRUE, dimnames = list(c("q01", "q02", "q03", "q04", "q05", "q06", "q07", "q08", "q09", "q10", "q11", "q12", "q13", "q14", "q15", "q16", "q17", "q18", "q19", "q20", "q21", "q22", "q23", "q24"), c("Bentgrass", "Ryegrass", "Clover", "Yarrow", "Buttercup", "Plantain", "Sorrel", "Daisy"))))
 meadows.env <- data.frame(
-  farm = rep(c("South", "North", "East"), each = 8),
+  farm = factor(rep(c("South", "North", "East"), each = 8), levels = c("South", "North", "East")),
   field = rep(rep(c("field 1", "field 2"), each = 4), 3),
   row.names = rownames(meadows), stringsAsFactors = TRUE)

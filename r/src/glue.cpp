@@ -116,11 +116,13 @@ Rcpp::List success(const morvenak::Result& r, const std::vector<std::string>& wa
 }
 
 // The analysis itself. y: a double matrix, objects in rows; factors: a list
-// of character vectors, main factor first; names: their names.
-Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP names_, SEXP transform_, SEXP permutations_, SEXP task_, SEXP seed_,
+// of character vectors, main factor first; orders: for each, the order of its
+// levels (empty: first appearance); names: their names.
+Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP transform_, SEXP permutations_, SEXP task_, SEXP seed_,
                    SEXP threads_, SEXP subgroups_, SEXP exact_) {
   const Rcpp::NumericMatrix y(y_);
   const Rcpp::List factors(factors_);
+  const Rcpp::List orders(orders_);
   const std::vector<std::string> names = Rcpp::as<std::vector<std::string>>(names_);
 
   morvenak::Input in;
@@ -130,7 +132,7 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP names_, SEXP transform_, SEXP pe
   for (R_xlen_t k = 0; k < factors.size(); ++k)
     in.factors.push_back(morvenak::Factor::from_labels(
         static_cast<std::size_t>(k) < names.size() ? names[static_cast<std::size_t>(k)] : std::string(),
-        Rcpp::as<std::vector<std::string>>(factors[k])));
+        Rcpp::as<std::vector<std::string>>(factors[k]), Rcpp::as<std::vector<std::string>>(orders[k])));
 
   morvenak::Options options;
   options.transform = static_cast<morvenak::Transform>(Rcpp::as<int>(transform_));
@@ -166,10 +168,10 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP names_, SEXP transform_, SEXP pe
 
 }  // namespace
 
-extern "C" SEXP morvenak_analyse(SEXP y, SEXP factors, SEXP names, SEXP transform, SEXP permutations, SEXP task,
+extern "C" SEXP morvenak_analyse(SEXP y, SEXP factors, SEXP orders, SEXP names, SEXP transform, SEXP permutations, SEXP task,
                                  SEXP seed, SEXP threads, SEXP subgroups, SEXP exact) {
   BEGIN_RCPP
-  return analyse(y, factors, names, transform, permutations, task, seed, threads, subgroups, exact);
+  return analyse(y, factors, orders, names, transform, permutations, task, seed, threads, subgroups, exact);
   END_RCPP
 }
 
@@ -180,7 +182,7 @@ extern "C" SEXP morvenak_engine_version() {
 }
 
 static const R_CallMethodDef kCallMethods[] = {
-    {"morvenak_analyse", reinterpret_cast<DL_FUNC>(&morvenak_analyse), 10},
+    {"morvenak_analyse", reinterpret_cast<DL_FUNC>(&morvenak_analyse), 11},
     {"morvenak_engine_version", reinterpret_cast<DL_FUNC>(&morvenak_engine_version), 0},
     {nullptr, nullptr, 0},
 };

@@ -104,5 +104,26 @@ TEST(Large, LabelsPastTheDummyVariablesLimitRunOnTheGroupedPath) {
   EXPECT_NEAR(r.rows[0].ss + r.rows[1].ss, r.ssy, 1e-10 * r.ssy);
 }
 
+TEST(Large, ALevelOrderChangesNoNumberBeyondTheLimits) {
+  // The group sums run over the cells in order of first appearance whatever
+  // the order of the levels; only the codings follow it.
+  Options o;
+  o.permutations = 49;
+  const Result first = analyse(design(520, 12, 4), o);
+  Input in = design(520, 12, 4);
+  in.factors[0].order = {"g3", "g1", "g2", "g0"};
+  const Result ordered = analyse(in, o);
+  ASSERT_TRUE(ordered.beyond_limits);
+  EXPECT_EQ(ordered.codings[0].levels, in.factors[0].order);
+  for (std::size_t k = 0; k < first.rows.size(); ++k) {
+    EXPECT_EQ(ordered.rows[k].ss, first.rows[k].ss);
+    EXPECT_EQ(ordered.rows[k].f, first.rows[k].f);
+    EXPECT_EQ(ordered.rows[k].count, first.rows[k].count);
+  }
+  ASSERT_EQ(ordered.ordinations.size(), first.ordinations.size());
+  for (std::size_t k = 0; k < first.ordinations.size(); ++k)
+    EXPECT_EQ(ordered.ordinations[k].object_scores, first.ordinations[k].object_scores);
+}
+
 }  // namespace
 }  // namespace morvenak

@@ -4,8 +4,9 @@
 //
 // usage: morvenak_result_dump Y.txt LABELS.txt TRANSFORM PERMUTATIONS TASK SEED UNITS
 //   Y.txt       "n p", then the n rows of Y (decimal numbers that round-trip)
-//   LABELS.txt  a header line of factor names, then one line per object: its
-//               label of each factor, separated by tabs
+//   LABELS.txt  a header line of factor names (NAME=LEVEL1,LEVEL2,... gives the
+//               levels' order), then one line per object: its label of each
+//               factor, separated by tabs
 //   TRANSFORM 0-5, TASK 1-3, UNITS objects|subgroups
 // Output: "ssy X", a "row" line per table row (source df1 df2 ss ms f p count
 // permutations; f and p as "-" when absent), and for each ordination an
@@ -69,7 +70,15 @@ int main(int argc, char** argv) {
     }
     for (std::size_t k = 0; k < cells.size(); ++k) columns[k].push_back(cells[k]);
   }
-  for (std::size_t k = 0; k < names.size(); ++k) in.factors.push_back(morvenak::Factor::from_labels(names[k], columns[k]));
+  for (std::size_t k = 0; k < names.size(); ++k) {
+    const std::string name = names[k].substr(0, names[k].find('='));
+    std::vector<std::string> order;
+    if (name.size() < names[k].size()) {
+      std::stringstream s(names[k].substr(name.size() + 1));
+      for (std::string level; std::getline(s, level, ',');) order.push_back(level);
+    }
+    in.factors.push_back(morvenak::Factor::from_labels(name, columns[k], order));
+  }
 
   morvenak::Options o;
   o.transform = static_cast<morvenak::Transform>(std::atoi(argv[3]));

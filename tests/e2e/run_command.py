@@ -128,7 +128,7 @@ def dune_identity():
     for x in rows:
         check(float(x["R2"]) == float(x["SS"]) / ssy, f"tsv: R2 of {x['source']}")
     j = json.loads(read(os.path.join(out, "results.json")))
-    check(list(j)[0] == "schema_version" and j["schema_version"] == 1, "json: schema_version first, 1")
+    check(list(j)[0] == "schema_version" and j["schema_version"] == 2, "json: schema_version first, 2")
     for x, y in zip(rows, j["rows"]):
         for key in ("SS", "MS", "F", "P", "R2"):
             check((y[key] is None and x[key] == "") or (x[key] != "" and y[key] == float(x[key])),
@@ -286,6 +286,41 @@ def nesting_by_labels():
                      "Twin"],
                  "twin.csv, column 7 (Twin): the nested factor has a single subgroup within each level of "
                  "Management, so it divides none of them and has no degrees of freedom", 2, "no degrees of freedom")
+
+
+def level_order():
+    """--levels orders the levels in the JSON, the classic files (which still reproduce the
+    report, as prepare with the same order writes them) and the figures' legend; a label it
+    leaves out is an error naming its file, line and column."""
+    d = fresh()
+    order = ["--levels", "Management=NM,HF,BF,SF", "--levels", "Use=Pasture,Haypastu,Hayfield"]
+    r = morvenak(DUNE + order + ["--permutations", "99", "--output", "o"], d)
+    check(r.returncode == 0, f"levels: {r.returncode} {r.stderr!r}")
+    if r.returncode != 0:
+        return
+    out = os.path.join(d, "o")
+    j = json.loads(read(os.path.join(out, "results.json")))
+    check([lv["label"] for lv in j["design"]["factors"][0]["levels"]] == ["NM", "HF", "BF", "SF"],
+          "levels: the main factor's order in the JSON")
+    check(j["options"]["levels"] == {"Management": ["NM", "HF", "BF", "SF"],
+                                     "Use": ["Pasture", "Haypastu", "Hayfield"]}, "levels: the options")
+    c = os.path.join(out, "classic")
+    with open(os.path.join(c, "answers.txt")) as answers:
+        r2 = subprocess.run([args.morvenak], cwd=c, stdin=answers, capture_output=True, text=True)
+    check(r2.returncode == 0 and masked(read(os.path.join(c, "Morvenak.out"))) ==
+          masked(read(os.path.join(out, "Morvenak.out"))), "levels: the classic folder's report differs")
+    p = fresh()
+    r3 = morvenak(["prepare", "-s", "dune.csv", "-l", "dune.env.csv", "-m", "Management", "-n", "Use"] + order, p)
+    check(r3.returncode == 0 and all(read(os.path.join(p, x)) == read(os.path.join(c, x)) for x in ("X1.txt", "X2.txt")),
+          f"levels: prepare's factor files differ from the run's: {r3.stderr!r}")
+    r4 = morvenak(["plot", "o", "--format", "pdf"], d)
+    text = subprocess.run(["pdftotext", os.path.join(out, "figures", "ordination-1.pdf"), "-"],
+                          capture_output=True, text=True).stdout if r4.returncode == 0 else ""
+    legend = [text.find(x) for x in ("NM (6)", "HF (5)", "BF (3)", "SF (6)")]
+    check(-1 not in legend and legend == sorted(legend), f"levels: the legend's order {legend} {r4.stderr!r}")
+    expect_error(d, DUNE + ["--levels", "Management=NM,HF,BF"],
+                 "dune.env.csv, line 2, column 4 (Management): the label \"SF\" is not among the levels --levels "
+                 "gives for Management; list every level once", 2, "levels: a label left out")
 
 
 def errors():
@@ -547,6 +582,7 @@ _, dune_report = dune_identity()
 tables_other_ways(dune_report)
 warnings()
 nesting_by_labels()
+level_order()
 errors()
 output_folder(dune_report)
 interrupt()

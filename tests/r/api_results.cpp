@@ -4,6 +4,7 @@
 //
 //   morvenak_api_results SPECIES.csv LABELS.csv TRANSFORM PERMUTATIONS SEED COLUMN [COLUMN...]
 //
+// A COLUMN may be written COLUMN=LEVEL1,LEVEL2,... to give its levels' order.
 // SPECIES.csv: sample names first, a header row of species names; LABELS.csv:
 // sample names first, a header row naming the factor columns; both in the
 // same sample order, cells without commas (quotes around a cell are removed).
@@ -75,13 +76,20 @@ int main(int argc, char** argv) {
             std::stod(species.at(static_cast<std::size_t>(i + 1)).at(static_cast<std::size_t>(j + 1)));
     std::vector<std::string> names;
     for (int a = 6; a < argc; ++a) {
+      const std::string spec = argv[a];
+      const std::string name = spec.substr(0, spec.find('='));
+      std::vector<std::string> order;
+      if (name.size() < spec.size()) {
+        std::stringstream s(spec.substr(name.size() + 1));
+        for (std::string level; std::getline(s, level, ',');) order.push_back(level);
+      }
       std::size_t column = 0;
-      while (column < labels[0].size() && labels[0][column] != argv[a]) ++column;
-      if (column == labels[0].size()) throw std::runtime_error(std::string("no column ") + argv[a] + " in " + argv[2]);
+      while (column < labels[0].size() && labels[0][column] != name) ++column;
+      if (column == labels[0].size()) throw std::runtime_error("no column " + name + " in " + argv[2]);
       std::vector<std::string> values;
       for (int i = 0; i < in.n; ++i) values.push_back(labels.at(static_cast<std::size_t>(i + 1)).at(column));
-      in.factors.push_back(morvenak::Factor::from_labels(argv[a], values));
-      names.push_back(argv[a]);
+      in.factors.push_back(morvenak::Factor::from_labels(name, values, order));
+      names.push_back(name);
     }
     morvenak::Options options;
     options.transform = transform_named(argv[3]);

@@ -65,9 +65,13 @@ PlotInput from_engine(const std::vector<std::string>& samples, const std::vector
     const morvenak::Result r = morvenak::analyse(in, opt);
     PlotInput out;
     out.samples = samples;
-    for (std::size_t f = 0; f < factors.size(); ++f)
-        out.factors.push_back(levels_from_labels(factors[f].first, factors[f].second,
-                                                 f ? &out.factors[f - 1] : nullptr));
+    std::vector<std::string> names;
+    std::vector<std::vector<std::string>> labels;
+    for (const auto& f : factors) {
+        names.push_back(f.first);
+        labels.push_back(f.second);
+    }
+    out.factors = factor_levels(names, labels);
     for (std::size_t k = 0; k < r.ordinations.size(); ++k) {
         const morvenak::OrdinationResult& o = r.ordinations[k];
         Scores s;

@@ -80,7 +80,13 @@ int main(int argc, char** argv) try {
     doc["design"]["factors"] = nlohmann::json::array();
     for (std::size_t f = 0; f < columns.size(); ++f) {
         const morvenak::LevelCoding& c = r.codings.at(f);
-        doc["design"]["factors"].push_back({{"column", columns[f]}, {"levels", c.levels}, {"counts", c.counts}});
+        nlohmann::json levels = nlohmann::json::array();  // as the run lays them out
+        for (std::size_t l = 0; l < c.levels.size(); ++l) {
+            nlohmann::json level = {{"label", c.levels[l]}, {"count", c.counts[l]}};
+            if (f > 0) level["parent"] = r.codings.at(f - 1).levels.at(static_cast<std::size_t>(c.parent[l]));
+            levels.push_back(level);
+        }
+        doc["design"]["factors"].push_back({{"column", columns[f]}, {"levels", levels}});
     }
     doc["samples"] = nlohmann::json::array();
     for (std::size_t i = 0; i < samples.size(); ++i) {

@@ -51,6 +51,7 @@ PlotInput read_classic(const std::string& score_file, const ClassicTables& t) {
                             "\" is named twice (line " +
                             std::to_string(labels.rows[it->second][0].line) + ")");
     }
+    std::vector<std::vector<std::string>> labels_of;  // per factor, per sample
     for (std::size_t f = 0; f < t.columns.size(); ++f) {
         const std::string& name = t.columns[f];
         std::size_t column = 0;
@@ -77,8 +78,9 @@ PlotInput read_classic(const std::string& score_file, const ClassicTables& t) {
                                 name + "): the label of sample \"" + sample + "\" is empty");
             values.emplace_back(cell.text);
         }
-        in.factors.push_back(levels_from_labels(name, values, f ? &in.factors[f - 1] : nullptr));
+        labels_of.push_back(std::move(values));
     }
+    in.factors = factor_levels(t.columns, labels_of);
     return in;
 }
 

@@ -1,7 +1,8 @@
 // Levels of factors and the factor of each ordination; see plotdata.hpp.
 #include "plotdata.hpp"
 
-#include <map>
+#include "morvenak/analysis.hpp"
+
 #include <utility>
 
 namespace plot {
@@ -12,24 +13,22 @@ int factor_of(const PlotInput& in, int number) {
     return number <= factors ? number - 1 : 0;
 }
 
-FactorLevels levels_from_labels(const std::string& name, const std::vector<std::string>& labels,
-                                const FactorLevels* parent) {
-    FactorLevels f;
-    f.name = name;
-    std::map<std::pair<int, std::string>, int> seen;
-    for (std::size_t i = 0; i < labels.size(); ++i) {
-        const int up = parent ? parent->level_of[i] : -1;
-        auto [it, fresh] =
-            seen.emplace(std::make_pair(up, labels[i]), static_cast<int>(f.levels.size()));
-        if (fresh) {
-            f.levels.push_back(labels[i]);
-            if (parent) f.parent.push_back(up);
-            f.counts.push_back(0);
-        }
-        f.level_of.push_back(it->second);
-        ++f.counts[static_cast<std::size_t>(it->second)];
+std::vector<FactorLevels> factor_levels(const std::vector<std::string>& names,
+                                        const std::vector<std::vector<std::string>>& labels,
+                                        const std::vector<std::vector<std::string>>& orders) {
+    const std::vector<morvenak::CodedFactor> coded = morvenak::code_factors(labels, orders);
+    std::vector<FactorLevels> out;
+    for (std::size_t f = 0; f < coded.size(); ++f) {
+        const morvenak::LevelCoding& c = coded[f].levels;
+        FactorLevels fl;
+        fl.name = names[f];
+        fl.levels = c.levels;
+        if (f > 0) fl.parent = c.parent;
+        fl.level_of = c.level_of;
+        fl.counts = c.counts;
+        out.push_back(std::move(fl));
     }
-    return f;
+    return out;
 }
 
 }  // namespace plot

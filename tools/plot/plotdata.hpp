@@ -9,9 +9,9 @@
 
 namespace plot {
 
-// One factor: its levels in order of first appearance over the samples. A nested
-// factor's levels are read within their parent: the same label under two parents is
-// two levels, each with its parent.
+// One factor: its levels in the run's order (that of --levels, else of first
+// appearance over the samples). A nested factor's levels are read within their parent:
+// the same label under two parents is two levels, each with its parent.
 struct FactorLevels {
     std::string name;                 // as the user named it
     std::vector<std::string> levels;  // labels as written
@@ -42,9 +42,12 @@ struct PlotInput {
 // grouped by the main factor. -1 when there is no factor.
 int factor_of(const PlotInput& in, int number);
 
-// Levels in order of first appearance of labels (nested in parent_of when given:
-// the same label under two parents makes two levels).
-FactorLevels levels_from_labels(const std::string& name, const std::vector<std::string>& labels,
-                                const FactorLevels* parent = nullptr);
+// The factors' levels from their labels (per factor, per sample; main factor first,
+// each nested in the one before), coded as the run codes them: in the order of
+// orders[f] when it is given and not empty, else of first appearance. Throws
+// morvenak::InvalidInput on an empty label or one that its order lacks.
+std::vector<FactorLevels> factor_levels(const std::vector<std::string>& names,
+                                        const std::vector<std::vector<std::string>>& labels,
+                                        const std::vector<std::vector<std::string>>& orders = {});
 
 }  // namespace plot

@@ -8,6 +8,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "morvenak/analysis.hpp"
+
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -23,6 +26,8 @@ namespace key {
 const char* const design = "design";            // what was analysed
 const char* const factors = "factors";          // in the design: list, main factor first
 const char* const factor_name = "column";       // as the user named the column
+const char* const levels = "levels";            // of a factor, in the run's order
+const char* const label = "label";              // of a level
 const char* const ordinations = "ordinations";  // list, numbered from 1 in order
 const char* const title = "title";
 const char* const eigenvalues = "eigenvalues";    // one per axis; empty: no axes
@@ -164,9 +169,28 @@ PlotInput read_results(const std::string& folder) {
     if (!factors.is_array() || factors.empty())
         throw ToolError(jpath + ": \"" + key::factors + "\" is not a list of factors");
     std::vector<std::string> names;
-    for (const json& f : factors)
+    std::vector<std::vector<std::string>> orders;  // the levels' order of each factor
+    for (const json& f : factors) {
         names.push_back(
             text(field(f, key::factor_name, jpath, "a factor"), jpath, "a factor's name"));
+        // Without its levels a factor's come in order of first appearance.
+        if (!f.is_object() || !f.contains(key::levels)) {
+            orders.emplace_back();
+            continue;
+        }
+        const json& levels = f.at(key::levels);
+        if (!levels.is_array())
+            throw ToolError(jpath + ": \"" + key::levels + "\" of factor " + names.back() +
+                            " is not a list");
+        std::vector<std::string> order;
+        for (const json& l : levels) {
+            const std::string label =
+                text(field(l, key::label, jpath, "a level"), jpath, "a level's label");
+            // A nested factor lists a label once under each parent: the first one places it.
+            if (std::find(order.begin(), order.end(), label) == order.end()) order.push_back(label);
+        }
+        orders.push_back(std::move(order));
+    }
     const json& ords = field(doc, key::ordinations, jpath, "the file");
     if (!ords.is_array()) throw ToolError(jpath + ": \"" + key::ordinations + "\" is not a list");
 
@@ -238,9 +262,14 @@ PlotInput read_results(const std::string& folder) {
         }
         in.ordinations.push_back(s);
     }
-    for (std::size_t f = 0; f < labels.size(); ++f)
-        in.factors.push_back(
-            levels_from_labels(names[f], labels[f], f ? &in.factors[f - 1] : nullptr));
+    if (!labels.empty()) {
+        try {
+            in.factors = factor_levels(names, labels, orders);
+        } catch (const morvenak::InvalidInput& e) {
+            throw ToolError(folder + ": the score tables' labels disagree with the levels of " +
+                            jpath + ": " + e.what());
+        }
+    }
     return in;
 }
 

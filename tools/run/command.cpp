@@ -174,7 +174,7 @@ morvenak::Input input_of(tables::Design& d) {
             in.y[i + j * d.objects.size()] = v;
         }
     for (const tables::Factor& f : d.factors)
-        in.factors.push_back(morvenak::Factor::from_labels(f.column, f.labels));
+        in.factors.push_back(morvenak::Factor::from_labels(f.column, f.labels, f.order));
     d.values = {};
     return in;
 }
@@ -387,6 +387,10 @@ void write_results(const tables::Design& d, const morvenak::Result& r, const Run
     info.options["output"] = output;
     info.options["sep"] = o.table.sep.empty() ? Json(nullptr) : Json(o.table.sep);
     info.options["decimal"] = o.table.decimal.empty() ? Json(nullptr) : Json(o.table.decimal);
+    Json levels = Json::object();  // the orders given, by column
+    for (const tables::Factor& f : d.factors)
+        if (!f.order.empty()) levels[f.column] = f.order;
+    info.options["levels"] = levels;
     info.options["species_decimal_mark"] = std::string(1, d.decimal);
     info.options["progress"] = o.progress;
     info.options["quiet"] = o.quiet;

@@ -112,7 +112,7 @@ std::string species_tsv(const tables::Design& d, const morvenak::OrdinationResul
 std::string results_json(const tables::Design& d, const morvenak::Result& r, const RunInfo& info) {
     Json j;
     // Raised whenever a key is added; no key is ever renamed or dropped.
-    j["schema_version"] = 1;
+    j["schema_version"] = 2;
     j["program"] = "morvenak";
     j["version"] = morvenak::version();
     j["inputs"] = info.inputs;

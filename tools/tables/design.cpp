@@ -42,6 +42,48 @@ long find_column(const Table& labels, const std::string& name) {
 
 bool is_na(std::string_view text) { return text == "NA"; }
 
+// The orders of --levels, one per factor (empty: first appearance), each checked
+// against the factor's labels.
+std::vector<std::vector<std::string>> orders_of(const std::vector<LevelOrder>& given,
+                                                const std::vector<Factor>& factors,
+                                                const std::string& labels_name) {
+    std::vector<std::vector<std::string>> orders(factors.size());
+    std::vector<bool> seen(factors.size(), false);
+    for (const LevelOrder& o : given) {
+        std::size_t f = 0;
+        while (f < factors.size() && factors[f].column != o.column) ++f;
+        if (f == factors.size()) {
+            std::string names;
+            for (const Factor& fac : factors) names += (names.empty() ? "" : ", ") + fac.column;
+            throw ToolError("--levels " + o.column + ": " + quoted(o.column) +
+                            " is not a factor of this run (its factors: " + names + ")");
+        }
+        if (seen[f])
+            throw ToolError("--levels " + o.column +
+                            ": given twice; give the order of a factor once");
+        seen[f] = true;
+        const Factor& fac = factors[f];
+        std::map<std::string, bool> used;
+        for (const std::string& level : o.levels) used[level] = false;
+        for (std::size_t i = 0; i < fac.labels.size(); ++i) {
+            const auto it = used.find(fac.labels[i]);
+            if (it == used.end())
+                throw ToolError(where(labels_name, fac.lines[i], fac.column_number) + " (" +
+                                fac.column + "): the label " + quoted(fac.labels[i]) +
+                                " is not among the levels --levels gives for " + fac.column +
+                                "; list every level once");
+            it->second = true;
+        }
+        for (const std::string& level : o.levels)
+            if (!used.at(level))
+                throw ToolError("--levels " + o.column + ": no sample has the level " +
+                                quoted(level) + " (the labels are compared as " + labels_name +
+                                " writes them)");
+        orders[f] = o.levels;
+    }
+    return orders;
+}
+
 // Sample name -> row index, refusing empty and repeated names.
 std::map<std::string, std::size_t> index_samples(const Table& t) {
     std::map<std::string, std::size_t> index;
@@ -330,15 +372,46 @@ Design build_design(const Table& species, const Table& labels,
         }
     }
 
-    // The engine's coding: levels in order of first appearance, nested labels within
-    // their parent.
-    std::vector<morvenak::CodedFactor> coded = morvenak::code_factors(label_columns);
+    // The engine's coding: levels in the order given or of first appearance, nested
+    // labels within their parent.
+    const std::vector<std::vector<std::string>> orders =
+        orders_of(options.level_orders, d.factors, labels.name);
+    std::vector<morvenak::CodedFactor> coded = morvenak::code_factors(label_columns, orders);
     for (std::size_t f = 0; f < coded.size(); ++f) {
+        d.factors[f].order = orders[f];
         d.factors[f].coding = std::move(coded[f].levels);
         d.factors[f].codes = integer_columns(coded[f], d.objects.size());
     }
     check_coding(d, options.max_dummies, options.finer_nesting);
     return d;
+}
+
+LevelOrder parse_level_order(const std::string& text) {
+    const std::size_t eq = text.find('=');
+    const std::string option = "--levels " + text;
+    if (eq == std::string::npos)
+        throw ToolError(option +
+                        ": give a factor's column and its levels in order, "
+                        "COLUMN=LEVEL1,LEVEL2,... (dose=0,0.1,0.9,6,44)");
+    LevelOrder o;
+    o.column = text.substr(0, eq);
+    if (o.column.empty()) throw ToolError(option + ": the factor's column is missing before =");
+    std::string rest = text.substr(eq + 1);
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t comma = rest.find(',', start);
+        std::string level =
+            rest.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        if (level.empty())
+            throw ToolError(option + ": an empty level; separate the levels by single commas");
+        for (const std::string& before : o.levels)
+            if (before == level)
+                throw ToolError(option + ": the level " + quoted(level) + " is given twice");
+        o.levels.push_back(std::move(level));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return o;
 }
 
 }  // namespace tables

@@ -1,8 +1,9 @@
 // From a species table and a table of sample labels to the design of one analysis:
 // the objects in the species table's order, their abundances, and the labels of the
 // main factor and of each nested factor, coded by the engine (morvenak::code_factors:
-// levels in order of first appearance, a nested factor's labels read within its
-// parent), with the checks that the program's limits and a nested design impose.
+// levels in the order --levels gives or in order of first appearance, a nested
+// factor's labels read within its parent), with the checks that the program's limits
+// and a nested design impose.
 // `morvenak run` and `morvenak prepare` both build their design here.
 #pragma once
 
@@ -42,6 +43,7 @@ struct Factor {
     long column_number = 0;               // 1-based, for messages
     std::vector<std::string> labels;      // per object, as written
     std::vector<long> lines;              // per object, the line of its label
+    std::vector<std::string> order;       // the levels' order given (--levels); empty: none
     morvenak::LevelCoding coding;         // levels, parents, counts, the level of each object
     std::vector<std::vector<int>> codes;  // the dummy variables, one column per variable
 };
@@ -83,6 +85,17 @@ std::string number_text(std::string_view text, char decimal = '.');
 // value of each kind and --decimal. A comma-separated table has decimal points.
 char detect_decimal(const Table& t, char delimiter, const std::vector<std::size_t>& columns = {});
 
+// The order of a factor's levels (--levels COLUMN=L1,L2,...): its labels as the labels
+// table writes them. For a nested factor it orders the subgroups within each parent.
+struct LevelOrder {
+    std::string column;
+    std::vector<std::string> levels;
+};
+
+// The option's text read into an order; a tools::ToolError names the option and what
+// is wrong (no "=", no column, an empty level, a level given twice).
+LevelOrder parse_level_order(const std::string& text);
+
 // Throws tools::ToolError with file, line and column for every fault it meets. The
 // species and sample limits are checked while the tables are read (TableLimits), so
 // the tables must come from read_table with them; the dummy variables' limit is
@@ -95,6 +108,9 @@ struct DesignOptions {
     char labels_delimiter = ',';
     std::size_t max_dummies = tables::max_dummies;
     bool finer_nesting = true;  // refuse a nested factor no finer than its parent (DesignLimits)
+    // Levels in these orders; every label of the factor must be listed, and every
+    // level listed must be some sample's.
+    std::vector<LevelOrder> level_orders;
 };
 Design build_design(const Table& species, const Table& labels,
                     const std::vector<std::string>& columns, const DesignOptions& options = {});

@@ -19,16 +19,24 @@ void add_table_options(CLI::App& app, TableOptions& options) {
                    "Decimal mark of both tables: . or , (default: told from each table's "
                    "values; a comma-separated table has decimal points)")
         ->check(CLI::IsMember({".", ","}));
+    app.add_option("--levels", options.levels,
+                   "Order of a factor's levels in every output, COLUMN=LEVEL1,LEVEL2,... "
+                   "(dose=0,0.1,0.9,6,44), the labels as the labels table writes them; "
+                   "repeatable, one per factor (default: order of first appearance)")
+        ->expected(1)
+        ->take_all();
 }
 
 Design read_design(const std::string& species_path, const std::string& labels_path,
                    const std::vector<std::string>& columns, const TableOptions& options,
                    const DesignLimits& limits) {
+    DesignOptions d;
+    for (const std::string& text : options.levels)
+        d.level_orders.push_back(parse_level_order(text));
     const char delimiter = options.delimiter();
     Table species = read_table(species_path, {limits.species, limits.objects}, delimiter);
     // The labels table may hold samples that the species table does not: no row limit.
     Table labels = read_table(labels_path, {}, delimiter);
-    DesignOptions d;
     d.decimal = options.decimal_mark();
     d.species_delimiter = species.delimiter;
     d.labels_delimiter = labels.delimiter;

@@ -1,5 +1,6 @@
-// The options that say how both tables are written (--sep, --decimal), and the design
-// read from the two files with them: what `morvenak run` and `morvenak prepare` share.
+// The options that say how both tables are written and read (--sep, --decimal, the
+// levels' order --levels), and the design read from the two files with them: what
+// `morvenak run` and `morvenak prepare` share.
 #pragma once
 
 #include "design.hpp"
@@ -12,8 +13,9 @@
 namespace tables {
 
 struct TableOptions {
-    std::string sep;      // ",", ";" or "tab"; empty: detected in each table
-    std::string decimal;  // "." or ","; empty: detected in each table
+    std::string sep;                  // ",", ";" or "tab"; empty: detected in each table
+    std::string decimal;              // "." or ","; empty: detected in each table
+    std::vector<std::string> levels;  // --levels COLUMN=L1,L2,..., as given
     char delimiter() const;
     char decimal_mark() const;
 };

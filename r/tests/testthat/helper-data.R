@@ -20,11 +20,19 @@ read_stored <- function(name) {
   utils::read.delim(file.path(results_dir(), name), colClasses = "character", na.strings = character())
 }
 
-# The package's analysis of a stored case, on vegan's dune tables.
+# The package's analysis of a stored case, on vegan's dune tables. A factor
+# written COLUMN=LEVEL1,LEVEL2,... is an R factor with those levels; the others
+# are text, their levels in order of first appearance.
 run_case <- function(case, threads = 1L) {
   d <- dune_tables()
-  factors <- strsplit(case$factors, " ")[[1L]]
-  morvenak(d$Y, factors[1L], nested = if (length(factors) > 1L) factors[-1L], data = d$env,
+  specs <- strsplit(strsplit(case$factors, " ")[[1L]], "=", fixed = TRUE)
+  factors <- vapply(specs, `[`, "", 1L)
+  env <- lapply(specs, function(s) {
+    labels <- as.character(d$env[[s[1L]]])
+    if (length(s) > 1L) factor(labels, levels = strsplit(s[2L], ",", fixed = TRUE)[[1L]]) else labels
+  })
+  names(env) <- factors
+  morvenak(d$Y, factors[1L], nested = if (length(factors) > 1L) factors[-1L], data = as.data.frame(env),
            transform = case$transform, permutations = as.numeric(case$permutations),
            seed = if (nzchar(case$seed)) as.numeric(case$seed) else NULL, task = "anova",
            threads = threads)

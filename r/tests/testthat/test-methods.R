@@ -55,7 +55,7 @@ test_that("scores are named after Y and follow display, choices and ordination",
   expect_identical(vegan::scores(m, display = "sites"), scores(m, display = "sites"))
 })
 
-test_that("summary lists levels in order of first appearance and the axes", {
+test_that("summary lists levels in their order and the axes", {
   out <- capture.output(summary(nested_meadows(permutations = 0)))
   expect_true("  farm: South (8), North (8), East (8)" %in% out)
   expect_true(any(startsWith(out, "  field: South/field 1 (4), South/field 2 (4), North/field 1 (4)")))

@@ -42,11 +42,12 @@ double seconds_since(std::chrono::steady_clock::time_point t0) {
 
 }  // namespace
 
-Factor Factor::from_labels(std::string name, std::vector<std::string> labels) {
+Factor Factor::from_labels(std::string name, std::vector<std::string> labels, std::vector<std::string> order) {
   Factor f;
   f.name = std::move(name);
   f.by_labels = true;
   f.labels = std::move(labels);
+  f.order = std::move(order);
   return f;
 }
 
@@ -69,6 +70,9 @@ struct Analysis::Impl {
   bool ran = false;
   std::vector<bool> from_labels;
   std::vector<std::string> names;  // the factors' names so far, for messages
+  // The labels' levels in order of first appearance, whatever order the
+  // caller gave: the cells of the grouped path, whose sums run over them.
+  std::vector<LevelCoding> cells;
   // Beyond the classic limits: Y by rows, transformed and centred (the
   // workspace is not used).
   bool grouped = false;
@@ -293,7 +297,16 @@ void Analysis::add_factor(const Factor& factor) {
         throw InvalidInput("a factor given by labels is nested in its parent's labels: give the parent by labels too");
       parent = &a.result.codings.back();
     }
-    LevelCoding levels = code_levels(factor.labels, parent);
+    LevelCoding levels;
+    try {
+      levels = code_levels(factor.labels, parent, factor.order);
+    } catch (const InvalidInput& e) {
+      if (factor.order.empty()) throw;
+      throw InvalidInput("factor " + (factor.name.empty() ? std::to_string(f) : "'" + factor.name + "'") + ": " +
+                         e.what());
+    }
+    a.cells.push_back(factor.order.empty() ? levels
+                                           : code_levels(factor.labels, a.cells.empty() ? nullptr : &a.cells.back()));
     m = static_cast<int>(levels.levels.size()) - (parent != nullptr ? static_cast<int>(parent->levels.size()) : 1);
     if (m == 0) {
       // A factor that divides nothing has no dummy variable: say so in its
@@ -419,8 +432,11 @@ class ProjectorPath final : public Path {
 // (the coding, collinearity, the nesting order) pass.
 class GroupedPath final : public Path {
  public:
-  GroupedPath(RunContext& ctx, const Options& options, const RowMatrix& y, Result& r)
-      : ctx_(ctx), options_(options), y_(y), r_(r) {}
+  // `cells`: the factors' levels in order of first appearance, whatever the
+  // order of the result's codings, so that no sum changes with that order.
+  GroupedPath(RunContext& ctx, const Options& options, const RowMatrix& y, const std::vector<LevelCoding>& cells,
+              Result& r)
+      : ctx_(ctx), options_(options), y_(y), cells_(cells), r_(r) {}
   void check_factors() override {
     Events& events = *ctx_.events;
     if (ctx_.check_coding) events.coding_verdict(true);
@@ -429,7 +445,7 @@ class GroupedPath final : public Path {
     events.no_collinearity_among();
   }
   void prepare() override {
-    g_ = make_grouping(r_.codings);
+    g_ = make_grouping(cells_);
     r_.memory_estimate = check_memory(options_, &g_, ctx_.n, ctx_.p, ctx_.task, r_.threads);
   }
   SubgroupDesign subgroups() override { return grouped_subgroup_design(g_, y_); }
@@ -450,6 +466,7 @@ class GroupedPath final : public Path {
   RunContext& ctx_;
   const Options& options_;
   const RowMatrix& y_;
+  const std::vector<LevelCoding>& cells_;
   Result& r_;
   Grouping g_;
   std::vector<std::vector<double>> means_;
@@ -473,7 +490,7 @@ Result Analysis::run() {
   bool by_labels = true;
   for (bool b : a.from_labels) by_labels = by_labels && b;
   ProjectorPath projectors(ctx, a.w, r, by_labels);
-  GroupedPath groups(ctx, a.options, a.gy, r);
+  GroupedPath groups(ctx, a.options, a.gy, a.cells, r);
   Path& path = a.grouped ? static_cast<Path&>(groups) : static_cast<Path&>(projectors);
 
   const auto t0 = std::chrono::steady_clock::now();
@@ -578,7 +595,8 @@ Result analyse_interruptibly(const Input& input, Options options, Events* events
   return future.get();
 }
 
-std::vector<CodedFactor> code_factors(const std::vector<std::vector<std::string>>& labels) {
+std::vector<CodedFactor> code_factors(const std::vector<std::vector<std::string>>& labels,
+                                      const std::vector<std::vector<std::string>>& orders) {
   std::vector<CodedFactor> out;
   for (std::size_t f = 0; f < labels.size(); ++f) {
     if (labels[f].size() != labels[0].size())
@@ -586,7 +604,7 @@ std::vector<CodedFactor> code_factors(const std::vector<std::vector<std::string>
                          " labels where factor 1 has " + std::to_string(labels[0].size()));
     const LevelCoding* parent = f > 0 ? &out.back().levels : nullptr;
     CodedFactor c;
-    c.levels = code_levels(labels[f], parent);
+    c.levels = code_levels(labels[f], parent, f < orders.size() ? orders[f] : std::vector<std::string>{});
     c.codes = helmert_codes(c.levels, parent, c.m);
     out.push_back(std::move(c));
   }

@@ -32,13 +32,21 @@ struct Factor {
   std::string name;
   bool by_labels = false;           // labels (true) or codes (false)
   std::vector<std::string> labels;  // one per object, when coded by the engine
+  std::vector<std::string> order;   // the levels' order, when given with the labels
   int m = 0;                        // dummy variables, when given as codes
   std::vector<double> codes;        // n x m, column-major
 
-  // Group labels. Levels are numbered in order of first appearance; a
-  // nested factor's labels are read within its parent's levels, and its
-  // dummy variables are weighted Helmert contrasts within each parent level.
-  static Factor from_labels(std::string name, std::vector<std::string> labels);
+  // Group labels. Levels are numbered in the order of `order`, or in order
+  // of first appearance when it is empty; a nested factor's labels are read
+  // within its parent's levels (`order` then lists them by parent level
+  // and orders the subgroups within each), and its dummy variables are weighted Helmert contrasts within
+  // each parent level. `order` lists every label once and may list labels
+  // that no object has (they are passed over). The order changes the dummy
+  // variables, not the space they span: within the classic limits the sums
+  // of squares may differ in their last bits; beyond them the group sums are
+  // taken in order of first appearance whatever the order, so no number
+  // changes.
+  static Factor from_labels(std::string name, std::vector<std::string> labels, std::vector<std::string> order = {});
   static Factor from_codes(std::string name, int m, std::vector<double> codes);
 };
 
@@ -98,14 +106,17 @@ Result analyse_interruptibly(const Input& input, Options options, Events* events
 // The coding that Factor::from_labels gets, for a caller that writes the
 // dummy variables out (the classic files of a run): the levels of each
 // factor in nesting order, each nested factor read within its parent, and
-// its weighted Helmert dummy variables (n x m, column-major). Throws
-// InvalidInput on labels of unequal lengths or an empty label.
+// its weighted Helmert dummy variables (n x m, column-major); `orders`, when
+// given, holds each factor's order as Factor::from_labels takes it. Throws
+// InvalidInput on labels of unequal lengths, an empty label or a label that
+// its order lacks.
 struct CodedFactor {
   LevelCoding levels;
   int m = 0;
   std::vector<double> codes;
 };
-std::vector<CodedFactor> code_factors(const std::vector<std::vector<std::string>>& labels);
+std::vector<CodedFactor> code_factors(const std::vector<std::vector<std::string>>& labels,
+                                      const std::vector<std::vector<std::string>>& orders = {});
 
 // The version of the engine, as the programs print it.
 const char* version();

@@ -1,14 +1,59 @@
-// Levels in order of first appearance, and weighted Helmert contrasts.
+// Levels in order of first appearance or in a given order, and weighted Helmert
+// contrasts.
 #include "core/fp_contract.hpp"
 #include "input/labels.hpp"
 
 #include <cstddef>
+#include <algorithm>
 #include <map>
+#include <numeric>
 #include <utility>
 
 namespace morvenak {
 
-LevelCoding code_levels(const std::vector<std::string>& labels, const LevelCoding* parent) {
+namespace {
+
+// The levels of `c` renumbered by parent level, and within each parent level
+// in the order of `order`.
+LevelCoding in_order(const LevelCoding& c, const std::vector<std::string>& order) {
+  std::map<std::string, std::size_t> rank;
+  for (std::size_t k = 0; k < order.size(); ++k)
+    if (!rank.emplace(order[k], k).second) throw InvalidInput("the level '" + order[k] + "' is given twice");
+  std::vector<std::size_t> ranks(c.levels.size());
+  for (std::size_t l = 0; l < c.levels.size(); ++l) {
+    const auto found = rank.find(c.levels[l]);
+    if (found == rank.end()) {
+      std::size_t i = 0;
+      while (c.level_of[i] != static_cast<int>(l)) ++i;
+      throw InvalidInput("object " + std::to_string(i + 1) + " has the label '" + c.levels[l] +
+                         "', which is not among the levels given");
+    }
+    ranks[l] = found->second;
+  }
+  std::vector<int> by_rank(c.levels.size());  // new level -> old level
+  std::iota(by_rank.begin(), by_rank.end(), 0);
+  std::sort(by_rank.begin(), by_rank.end(), [&](int a, int b) {
+    const std::size_t x = static_cast<std::size_t>(a), y = static_cast<std::size_t>(b);
+    return c.parent[x] != c.parent[y] ? c.parent[x] < c.parent[y] : ranks[x] < ranks[y];
+  });
+  std::vector<int> renumbered(c.levels.size());  // old level -> new level
+  LevelCoding out;
+  for (std::size_t k = 0; k < by_rank.size(); ++k) {
+    const std::size_t old = static_cast<std::size_t>(by_rank[k]);
+    renumbered[old] = static_cast<int>(k);
+    out.levels.push_back(c.levels[old]);
+    out.parent.push_back(c.parent[old]);
+    out.counts.push_back(c.counts[old]);
+  }
+  out.level_of.reserve(c.level_of.size());
+  for (int l : c.level_of) out.level_of.push_back(renumbered[static_cast<std::size_t>(l)]);
+  return out;
+}
+
+}  // namespace
+
+LevelCoding code_levels(const std::vector<std::string>& labels, const LevelCoding* parent,
+                        const std::vector<std::string>& order) {
   LevelCoding c;
   std::map<std::pair<int, std::string>, int> seen;  // (parent level, label) -> level
   c.level_of.reserve(labels.size());
@@ -25,7 +70,7 @@ LevelCoding code_levels(const std::vector<std::string>& labels, const LevelCodin
     ++c.counts[static_cast<std::size_t>(level)];
     c.level_of.push_back(level);
   }
-  return c;
+  return order.empty() ? c : in_order(c, order);
 }
 
 std::vector<double> helmert_codes(const LevelCoding& coding, const LevelCoding* parent, int& m) {
