@@ -34,7 +34,9 @@ TEST(Pca, WorkedCaseOneAxisInValuesAndInTheScoreFile) {
 
   o.title = "Object scores fitted to the anova factor";
   Capture score(kScoreUnit);
-  ClassicReport(0, 0.0f).ordination(o, 0, 2);
+  ClassicReport report(0, 0.0f);
+  report.ordination_started(o.title, 0, 2);  // the title before the ordination is computed
+  report.ordination(o, 0, 2);
   EXPECT_EQ(score.text(),
             " Object scores fitted to the anova factor\n"
             "\n Canonical eigenvalues (   1 eigenvalues)\n"

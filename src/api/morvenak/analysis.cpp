@@ -524,6 +524,7 @@ Result Analysis::run() {
     for (int k = 0; k < count; ++k) {
       check_cancel(ctx);
       const DesignOrdination& job = design.ordinations[static_cast<std::size_t>(k)];
+      a.events->ordination_started(job.title, k, count);
       OrdinationResult o = path.ordinate(k, job);
       o.title = job.title;
       o.source = job.source();

@@ -79,6 +79,9 @@ class EventsTee : public Events {
   void ordinations_started() override {
     both([&](Events& e) { e.ordinations_started(); });
   }
+  void ordination_started(const std::string& title, int index, int count) override {
+    both([&](Events& e) { e.ordination_started(title, index, count); });
+  }
   void ordination(const OrdinationResult& o, int index, int count) override {
     both([&](Events& e) { e.ordination(o, index, count); });
   }

@@ -256,8 +256,13 @@ class Events {
   virtual void test_started(int permutations, bool large) { (void)permutations, (void)large; }
   virtual void permutation(std::int64_t done, bool large) { (void)done, (void)large; }
   virtual void table_done(const Result& result) { (void)result; }
-  // The ordinations: before the first, each one, after the last.
+  // The ordinations: before the first; before each is computed, its title
+  // (so that a stop while it is computed keeps it written); each one; after
+  // the last.
   virtual void ordinations_started() {}
+  virtual void ordination_started(const std::string& title, int index, int count) {
+    (void)title, (void)index, (void)count;
+  }
   virtual void ordination(const OrdinationResult& o, int index, int count) { (void)o, (void)index, (void)count; }
   virtual void ordinations_done(const Result& result) { (void)result; }
   // A singular matrix met where the elimination cannot tell which pivot to

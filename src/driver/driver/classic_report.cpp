@@ -179,10 +179,15 @@ void ClassicReport::table_done(const Result& result) {
 
 void ClassicReport::ordinations_started() { start_ = secnds(0.0f); }
 
+// The title before the ordination is computed: a stop inside it leaves the
+// title written, as the classic program leaves it.
+void ClassicReport::ordination_started(const std::string& title, int index, int) {
+  if (index > 0) list_write(kScoreUnit);
+  list_write(kScoreUnit, {title});
+}
+
 void ClassicReport::ordination(const OrdinationResult& o, int index, int count) {
   const int unit = kScoreUnit;
-  if (index > 0) list_write(unit);
-  list_write(unit, {o.title});
   const int k = o.axes;
   if (o.no_axes == NoAxes::kZeroTotalVariance) {
     list_write(unit);

@@ -54,6 +54,7 @@ class ClassicReport : public Events {
   void permutation(std::int64_t done, bool large) override;
   void table_done(const Result& result) override;
   void ordinations_started() override;
+  void ordination_started(const std::string& title, int index, int count) override;
   void ordination(const OrdinationResult& o, int index, int count) override;
   void ordinations_done(const Result& result) override;
   bool go_on_after_singular() override;
