@@ -394,22 +394,60 @@ def output_folder(report):
 
 
 def interrupt():
+    """An interrupt, a termination request, a closed terminal, a quit key, a user signal and
+    a timer each cancel the run: status 1, the output folder as it was, nothing beside it."""
+    for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGUSR1, signal.SIGALRM):
+        d = fresh()
+        os.mkdir(os.path.join(d, "out"))
+        p = subprocess.Popen([args.morvenak] + DUNE + ["--permutations", "100000000", "--output", "out"], cwd=d,
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        # Wait until the test is under way: the classic files are in the temporary folder.
+        deadline = time.time() + 30
+        while time.time() < deadline and not any(x.startswith(".out.tmp-") for x in os.listdir(d)):
+            time.sleep(0.05)
+        time.sleep(0.5)
+        p.send_signal(sig)
+        out, err = p.communicate(timeout=60)
+        what = f"interrupt by {signal.Signals(sig).name}"
+        check(p.returncode == 1, f"{what}: status {p.returncode}: {err!r}")
+        check(err.endswith("morvenak run: interrupted; the output folder was left as it was\n"), f"{what}: {err!r}")
+        check(os.listdir(os.path.join(d, "out")) == [], f"{what}: the output folder is no longer empty")
+        check(sorted(os.listdir(d)) == ["dune.csv", "dune.env.cells.csv", "dune.env.csv", "out"],
+              f"{what}: the folder holds {sorted(os.listdir(d))}")
+
+
+def memory_limit():
+    """Out of memory anywhere in the run (reading, analysing, writing) ends with status 1 and
+    leaves nothing. A build with AddressSanitizer reserves more address space than any such
+    limit allows, so there the limit cannot be set and nothing is checked."""
+    with open(args.morvenak, "rb") as f:
+        if b"AddressSanitizer" in f.read():
+            print("run: memory_limit: an AddressSanitizer build cannot run under an address-space limit")
+            return
+    import resource
     d = fresh()
-    os.mkdir(os.path.join(d, "out"))
-    p = subprocess.Popen([args.morvenak] + DUNE + ["--permutations", "100000000", "--output", "out"], cwd=d,
-                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    # Wait until the test is under way: the classic files are in the temporary folder.
-    deadline = time.time() + 30
-    while time.time() < deadline and not any(x.startswith(".out.tmp-") for x in os.listdir(d)):
-        time.sleep(0.05)
-    time.sleep(0.5)
-    p.send_signal(signal.SIGINT)
-    out, err = p.communicate(timeout=60)
-    check(p.returncode == 1, f"interrupt: status {p.returncode}: {err!r}")
-    check(err.endswith("morvenak run: interrupted; the output folder was left as it was\n"), f"interrupt: {err!r}")
-    check(os.listdir(os.path.join(d, "out")) == [], "interrupt: the output folder is no longer empty")
-    check(sorted(os.listdir(d)) == ["dune.csv", "dune.env.cells.csv", "dune.env.csv", "out"],
-          f"interrupt: the folder holds {sorted(os.listdir(d))}")
+    row = ",".join(["0", "1", "0", "2", "0", "3", "0", "0"] * 125)
+    write(os.path.join(d, "mid.csv"), "s," + ",".join(f"sp{j}" for j in range(1000)) + "\n" +
+          "".join(f"r{i},{row[i % 7 * 2:]},{row[:i % 7 * 2 - 1]}\n" if i % 7 else f"r{i},{row}\n"
+                  for i in range(6000)))
+    write(os.path.join(d, "mid.env.csv"), "s,A\n" + "".join(f"r{i},a{i % 5}\n" for i in range(6000)))
+    before = sorted(os.listdir(d))
+    # From failing while reading to failing near the end: whatever the limit, complete
+    # results or none.
+    for megabytes in (150, 200, 240, 250, 255, 258):
+        def limit(b=megabytes * 1024 * 1024):
+            resource.setrlimit(resource.RLIMIT_AS, (b, b))
+        r = subprocess.run([args.morvenak, "run", "--species", "mid.csv", "--labels", "mid.env.csv", "--main", "A",
+                            "--permutations", "9", "--output", "o"], cwd=d, capture_output=True, text=True,
+                           preexec_fn=limit, timeout=300)
+        what = f"memory limit {megabytes} MB"
+        if r.returncode == 0:
+            check(sorted(os.listdir(d)) == sorted(before + ["o"]) and "results.json" in os.listdir(os.path.join(d, "o")),
+                  f"{what}: a run that ended well left {sorted(os.listdir(d))}")
+            shutil.rmtree(os.path.join(d, "o"))
+            continue
+        check(r.returncode == 1 and "not enough memory" in r.stderr, f"{what}: {r.returncode} {r.stderr!r}")
+        check(sorted(os.listdir(d)) == before, f"{what}: the folder holds {sorted(os.listdir(d))}")
 
 
 def seed(report):
@@ -586,6 +624,7 @@ level_order()
 errors()
 output_folder(dune_report)
 interrupt()
+memory_limit()
 seed(dune_report)
 main_units(dune_report)
 option_errors()

@@ -4,14 +4,19 @@
 #include "run/numbers.hpp"
 #include "run/outputs.hpp"
 #include "run/progress.hpp"
+#include "run/staging.hpp"
 
 #include "tables/design.hpp"
 #include "tables/table.hpp"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <limits>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -112,6 +117,37 @@ TEST(RunProgress, CountRateAndTimeLeft) {
     EXPECT_EQ(run::ProgressBar::line(0, 999, 0.0), "Permutation test [....................] 0/999");
     EXPECT_EQ(run::ProgressBar::line(1, 9000001, 1.0),
               "Permutation test [....................] 1/9000001, 1/s, 2500:00:00 left");
+}
+
+// A temporary folder a killed run left is removed by a later run of the same output:
+// only one of this host, older than the age given, of a process that no longer runs.
+TEST(RunStaging, StaleFoldersOfDeadProcessesAreRemoved) {
+    namespace fs = std::filesystem;
+    const fs::path top = fs::temp_directory_path() / ("run-staging-" + std::to_string(::getpid()));
+    fs::create_directories(top);
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ::waitpid(child, nullptr, 0);  // a process id that no longer runs
+    const std::string dead = std::to_string(child), alive = std::to_string(::getpid());
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(48);
+    auto make = [&](const std::string& name, bool aged) {
+        fs::create_directories(top / name / "classic");
+        if (aged) fs::last_write_time(top / name, old);
+        return (top / name).string();
+    };
+    const std::string stale = make(".out.tmp-" + std::string(host) + "-" + dead + "-abcdef", true);
+    const std::vector<std::string> kept{
+        make(".out.tmp-" + std::string(host) + "-" + alive + "-abcdef", true),   // still runs
+        make(".out.tmp-" + std::string(host) + "-" + dead + "-ghijkl", false),   // recent
+        make(".out.tmp-elsewhere-" + dead + "-abcdef", true),                    // another host
+        make(".other.tmp-" + std::string(host) + "-" + dead + "-abcdef", true),  // another output
+    };
+    EXPECT_EQ(run::remove_stale((top / "out").string(), 24 * 3600.0), std::vector<std::string>{stale});
+    EXPECT_FALSE(fs::exists(stale));
+    for (const std::string& k : kept) EXPECT_TRUE(fs::exists(k)) << k;
+    fs::remove_all(top);
 }
 
 }  // namespace

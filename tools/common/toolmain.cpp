@@ -39,7 +39,7 @@ int tool_main(const std::string& name, CLI::App& app, int argc, const char* cons
         status = status_error;
         message = describe(e);
     } catch (const std::bad_alloc&) {
-        status = status_error;
+        status = status_beyond_limits;  // the task cannot be done within this memory
         message = "not enough memory";
     } catch (const std::exception& e) {
         status = status_error;

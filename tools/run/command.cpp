@@ -43,19 +43,27 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Set by an interrupt or a termination request; the analysis polls it.
+// Set by an interrupt, a termination request or any other signal whose default action
+// ends the process; the analysis polls it.
 std::atomic<bool> g_cancel{false};
 
 extern "C" void on_cancel_signal(int) { g_cancel.store(true); }
 
+// Every catchable signal that would end the run without a word (a closed terminal or
+// a dropped ssh session, a quit key, a timer, a user signal, a resource limit, a
+// reader that went away) cancels it instead: the staging folder goes, and the run ends
+// with status 1 as for an interrupt. A signal the caller ignores stays ignored (nohup,
+// a background job's SIGINT).
 void catch_interrupts() {
     struct sigaction act {};
     act.sa_handler = on_cancel_signal;
     sigemptyset(&act.sa_mask);
-    struct sigaction old {};
-    if (::sigaction(SIGINT, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
-        ::sigaction(SIGINT, &act, nullptr);
-    ::sigaction(SIGTERM, &act, nullptr);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
+                          SIGPROF, SIGXCPU, SIGXFSZ, SIGPIPE}) {
+        struct sigaction old {};
+        if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+            ::sigaction(sig, &act, nullptr);
+    }
 }
 
 const std::map<std::string, int> kTransforms{{"none", 0},        {"chord", 1},
@@ -425,6 +433,9 @@ int run(RunOptions& o, Processes& processes, bool& started) {
     const bool first = processes.first();
     if (first) check_output_folder(output);
 
+    // Declared before the design and the analysis, so that whatever ends the run, they
+    // are freed before the staging folder is removed (its removal needs memory too).
+    std::optional<Staging> staging;
     tables::Design d = read_design(o);
     if (g_cancel) interrupted();
 
@@ -435,9 +446,8 @@ int run(RunOptions& o, Processes& processes, bool& started) {
     }
     info.processes = processes.count();
 
-    std::optional<Staging> staging;
     if (first) {
-        staging.emplace(output);
+        staging.emplace(output, "morvenak run");
         stage_classic_files(d, o, staging->path());
     }
     const morvenak::Input in = input_of(d);
