@@ -36,6 +36,7 @@ morvenak.formula <- function(Y, data = NULL, ...) {
   env <- environment(formula)
   if (is.null(env)) env <- parent.frame()
   frame <- if (is.null(data)) env else checked_data(data)
+  found(formula[[2L]], "the response Y", data, env)
   y <- response_matrix(eval(formula[[2L]], frame, env))
   terms <- nesting_terms(formula[[3L]])
   if (length(terms) > 3L)
@@ -43,6 +44,7 @@ morvenak.formula <- function(Y, data = NULL, ...) {
                           length(terms)))
   factors <- lapply(seq_along(terms), function(k) {
     name <- deparse1(terms[[k]])
+    found(terms[[k]], if (k == 1L) "the main factor" else "the nested factor", data, env)
     values <- eval(terms[[k]], frame, env)
     labels_of(values, name)
   })
@@ -96,12 +98,19 @@ analysis <- function(y, factors, transform, permutations, task, seed, threads, m
 # morvenak_cancelled. A stop's message is the command line's words for it,
 # its field `reason` the code of why ("zero_column_sums", "nesting_order",
 # ...) and `reasons` what the engine reported before it. An interrupt of the
-# user is signalled as R's own interrupt, once the engine has stopped.
+# user is signalled as R's own interrupt, and an error that R raised while the
+# engine ran (a time limit of setTimeLimit()) is raised again, as R raised it,
+# once the engine has stopped.
 engine_failure <- function(out, call) {
   if (identical(out$kind, "interrupt")) {
     signalCondition(structure(class = c("morvenak_interrupt", "interrupt", "condition"),
                               list(message = "the analysis was interrupted", call = call)))
     invokeRestart("abort")
+  }
+  if (identical(out$kind, "r_error")) {
+    condition <- out$condition
+    condition$call <- call
+    stop(condition)
   }
   kind <- switch(out$kind, invalid = "morvenak_invalid_input", stopped = "morvenak_stopped",
                  cancelled = "morvenak_cancelled")
@@ -197,12 +206,32 @@ labels_of <- function(x, name) {
   list(name = name, labels = as.character(x), order = if (is.factor(x)) levels(x) else character())
 }
 
-# The factors of the formula's right side, in nesting order: a / b / c.
-nesting_terms <- function(rhs) {
+# A name of the formula that is neither a column of `data` nor a variable
+# where the formula was written, refused in the words of the default method.
+found <- function(expr, role, data, env) {
+  if (!is.name(expr)) return(invisible())
+  name <- as.character(expr)
+  if (name %in% names(data) || exists(name, envir = env)) return(invisible())
+  if (is.null(data))
+    stop_morvenak(sprintf("'%s' is not found (for %s): no 'data' was given, and no variable has that name where the formula was written",
+                          name, role))
+  stop_morvenak(sprintf("'data' has no column '%s' (for %s)", name, role))
+}
+
+# The factors of the formula's right side, in nesting order: a / b / c. A
+# constant is no factor: Y ~ 1 has no main factor.
+nesting_terms <- function(rhs, whole = rhs) {
+  if (!is.name(rhs) && !is.call(rhs)) {
+    if (identical(rhs, whole))
+      stop_morvenak(sprintf("the formula needs a main factor on its right side, not '%s': Y ~ Main / Nested",
+                            deparse1(rhs)))
+    stop_morvenak(sprintf("the formula's right side '%s' holds '%s', which is not a factor: write a main factor and the factors nested in it, joined by '/' (Main / Nested)",
+                          deparse1(whole), deparse1(rhs)))
+  }
   if (is.call(rhs) && identical(rhs[[1L]], as.name("/")))
-    return(c(nesting_terms(rhs[[2L]]), nesting_terms(rhs[[3L]])))
+    return(c(nesting_terms(rhs[[2L]], whole), nesting_terms(rhs[[3L]], whole)))
   if (is.call(rhs) && identical(rhs[[1L]], as.name("(")))
-    return(nesting_terms(rhs[[2L]]))
+    return(nesting_terms(rhs[[2L]], whole))
   if (is.call(rhs) && deparse1(rhs[[1L]]) %in% c("+", "*", ":", "-", "^", "|"))
     stop_morvenak(sprintf("the formula's right side '%s' uses '%s': write a main factor and the factors nested in it, joined by '/' (Main / Nested)",
                           deparse1(rhs), deparse1(rhs[[1L]])))

@@ -1,10 +1,11 @@
 // The R entry point: R's vectors in, the engine's Result out as R lists.
-// The analysis runs on a worker thread while R's own thread polls for a user
-// interrupt every 100 ms (morvenak::analyse_interruptibly); an interrupt sets
-// the engine's cancel flag, waits for the worker and tells R, which then
-// signals the interrupt. Every engine error comes back as a list naming its
-// kind and message, so that the R code raises the condition once no C++ frame
-// is left on the stack.
+// The analysis runs on a worker thread while R's own thread checks R's events
+// every 100 ms (morvenak::analyse_interruptibly): a user interrupt, or an
+// error R raises there (a time limit of setTimeLimit() is one), sets the
+// engine's cancel flag, waits for the worker and tells R, which then signals
+// the interrupt or raises the error. Every engine error comes back as a list
+// naming its kind and message, so that the R code raises the condition once
+// no C++ frame is left on the stack.
 #include <Rcpp.h>
 #include <R_ext/Rdynload.h>
 
@@ -20,21 +21,62 @@
 
 namespace {
 
-void check_interrupt(void*) { R_CheckUserInterrupt(); }
+// R's check of its events, every 100 ms of the analysis. R_CheckUserInterrupt
+// is also where R enforces setTimeLimit(): a limit reached is an R error, an
+// interrupt an R condition, and a handler for each keeps the condition (no
+// message is printed) in `Check::condition`, R_NilValue when nothing came.
+struct Check {
+  SEXP condition = R_NilValue;
+};
 
-// True when the user has interrupted R. R_ToplevelExec keeps the jump of the
-// interrupt from crossing C++ frames.
-bool user_interrupted() { return R_ToplevelExec(check_interrupt, nullptr) == FALSE; }
+SEXP check_events(void*) {
+  R_CheckUserInterrupt();
+  return R_NilValue;
+}
+
+SEXP caught(SEXP condition, void*) { return condition; }
+
+void check_caught(void* check) {
+  SEXP classes = PROTECT(Rf_allocVector(STRSXP, 2));
+  SET_STRING_ELT(classes, 0, Rf_mkChar("interrupt"));
+  SET_STRING_ELT(classes, 1, Rf_mkChar("error"));
+  SEXP condition = R_tryCatch(check_events, nullptr, classes, caught, nullptr, nullptr, nullptr);
+  if (condition != R_NilValue) R_PreserveObject(condition);
+  static_cast<Check*>(check)->condition = condition;
+  UNPROTECT(1);
+}
+
+// True when R's check ended in an interrupt or an error, kept in `condition`.
+// R_ToplevelExec keeps any other jump from crossing C++ frames; one is taken
+// for an interrupt.
+bool r_stopped(Rcpp::RObject& condition) {
+  Check check;
+  if (R_ToplevelExec(check_caught, &check) == FALSE) return true;
+  if (check.condition == R_NilValue) return false;
+  condition = check.condition;
+  R_ReleaseObject(check.condition);
+  return true;
+}
 
 // An error of the engine: its kind, its message and, for a stop, why as a
 // code (stop_reason_name) with what the engine reported before it.
 // `warnings`: those the analysis gave before it ended, shown as a complete
 // analysis' warnings are.
+// `condition`: for the kind "r_error", the error R raised.
 Rcpp::List failure(const char* kind, const std::string& message, const std::vector<std::string>& warnings = {},
-                   const std::vector<std::string>& reasons = {}, const char* reason = "") {
+                   const std::vector<std::string>& reasons = {}, const char* reason = "",
+                   const Rcpp::RObject& condition = Rcpp::RObject()) {
   return Rcpp::List::create(Rcpp::Named("ok") = false, Rcpp::Named("kind") = kind, Rcpp::Named("message") = message,
                             Rcpp::Named("reasons") = Rcpp::wrap(reasons), Rcpp::Named("reason") = reason,
-                            Rcpp::Named("warnings") = Rcpp::wrap(warnings));
+                            Rcpp::Named("warnings") = Rcpp::wrap(warnings), Rcpp::Named("condition") = condition);
+}
+
+// The end of an analysis that R stopped: an interrupt (kind "interrupt"), or
+// the error R raised (kind "r_error", the condition in `condition`).
+Rcpp::List stopped_by_r(const Rcpp::RObject& condition, const std::vector<std::string>& warnings) {
+  if (condition.isNULL() || Rf_inherits(condition, "interrupt"))
+    return failure("interrupt", "the analysis was interrupted", warnings);
+  return failure("r_error", "", warnings, {}, "", condition);
 }
 
 // A rows x cols matrix from column-major values; an ordination without axes
@@ -145,13 +187,16 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP trans
 
   morvenak::TextNotes notes(names);
   bool interrupted = false;
+  Rcpp::RObject condition;
   try {
-    const morvenak::Result r = morvenak::analyse_interruptibly(in, options, &notes, std::chrono::milliseconds(100),
-                                                               user_interrupted, interrupted);
-    if (interrupted) return failure("interrupt", "the analysis was interrupted", notes.warnings);
+    const morvenak::Result r = morvenak::analyse_interruptibly(
+        in, options, &notes, std::chrono::milliseconds(100), [&condition] { return r_stopped(condition); },
+        interrupted);
+    if (interrupted) return stopped_by_r(condition, notes.warnings);
     return success(r, notes.warnings);
   } catch (const morvenak::Cancelled& e) {
-    return failure(interrupted ? "interrupt" : "cancelled", e.what(), notes.warnings);
+    if (interrupted) return stopped_by_r(condition, notes.warnings);
+    return failure("cancelled", e.what(), notes.warnings);
   } catch (const morvenak::Stopped& e) {
     // The stop in the command line's words.
     return failure("stopped", e.words(), notes.warnings, notes.reasons, morvenak::stop_reason_name(e.reason()));

@@ -109,3 +109,19 @@ test_that("options out of range and formulas that are not nestings are refused",
                         "the formula has 4 factors; at most 3: a main factor and two nested in it")
   expect_error(morvenak(d$Y, "Management", data = d$env, transform = "log"), "'arg' should be one of")
 })
+
+test_that("a formula without a main factor, or naming a column that is nowhere, is refused", {
+  d <- dune_tables()
+  Y <- d$Y
+  env <- d$env
+  expect_morvenak_error(morvenak(Y ~ 1, data = env), "morvenak_invalid_input",
+                        "the formula needs a main factor on its right side, not '1': Y ~ Main / Nested")
+  expect_morvenak_error(morvenak(Y ~ Management / 1, data = env), "morvenak_invalid_input",
+                        "the formula's right side 'Management/1' holds '1', which is not a factor: write a main factor and the factors nested in it, joined by '/' (Main / Nested)")
+  expect_morvenak_error(morvenak(Y ~ Management / Plot, data = env), "morvenak_invalid_input",
+                        "'data' has no column 'Plot' (for the nested factor)")
+  expect_morvenak_error(morvenak(Dune ~ Management, data = env), "morvenak_invalid_input",
+                        "'data' has no column 'Dune' (for the response Y)")
+  expect_morvenak_error(morvenak(Y ~ Plot), "morvenak_invalid_input",
+                        "'Plot' is not found (for the main factor): no 'data' was given, and no variable has that name where the formula was written")
+})

@@ -1,4 +1,4 @@
-# The session after analyses, errors and an interrupt.
+# The session after analyses, errors, an interrupt and a time limit.
 
 test_that("two calls in a row, and a call after an error, give the same results", {
   d <- dune_tables()
@@ -21,6 +21,25 @@ test_that("an interrupt during a long test cancels the engine and leaves the ses
   elapsed <- as.numeric(difftime(Sys.time(), started, units = "secs"))
   expect_s3_class(caught, "morvenak_interrupt")
   expect_identical(conditionMessage(caught), "the analysis was interrupted")
+  expect_lt(elapsed, 60)
+  after <- morvenak(d$Y, "Management", data = d$env, permutations = 99, task = "anova")
+  expect_identical(after$table, before$table)
+})
+
+test_that("a time limit ends a long test with R's own error, and the session goes on", {
+  d <- dune_tables()
+  before <- morvenak(d$Y, "Management", data = d$env, permutations = 99, task = "anova")
+  # 5e8 permutations take minutes: the limit is reached while the engine runs,
+  # when R's thread checks R's events.
+  setTimeLimit(elapsed = 1, transient = TRUE)
+  started <- Sys.time()
+  caught <- tryCatch(morvenak(d$Y, "Management", data = d$env, permutations = 5e8, task = "anova"),
+                     error = function(e) e, interrupt = function(e) e)
+  setTimeLimit()
+  elapsed <- as.numeric(difftime(Sys.time(), started, units = "secs"))
+  expect_s3_class(caught, c("simpleError", "error", "condition"), exact = TRUE)
+  expect_match(conditionMessage(caught), "elapsed time limit", fixed = TRUE)
+  expect_identical(conditionCall(caught)[[1L]], as.name("morvenak"))
   expect_lt(elapsed, 60)
   after <- morvenak(d$Y, "Management", data = d$env, permutations = 99, task = "anova")
   expect_identical(after$table, before$table)
