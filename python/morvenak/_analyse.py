@@ -77,7 +77,9 @@ def _response(Y: Any) -> Tuple[np.ndarray, Optional[List[str]], Optional[List[st
                 if name in seen:
                     raise InvalidInput(f"Y has two {what} named '{name}': names must be unique")
                 seen.add(name)
-        return Y.to_numpy(dtype=np.float64), samples, species
+        # A missing value of a nullable column (pd.NA) becomes NaN, which the
+        # engine refuses as it refuses any value that is not finite.
+        return Y.to_numpy(dtype=np.float64, na_value=np.nan), samples, species
     y = np.asarray(Y)
     if y.dtype.kind not in "iuf":
         raise InvalidInput(f"Y must be a numeric array or data frame, not an array of {_kind(y.dtype)} values")
@@ -87,8 +89,8 @@ def _response(Y: Any) -> Tuple[np.ndarray, Optional[List[str]], Optional[List[st
 
 
 def _data_rows(data: Any, n: int, samples: Optional[List[str]]) -> Any:
-    """The rows of `data` for the samples of Y: matched by name when Y has
-    names, in order when it is an array."""
+    """The rows of `data` for the samples of Y: matched by name (as text)
+    when Y has names, in order when it is an array."""
     if not _is_frame(data):
         raise InvalidInput("'data' must be a pandas DataFrame indexed by sample name")
     if samples is None:
@@ -241,8 +243,9 @@ def analyse(Y: Any, main: FactorLike, nested: Optional[Any] = None, data: Any = 
         subgroups.
     data : pandas DataFrame, optional
         The factors' columns, indexed by sample name. When Y is a DataFrame
-        its samples are looked up by name (other rows are ignored); when Y is
-        an array, the rows of `data` are taken in order.
+        its samples are looked up by name (names compared as text: 1 matches
+        "1"; other rows are ignored); when Y is an array, the rows of `data`
+        are taken in order.
     transform : {"none", "chord", "chi2-metric", "chi2-distance", "profiles", "hellinger"}
     permutations : int
         Permutations of each test (0: no test).

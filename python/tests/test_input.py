@@ -30,6 +30,11 @@ def test_data_is_matched_by_name_whatever_its_order_and_extra_rows(dune):
     other = morvenak.analyse(species, "Management", nested="Use", data=shuffled, permutations=99)
     pd.testing.assert_frame_equal(straight.table, other.table)
     assert [f.levels for f in other.factors] == [f.levels for f in straight.factors]
+    # Names compared as text: the index 1 .. 20 of Y matches the names "1" .. "20" of data.
+    named = shuffled.rename(index=str)
+    pd.testing.assert_frame_equal(straight.table,
+                                  morvenak.analyse(species, "Management", nested="Use", data=named,
+                                                   permutations=99).table)
 
 
 def test_labels_given_as_sequences_equal_the_columns_they_come_from(dune):
@@ -198,6 +203,19 @@ def test_missing_and_empty_labels_and_duplicate_names_are_refused(dune):
     twice = species.rename(index={2: 1})
     refused(morvenak.InvalidInput, "Y has two samples named '1': names must be unique",
             morvenak.analyse, twice, ["a", "b"] * 10)
+
+
+def test_pandas_missing_values_are_refused_as_missing(dune):
+    """pd.NA of a nullable column, in Y or among a factor's labels."""
+    species, env = dune
+    y = species.astype("Int64")
+    y.iloc[2, 3] = pd.NA
+    refused(morvenak.InvalidInput, "Y holds a value that is not a finite number (object 3, species 4)",
+            morvenak.analyse, y, "Management", data=env)
+    labels = env.assign(Moisture=env["Moisture"].astype("Int64"))
+    labels.loc[5, "Moisture"] = pd.NA
+    refused(morvenak.InvalidInput, "factor 'Moisture' has no label (NA) for object 5",
+            morvenak.analyse, species, "Moisture", data=labels)
 
 
 def test_the_engine_stops_on_data_it_cannot_analyse(dune):
