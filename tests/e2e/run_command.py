@@ -350,6 +350,18 @@ def errors():
                  2, "NA abundance")
     expect_error(d, species(variant("text.csv", sp[:2] + [sp[2].replace(",3,", ",3x,", 1)] + sp[3:])),
                  'text.csv, line 3, column 2 (Achimill): "3x" is not a number', 2, "non-numeric abundance")
+    expect_error(d, species(variant("huge.csv", sp[:2] + [sp[2].replace(",3,", ",1e309,", 1)] + sp[3:])),
+                 'huge.csv, line 3, column 2 (Achimill): "1e309" is beyond the range of a double-precision number',
+                 2, "an abundance beyond a double")
+    # Values the analysis cannot square, named before the eigen-decomposition fails on them.
+    expect_error(d, species(variant("neg.csv", sp[:2] + [sp[2].replace(",3,", ",-3,", 1)] + sp[3:])) +
+                 ["--transform", "hellinger"],
+                 "the Hellinger transformation takes the square root of each value divided by its object's total, "
+                 "and sample 2, species Achimill (neg.csv, line 3, column 2) holds -3: Hellinger needs abundances "
+                 "of 0 or more", 1, "a negative value under Hellinger")
+    expect_error(d, species(variant("e155.csv", sp[:2] + [sp[2].replace(",3,", ",3e155,", 1)] + sp[3:])),
+                 "the sum of squares of Y overflows: sample 2, species Achimill (e155.csv, line 3, column 2) holds "
+                 "3e+155", 1, "squares beyond a double")
     expect_error(d, labels(variant("nalab.csv", env[:3] + [env[3].replace('"Haypastu"', "NA")] + env[4:])),
                  'nalab.csv, line 4, column 5 (Use): the label of sample "3" is missing (NA); give every sample '
                  "a label, or leave it out of dune.csv", 2, "NA label")

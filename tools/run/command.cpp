@@ -333,6 +333,26 @@ morvenak::Result analysis_of(const tables::Design& d, const morvenak::Input& in,
     return analysis.run();
 }
 
+// A stop's words, its "object I, species J" (of values the analysis cannot use) named
+// as the tables name them.
+std::string named(const tables::Design& d, const morvenak::Stopped& s) {
+    std::string words = s.words();
+    if (s.reason() != morvenak::StopReason::kValuesOutOfRange) return words;
+    const std::size_t at = words.find("object ");
+    int i = 0, j = 0, used = 0;
+    if (at == std::string::npos ||
+        std::sscanf(words.c_str() + at, "object %d, species %d%n", &i, &j, &used) != 2 || i < 1 ||
+        j < 1 || static_cast<std::size_t>(i) > d.objects.size() ||
+        static_cast<std::size_t>(j) > d.species_names.size())
+        return words;
+    const std::size_t row = static_cast<std::size_t>(i - 1),
+                      column = static_cast<std::size_t>(j - 1);
+    return words.substr(0, at) + "sample " + d.objects[row] + ", species " +
+           d.species_names[column] + " (" +
+           tools::where(d.species_name, d.species_lines[row], static_cast<long>(j + 1)) + ")" +
+           words.substr(at + static_cast<std::size_t>(used));
+}
+
 // Analysis: the library on the design in memory. The first process writes the classic
 // report and score file in `top` as the dialogue writes them; the others run the same
 // analysis silently, their share of the tests. Every way the analysis can end but its
@@ -352,7 +372,7 @@ morvenak::Result run_analysis(const tables::Design& d, const morvenak::Input& in
         return r;
     } catch (const morvenak::Stopped& s) {
         if (g_cancel) interrupted();
-        throw tools::ToolError("the analysis cannot be done: " + s.words() +
+        throw tools::ToolError("the analysis cannot be done: " + named(d, s) +
                                    " (nothing was written; the output folder was left as it was)",
                                1);
     } catch (const morvenak::Cancelled&) {

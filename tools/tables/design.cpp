@@ -4,6 +4,8 @@
 #include "../common/toolerror.hpp"
 
 #include <cctype>
+#include <cmath>
+#include <cstdlib>
 #include <map>
 #include <optional>
 #include <string_view>
@@ -41,6 +43,13 @@ long find_column(const Table& labels, const std::string& name) {
 }
 
 bool is_na(std::string_view text) { return text == "NA"; }
+
+// Whether a number's text (as number_text gives it) reads as no finite double: only a
+// text with an exponent or some 300 digits can be that large, so only those are read.
+bool beyond_double(const std::string& v) {
+    if (v.size() < 300 && v.find_first_of("eE") == std::string::npos) return false;
+    return std::isinf(std::strtod(v.c_str(), nullptr));  // the C locale: a decimal point
+}
 
 // The orders of --levels, one per factor (empty: first appearance), each checked
 // against the factor's labels.
@@ -334,10 +343,18 @@ Design build_design(const Table& species, const Table& labels,
                 throw ToolError(where(species.name, row[j].line, static_cast<long>(j + 1)) + " (" +
                                 species.header[j] + "): " + why);
             }
+            if (beyond_double(v))
+                throw ToolError(
+                    where(species.name, row[j].line, static_cast<long>(j + 1)) + " (" +
+                    species.header[j] + "): " + quoted(text.substr(0, 40)) +
+                    (text.size() > 40 ? "... (" + std::to_string(text.size()) + " characters)"
+                                      : "") +
+                    " is beyond the range of a double-precision number (about 1.8E308)");
             values.push_back(v);
         }
         d.values.push_back(std::move(values));
         d.label_lines.push_back(labels.rows[in_labels.at(d.objects.back())][0].line);
+        d.species_lines.push_back(row[0].line);
     }
 
     // Labels, as written, in the species table's order.

@@ -53,6 +53,7 @@ struct Design {
     std::string labels_name;                 // labels file, for messages
     std::vector<std::string> objects;        // sample names, species-table order
     std::vector<long> label_lines;           // per object, its line in the labels file
+    std::vector<long> species_lines;         // per object, its line in the species file
     std::vector<std::string> species_names;  // the species table's header, after the first
     std::size_t species = 0;
     std::vector<Texts> values;    // per object, abundances as the response file takes them

@@ -40,6 +40,48 @@ double seconds_since(std::chrono::steady_clock::time_point t0) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
+// Y as transformed and centred (ym) holds a value that is no finite number, or
+// its sum of squares overflows: the stop names the first such object and
+// species, with the value given (y, column-major) and why.
+[[noreturn]] void refuse_values(int n, int p, const double* y, const Mat& ym, int itrans) {
+  const auto given = [&](int i, int j) {
+    char s[40];
+    std::snprintf(s, sizeof s, "%.6g", y[static_cast<std::size_t>(i - 1) + static_cast<std::size_t>(j - 1) * n]);
+    return std::string(s);
+  };
+  const auto at = [](int i, int j) { return "object " + std::to_string(i) + ", species " + std::to_string(j); };
+  bool finite = true;
+  for (int i = 1; i <= n; ++i)
+    for (int j = 1; j <= p; ++j) finite = finite && std::isfinite(ym(i, j));
+  if (!finite) {
+    // Centring spreads a value that is no number down its column: the cause is in Y.
+    if (itrans == static_cast<int>(Transform::kHellinger))
+      for (int i = 1; i <= n; ++i)
+        for (int j = 1; j <= p; ++j)
+          if (y[static_cast<std::size_t>(i - 1) + static_cast<std::size_t>(j - 1) * n] < 0.0)
+            throw Stopped(StopReason::kValuesOutOfRange,
+                          "the Hellinger transformation takes the square root of each value divided by its "
+                          "object's total, and " +
+                              at(i, j) + " holds " + given(i, j) + ": Hellinger needs abundances of 0 or more");
+    throw Stopped(StopReason::kValuesOutOfRange, "the transformation of Y gives values that are no finite numbers");
+  }
+  // Every value is finite: their squares overflow.
+  double largest = 0.0;
+  int bi = 1, bj = 1;
+  for (int i = 1; i <= n; ++i)
+    for (int j = 1; j <= p; ++j)
+      if (std::fabs(ym(i, j)) > largest) {
+        largest = std::fabs(ym(i, j));
+        bi = i;
+        bj = j;
+      }
+  throw Stopped(StopReason::kValuesOutOfRange,
+                "the sum of squares of Y overflows: " + at(bi, bj) + " holds " + given(bi, bj) +
+                    " (after the transformation and centring its square, or the sum of all squares, is beyond the "
+                    "range of a double-precision number, about 1.8E308); rescale the data, dividing them by a power "
+                    "of ten");
+}
+
 }  // namespace
 
 Factor Factor::from_labels(std::string name, std::vector<std::string> labels, std::vector<std::string> order) {
@@ -259,6 +301,7 @@ void Analysis::set_response(int n, int p, const double* y) {
   double ssy = 0.0;
   for (int i = 1; i <= n; ++i)
     for (int j = 1; j <= p; ++j) ssy += ym(i, j) * ym(i, j);
+  if (a.options.check_values && !std::isfinite(ssy)) refuse_values(n, p, y, ym, ctx.itrans);
   ctx.ssy = ssy;
   if (beyond) {
     a.grouped = true;

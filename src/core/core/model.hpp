@@ -63,6 +63,12 @@ struct Options {
   int threads = 0;  // threads of the permutation test (and of the ordinations beyond the classic limits); 0: all the
                     // process may use
   bool check_coding = true;  // check that each factor's dummy variables sum to 0 and are orthogonal
+  // Stop, naming the object and species, when Y as transformed holds a value
+  // that is no finite number (the square root of a negative value under
+  // Hellinger) or its sum of squares overflows (values of about 1.3E154 and
+  // more), rather than let the eigen-decomposition fail on them. The classic
+  // dialogue does not check: it runs on to its own stop.
+  bool check_values = true;
   MainUnits main_units = MainUnits::kObjects;
   // With subgroups as units: enumerate every distinct arrangement even when
   // there are more than `permutations` (refused above ten million).
@@ -298,6 +304,7 @@ enum class StopReason {
   kTooManyDummies,    // more dummy variables than the limit
   kBeyondLimits,      // factors given as codes beyond the classic limits
   kNotEnoughMemory,   // the estimate exceeds the memory available or allowed
+  kValuesOutOfRange,  // Y as transformed holds values the analysis cannot square
 };
 
 inline const char* stop_reason_name(StopReason r) {
@@ -326,6 +333,8 @@ inline const char* stop_reason_name(StopReason r) {
       return "beyond_limits";
     case StopReason::kNotEnoughMemory:
       return "not_enough_memory";
+    case StopReason::kValuesOutOfRange:
+      return "values_out_of_range";
   }
   return "";
 }

@@ -149,6 +149,7 @@ Result run(const ClassicHooks& hooks) {
   options.transform = static_cast<Transform>(ask_transformation());
   options.permutations = task == 2 ? 0 : ask_permutations();
   options.check_coding = ask_check() == 1;
+  options.check_values = false;  // the dialogue runs on to its own stop
   take_hooks(hooks, options);
   const float start = secnds(0.0f);
 
