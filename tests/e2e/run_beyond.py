@@ -203,12 +203,12 @@ def wide_design():
     j = json.loads(read(os.path.join(out, "results.json")))
     check(close(j["rows"][0]["F"], f) and j["beyond_limits"] is True and j["generator"] == {"name": "modern", "seed": 3}
           and j["files"]["scores"] is None, f"wide: results.json {j['rows'][0]} {j['generator']}")
-    # An abundance no double holds: status 2, naming the sample and the species.
+    # An abundance no double holds: status 2, naming its place in the table.
     rows[5][7] = "1e999"
     make_tables(d, "huge", rows, {"G": groups})
     r = morvenak(["--species", "huge.csv", "--labels", "huge.env.csv", "--main", "G", "--output", "h"], d)
-    check(r.returncode == 2 and r.stderr == "morvenak run: huge.csv: the abundance of sp7 in sample s5 (1e999) is "
-          "beyond the range of a double-precision number\n" and not os.path.exists(os.path.join(d, "h")),
+    check(r.returncode == 2 and r.stderr == 'morvenak run: huge.csv, line 7, column 9 (sp7): "1e999" is beyond the '
+          "range of a double-precision number (about 1.8E308)\n" and not os.path.exists(os.path.join(d, "h")),
           f"huge value: {r.returncode} {r.stderr!r}")
 
 

@@ -541,10 +541,23 @@ def option_errors():
                      "--main-units", "subgroups"],
                  "morvenak run: --main-units subgroups permutes the subgroups of the first nested factor: give "
                  "--nested\n", 2, "subgroups without a nested factor")
-    for bad in ("8X", "1.5G", "0", "lots"):
+    for bad in ("8X", "1.5G", "0", "lots", ""):
         expect_error(d, DUNE + ["--max-memory", bad],
-                     f"morvenak run: --max-memory {bad}: not a size; give a whole number of bytes or of K, M, G "
-                     "or T (512M, 8G)\n", 2, f"max-memory {bad}")
+                     f"morvenak run: --max-memory {bad or repr(bad)}: not a size; give a whole number of bytes or of "
+                     "K, M, G or T (512M, 8G)\n", 2, f"max-memory {bad!r}")
+    # Whole numbers in decimal digits, within their range.
+    for option, bad, most in (("--permutations", "-1", 2147483647), ("--permutations", "abc", 2147483647),
+                              ("--permutations", "0x10", 2147483647), ("--threads", "100000", 1024)):
+        expect_error(d, DUNE + [option, bad], f"{option}: a whole number from 0 to {most}, not '{bad}'", 2,
+                     f"{option} {bad}")
+    os.mkdir(os.path.join(d, "empty"))
+    os.symlink("empty", os.path.join(d, "link"))
+    expect_error(d, DUNE + ["--output", "link"],
+                 "morvenak run: link: is a symbolic link to empty; name the folder itself with --output", 2,
+                 "output through a symbolic link")
+    expect_error(d, DUNE + ["--sep", ";"], "dune.csv, line 1: error parsing data while strict checking enabled (a "
+                 "quote inside a field must be doubled); the header line holds no ';', the separator read with, "
+                 "but ',': give --sep ,", 2, "a separator the table does not have")
     # 600 samples: beyond the objects the classic files take, analysed all the same
     # (run_beyond.py checks those runs); prepare keeps its limits.
     species = "id,a,b\n" + "".join(f"s{i},{i % 7},{(i * 3) % 5}\n" for i in range(600))

@@ -34,7 +34,7 @@ Ending end_of(std::vector<const char*> args, F f) {
 
 const std::vector<const char*> good{"-v", "x"};
 
-TEST(ToolMain, EveryErrorEndsWithTwoAndOnlyLimitsWithOne) {
+TEST(ToolMain, EveryErrorEndsWithTwoAndOnlyLimitsAndMemoryWithOne) {
     Ending e = end_of(good, [] {});
     EXPECT_EQ(e.status, 0);
     EXPECT_EQ(e.err, "");
@@ -55,7 +55,7 @@ TEST(ToolMain, EveryErrorEndsWithTwoAndOnlyLimitsWithOne) {
     EXPECT_EQ(e.err, "tool: loop/x: Too many levels of symbolic links\n");
 
     e = end_of(good, [] { throw std::bad_alloc(); });
-    EXPECT_EQ(e.status, 2);
+    EXPECT_EQ(e.status, 1);  // the task cannot be done within this memory
     EXPECT_EQ(e.err, "tool: not enough memory\n");
 
     e = end_of(good, [] { throw std::runtime_error("odd"); });

@@ -86,7 +86,7 @@ struct RunOptions {
     std::string main_units = "objects";
     bool exact = false;
     std::string generator = "auto";
-    std::string max_memory;
+    std::optional<std::string> max_memory;
     std::uint64_t max_memory_bytes = 0;
 
     std::uint32_t start() const { return seed ? *seed : 1u; }
@@ -270,11 +270,11 @@ void check_options(RunOptions& o) {
         throw tools::ToolError(
             "--main-units subgroups permutes the subgroups of the first nested factor: give "
             "--nested");
-    if (!o.max_memory.empty()) {
-        const std::optional<std::uint64_t> bytes = parse_memory_size(o.max_memory);
+    if (o.max_memory) {
+        const std::optional<std::uint64_t> bytes = parse_memory_size(*o.max_memory);
         if (!bytes)
             throw tools::ToolError(
-                "--max-memory " + o.max_memory +
+                "--max-memory " + (o.max_memory->empty() ? "''" : *o.max_memory) +
                 ": not a size; give a whole number of bytes or of K, M, G or T (512M, 8G)");
         o.max_memory_bytes = *bytes;
     }
@@ -508,6 +508,19 @@ constexpr const char* kDescription =
     "scores and (within the classic limits) the classic input files that reproduce the "
     "report into one new folder.";
 
+// A whole number from 0 to `most` in decimal digits alone (no sign, no 0x, no point),
+// checked before CLI11 reads it.
+CLI::Validator whole_number(unsigned long long most) {
+    return CLI::Validator(
+        [most](std::string& text) -> std::string {
+            const bool digits = !text.empty() && text.size() <= 20 &&
+                                text.find_first_not_of("0123456789") == std::string::npos;
+            if (digits && std::stoull(text) <= most) return "";
+            return "a whole number from 0 to " + std::to_string(most) + ", not '" + text + "'";
+        },
+        "0.." + std::to_string(most));
+}
+
 // The command's options, their help and the footer.
 void define_options(CLI::App& app, RunOptions& o) {
     app.add_option("--species", o.species,
@@ -531,19 +544,20 @@ void define_options(CLI::App& app, RunOptions& o) {
             {"none", "chord", "chi2-metric", "chi2-distance", "profiles", "hellinger"}))
         ->capture_default_str();
     app.add_option("--permutations", o.permutations, "Permutations of the test (0: no test)")
-        ->check(CLI::NonNegativeNumber)
+        ->check(whole_number(2147483647))
         ->capture_default_str();
     app.add_option("--task", o.task, "anova (the table), scores (the ordinations) or both")
         ->check(CLI::IsMember({"anova", "scores", "both"}))
         ->capture_default_str();
     app.add_option("--seed", o.seed,
                    "Starting state of the permutation generator, 0 to 4294967295 (default 1, the "
-                   "classic program's start)");
+                   "classic program's start)")
+        ->check(whole_number(4294967295u));
     app.add_option("--threads", o.threads,
                    "Threads of the permutation test, of the large fits and, beyond the classic "
                    "limits, of the ordinations (0: the CPUs this process may use, shared among the "
-                   "processes of an MPI launcher on one machine)")
-        ->check(CLI::NonNegativeNumber)
+                   "processes of an MPI launcher on one machine; at most 1024)")
+        ->check(whole_number(1024))
         ->capture_default_str();
     app.add_option("--output", o.output,
                    "New or empty folder of the results (default: SPECIES-morvenak in the current "

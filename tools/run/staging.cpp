@@ -96,6 +96,13 @@ void check_output_folder(const std::string& output) {
     if (ec && ec != std::errc::no_such_file_or_directory)
         throw tools::ToolError(output + ": cannot use the output folder: " + ec.message());
     if (!fs::exists(st)) return;
+    if (fs::is_symlink(st)) {
+        // The outputs are renamed into place, which would replace the link itself.
+        const fs::path target = fs::read_symlink(output, ec);
+        throw tools::ToolError(output + ": is a symbolic link" +
+                               (ec ? std::string() : " to " + target.string()) +
+                               "; name the folder itself with --output");
+    }
     if (!fs::is_directory(st))
         throw tools::ToolError(output +
                                ": exists and is not a folder; name a new or empty folder "

@@ -191,6 +191,7 @@ private:
         csv_set_space_func(&parser_, delimiter_ == '\t' ? space_only : space_or_tab);
         std::string first = std::move(first_);
         first_.clear();
+        header_ = first;
         parse(first.data(), first.size());
     }
 
@@ -205,7 +206,7 @@ private:
             if (csv_parse(&parser_, data, len, on_field, on_row, &c_) != len && !c_.error)
                 c_.fail(ToolError(where(c_.name, c_.line) + ": " +
                                   csv_strerror(csv_error(&parser_)) +
-                                  " (a quote inside a field must be doubled)"));
+                                  " (a quote inside a field must be doubled)" + separator_hint()));
             if (c_.error) throw *c_.error;
             pending_ = c_.row_kept ? 0 : pending_ + len;
             if (pending_ > c_.limits.row_bytes) too_long(c_.line);
@@ -213,6 +214,23 @@ private:
             data += len;
             n -= len;
         }
+    }
+
+    // When the header line holds no separator of the table's but another one, the
+    // separator (given, or told from the header) is likely wrong: say what was found.
+    std::string separator_hint() const {
+        const auto name = [](char c) {
+            return c == '\t' ? std::string("tabs") : "'" + std::string(1, c) + "'";
+        };
+        if (header_.find(delimiter_) != std::string::npos) return "";
+        for (const char other : {',', ';', '\t'})
+            if (other != delimiter_ && header_.find(other) != std::string::npos)
+                return "; the header line holds no " + name(delimiter_) +
+                       ", the separator read with, but " + name(other) + ": give --sep " +
+                       (other == '\t'  ? "tab"
+                        : other == ';' ? "';'"
+                                       : ",");
+        return "";
     }
 
     [[noreturn]] void nul_byte(long line) const {
@@ -235,7 +253,8 @@ private:
     Collector c_;
     char delimiter_;  // 0 until the first line decides it
     bool started_ = false;
-    std::string first_;  // the first line, while it is incomplete
+    std::string first_;   // the first line, while it is incomplete
+    std::string header_;  // the first line, for the messages
     long next_line_ = 1;
     std::size_t pending_ = 0;  // bytes fed since the last row was kept
 };
@@ -303,7 +322,7 @@ Table read_table(const std::string& path, const TableLimits& limits, char delimi
         }
         return reader.finish();
     } catch (const std::bad_alloc&) {
-        throw ToolError(path + ": not enough memory to read the table");
+        throw tools::beyond_limits(path + ": not enough memory to read the table");
     }
 }
 
