@@ -100,7 +100,7 @@ python-ci:
 # seed corpus after replaying the kept crash inputs; fuzz runs them longer.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS = fuzz_listio fuzz_input fuzz_plot
+FUZZ_TARGETS = fuzz_listio fuzz_input fuzz_plot fuzz_tables
 
 fuzz-build:
 	bash scripts/deps.sh build fuzz

@@ -1,6 +1,7 @@
 // Tests of morvenak-plot's parts: the rows of the score file's fixed layout, whole score
 // files of reference runs, the text made fit to draw and the grouping of samples by place.
 #include "../../fuzz/plot_harness.hpp"
+#include "../../fuzz/tables_harness.hpp"
 #include "common/toolerror.hpp"
 #include "plot/scorefile.hpp"
 #include "plot/places.hpp"
@@ -442,6 +443,29 @@ TEST(FuzzSeeds, TheKeptCrashInputsAreRefused) {
         ++count;
     }
     EXPECT_GE(count, 3u);
+}
+
+// The seeds of the fuzz target of the run's table reader, through its harness: a pair of
+// tables named read_... is read into a design (within the classic limits too, where it
+// lies within them), one named refused_... is refused with a message that starts with the
+// file or the --levels text at fault; every expectation of the harness holds for both.
+TEST(FuzzSeeds, EverySeedIsReadOrRefusedAsNamedByTheTablesHarness) {
+    std::size_t read = 0, refused = 0;
+    for (const auto& e :
+         std::filesystem::directory_iterator(data_dir + "/../../fuzz/tables/seeds")) {
+        std::ifstream in(e.path(), std::ios::binary);
+        std::stringstream bytes;
+        bytes << in.rdbuf();
+        const std::string data = bytes.str();
+        const bool expected = e.path().filename().string().rfind("read_", 0) == 0;
+        EXPECT_EQ(tables::fuzz::tables_read(reinterpret_cast<const std::uint8_t*>(data.data()),
+                                            data.size()),
+                  expected)
+            << e.path();
+        ++(expected ? read : refused);
+    }
+    EXPECT_GE(read, 5u);
+    EXPECT_GE(refused, 6u);
 }
 
 }  // namespace
