@@ -20,6 +20,8 @@ import argparse
 import json
 import os
 import shlex
+import time
+import signal
 import shutil
 import subprocess
 import sys
@@ -163,6 +165,30 @@ try:
             check(f.read() == "kept\n", "taken output folder: its file changed")
         litter = [name for name in os.listdir(tmp) if name.startswith("morvenak-process-")]
         check(not litter, f"taken output folder: left in the temporary folder: {litter}")
+        # The launcher interrupted while the processes share the test: status 1, nothing
+        # beside the output, nothing in the temporary folder.
+        slow = os.path.join(top, "slow")
+        os.mkdir(slow)
+        design(slow, 60, 20, (3, 2, 2), seed=9)
+        launched = subprocess.Popen(shlex.split(args.mpirun) + [
+            args.morvenak, "run", "--species", "species.csv", "--labels", "labels.csv", "--output", "results",
+            "--quiet"] + nested + ["--permutations", "2000000000"], cwd=slow, stdin=subprocess.DEVNULL,
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=dict(os.environ, TMPDIR=tmp))
+        deadline = time.time() + 60
+        while time.time() < deadline and not any(x.startswith(".results.tmp-") for x in os.listdir(slow)):
+            time.sleep(0.1)
+        time.sleep(1.0)
+        launched.send_signal(signal.SIGINT)
+        try:
+            _, err = launched.communicate(timeout=120)
+        except subprocess.TimeoutExpired:
+            launched.kill()
+            _, err = launched.communicate()
+        check(launched.returncode != 0, "interrupted launcher: status 0")
+        left = sorted(os.listdir(slow))
+        check(left == ["labels.csv", "species.csv"], f"interrupted launcher: left {left}: {err[-400:]!r}")
+        litter = [name for name in os.listdir(tmp) if name.startswith("morvenak-process-")]
+        check(not litter, f"interrupted launcher: left in the temporary folder: {litter}")
         # The help, once.
         proc = subprocess.run(shlex.split(args.mpirun) + [args.morvenak, "run", "--help"], cwd=work,
                               stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
