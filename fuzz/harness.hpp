@@ -28,32 +28,18 @@
 #include "text/runend.hpp"
 #include "core/limits.hpp"
 #include "morvenak/analysis.hpp"
+#include "scratch.hpp"
 
 namespace morvenak::fuzz {
 
-[[noreturn]] inline void broken(const std::string& what) {
-  std::fprintf(stderr, "fuzz expectation broken: %s\n", what.c_str());
-  std::abort();
-}
+using fuzz_common::broken;
 
 // A private folder for the files of one input, removed when the process ends.
-inline const std::string& scratch() {
-  static char path[] = "/tmp/morvenak-fuzz-XXXXXX";
-  static const std::string dir = [] {
-    if (::mkdtemp(path) == nullptr) broken("no scratch folder");
-    std::atexit([] {
-      std::string cmd = std::string("rm -rf '") + path + "'";
-      if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", path);
-    });
-    return std::string(path);
-  }();
-  return dir;
-}
+inline const std::string& scratch() { return fuzz_common::scratch_folder("input"); }
 
 inline std::string put_file(const std::string& name, const char* data, std::size_t size) {
   std::string path = scratch() + "/" + name;
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr || std::fwrite(data, 1, size, f) != size || std::fclose(f) != 0) broken("cannot write " + path);
+  fuzz_common::write_file(path, data, size);
   return path;
 }
 

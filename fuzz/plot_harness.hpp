@@ -22,6 +22,7 @@
 #include "plot/classic.hpp"
 #include "plot/figure.hpp"
 #include "plot/results.hpp"
+#include "scratch.hpp"
 
 #include <cmath>
 #include <cstdint>
@@ -33,31 +34,16 @@
 
 namespace plot::fuzz {
 
-[[noreturn]] inline void broken(const std::string& what) {
-  std::fprintf(stderr, "fuzz expectation broken: %s\n", what.c_str());
-  std::abort();
-}
+using fuzz_common::broken;
 
 // A private folder, emptied for each input and removed when the process ends.
-inline const std::string& folder() {
-  static char path[] = "/tmp/morvenak-fuzz-plot-XXXXXX";
-  static const std::string dir = [] {
-    if (::mkdtemp(path) == nullptr) broken("no scratch folder");
-    std::atexit([] {
-      const std::string cmd = std::string("rm -rf '") + path + "'";
-      if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", path);
-    });
-    return std::string(path);
-  }();
-  return dir;
-}
+inline const std::string& folder() { return fuzz_common::scratch_folder("plot"); }
 
 inline const char* const file_names[] = {"results.json", "o1.tsv", "s1.tsv", "o2.tsv",
                                          "s2.tsv",       "o3.tsv", "s3.tsv", "FittedSc.out"};
 
 inline void put_file(const std::string& path, const char* data, std::size_t size) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr || std::fwrite(data, 1, size, f) != size || std::fclose(f) != 0) broken("cannot write " + path);
+  fuzz_common::write_file(path, data, size);
 }
 
 // The metrics of a fixed-width font: each character (not byte) size * 0.6 wide.

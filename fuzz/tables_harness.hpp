@@ -24,6 +24,7 @@
 #include "common/toolerror.hpp"
 #include "tables/design.hpp"
 #include "tables/read.hpp"
+#include "scratch.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -36,29 +37,13 @@
 
 namespace tables::fuzz {
 
-[[noreturn]] inline void broken(const std::string& what) {
-  std::fprintf(stderr, "fuzz expectation broken: %s\n", what.c_str());
-  std::abort();
-}
+using fuzz_common::broken;
 
 // A private folder, removed when the process ends.
-inline const std::string& folder() {
-  static char path[] = "/tmp/morvenak-fuzz-tables-XXXXXX";
-  static const std::string dir = [] {
-    if (::mkdtemp(path) == nullptr) broken("no scratch folder");
-    std::atexit([] {
-      const std::string cmd = std::string("rm -rf '") + path + "'";
-      if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", path);
-    });
-    return std::string(path);
-  }();
-  return dir;
-}
+inline const std::string& folder() { return fuzz_common::scratch_folder("tables"); }
 
 inline void put_file(const std::string& path, const std::string& text) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr || std::fwrite(text.data(), 1, text.size(), f) != text.size() || std::fclose(f) != 0)
-    broken("cannot write " + path);
+  fuzz_common::write_file(path, text.data(), text.size());
 }
 
 inline std::vector<std::string> lines_of(const std::string& text) {
