@@ -181,6 +181,13 @@ TEST(Design, SpeciesSamplesMissingFromTheLabelsAndLabelsOfOtherSamples) {
                                table("id,G\na,x\nb,y\n", "lab.csv"), {"G"});
               }),
               "sp.csv, line 4, column 1: sample \"a\" appears a second time (first at line 2)");
+    // A quoted name that holds a line end stays on the message's one line.
+    EXPECT_EQ(error_of([&] {
+                  build_design(table("id,s\n\"a\n1\",1\nb,2\n", "sp.csv"), table("id,G\nb,x\n", "lab.csv"),
+                               {"G"});
+              }),
+              "sp.csv, line 3, column 1: sample \"a\\n1\" is not in lab.csv; add its labels there, or leave "
+              "the sample out of sp.csv");
 }
 
 TEST(Design, NonNumericAndEmptyAbundances) {

@@ -18,7 +18,22 @@ using tools::where;
 
 namespace {
 
-std::string quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
+// A name or label of the tables in a message of one line: line ends and tabs, which a
+// quoted field may hold, are shown as \n, \r and \t.
+std::string quoted(std::string_view s) {
+    std::string out = "\"";
+    for (const char c : s) {
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\t')
+            out += "\\t";
+        else
+            out += c;
+    }
+    return out + "\"";
+}
 
 std::string column_list(const std::vector<std::string>& header) {
     std::string s;
