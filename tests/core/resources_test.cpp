@@ -3,6 +3,12 @@
 
 #include "core/resources.hpp"
 
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
 namespace morvenak {
 namespace {
 
@@ -23,6 +29,27 @@ TEST(Resources, MemAvailableAndCpuQuotaParsed) {
 TEST(Resources, TheProcessHasSomeCpusAndMemory) {
   EXPECT_GE(cpus_available(), 1);
   EXPECT_GT(memory_available(), 0u);
+}
+
+TEST(Resources, AnAddressSpaceLimitBoundsTheMemoryAvailable) {
+  // 256 MB of address space beyond what the process holds: no more is available.
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  unsigned long long vm_kb = 0;
+  while (std::getline(status, line))
+    if (std::sscanf(line.c_str(), "VmSize: %llu kB", &vm_kb) == 1) break;
+  ASSERT_GT(vm_kb, 0u);
+  struct rlimit before {};
+  ASSERT_EQ(::getrlimit(RLIMIT_AS, &before), 0);
+  const rlim_t headroom = 256u * 1024u * 1024u;
+  struct rlimit lowered = before;
+  lowered.rlim_cur = static_cast<rlim_t>(vm_kb) * 1024u + headroom;
+  if (before.rlim_max != RLIM_INFINITY && lowered.rlim_cur > before.rlim_max) lowered.rlim_cur = before.rlim_max;
+  ASSERT_EQ(::setrlimit(RLIMIT_AS, &lowered), 0);
+  const std::uint64_t available = memory_available();
+  ::setrlimit(RLIMIT_AS, &before);
+  EXPECT_GT(available, 0u);
+  EXPECT_LE(available, headroom + 16u * 1024u * 1024u);  // the process may have grown a little since
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "core/resources.hpp"
 
 #include <sched.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -120,6 +121,19 @@ std::uint64_t memory_available() {
     const std::uint64_t left = used < limit ? static_cast<std::uint64_t>(limit - used) : 0;
     if (best == 0 || left < best) best = left;
   };
+  // The process's own limits on its address space and data (ulimit -v, -d), less
+  // the address space it already holds.
+  std::string status;
+  unsigned long long vm_kb = 0;
+  if (read_file("/proc/self/status", status)) {
+    const std::size_t at = status.find("VmSize:");
+    if (at != std::string::npos) std::sscanf(status.c_str() + at, "VmSize: %llu kB", &vm_kb);
+  }
+  for (const int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    struct rlimit rl {};
+    if (::getrlimit(resource, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY && rl.rlim_cur < (1ULL << 62))
+      consider(static_cast<long long>(rl.rlim_cur), static_cast<long long>(vm_kb * 1024u));
+  }
   for (const std::string& folder : cgroup_folders("memory")) {
     long long limit = 0, used = 0;
     std::string max_text;

@@ -14,10 +14,12 @@ namespace morvenak {
 // process's own up to the root. At least 1, at most 64.
 int cpus_available();
 
-// Bytes the process may still allocate: the smaller of MemAvailable and,
-// for each cgroup from its own up to the root, memory.max less
-// memory.current (memory.limit_in_bytes less memory.usage_in_bytes in a
-// version-1 hierarchy). 0 when none of these can be read.
+// Bytes the process may still allocate: the smaller of MemAvailable, the
+// process's limits on its address space and data (RLIMIT_AS, RLIMIT_DATA)
+// less the address space it holds (VmSize), and, for each cgroup from its own
+// up to the root, memory.max less memory.current (memory.limit_in_bytes less
+// memory.usage_in_bytes in a version-1 hierarchy). 0 when none of these can
+// be read.
 std::uint64_t memory_available();
 
 // The parsers, for the tests: MemAvailable in bytes from /proc/meminfo's
