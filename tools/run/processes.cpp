@@ -5,7 +5,10 @@
 #include "anova/workers.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
+#include <vector>
 
 #if MORVENAK_MPI
 #include <mpi.h>
@@ -72,6 +75,36 @@ int Processes::agree(int status) {
 void Processes::leave(int status) {
 #if MORVENAK_MPI
     if (joined_ && status == 0) MPI_Finalize();
+    if (joined_ && status != 0 && count_ > 1) {
+        // The first process has removed its temporary folder by now: it tells the others,
+        // which end only once they have heard it (or after a few seconds, should it be
+        // gone or stuck), so that the launcher does not kill it first.
+        constexpr int kCleared = 7201;
+        int word = 1;
+        const auto until = [](double seconds) {
+            return std::chrono::steady_clock::now() +
+                   std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                       std::chrono::duration<double>(seconds));
+        };
+        std::vector<MPI_Request> requests;
+        if (first()) {
+            requests.resize(static_cast<std::size_t>(count_ - 1));
+            for (int k = 1; k < count_; ++k)
+                MPI_Isend(&word, 1, MPI_INT, k, kCleared, MPI_COMM_WORLD,
+                          &requests[static_cast<std::size_t>(k - 1)]);
+        } else {
+            requests.resize(1);
+            MPI_Irecv(&word, 1, MPI_INT, 0, kCleared, MPI_COMM_WORLD, requests.data());
+        }
+        const auto deadline = until(first() ? 2.0 : 5.0);
+        int done = 0;
+        while (std::chrono::steady_clock::now() < deadline) {
+            MPI_Testall(static_cast<int>(requests.size()), requests.data(), &done,
+                        MPI_STATUSES_IGNORE);
+            if (done) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
 #else
     (void)status;
 #endif

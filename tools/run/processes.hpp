@@ -17,8 +17,10 @@ public:
     // point (for the run command: once each is ready to start the analysis, or has
     // failed before it).
     int agree(int status);
-    // Leaves them after a run that ended with `status`. A process that failed does not
-    // wait for the others: it ends, and the launcher ends the rest with its status.
+    // Leaves them after a run that ended with `status`. After a failure the processes do
+    // not wait for each other's end, only for the first one's word that it has cleared
+    // its temporary folder (at most a few seconds): the launcher ends the rest as soon
+    // as one ends with a failure, and would otherwise kill the first before it could.
     void leave(int status);
     Processes(const Processes&) = delete;
     Processes& operator=(const Processes&) = delete;
