@@ -76,11 +76,11 @@ int main(int argc, char** argv) {
             std::stod(species.at(static_cast<std::size_t>(i + 1)).at(static_cast<std::size_t>(j + 1)));
     std::vector<std::string> names;
     for (int a = 6; a < argc; ++a) {
-      const std::string spec = argv[a];
-      const std::string name = spec.substr(0, spec.find('='));
+      const std::string given = argv[a];
+      const std::string name = given.substr(0, given.find('='));
       std::vector<std::string> order;
-      if (name.size() < spec.size()) {
-        std::stringstream s(spec.substr(name.size() + 1));
+      if (name.size() < given.size()) {
+        std::stringstream s(given.substr(name.size() + 1));
         for (std::string level; std::getline(s, level, ',');) order.push_back(level);
       }
       std::size_t column = 0;

@@ -25,9 +25,9 @@ read_stored <- function(name) {
 # are text, their levels in order of first appearance.
 run_case <- function(case, threads = 1L) {
   d <- dune_tables()
-  specs <- strsplit(strsplit(case$factors, " ")[[1L]], "=", fixed = TRUE)
-  factors <- vapply(specs, `[`, "", 1L)
-  env <- lapply(specs, function(s) {
+  given <- strsplit(strsplit(case$factors, " ")[[1L]], "=", fixed = TRUE)
+  factors <- vapply(given, `[`, "", 1L)
+  env <- lapply(given, function(s) {
     labels <- as.character(d$env[[s[1L]]])
     if (length(s) > 1L) factor(labels, levels = strsplit(s[2L], ",", fixed = TRUE)[[1L]]) else labels
   })
