@@ -81,11 +81,6 @@ void Processes::leave(int status) {
         // gone or stuck), so that the launcher does not kill it first.
         constexpr int kCleared = 7201;
         int word = 1;
-        const auto until = [](double seconds) {
-            return std::chrono::steady_clock::now() +
-                   std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                       std::chrono::duration<double>(seconds));
-        };
         std::vector<MPI_Request> requests;
         if (first()) {
             requests.resize(static_cast<std::size_t>(count_ - 1));
@@ -96,7 +91,8 @@ void Processes::leave(int status) {
             requests.resize(1);
             MPI_Irecv(&word, 1, MPI_INT, 0, kCleared, MPI_COMM_WORLD, requests.data());
         }
-        const auto deadline = until(first() ? 2.0 : 5.0);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(first() ? 2000 : 5000);
         int done = 0;
         while (std::chrono::steady_clock::now() < deadline) {
             MPI_Testall(static_cast<int>(requests.size()), requests.data(), &done,
