@@ -153,13 +153,27 @@ def nested_design():
     r = morvenak(argv + ["--output", "b", "--threads", "1"], d)
     check(r.returncode == 0 and outputs(os.path.join(d, "b")) == first, "nested: again differs")
 
-    # A memory cap that the estimate exceeds: status 1, nothing written.
+    # A memory cap that the estimate exceeds: status 1, nothing written. The tables are
+    # sized from their files before they are read: exactly for a small file, from its
+    # first MiB for a larger one.
     before = sorted(os.listdir(d))
     r = morvenak(argv + ["--max-memory", "1M", "--output", "m"], d)
+    phases = (r"needs about \S+ MB \(reading the tables \S+ MB, the abundances as numbers \S+ MB, the analysis "
+              r"\S+ MB, writing the results \S+ MB\) and 1 MB is allowed \(--max-memory\); each species left out "
+              r"saves about \S+ KB \(nothing was written; the output folder was left as it was\)\n")
     check(r.returncode == 1 and re.fullmatch(
-        r"morvenak run: the analysis cannot be done: not enough memory: the analysis of 600 objects and 40 species "
-        r"needs about \S+ MB and 1 MB is allowed \(max_memory\); each species left out saves about \S+ KB "
-        r"\(nothing was written; the output folder was left as it was\)\n", r.stderr) is not None, f"memory: {r.returncode} {r.stderr!r}")
+        r"morvenak run: the analysis cannot be done: not enough memory: the run on 600 samples and 40 species of "
+        r"big.csv " + phases, r.stderr) is not None, f"memory: {r.returncode} {r.stderr!r}")
+    make_tables(d, "wide", abundances(2000, 300, 3), {"Main": ["ABC"[i % 3] for i in range(2000)]})
+    r = morvenak(["--species", "wide.csv", "--labels", "wide.env.csv", "--main", "Main", "--max-memory", "1M",
+                  "--output", "m"], d)
+    m = re.fullmatch(r"morvenak run: the analysis cannot be done: not enough memory: the run on about (\d+) samples "
+                     r"and 300 species of wide.csv \(told from the file's size, before reading it\) " + phases,
+                     r.stderr)
+    check(r.returncode == 1 and m is not None and abs(int(m.group(1)) - 2000) < 60,
+          f"memory before reading: {r.returncode} {r.stderr!r}")
+    os.remove(os.path.join(d, "wide.csv"))
+    os.remove(os.path.join(d, "wide.env.csv"))
     check(sorted(os.listdir(d)) == before, f"memory: the folder holds {sorted(os.listdir(d))}")
 
     # An interrupt during the test ends the run and leaves nothing.

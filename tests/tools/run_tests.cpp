@@ -1,5 +1,6 @@
 // Tests of the run command's parts: its numbers, its table of results from a result
 // with untested rows and values that are not finite, and the text of the progress bar.
+#include "run/memory_plan.hpp"
 #include "run/memory_size.hpp"
 #include "run/numbers.hpp"
 #include "run/outputs.hpp"
@@ -9,12 +10,16 @@
 #include "tables/design.hpp"
 #include "tables/table.hpp"
 
+#include "common/toolerror.hpp"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <limits>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -107,6 +112,58 @@ TEST(RunMemorySize, UnitsAndMalformedSizes) {
     for (const char* bad : {"", "G", "0", "0G", "1.5G", "-1G", "8 G", "8GG", "8X", "8BB",
                             "16777216T", "18446744073709551616"})
         EXPECT_EQ(run::parse_memory_size(bad), std::nullopt) << bad;
+}
+
+// The size a table will take, told from its file before reading it, is the size it
+// takes once read: exactly for a file of at most a MiB, within a few percent for a
+// larger one whose rows vary in length; a pipe is not read ahead.
+TEST(RunMemory, TablesAreSizedBeforeTheyAreRead) {
+    namespace fs = std::filesystem;
+    const fs::path top = fs::temp_directory_path() / ("run-memory-" + std::to_string(::getpid()));
+    fs::create_directories(top);
+    const auto write = [&](const std::string& name, int rows) {
+        std::ofstream f(top / name);
+        f << "sample";
+        for (int j = 0; j < 300; ++j) f << ",sp" << j;
+        f << "\n";
+        unsigned x = 7;
+        for (int i = 0; i < rows; ++i) {
+            f << "s" << i;
+            for (int j = 0; j < 300; ++j) {
+                x = x * 1103515245u + 12345u;
+                f << "," << ((x >> 16) % 7 == 0 ? (x >> 8) % 1000 : (x >> 16) % 3);
+            }
+            f << "\n";
+        }
+        return (top / name).string();
+    };
+    const std::string small = write("small.csv", 200), large = write("large.csv", 6000);
+    const tables::TableSize s = tables::estimate_size(small),
+                            exact_s = tables::size_of(tables::read_table(small));
+    EXPECT_FALSE(s.estimated);
+    EXPECT_EQ(s.rows, 200u);
+    EXPECT_EQ(s.bytes, exact_s.bytes);
+    const tables::TableSize l = tables::estimate_size(large),
+                            exact_l = tables::size_of(tables::read_table(large));
+    EXPECT_TRUE(l.estimated);
+    EXPECT_EQ(l.width, 301u);
+    EXPECT_NEAR(static_cast<double>(l.rows), 6000.0, 6000.0 * 0.03);
+    EXPECT_NEAR(l.bytes, exact_l.bytes, exact_l.bytes * 0.03);
+    const std::string fifo = (top / "fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(tables::estimate_size(fifo).rows, 0u);  // returns at once: no writer is waited for
+
+    // The run is refused (status 1) when its peak exceeds the budget, and never without one.
+    const run::RunMemory m = run::run_memory(exact_l, {}, 1, morvenak::MemoryNeed{});
+    EXPECT_GT(m.tables, 2.0 * exact_l.bytes);  // the table and its parsed copy
+    EXPECT_NO_THROW(run::check_run_memory(m, exact_l, "large.csv", 0, false));
+    const tools::Failure f =
+        tools::failure_of([&] { run::check_run_memory(m, exact_l, "large.csv", 1 << 20, true); });
+    EXPECT_EQ(f.status, 1);
+    EXPECT_NE(f.message.find("6000 samples and 300 species of large.csv needs about"),
+              std::string::npos)
+        << f.message;
+    fs::remove_all(top);
 }
 
 TEST(RunProgress, CountRateAndTimeLeft) {

@@ -3,6 +3,7 @@
 // command.hpp.
 #include "command.hpp"
 
+#include "memory_plan.hpp"
 #include "memory_size.hpp"
 #include "numbers.hpp"
 #include "outputs.hpp"
@@ -161,23 +162,67 @@ morvenak::Options options_of(const RunOptions& o, Processes& processes) {
     return options;
 }
 
-// The design as the library takes it: the abundances as numbers (column-major), the
-// factors as labels. The numbers are those the classic reader takes from the response
-// file, whose values are these texts; the codes of the factors' labels are the
-// integers of the factor files. The texts are not needed again and go.
-morvenak::Input input_of(tables::Design& d) {
+// The design as the library takes it: the factors as labels, then (input_numbers) the
+// abundances as numbers (column-major). The numbers are those the classic reader takes
+// from the response file, whose values are these texts; the codes of the factors'
+// labels are the integers of the factor files. The texts are not needed again and go.
+morvenak::Input input_of(const tables::Design& d) {
     morvenak::Input in;
     in.n = static_cast<int>(d.objects.size());
     in.p = static_cast<int>(d.species);
+    for (const tables::Factor& f : d.factors)
+        in.factors.push_back(morvenak::Factor::from_labels(f.column, f.labels, f.order));
+    return in;
+}
+
+void input_numbers(tables::Design& d, morvenak::Input& in) {
     in.y.resize(d.objects.size() * d.species);
     for (std::size_t i = 0; i < d.objects.size(); ++i)
         for (std::size_t j = 0; j < d.species; ++j)  // the tables refused any beyond a double
             in.y[i + j * d.objects.size()] = morvenak::decimal_value(d.values[i][j]);
-    for (const tables::Factor& f : d.factors)
-        in.factors.push_back(morvenak::Factor::from_labels(f.column, f.labels, f.order));
     d.values = {};
-    return in;
+    release_freed_memory();
 }
+
+// The run's memory, checked beyond the classic limits before each large step: from the
+// files' sizes before reading them, from the tables once read, and with the design's
+// factors before the abundances become numbers and the analysis begins.
+class MemoryCheck {
+public:
+    MemoryCheck(const RunOptions& o, const morvenak::Options& options)
+        : o_(o), options_(options), budget_(memory_budget(o.max_memory_bytes)) {}
+
+    void before_reading() {
+        check(tables::estimate_size(o_.species, o_.table.delimiter()),
+              tables::estimate_size(o_.labels, o_.table.delimiter()), {});
+    }
+    void tables_read(const tables::Table& species, const tables::Table& labels) {
+        check(tables::size_of(species), tables::size_of(labels), {});
+    }
+    void design_built(const morvenak::Input& in) { check(species_, labels_, in); }
+
+private:
+    void check(const tables::TableSize& species, const tables::TableSize& labels,
+               const morvenak::Input& in) {
+        species_ = species;
+        labels_ = labels;
+        const bool beyond =
+            species.rows > tables::max_objects || species.width > tables::max_species + 1;
+        if (!beyond) return;
+        morvenak::Input sizes;  // n, p and the factors: what the estimate reads
+        sizes.n = static_cast<int>(species.rows);
+        sizes.p = static_cast<int>(species.width - 1);
+        sizes.factors = in.factors;
+        const RunMemory m = run_memory(species, labels, 1 + o_.nested.size(),
+                                       morvenak::memory_need(sizes, options_));
+        check_run_memory(m, species, o_.species, budget_, o_.max_memory_bytes != 0);
+    }
+
+    const RunOptions& o_;
+    const morvenak::Options& options_;
+    std::uint64_t budget_;
+    tables::TableSize species_, labels_;
+};
 
 // The report's line of where the data of a run beyond the classic limits came from.
 std::string data_line(const tables::Design& d) {
@@ -275,10 +320,17 @@ void check_options(RunOptions& o) {
 // Design read: the two tables, of any size (a design beyond the classic limits is
 // analysed on the grouped path). What the labels show about the design the analysis
 // says, in its warnings.
-tables::Design read_design(const RunOptions& o) {
+tables::Design read_design(const RunOptions& o, MemoryCheck& memory) {
     std::vector<std::string> columns{o.main};
     columns.insert(columns.end(), o.nested.begin(), o.nested.end());
-    return tables::read_design(o.species, o.labels, columns, o.table, tables::no_limits);
+    memory.before_reading();
+    tables::Design d =
+        tables::read_design(o.species, o.labels, columns, o.table, tables::no_limits,
+                            [&memory](const tables::Table& species, const tables::Table& labels) {
+                                memory.tables_read(species, labels);
+                            });
+    release_freed_memory();  // the tables' rows
+    return d;
 }
 
 // Outputs staged: the classic files and answers.txt in classic/ of the staging folder,
@@ -419,17 +471,22 @@ void write_results(const tables::Design& d, const morvenak::Result& r, const Run
     info.files["classic"] = classic_kept ? Json("classic") : Json(nullptr);
     info.files["table"] = "results.tsv";
 
-    std::vector<tools::NewFile> out;
-    out.push_back(file_in(top, "results.tsv", results_tsv(d, r)));
+    // One file at a time, each text freed once written: the staging folder is new, and
+    // it becomes the output folder only once every file is in it.
+    const auto write = [&top](const std::string& name, std::string text) {
+        std::vector<tools::NewFile> one;
+        one.push_back(file_in(top, name, std::move(text)));
+        tools::write_new_files(one);
+    };
+    write("results.tsv", results_tsv(d, r));
     for (std::size_t k = 0; k < r.ordinations.size(); ++k) {
         const int number = static_cast<int>(k + 1);
-        out.push_back(file_in(top, objects_file_name(number), objects_tsv(d, r.ordinations[k])));
-        out.push_back(file_in(top, species_file_name(number), species_tsv(d, r.ordinations[k])));
+        write(objects_file_name(number), objects_tsv(d, r.ordinations[k]));
+        write(species_file_name(number), species_tsv(d, r.ordinations[k]));
     }
     info.total_seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    out.push_back(file_in(top, "results.json", results_json(d, r, info)));
-    tools::write_new_files(out);
+    write("results.json", results_json(d, r, info));
     if (g_cancel) interrupted();
     staging.commit();
 }
@@ -448,7 +505,9 @@ int run(RunOptions& o, Processes& processes, bool& started) {
     // Declared before the design and the analysis, so that whatever ends the run, they
     // are freed before the staging folder is removed (its removal needs memory too).
     std::optional<Staging> staging;
-    tables::Design d = read_design(o);
+    const morvenak::Options options = options_of(o, processes);
+    MemoryCheck memory(o, options);
+    tables::Design d = read_design(o, memory);
     if (g_cancel) interrupted();
 
     RunInfo info;
@@ -462,8 +521,9 @@ int run(RunOptions& o, Processes& processes, bool& started) {
         staging.emplace(output, "morvenak run");
         stage_classic_files(d, o, staging->path());
     }
-    const morvenak::Input in = input_of(d);
-    const morvenak::Options options = options_of(o, processes);
+    morvenak::Input in = input_of(d);
+    memory.design_built(in);
+    input_numbers(d, in);
     const ProgressMode mode = o.quiet || o.progress == "never" || !first ? ProgressMode::kNever
                               : o.progress == "always"                   ? ProgressMode::kAlways
                                                                          : ProgressMode::kAuto;
@@ -480,6 +540,8 @@ int run(RunOptions& o, Processes& processes, bool& started) {
             first ? "another process could not start the run; its message says why" : "", others);
     const std::string* top = first ? &staging->path() : nullptr;
     const morvenak::Result r = run_analysis(d, in, o, options, observer, top);
+    in = {};  // the numbers are not needed for writing the results
+    release_freed_memory();
     bar.finish();
     if (g_cancel) interrupted();
     if (!first) return 0;  // the first process writes the results

@@ -3,6 +3,7 @@
 
 #include "numbers.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace run {
@@ -53,12 +54,25 @@ std::string axis_header(int axes) {
     return s;
 }
 
-std::string scores_row(const std::vector<double>& scores, int rows, int row, int axes) {
-    std::string s;
-    for (int a = 0; a < axes; ++a)
-        s += "\t" + number(scores[static_cast<std::size_t>(row) +
-                                  static_cast<std::size_t>(a) * static_cast<std::size_t>(rows)]);
-    return s;
+void add_scores(std::string& s, const std::vector<double>& scores, int rows, int row, int axes) {
+    for (int a = 0; a < axes; ++a) {
+        s += '\t';
+        s += number(scores[static_cast<std::size_t>(row) +
+                           static_cast<std::size_t>(a) * static_cast<std::size_t>(rows)]);
+    }
+}
+
+// Room for a score table of `rows` rows, each of `names` bytes of names and labels and
+// `axes` scores of at most 25 characters with their tabs: reserved, not touched, so
+// that the text grows without being copied and holds no more pages than it writes.
+void reserve_scores(std::string& s, double rows, double names, int axes) {
+    s.reserve(static_cast<std::size_t>(rows * (names + 25.0 * axes + 1.0)) + s.size());
+}
+
+double names_bytes(const std::vector<std::string>& names) {
+    double b = 0.0;
+    for (const std::string& name : names) b += static_cast<double>(name.size()) + 3.0;
+    return b;
 }
 
 }  // namespace
@@ -93,19 +107,28 @@ std::string objects_tsv(const tables::Design& d, const morvenak::OrdinationResul
     std::string s = "sample";
     for (const tables::Factor& f : d.factors) s += "\t" + field(f.column);
     s += axis_header(o.axes) + "\n";
+    const double rows = static_cast<double>(d.objects.size());
+    double names = names_bytes(d.objects);
+    for (const tables::Factor& f : d.factors) names += names_bytes(f.labels);
+    reserve_scores(s, rows, names / std::max(rows, 1.0), o.axes);
     for (std::size_t i = 0; i < d.objects.size(); ++i) {
         s += field(d.objects[i]);
         for (const tables::Factor& f : d.factors) s += "\t" + field(f.labels[i]);
-        s += scores_row(o.object_scores, o.n, static_cast<int>(i), o.axes) + "\n";
+        add_scores(s, o.object_scores, o.n, static_cast<int>(i), o.axes);
+        s += '\n';
     }
     return s;
 }
 
 std::string species_tsv(const tables::Design& d, const morvenak::OrdinationResult& o) {
     std::string s = "species" + axis_header(o.axes) + "\n";
-    for (std::size_t j = 0; j < d.species_names.size(); ++j)
-        s += field(d.species_names[j]) +
-             scores_row(o.species_scores, o.p, static_cast<int>(j), o.axes) + "\n";
+    const double rows = static_cast<double>(d.species_names.size());
+    reserve_scores(s, rows, names_bytes(d.species_names) / std::max(rows, 1.0), o.axes);
+    for (std::size_t j = 0; j < d.species_names.size(); ++j) {
+        s += field(d.species_names[j]);
+        add_scores(s, o.species_scores, o.p, static_cast<int>(j), o.axes);
+        s += '\n';
+    }
     return s;
 }
 

@@ -29,7 +29,7 @@ void add_table_options(CLI::App& app, TableOptions& options) {
 
 Design read_design(const std::string& species_path, const std::string& labels_path,
                    const std::vector<std::string>& columns, const TableOptions& options,
-                   const DesignLimits& limits) {
+                   const DesignLimits& limits, const TablesRead& read) {
     DesignOptions d;
     for (const std::string& text : options.levels)
         d.level_orders.push_back(parse_level_order(text));
@@ -37,6 +37,7 @@ Design read_design(const std::string& species_path, const std::string& labels_pa
     Table species = read_table(species_path, {limits.species, limits.objects}, delimiter);
     // The labels table may hold samples that the species table does not: no row limit.
     Table labels = read_table(labels_path, {}, delimiter);
+    if (read) read(species, labels);
     d.decimal = options.decimal_mark();
     d.species_delimiter = species.delimiter;
     d.labels_delimiter = labels.delimiter;

@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,9 +25,12 @@ void add_table_options(CLI::App& app, TableOptions& options);
 
 // Reads both tables (the species table within the limits of species and objects) and
 // builds their design (within the limit of dummy variables). Throws tools::ToolError;
-// a design beyond the limits has status 1.
+// a design beyond the limits has status 1. `read`, when given, is told the tables
+// (species, labels) once both are read, before the design is built from them; what it
+// throws goes on.
+using TablesRead = std::function<void(const Table& species, const Table& labels)>;
 Design read_design(const std::string& species_path, const std::string& labels_path,
                    const std::vector<std::string>& columns, const TableOptions& options,
-                   const DesignLimits& limits);
+                   const DesignLimits& limits, const TablesRead& read = {});
 
 }  // namespace tables

@@ -326,4 +326,54 @@ Table read_table(const std::string& path, const TableLimits& limits, char delimi
     }
 }
 
+TableSize size_of(const Table& t) {
+    // Per row: its characters and their ends, the row in the table's vector (which
+    // grows by doubling), the line of its first field, and the allocator's own share
+    // of its three allocations.
+    constexpr double row_bytes = 2.0 * sizeof(Fields) + 16.0 + 3 * 16.0;
+    TableSize s;
+    s.rows = t.rows.size();
+    s.width = t.header.size();
+    for (const std::string& h : t.header) s.bytes += static_cast<double>(sizeof h + h.size());
+    for (const Fields& row : t.rows)
+        s.bytes +=
+            static_cast<double>(row.bytes()) + 4.0 * static_cast<double>(row.size()) + row_bytes;
+    return s;
+}
+
+TableSize estimate_size(const std::string& path, char delimiter) {
+    constexpr std::size_t sample_bytes = std::size_t{1} << 20;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return {};
+    Fd in{fd};
+    std::string text(sample_bytes, '\0');
+    std::size_t got = 0;
+    while (got < text.size()) {
+        const ssize_t k = ::read(in.fd, &text[got], text.size() - got);
+        if (k < 0 && errno == EINTR) continue;
+        if (k <= 0) break;
+        got += static_cast<std::size_t>(k);
+    }
+    text.resize(got);
+    const double file = static_cast<double>(st.st_size);
+    const bool whole = got >= static_cast<std::size_t>(st.st_size);
+    if (!whole) text.resize(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
+    try {
+        const Table t = parse_table(text, path, delimiter);
+        TableSize s = size_of(t);
+        if (whole || t.rows.empty()) return s;
+        // The rows after the sample are taken to be as long, on average, as its own.
+        const double header = static_cast<double>(text.find('\n') + 1);
+        const double scale = (file - header) / (static_cast<double>(text.size()) - header);
+        s.rows = static_cast<std::size_t>(static_cast<double>(s.rows) * scale);
+        s.bytes *= scale;
+        s.estimated = true;
+        return s;
+    } catch (const ToolError&) {
+        return {};
+    }
+}
+
 }  // namespace tables

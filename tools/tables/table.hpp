@@ -112,4 +112,20 @@ Table parse_table(const std::string& text, const std::string& name, char delimit
 // delimiter its first line shows when `delimiter` is 0.
 Table read_table(const std::string& path, const TableLimits& limits = {}, char delimiter = 0);
 
+// What a table takes in memory: its rows, the header's width, and the bytes its texts,
+// their ends and each row's bookkeeping take (an estimate when `estimated`).
+struct TableSize {
+    std::size_t rows = 0;
+    std::size_t width = 0;
+    double bytes = 0.0;
+    bool estimated = false;
+};
+TableSize size_of(const Table& t);
+
+// The size a regular file's table will take once read, told before reading it from the
+// file's size and its first MiB, parsed as read_table parses it; exact for a file no
+// larger. Nothing (all 0) for a file that is not regular (a pipe is not read ahead) or
+// that the first MiB shows unreadable: reading it will say why.
+TableSize estimate_size(const std::string& path, char delimiter = 0);
+
 }  // namespace tables

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <exception>
 #include <future>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -185,13 +186,17 @@ struct MemoryEstimate {
   double ordinations = 0.0;  // what the ordinations add to the anova's peak
   double anova_alone = 0.0;  // the peak without the ordinations
   double per_species = 0.0;
+  double result = 0.0;  // the ordinations' scores the result holds once the run has returned
+  double widest = 0.0;  // the score values of the largest table of them (objects or species)
 };
+
+constexpr double kProgramBytes = 16.0 * 1024 * 1024;  // the program, the labels, small vectors
 
 MemoryEstimate estimate_memory(const Grouping* g, int n, int p, int task, int threads) {
   const double y = static_cast<double>(n) * p * 8.0;
   MemoryEstimate e;
-  const double base = 16.0 * 1024 * 1024;  // the program, the labels, small vectors
-  const double setup = 2.0 * y;            // Y by columns while it is transformed, then by rows
+  const double base = kProgramBytes;
+  const double setup = 2.0 * y;  // Y by columns while it is transformed, then by rows
   double anova = y, ordinations = 0.0;
   if (g != nullptr) {
     anova += grouped_test_bytes(*g, p, threads);
@@ -201,7 +206,16 @@ MemoryEstimate estimate_memory(const Grouping* g, int n, int p, int task, int th
       double cells = 0.0;
       for (int a = 0; a <= g->levels; ++a) cells += g->cells(a);
       ordinations = y + cells * p * 8.0 + 2.0 * k0 * k0 * 8.0 + (n < p ? y : 0.0) + 2.0 * (n + p) * k * 8.0;
-      for (int a = 1; a <= g->levels; ++a) ordinations += 2.0 * (n + p) * g->dummies(a) * 8.0;
+      // Each fitted factor's ordination has at most its dummy variables' axes, the
+      // residuals' at most k.
+      double axes = k, widest = k;
+      for (int a = 1; a <= g->levels; ++a) {
+        ordinations += 2.0 * (n + p) * g->dummies(a) * 8.0;
+        axes += g->dummies(a);
+        widest = std::max(widest, static_cast<double>(g->dummies(a)));
+      }
+      e.result = (n + p) * axes * 8.0;
+      e.widest = std::max(n, p) * widest;
     }
   }
   e.anova_alone = base + std::max(setup, anova);
@@ -228,6 +242,19 @@ std::uint64_t check_memory(const Options& o, const Grouping* g, int n, int p, in
 }
 
 int team_size(const RunContext& ctx) { return ctx.threads > 0 ? ctx.threads : Workers::available(); }
+int team_size(const Options& o) { return o.threads > 0 ? o.threads : Workers::available(); }
+
+// The grouping of factors given as labels, one for each object; none when some
+// factor is given otherwise or its labels do not match the objects.
+std::optional<Grouping> grouping_of(const Input& input) {
+  std::vector<LevelCoding> codings;
+  for (const Factor& f : input.factors) {
+    if (!f.by_labels || f.labels.size() != static_cast<std::size_t>(input.n)) return std::nullopt;
+    codings.push_back(code_levels(f.labels, codings.empty() ? nullptr : &codings.back()));
+  }
+  if (codings.empty()) return std::nullopt;
+  return make_grouping(codings);
+}
 
 GeneratorKind generator_kind(const Options& o, bool grouped) {
   if (o.generator == GeneratorChoice::kClassic) return GeneratorKind::kClassic;
@@ -580,6 +607,18 @@ Result Analysis::run() {
   return std::move(r);
 }
 
+MemoryNeed memory_need(const Input& input, const Options& options) {
+  const std::optional<Grouping> g = grouping_of(input);
+  const MemoryEstimate e =
+      estimate_memory(g ? &*g : nullptr, input.n, input.p, static_cast<int>(options.task), team_size(options));
+  MemoryNeed need;
+  need.peak = static_cast<std::uint64_t>(e.total);
+  need.program = static_cast<std::uint64_t>(kProgramBytes);
+  need.result = static_cast<std::uint64_t>(e.result);
+  need.widest = static_cast<std::uint64_t>(e.widest);
+  return need;
+}
+
 Result analyse(const Input& input, const Options& options, Events* events) {
   if (input.y.size() != static_cast<std::size_t>(input.n) * static_cast<std::size_t>(input.p) || input.n < 0 ||
       input.p < 0)
@@ -589,20 +628,10 @@ Result analyse(const Input& input, const Options& options, Events* events) {
   if (input.factors.empty()) throw InvalidInput("no factor: give a main factor");
   if ((input.n > kMaxObjects || input.p > kMaxSpecies) && input.factors.size() <= 3) {
     // The whole run's estimate before anything of its size is allocated.
-    std::vector<LevelCoding> codings;
-    bool sizes_agree = true;
-    for (const Factor& f : input.factors) {
+    for (const Factor& f : input.factors)
       if (!f.by_labels) throw Stopped(StopReason::kBeyondLimits, kCodesBeyond);
-      sizes_agree = sizes_agree && f.labels.size() == static_cast<std::size_t>(input.n);
-    }
-    if (sizes_agree)
-      for (const Factor& f : input.factors)
-        codings.push_back(code_levels(f.labels, codings.empty() ? nullptr : &codings.back()));
-    if (sizes_agree) {
-      const Grouping g = make_grouping(codings);
-      const int threads = options.threads > 0 ? options.threads : Workers::available();
-      check_memory(options, &g, input.n, input.p, static_cast<int>(options.task), threads);
-    }
+    std::optional<Grouping> g = grouping_of(input);
+    if (g) check_memory(options, &*g, input.n, input.p, static_cast<int>(options.task), team_size(options));
   }
   Analysis a(options, events);
   a.set_response(input.n, input.p, input.y.data());

@@ -17,6 +17,7 @@
 // numbers are, bit for bit, those of its report.
 #pragma once
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -90,6 +91,19 @@ class Analysis {
 // order, a singular matrix, ...), Cancelled (options.cancel became true).
 // The message of each is the text that the classic program prints.
 Result analyse(const Input& input, const Options& options, Events* events = nullptr);
+
+// The memory, in bytes, that analyse() estimates beyond the classic limits
+// before it allocates anything of the data's size, and refuses by (with the
+// memory available, or Options::max_memory). Only n, p, the factors and the
+// options are read (input.y may be empty); without factors given as labels
+// for every object, the estimate of the response alone.
+struct MemoryNeed {
+  std::uint64_t peak = 0;     // the most the analysis holds, its result included
+  std::uint64_t program = 0;  // of that, the program's own (its code, the labels, small vectors)
+  std::uint64_t result = 0;   // what the Result holds once analyse() has returned (the scores)
+  std::uint64_t widest = 0;   // the values of its largest score table (objects or species of one ordination)
+};
+MemoryNeed memory_need(const Input& input, const Options& options);
 
 // analyse() on a thread of its own, for a caller whose thread must stay free
 // to notice interrupts (an interpreter's): every `period` the calling thread
