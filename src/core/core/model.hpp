@@ -25,6 +25,32 @@ enum class Transform {
   kChiSquareDistance = 3,
   kProfiles = 4,
   kHellinger = 5,
+  // Beyond the classic dialogue: each value on its own (the square root, the
+  // square root of the square root, 1 for a value above 0), and Wisconsin's
+  // double standardization (each species divided by its largest value, then
+  // each object by its total).
+  kSqrt = 6,
+  kFourthRoot = 7,
+  kPresence = 8,
+  kWisconsin = 9,
+};
+
+// The dissimilarity between objects that the analysis decomposes. Euclidean:
+// the Euclidean distances of Y as transformed, the classic analysis (chord,
+// Hellinger and chi-square distances are Euclidean distances of transformed
+// tables). The others, of Y as transformed (and with `Options::binary`, of
+// its presences), or a matrix given (Input::distances), go by Gower's
+// centred matrix of -d^2 / 2.
+enum class Dissimilarity {
+  kEuclidean,
+  kBray,        // sum |x - y| / sum (x + y)
+  kJaccard,     // 2B / (1 + B), B Bray-Curtis
+  kKulczynski,  // 1 - (sum min / sum x + sum min / sum y) / 2
+  kManhattan,   // sum |x - y|
+  kCanberra,    // sum over species present in either of |x - y| / (x + y), divided by their number
+  kGower,       // sum |x - y| / range of the species, divided by the number of species
+  kAltGower,    // sum |x - y| over species present in either, divided by their number
+  kGiven,       // a matrix given by the caller
 };
 
 // What the main factor's permutation test exchanges in a nested design: the
@@ -84,6 +110,11 @@ struct Options {
   std::uint64_t max_memory = 0;
   // The processes that share the permutation tests; null: this one alone.
   Share* share = nullptr;
+  // The dissimilarity (kGiven: Input::distances holds it), of presences
+  // only when `binary`, and its square roots taken when `sqrt_dist`.
+  Dissimilarity distance = Dissimilarity::kEuclidean;
+  bool binary = false;
+  bool sqrt_dist = false;
 };
 
 // ---------------------------------------------------------------- results
