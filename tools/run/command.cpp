@@ -306,11 +306,20 @@ private:
     tables::TableSize species_, labels_;
 };
 
-// The report's line of where the data of a run beyond the classic limits came from.
-std::string data_line(const tables::Design& d) {
-    std::string s = "Data from the tables " + d.species_name + " and " + d.labels_name + ": " +
-                    std::to_string(d.objects.size()) + " objects, " + std::to_string(d.species) +
-                    " species; factors ";
+// Whether the report echoes the classic files as the dialogue reads them: within the
+// classic limits, of a table's Euclidean geometry. Else it says where the data came from.
+bool classic_echo(const tables::Design& d, const morvenak::Options& options) {
+    return tables::within(d, tables::classic_limits) &&
+           options.distance == morvenak::Dissimilarity::kEuclidean;
+}
+
+// The report's line of where the data of a run beyond the classic limits, or of a
+// dissimilarity, came from.
+std::string data_line(const tables::Design& d, const morvenak::Options& options) {
+    const bool given = options.distance == morvenak::Dissimilarity::kGiven;
+    std::string s = "Data from the tables " + d.species_name + (given ? " (dissimilarities)" : "") +
+                    " and " + d.labels_name + ": " + std::to_string(d.objects.size()) + " objects" +
+                    (given ? "" : ", " + std::to_string(d.species) + " species") + "; factors ";
     for (std::size_t f = 0; f < d.factors.size(); ++f)
         s += (f == 0 ? "" : ", ") + d.factors[f].column + " (" +
              std::to_string(d.factors[f].coding.levels.size()) +
@@ -334,8 +343,11 @@ Json input_json(const std::string& path) {
 
 void print_summary(const tables::Design& d, const morvenak::Result& r, const std::string& output,
                    const RunOptions& o) {
-    std::cout << d.species_name << ": " << d.objects.size() << " samples, " << d.species
-              << " species";
+    std::cout << d.species_name << ": " << d.objects.size() << " samples, ";
+    if (o.distances.empty())
+        std::cout << d.species << " species";
+    else
+        std::cout << "their dissimilarities";
     if (d.ignored > 0)
         std::cout << "; " << d.ignored << (d.ignored == 1 ? " sample" : " samples") << " of "
                   << d.labels_name << " not in it ignored";
@@ -472,7 +484,7 @@ std::string banner_note(const tables::Design& d, const RunOptions& o) {
 morvenak::Result analysis_of(const tables::Design& d, const morvenak::Input& in,
                              const morvenak::Options& options, morvenak::Events& events,
                              morvenak::ClassicReportFiles* report) {
-    if (!tables::within(d, tables::classic_limits)) return morvenak::analyse(in, options, &events);
+    if (!classic_echo(d, options)) return morvenak::analyse(in, options, &events);
     const std::vector<std::string> names = prepare::classic_names(in.factors.size());
     if (report != nullptr) report->echo_names_file(names.back());
     morvenak::Analysis analysis(options, &events);
@@ -518,7 +530,7 @@ morvenak::Result run_analysis(const tables::Design& d, const morvenak::Input& in
         if (top == nullptr) return analysis_of(d, in, options, observer, nullptr);
         const std::string note = banner_note(d, o);
         morvenak::ClassicReportFiles report(*top, options.task, options.permutations, note);
-        if (!tables::within(d, tables::classic_limits)) report.data_line(data_line(d));
+        if (!classic_echo(d, options)) report.data_line(data_line(d, options));
         report.events().set_factors(static_cast<int>(in.factors.size()));
         morvenak::EventsTee tee(report.events(), &observer);
         morvenak::Result r = analysis_of(d, in, options, tee, &report);
