@@ -225,6 +225,15 @@ def refusals(work):
     for what, (argv, message) in options.items():
         r = morvenak(argv + ["--labels", "dune.env.csv", "--main", "Management", "--output", "o"], work)
         check(r.returncode == 2 and r.stderr == f"morvenak run: {message}\n", f"{what}: {r.returncode} {r.stderr!r}")
+    # Values the dissimilarity cannot take stop the analysis (status 1), naming the samples.
+    with open(os.path.join(work, "e.csv"), "w") as f:
+        f.write("s,sp1,sp2\na,1,2\nb,0,0\nc,0,0\n")
+    r = morvenak(["--species", "e.csv", "--labels", "abc.env.csv", "--main", "G", "--distance", "bray", "--output",
+                  "o"], work)
+    check(r.returncode == 1 and r.stderr == "morvenak run: the analysis cannot be done: the Bray-Curtis "
+          "dissimilarity of samples b and c is 0/0: neither holds any species; leave out empty samples (nothing "
+          "was written; the output folder was left as it was)\n", f"empty samples: {r.returncode} {r.stderr!r}")
+    os.remove(os.path.join(work, "e.csv"))
     check(sorted(os.listdir(work)) == before, f"refusals left {sorted(set(os.listdir(work)) - set(before))}")
 
 

@@ -499,13 +499,39 @@ morvenak::Result analysis_of(const tables::Design& d, const morvenak::Input& in,
     return analysis.run();
 }
 
-// A stop's words, its "object I, species J" (of values the analysis cannot use) named
-// as the tables name them.
+// A stop's words, its "object I, species J", "object I holds V of species J" and
+// "objects I and K" (of values the analysis cannot use) named as the tables name them.
 std::string named(const tables::Design& d, const morvenak::Stopped& s) {
     std::string words = s.words();
     if (s.reason() != morvenak::StopReason::kValuesOutOfRange) return words;
-    const std::size_t at = words.find("object ");
+    // A dissimilarity's pair of objects, or an object's value of a species.
     int i = 0, j = 0, used = 0;
+    const auto sample = [&](int k) {
+        return k >= 1 && static_cast<std::size_t>(k) <= d.objects.size();
+    };
+    const std::size_t pair = words.find("objects ");
+    if (pair != std::string::npos &&
+        std::sscanf(words.c_str() + pair, "objects %d and %d%n", &i, &j, &used) == 2 &&
+        sample(i) && sample(j))
+        return words.substr(0, pair) + "samples " + d.objects[static_cast<std::size_t>(i - 1)] +
+               " and " + d.objects[static_cast<std::size_t>(j - 1)] +
+               words.substr(pair + static_cast<std::size_t>(used));
+    const std::size_t at = words.find("object ");
+    double v = 0.0;
+    if (at != std::string::npos &&
+        std::sscanf(words.c_str() + at, "object %d holds %lf of species %d%n", &i, &v, &j, &used) ==
+            3 &&
+        sample(i) && j >= 1 && static_cast<std::size_t>(j) <= d.species_names.size()) {
+        const std::string said = words.substr(at, static_cast<std::size_t>(used));
+        const std::size_t from = said.find("holds ") + 6;
+        const std::string value = said.substr(from, said.find(" of species") - from);
+        const std::size_t row = static_cast<std::size_t>(i - 1);
+        return words.substr(0, at) + "sample " + d.objects[row] + " holds " + value +
+               " of species " + d.species_names[static_cast<std::size_t>(j - 1)] + " (" +
+               tools::where(d.species_name, d.species_lines[row], static_cast<long>(j + 1)) + ")" +
+               words.substr(at + static_cast<std::size_t>(used));
+    }
+    used = 0;
     if (at == std::string::npos ||
         std::sscanf(words.c_str() + at, "object %d, species %d%n", &i, &j, &used) != 2 || i < 1 ||
         j < 1 || static_cast<std::size_t>(i) > d.objects.size() ||
