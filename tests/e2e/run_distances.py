@@ -181,6 +181,14 @@ def euclidean(work):
         check(close(float(ta[s]["SS"]), float(tb[s]["SS"]), 1e-9), f"hellinger {s}: {ta[s]['SS']} {tb[s]['SS']}")
     for s in ("main", "nested1"):
         check(close(float(ta[s]["F"]), float(tb[s]["F"]), 1e-9), f"hellinger {s} F: {ta[s]['F']} {tb[s]['F']}")
+    # Every arrangement of the subgroups: the same P from the block sums between subgroups.
+    units = ["--main-units", "subgroups", "--exact"]
+    a = morvenak(["--species", "dune.csv", "--transform", "hellinger", "--output", "hel-units"] + common + units,
+                 work)
+    b = morvenak(["--distances", "hel.tsv", "--output", "hel-units-matrix"] + common + units, work)
+    pa = table(os.path.join(work, "hel-units", "results.tsv"))["main"]["P"] if a.returncode == 0 else None
+    pb = table(os.path.join(work, "hel-units-matrix", "results.tsv"))["main"]["P"] if b.returncode == 0 else None
+    check(pa is not None and pa == pb, f"hellinger, subgroups as units: P {pa} and {pb}")
 
 
 def refusals(work):
