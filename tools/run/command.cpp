@@ -71,12 +71,15 @@ void catch_interrupts() {
 }
 
 const std::map<std::string, int> kTransforms{
-    {"none", 0},     {"chord", 1}, {"chi2-metric", 2},  {"chi2-distance", 3}, {"profiles", 4},
-    {"hellinger", 5}, {"sqrt", 6},  {"fourth-root", 7}, {"pa", 8},            {"wisconsin", 9}};
+    {"none", 0},     {"chord", 1},     {"chi2-metric", 2}, {"chi2-distance", 3},
+    {"profiles", 4}, {"hellinger", 5}, {"sqrt", 6},        {"fourth-root", 7},
+    {"pa", 8},       {"wisconsin", 9}};
 // The Euclidean distances of transformed tables, named as dissimilarities: today's
 // analysis of the table so transformed.
-const std::map<std::string, std::string> kEuclidean{
-    {"euclidean", "none"}, {"chord", "chord"}, {"hellinger", "hellinger"}, {"chisq", "chi2-distance"}};
+const std::map<std::string, std::string> kEuclidean{{"euclidean", "none"},
+                                                    {"chord", "chord"},
+                                                    {"hellinger", "hellinger"},
+                                                    {"chisq", "chi2-distance"}};
 const std::map<std::string, int> kTasks{{"anova", 1}, {"scores", 2}, {"both", 3}};
 
 struct RunOptions {
@@ -220,9 +223,9 @@ void input_distances(tables::Design& d, morvenak::Input& in) {
         return tools::where(d.species_name, d.species_lines[i], static_cast<long>(k + 2));
     };
     if (d.species != n)
-        throw tools::ToolError(d.species_name + ": a matrix of dissimilarities is square: " +
-                               std::to_string(n) + " samples in its rows, " +
-                               std::to_string(d.species) + " in its header");
+        throw tools::ToolError(
+            d.species_name + ": a matrix of dissimilarities is square: " + std::to_string(n) +
+            " samples in its rows, " + std::to_string(d.species) + " in its header");
     for (std::size_t k = 0; k < n; ++k)
         if (d.species_names[k] != d.objects[k])
             throw tools::ToolError(tools::where(d.species_name, 1, static_cast<long>(k + 2)) +
@@ -245,9 +248,8 @@ void input_distances(tables::Design& d, morvenak::Input& in) {
                 const double up = in.distances[k + i * n];  // row k, column i, read before
                 if (std::fabs(x - up) > 1e-12 * std::max(std::fabs(x), std::fabs(up)))
                     throw tools::ToolError(at(i, k) + ": " + std::string(d.values[i][k]) +
-                                           " below the diagonal, " +
-                                           std::string(d.values[k][i]) + " above it (" +
-                                           at(k, i) +
+                                           " below the diagonal, " + std::string(d.values[k][i]) +
+                                           " above it (" + at(k, i) +
                                            "): a matrix of dissimilarities is symmetric");
                 in.distances[k + i * n] = x;  // the lower triangle is kept
             }
@@ -402,8 +404,9 @@ void check_options(RunOptions& o) {
     if (euclidean != kEuclidean.end() && o.distance != "euclidean") {
         // Today's analysis of the table so transformed.
         if (o.transform != "none")
-            throw tools::ToolError("--distance " + o.distance + " is the Euclidean distance of the " +
-                                   euclidean->second + " transformation: give no --transform with it");
+            throw tools::ToolError("--distance " + o.distance +
+                                   " is the Euclidean distance of the " + euclidean->second +
+                                   " transformation: give no --transform with it");
         o.transform = euclidean->second;
     }
     if (!o.distances.empty() && (o.distance != "euclidean" || o.transform != "none" || o.binary))
@@ -411,9 +414,12 @@ void check_options(RunOptions& o) {
             "--distances gives the dissimilarities as they are: give no --distance, --transform or "
             "--binary with it");
     if (!o.by_distances() && (o.binary || o.sqrt_dist || o.write_distances))
-        throw tools::ToolError(std::string(o.binary ? "--binary" : o.sqrt_dist ? "--sqrt-dist" : "--write-distances") +
-                               " goes with a dissimilarity: give --distance bray, jaccard, kulczynski, "
-                               "manhattan, canberra, gower or altgower, or --distances");
+        throw tools::ToolError(
+            std::string(o.binary      ? "--binary"
+                        : o.sqrt_dist ? "--sqrt-dist"
+                                      : "--write-distances") +
+            " goes with a dissimilarity: give --distance bray, jaccard, kulczynski, "
+            "manhattan, canberra, gower or altgower, or --distances");
     if (o.by_distances()) {
         if (!o.task_given) o.task = "anova";
         if (o.task != "anova")
@@ -511,8 +517,8 @@ std::string named(const tables::Design& d, const morvenak::Stopped& s) {
     };
     const std::size_t pair = words.find("objects ");
     if (pair != std::string::npos &&
-        std::sscanf(words.c_str() + pair, "objects %d and %d%n", &i, &j, &used) == 2 &&
-        sample(i) && sample(j))
+        std::sscanf(words.c_str() + pair, "objects %d and %d%n", &i, &j, &used) == 2 && sample(i) &&
+        sample(j))
         return words.substr(0, pair) + "samples " + d.objects[static_cast<std::size_t>(i - 1)] +
                " and " + d.objects[static_cast<std::size_t>(j - 1)] +
                words.substr(pair + static_cast<std::size_t>(used));

@@ -158,7 +158,8 @@ void write_distances_tsv(const std::string& path, const std::vector<std::string>
         line = field(names[static_cast<std::size_t>(i)]);
         for (int k = 0; k < n; ++k) {
             line += '\t';
-            line += number(d[static_cast<std::size_t>(i) + static_cast<std::size_t>(k) * static_cast<std::size_t>(n)]);
+            line += number(d[static_cast<std::size_t>(i) +
+                             static_cast<std::size_t>(k) * static_cast<std::size_t>(n)]);
         }
         line += '\n';
     }

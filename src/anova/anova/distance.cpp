@@ -80,8 +80,7 @@ class DistanceTest final : public Job {
     const int* perm = perms_ + static_cast<size_t>(piece) * n;
     // Row r goes to the object i with perm[i] = r + 1: its cells are i's.
     for (size_t a = 0; a < sc.cells.size(); ++a)
-      for (size_t i = 0; i < n; ++i)
-        sc.cells[a][static_cast<size_t>(perm[i] - 1)] = g_.cell_of[a][i];
+      for (size_t i = 0; i < n; ++i) sc.cells[a][static_cast<size_t>(perm[i] - 1)] = g_.cell_of[a][i];
     std::vector<const int*> cells;
     for (const std::vector<int>& c : sc.cells) cells.push_back(c.data());
     for (size_t s = 0; s < sources_.size(); ++s)
@@ -136,8 +135,8 @@ void distance_test(const RunContext& ctx, const Grouping& g, const std::vector<D
   if (!formed.empty() && stream.here() > 0) {
     Workers team(ctx.threads > 0 ? ctx.threads : Workers::available());
     DistanceTest job(g, sources, formed, team.size());
-    const int per_round = static_cast<int>(std::min<long long>(static_cast<long long>(kPerRound) * team.size(),
-                                                               stream.here()));
+    const int per_round =
+        static_cast<int>(std::min<long long>(static_cast<long long>(kPerRound) * team.size(), stream.here()));
     std::vector<int> buffer(2 * static_cast<size_t>(per_round) * static_cast<size_t>(n));
     int* slot[2] = {buffer.data(), buffer.data() + static_cast<size_t>(per_round) * static_cast<size_t>(n)};
     int count = stream.fill(slot[0], per_round);

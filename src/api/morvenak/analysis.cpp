@@ -141,13 +141,15 @@ struct Analysis::Impl {
     if (kind < 0 || kind > static_cast<int>(Dissimilarity::kGiven)) throw InvalidInput("unknown dissimilarity");
     distances = o.distance != Dissimilarity::kEuclidean;
     if (!distances && (o.binary || o.sqrt_dist))
-      throw InvalidInput("presences (binary) and square roots of the dissimilarities (sqrt_dist) need a dissimilarity "
-                         "other than the Euclidean distance");
+      throw InvalidInput(
+          "presences (binary) and square roots of the dissimilarities (sqrt_dist) need a dissimilarity "
+          "other than the Euclidean distance");
     if (o.distance == Dissimilarity::kGiven && (o.binary || itrans != 0))
       throw InvalidInput("a dissimilarity matrix given is used as it is: no transformation, no presences");
     if (distances && o.task != Task::kAnova)
-      throw InvalidInput("the ordinations of a dissimilarity (principal coordinates) are not available yet: give "
-                         "the anova task");
+      throw InvalidInput(
+          "the ordinations of a dissimilarity (principal coordinates) are not available yet: give "
+          "the anova task");
     if (o.permutations < 0) throw InvalidInput("the number of permutations cannot be negative");
     ctx.task = task;
     ctx.itrans = pre == Transform::kNone ? itrans : 0;
@@ -349,7 +351,8 @@ void Analysis::set_distances(int n, const double* d) {
     for (std::size_t k = 0; k < nn; ++k) {
       const double x = d[i + k * nn];
       if (!std::isfinite(x) || x < 0.0)
-        throw InvalidInput("the dissimilarity of " + pair(i, k) + " is " + (std::isfinite(x) ? "negative" : "no number") +
+        throw InvalidInput("the dissimilarity of " + pair(i, k) + " is " +
+                           (std::isfinite(x) ? "negative" : "no number") +
                            ": dissimilarities are finite and 0 or more");
       if (i == k && x != 0.0)
         throw InvalidInput("the dissimilarity of object " + std::to_string(i + 1) + " with itself is not 0");
@@ -757,9 +760,8 @@ Result Analysis::run() {
 
 MemoryNeed memory_need(const Input& input, const Options& options) {
   const std::optional<Grouping> g = grouping_of(input);
-  const MemoryEstimate e =
-      estimate_memory(g ? &*g : nullptr, input.n, input.p, static_cast<int>(options.task), team_size(options),
-                      options.distance != Dissimilarity::kEuclidean);
+  const MemoryEstimate e = estimate_memory(g ? &*g : nullptr, input.n, input.p, static_cast<int>(options.task),
+                                           team_size(options), options.distance != Dissimilarity::kEuclidean);
   MemoryNeed need;
   need.peak = static_cast<std::uint64_t>(e.total);
   need.program = static_cast<std::uint64_t>(kProgramBytes);

@@ -86,8 +86,8 @@ void ClassicReport::transformed(Transform t) {
 }
 
 void ClassicReport::dissimilarity(Dissimilarity d, bool binary, bool sqrt_dist) {
-  static const char* const kName[] = {"Euclidean", "Bray-Curtis", "Jaccard",   "Kulczynski", "Manhattan",
-                                      "Canberra",  "Gower",       "altGower"};
+  static const char* const kName[] = {"Euclidean", "Bray-Curtis", "Jaccard", "Kulczynski",
+                                      "Manhattan", "Canberra",    "Gower",   "altGower"};
   std::string line = d == Dissimilarity::kGiven
                          ? std::string("Dissimilarities given as a matrix")
                          : std::string(kName[static_cast<int>(d)]) + " dissimilarities of the species data" +
