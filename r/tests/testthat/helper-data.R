@@ -8,6 +8,8 @@ dune_tables <- function() {
   list(Y = e$dune, env = e$dune.env)
 }
 
+relative_gap <- function(a, b) max(abs(a - b) / abs(b))
+
 results_dir <- function() test_path("results")
 
 stored_cases <- function() {
