@@ -16,7 +16,7 @@ namespace {
 
 using std::size_t;
 
-constexpr int kPerRound = 64;  // permutations drawn ahead for each thread
+constexpr int kPerRound = 8 * kMostDealings;  // permutations drawn ahead for each thread
 
 // A matrix whose rows and columns are dealt, read up to level `top`.
 struct DealtMatrix {
@@ -24,6 +24,7 @@ struct DealtMatrix {
   const RowMatrix* m = nullptr;
   int top = 1;
   double total = 0.0;  // tr(M), for a within denominator
+  double q0 = 0.0;     // its Q_0, the same for every dealing
 };
 
 // A row's statistic with what its permuted statistics read.
@@ -55,8 +56,8 @@ double f_star(const DistanceStat& t, const double* d) {
   return pseudo_f(t.s->df_num, t.s->df_den, num, den);
 }
 
-// The team's share of the test: one permutation a piece, every source dealt
-// by it, every statistic compared.
+// The team's share of the test: up to kMostDealings permutations a piece,
+// served by one pass over each source's rows; every statistic compared.
 class DistanceTest final : public Job {
  public:
   DistanceTest(const Grouping& g, std::vector<DealtMatrix*> sources, std::vector<DistanceStat*> stats, int threads)
@@ -64,9 +65,8 @@ class DistanceTest final : public Job {
     scratch_.resize(static_cast<size_t>(threads));
     const size_t levels = static_cast<size_t>(g.levels) + 1;
     for (Scratch& sc : scratch_) {
-      sc.cells.assign(levels, std::vector<int>(static_cast<size_t>(g.n)));
-      sc.w.assign(levels, 0.0);
-      sc.d.assign(sources_.size() * 4, 0.0);
+      sc.cells.assign(static_cast<size_t>(kMostDealings) * levels, std::vector<int>(static_cast<size_t>(g.n)));
+      sc.d.assign(sources_.size() * static_cast<size_t>(kMostDealings) * 4, 0.0);
       sc.exceed.assign(stats_.size(), 0);
     }
   }
@@ -74,24 +74,36 @@ class DistanceTest final : public Job {
     perms_ = perms;
     count_ = count;
   }
+  int pieces() const { return (count_ + kMostDealings - 1) / kMostDealings; }
   void run(int piece, int thread) override {
     Scratch& sc = scratch_[static_cast<size_t>(thread)];
     const size_t n = static_cast<size_t>(g_.n);
-    const int* perm = perms_ + static_cast<size_t>(piece) * n;
-    // Row r goes to the object i with perm[i] = r + 1: its cells are i's.
-    for (size_t a = 0; a < sc.cells.size(); ++a)
-      for (size_t i = 0; i < n; ++i) sc.cells[a][static_cast<size_t>(perm[i] - 1)] = g_.cell_of[a][i];
-    std::vector<const int*> cells;
-    for (const std::vector<int>& c : sc.cells) cells.push_back(c.data());
+    const size_t levels = static_cast<size_t>(g_.levels) + 1;
+    const int first = piece * kMostDealings;
+    const int count = std::min(kMostDealings, count_ - first);
+    const int* by_level[kMostDealings][4] = {};
+    const int* const* dealings[kMostDealings];
+    for (int b = 0; b < count; ++b) {
+      const int* perm = perms_ + static_cast<size_t>(first + b) * n;
+      // Row r goes to the object i with perm[i] = r + 1: its cells are i's.
+      for (size_t a = 1; a < levels; ++a) {
+        std::vector<int>& c = sc.cells[static_cast<size_t>(b) * levels + a];
+        for (size_t i = 0; i < n; ++i) c[static_cast<size_t>(perm[i] - 1)] = g_.cell_of[a][i];
+        by_level[b][a] = c.data();
+      }
+      dealings[b] = by_level[b];
+    }
     for (size_t s = 0; s < sources_.size(); ++s)
-      block_ss(g_, *sources_[s]->m, cells, sources_[s]->top, sc.d.data() + s * 4, sc.w.data());
+      block_ss(g_, *sources_[s]->m, dealings, count, sources_[s]->top, sources_[s]->q0,
+               sc.d.data() + s * static_cast<size_t>(kMostDealings) * 4);
     for (size_t k = 0; k < stats_.size(); ++k) {
       const DistanceStat& t = *stats_[k];
       const size_t s = static_cast<size_t>(std::find(sources_.begin(), sources_.end(), t.source) - sources_.begin());
-      if (f_star(t, sc.d.data() + s * 4) >= t.s->f) ++sc.exceed[k];  // a NaN never counts
+      for (int b = 0; b < count; ++b)
+        if (f_star(t, sc.d.data() + (s * static_cast<size_t>(kMostDealings) + static_cast<size_t>(b)) * 4) >= t.s->f)
+          ++sc.exceed[k];  // a NaN never counts
     }
   }
-  int count() const { return count_; }
   long long exceedances(size_t k) const {
     long long c = 0;
     for (const Scratch& sc : scratch_) c += sc.exceed[k];
@@ -100,9 +112,8 @@ class DistanceTest final : public Job {
 
  private:
   struct Scratch {
-    std::vector<std::vector<int>> cells;  // [a][r]
-    std::vector<double> w;
-    std::vector<double> d;  // [source][0..3]
+    std::vector<std::vector<int>> cells;  // [b * levels + a][r]
+    std::vector<double> d;                // [source][b][0..3]
     std::vector<long long> exceed;
   };
   const Grouping& g_;
@@ -142,7 +153,7 @@ void distance_test(const RunContext& ctx, const Grouping& g, const std::vector<D
     int count = stream.fill(slot[0], per_round);
     for (int round = 0; count > 0; ++round) {
       job.set(slot[round % 2], count);
-      team.post(job, count);
+      team.post(job, job.pieces());
       int next = 0;
       try {
         next = stream.fill(slot[(round + 1) % 2], per_round);
@@ -162,10 +173,10 @@ void distance_test(const RunContext& ctx, const Grouping& g, const std::vector<D
 
 // The observed D_a of M (the identity's dealing), a = 0..top.
 void observed_ss(const Grouping& g, const RowMatrix& m, int top, double* d) {
-  std::vector<const int*> cells;
-  for (int a = 0; a <= top; ++a) cells.push_back(g.cell_of[static_cast<size_t>(a)].data());
-  std::vector<double> w(static_cast<size_t>(top) + 1);
-  block_ss(g, m, cells, top, d, w.data());
+  const int* by_level[4] = {};
+  for (int a = 1; a <= top; ++a) by_level[a] = g.cell_of[static_cast<size_t>(a)].data();
+  const int* const* dealings[1] = {by_level};
+  block_ss(g, m, dealings, 1, top, level0_q(g, m), d);
 }
 
 }  // namespace
@@ -224,6 +235,7 @@ std::vector<Row> distance_anova(const RunContext& ctx, const Grouping& g, const 
           src.m = &src.owned;
         }
         src.total = src.m == &gd ? ctx.ssy : trace(src.owned);
+        src.q0 = level0_q(g, *src.m);
       }
       DealtMatrix& src = *sources[at];
       const int top = row.den == Denominator::kWithin ? levels

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 namespace morvenak {
 
@@ -86,23 +88,73 @@ RowMatrix residual_matrix(const Grouping& g, const RowMatrix& m, const std::vect
   return r;
 }
 
-void block_ss(const Grouping& g, const RowMatrix& m, const std::vector<const int*>& cells, int top, double* d,
-              double* w) {
-  const size_t levels = static_cast<size_t>(top) + 1;
-  std::vector<double> q(levels, 0.0);
-  for (int r = 0; r < m.n; ++r) {
-    const double* row = m.row(r);
-    for (size_t a = 0; a < levels; ++a) w[a] = 0.0;
-    for (int s = 0; s < m.n; ++s) {
-      w[0] += row[s];
-      for (size_t a = 1; a < levels; ++a)
-        if (cells[a][s] == cells[a][r]) w[a] += row[s];
-    }
-    for (size_t a = 0; a < levels; ++a)
-      q[a] += w[a] * g.inverse[a][static_cast<size_t>(cells[a][static_cast<size_t>(r)])];
+namespace {
+
+// Lane by lane, the sum of row[s] over s = from .. n - 1 where keep(s); combined
+// as (lane 0 + lane 1) + (lane 2 + lane 3).
+// row[s] where keep(s), else +0, without a branch: the bits of row[s] kept by a
+// mask of all ones or all zeros.
+template <class Keep>
+inline double kept(const double* row, int s, Keep keep) {
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, row + s, sizeof bits);
+  bits &= 0 - static_cast<std::uint64_t>(keep(s));
+  double v = 0.0;
+  std::memcpy(&v, &bits, sizeof v);
+  return v;
+}
+
+template <class Keep>
+double lanes(const double* row, int from, int n, Keep keep) {
+  double a0 = 0.0, a1 = 0.0, a2 = 0.0, a3 = 0.0;
+  int s = from;
+  for (; s + 4 <= n; s += 4) {
+    a0 += kept(row, s, keep);
+    a1 += kept(row, s + 1, keep);
+    a2 += kept(row, s + 2, keep);
+    a3 += kept(row, s + 3, keep);
   }
-  d[0] = q[0];
-  for (size_t a = 1; a < levels; ++a) d[a] = q[a] - q[a - 1];
+  if (s < n) a0 += kept(row, s++, keep);
+  if (s < n) a1 += kept(row, s++, keep);
+  if (s < n) a2 += kept(row, s++, keep);
+  return (a0 + a1) + (a2 + a3);
+}
+
+}  // namespace
+
+double level0_q(const Grouping& g, const RowMatrix& m) {
+  double q = 0.0;
+  for (int r = 0; r < m.n; ++r) {
+    const double w = lanes(m.row(r), r + 1, m.n, [](int) { return true; });
+    q += (m.row(r)[r] + 2.0 * w) * g.inverse[0][0];
+  }
+  return q;
+}
+
+void block_ss(const Grouping& g, const RowMatrix& m, const int* const* const* cells, int count, int top, double q0,
+              double* d) {
+  double q[kMostDealings][4] = {};
+  const int n = m.n;
+  for (int r = 0; r < n; ++r) {
+    const double* row = m.row(r);
+    const double diag = row[r];
+    for (int b = 0; b < count; ++b)
+      for (int a = 1; a <= top; ++a) {
+        const int* c = cells[b][a];
+        const int cr = c[r];
+        const double w = lanes(row, r + 1, n, [c, cr](int s) { return c[s] == cr; });
+        q[b][a] += (diag + 2.0 * w) * g.inverse[static_cast<size_t>(a)][static_cast<size_t>(cr)];
+      }
+  }
+  for (int b = 0; b < count; ++b) {
+    double* out = d + static_cast<size_t>(b) * 4;
+    out[0] = q0;
+    double below = q0;
+    for (int a = 1; a <= top; ++a) {
+      out[a] = q[b][a] - below;
+      below = q[b][a];
+    }
+  }
 }
 
 std::vector<double> cell_block_sums(const Grouping& g, const RowMatrix& m, int a) {

@@ -14,15 +14,22 @@
 // The literal computation, for a symmetric matrix M (n x n) whose rows and
 // columns are dealt together to the objects (row r to an object of cell
 // cell_a(r) at each level a = 0..top; level 0 is one cell of every object):
-//   1. W_a(r) = the sum of M(r, s) over the columns s in ascending order with
-//      cell_a(s) = cell_a(r), from 0, for every row r and level a;
+//   1. for every row r and level a, the sum of M(r, s) over the columns s > r
+//      with cell_a(s) = cell_a(r), in four lanes: lane k takes the columns
+//      s = r + 1 + k, r + 5 + k, ... in ascending order, from 0 (a column of
+//      another cell adds +0, which leaves every lane's bits as they are), and
+//      W_a(r) = (lane 0 + lane 1) + (lane 2 + lane 3);
 //   2. Q_a = the sum over the rows r in ascending order of
-//      W_a(r) * fl(1 / size of cell_a(r)), from 0;
+//      (M(r, r) + 2 W_a(r)) * fl(1 / size of cell_a(r)), from 0;
 //   3. D_a = Q_a - Q_(a-1), a = 1..top: the sum of squares of factor a (the
 //      contrasts of its cells within their parent cells), as tr((H_a - H_(a-1)) M).
-// The observed table is the identity's dealing; each permuted statistic is
-// the same computation on the permutation's dealing, so nothing is
-// approximated and nothing needs a second evaluation.
+// Q_0 does not depend on the dealing (every row's cell is the one cell of
+// level 0), so it is computed once, as the same sums. The observed table is
+// the identity's dealing; each permuted statistic is the same computation on
+// the permutation's dealing, so nothing is approximated and nothing needs a
+// second evaluation; several dealings may share a pass over the rows without
+// any sum changing.
+
 #pragma once
 #include <vector>
 
@@ -50,11 +57,17 @@ double trace(const RowMatrix& m);
 // symmetric.
 RowMatrix residual_matrix(const Grouping& g, const RowMatrix& m, const std::vector<int>& levels);
 
-// The literal D_1..D_top (d[1..top]; d[0] = Q_0) of M for one dealing:
-// `cells[a][r]` is the cell at level a of the object row r is dealt to, for
-// a = 0..top. `w` is scratch of top + 1 doubles.
-void block_ss(const Grouping& g, const RowMatrix& m, const std::vector<const int*>& cells, int top, double* d,
-              double* w);
+// Q_0 of M: the same for every dealing.
+double level0_q(const Grouping& g, const RowMatrix& m);
+
+// The most dealings one pass over the rows serves.
+constexpr int kMostDealings = 8;
+
+// The literal D_1..D_top of M for `count` dealings (at most kMostDealings):
+// cells[b][a][r] is the cell at level a (1..top) of the object that row r is
+// dealt to in dealing b; d[b * 4 + a] receives D_a (d[b * 4] = q0).
+void block_ss(const Grouping& g, const RowMatrix& m, const int* const* const* cells, int count, int top, double q0,
+              double* d);
 
 // The block sums of M between the cells of level a: cells(a) x cells(a),
 // entry (c, e) the sum over rows r ascending in c of (the sum over columns s
