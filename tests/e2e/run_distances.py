@@ -191,6 +191,20 @@ def euclidean(work):
     check(pa is not None and pa == pb, f"hellinger, subgroups as units: P {pa} and {pb}")
 
 
+def stored(work):
+    """The command's table of the R package's stored Bray-Curtis case, which the engine's
+    API writes and the R package reproduces: the same bytes."""
+    root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+    dune = os.path.join(root, "tests", "tools", "data", "dune")
+    r = morvenak(["--species", os.path.join(dune, "dune.csv"), "--labels", os.path.join(dune, "dune.env.csv"),
+                  "--main", "Management", "--nested", "Use", "--distance", "bray", "--permutations", "99",
+                  "--output", "stored"], work)
+    with open(os.path.join(root, "r", "tests", "testthat", "results", "dune_nested_bray.tsv")) as f:
+        wanted = f.read()
+    got = open(os.path.join(work, "stored", "results.tsv")).read() if r.returncode == 0 else r.stderr
+    check(got == wanted, f"the R package's stored case: {got!r}")
+
+
 def refusals(work):
     """Matrices and options refused with status 2, naming the cell or the option; nothing left behind."""
     good = ["s,a,b,c", "a,0,0.5,0.25", "b,0.5,0,0.75", "c,0.25,0.75,0"]
@@ -254,6 +268,7 @@ if __name__ == "__main__":
     if peers(work):
         nested(work)
         euclidean(work)
+        stored(work)
         refusals(work)
     status = finish([work])
     if status == 0:

@@ -346,6 +346,11 @@ void Analysis::set_distances(int n, const double* d) {
   const auto pair = [](std::size_t i, std::size_t k) {
     return "objects " + std::to_string(i + 1) + " and " + std::to_string(k + 1);
   };
+  const auto exact = [](double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", v);
+    return std::string(text);
+  };
   std::vector<double> kept(d, d + nn * nn);
   for (std::size_t i = 0; i < nn; ++i)
     for (std::size_t k = 0; k < nn; ++k) {
@@ -359,8 +364,8 @@ void Analysis::set_distances(int n, const double* d) {
       if (k < i) {
         const double up = d[k + i * nn];
         if (std::fabs(x - up) > 1e-12 * std::max(std::fabs(x), std::fabs(up)))
-          throw InvalidInput("the dissimilarities are not symmetric: " + pair(i, k) + " have " + std::to_string(x) +
-                             " below the diagonal and " + std::to_string(up) + " above it");
+          throw InvalidInput("the dissimilarities are not symmetric: " + pair(i, k) + " have " + exact(x) +
+                             " below the diagonal and " + exact(up) + " above it");
         kept[k + i * nn] = x;  // the lower triangle is kept
       }
     }
