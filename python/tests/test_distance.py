@@ -4,6 +4,9 @@ that matrix given as distances (its ids matched to data by name) gives the
 table of distance="bray" bit for bit. scikit-bio and scipy are test
 dependencies: without them these tests fail."""
 
+import json
+import subprocess
+
 import pandas as pd
 import pytest
 from scipy.spatial.distance import braycurtis, canberra, pdist, squareform
@@ -11,6 +14,7 @@ from skbio import DistanceMatrix
 from skbio.stats.distance import permanova
 
 import morvenak
+from conftest import built_program
 
 
 def bray_curtis(species: pd.DataFrame) -> DistanceMatrix:
@@ -42,3 +46,21 @@ def test_distances_given_give_the_table_of_their_dissimilarity_bit_for_bit(dune)
         morvenak.analyse(species, "Management", data=env, distance=canberra)
     # A square array as Y is a species table.
     assert morvenak.analyse(dm.data, list(env["Management"]), permutations=0).p == 20
+
+
+def test_mite_on_bray_curtis_gives_the_command_lines_rows(tmp_path):
+    """vegan's mite (written by R), Shrub nested in Topo on Bray-Curtis: the rows of
+    analyse() and of `morvenak run` are the same numbers, bit for bit."""
+    r = subprocess.run(["Rscript", "-e", "data(mite, mite.env, package = 'vegan'); "
+                        "write.csv(mite, 'mite.csv'); write.csv(mite.env, 'mite.env.csv')"],
+                       cwd=tmp_path, capture_output=True, text=True)
+    assert r.returncode == 0, r.stderr
+    run = subprocess.run([str(built_program("MORVENAK_COMMAND")), "run", "--species", "mite.csv", "--labels",
+                          "mite.env.csv", "--main", "Topo", "--nested", "Shrub", "--distance", "bray",
+                          "--permutations", "99", "--quiet", "--output", "out"],
+                         cwd=tmp_path, capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    species = pd.read_csv(tmp_path / "mite.csv", index_col=0)
+    env = pd.read_csv(tmp_path / "mite.env.csv", index_col=0)
+    ours = morvenak.analyse(species, "Topo", nested="Shrub", data=env, distance="bray", permutations=99)
+    assert json.loads(ours.to_json())["rows"] == json.loads((tmp_path / "out" / "results.json").read_text())["rows"]
