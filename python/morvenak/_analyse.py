@@ -1,13 +1,15 @@
 """morvenak.analyse: Python's tables in, the engine's analysis out.
 
-This module turns Y and the factors, as a Python user holds them, into what
-the engine takes (a float64 matrix and one list of labels per factor), checks
+This module turns Y (or a matrix of dissimilarities) and the factors, as a
+Python user holds them, into what the engine takes (a float64 matrix and one
+list of labels per factor), checks
 what the engine cannot name in the user's terms (column names, missing
 labels, factors that divide nothing), and hands the rest to the engine, whose
 own messages come back as the package's exceptions. The result is built in
 _result.py.
 """
 
+import sys
 import warnings
 from typing import Any, Dict, List, Optional, Sequence, Tuple, Union
 
@@ -15,14 +17,21 @@ import numpy as np
 
 from . import _engine
 from ._errors import Error, InvalidInput, MorvenakWarning
-from ._result import Result
+from ._result import EUCLIDEAN, Result
 
 try:  # pandas is optional: without it, Y and the factors are arrays and lists
     import pandas as pd
 except ImportError:  # pragma: no cover - exercised on machines without pandas
     pd = None
 
-TRANSFORMS = {"none": 0, "chord": 1, "chi2-metric": 2, "chi2-distance": 3, "profiles": 4, "hellinger": 5}
+TRANSFORMS = {"none": 0, "chord": 1, "chi2-metric": 2, "chi2-distance": 3, "profiles": 4, "hellinger": 5,
+              "sqrt": 6, "fourth-root": 7, "pa": 8, "wisconsin": 9}
+# The dissimilarities the engine computes from Y, by its own names.
+DISSIMILARITIES = ("bray", "jaccard", "kulczynski", "manhattan", "canberra", "gower", "altgower")
+DISTANCES = tuple(EUCLIDEAN) + DISSIMILARITIES
+# scipy.spatial.distance's functions whose definitions are ours on the data
+# we take (Bray-Curtis: values of 0 or more).
+SCIPY_DISTANCES = {"braycurtis": "bray", "cityblock": "manhattan"}
 TASKS = {"anova": 1, "scores": 2, "both": 3}
 MAIN_UNITS = ("objects", "subgroups")
 SOURCES = ("main", "nested1", "nested2")
@@ -86,6 +95,71 @@ def _response(Y: Any) -> Tuple[np.ndarray, Optional[List[str]], Optional[List[st
     if y.ndim != 2:
         raise InvalidInput(f"Y must have two dimensions (samples in rows, species in columns), not {y.ndim}")
     return y.astype(np.float64, copy=False), None, None
+
+
+def _distance_name(distance: Any) -> str:
+    """The name of a dissimilarity, given by name or as one of scipy's
+    functions that compute it as we do."""
+    if isinstance(distance, str):
+        return _choice("distance", distance, DISTANCES)
+    scipy_distance = sys.modules.get("scipy.spatial.distance")
+    if callable(distance) and scipy_distance is not None:
+        for function, name in SCIPY_DISTANCES.items():
+            if distance is getattr(scipy_distance, function, None):
+                return name
+        if distance is getattr(scipy_distance, "canberra", None):
+            raise InvalidInput("scipy's canberra is not our Canberra dissimilarity (ours divides the sum by the "
+                               "number of species present in either sample): give distance=\"canberra\", or "
+                               "scipy's matrix as distances=")
+        if distance is getattr(scipy_distance, "jaccard", None):
+            raise InvalidInput("scipy's jaccard counts the species whose values differ, where ours of abundances "
+                               "is 2B / (1 + B) of the Bray-Curtis B; of presences they agree: give "
+                               "distance=\"jaccard\", binary=True")
+    what = (f"{getattr(distance, '__module__', None) or ''}.{distance.__name__}".lstrip(".")
+            if callable(distance) and hasattr(distance, "__name__") else repr(distance))
+    raise InvalidInput(f"'distance' must be one of {', '.join(DISTANCES)}, or scipy's braycurtis or cityblock, "
+                       f"not {what}: give any other dissimilarity as a matrix, distances=")
+
+
+def _is_distance_matrix(x: Any) -> bool:
+    """A scikit-bio DistanceMatrix (or DissimilarityMatrix); scikit-bio is
+    loaded when the caller holds one."""
+    skbio = sys.modules.get("skbio.stats.distance")
+    return skbio is not None and isinstance(x, skbio.DissimilarityMatrix)
+
+
+def _distances(D: Any) -> Tuple[np.ndarray, Optional[List[str]]]:
+    """The dissimilarities as an n x n float64 matrix, with the samples'
+    names: a scikit-bio DistanceMatrix's ids, a DataFrame's index (its
+    columns the same names, in any order), none for an array."""
+    names: Optional[List[str]] = None
+    if _is_distance_matrix(D):
+        names = [str(i) for i in D.ids]
+        d = np.asarray(D.data)
+    elif _is_frame(D):
+        names = [str(s) for s in D.index]
+        columns = [str(s) for s in D.columns]
+        if len(set(names)) != len(names):
+            raise InvalidInput("the distances' index names a sample twice: names must be unique")
+        if sorted(columns) != sorted(names):
+            stray = next((c for c in columns if c not in set(names)), None)
+            stray = stray if stray is not None else next(s for s in names if s not in set(columns))
+            raise InvalidInput(f"the distances' columns and index name other samples ('{stray}' is in one, not the "
+                               "other): the matrix is square, its columns the samples of its rows")
+        where = {c: k for k, c in enumerate(columns)}
+        for column in D.columns:
+            if not pd.api.types.is_numeric_dtype(D[column].dtype) or pd.api.types.is_bool_dtype(D[column].dtype):
+                raise InvalidInput(f"the distances must be numbers: column '{column}' holds "
+                                   f"{_kind(D[column].dtype)} values")
+        d = D.to_numpy(dtype=np.float64, na_value=np.nan)[:, [where[s] for s in names]]
+    else:
+        d = np.asarray(D)
+        if d.dtype.kind not in "iuf":
+            raise InvalidInput("'distances' must be a scikit-bio DistanceMatrix, a square data frame or a square "
+                               f"numeric array, not an array of {_kind(d.dtype)} values")
+    if d.ndim != 2 or d.shape[0] != d.shape[1]:
+        raise InvalidInput(f"'distances' must be square (n x n), not of shape {d.shape}")
+    return d.astype(np.float64, copy=False), names
 
 
 def _data_rows(data: Any, n: int, samples: Optional[List[str]]) -> Any:
@@ -220,16 +294,20 @@ def _warn(texts: Sequence[str]) -> None:
         warnings.warn(text, MorvenakWarning, stacklevel=3)
 
 
-def analyse(Y: Any, main: FactorLike, nested: Optional[Any] = None, data: Any = None, transform: str = "none",
-            permutations: int = 999, task: str = "both", seed: Optional[int] = None,
-            threads: Optional[int] = None, main_units: str = "objects", exact: bool = False) -> Result:
-    """Nested multivariate analysis of variance of Y by redundancy analysis.
+def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None, data: Any = None,
+            transform: str = "none", permutations: int = 999, task: Optional[str] = None, seed: Optional[int] = None,
+            threads: Optional[int] = None, main_units: str = "objects", exact: bool = False,
+            distance: Any = "euclidean", binary: bool = False, sqrt_dist: bool = False,
+            distances: Any = None) -> Result:
+    """Nested multivariate analysis of variance of Y by redundancy analysis,
+    or of a dissimilarity between the samples.
 
     Parameters
     ----------
     Y : 2-D numpy array or pandas DataFrame
         Samples in rows, species in columns. A DataFrame's index gives the
-        sample names and its columns the species names.
+        sample names and its columns the species names. A square Y is a
+        species table too: give dissimilarities as `distances`.
     main : str or sequence
         The main factor: a column name of `data`, or one label per sample.
         A pandas Series of labels is matched to Y's samples by its index
@@ -246,11 +324,14 @@ def analyse(Y: Any, main: FactorLike, nested: Optional[Any] = None, data: Any = 
         its samples are looked up by name (names compared as text: 1 matches
         "1"; other rows are ignored); when Y is an array, the rows of `data`
         are taken in order.
-    transform : {"none", "chord", "chi2-metric", "chi2-distance", "profiles", "hellinger"}
+    transform : {"none", "chord", "chi2-metric", "chi2-distance", "profiles", "hellinger", "sqrt", \
+"fourth-root", "pa", "wisconsin"}
+        The transformation of Y, before any dissimilarity.
     permutations : int
         Permutations of each test (0: no test).
-    task : {"both", "anova", "scores"}
-        The anova table, the canonical ordinations, or both.
+    task : {"both", "anova", "scores"}, optional
+        The anova table, the canonical ordinations, or both ("both" when
+        None; "anova" for a dissimilarity, which has no ordinations yet).
     seed : int, optional
         The generator's starting state (0 to 4294967295). Without it the
         generator starts at 1, as the command line does, so the P values
@@ -263,6 +344,22 @@ def analyse(Y: Any, main: FactorLike, nested: Optional[Any] = None, data: Any = 
         freely, or the subgroups of the first nested factor as wholes.
     exact : bool
         With subgroups as units, enumerate every distinct arrangement.
+    distance : str or function
+        The dissimilarity between the samples that the analysis decomposes.
+        "euclidean" (the classic analysis), "chord", "hellinger" and "chisq"
+        are the Euclidean distances of Y as chord-, Hellinger- or
+        chi-square-distance-transformed (with transform "none"); "bray",
+        "jaccard", "kulczynski", "manhattan", "canberra", "gower" and
+        "altgower" are decomposed through Gower's centred matrix. scipy's
+        ``braycurtis`` stands for "bray" and ``cityblock`` for "manhattan".
+    binary : bool
+        The dissimilarity of the species' presences (not with "euclidean").
+    sqrt_dist : bool
+        Decompose the square roots of the dissimilarities.
+    distances : scikit-bio DistanceMatrix, square DataFrame or array, optional
+        The dissimilarities themselves, instead of Y. A DistanceMatrix's ids
+        and a DataFrame's index name the samples, matched to `data` and to
+        Series of labels by name; an array's rows are taken in order.
 
     Levels are coded in the order of a pandas Categorical's categories
     (categories no sample has are passed over), and otherwise in order of
@@ -272,7 +369,8 @@ def analyse(Y: Any, main: FactorLike, nested: Optional[Any] = None, data: Any = 
     Returns
     -------
     Result
-        ``.table`` (the anova table), ``.ssy``, ``.ordinations``,
+        ``.table`` (the anova table), ``.ssy`` (for a dissimilarity, the
+        total sum of squares from the distances), ``.ordinations``,
         ``.factors``, ``.warnings``, ``.to_json()``.
 
     Raises
@@ -302,8 +400,30 @@ def analyse(Y: Any, main: FactorLike, nested: Optional[Any] = None, data: Any = 
     within     4           6.66667      1.66667                         0.1481
     total      5          45.00000                                      1.0000
     """
+    kind = _distance_name(distance)
+    transform = _choice("transform", transform, list(TRANSFORMS))
+    if distances is not None:
+        if Y is not None:
+            raise InvalidInput("give Y or distances, not both")
+        if kind != "euclidean":
+            raise InvalidInput(f"distance '{kind}' is computed from Y: the distances given are taken as they are")
+        kind = "given"
+    elif Y is None:
+        raise InvalidInput("Y is missing: give the species table, or the dissimilarities as distances=")
+    if kind in EUCLIDEAN and kind != "euclidean":
+        if transform != "none":
+            raise InvalidInput(f"distance '{kind}' is the Euclidean distance of Y as transformed by "
+                               f"'{EUCLIDEAN[kind]}': it takes no transformation of its own, not '{transform}'")
+        transform = EUCLIDEAN[kind]
+    if main is None:
+        raise InvalidInput("'main' is missing: give the main factor")
+    if task is None:
+        task = "both" if kind in EUCLIDEAN else "anova"
     options = {
-        "transform": _choice("transform", transform, list(TRANSFORMS)),
+        "transform": transform,
+        "distance": kind,
+        "binary": bool(binary),
+        "sqrt_dist": bool(sqrt_dist),
         "permutations": _whole("permutations", permutations, 0, 2147483647),
         "task": _choice("task", task, list(TASKS)),
         "seed": 1 if seed is None else _whole("seed", seed, 0, 4294967295),
@@ -312,7 +432,14 @@ def analyse(Y: Any, main: FactorLike, nested: Optional[Any] = None, data: Any = 
         "main_units": _choice("main_units", main_units, MAIN_UNITS),
         "exact": bool(exact),
     }
-    y, samples, species = _response(Y)
+    if distances is not None:
+        d, samples = _distances(distances)
+        y, species = np.zeros((d.shape[0], 0)), None
+    else:
+        if _is_distance_matrix(Y):
+            raise InvalidInput("Y is a DistanceMatrix: Y is a species table; give dissimilarities as distances=")
+        d = None
+        y, samples, species = _response(Y)
     n = y.shape[0]
     rows = None if data is None else _data_rows(data, n, samples)
     given_factors = [main] + _nested_factors(nested, rows)
@@ -326,7 +453,9 @@ def analyse(Y: Any, main: FactorLike, nested: Optional[Any] = None, data: Any = 
         _divides(labels, names)
     try:
         raw = _engine.analyse(y, labels, orders, names, TRANSFORMS[transform], options["permutations"], TASKS[task],
-                              options["seed"], options["threads"], main_units == "subgroups", options["exact"])
+                              options["seed"], options["threads"], main_units == "subgroups", options["exact"],
+                              "euclidean" if kind in EUCLIDEAN else kind, options["binary"], options["sqrt_dist"],
+                              d)
     except Error as e:
         _warn(e.warnings)
         raise

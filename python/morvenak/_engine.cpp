@@ -1,5 +1,5 @@
-// The Python entry point: numpy's Y and the factors' labels in, the engine's
-// Result out as plain Python values (the package's Python code builds the
+// The Python entry point: numpy's Y (or a matrix of dissimilarities) and the
+// factors' labels in, the engine's Result out as plain Python values (the package's Python code builds the
 // data frames). The analysis runs on a worker thread with the GIL released,
 // while the calling thread polls for signals every 50 ms
 // (morvenak::analyse_interruptibly); a signal whose handler raises (Ctrl-C:
@@ -14,10 +14,12 @@
 #include <chrono>
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "input/dissimilarity.hpp"
 #include "morvenak/analysis.hpp"
 #include "morvenak/notes.hpp"
 
@@ -142,24 +144,37 @@ py::dict result_of(const morvenak::Result& r, const std::vector<std::string>& no
   throw py::error_already_set();
 }
 
-// y: n x p float64 (any layout; copied column-major); labels: one list of
-// strings per factor, main factor first; orders: for each, the order of its
-// levels (empty: first appearance); names: the factors' names.
+// y: n x p float64 (any layout; copied column-major), or n x 0 with
+// `distances` an n x n float64 matrix (then `distance` is "given"); labels:
+// one list of strings per factor, main factor first; orders: for each, the
+// order of its levels (empty: first appearance); names: the factors' names;
+// distance: the engine's name of the dissimilarity.
 py::dict analyse(const py::array_t<double, py::array::f_style | py::array::forcecast>& y,
                  const std::vector<std::vector<std::string>>& labels,
                  const std::vector<std::vector<std::string>>& orders, const std::vector<std::string>& names,
                  int transform, int permutations, int task, std::uint32_t seed, int threads, bool subgroups,
-                 bool exact) {
+                 bool exact, const std::string& distance, bool binary, bool sqrt_dist,
+                 const std::optional<py::array_t<double, py::array::f_style | py::array::forcecast>>& distances) {
   if (y.ndim() != 2) throw py::value_error("Y must be two-dimensional");
+  morvenak::Options options;
+  if (!morvenak::dissimilarity_of_name(distance, options.distance))
+    throw py::value_error("unknown dissimilarity '" + distance + "'");
   morvenak::Input in;
   in.n = static_cast<int>(y.shape(0));
   in.p = static_cast<int>(y.shape(1));
   in.y.assign(y.data(), y.data() + y.size());
+  if (distances) {
+    if (distances->ndim() != 2 || distances->shape(0) != distances->shape(1))
+      throw py::value_error("the dissimilarities must be a square matrix");
+    in.n = static_cast<int>(distances->shape(0));
+    in.p = 0;
+    in.y.clear();
+    in.distances.assign(distances->data(), distances->data() + distances->size());
+  }
   for (std::size_t k = 0; k < labels.size(); ++k)
     in.factors.push_back(morvenak::Factor::from_labels(k < names.size() ? names[k] : std::string(), labels[k],
                                                        k < orders.size() ? orders[k] : std::vector<std::string>{}));
 
-  morvenak::Options options;
   options.transform = static_cast<morvenak::Transform>(transform);
   options.permutations = permutations;
   options.task = static_cast<morvenak::Task>(task);
@@ -167,6 +182,8 @@ py::dict analyse(const py::array_t<double, py::array::f_style | py::array::force
   options.threads = threads;
   options.main_units = subgroups ? morvenak::MainUnits::kSubgroups : morvenak::MainUnits::kObjects;
   options.exact = exact;
+  options.binary = binary;
+  options.sqrt_dist = sqrt_dist;
 
   morvenak::TextNotes notes(names);
   morvenak::Result r;
@@ -208,6 +225,7 @@ PYBIND11_MODULE(_engine, m) {
   m.doc() = "The Morvenak engine (use morvenak.analyse).";
   m.def("analyse", &analyse, py::arg("y"), py::arg("labels"), py::arg("orders"), py::arg("names"), py::arg("transform"),
         py::arg("permutations"), py::arg("task"), py::arg("seed"), py::arg("threads"), py::arg("subgroups"),
-        py::arg("exact"));
+        py::arg("exact"), py::arg("distance") = "euclidean", py::arg("binary") = false, py::arg("sqrt_dist") = false,
+        py::arg("distances") = py::none());
   m.def("version", [] { return std::string(morvenak::version()); });
 }

@@ -17,6 +17,10 @@ except ImportError:  # pragma: no cover - exercised on machines without pandas
 
 COLUMNS = ["source", "factor", "df1", "df2", "SS", "MS", "F", "P", "R2", "permutations", "note"]
 FACTOR_SOURCES = ("main", "nested1", "nested2")
+# The Euclidean distances of a transformed Y, the classic analysis, by the
+# transformation each name stands for; every other distance is decomposed
+# through Gower's centred matrix.
+EUCLIDEAN = {"euclidean": "none", "chord": "chord", "hellinger": "hellinger", "chisq": "chi2-distance"}
 
 
 def _cells(row: Dict[str, Any]) -> Dict[str, Any]:
@@ -114,7 +118,9 @@ class Result:
         pandas' nullable Int64, <NA> where empty); without pandas, a dict of
         arrays with df2 as floats.
     ssy : float
-        Total sum of squares of the transformed, centred Y.
+        Total sum of squares of the transformed, centred Y; for a
+        dissimilarity, the total sum of squares from the distances (the
+        trace of Gower's centred matrix).
     ordinations : list of Ordination
         The main factor's fitted values, then each nested factor's, then the
         residuals (tasks "scores" and "both").
@@ -124,7 +130,10 @@ class Result:
     main_test : dict or None
         In a nested design: the main factor's units and arrangements.
     options : dict
-        The options of the analysis, the seed and thread count included.
+        The options of the analysis, the seed and thread count included,
+        and the dissimilarity: ``distance`` ("given" for a matrix given),
+        ``binary``, ``sqrt_dist``, and ``transform`` as applied (the
+        transformation "chord", "hellinger" and "chisq" stand for).
     """
 
     def __init__(self, raw: Dict[str, Any], names: List[str], labels: List[List[str]],
@@ -185,9 +194,19 @@ class Result:
         frame["df2"] = pd.array([row["df2"] for row in self._rows], dtype="Int64")
         return frame
 
+    def _head(self) -> str:
+        o = self.options
+        if o["distance"] == "given":
+            return f"Morvenak: {self.n} objects, distances given"
+        head = f"Morvenak: {self.n} objects, {self.p} species, transform {o['transform']}"
+        if o["distance"] != "euclidean":
+            head += f", distance {o['distance']}"
+        return head + "".join(f", {what}" for what, on in (("binary", o["binary"]), ("sqrt_dist", o["sqrt_dist"]))
+                              if on)
+
     def __repr__(self) -> str:
-        head = (f"Morvenak: {self.n} objects, {self.p} species, transform {self.options['transform']}, "
-                f"SSY = {self.ssy:.5f}")
+        total = "SSY" if self.options["distance"] in EUCLIDEAN else "total sum of squares (from distances)"
+        head = f"{self._head()}, {total} = {self.ssy:.5f}"
         if self._rows and self.permutations > 0:
             head += f", P after {self.permutations} permutations"
         lines = [head]
@@ -247,7 +266,8 @@ class Result:
             })
         options = {
             "main": self.options["main"], "nested": list(self.options["nested"]),
-            "transform": self.options["transform"],
+            "transform": self.options["transform"], "distance": self.options["distance"],
+            "binary": self.options["binary"], "sqrt_dist": self.options["sqrt_dist"],
             "permutations": 0 if self.options["task"] == "scores" else self.options["permutations"],
             "task": self.options["task"], "seed": self.options["seed"], "seed_given": self.options["seed_given"],
             "threads": self.options["threads"], "coding_check": True,

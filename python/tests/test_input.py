@@ -294,8 +294,10 @@ def test_a_saturated_design_has_no_within_mean_square_and_r2_at_most_1(dune, tmp
 
 @pytest.mark.parametrize("option, value, message", [
     ("transform", "hell", "'transform' must be one of none, chord, chi2-metric, chi2-distance, profiles, "
-                          "hellinger, not 'hell'"),
+                          "hellinger, sqrt, fourth-root, pa, wisconsin, not 'hell'"),
     ("task", "all", "'task' must be one of anova, scores, both, not 'all'"),
+    ("distance", "bc", "'distance' must be one of euclidean, chord, hellinger, chisq, bray, jaccard, kulczynski, "
+                       "manhattan, canberra, gower, altgower, not 'bc'"),
     ("main_units", "plots", "'main_units' must be one of objects, subgroups, not 'plots'"),
     ("permutations", -1, "'permutations' must be a whole number from 0 to 2147483647"),
     ("permutations", 9.5, "'permutations' must be a whole number from 0 to 2147483647"),

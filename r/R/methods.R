@@ -9,6 +9,27 @@ anova_view <- function(x) {
   t
 }
 
+# A dissimilarity decomposed through Gower's centred matrix (not one of the
+# Euclidean distances of a transformed Y).
+from_distances <- function(x) !x$options$distance %in% names(euclidean_of)
+
+# What the analysis decomposes, and its total: the line under the factors.
+response_line <- function(x, digits) {
+  o <- x$options
+  total <- format(x$ssy, digits = digits)
+  if (!from_distances(x))
+    return(sprintf("Y: %d objects, %d species; transformation: %s%s; SSY = %s", x$n, x$p, o$transform,
+                   if (o$distance == "euclidean") "" else sprintf("; distance: %s", o$distance), total))
+  how <- c(if (o$binary) "of presences", if (o$sqrt_dist) "square roots")
+  how <- if (length(how)) sprintf(" (%s)", paste(how, collapse = ", ")) else ""
+  what <- if (o$distance == "given")
+    sprintf("Distances: %d objects, given%s%s", x$n,
+            if (is.na(o$method)) "" else sprintf(" (method: %s)", o$method), if (o$sqrt_dist) ", square roots" else "")
+  else sprintf("Y: %d objects, %d species; transformation: %s; distance: %s%s", x$n, x$p, o$transform,
+               o$distance, how)
+  sprintf("%s\nTotal sum of squares (from distances) = %s", what, total)
+}
+
 permutation_line <- function(x) {
   o <- x$options
   if (o$task == "scores") return("No test: the task computes the ordinations only.")
@@ -21,8 +42,11 @@ permutation_line <- function(x) {
             if (isTRUE(o$exact_test)) sprintf("all %s distinct arrangements, an exact test",
                                                format(o$arrangements, scientific = FALSE, big.mark = ","))
             else sprintf("random arrangements among %s", format(o$arrangements, big.mark = ",")))
+  else if (length(x$levels) > 1L && from_distances(x))
+    "; the main factor's test permutes the objects, a nested factor's the reduced model's residual matrix."
   else if (length(x$levels) > 1L)
     "; the main factor's test permutes the rows of Y, a nested factor's the residuals of the reduced model."
+  else if (from_distances(x)) ": objects permuted freely (the distances' rows and columns together)."
   else ": rows of Y permuted freely."
   sprintf("Permutations: %d (%s)%s", o$permutations, seed, how)
 }
@@ -40,8 +64,7 @@ print.morvenak <- function(x, digits = max(getOption("digits") - 2L, 3L),
   cat(if (length(x$levels) > 1L) "Nested multivariate" else "Multivariate",
       "analysis of variance by redundancy analysis\n\n")
   cat("Factors: ", design_line(x), "\n", sep = "")
-  cat(sprintf("Y: %d objects, %d species; transformation: %s; SSY = %s\n\n", x$n, x$p, x$options$transform,
-              format(x$ssy, digits = digits)))
+  cat(response_line(x, digits), "\n\n", sep = "")
   print(anova_view(x), digits = digits, signif.stars = signif.stars, ...)
   cat("\n", permutation_line(x), "\n", sep = "")
   # Rows that no test could take (the line above covers the untested task).

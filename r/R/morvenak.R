@@ -1,30 +1,41 @@
 # morvenak(): R's data in, checked and turned into what the engine takes
-# (a double matrix and each factor's labels as text, in row order), the
-# engine's result out as an object of class "morvenak". The formula method
-# reads `Y ~ Main / Nested1 / Nested2` and calls the default method.
+# (a double matrix, or the dissimilarities of a "dist" object, and each
+# factor's labels as text, in row order), the engine's result out as an
+# object of class "morvenak". The formula method reads
+# `Y ~ Main / Nested1 / Nested2` and calls the default method's run.
 
 morvenak <- function(Y, ...) UseMethod("morvenak")
 
+transform_names <- c("none", "chord", "chi2-metric", "chi2-distance", "profiles", "hellinger",
+                     "sqrt", "fourth-root", "pa", "wisconsin")
+# The Euclidean distances of a transformed Y (the classic analysis), by the
+# transformation each name stands for; the other names are the dissimilarities
+# the engine decomposes through Gower's centred matrix.
+euclidean_of <- c("euclidean" = "none", "chord" = "chord", "hellinger" = "hellinger", "chisq" = "chi2-distance")
+distance_names <- c(names(euclidean_of), "bray", "jaccard", "kulczynski", "manhattan", "canberra", "gower",
+                    "altgower")
+
 morvenak.default <- function(Y, main, nested = NULL, data = NULL,
-                             transform = c("none", "chord", "chi2-metric", "chi2-distance",
-                                           "profiles", "hellinger"),
+                             transform = c("none", "chord", "chi2-metric", "chi2-distance", "profiles",
+                                           "hellinger", "sqrt", "fourth-root", "pa", "wisconsin"),
                              permutations = 999, task = c("both", "anova", "scores"),
                              seed = NULL, threads = NULL,
-                             main_units = c("objects", "subgroups"), exact = FALSE, ...) {
+                             main_units = c("objects", "subgroups"), exact = FALSE,
+                             distance = c("euclidean", "chord", "hellinger", "chisq", "bray", "jaccard",
+                                          "kulczynski", "manhattan", "canberra", "gower", "altgower"),
+                             binary = FALSE, sqrt_dist = FALSE, ...) {
   call <- match.call()
   call[[1L]] <- as.name("morvenak")
   if (length(list(...)) > 0L)
     stop_morvenak(sprintf("unknown argument%s: %s", if (length(list(...)) > 1L) "s" else "",
                           paste(names(list(...)), collapse = ", ")))
-  transform <- match.arg(transform)
-  task <- match.arg(task)
-  main_units <- match.arg(main_units)
-  y <- response_matrix(Y)
+  response <- response_of(Y)
   if (missing(main)) stop_morvenak("'main' is missing: give the main factor")
-  data <- checked_data(data, nrow(y))
+  data <- rows_for(data, response)
   factors <- c(list(factor_of(main, deparse1(substitute(main)), data, "main")),
                nested_factors(nested, substitute(nested), data))
-  analysis(y, factors, transform, permutations, task, seed, threads, main_units, exact, call)
+  analysis(response, factors, transform, permutations, if (missing(task)) NULL else task, seed, threads,
+           main_units, exact, distance, binary, sqrt_dist, call)
 }
 
 morvenak.formula <- function(Y, data = NULL, ...) {
@@ -35,9 +46,11 @@ morvenak.formula <- function(Y, data = NULL, ...) {
     stop_morvenak("the formula needs a response: Y ~ Main / Nested")
   env <- environment(formula)
   if (is.null(env)) env <- parent.frame()
-  frame <- if (is.null(data)) env else checked_data(data)
+  data <- checked_data(data)
   found(formula[[2L]], "the response Y", data, env)
-  y <- response_matrix(eval(formula[[2L]], frame, env))
+  response <- response_of(eval(formula[[2L]], if (is.null(data)) env else data, env))
+  data <- rows_for(data, response)
+  frame <- if (is.null(data)) env else data
   terms <- nesting_terms(formula[[3L]])
   if (length(terms) > 3L)
     stop_morvenak(sprintf("the formula has %d factors; at most 3: a main factor and two nested in it",
@@ -50,46 +63,86 @@ morvenak.formula <- function(Y, data = NULL, ...) {
   })
   if (any(c("main", "nested") %in% names(list(...))))
     stop_morvenak("give the factors in the formula, or as 'main' and 'nested', not both", call = call)
-  analysis_with_defaults(y, factors, ..., call = call)
+  analysis_with_defaults(response, factors, ..., call = call)
 }
 
 # ---------------------------------------------------------------- the run
 
-analysis_with_defaults <- function(y, factors, transform = c("none", "chord", "chi2-metric", "chi2-distance",
-                                                             "profiles", "hellinger"),
+analysis_with_defaults <- function(response, factors,
+                                   transform = c("none", "chord", "chi2-metric", "chi2-distance", "profiles",
+                                                 "hellinger", "sqrt", "fourth-root", "pa", "wisconsin"),
                                    permutations = 999, task = c("both", "anova", "scores"),
                                    seed = NULL, threads = NULL, main_units = c("objects", "subgroups"),
-                                   exact = FALSE, call) {
-  analysis(y, factors, match.arg(transform), permutations, match.arg(task), seed, threads,
-           match.arg(main_units), exact, call)
+                                   exact = FALSE,
+                                   distance = c("euclidean", "chord", "hellinger", "chisq", "bray", "jaccard",
+                                                "kulczynski", "manhattan", "canberra", "gower", "altgower"),
+                                   binary = FALSE, sqrt_dist = FALSE, call) {
+  analysis(response, factors, transform, permutations, if (missing(task)) NULL else task, seed, threads,
+           main_units, exact, distance, binary, sqrt_dist, call)
 }
 
-transform_codes <- c("none" = 0L, "chord" = 1L, "chi2-metric" = 2L, "chi2-distance" = 3L,
-                     "profiles" = 4L, "hellinger" = 5L)
+transform_codes <- setNames(0:9, transform_names)
 task_codes <- c("anova" = 1L, "scores" = 2L, "both" = 3L)
 
-analysis <- function(y, factors, transform, permutations, task, seed, threads, main_units, exact, call) {
-  if (!is.logical(exact) || length(exact) != 1L || is.na(exact))
-    stop_morvenak("'exact' must be TRUE or FALSE")
+flag <- function(x, what) {
+  if (!is.logical(x) || length(x) != 1L || is.na(x)) stop_morvenak(sprintf("'%s' must be TRUE or FALSE", what))
+  x
+}
+
+# The dissimilarity and the transformation as the engine takes them: the name
+# of its dissimilarity ("euclidean" for the four Euclidean names, "given" for
+# a dist object) and the transformation, which the Euclidean names set.
+dissimilarity_of <- function(distance, transform, response) {
+  if (!is.null(response$d)) {
+    if (!identical(distance, "euclidean"))
+      stop_morvenak(sprintf("distance '%s' is computed from a species table: the distances of a dist object are taken as they are",
+                            distance))
+    return(list(name = "given", engine = "given", transform = transform))
+  }
+  if (distance %in% names(euclidean_of)) {
+    if (distance != "euclidean" && transform != "none")
+      stop_morvenak(sprintf("distance '%s' is the Euclidean distance of Y as transformed by '%s': it takes no transformation of its own, not '%s'",
+                            distance, euclidean_of[[distance]], transform))
+    return(list(name = distance, engine = "euclidean",
+                transform = if (distance == "euclidean") transform else euclidean_of[[distance]]))
+  }
+  list(name = distance, engine = distance, transform = transform)
+}
+
+analysis <- function(response, factors, transform, permutations, task, seed, threads, main_units, exact,
+                     distance, binary, sqrt_dist, call) {
+  transform <- match.arg(transform, transform_names)
+  distance <- match.arg(distance, distance_names)
+  main_units <- match.arg(main_units, c("objects", "subgroups"))
+  exact <- flag(exact, "exact")
+  binary <- flag(binary, "binary")
+  sqrt_dist <- flag(sqrt_dist, "sqrt_dist")
   if (exact && main_units != "subgroups")
     stop_morvenak("'exact' applies to main_units = \"subgroups\" only")
   if (main_units == "subgroups" && length(factors) < 2L)
     stop_morvenak("main_units = \"subgroups\" needs a nested factor: its subgroups are the units")
+  used <- dissimilarity_of(distance, transform, response)
+  # A dissimilarity has no ordinations yet: its task is the table unless asked.
+  task <- if (is.null(task)) if (used$engine == "euclidean") "both" else "anova"
+          else match.arg(task, c("both", "anova", "scores"))
   permutations <- whole_number(permutations, "permutations", 0, .Machine$integer.max)
   seed_value <- if (is.null(seed)) 1 else whole_number(seed, "seed", 0, 4294967295)
   thread_count <- if (is.null(threads)) 0L else whole_number(threads, "threads", 1, 1024)
   names <- vapply(factors, function(f) f$name, "")
   if (anyDuplicated(names)) stop_morvenak(sprintf("two factors are named '%s'", names[anyDuplicated(names)]))
-  out <- .Call(morvenak_analyse, y, lapply(factors, function(f) f$labels), lapply(factors, function(f) f$order), names,
-               transform_codes[[transform]], as.integer(permutations), task_codes[[task]],
-               as.numeric(seed_value), as.integer(thread_count), main_units == "subgroups", exact)
+  out <- .Call(morvenak_analyse, response$y, lapply(factors, function(f) f$labels),
+               lapply(factors, function(f) f$order), names, transform_codes[[used$transform]],
+               as.integer(permutations), task_codes[[task]], as.numeric(seed_value), as.integer(thread_count),
+               main_units == "subgroups", exact, used$engine, binary, sqrt_dist, response$d)
   for (w in out$warnings) warning(w, call. = FALSE)
   if (!out$ok) engine_failure(out, call)
-  result_object(out, y, factors, list(transform = transform, permutations = as.integer(permutations),
-                                      task = task, seed = seed_value, seeded = !is.null(seed),
-                                      threads = if (is.null(threads)) NA_integer_ else as.integer(threads),
-                                      main_units = main_units, exact = exact,
-                                      arrangements = out$arrangements, exact_test = out$exact),
+  result_object(out, response, factors, list(transform = used$transform, distance = used$name,
+                                             binary = binary, sqrt_dist = sqrt_dist, method = response$method,
+                                             permutations = as.integer(permutations),
+                                             task = task, seed = seed_value, seeded = !is.null(seed),
+                                             threads = if (is.null(threads)) NA_integer_ else as.integer(threads),
+                                             main_units = main_units, exact = exact,
+                                             arrangements = out$arrangements, exact_test = out$exact),
                 call)
 }
 
@@ -127,6 +180,46 @@ stop_morvenak <- function(message, call = NULL) {
 }
 
 # ---------------------------------------------------------------- inputs
+
+# What the analysis decomposes: Y as a double matrix (y), or the
+# dissimilarities of a "dist" object as an n x n matrix (d, with y of no
+# columns), with the objects' names (a dist object's labels: matched to the
+# rows of `data` by name when it has them) and the species'.
+response_of <- function(Y) {
+  if (inherits(Y, "dist")) {
+    n <- attr(Y, "Size")
+    if (is.null(n) || length(Y) != n * (n - 1) / 2)
+      stop_morvenak("Y is a 'dist' object whose size does not match its values")
+    if (n < 2L) stop_morvenak("the distances need at least 2 objects")
+    labels <- attr(Y, "Labels")
+    if (!is.null(labels)) {
+      labels <- as.character(labels)
+      if (anyDuplicated(labels))
+        stop_morvenak(sprintf("the distances' labels name object '%s' twice", labels[anyDuplicated(labels)]))
+    }
+    d <- as.matrix(Y)
+    storage.mode(d) <- "double"
+    dimnames(d) <- NULL
+    return(list(y = matrix(0, n, 0L), d = d, labels = labels,
+                samples = if (is.null(labels)) as.character(seq_len(n)) else labels, species = character(),
+                method = if (is.null(attr(Y, "method"))) NA_character_ else as.character(attr(Y, "method"))[1L]))
+  }
+  y <- response_matrix(Y)
+  list(y = y, d = NULL, labels = NULL, samples = rownames(y), species = colnames(y), method = NA_character_)
+}
+
+# The rows of `data` for the objects: as given for Y, and for distances with
+# labels, the rows named by them in their order.
+rows_for <- function(data, response) {
+  n <- length(response$samples)
+  data <- checked_data(data, n)
+  if (is.null(response$labels) || !is.data.frame(data)) return(data)
+  at <- match(response$labels, rownames(data))
+  if (anyNA(at))
+    stop_morvenak(sprintf("the distances' label '%s' names no row of 'data': the labels are matched to the row names of 'data'",
+                          response$labels[which(is.na(at))[1L]]))
+  data[at, , drop = FALSE]
+}
 
 response_matrix <- function(Y) {
   if (is.data.frame(Y)) {
@@ -247,7 +340,7 @@ whole_number <- function(x, what, low, high) {
 
 # ---------------------------------------------------------------- the result
 
-result_object <- function(out, y, factors, options, call) {
+result_object <- function(out, response, factors, options, call) {
   rows <- out$rows
   factor_names <- vapply(factors, function(f) f$name, "")
   nf <- length(factors)
@@ -275,24 +368,24 @@ result_object <- function(out, y, factors, options, call) {
   names(levels) <- factor_names
   groups <- as.data.frame(setNames(lapply(factors, function(f) f$labels), factor_names),
                           stringsAsFactors = FALSE, optional = TRUE)
-  rownames(groups) <- rownames(y)
-  ordinations <- lapply(out$ordinations, function(o) ordination_object(o, y))
+  rownames(groups) <- response$samples
+  ordinations <- lapply(out$ordinations, function(o) ordination_object(o, response))
   names(ordinations) <- vapply(out$ordinations, function(o) {
     switch(o$source, main = factor_names[1L], nested1 = factor_names[2L], nested2 = factor_names[3L],
            "Within")
   }, "")
   structure(list(table = table, ssy = out$ssy, ordinations = ordinations, levels = levels,
                  groups = groups, notes = notes, counts = setNames(rows$count, rownames(table)),
-                 n = nrow(y), p = ncol(y), call = call, options = options),
+                 n = length(response$samples), p = length(response$species), call = call, options = options),
             class = "morvenak")
 }
 
-ordination_object <- function(o, y) {
+ordination_object <- function(o, response) {
   sites <- o$sites
   axes <- if (ncol(sites)) paste0("Axis", seq_len(ncol(sites)))  # NULL: R names no empty extent
   species <- o$species
-  dimnames(sites) <- list(rownames(y), axes)
-  dimnames(species) <- list(colnames(y), axes)
+  dimnames(sites) <- list(response$samples, axes)
+  dimnames(species) <- list(response$species, axes)
   list(title = o$title, canonical = o$canonical,
        eigenvalues = setNames(o$eigenvalues, axes), proportions = setNames(o$proportions, axes),
        sites = sites, species = species,

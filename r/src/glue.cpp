@@ -1,4 +1,5 @@
-// The R entry point: R's vectors in, the engine's Result out as R lists.
+// The R entry point: R's vectors (Y, or the dissimilarities of a dist object)
+// in, the engine's Result out as R lists.
 // The analysis runs on a worker thread while R's own thread checks R's events
 // every 100 ms (morvenak::analyse_interruptibly): a user interrupt, or an
 // error R raises there (a time limit of setTimeLimit() is one), sets the
@@ -16,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "input/dissimilarity.hpp"
 #include "morvenak/analysis.hpp"
 #include "morvenak/notes.hpp"
 
@@ -159,24 +161,38 @@ Rcpp::List success(const morvenak::Result& r, const std::vector<std::string>& wa
 
 // The analysis itself. y: a double matrix, objects in rows; factors: a list
 // of character vectors, main factor first; orders: for each, the order of its
-// levels (empty: first appearance); names: their names.
+// levels (empty: first appearance); names: their names; distance: the
+// engine's name of the dissimilarity; distances: NULL, or with distance
+// "given" the n x n double matrix of the dissimilarities (y then has no
+// columns).
 Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP transform_, SEXP permutations_, SEXP task_, SEXP seed_,
-                   SEXP threads_, SEXP subgroups_, SEXP exact_) {
+                   SEXP threads_, SEXP subgroups_, SEXP exact_, SEXP distance_, SEXP binary_, SEXP sqrt_dist_,
+                   SEXP distances_) {
   const Rcpp::NumericMatrix y(y_);
   const Rcpp::List factors(factors_);
   const Rcpp::List orders(orders_);
   const std::vector<std::string> names = Rcpp::as<std::vector<std::string>>(names_);
 
+  morvenak::Options options;
+  const std::string distance = Rcpp::as<std::string>(distance_);
+  if (!morvenak::dissimilarity_of_name(distance, options.distance))
+    return failure("invalid", "unknown dissimilarity '" + distance + "'");
   morvenak::Input in;
   in.n = y.nrow();
   in.p = y.ncol();
   in.y.assign(y.begin(), y.end());
+  if (!Rf_isNull(distances_)) {
+    const Rcpp::NumericMatrix d(distances_);
+    in.n = d.nrow();
+    in.p = 0;
+    in.y.clear();
+    in.distances.assign(d.begin(), d.end());
+  }
   for (R_xlen_t k = 0; k < factors.size(); ++k)
     in.factors.push_back(morvenak::Factor::from_labels(
         static_cast<std::size_t>(k) < names.size() ? names[static_cast<std::size_t>(k)] : std::string(),
         Rcpp::as<std::vector<std::string>>(factors[k]), Rcpp::as<std::vector<std::string>>(orders[k])));
 
-  morvenak::Options options;
   options.transform = static_cast<morvenak::Transform>(Rcpp::as<int>(transform_));
   options.permutations = Rcpp::as<int>(permutations_);
   options.task = static_cast<morvenak::Task>(Rcpp::as<int>(task_));
@@ -184,6 +200,8 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP trans
   options.threads = Rcpp::as<int>(threads_);
   options.main_units = Rcpp::as<bool>(subgroups_) ? morvenak::MainUnits::kSubgroups : morvenak::MainUnits::kObjects;
   options.exact = Rcpp::as<bool>(exact_);
+  options.binary = Rcpp::as<bool>(binary_);
+  options.sqrt_dist = Rcpp::as<bool>(sqrt_dist_);
 
   morvenak::TextNotes notes(names);
   bool interrupted = false;
@@ -214,9 +232,11 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP trans
 }  // namespace
 
 extern "C" SEXP morvenak_analyse(SEXP y, SEXP factors, SEXP orders, SEXP names, SEXP transform, SEXP permutations, SEXP task,
-                                 SEXP seed, SEXP threads, SEXP subgroups, SEXP exact) {
+                                 SEXP seed, SEXP threads, SEXP subgroups, SEXP exact, SEXP distance, SEXP binary,
+                                 SEXP sqrt_dist, SEXP distances) {
   BEGIN_RCPP
-  return analyse(y, factors, orders, names, transform, permutations, task, seed, threads, subgroups, exact);
+  return analyse(y, factors, orders, names, transform, permutations, task, seed, threads, subgroups, exact, distance,
+                 binary, sqrt_dist, distances);
   END_RCPP
 }
 
@@ -227,7 +247,7 @@ extern "C" SEXP morvenak_engine_version() {
 }
 
 static const R_CallMethodDef kCallMethods[] = {
-    {"morvenak_analyse", reinterpret_cast<DL_FUNC>(&morvenak_analyse), 11},
+    {"morvenak_analyse", reinterpret_cast<DL_FUNC>(&morvenak_analyse), 15},
     {"morvenak_engine_version", reinterpret_cast<DL_FUNC>(&morvenak_engine_version), 0},
     {nullptr, nullptr, 0},
 };

@@ -101,6 +101,7 @@ cases = [
     ("subgroups enumerated", (48, 20, (2, 3, 2)),
      nested + ["--permutations", "99", "--main-units", "subgroups", "--exact"]),
     ("beyond the limits", (620, 30, (5, 4, 2)), nested + ["--permutations", "499"]),
+    ("Bray-Curtis", (120, 40, (4, 3, 2)), nested + ["--permutations", "499", "--distance", "bray"]),
 ]
 
 top = tempfile.mkdtemp(prefix="processes_e2e_")

@@ -8,7 +8,8 @@
 // SPECIES.csv: sample names first, a header row of species names; LABELS.csv:
 // sample names first, a header row naming the factor columns; both in the
 // same sample order, cells without commas (quotes around a cell are removed).
-// TRANSFORM: none, chord, chi2-metric, chi2-distance, profiles, hellinger.
+// TRANSFORM: none, chord, chi2-metric, chi2-distance, profiles, hellinger; or
+// TRANSFORM:DISTANCE (none:bray) for a dissimilarity of the table so transformed.
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "input/dissimilarity.hpp"
 #include "morvenak/analysis.hpp"
 
 namespace {
@@ -92,7 +94,12 @@ int main(int argc, char** argv) {
       names.push_back(name);
     }
     morvenak::Options options;
-    options.transform = transform_named(argv[3]);
+    // TRANSFORM, or TRANSFORM:DISTANCE for a dissimilarity of the table so transformed.
+    const std::string how = argv[3];
+    const std::size_t colon = how.find(':');
+    options.transform = transform_named(how.substr(0, colon));
+    if (colon != std::string::npos && !morvenak::dissimilarity_of_name(how.substr(colon + 1), options.distance))
+      throw std::runtime_error("unknown dissimilarity " + how.substr(colon + 1));
     options.permutations = std::atoi(argv[4]);
     options.seed = static_cast<std::uint32_t>(std::stoul(argv[5]));
     options.task = morvenak::Task::kAnova;

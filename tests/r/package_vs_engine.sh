@@ -30,7 +30,8 @@ cases <- stored_cases()
 for (k in seq_len(nrow(cases))) {
   dune <- file.path(root, "tests/tools/data/dune")
   seed <- if (nzchar(cases$seed[k])) cases$seed[k] else "1"
-  out <- system2(tool, c(file.path(dune, c("dune.csv", "dune.env.csv")), cases$transform[k], cases$permutations[k],
+  how <- if (nzchar(cases$distance[k])) paste0(cases$transform[k], ":", cases$distance[k]) else cases$transform[k]
+  out <- system2(tool, c(file.path(dune, c("dune.csv", "dune.env.csv")), how, cases$permutations[k],
                          seed, strsplit(cases$factors[k], " ")[[1]]), stdout = TRUE)
   stopifnot(is.null(attr(out, "status")))
   live <- utils::read.delim(text = out, colClasses = "character", na.strings = character())

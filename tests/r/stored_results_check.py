@@ -53,7 +53,8 @@ def main() -> int:
         raise SystemExit("no cases in cases.tsv")
     for case in cases:
         wanted = {}
-        run = subprocess.run([tool, str(dune / "dune.csv"), str(dune / "dune.env.csv"), case["transform"],
+        how = case["transform"] + (":" + case["distance"] if case.get("distance") else "")
+        run = subprocess.run([tool, str(dune / "dune.csv"), str(dune / "dune.env.csv"), how,
                               case["permutations"], case["seed"] or "1", *case["factors"].split()],
                              capture_output=True, text=True, check=True)
         wanted[results / f"{case['case']}.tsv"] = run.stdout

@@ -19,6 +19,7 @@
 #include "tables/read.hpp"
 
 #include "driver/driver.hpp"
+#include "input/dissimilarity.hpp"
 #include "morvenak/events_tee.hpp"
 #include "morvenak/analysis.hpp"
 #include "text/decimal.hpp"
@@ -26,12 +27,15 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -66,9 +70,16 @@ void catch_interrupts() {
     }
 }
 
-const std::map<std::string, int> kTransforms{{"none", 0},        {"chord", 1},
-                                             {"chi2-metric", 2}, {"chi2-distance", 3},
-                                             {"profiles", 4},    {"hellinger", 5}};
+const std::map<std::string, int> kTransforms{
+    {"none", 0},     {"chord", 1},     {"chi2-metric", 2}, {"chi2-distance", 3},
+    {"profiles", 4}, {"hellinger", 5}, {"sqrt", 6},        {"fourth-root", 7},
+    {"pa", 8},       {"wisconsin", 9}};
+// The Euclidean distances of transformed tables, named as dissimilarities: today's
+// analysis of the table so transformed.
+const std::map<std::string, std::string> kEuclidean{{"euclidean", "none"},
+                                                    {"chord", "chord"},
+                                                    {"hellinger", "hellinger"},
+                                                    {"chisq", "chi2-distance"}};
 const std::map<std::string, int> kTasks{{"anova", 1}, {"scores", 2}, {"both", 3}};
 
 struct RunOptions {
@@ -88,8 +99,19 @@ struct RunOptions {
     std::string generator = "auto";
     std::optional<std::string> max_memory;
     std::uint64_t max_memory_bytes = 0;
+    std::string distance = "euclidean";
+    std::string distances;  // a matrix of the user's own, in place of the species table
+    bool binary = false;
+    bool sqrt_dist = false;
+    bool write_distances = false;
+    bool task_given = false;
 
     std::uint32_t start() const { return seed ? *seed : 1u; }
+    // A dissimilarity analysis: Gower's matrix of the dissimilarities, not the table's
+    // Euclidean geometry.
+    bool by_distances() const { return !distances.empty() || kEuclidean.count(distance) == 0; }
+    // The table as read: the species table, or the matrix of dissimilarities.
+    const std::string& table_path() const { return distances.empty() ? species : distances; }
     // The options the dialogue cannot express, as the banner note names them;
     // empty for a run that the classic files reproduce.
     std::string beyond_dialogue() const {
@@ -99,6 +121,11 @@ struct RunOptions {
         if (exact) add("--exact");
         if (start() != 1u) add("--seed " + std::to_string(start()));
         if (generator == "modern") add("--generator modern");
+        if (kTransforms.at(transform) > 5) add("--transform " + transform);
+        if (kEuclidean.count(distance) == 0) add("--distance " + distance);
+        if (!distances.empty()) add("--distances " + distances);
+        if (binary) add("--binary");
+        if (sqrt_dist) add("--sqrt-dist");
         return s;
     }
     bool beyond_classic() const { return !beyond_dialogue().empty(); }
@@ -126,6 +153,11 @@ public:
         if (speaks_) std::cerr << "morvenak run: warning: " << text << std::endl;
     }
     bool go_on_after_singular() override { return false; }
+    // With --write-distances: the matrix the analysis decomposes, written as it is made.
+    void dissimilarities_made(int n, const double* d) override {
+        if (write_distances) write_distances(n, d);
+    }
+    std::function<void(int, const double*)> write_distances;
 
 private:
     ProgressBar& bar_;
@@ -159,6 +191,13 @@ morvenak::Options options_of(const RunOptions& o, Processes& processes) {
     options.max_memory = o.max_memory_bytes;
     options.cancel = &g_cancel;
     options.share = processes.share();
+    if (!o.distances.empty()) {
+        options.distance = morvenak::Dissimilarity::kGiven;
+    } else if (o.by_distances()) {
+        morvenak::dissimilarity_of_name(o.distance, options.distance);
+        options.binary = o.binary;
+    }
+    options.sqrt_dist = o.sqrt_dist;
     return options;
 }
 
@@ -173,6 +212,51 @@ morvenak::Input input_of(const tables::Design& d) {
     for (const tables::Factor& f : d.factors)
         in.factors.push_back(morvenak::Factor::from_labels(f.column, f.labels, f.order));
     return in;
+}
+
+// A matrix of dissimilarities as the table gave it: its columns name the samples of its
+// rows in their order, its values are finite, 0 or more, 0 on the diagonal and symmetric
+// within 1e-12 relative (the lower triangle is kept). Every fault names its cell.
+void input_distances(tables::Design& d, morvenak::Input& in) {
+    const std::size_t n = d.objects.size();
+    const auto at = [&](std::size_t i, std::size_t k) {
+        return tools::where(d.species_name, d.species_lines[i], static_cast<long>(k + 2));
+    };
+    if (d.species != n)
+        throw tools::ToolError(
+            d.species_name + ": a matrix of dissimilarities is square: " + std::to_string(n) +
+            " samples in its rows, " + std::to_string(d.species) + " in its header");
+    for (std::size_t k = 0; k < n; ++k)
+        if (d.species_names[k] != d.objects[k])
+            throw tools::ToolError(tools::where(d.species_name, 1, static_cast<long>(k + 2)) +
+                                   ": the column names '" + d.species_names[k] + "' where row " +
+                                   std::to_string(k + 1) + " is '" + d.objects[k] +
+                                   "': the columns name the samples in the rows' order");
+    in.p = 0;
+    in.distances.resize(n * n);
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t k = 0; k < n; ++k) {
+            const double x = morvenak::decimal_value(d.values[i][k]);
+            if (!(x >= 0.0) || !std::isfinite(x))
+                throw tools::ToolError(at(i, k) + ": a dissimilarity is 0 or more, not " +
+                                       std::string(d.values[i][k]));
+            if (i == k && x != 0.0)
+                throw tools::ToolError(at(i, k) + ": the dissimilarity of " + d.objects[i] +
+                                       " with itself is " + std::string(d.values[i][k]) +
+                                       ", not 0");
+            if (k < i) {
+                const double up = in.distances[k + i * n];  // row k, column i, read before
+                if (std::fabs(x - up) > 1e-12 * std::max(std::fabs(x), std::fabs(up)))
+                    throw tools::ToolError(at(i, k) + ": " + std::string(d.values[i][k]) +
+                                           " below the diagonal, " + std::string(d.values[k][i]) +
+                                           " above it (" + at(k, i) +
+                                           "): a matrix of dissimilarities is symmetric");
+                in.distances[k + i * n] = x;  // the lower triangle is kept
+            }
+            in.distances[i + k * n] = x;
+        }
+    d.values = {};
+    release_freed_memory();
 }
 
 void input_numbers(tables::Design& d, morvenak::Input& in) {
@@ -193,7 +277,7 @@ public:
         : o_(o), options_(options), budget_(memory_budget(o.max_memory_bytes)) {}
 
     void before_reading() {
-        check(tables::estimate_size(o_.species, o_.table.delimiter()),
+        check(tables::estimate_size(o_.table_path(), o_.table.delimiter()),
               tables::estimate_size(o_.labels, o_.table.delimiter()), {});
     }
     void tables_read(const tables::Table& species, const tables::Table& labels) {
@@ -211,11 +295,11 @@ private:
         if (!beyond) return;
         morvenak::Input sizes;  // n, p and the factors: what the estimate reads
         sizes.n = static_cast<int>(species.rows);
-        sizes.p = static_cast<int>(species.width - 1);
+        sizes.p = o_.distances.empty() ? static_cast<int>(species.width - 1) : 0;
         sizes.factors = in.factors;
         const RunMemory m = run_memory(species, labels, 1 + o_.nested.size(),
                                        morvenak::memory_need(sizes, options_));
-        check_run_memory(m, species, o_.species, budget_, o_.max_memory_bytes != 0);
+        check_run_memory(m, species, o_.table_path(), budget_, o_.max_memory_bytes != 0);
     }
 
     const RunOptions& o_;
@@ -224,11 +308,20 @@ private:
     tables::TableSize species_, labels_;
 };
 
-// The report's line of where the data of a run beyond the classic limits came from.
-std::string data_line(const tables::Design& d) {
-    std::string s = "Data from the tables " + d.species_name + " and " + d.labels_name + ": " +
-                    std::to_string(d.objects.size()) + " objects, " + std::to_string(d.species) +
-                    " species; factors ";
+// Whether the report echoes the classic files as the dialogue reads them: within the
+// classic limits, of a table's Euclidean geometry. Else it says where the data came from.
+bool classic_echo(const tables::Design& d, const morvenak::Options& options) {
+    return tables::within(d, tables::classic_limits) &&
+           options.distance == morvenak::Dissimilarity::kEuclidean;
+}
+
+// The report's line of where the data of a run beyond the classic limits, or of a
+// dissimilarity, came from.
+std::string data_line(const tables::Design& d, const morvenak::Options& options) {
+    const bool given = options.distance == morvenak::Dissimilarity::kGiven;
+    std::string s = "Data from the tables " + d.species_name + (given ? " (dissimilarities)" : "") +
+                    " and " + d.labels_name + ": " + std::to_string(d.objects.size()) + " objects" +
+                    (given ? "" : ", " + std::to_string(d.species) + " species") + "; factors ";
     for (std::size_t f = 0; f < d.factors.size(); ++f)
         s += (f == 0 ? "" : ", ") + d.factors[f].column + " (" +
              std::to_string(d.factors[f].coding.levels.size()) +
@@ -252,8 +345,11 @@ Json input_json(const std::string& path) {
 
 void print_summary(const tables::Design& d, const morvenak::Result& r, const std::string& output,
                    const RunOptions& o) {
-    std::cout << d.species_name << ": " << d.objects.size() << " samples, " << d.species
-              << " species";
+    std::cout << d.species_name << ": " << d.objects.size() << " samples, ";
+    if (o.distances.empty())
+        std::cout << d.species << " species";
+    else
+        std::cout << "their dissimilarities";
     if (d.ignored > 0)
         std::cout << "; " << d.ignored << (d.ignored == 1 ? " sample" : " samples") << " of "
                   << d.labels_name << " not in it ignored";
@@ -299,6 +395,38 @@ void print_summary(const tables::Design& d, const morvenak::Result& r, const std
 
 // Options checked: the combinations the parser cannot refuse, and the memory size.
 void check_options(RunOptions& o) {
+    if (o.species.empty() == o.distances.empty())
+        throw tools::ToolError(o.species.empty()
+                                   ? "give the species table (--species) or a matrix of "
+                                     "dissimilarities (--distances)"
+                                   : "--species and --distances both give the data: give one");
+    const auto euclidean = kEuclidean.find(o.distance);
+    if (euclidean != kEuclidean.end() && o.distance != "euclidean") {
+        // Today's analysis of the table so transformed.
+        if (o.transform != "none")
+            throw tools::ToolError("--distance " + o.distance +
+                                   " is the Euclidean distance of the " + euclidean->second +
+                                   " transformation: give no --transform with it");
+        o.transform = euclidean->second;
+    }
+    if (!o.distances.empty() && (o.distance != "euclidean" || o.transform != "none" || o.binary))
+        throw tools::ToolError(
+            "--distances gives the dissimilarities as they are: give no --distance, --transform or "
+            "--binary with it");
+    if (!o.by_distances() && (o.binary || o.sqrt_dist || o.write_distances))
+        throw tools::ToolError(
+            std::string(o.binary      ? "--binary"
+                        : o.sqrt_dist ? "--sqrt-dist"
+                                      : "--write-distances") +
+            " goes with a dissimilarity: give --distance bray, jaccard, kulczynski, "
+            "manhattan, canberra, gower or altgower, or --distances");
+    if (o.by_distances()) {
+        if (!o.task_given) o.task = "anova";
+        if (o.task != "anova")
+            throw tools::ToolError("--task " + o.task +
+                                   ": the ordinations of a dissimilarity analysis (principal "
+                                   "coordinates) are not available yet; give --task anova");
+    }
     if (o.exact && o.main_units != "subgroups")
         throw tools::ToolError(
             "--exact enumerates the arrangements of the main factor's subgroups: give it with "
@@ -325,7 +453,7 @@ tables::Design read_design(const RunOptions& o, MemoryCheck& memory) {
     columns.insert(columns.end(), o.nested.begin(), o.nested.end());
     memory.before_reading();
     tables::Design d =
-        tables::read_design(o.species, o.labels, columns, o.table, tables::no_limits,
+        tables::read_design(o.table_path(), o.labels, columns, o.table, tables::no_limits,
                             [&memory](const tables::Table& species, const tables::Table& labels) {
                                 memory.tables_read(species, labels);
                             });
@@ -362,7 +490,7 @@ std::string banner_note(const tables::Design& d, const RunOptions& o) {
 morvenak::Result analysis_of(const tables::Design& d, const morvenak::Input& in,
                              const morvenak::Options& options, morvenak::Events& events,
                              morvenak::ClassicReportFiles* report) {
-    if (!tables::within(d, tables::classic_limits)) return morvenak::analyse(in, options, &events);
+    if (!classic_echo(d, options)) return morvenak::analyse(in, options, &events);
     const std::vector<std::string> names = prepare::classic_names(in.factors.size());
     if (report != nullptr) report->echo_names_file(names.back());
     morvenak::Analysis analysis(options, &events);
@@ -377,13 +505,39 @@ morvenak::Result analysis_of(const tables::Design& d, const morvenak::Input& in,
     return analysis.run();
 }
 
-// A stop's words, its "object I, species J" (of values the analysis cannot use) named
-// as the tables name them.
+// A stop's words, its "object I, species J", "object I holds V of species J" and
+// "objects I and K" (of values the analysis cannot use) named as the tables name them.
 std::string named(const tables::Design& d, const morvenak::Stopped& s) {
     std::string words = s.words();
     if (s.reason() != morvenak::StopReason::kValuesOutOfRange) return words;
-    const std::size_t at = words.find("object ");
+    // A dissimilarity's pair of objects, or an object's value of a species.
     int i = 0, j = 0, used = 0;
+    const auto sample = [&](int k) {
+        return k >= 1 && static_cast<std::size_t>(k) <= d.objects.size();
+    };
+    const std::size_t pair = words.find("objects ");
+    if (pair != std::string::npos &&
+        std::sscanf(words.c_str() + pair, "objects %d and %d%n", &i, &j, &used) == 2 && sample(i) &&
+        sample(j))
+        return words.substr(0, pair) + "samples " + d.objects[static_cast<std::size_t>(i - 1)] +
+               " and " + d.objects[static_cast<std::size_t>(j - 1)] +
+               words.substr(pair + static_cast<std::size_t>(used));
+    const std::size_t at = words.find("object ");
+    double v = 0.0;
+    if (at != std::string::npos &&
+        std::sscanf(words.c_str() + at, "object %d holds %lf of species %d%n", &i, &v, &j, &used) ==
+            3 &&
+        sample(i) && j >= 1 && static_cast<std::size_t>(j) <= d.species_names.size()) {
+        const std::string said = words.substr(at, static_cast<std::size_t>(used));
+        const std::size_t from = said.find("holds ") + 6;
+        const std::string value = said.substr(from, said.find(" of species") - from);
+        const std::size_t row = static_cast<std::size_t>(i - 1);
+        return words.substr(0, at) + "sample " + d.objects[row] + " holds " + value +
+               " of species " + d.species_names[static_cast<std::size_t>(j - 1)] + " (" +
+               tools::where(d.species_name, d.species_lines[row], static_cast<long>(j + 1)) + ")" +
+               words.substr(at + static_cast<std::size_t>(used));
+    }
+    used = 0;
     if (at == std::string::npos ||
         std::sscanf(words.c_str() + at, "object %d, species %d%n", &i, &j, &used) != 2 || i < 1 ||
         j < 1 || static_cast<std::size_t>(i) > d.objects.size() ||
@@ -408,7 +562,7 @@ morvenak::Result run_analysis(const tables::Design& d, const morvenak::Input& in
         if (top == nullptr) return analysis_of(d, in, options, observer, nullptr);
         const std::string note = banner_note(d, o);
         morvenak::ClassicReportFiles report(*top, options.task, options.permutations, note);
-        if (!tables::within(d, tables::classic_limits)) report.data_line(data_line(d));
+        if (!classic_echo(d, options)) report.data_line(data_line(d, options));
         report.events().set_factors(static_cast<int>(in.factors.size()));
         morvenak::EventsTee tee(report.events(), &observer);
         morvenak::Result r = analysis_of(d, in, options, tee, &report);
@@ -441,11 +595,16 @@ void write_results(const tables::Design& d, const morvenak::Result& r, const Run
     const std::string top = staging.path();
     const bool scores = kTasks.at(o.task) >= 2;
     const bool classic_kept = tables::within(d, tables::classic_limits) && !o.beyond_classic();
-    info.options["species"] = o.species;
+    info.options["species"] = o.species.empty() ? Json(nullptr) : Json(o.species);
+    info.options["distances"] = o.distances.empty() ? Json(nullptr) : Json(o.distances);
     info.options["labels"] = o.labels;
     info.options["main"] = o.main;
     info.options["nested"] = o.nested;
     info.options["transform"] = o.transform;
+    info.options["distance"] = o.distances.empty() ? o.distance : "given";
+    info.options["binary"] = o.binary;
+    info.options["sqrt_dist"] = o.sqrt_dist;
+    info.options["write_distances"] = o.write_distances;
     info.options["permutations"] = kTasks.at(o.task) == 2 ? 0 : o.permutations;
     info.options["task"] = o.task;
     info.options["seed"] = o.start();
@@ -470,6 +629,7 @@ void write_results(const tables::Design& d, const morvenak::Result& r, const Run
     info.files["scores"] = scores ? Json("FittedSc.out") : Json(nullptr);
     info.files["classic"] = classic_kept ? Json("classic") : Json(nullptr);
     info.files["table"] = "results.tsv";
+    info.files["distances"] = o.write_distances ? Json("distances.tsv") : Json(nullptr);
 
     // One file at a time, each text freed once written: the staging folder is new, and
     // it becomes the output folder only once every file is in it.
@@ -496,7 +656,7 @@ int run(RunOptions& o, Processes& processes, bool& started) {
     const auto t0 = std::chrono::steady_clock::now();
     catch_interrupts();
     const std::string output =
-        o.output.empty() ? fs::path(o.species).stem().string() + "-morvenak" : o.output;
+        o.output.empty() ? fs::path(o.table_path()).stem().string() + "-morvenak" : o.output;
     // Of the processes of a launcher only the first writes anything and talks to the
     // user; the others run the same analysis, their share of the tests, silently.
     const bool first = processes.first();
@@ -512,7 +672,7 @@ int run(RunOptions& o, Processes& processes, bool& started) {
 
     RunInfo info;
     if (first) {
-        info.inputs["species"] = input_json(o.species);
+        info.inputs[o.distances.empty() ? "species" : "distances"] = input_json(o.table_path());
         info.inputs["labels"] = input_json(o.labels);
     }
     info.processes = processes.count();
@@ -523,12 +683,20 @@ int run(RunOptions& o, Processes& processes, bool& started) {
     }
     morvenak::Input in = input_of(d);
     memory.design_built(in);
-    input_numbers(d, in);
+    if (o.distances.empty())
+        input_numbers(d, in);
+    else
+        input_distances(d, in);
     const ProgressMode mode = o.quiet || o.progress == "never" || !first ? ProgressMode::kNever
                               : o.progress == "always"                   ? ProgressMode::kAlways
                                                                          : ProgressMode::kAuto;
     ProgressBar bar(mode, 2, ::isatty(2) == 1);
     Observer observer(bar, first);
+    if (first && o.write_distances)
+        observer.write_distances = [&](int n, const double* m) {
+            write_distances_tsv((fs::path(staging->path()) / "distances.tsv").string(), d.objects,
+                                n, m);
+        };
 
     // The processes of a launcher start the analysis together or not at all: when one
     // could not get this far (the output folder is taken, a file cannot be written),
@@ -579,8 +747,10 @@ CLI::Validator whole_number(unsigned long long most) {
 void define_options(CLI::App& app, RunOptions& o) {
     app.add_option("--species", o.species,
                    "Species table: a header row of species names, one row per sample, the sample "
-                   "name first (comma, semicolon or tab separated)")
-        ->required();
+                   "name first (comma, semicolon or tab separated)");
+    app.add_option("--distances", o.distances,
+                   "A matrix of dissimilarities of your own, in place of --species: the sample "
+                   "names in its header and first column, in the same order");
     app.add_option(
            "--labels", o.labels,
            "Table of sample labels: the sample name first, a column per factor; it may hold "
@@ -594,15 +764,31 @@ void define_options(CLI::App& app, RunOptions& o) {
         ->expected(1)
         ->take_all();
     app.add_option("--transform", o.transform, "Transformation of the species data")
-        ->check(CLI::IsMember(
-            {"none", "chord", "chi2-metric", "chi2-distance", "profiles", "hellinger"}))
+        ->check(CLI::IsMember({"none", "chord", "chi2-metric", "chi2-distance", "profiles",
+                               "hellinger", "sqrt", "fourth-root", "pa", "wisconsin"}))
         ->capture_default_str();
+    app.add_option("--distance", o.distance,
+                   "Dissimilarity between the samples: euclidean, chord, hellinger, chisq (the "
+                   "Euclidean distances of those transformations), or bray, jaccard, kulczynski, "
+                   "manhattan, canberra, gower, altgower (of the table as transformed)")
+        ->check(CLI::IsMember({"euclidean", "chord", "hellinger", "chisq", "bray", "jaccard",
+                               "kulczynski", "manhattan", "canberra", "gower", "altgower"}))
+        ->capture_default_str();
+    app.add_flag("--binary", o.binary,
+                 "The dissimilarity of the species' presences (a value above 0 as 1)");
+    app.add_flag("--sqrt-dist", o.sqrt_dist,
+                 "Analyse the square roots of the dissimilarities (Euclidean for Bray-Curtis "
+                 "and the others that are semimetric)");
+    app.add_flag("--write-distances", o.write_distances,
+                 "Write the dissimilarities the run used, distances.tsv in the output folder");
     app.add_option("--permutations", o.permutations, "Permutations of the test (0: no test)")
         ->check(whole_number(2147483647))
         ->capture_default_str();
-    app.add_option("--task", o.task, "anova (the table), scores (the ordinations) or both")
+    app.add_option("--task", o.task,
+                   "anova (the table), scores (the ordinations) or both (default: both, and "
+                   "anova for a dissimilarity)")
         ->check(CLI::IsMember({"anova", "scores", "both"}))
-        ->capture_default_str();
+        ->each([&o](const std::string&) { o.task_given = true; });
     app.add_option("--seed", o.seed,
                    "Starting state of the permutation generator, 0 to 4294967295 (default 1, the "
                    "classic program's start)")

@@ -3,8 +3,15 @@
 
 #include "numbers.hpp"
 
+#include "common/toolerror.hpp"
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace run {
 
@@ -130,6 +137,37 @@ std::string species_tsv(const tables::Design& d, const morvenak::OrdinationResul
         s += '\n';
     }
     return s;
+}
+
+void write_distances_tsv(const std::string& path, const std::vector<std::string>& names, int n,
+                         const double* d) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    std::FILE* f = fd < 0 ? nullptr : ::fdopen(fd, "w");
+    const auto fail = [&] {
+        const std::string reason = std::strerror(errno);
+        if (f != nullptr) std::fclose(f);
+        throw tools::ToolError(path + ": cannot write the file: " + reason);
+    };
+    if (f == nullptr) fail();
+    std::string line = "sample";
+    for (int k = 0; k < n; ++k) line += "\t" + field(names[static_cast<std::size_t>(k)]);
+    line += '\n';
+    for (int i = 0; i <= n; ++i) {
+        if (std::fwrite(line.data(), 1, line.size(), f) != line.size()) fail();
+        if (i == n) break;
+        line = field(names[static_cast<std::size_t>(i)]);
+        for (int k = 0; k < n; ++k) {
+            line += '\t';
+            line += number(d[static_cast<std::size_t>(i) +
+                             static_cast<std::size_t>(k) * static_cast<std::size_t>(n)]);
+        }
+        line += '\n';
+    }
+    if (std::fflush(f) != 0 || std::ferror(f) != 0) fail();
+    if (std::fclose(f) != 0) {
+        f = nullptr;
+        fail();
+    }
 }
 
 std::string results_json(const tables::Design& d, const morvenak::Result& r, const RunInfo& info) {

@@ -28,6 +28,12 @@ std::string species_file_name(int k);
 std::string objects_tsv(const tables::Design& d, const morvenak::OrdinationResult& o);
 std::string species_tsv(const tables::Design& d, const morvenak::OrdinationResult& o);
 
+// distances.tsv: the n x n dissimilarities d (d[i + k * n]) under the samples' names,
+// a header row and a row per sample, written to a new file as they are formatted.
+// Throws tools::ToolError naming the file when it cannot be written.
+void write_distances_tsv(const std::string& path, const std::vector<std::string>& names, int n,
+                         const double* d);
+
 // What results.json holds besides the design and the result.
 struct RunInfo {
     Json inputs;   // the tables: paths, sizes, digests

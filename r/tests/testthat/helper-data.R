@@ -8,6 +8,8 @@ dune_tables <- function() {
   list(Y = e$dune, env = e$dune.env)
 }
 
+relative_gap <- function(a, b) max(abs(a - b) / abs(b))
+
 results_dir <- function() test_path("results")
 
 stored_cases <- function() {
@@ -34,6 +36,7 @@ run_case <- function(case, threads = 1L) {
   names(env) <- factors
   morvenak(d$Y, factors[1L], nested = if (length(factors) > 1L) factors[-1L], data = as.data.frame(env),
            transform = case$transform, permutations = as.numeric(case$permutations),
+           distance = if (nzchar(case$distance)) case$distance else "euclidean",
            seed = if (nzchar(case$seed)) as.numeric(case$seed) else NULL, task = "anova",
            threads = threads)
 }

@@ -2,8 +2,6 @@
 # vegan reports Variance = SS / (n - 1) and constrained eigenvalues
 # lambda / (n - 1), as the package does.
 
-relative_gap <- function(a, b) max(abs(a - b) / abs(b))
-
 test_that("one-factor SS, F and eigenvalues equal vegan's rda and anova to 1e-9", {
   d <- dune_tables()
   n <- nrow(d$Y)

@@ -86,8 +86,11 @@ struct Arranged {
     }
   }
 
-  double main_ss(const std::vector<int>& group_of) {
+  // With `scale`, also the sum of the terms' absolute values, for the
+  // rounding bound of a distance analysis.
+  double main_ss(const std::vector<int>& group_of, double* scale = nullptr) {
     gather(group_of);
+    if (!d.gram.empty()) return gram_ss(group_of, scale);
     const size_t p = static_cast<size_t>(d.p);
     double ss = 0.0;
     for (int g : first) {
@@ -99,9 +102,44 @@ struct Arranged {
     return ss;
   }
 
+  // A group's term from the block sums between its subgroups: s, then t,
+  // ascending, the sum over its size.
+  double gram_ss(const std::vector<int>& group_of, double* scale) {
+    const size_t k = group_of.size();
+    double ss = 0.0, abs_sum = 0.0;
+    for (int g : first) {
+      double q = 0.0, qa = 0.0;
+      for (size_t s = 0; s < k; ++s) {
+        if (group_of[s] != g) continue;
+        for (size_t t = 0; t < k; ++t)
+          if (group_of[t] == g) {
+            q += d.gram[s * k + t];
+            qa += std::fabs(d.gram[s * k + t]);
+          }
+      }
+      const double size = static_cast<double>(group_size[static_cast<size_t>(g)]);
+      ss += q / size;
+      abs_sum += qa / size;
+    }
+    if (scale != nullptr) *scale = abs_sum;
+    return ss;
+  }
+
   // The same in double-double, the group totals formed again from the subgroups'.
   DD main_ss_dd(const std::vector<int>& group_of) {
     gather(group_of);
+    if (!d.gram.empty()) {
+      const size_t k = group_of.size();
+      DD ss;
+      for (int g : first) {
+        DD q;
+        for (size_t s = 0; s < k; ++s)
+          for (size_t t = 0; t < k; ++t)
+            if (group_of[s] == g && group_of[t] == g) q = add(q, DD{d.gram[s * k + t], 0.0});
+        ss = add(ss, div(q, static_cast<double>(group_size[static_cast<size_t>(g)])));
+      }
+      return ss;
+    }
     const size_t p = static_cast<size_t>(d.p);
     DD ss;
     for (int g : first) {
@@ -124,6 +162,15 @@ double ss_bound(const SubgroupDesign& d, double ss) {
   const double k = static_cast<double>(d.p + d.subgroups + d.groups + 4);
   const double u = std::numeric_limits<double>::epsilon() / 2.0;
   return 4.0 * k * u / (1.0 - k * u) * std::fabs(ss) + 1e-300;
+}
+
+// The same for a distance analysis, whose terms may be of either sign:
+// relative to the sum of their absolute values, each meeting at most S^2 + G
+// + 2 roundings (S subgroups, G groups).
+double gram_bound(const SubgroupDesign& d, double scale) {
+  const double k = static_cast<double>(d.subgroups) * d.subgroups + d.groups + 4;
+  const double u = std::numeric_limits<double>::epsilon() / 2.0;
+  return 4.0 * k * u / (1.0 - k * u) * scale + 1e-300;
 }
 
 }  // namespace
@@ -201,11 +248,15 @@ SubgroupTest subgroup_test(const RunContext& ctx, const SubgroupDesign& d, int n
   SubgroupTest t;
   t.arrangements = distinct_arrangements(d);
   Arranged arranged(d);
-  const double observed = arranged.main_ss(d.group_of);
+  double observed_scale = 0.0;
+  const double observed = arranged.main_ss(d.group_of, &observed_scale);
   const DD observed_dd = arranged.main_ss_dd(d.group_of);
-  const double bound = ss_bound(d, observed);
+  const bool gram = !d.gram.empty();
+  const double observed_bound = gram ? gram_bound(d, observed_scale) : ss_bound(d, observed);
   auto at_least = [&](const std::vector<int>& group_of) {
-    const double ss = arranged.main_ss(group_of);
+    double scale = 0.0;
+    const double ss = arranged.main_ss(group_of, &scale);
+    const double bound = gram ? observed_bound + gram_bound(d, scale) : observed_bound;
     if (ss > observed + bound) return true;
     if (ss < observed - bound) return false;
     ++t.near_ties;

@@ -31,6 +31,11 @@ struct SubgroupDesign {
   std::vector<int> sizes;      // objects per subgroup
   std::vector<int> per_group;  // subgroups per main group, observed
   std::vector<double> totals;  // p x subgroups: column s is the total of Y over subgroup s
+  // A distance analysis (totals empty, p 0): subgroups x subgroups, entry
+  // (s, t) the sum of Gower's centred matrix over the rows of s and the
+  // columns of t. A group's SS term is then the sum of the entries between
+  // its subgroups (s, then t, ascending) over its size.
+  std::vector<double> gram;
 };
 
 // The subgroups and main groups of the design, from the dummy variables of

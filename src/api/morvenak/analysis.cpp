@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "anova/design.hpp"
+#include "anova/distance.hpp"
 #include "anova/engines.hpp"
 #include "anova/grouped.hpp"
 #include "anova/workers.hpp"
@@ -23,6 +24,7 @@
 #include "core/limits.hpp"
 #include "core/resources.hpp"
 #include "core/workspace.hpp"
+#include "input/dissimilarity.hpp"
 #include "input/factor_checks.hpp"
 #include "input/labels.hpp"
 #include "input/transform.hpp"
@@ -120,15 +122,37 @@ struct Analysis::Impl {
   // workspace is not used).
   bool grouped = false;
   RowMatrix gy;
+  // A dissimilarity analysis: Gower's centred matrix of the dissimilarities
+  // (the factors go by labels, as on the grouped path); `beyond`: the data
+  // exceed the classic limits.
+  bool distances = false;
+  bool beyond = false;
+  RowMatrix gd;
+  Transform pre = Transform::kNone;  // a transformation beyond the classic five
+  void set_gower(int n, const double* d);
 
   Impl(const Options& o, Events* e) : options(o), events(e != nullptr ? e : &g_silent), generator(o.seed) {
     const int task = static_cast<int>(o.task);
     if (task < 1 || task > 3) throw InvalidInput("the task must be anova, scores or both");
     const int itrans = static_cast<int>(o.transform);
-    if (itrans < 0 || itrans > 5) throw InvalidInput("unknown transformation");
+    if (itrans < 0 || itrans > static_cast<int>(Transform::kWisconsin)) throw InvalidInput("unknown transformation");
+    if (itrans > static_cast<int>(Transform::kHellinger)) pre = o.transform;
+    const int kind = static_cast<int>(o.distance);
+    if (kind < 0 || kind > static_cast<int>(Dissimilarity::kGiven)) throw InvalidInput("unknown dissimilarity");
+    distances = o.distance != Dissimilarity::kEuclidean;
+    if (!distances && (o.binary || o.sqrt_dist))
+      throw InvalidInput(
+          "presences (binary) and square roots of the dissimilarities (sqrt_dist) need a dissimilarity "
+          "other than the Euclidean distance");
+    if (o.distance == Dissimilarity::kGiven && (o.binary || itrans != 0))
+      throw InvalidInput("a dissimilarity matrix given is used as it is: no transformation, no presences");
+    if (distances && o.task != Task::kAnova)
+      throw InvalidInput(
+          "the ordinations of a dissimilarity (principal coordinates) are not available yet: give "
+          "the anova task");
     if (o.permutations < 0) throw InvalidInput("the number of permutations cannot be negative");
     ctx.task = task;
-    ctx.itrans = itrans;
+    ctx.itrans = pre == Transform::kNone ? itrans : 0;
     ctx.test_offered = o.task != Task::kScores;
     ctx.nperm = ctx.test_offered ? o.permutations : 0;
     ctx.check_coding = o.check_coding;
@@ -192,9 +216,19 @@ struct MemoryEstimate {
 
 constexpr double kProgramBytes = 16.0 * 1024 * 1024;  // the program, the labels, small vectors
 
-MemoryEstimate estimate_memory(const Grouping* g, int n, int p, int task, int threads) {
+MemoryEstimate estimate_memory(const Grouping* g, int n, int p, int task, int threads, bool distances = false) {
   const double y = static_cast<double>(n) * p * 8.0;
   MemoryEstimate e;
+  if (distances) {
+    // Y while it is transformed, the dissimilarities and Gower's matrix
+    // while it is made; then Gower's matrix and the test's.
+    const double square = static_cast<double>(n) * n * 8.0;
+    const double setup = 2.0 * y + 2.0 * square;
+    const double test = square + (g != nullptr ? distance_test_bytes(*g, threads) : 0.0);
+    e.total = e.anova_alone = kProgramBytes + std::max(setup, test);
+    e.per_species = (kProgramBytes + setup) / std::max(1, p);
+    return e;
+  }
   const double base = kProgramBytes;
   const double setup = 2.0 * y;  // Y by columns while it is transformed, then by rows
   double anova = y, ordinations = 0.0;
@@ -228,7 +262,7 @@ MemoryEstimate estimate_memory(const Grouping* g, int n, int p, int task, int th
 // Refuses (Stopped) a grouped analysis whose estimate exceeds the memory
 // available or allowed; returns the estimate.
 std::uint64_t check_memory(const Options& o, const Grouping* g, int n, int p, int task, int threads) {
-  const MemoryEstimate e = estimate_memory(g, n, p, task, threads);
+  const MemoryEstimate e = estimate_memory(g, n, p, task, threads, o.distance != Dissimilarity::kEuclidean);
   const std::uint64_t limit = o.max_memory != 0 ? o.max_memory : memory_available();
   const auto need = static_cast<std::uint64_t>(e.total);
   if (limit == 0 || need <= limit) return need;
@@ -279,12 +313,76 @@ std::string main_test_note(const MainTest& t) {
 Analysis::Analysis(const Options& options, Events* events) : impl_(new Impl(options, events)) {}
 Analysis::~Analysis() = default;
 
+// Gower's centred matrix of the dissimilarities d (n x n): the analysis's
+// total is its trace.
+void Analysis::Impl::set_gower(int n, const double* d) {
+  Impl& a = *this;
+  a.events->dissimilarity(a.options.distance, a.options.binary, a.options.sqrt_dist);
+  a.events->dissimilarities_made(n, d);
+  a.gd = gower_centred(n, d, a.options.sqrt_dist);
+  a.beyond = a.beyond || n > kMaxObjects;
+  a.grouped = true;  // the factors go by labels
+  const double ssy = trace(a.gd);
+  if (!std::isfinite(ssy))
+    throw Stopped(StopReason::kValuesOutOfRange,
+                  "the total sum of squares of the dissimilarities is no finite number; rescale the data");
+  a.ctx.ssy = ssy;
+  a.result.n = n;
+  a.result.p = a.ctx.p;
+  a.result.ssy = ssy;
+  a.has_response = true;
+  a.events->total_ss(ssy);
+}
+
+void Analysis::set_distances(int n, const double* d) {
+  Impl& a = *impl_;
+  if (a.has_response) throw InvalidInput("Y is given once");
+  if (a.options.distance != Dissimilarity::kGiven)
+    throw InvalidInput("dissimilarities given need the distance option 'given'");
+  if (n < 2) throw InvalidInput("a dissimilarity matrix needs at least 2 objects");
+  check_memory(a.options, nullptr, n, 0, a.ctx.task, 1);
+  check_cancel(a.ctx);
+  const std::size_t nn = static_cast<std::size_t>(n);
+  const auto pair = [](std::size_t i, std::size_t k) {
+    return "objects " + std::to_string(i + 1) + " and " + std::to_string(k + 1);
+  };
+  const auto exact = [](double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", v);
+    return std::string(text);
+  };
+  std::vector<double> kept(d, d + nn * nn);
+  for (std::size_t i = 0; i < nn; ++i)
+    for (std::size_t k = 0; k < nn; ++k) {
+      const double x = d[i + k * nn];
+      if (!std::isfinite(x) || x < 0.0)
+        throw InvalidInput("the dissimilarity of " + pair(i, k) + " is " +
+                           (std::isfinite(x) ? "negative" : "no number") +
+                           ": dissimilarities are finite and 0 or more");
+      if (i == k && x != 0.0)
+        throw InvalidInput("the dissimilarity of object " + std::to_string(i + 1) + " with itself is not 0");
+      if (k < i) {
+        const double up = d[k + i * nn];
+        if (std::fabs(x - up) > 1e-12 * std::max(std::fabs(x), std::fabs(up)))
+          throw InvalidInput("the dissimilarities are not symmetric: " + pair(i, k) + " have " + exact(x) +
+                             " below the diagonal and " + exact(up) + " above it");
+        kept[k + i * nn] = x;  // the lower triangle is kept
+      }
+    }
+  a.ctx.n = n;
+  a.ctx.p = 0;
+  a.events->transformed(Transform::kNone);
+  a.set_gower(n, kept.data());
+}
+
 void Analysis::set_response(int n, int p, const double* y) {
   Impl& a = *impl_;
   if (a.has_response) throw InvalidInput("Y is given once");
   if (n < 0 || p < 0) throw InvalidInput("Y cannot have a negative number of objects or species");
+  if (a.options.distance == Dissimilarity::kGiven)
+    throw InvalidInput("the dissimilarities are given: set_distances takes them, not Y");
   const bool beyond = n > kMaxObjects || p > kMaxSpecies;
-  if (beyond) check_memory(a.options, nullptr, n, p, a.ctx.task, 1);
+  if (beyond || a.distances) check_memory(a.options, nullptr, n, p, a.ctx.task, 1);
   check_cancel(a.ctx);
   const std::size_t nn = static_cast<std::size_t>(n);
   for (std::size_t k = 0; k < nn * static_cast<std::size_t>(p); ++k)
@@ -295,13 +393,21 @@ void Analysis::set_response(int n, int p, const double* y) {
   Workspace& w = a.w;
   ctx.n = n;
   ctx.p = p;
-  // Within the limits Y goes to the workspace; beyond them to a matrix of
-  // its own size, transformed and centred there, then stored by rows.
+  // A transformation beyond the classic five rewrites a copy of Y first.
+  std::vector<double> pre;
+  if (a.pre != Transform::kNone) {
+    pre.assign(y, y + nn * static_cast<std::size_t>(p));
+    pretransform(n, p, pre.data(), a.pre);
+    y = pre.data();
+  }
+  // Within the limits Y goes to the workspace; beyond them (and for a
+  // dissimilarity) to a matrix of its own size, transformed and centred
+  // there, then stored by rows.
   std::vector<double> own;
   std::vector<double> colsum;
   Mat ym = w.y;
   double* sums = w.colsum;
-  if (beyond) {
+  if (beyond || a.distances) {
     own.assign(y, y + nn * static_cast<std::size_t>(p));
     colsum.assign(static_cast<std::size_t>(p), 0.0);
     ym = Mat{own.data(), n, p};
@@ -312,7 +418,7 @@ void Analysis::set_response(int n, int p, const double* y) {
         w.y(i, j) = y[static_cast<std::size_t>(i - 1) + static_cast<std::size_t>(j - 1) * nn];
   }
   if (ctx.itrans == 0) {
-    a.events->transformed(Transform::kNone);
+    a.events->transformed(a.pre);
   } else {
     // What the transformation met is said even when it stops.
     TransformWarnings met(*a.events);
@@ -323,6 +429,15 @@ void Analysis::set_response(int n, int p, const double* y) {
       throw;
     }
     a.warn(met.warnings());
+  }
+  if (a.distances) {
+    // The dissimilarities of Y as transformed (not centred), then Gower's matrix.
+    std::vector<double> d(nn * nn);
+    dissimilarities(n, p, own.data(), a.options.distance, a.options.binary, d.data());
+    own = {};
+    a.beyond = beyond;
+    a.set_gower(n, d.data());
+    return;
   }
   centre(n, 1, p, ym);
   double ssy = 0.0;
@@ -426,6 +541,7 @@ void Analysis::add_factor(const Factor& factor) {
     a.from_labels.push_back(true);
     a.names.push_back(factor.name);
   } else {
+    if (a.distances) throw InvalidInput("a dissimilarity analysis takes its factors as labels, not as dummy variables");
     if (a.grouped) throw Stopped(StopReason::kBeyondLimits, kCodesBeyond);
     if (m < 0 || codes->size() != n * static_cast<std::size_t>(m))
       throw InvalidInput("factor " + std::to_string(f) + ": its codes do not make " + std::to_string(n) + " rows of " +
@@ -542,6 +658,42 @@ class GroupedPath final : public Path {
   std::vector<std::vector<double>> means_;
 };
 
+// A dissimilarity: the block sums of Gower's centred matrix over the labels'
+// cells. The labels' coding is exact and nested by construction, as on the
+// grouped path.
+class DistancePath final : public Path {
+ public:
+  DistancePath(RunContext& ctx, const Options& options, const RowMatrix& gd, const std::vector<LevelCoding>& cells,
+               Result& r)
+      : ctx_(ctx), options_(options), gd_(gd), cells_(cells), r_(r) {}
+  void check_factors() override {
+    Events& events = *ctx_.events;
+    if (ctx_.check_coding) events.coding_verdict(true);
+    events.no_collinearity_within();
+    if (ctx_.mtot >= ctx_.n) throw Stopped(StopReason::kTooManyVariables, "Too many explanatory variables (mtot >= n)");
+    events.no_collinearity_among();
+  }
+  void prepare() override {
+    g_ = make_grouping(cells_);
+    r_.memory_estimate = check_memory(options_, &g_, ctx_.n, ctx_.p, ctx_.task, r_.threads);
+  }
+  SubgroupDesign subgroups() override { return distance_subgroup_design(g_, gd_); }
+  std::vector<Row> anova(const Design& design, const SubgroupScheme& scheme) override {
+    return distance_anova(ctx_, g_, gd_, design, scheme);
+  }
+  OrdinationResult ordinate(int, const DesignOrdination&) override {
+    throw InvalidInput("the ordinations of a dissimilarity are not available yet");
+  }
+
+ private:
+  RunContext& ctx_;
+  const Options& options_;
+  const RowMatrix& gd_;
+  const std::vector<LevelCoding>& cells_;
+  Result& r_;
+  Grouping g_;
+};
+
 }  // namespace
 
 Result Analysis::run() {
@@ -552,16 +704,20 @@ Result Analysis::run() {
   a.ran = true;
   Result& r = a.result;
   r.seed = a.options.seed;
-  r.beyond_limits = a.grouped;
+  const bool beyond = a.distances ? a.beyond || ctx.mtot > kMaxDummies : a.grouped;
+  r.beyond_limits = beyond;
   r.threads = team_size(ctx);
-  const GeneratorKind kind = generator_kind(a.options, a.grouped);
+  const GeneratorKind kind = generator_kind(a.options, beyond);
   r.generator = kind == GeneratorKind::kModern ? GeneratorChoice::kModern : GeneratorChoice::kClassic;
   a.generator = Generator(a.options.seed, kind);
   bool by_labels = true;
   for (bool b : a.from_labels) by_labels = by_labels && b;
   ProjectorPath projectors(ctx, a.w, r, by_labels);
   GroupedPath groups(ctx, a.options, a.gy, a.cells, r);
-  Path& path = a.grouped ? static_cast<Path&>(groups) : static_cast<Path&>(projectors);
+  DistancePath distances(ctx, a.options, a.gd, a.cells, r);
+  Path& path = a.distances ? static_cast<Path&>(distances)
+               : a.grouped ? static_cast<Path&>(groups)
+                           : static_cast<Path&>(projectors);
 
   const auto t0 = std::chrono::steady_clock::now();
   path.check_factors();
@@ -609,8 +765,8 @@ Result Analysis::run() {
 
 MemoryNeed memory_need(const Input& input, const Options& options) {
   const std::optional<Grouping> g = grouping_of(input);
-  const MemoryEstimate e =
-      estimate_memory(g ? &*g : nullptr, input.n, input.p, static_cast<int>(options.task), team_size(options));
+  const MemoryEstimate e = estimate_memory(g ? &*g : nullptr, input.n, input.p, static_cast<int>(options.task),
+                                           team_size(options), options.distance != Dissimilarity::kEuclidean);
   MemoryNeed need;
   need.peak = static_cast<std::uint64_t>(e.total);
   need.program = static_cast<std::uint64_t>(kProgramBytes);
@@ -634,7 +790,15 @@ Result analyse(const Input& input, const Options& options, Events* events) {
     if (g) check_memory(options, &*g, input.n, input.p, static_cast<int>(options.task), team_size(options));
   }
   Analysis a(options, events);
-  a.set_response(input.n, input.p, input.y.data());
+  if (options.distance == Dissimilarity::kGiven) {
+    if (input.distances.size() != static_cast<std::size_t>(input.n) * static_cast<std::size_t>(input.n))
+      throw InvalidInput("the dissimilarities hold " + std::to_string(input.distances.size()) + " values where " +
+                         std::to_string(input.n) + " objects need " +
+                         std::to_string(static_cast<long long>(input.n) * input.n));
+    a.set_distances(input.n, input.distances.data());
+  } else {
+    a.set_response(input.n, input.p, input.y.data());
+  }
   for (const Factor& f : input.factors) a.add_factor(f);
   return a.run();
 }

@@ -56,6 +56,9 @@ struct Input {
   int p = 0;                    // species (columns of Y)
   std::vector<double> y;        // n x p, column-major: y[i + j * n]
   std::vector<Factor> factors;  // the main factor, then up to two nested factors in nesting order
+  // With Options::distance kGiven: the dissimilarities between the objects,
+  // n x n (distances[i + k * n]), given instead of y (then empty, p 0).
+  std::vector<double> distances;
 };
 
 // An analysis in steps, for a caller that reads its data piece by piece and
@@ -71,6 +74,10 @@ class Analysis {
 
   // Y, n x p column-major: transformed, centred, SSY formed. Once, first.
   void set_response(int n, int p, const double* y);
+  // Or, with Options::distance kGiven, the dissimilarities between the n
+  // objects (n x n, d[i + k * n]): finite, 0 or more, 0 on the diagonal and
+  // symmetric within 1e-12 relative (the lower triangle is kept). Once, first.
+  void set_distances(int n, const double* d);
   // The next factor, in nesting order: its coding checked (when the options
   // say so) and its collinearity. At most three.
   void add_factor(const Factor& factor);

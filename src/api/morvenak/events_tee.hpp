@@ -28,6 +28,12 @@ class EventsTee : public Events {
   void total_ss(double ssy) override {
     both([&](Events& e) { e.total_ss(ssy); });
   }
+  void dissimilarity(Dissimilarity d, bool binary, bool sqrt_dist) override {
+    both([&](Events& e) { e.dissimilarity(d, binary, sqrt_dist); });
+  }
+  void dissimilarities_made(int n, const double* d) override {
+    both([&](Events& e) { e.dissimilarities_made(n, d); });
+  }
   void column_not_centred(int f) override {
     both([&](Events& e) { e.column_not_centred(f); });
   }

@@ -267,6 +267,13 @@ class Events {
   virtual void transformed(Transform t) { (void)t; }
   virtual void zero_row(int row) { (void)row; }  // left as it was
   virtual void total_ss(double ssy) { (void)ssy; }
+  // A dissimilarity analysis, before its total: the dissimilarity used, of
+  // presences when `binary`, its square roots when `sqrt_dist`; the total
+  // that follows is tr(Gd).
+  virtual void dissimilarity(Dissimilarity d, bool binary, bool sqrt_dist) { (void)d, (void)binary, (void)sqrt_dist; }
+  // The dissimilarities the analysis decomposes, n x n (d[i + k * n]), before
+  // their square roots are taken; valid during the call.
+  virtual void dissimilarities_made(int n, const double* d) { (void)n, (void)d; }
   // Adding factor k (1-based): one call per column that does not sum to 0,
   // per pair of columns that are not orthogonal, and when they are collinear.
   virtual void column_not_centred(int factor) { (void)factor; }

@@ -72,10 +72,29 @@ void ClassicReport::negative_value(int row, int column) {
 }
 
 void ClassicReport::transformed(Transform t) {
-  static const char* const kLine[] = {"No transformation of the species data", "Chord transformation",
-                                      "Chi-square metric transformation",      "Chi-square distance transformation",
-                                      "Species profile transformation",        "Hellinger transformation"};
+  static const char* const kLine[] = {"No transformation of the species data",
+                                      "Chord transformation",
+                                      "Chi-square metric transformation",
+                                      "Chi-square distance transformation",
+                                      "Species profile transformation",
+                                      "Hellinger transformation",
+                                      "Square-root transformation",
+                                      "Fourth-root transformation",
+                                      "Presence-absence transformation",
+                                      "Wisconsin double standardization"};
   list_write(kReportUnit, {kLine[static_cast<int>(t)]});
+}
+
+void ClassicReport::dissimilarity(Dissimilarity d, bool binary, bool sqrt_dist) {
+  static const char* const kName[] = {"Euclidean", "Bray-Curtis", "Jaccard", "Kulczynski",
+                                      "Manhattan", "Canberra",    "Gower",   "altGower"};
+  std::string line = d == Dissimilarity::kGiven
+                         ? std::string("Dissimilarities given as a matrix")
+                         : std::string(kName[static_cast<int>(d)]) + " dissimilarities of the species data" +
+                               (binary ? " as presences" : "");
+  if (sqrt_dist) line += ", their square roots taken";
+  list_write(kReportUnit, {line.c_str()});
+  distances_ = true;
 }
 
 void ClassicReport::zero_row(int row) {
@@ -83,7 +102,10 @@ void ClassicReport::zero_row(int row) {
 }
 
 void ClassicReport::total_ss(double ssy) {
-  write(kReportUnit, R"((" Total sum of squares in Y [transformed] (SSY) =", F19.5, /))", {ssy});
+  if (distances_)
+    write(kReportUnit, R"((" Total sum of squares (from distances) =", F19.5, /))", {ssy});
+  else
+    write(kReportUnit, R"((" Total sum of squares in Y [transformed] (SSY) =", F19.5, /))", {ssy});
 }
 
 void ClassicReport::column_not_centred(int factor) {

@@ -38,6 +38,7 @@ class ClassicReport : public Events {
   void transformed(Transform t) override;
   void zero_row(int row) override;
   void total_ss(double ssy) override;
+  void dissimilarity(Dissimilarity d, bool binary, bool sqrt_dist) override;
   void column_not_centred(int factor) override;
   void columns_not_orthogonal(int factor) override;
   void factor_collinear(int factor) override;
@@ -63,6 +64,7 @@ class ClassicReport : public Events {
   int nperm_;
   float start_;  // timer mark of the anova time line
   int factors_ = 1;
+  bool distances_ = false;  // the total is that of a dissimilarity's centred matrix
   ClassicText text_;
 };
 
