@@ -119,6 +119,23 @@ void nested_coding_check(const RunContext& ctx, int levels, double excess) {
   }
 }
 
+std::vector<Statistic> level_statistics(const RunContext& ctx, const Design& design, const std::vector<int>& dummies,
+                                        const double* d, double ssw) {
+  std::vector<Statistic> stats(design.rows.size());
+  for (std::size_t k = 0; k < design.rows.size(); ++k) {
+    const DesignRow& row = design.rows[k];
+    const double num = d[row.term + 1];
+    double den = ssw;
+    if (row.den == Denominator::kConstantMinus) den = ctx.ssy - num;
+    if (row.den == Denominator::kTerm) den = d[row.den_term + 1];
+    stats[k] = observed_statistic(row.label, design.df_num(row, dummies), design.df_den(row, dummies, ctx.n), num, den,
+                                  Design::needs_positive_den(row));
+    stats[k].kind = row.den;
+    if (row.den == Denominator::kConstantMinus) stats[k].constant = ctx.ssy;
+  }
+  return stats;
+}
+
 std::vector<Row> design_rows(const RunContext& ctx, const Design& design, const Statistic* stats, int dfw, double ssw) {
   std::vector<Row> rows;
   for (std::size_t k = 0; k < design.rows.size(); ++k)

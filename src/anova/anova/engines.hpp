@@ -61,6 +61,13 @@ template <class ObjectsTest>
 void test_design(const RunContext& ctx, const Design& design, const SubgroupScheme& scheme, Statistic* stats,
                  ObjectsTest objects);
 
+// The statistics of the design's rows from the sums of squares of its terms
+// (d[t + 1] that of term t: the paths beyond the projectors number them by
+// level) and the within SS: each row's numerator, its denominator as the row
+// says, its degrees of freedom from the terms' dummy variables.
+std::vector<Statistic> level_statistics(const RunContext& ctx, const Design& design, const std::vector<int>& dummies,
+                                        const double* d, double ssw);
+
 // The table's rows from the tested statistics: the factors' rows, within, total.
 std::vector<Row> design_rows(const RunContext& ctx, const Design& design, const Statistic* stats, int dfw, double ssw);
 

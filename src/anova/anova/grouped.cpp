@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <memory>
 
+#include "anova/level_test.hpp"
 #include "anova/permutation_test.hpp"
 #include "anova/table.hpp"
 #include "anova/workers.hpp"
@@ -22,67 +23,11 @@ constexpr int kScratchDoubles = 32768;  // accumulators per thread: 256 KB, to s
 constexpr int kMostBatch = 16;
 constexpr int kMostWidth = 64;
 
-struct Permuted {
-  RowMatrix owned;
-  const RowMatrix* m = nullptr;
-  int top = 1;
-  double total = 0.0;  // T(M), for a total-minus denominator
-};
-
-// A row's statistic with what its permuted statistics read: the source
-// whose rows are dealt, the levels of its numerator and denominator.
-struct GroupedStat {
-  Statistic* s = nullptr;
-  Permuted* source = nullptr;
-  int num_level = 1;
-  Denominator den = Denominator::kTerm;
-  int den_level = 2;
-};
-
-// y less the fits of the listed factor levels (a fit of level a: the cell
-// mean at a less the cell mean at a - 1), in the order listed.
-RowMatrix less_fits(const Grouping& g, const RowMatrix& y, const std::vector<std::vector<double>>& means,
-                    const std::vector<int>& levels) {
-  RowMatrix r = y;
-  const size_t p = static_cast<size_t>(y.p);
-  for (int i = 0; i < y.n; ++i) {
-    double* row = r.row(i);
-    for (int a : levels) {
-      const size_t as = static_cast<size_t>(a);
-      const double* m = means[as].data() + static_cast<size_t>(g.cell_of[as][static_cast<size_t>(i)]) * p;
-      const double* u = means[as - 1].data() + static_cast<size_t>(g.cell_of[as - 1][static_cast<size_t>(i)]) * p;
-      for (size_t j = 0; j < p; ++j) row[j] = row[j] - (m[j] - u[j]);
-    }
-  }
-  return r;
-}
-
-// The literal F* of a statistic from the D_a of its source.
-double f_star(const GroupedStat& t, const double* d) {
-  const double num = d[t.num_level];
-  double den = 0.0;
-  switch (t.den) {
-    case Denominator::kConstantMinus:
-      den = t.s->constant - num;
-      break;
-    case Denominator::kTerm:
-      den = d[t.den_level];
-      break;
-    case Denominator::kWithin: {
-      double full = 0.0;
-      for (int a = 1; a <= t.source->top; ++a) full += d[a];
-      den = t.source->total - full;
-      break;
-    }
-  }
-  return pseudo_f(t.s->df_num, t.s->df_den, num, den);
-}
-
 // The team's share of the test: each piece is up to `batch` permutations
 // whose rows are dealt together, so a source is read once per piece.
 class GroupedTest final : public Job {
  public:
-  GroupedTest(const Grouping& g, std::vector<Permuted*> sources, std::vector<GroupedStat*> stats, int batch, int width,
+  GroupedTest(const Grouping& g, std::vector<Dealt*> sources, std::vector<LevelStat*> stats, int batch, int width,
               int threads)
       : g_(g), sources_(std::move(sources)), stats_(std::move(stats)), batch_(batch), width_(width) {
     scratch_.resize(static_cast<size_t>(threads));
@@ -122,7 +67,7 @@ class GroupedTest final : public Job {
   void evaluate(const int* perms, int count, Scratch& sc) {
     const size_t n = static_cast<size_t>(g_.n);
     for (size_t s = 0; s < sources_.size(); ++s) {
-      const Permuted& src = *sources_[s];
+      const Dealt& src = *sources_[s];
       const RowMatrix& m = *src.m;
       const std::vector<int>& cell = g_.cell_of[static_cast<size_t>(src.top)];
       for (int b = 0; b < count; ++b) {
@@ -153,17 +98,17 @@ class GroupedTest final : public Job {
                                                    (s * static_cast<size_t>(batch_) + static_cast<size_t>(b)) * 4);
     }
     for (size_t k = 0; k < stats_.size(); ++k) {
-      const GroupedStat& t = *stats_[k];
+      const LevelStat& t = *stats_[k];
       const size_t s = static_cast<size_t>(std::find(sources_.begin(), sources_.end(), t.source) - sources_.begin());
       for (int b = 0; b < count; ++b)
-        if (f_star(t, sc.d.data() + (s * static_cast<size_t>(batch_) + static_cast<size_t>(b)) * 4) >= t.s->f)
+        if (level_f_star(t, sc.d.data() + (s * static_cast<size_t>(batch_) + static_cast<size_t>(b)) * 4) >= t.s->f)
           ++sc.exceed[k];  // a NaN never counts
     }
   }
 
   const Grouping& g_;
-  std::vector<Permuted*> sources_;
-  std::vector<GroupedStat*> stats_;
+  std::vector<Dealt*> sources_;
+  std::vector<LevelStat*> stats_;
   int batch_;
   int width_;
   std::vector<Scratch> scratch_;
@@ -179,59 +124,22 @@ void choose_cut(const Grouping& g, int p, const GroupedTuning& tuning, int& batc
   if (tuning.width <= 0 && batch == 1) width = std::max(1, std::min(width, std::max(8, kScratchDoubles / cells)));
 }
 
-// The permutation test of the formed statistics: draws on this thread in
-// batches, evaluation on the team while the next batch is drawn.
-void grouped_test(const RunContext& ctx, const Grouping& g, std::vector<GroupedStat*> stats, int threshold,
+// The permutation test of the formed statistics: drawn on this thread in
+// batches, evaluated on the team while the next batch is drawn.
+void grouped_test(const RunContext& ctx, const Grouping& g, const std::vector<LevelStat*>& stats, int threshold,
                   const GroupedTuning& tuning) {
-  const int n = ctx.n;
-  std::vector<int> current(static_cast<size_t>(n));
-  for (int i = 0; i < n; ++i) current[static_cast<size_t>(i)] = i + 1;
-  ctx.generator->discard_start();
-  for (GroupedStat* t : stats) t->s->count = 1;
-  const bool progress = static_cast<long long>(ctx.n) * ctx.p > threshold;
-  ctx.events->test_started(ctx.nperm, progress);
-  std::vector<GroupedStat*> formed;
-  std::vector<Permuted*> sources;
-  for (GroupedStat* t : stats) {
-    if (!t->s->formed) continue;
-    formed.push_back(t);
-    if (std::find(sources.begin(), sources.end(), t->source) == sources.end()) sources.push_back(t->source);
-  }
-  PermutationStream stream(ctx, current.data(), progress);
-  if (formed.empty() || stream.here() == 0) {
-    stream.drain();
-    std::vector<std::int64_t> none(formed.size(), 0);
-    sum_over_processes(ctx, none.data(), static_cast<int>(none.size()));
-    for (size_t k = 0; k < formed.size(); ++k) formed[k]->s->count += none[k];
-    return;
-  }
-  int batch = 1, width = 1;
-  choose_cut(g, ctx.p, tuning, batch, width);
-  Workers team(ctx.threads > 0 ? ctx.threads : Workers::available());
-  GroupedTest job(g, sources, formed, batch, width, team.size());
-  const int per_round =
-      static_cast<int>(std::min<long long>(static_cast<long long>(batch) * 4 * team.size(), stream.here()));
-  std::vector<int> buffer(2 * static_cast<size_t>(per_round) * static_cast<size_t>(n));
-  int* slot[2] = {buffer.data(), buffer.data() + static_cast<size_t>(per_round) * static_cast<size_t>(n)};
-  int count = stream.fill(slot[0], per_round);
-  for (int round = 0; count > 0; ++round) {
-    job.set(slot[round % 2], count);
-    team.post(job, job.pieces());
-    int next = 0;
-    try {
-      next = stream.fill(slot[(round + 1) % 2], per_round);
-    } catch (...) {
-      team.wait();
-      throw;
-    }
-    team.wait();
-    count = next;
-  }
-  stream.drain();
-  std::vector<std::int64_t> exceed(formed.size());
-  for (size_t k = 0; k < formed.size(); ++k) exceed[k] = job.exceedances(k);
-  sum_over_processes(ctx, exceed.data(), static_cast<int>(exceed.size()));
-  for (size_t k = 0; k < formed.size(); ++k) formed[k]->s->count += exceed[k];
+  level_test(ctx, stats, threshold,
+             [&](const std::vector<LevelStat*>& formed, const std::vector<Dealt*>& sources, PermutationStream& stream,
+                 std::vector<std::int64_t>& exceed) {
+               int batch = 1, width = 1;
+               choose_cut(g, ctx.p, tuning, batch, width);
+               Workers team(ctx.threads > 0 ? ctx.threads : Workers::available());
+               GroupedTest job(g, sources, formed, batch, width, team.size());
+               const int per_round = static_cast<int>(
+                   std::min<long long>(static_cast<long long>(batch) * 4 * team.size(), stream.here()));
+               evaluate_in_rounds(stream, team, job, per_round, ctx.n);
+               for (size_t k = 0; k < formed.size(); ++k) exceed[k] = job.exceedances(k);
+             });
 }
 
 }  // namespace
@@ -296,61 +204,19 @@ std::vector<Row> grouped_anova(const RunContext& ctx, const Grouping& g, const R
   for (int a = 1; a <= levels; ++a) full += d[a];
   const double ssw = ctx.ssy - full;
   const int dfw = design.df_within(dummies, ctx.n);
-  const size_t nrows = design.rows.size();
-  std::vector<Statistic> stats(nrows);
-  std::vector<GroupedStat> grouped(nrows);
-  for (size_t k = 0; k < nrows; ++k) {
-    const DesignRow& row = design.rows[k];
-    const double num = d[row.term + 1];
-    double den = ssw;
-    if (row.den == Denominator::kConstantMinus) den = ctx.ssy - num;
-    if (row.den == Denominator::kTerm) den = d[row.den_term + 1];
-    stats[k] = observed_statistic(row.label, design.df_num(row, dummies), design.df_den(row, dummies, ctx.n), num, den,
-                                  Design::needs_positive_den(row));
-    stats[k].kind = row.den;
-    if (row.den == Denominator::kConstantMinus) stats[k].constant = ctx.ssy;
-    grouped[k].s = &stats[k];
-    grouped[k].num_level = row.term + 1;
-    grouped[k].den = row.den;
-    grouped[k].den_level = row.den_term + 1;
-  }
+  std::vector<Statistic> stats = level_statistics(ctx, design, dummies, d, ssw);
+  std::vector<LevelStat> links = level_links(design, stats);
   test_design(ctx, design, scheme, stats.data(), [&](Statistic*, int) {
     // The sources: Y, and the residuals of each reduced model, only for the
-    // rows that are tested; each read up to the deepest level its rows need.
-    std::vector<std::unique_ptr<Permuted>> sources;
-    std::vector<std::vector<int>> reduced_of;
+    // rows that are tested.
     std::vector<std::vector<double>> means;
-    for (size_t k = 0; k < nrows; ++k) {
-      const DesignRow& row = design.rows[k];
-      const std::vector<int>& reduced = row.scheme.reduced;
-      if (!reduced.empty() && !stats[k].formed) continue;
-      size_t at = static_cast<size_t>(std::find(reduced_of.begin(), reduced_of.end(), reduced) - reduced_of.begin());
-      if (at == reduced_of.size()) {
-        reduced_of.push_back(reduced);
-        sources.emplace_back(new Permuted);
-        Permuted& src = *sources.back();
-        if (reduced.empty()) {
-          src.m = &y;
-        } else {
-          if (means.empty()) means = cell_means(g, y);
-          std::vector<int> fitted;
-          for (int t : reduced) fitted.push_back(t + 1);
-          src.owned = less_fits(g, y, means, fitted);
-          src.m = &src.owned;
-        }
-      }
-      Permuted& src = *sources[at];
-      const int top = row.den == Denominator::kWithin ? levels
-                      : row.den == Denominator::kTerm ? std::max(row.term, row.den_term) + 1
-                                                      : row.term + 1;
-      src.top = std::max(src.top, top);
-      if (row.den == Denominator::kWithin && !reduced.empty() && stats[k].formed) src.total = total_ss(src.owned);
-      grouped[k].source = &src;
-    }
-    std::vector<GroupedStat*> list;
-    for (size_t k = 0; k < nrows; ++k)
-      if (grouped[k].source != nullptr) list.push_back(&grouped[k]);
-    grouped_test(ctx, g, list, design.progress_threshold, tuning);
+    const auto residuals = [&](const std::vector<int>& fitted) {
+      if (means.empty()) means = cell_means(g, y);
+      return less_fits(g, y, means, fitted);
+    };
+    const std::vector<std::unique_ptr<Dealt>> sources =
+        level_sources(design, stats, links, levels, y, ctx.ssy, residuals, total_ss);
+    grouped_test(ctx, g, tested_links(links), design.progress_threshold, tuning);
   });
   return design_rows(ctx, design, stats.data(), dfw, ssw);
 }

@@ -1,9 +1,12 @@
 // The permutation test shared by the three anova engines, and the stream of
 // permutations that every test of the library draws from.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "anova/statistics.hpp"
+#include "anova/workers.hpp"
 #include "core/workspace.hpp"
 
 namespace morvenak {
@@ -54,5 +57,29 @@ class PermutationStream {
   bool progress_;
   long long drawn_ = 0;
 };
+
+// The permutations of a test evaluated on the team in rounds of at most
+// `per_round`: while the team evaluates one round (job.set(perms, count), then
+// job.pieces() pieces), this thread draws the next. Returns when the stream
+// has no more of this process's permutations; the team is idle then.
+template <class TeamJob>
+void evaluate_in_rounds(PermutationStream& stream, Workers& team, TeamJob& job, int per_round, int n) {
+  std::vector<int> buffer(2 * static_cast<std::size_t>(per_round) * static_cast<std::size_t>(n));
+  int* slot[2] = {buffer.data(), buffer.data() + static_cast<std::size_t>(per_round) * static_cast<std::size_t>(n)};
+  int count = stream.fill(slot[0], per_round);
+  for (int round = 0; count > 0; ++round) {
+    job.set(slot[round % 2], count);
+    team.post(job, job.pieces());
+    int next = 0;
+    try {
+      next = stream.fill(slot[(round + 1) % 2], per_round);
+    } catch (...) {
+      team.wait();
+      throw;
+    }
+    team.wait();
+    count = next;
+  }
+}
 
 }  // namespace morvenak

@@ -613,16 +613,16 @@ class ProjectorPath final : public Path {
   std::vector<OrdinationJob> jobs_;
 };
 
-// Beyond the limits: the group sums of the labels' cells. The labels' coding
-// is exact and nested by construction, so the checks that codes can fail
-// (the coding, collinearity, the nesting order) pass.
-class GroupedPath final : public Path {
+// The paths of factors given as labels: their coding is exact and nested by
+// construction, so the checks that codes can fail (the coding, collinearity,
+// the nesting order) pass; their grouping is made, and their memory
+// estimated, before the table.
+class LabelsPath : public Path {
  public:
   // `cells`: the factors' levels in order of first appearance, whatever the
   // order of the result's codings, so that no sum changes with that order.
-  GroupedPath(RunContext& ctx, const Options& options, const RowMatrix& y, const std::vector<LevelCoding>& cells,
-              Result& r)
-      : ctx_(ctx), options_(options), y_(y), cells_(cells), r_(r) {}
+  LabelsPath(RunContext& ctx, const Options& options, const std::vector<LevelCoding>& cells, Result& r)
+      : ctx_(ctx), options_(options), cells_(cells), r_(r) {}
   void check_factors() override {
     Events& events = *ctx_.events;
     if (ctx_.check_coding) events.coding_verdict(true);
@@ -634,6 +634,21 @@ class GroupedPath final : public Path {
     g_ = make_grouping(cells_);
     r_.memory_estimate = check_memory(options_, &g_, ctx_.n, ctx_.p, ctx_.task, r_.threads);
   }
+
+ protected:
+  RunContext& ctx_;
+  const Options& options_;
+  const std::vector<LevelCoding>& cells_;
+  Result& r_;
+  Grouping g_;
+};
+
+// Beyond the limits: the group sums of the labels' cells.
+class GroupedPath final : public LabelsPath {
+ public:
+  GroupedPath(RunContext& ctx, const Options& options, const RowMatrix& y, const std::vector<LevelCoding>& cells,
+              Result& r)
+      : LabelsPath(ctx, options, cells, r), y_(y) {}
   SubgroupDesign subgroups() override { return grouped_subgroup_design(g_, y_); }
   std::vector<Row> anova(const Design& design, const SubgroupScheme& scheme) override {
     return grouped_anova(ctx_, g_, y_, design, scheme);
@@ -649,34 +664,16 @@ class GroupedPath final : public Path {
   }
 
  private:
-  RunContext& ctx_;
-  const Options& options_;
   const RowMatrix& y_;
-  const std::vector<LevelCoding>& cells_;
-  Result& r_;
-  Grouping g_;
   std::vector<std::vector<double>> means_;
 };
 
-// A dissimilarity: the block sums of Gower's centred matrix over the labels'
-// cells. The labels' coding is exact and nested by construction, as on the
-// grouped path.
-class DistancePath final : public Path {
+// A dissimilarity: the block sums of Gower's centred matrix over the labels' cells.
+class DistancePath final : public LabelsPath {
  public:
   DistancePath(RunContext& ctx, const Options& options, const RowMatrix& gd, const std::vector<LevelCoding>& cells,
                Result& r)
-      : ctx_(ctx), options_(options), gd_(gd), cells_(cells), r_(r) {}
-  void check_factors() override {
-    Events& events = *ctx_.events;
-    if (ctx_.check_coding) events.coding_verdict(true);
-    events.no_collinearity_within();
-    if (ctx_.mtot >= ctx_.n) throw Stopped(StopReason::kTooManyVariables, "Too many explanatory variables (mtot >= n)");
-    events.no_collinearity_among();
-  }
-  void prepare() override {
-    g_ = make_grouping(cells_);
-    r_.memory_estimate = check_memory(options_, &g_, ctx_.n, ctx_.p, ctx_.task, r_.threads);
-  }
+      : LabelsPath(ctx, options, cells, r), gd_(gd) {}
   SubgroupDesign subgroups() override { return distance_subgroup_design(g_, gd_); }
   std::vector<Row> anova(const Design& design, const SubgroupScheme& scheme) override {
     return distance_anova(ctx_, g_, gd_, design, scheme);
@@ -686,12 +683,7 @@ class DistancePath final : public Path {
   }
 
  private:
-  RunContext& ctx_;
-  const Options& options_;
   const RowMatrix& gd_;
-  const std::vector<LevelCoding>& cells_;
-  Result& r_;
-  Grouping g_;
 };
 
 }  // namespace

@@ -14,24 +14,6 @@ using std::size_t;
 
 namespace {
 
-// m less, in each column, the cell means of the listed levels' fits (the
-// cell mean at a less the cell mean at a - 1), the levels in the order listed.
-RowMatrix less_column_fits(const Grouping& g, const RowMatrix& m, const std::vector<int>& levels) {
-  const std::vector<std::vector<double>> means = cell_means(g, m);
-  RowMatrix r = m;
-  const size_t p = static_cast<size_t>(m.p);
-  for (int i = 0; i < m.n; ++i) {
-    double* row = r.row(i);
-    for (int a : levels) {
-      const size_t as = static_cast<size_t>(a);
-      const double* up = means[as].data() + static_cast<size_t>(g.cell_of[as][static_cast<size_t>(i)]) * p;
-      const double* down = means[as - 1].data() + static_cast<size_t>(g.cell_of[as - 1][static_cast<size_t>(i)]) * p;
-      for (size_t j = 0; j < p; ++j) row[j] = row[j] - (up[j] - down[j]);
-    }
-  }
-  return r;
-}
-
 RowMatrix transposed(const RowMatrix& m) {
   RowMatrix t;
   t.n = m.p;
@@ -82,7 +64,8 @@ double trace(const RowMatrix& m) {
 
 RowMatrix residual_matrix(const Grouping& g, const RowMatrix& m, const std::vector<int>& levels) {
   // X = L M; then L X' = (X L)' = L M L (L and M symmetric).
-  RowMatrix r = less_column_fits(g, transposed(less_column_fits(g, m, levels)), levels);
+  const RowMatrix xt = transposed(less_fits(g, m, cell_means(g, m), levels));
+  RowMatrix r = less_fits(g, xt, cell_means(g, xt), levels);
   for (int i = 0; i < r.n; ++i)
     for (int k = i + 1; k < r.n; ++k) r.row(k)[i] = r.row(i)[k];
   return r;

@@ -183,6 +183,22 @@ std::vector<std::vector<double>> cell_means(const Grouping& g, const RowMatrix& 
   return means;
 }
 
+RowMatrix less_fits(const Grouping& g, const RowMatrix& m, const std::vector<std::vector<double>>& means,
+                    const std::vector<int>& levels) {
+  RowMatrix r = m;
+  const size_t p = static_cast<size_t>(m.p);
+  for (int i = 0; i < m.n; ++i) {
+    double* row = r.row(i);
+    for (int a : levels) {
+      const size_t as = static_cast<size_t>(a);
+      const double* up = means[as].data() + static_cast<size_t>(g.cell_of[as][static_cast<size_t>(i)]) * p;
+      const double* down = means[as - 1].data() + static_cast<size_t>(g.cell_of[as - 1][static_cast<size_t>(i)]) * p;
+      for (size_t j = 0; j < p; ++j) row[j] = row[j] - (up[j] - down[j]);
+    }
+  }
+  return r;
+}
+
 double total_ss(const RowMatrix& m) {
   std::vector<double> mean(static_cast<size_t>(m.p), 0.0);
   for (int r = 0; r < m.n; ++r) add_row(mean.data(), m.row(r), m.p);

@@ -104,6 +104,13 @@ void level_ss(const RowMatrix& m, const int* row_cell, LevelSums& s, int width, 
 // the literal sums (objects in their own rows).
 std::vector<std::vector<double>> cell_means(const Grouping& g, const RowMatrix& m);
 
+// m less the fits of the listed factor levels, column by column (a fit of
+// level a: the cell mean at a less the cell mean at a - 1, `means` from
+// cell_means), the levels in the order listed: the residuals of the model of
+// those factors.
+RowMatrix less_fits(const Grouping& g, const RowMatrix& m, const std::vector<std::vector<double>>& means,
+                    const std::vector<int>& levels);
+
 // The sum of squares of m about its column means, computed once:
 // sum over rows ascending, then columns ascending, of (m(i, j) - mean_j)^2,
 // mean_j = (sum over rows ascending of m(i, j)) * fl(1 / n).
