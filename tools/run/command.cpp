@@ -299,7 +299,8 @@ private:
         sizes.factors = in.factors;
         const RunMemory m = run_memory(species, labels, 1 + o_.nested.size(),
                                        morvenak::memory_need(sizes, options_));
-        check_run_memory(m, species, o_.table_path(), budget_, o_.max_memory_bytes != 0);
+        check_run_memory(m, species, o_.table_path(), budget_, o_.max_memory_bytes != 0,
+                         o_.by_distances());
     }
 
     const RunOptions& o_;

@@ -50,7 +50,8 @@ std::uint64_t memory_budget(std::uint64_t max_memory) {
 }
 
 void check_run_memory(const RunMemory& m, const tables::TableSize& species,
-                      const std::string& species_name, std::uint64_t budget, bool allowed) {
+                      const std::string& species_name, std::uint64_t budget, bool allowed,
+                      bool square) {
     const auto bytes = [](double b) {
         return morvenak::format_bytes(static_cast<std::uint64_t>(b));
     };
@@ -68,8 +69,11 @@ void check_run_memory(const RunMemory& m, const tables::TableSize& species,
             bytes(m.analysis) + ", writing the results " + bytes(m.outputs) + ") and " +
             morvenak::format_bytes(budget) +
             (allowed ? " is allowed (--max-memory)" : " is available") +
-            "; each species left out saves about " +
-            bytes(peak / static_cast<double>(std::max<std::size_t>(p, 1))) +
+            (square ? "; each sample left out saves about " +
+                          bytes(2.0 * peak /
+                                static_cast<double>(std::max<std::size_t>(species.rows, 1)))
+                    : "; each species left out saves about " +
+                          bytes(peak / static_cast<double>(std::max<std::size_t>(p, 1)))) +
             " (nothing was written; the output folder was left as it was)",
         1);
 }

@@ -36,9 +36,11 @@ std::uint64_t memory_budget(std::uint64_t max_memory);
 
 // Throws tools::ToolError (status 1) when the run's peak exceeds `budget`, naming the
 // phases, the species table (its rows estimated or counted), and what each species
-// left out would save. `allowed`: the budget is --max-memory's.
+// (or, for a dissimilarity, `square`: sample) left out would save. `allowed`: the budget
+// is --max-memory's.
 void check_run_memory(const RunMemory& m, const tables::TableSize& species,
-                      const std::string& species_name, std::uint64_t budget, bool allowed);
+                      const std::string& species_name, std::uint64_t budget, bool allowed,
+                      bool square = false);
 
 // Gives memory freed in the middle of the heap back to the system (the tables' rows
 // once read), so that the process's resident size follows what it holds.

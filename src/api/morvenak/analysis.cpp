@@ -226,7 +226,8 @@ MemoryEstimate estimate_memory(const Grouping* g, int n, int p, int task, int th
     const double setup = 2.0 * y + 2.0 * square;
     const double test = square + (g != nullptr ? distance_test_bytes(*g, threads) : 0.0);
     e.total = e.anova_alone = kProgramBytes + std::max(setup, test);
-    e.per_species = (kProgramBytes + setup) / std::max(1, p);
+    // The square matrices grow with the objects: about twice the total an object.
+    e.per_species = 2.0 * e.total / std::max(1, n);
     return e;
   }
   const double base = kProgramBytes;
@@ -271,7 +272,8 @@ std::uint64_t check_memory(const Options& o, const Grouping* g, int n, int p, in
                      (o.max_memory != 0 ? " is allowed (max_memory)" : " is available") + "; ";
   if (task >= 2 && e.ordinations > 0.0)
     text += "the anova task alone would need about " + format_bytes(static_cast<std::uint64_t>(e.anova_alone)) + "; ";
-  text += "each species left out saves about " + format_bytes(static_cast<std::uint64_t>(e.per_species));
+  text += std::string(o.distance != Dissimilarity::kEuclidean ? "each object" : "each species") +
+          " left out saves about " + format_bytes(static_cast<std::uint64_t>(e.per_species));
   throw Stopped(StopReason::kNotEnoughMemory, text);
 }
 
