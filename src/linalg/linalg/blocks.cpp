@@ -8,6 +8,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if MORVENAK_HAVE_AVX2_ADD_ROW
+#include <immintrin.h>
+#endif
+
 namespace morvenak {
 
 using std::size_t;
@@ -73,42 +77,84 @@ RowMatrix residual_matrix(const Grouping& g, const RowMatrix& m, const std::vect
 
 namespace {
 
-// Lane by lane, the sum of row[s] over s = from .. n - 1 where keep(s); combined
-// as (lane 0 + lane 1) + (lane 2 + lane 3).
-// row[s] where keep(s), else +0, without a branch: the bits of row[s] kept by a
-// mask of all ones or all zeros.
-template <class Keep>
-inline double kept(const double* row, int s, Keep keep) {
+constexpr int kLanes = 16;
+
+// The lanes combined: pairs, then pairs of pairs, and so on.
+double combine(double* acc) {
+  for (int width = kLanes / 2; width >= 1; width /= 2)
+    for (int k = 0; k < width; ++k) acc[k] = acc[2 * k] + acc[2 * k + 1];
+  return acc[0];
+}
+
+// row[s] where c[s] == cr (every s when c is null), else +0: the bits of row[s]
+// kept by a mask of all ones or all zeros, without a branch.
+inline double kept(const double* row, const int* c, int cr, int s) {
   std::uint64_t bits = 0;
   std::memcpy(&bits, row + s, sizeof bits);
-  bits &= 0 - static_cast<std::uint64_t>(keep(s));
+  bits &= 0 - static_cast<std::uint64_t>(c == nullptr || c[s] == cr);
   double v = 0.0;
   std::memcpy(&v, &bits, sizeof v);
   return v;
 }
 
-template <class Keep>
-double lanes(const double* row, int from, int n, Keep keep) {
-  double a0 = 0.0, a1 = 0.0, a2 = 0.0, a3 = 0.0;
+// The lanes' sum of row[from .. n - 1] that kept() keeps: lane k takes
+// s = from + k, from + k + 16, ... in ascending order, from 0.
+double lanes_portable(const double* row, const int* c, int cr, int from, int n) {
+  double acc[kLanes] = {};
   int s = from;
-  for (; s + 4 <= n; s += 4) {
-    a0 += kept(row, s, keep);
-    a1 += kept(row, s + 1, keep);
-    a2 += kept(row, s + 2, keep);
-    a3 += kept(row, s + 3, keep);
-  }
-  if (s < n) a0 += kept(row, s++, keep);
-  if (s < n) a1 += kept(row, s++, keep);
-  if (s < n) a2 += kept(row, s++, keep);
-  return (a0 + a1) + (a2 + a3);
+  for (; s + kLanes <= n; s += kLanes)
+    for (int k = 0; k < kLanes; ++k) acc[k] += kept(row, c, cr, s + k);
+  for (int k = 0; s < n; ++s, ++k) acc[k] += kept(row, c, cr, s);
+  return combine(acc);
+}
+
+#if MORVENAK_HAVE_AVX2_ADD_ROW
+// The same, four lanes to a register: the same one addition per lane and
+// element, so the same bits.
+__attribute__((target("avx2"))) double lanes_avx2(const double* row, const int* c, int cr, int from, int n) {
+  __m256d acc[4] = {_mm256_setzero_pd(), _mm256_setzero_pd(), _mm256_setzero_pd(), _mm256_setzero_pd()};
+  const __m128i want = _mm_set1_epi32(cr);
+  int s = from;
+  for (; s + kLanes <= n; s += kLanes)
+    for (int v = 0; v < 4; ++v) {
+      const int at = s + 4 * v;
+      __m256d x = _mm256_loadu_pd(row + at);
+      if (c != nullptr) {
+        const __m128i same = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c + at)), want);
+        x = _mm256_and_pd(x, _mm256_castsi256_pd(_mm256_cvtepi32_epi64(same)));
+      }
+      acc[v] = _mm256_add_pd(acc[v], x);
+    }
+  alignas(32) double lane[kLanes];
+  for (int v = 0; v < 4; ++v) _mm256_store_pd(lane + 4 * v, acc[v]);
+  for (int k = 0; s < n; ++s, ++k) lane[k] += kept(row, c, cr, s);
+  return combine(lane);
+}
+#else
+double lanes_avx2(const double* row, const int* c, int cr, int from, int n) {
+  return lanes_portable(row, c, cr, from, n);
+}
+#endif
+
+const bool kAvx2 = add_row_avx2_available();  // chosen once, when the library is loaded
+
+double lanes(const double* row, const int* c, int cr, int from, int n) {
+  return kAvx2 ? lanes_avx2(row, c, cr, from, n) : lanes_portable(row, c, cr, from, n);
 }
 
 }  // namespace
 
+double block_lanes_portable(const double* row, const int* c, int cr, int from, int n) {
+  return lanes_portable(row, c, cr, from, n);
+}
+double block_lanes_avx2(const double* row, const int* c, int cr, int from, int n) {
+  return lanes_avx2(row, c, cr, from, n);
+}
+
 double level0_q(const Grouping& g, const RowMatrix& m) {
   double q = 0.0;
   for (int r = 0; r < m.n; ++r) {
-    const double w = lanes(m.row(r), r + 1, m.n, [](int) { return true; });
+    const double w = lanes(m.row(r), nullptr, 0, r + 1, m.n);
     q += (m.row(r)[r] + 2.0 * w) * g.inverse[0][0];
   }
   return q;
@@ -125,7 +171,7 @@ void block_ss(const Grouping& g, const RowMatrix& m, const int* const* const* ce
       for (int a = 1; a <= top; ++a) {
         const int* c = cells[b][a];
         const int cr = c[r];
-        const double w = lanes(row, r + 1, n, [c, cr](int s) { return c[s] == cr; });
+        const double w = lanes(row, c, cr, r + 1, n);
         q[b][a] += (diag + 2.0 * w) * g.inverse[static_cast<size_t>(a)][static_cast<size_t>(cr)];
       }
   }

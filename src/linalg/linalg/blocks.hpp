@@ -15,10 +15,11 @@
 // columns are dealt together to the objects (row r to an object of cell
 // cell_a(r) at each level a = 0..top; level 0 is one cell of every object):
 //   1. for every row r and level a, the sum of M(r, s) over the columns s > r
-//      with cell_a(s) = cell_a(r), in four lanes: lane k takes the columns
-//      s = r + 1 + k, r + 5 + k, ... in ascending order, from 0 (a column of
+//      with cell_a(s) = cell_a(r), in sixteen lanes: lane k takes the columns
+//      s = r + 1 + k, r + 17 + k, ... in ascending order, from 0 (a column of
 //      another cell adds +0, which leaves every lane's bits as they are), and
-//      W_a(r) = (lane 0 + lane 1) + (lane 2 + lane 3);
+//      W_a(r) = the lanes added in pairs (0 + 1, 2 + 3, ...), those sums in
+//      pairs, and so on to one;
 //   2. Q_a = the sum over the rows r in ascending order of
 //      (M(r, r) + 2 W_a(r)) * fl(1 / size of cell_a(r)), from 0;
 //   3. D_a = Q_a - Q_(a-1), a = 1..top: the sum of squares of factor a (the
@@ -68,6 +69,12 @@ constexpr int kMostDealings = 8;
 // dealt to in dealing b; d[b * 4 + a] receives D_a (d[b * 4] = q0).
 void block_ss(const Grouping& g, const RowMatrix& m, const int* const* const* cells, int count, int top, double q0,
               double* d);
+
+// Step 1's sum of row[from .. n - 1] where c[s] == cr (every s when c is
+// null), portable and with AVX2 (which only add_row_avx2_available() allows):
+// the same bits, for the tests.
+double block_lanes_portable(const double* row, const int* c, int cr, int from, int n);
+double block_lanes_avx2(const double* row, const int* c, int cr, int from, int n);
 
 // The block sums of M between the cells of level a: cells(a) x cells(a),
 // entry (c, e) the sum over rows r ascending in c of (the sum over columns s
