@@ -4,6 +4,7 @@
 #include "core/fp_contract.hpp"
 #include "input/dissimilarity.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -57,28 +58,40 @@ bool takes_negative_values(Dissimilarity kind) {
   return kind == Dissimilarity::kManhattan || kind == Dissimilarity::kGower;
 }
 
+// The sum of term(j) over the species in four lanes: lane k takes j = k, k + 4,
+// ... in ascending order, from 0; the lanes combined as (0 + 1) + (2 + 3).
+template <class Term>
+double in_lanes(int p, Term term) {
+  double l0 = 0.0, l1 = 0.0, l2 = 0.0, l3 = 0.0;
+  int j = 0;
+  for (; j + 4 <= p; j += 4) {
+    l0 += term(j);
+    l1 += term(j + 1);
+    l2 += term(j + 2);
+    l3 += term(j + 3);
+  }
+  if (j < p) l0 += term(j++);
+  if (j < p) l1 += term(j++);
+  if (j < p) l2 += term(j++);
+  return (l0 + l1) + (l2 + l3);
+}
+
 // The dissimilarity of objects i and k (0-based), whose p values are a and b.
 double pair(Dissimilarity kind, const double* a, const double* b, int p, int i, int k) {
   const char* kNeither = "neither holds any species; leave out empty samples";
   switch (kind) {
     case Dissimilarity::kBray:
     case Dissimilarity::kJaccard: {
-      double diff = 0.0, sum = 0.0;
-      for (int j = 0; j < p; ++j) {
-        diff += std::fabs(a[j] - b[j]);
-        sum += a[j] + b[j];
-      }
+      const double diff = in_lanes(p, [a, b](int j) { return std::fabs(a[j] - b[j]); });
+      const double sum = in_lanes(p, [a, b](int j) { return a[j] + b[j]; });
       if (sum == 0.0) refuse_empty(kind, i, k, kNeither);
       const double bray = diff / sum;
       return kind == Dissimilarity::kBray ? bray : 2.0 * bray / (1.0 + bray);
     }
     case Dissimilarity::kKulczynski: {
-      double common = 0.0, sa = 0.0, sb = 0.0;
-      for (int j = 0; j < p; ++j) {
-        common += std::fmin(a[j], b[j]);
-        sa += a[j];
-        sb += b[j];
-      }
+      const double common = in_lanes(p, [a, b](int j) { return std::fmin(a[j], b[j]); });
+      const double sa = in_lanes(p, [a](int j) { return a[j]; });
+      const double sb = in_lanes(p, [b](int j) { return b[j]; });
       if (sa == 0.0 && sb == 0.0) refuse_empty(kind, i, k, kNeither);
       if (sa == 0.0 || sb == 0.0)
         refuse_empty(
@@ -86,37 +99,27 @@ double pair(Dissimilarity kind, const double* a, const double* b, int p, int i, 
             "object " + std::to_string((sa == 0.0 ? i : k) + 1) + " holds no species; leave out empty samples");
       return 1.0 - (common / sa + common / sb) / 2.0;
     }
-    case Dissimilarity::kManhattan: {
-      double sum = 0.0;
-      for (int j = 0; j < p; ++j) sum += std::fabs(a[j] - b[j]);
-      return sum;
-    }
+    case Dissimilarity::kManhattan:
+      return in_lanes(p, [a, b](int j) { return std::fabs(a[j] - b[j]); });
     case Dissimilarity::kCanberra: {
-      double sum = 0.0;
       int present = 0;
-      for (int j = 0; j < p; ++j) {
-        const double both = a[j] + b[j];  // 0 only when the species is absent from both
-        if (both > 0.0) {
-          sum += std::fabs(a[j] - b[j]) / both;
-          ++present;
-        }
-      }
+      for (int j = 0; j < p; ++j) present += a[j] + b[j] > 0.0;  // 0 only when absent from both
+      // A species absent from both adds +0, which leaves its lane's bits as they are.
+      const double sum = in_lanes(p, [a, b](int j) {
+        const double both = a[j] + b[j];
+        return both > 0.0 ? std::fabs(a[j] - b[j]) / both : 0.0;
+      });
       if (present == 0) refuse_empty(kind, i, k, kNeither);
       return sum / present;
     }
     case Dissimilarity::kGower: {
       if (p == 0) refuse_empty(kind, i, k, "the table holds no species");
-      double sum = 0.0;
-      for (int j = 0; j < p; ++j) sum += std::fabs(a[j] - b[j]);
-      return sum / p;
+      return in_lanes(p, [a, b](int j) { return std::fabs(a[j] - b[j]); }) / p;
     }
     case Dissimilarity::kAltGower: {
-      double sum = 0.0;
       int present = 0;
-      for (int j = 0; j < p; ++j) {
-        sum += std::fabs(a[j] - b[j]);
-        present += a[j] != 0.0 || b[j] != 0.0;
-      }
+      for (int j = 0; j < p; ++j) present += a[j] != 0.0 || b[j] != 0.0;
+      const double sum = in_lanes(p, [a, b](int j) { return std::fabs(a[j] - b[j]); });
       if (present == 0) refuse_empty(kind, i, k, kNeither);
       return sum / present;
     }
@@ -224,10 +227,15 @@ void dissimilarities(int n, int p, const double* y, Dissimilarity kind, bool bin
                       of_objects(kind, i, k) +
                           " is not a finite number: the sums of their values overflow, or Y holds a value that is "
                           "not finite");
-      d[cell(i, k, n)] = v;
-      d[cell(k, i, n)] = v;
+      d[cell(k, i, n)] = v;  // column i, contiguous
     }
   }
+  // The upper triangle mirrors the lower one, tile by tile so that both stay in the cache.
+  constexpr int kTile = 64;
+  for (int i0 = 0; i0 < n; i0 += kTile)
+    for (int k0 = i0; k0 < n; k0 += kTile)
+      for (int k = k0; k < std::min(n, k0 + kTile); ++k)
+        for (int i = i0; i < std::min({n, i0 + kTile, k}); ++i) d[cell(i, k, n)] = d[cell(k, i, n)];
 }
 
 namespace {

@@ -26,7 +26,9 @@ void pretransform(int n, int p, double* y, Transform t);
 // The dissimilarities between the objects (rows of y, n x p column-major) by
 // `kind`, of their presences (1 for x > 0, else 0) when `binary`: d is n x n,
 // d[i + k * n], exactly symmetric (each pair computed once), 0 on the diagonal.
-// Every sum runs over the species in ascending order. For objects x and y:
+// Every sum runs over the species in four lanes (lane k takes the species
+// j = k, k + 4, ... in ascending order, from 0), combined as (lane 0 + lane 1)
+// + (lane 2 + lane 3). For objects x and y:
 //   kBray        sum |x - y| / sum (x + y)
 //   kJaccard     2B / (1 + B), B the Bray-Curtis dissimilarity
 //   kKulczynski  1 - (sum min(x, y) / sum x + sum min(x, y) / sum y) / 2

@@ -38,7 +38,7 @@ RowMatrix gower_centred(int n, const double* d, bool sqrt_dist) {
   const size_t nn = static_cast<size_t>(n);
   for (size_t i = 0; i < nn; ++i)
     for (size_t k = 0; k < nn; ++k) {
-      const double x = d[i + k * nn];
+      const double x = d[k + i * nn];  // = d(i, k): the matrix is symmetric
       g.a[i * nn + k] = sqrt_dist ? -0.5 * x : -0.5 * (x * x);
     }
   const double inv = 1.0 / static_cast<double>(n);
@@ -80,10 +80,11 @@ namespace {
 constexpr int kLanes = 16;
 
 // The lanes combined: pairs, then pairs of pairs, and so on.
-double combine(double* acc) {
-  for (int width = kLanes / 2; width >= 1; width /= 2)
-    for (int k = 0; k < width; ++k) acc[k] = acc[2 * k] + acc[2 * k + 1];
-  return acc[0];
+inline double combine(const double* a) {
+  const double p0 = a[0] + a[1], p1 = a[2] + a[3], p2 = a[4] + a[5], p3 = a[6] + a[7];
+  const double p4 = a[8] + a[9], p5 = a[10] + a[11], p6 = a[12] + a[13], p7 = a[14] + a[15];
+  const double q0 = p0 + p1, q1 = p2 + p3, q2 = p4 + p5, q3 = p6 + p7;
+  return (q0 + q1) + (q2 + q3);
 }
 
 // row[s] where c[s] == cr (every s when c is null), else +0: the bits of row[s]
@@ -111,22 +112,35 @@ double lanes_portable(const double* row, const int* c, int cr, int from, int n) 
 #if MORVENAK_HAVE_AVX2_ADD_ROW
 // The same, four lanes to a register: the same one addition per lane and
 // element, so the same bits.
+__attribute__((target("avx2"))) inline __m256d kept4(const double* row, const int* c, __m128i want, int at) {
+  const __m128i same = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c + at)), want);
+  return _mm256_and_pd(_mm256_loadu_pd(row + at), _mm256_castsi256_pd(_mm256_cvtepi32_epi64(same)));
+}
+
 __attribute__((target("avx2"))) double lanes_avx2(const double* row, const int* c, int cr, int from, int n) {
-  __m256d acc[4] = {_mm256_setzero_pd(), _mm256_setzero_pd(), _mm256_setzero_pd(), _mm256_setzero_pd()};
-  const __m128i want = _mm_set1_epi32(cr);
+  __m256d a0 = _mm256_setzero_pd(), a1 = a0, a2 = a0, a3 = a0;
   int s = from;
-  for (; s + kLanes <= n; s += kLanes)
-    for (int v = 0; v < 4; ++v) {
-      const int at = s + 4 * v;
-      __m256d x = _mm256_loadu_pd(row + at);
-      if (c != nullptr) {
-        const __m128i same = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c + at)), want);
-        x = _mm256_and_pd(x, _mm256_castsi256_pd(_mm256_cvtepi32_epi64(same)));
-      }
-      acc[v] = _mm256_add_pd(acc[v], x);
+  if (c == nullptr) {
+    for (; s + kLanes <= n; s += kLanes) {
+      a0 = _mm256_add_pd(a0, _mm256_loadu_pd(row + s));
+      a1 = _mm256_add_pd(a1, _mm256_loadu_pd(row + s + 4));
+      a2 = _mm256_add_pd(a2, _mm256_loadu_pd(row + s + 8));
+      a3 = _mm256_add_pd(a3, _mm256_loadu_pd(row + s + 12));
     }
+  } else {
+    const __m128i want = _mm_set1_epi32(cr);
+    for (; s + kLanes <= n; s += kLanes) {
+      a0 = _mm256_add_pd(a0, kept4(row, c, want, s));
+      a1 = _mm256_add_pd(a1, kept4(row, c, want, s + 4));
+      a2 = _mm256_add_pd(a2, kept4(row, c, want, s + 8));
+      a3 = _mm256_add_pd(a3, kept4(row, c, want, s + 12));
+    }
+  }
   alignas(32) double lane[kLanes];
-  for (int v = 0; v < 4; ++v) _mm256_store_pd(lane + 4 * v, acc[v]);
+  _mm256_store_pd(lane, a0);
+  _mm256_store_pd(lane + 4, a1);
+  _mm256_store_pd(lane + 8, a2);
+  _mm256_store_pd(lane + 12, a3);
   for (int k = 0; s < n; ++s, ++k) lane[k] += kept(row, c, cr, s);
   return combine(lane);
 }
