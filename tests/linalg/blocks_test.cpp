@@ -46,8 +46,9 @@ TEST(BlockLanes, BothVariantsSumInTheStatedOrder) {
     for (int from = 0; from <= n; ++from) {
       const double want = stated_order(row, c, 1, from, n);
       ASSERT_EQ(bits_of(block_lanes_portable(row.data(), c.data(), 1, from, n)), bits_of(want)) << n << " " << from;
-      if (add_row_avx2_available())
+      if (add_row_avx2_available()) {
         ASSERT_EQ(bits_of(block_lanes_avx2(row.data(), c.data(), 1, from, n)), bits_of(want)) << n << " " << from;
+      }
     }
   }
 }
