@@ -24,7 +24,7 @@ constexpr int kPerRound = 8 * kMostDealings;  // permutations drawn ahead for ea
 class DistanceTest final : public Job {
  public:
   DistanceTest(const Grouping& g, std::vector<Dealt*> sources, std::vector<LevelStat*> stats, int threads)
-      : g_(g), sources_(std::move(sources)), stats_(std::move(stats)) {
+      : g_(g), sources_(std::move(sources)), stats_(std::move(stats)), compare_(sources_, stats_) {
     scratch_.resize(static_cast<size_t>(threads));
     const size_t levels = static_cast<size_t>(g.levels) + 1;
     for (Scratch& sc : scratch_) {
@@ -59,14 +59,7 @@ class DistanceTest final : public Job {
     for (size_t s = 0; s < sources_.size(); ++s)
       block_ss(g_, *sources_[s]->m, dealings, count, sources_[s]->top, sources_[s]->q0,
                sc.d.data() + s * static_cast<size_t>(kMostDealings) * 4);
-    for (size_t k = 0; k < stats_.size(); ++k) {
-      const LevelStat& t = *stats_[k];
-      const size_t s = static_cast<size_t>(std::find(sources_.begin(), sources_.end(), t.source) - sources_.begin());
-      for (int b = 0; b < count; ++b)
-        if (level_f_star(t, sc.d.data() + (s * static_cast<size_t>(kMostDealings) + static_cast<size_t>(b)) * 4) >=
-            t.s->f)
-          ++sc.exceed[k];  // a NaN never counts
-    }
+    compare_.count(sc.d.data(), kMostDealings, count, sc.exceed);
   }
   long long exceedances(size_t k) const {
     long long c = 0;
@@ -83,6 +76,7 @@ class DistanceTest final : public Job {
   const Grouping& g_;
   std::vector<Dealt*> sources_;
   std::vector<LevelStat*> stats_;
+  Exceedances compare_;
   std::vector<Scratch> scratch_;
   const int* perms_ = nullptr;
   int count_ = 0;

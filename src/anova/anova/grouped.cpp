@@ -29,7 +29,12 @@ class GroupedTest final : public Job {
  public:
   GroupedTest(const Grouping& g, std::vector<Dealt*> sources, std::vector<LevelStat*> stats, int batch, int width,
               int threads)
-      : g_(g), sources_(std::move(sources)), stats_(std::move(stats)), batch_(batch), width_(width) {
+      : g_(g),
+        sources_(std::move(sources)),
+        stats_(std::move(stats)),
+        compare_(sources_, stats_),
+        batch_(batch),
+        width_(width) {
     scratch_.resize(static_cast<size_t>(threads));
     for (Scratch& sc : scratch_) {
       sc.row_cell.resize(static_cast<size_t>(batch) * static_cast<size_t>(g.n));
@@ -97,18 +102,13 @@ class GroupedTest final : public Job {
         sc.sums[s][static_cast<size_t>(b)]->result(sc.d.data() +
                                                    (s * static_cast<size_t>(batch_) + static_cast<size_t>(b)) * 4);
     }
-    for (size_t k = 0; k < stats_.size(); ++k) {
-      const LevelStat& t = *stats_[k];
-      const size_t s = static_cast<size_t>(std::find(sources_.begin(), sources_.end(), t.source) - sources_.begin());
-      for (int b = 0; b < count; ++b)
-        if (level_f_star(t, sc.d.data() + (s * static_cast<size_t>(batch_) + static_cast<size_t>(b)) * 4) >= t.s->f)
-          ++sc.exceed[k];  // a NaN never counts
-    }
+    compare_.count(sc.d.data(), batch_, count, sc.exceed);
   }
 
   const Grouping& g_;
   std::vector<Dealt*> sources_;
   std::vector<LevelStat*> stats_;
+  Exceedances compare_;
   int batch_;
   int width_;
   std::vector<Scratch> scratch_;

@@ -58,6 +58,32 @@ inline double level_f_star(const LevelStat& t, const double* d) {
   return pseudo_f(t.s->df_num, t.s->df_den, num, den);
 }
 
+// The comparisons of a team's job: for each formed statistic, the index of
+// its source among the job's sources, found once; count() adds to exceed[k]
+// the dealings b < count whose F* >= F, d[(source * stride + b) * 4 + a]
+// holding the D_a of each. A NaN never counts.
+class Exceedances {
+ public:
+  Exceedances(const std::vector<Dealt*>& sources, const std::vector<LevelStat*>& stats) : stats_(stats) {
+    for (const LevelStat* t : stats)
+      source_.push_back(
+          static_cast<std::size_t>(std::find(sources.begin(), sources.end(), t->source) - sources.begin()));
+  }
+  void count(const double* d, int stride, int count, std::vector<long long>& exceed) const {
+    for (std::size_t k = 0; k < stats_.size(); ++k) {
+      const LevelStat& t = *stats_[k];
+      for (int b = 0; b < count; ++b)
+        if (level_f_star(t, d + (source_[k] * static_cast<std::size_t>(stride) + static_cast<std::size_t>(b)) * 4) >=
+            t.s->f)
+          ++exceed[k];
+    }
+  }
+
+ private:
+  std::vector<LevelStat*> stats_;
+  std::vector<std::size_t> source_;
+};
+
 // The links of the design's rows (term t at level t + 1), their sources not
 // yet known.
 inline std::vector<LevelStat> level_links(const Design& design, std::vector<Statistic>& stats) {
