@@ -174,21 +174,10 @@ double level0_q(const Grouping& g, const RowMatrix& m) {
   return q;
 }
 
-void block_ss(const Grouping& g, const RowMatrix& m, const int* const* const* cells, int count, int top, double q0,
-              double* d) {
-  double q[kMostDealings][4] = {};
-  const int n = m.n;
-  for (int r = 0; r < n; ++r) {
-    const double* row = m.row(r);
-    const double diag = row[r];
-    for (int b = 0; b < count; ++b)
-      for (int a = 1; a <= top; ++a) {
-        const int* c = cells[b][a];
-        const int cr = c[r];
-        const double w = lanes(row, c, cr, r + 1, n);
-        q[b][a] += (diag + 2.0 * w) * g.inverse[static_cast<size_t>(a)][static_cast<size_t>(cr)];
-      }
-  }
+namespace {
+
+// D_a from the Q_a of each dealing: d[b * 4] = q0, d[b * 4 + a] = Q_a - Q_(a-1).
+void differences(const double (*q)[4], int count, int top, double q0, double* d) {
   for (int b = 0; b < count; ++b) {
     double* out = d + static_cast<size_t>(b) * 4;
     out[0] = q0;
@@ -198,6 +187,134 @@ void block_ss(const Grouping& g, const RowMatrix& m, const int* const* const* ce
       below = q[b][a];
     }
   }
+}
+
+void block_ss_lanes(const Grouping& g, const RowMatrix& m, const int* const* const* cells, int count, int top,
+                    double q0, double* d, bool avx2) {
+  double q[kMostDealings][4] = {};
+  const int n = m.n;
+  for (int r = 0; r < n; ++r) {
+    const double* row = m.row(r);
+    const double diag = row[r];
+    for (int b = 0; b < count; ++b)
+      for (int a = 1; a <= top; ++a) {
+        const int* c = cells[b][a];
+        const int cr = c[r];
+        const double w = avx2 ? lanes_avx2(row, c, cr, r + 1, n) : lanes_portable(row, c, cr, r + 1, n);
+        q[b][a] += (diag + 2.0 * w) * g.inverse[static_cast<size_t>(a)][static_cast<size_t>(cr)];
+      }
+  }
+  differences(q, count, top, q0, d);
+}
+
+#if MORVENAK_HAVE_AVX2_ADD_ROW
+constexpr int kSlots = 8;  // dealings and levels served by one sweep of a row: sixteen registers of lanes
+
+// Every dealing's levels ("slots") served by each row: the row is swept once
+// for each kSlots of them, sixteen columns at a time, every slot's sixteen
+// lanes in two registers of eight; a column of another cell leaves its lane as
+// it is (a masked addition), where the portable lanes add +0: the same bits,
+// since no lane is ever -0 (each starts at +0, and x + y is -0 only when both
+// are). The columns after the last sixteen are added as the portable lanes
+// add them.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void block_ss_avx512(const Grouping& g, const RowMatrix& m,
+                                                                          const int* const* const* cells, int count,
+                                                                          int top, double q0, double* d) {
+  const int n = m.n;
+  const int used = count * top;
+  const int slots = (used + kSlots - 1) / kSlots * kSlots;  // the last sweep's spare slots repeat the last one
+  std::vector<std::uint16_t> code(static_cast<size_t>(slots) * static_cast<size_t>(n));
+  const int* slot_cells[kMostDealings * 3];
+  const std::vector<double>* slot_inverse[kMostDealings * 3];
+  for (int k = 0; k < slots; ++k) {
+    const int u = std::min(k, used - 1), b = u / top, a = u % top + 1;
+    slot_cells[k] = cells[b][a];
+    slot_inverse[k] = &g.inverse[static_cast<size_t>(a)];
+    std::uint16_t* out = code.data() + static_cast<size_t>(k) * static_cast<size_t>(n);
+    for (int s = 0; s < n; ++s) out[s] = static_cast<std::uint16_t>(slot_cells[k][s]);
+  }
+  double q[kMostDealings * 3] = {};
+  for (int r = 0; r < n; ++r) {
+    const double* row = m.row(r);
+    const double diag = row[r];
+    for (int k0 = 0; k0 < slots; k0 += kSlots) {
+      __m512d lo[kSlots], hi[kSlots];
+      __m256i want[kSlots];
+      const std::uint16_t* c[kSlots];
+#pragma GCC unroll 8
+      for (int k = 0; k < kSlots; ++k) {
+        lo[k] = _mm512_setzero_pd();
+        hi[k] = lo[k];
+        c[k] = code.data() + static_cast<size_t>(k0 + k) * static_cast<size_t>(n);
+        want[k] = _mm256_set1_epi16(static_cast<short>(c[k][r]));
+      }
+      int s = r + 1;
+      for (; s + kLanes <= n; s += kLanes) {
+        const __m512d x0 = _mm512_loadu_pd(row + s), x1 = _mm512_loadu_pd(row + s + 8);
+#pragma GCC unroll 8
+        for (int k = 0; k < kSlots; ++k) {
+          const __mmask16 same =
+              _mm256_cmpeq_epi16_mask(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(c[k] + s)), want[k]);
+          lo[k] = _mm512_mask_add_pd(lo[k], static_cast<__mmask8>(same), lo[k], x0);
+          hi[k] = _mm512_mask_add_pd(hi[k], static_cast<__mmask8>(same >> 8), hi[k], x1);
+        }
+      }
+      alignas(64) double lanes_of[kSlots][kLanes];
+#pragma GCC unroll 8
+      for (int k = 0; k < kSlots; ++k) {
+        _mm512_store_pd(lanes_of[k], lo[k]);
+        _mm512_store_pd(lanes_of[k] + 8, hi[k]);
+      }
+      for (int k = 0; k < kSlots && k0 + k < used; ++k) {
+        double* lane = lanes_of[k];
+        const int* ck = slot_cells[k0 + k];
+        const int cr = ck[r];
+        for (int t = 0; s + t < n; ++t) lane[t] += kept(row, ck, cr, s + t);
+        const double w = combine(lane);
+        q[k0 + k] += (diag + 2.0 * w) * (*slot_inverse[k0 + k])[static_cast<size_t>(cr)];
+      }
+    }
+  }
+  double qb[kMostDealings][4] = {};
+  for (int u = 0; u < used; ++u) qb[u / top][u % top + 1] = q[u];
+  differences(qb, count, top, q0, d);
+}
+
+bool avx512_available() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0 &&
+         __builtin_cpu_supports("avx512vl") != 0;
+}
+#else
+void block_ss_avx512(const Grouping& g, const RowMatrix& m, const int* const* const* cells, int count, int top,
+                     double q0, double* d) {
+  block_ss_lanes(g, m, cells, count, top, q0, d, false);
+}
+bool avx512_available() { return false; }
+#endif
+
+const bool kAvx512 = avx512_available();
+
+}  // namespace
+
+bool block_kernel_available(BlockKernel k) {
+  return k == BlockKernel::kPortable || (k == BlockKernel::kAvx2 && kAvx2) || (k == BlockKernel::kAvx512 && kAvx512);
+}
+
+void block_ss_with(BlockKernel k, const Grouping& g, const RowMatrix& m, const int* const* const* cells, int count,
+                   int top, double q0, double* d) {
+  if (k == BlockKernel::kAvx512 && g.cells(top) <= 65536)
+    block_ss_avx512(g, m, cells, count, top, q0, d);
+  else
+    block_ss_lanes(g, m, cells, count, top, q0, d, k != BlockKernel::kPortable);
+}
+
+void block_ss(const Grouping& g, const RowMatrix& m, const int* const* const* cells, int count, int top, double q0,
+              double* d) {
+  block_ss_with(kAvx512 ? BlockKernel::kAvx512
+                : kAvx2 ? BlockKernel::kAvx2
+                        : BlockKernel::kPortable,
+                g, m, cells, count, top, q0, d);
 }
 
 std::vector<double> cell_block_sums(const Grouping& g, const RowMatrix& m, int a) {

@@ -62,13 +62,24 @@ RowMatrix residual_matrix(const Grouping& g, const RowMatrix& m, const std::vect
 double level0_q(const Grouping& g, const RowMatrix& m);
 
 // The most dealings one pass over the rows serves.
-constexpr int kMostDealings = 8;
+constexpr int kMostDealings = 32;
 
 // The literal D_1..D_top of M for `count` dealings (at most kMostDealings):
 // cells[b][a][r] is the cell at level a (1..top) of the object that row r is
 // dealt to in dealing b; d[b * 4 + a] receives D_a (d[b * 4] = q0).
 void block_ss(const Grouping& g, const RowMatrix& m, const int* const* const* cells, int count, int top, double q0,
               double* d);
+
+// The kernels block_ss chooses between, the best the processor has: the
+// portable lanes; the same four to an AVX2 register; and, with AVX-512 (and at
+// most 65,536 cells at a level), every row swept once for each eight of the
+// dealings' levels, their lanes in registers of eight. All give the same bits;
+// block_ss_with runs the one named, for the tests (a kernel that is not
+// available must not be named).
+enum class BlockKernel { kPortable, kAvx2, kAvx512 };
+bool block_kernel_available(BlockKernel k);
+void block_ss_with(BlockKernel k, const Grouping& g, const RowMatrix& m, const int* const* const* cells, int count,
+                   int top, double q0, double* d);
 
 // Step 1's sum of row[from .. n - 1] where c[s] == cr (every s when c is
 // null), portable and with AVX2 (which only add_row_avx2_available() allows):
