@@ -1,7 +1,10 @@
 // The dissimilarities and the transformations of single values: a table worked
-// out by hand, the refusals' words, and the transformations' values.
+// out by hand, the refusals' words, the same bits eight pairs at a time as a
+// pair at a time, and the transformations' values.
 #include <gtest/gtest.h>
 #include <cmath>
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -91,6 +94,35 @@ TEST(Dissimilarity, RefusesWhatTheIndexCannotTake) {
   EXPECT_NO_THROW(of(negative, Dissimilarity::kBray, true));  // presences
   std::vector<double> d(1);
   EXPECT_THROW(dissimilarities(1, 1, d.data(), Dissimilarity::kEuclidean, false, d.data()), InvalidInput);
+}
+
+TEST(Dissimilarity, EightPairsAtATimeGiveThePairsBits) {
+  if (!dissimilarities_vectorized()) GTEST_SKIP() << "the processor has no AVX-512";
+  // 300 objects: a tile of 256 and a part; 13 species: three lanes get a fifth term.
+  const int n = 300, p = 13;
+  std::mt19937_64 gen(812);
+  std::vector<double> y(static_cast<std::size_t>(n) * p);
+  for (double& v : y)
+    v = gen() % 3 == 0 ? 0.0 : std::ldexp(static_cast<double>(gen() % 1000), -static_cast<int>(gen() % 9));
+  std::vector<double> want(static_cast<std::size_t>(n) * n), got(want.size());
+  for (Dissimilarity kind :
+       {Dissimilarity::kBray, Dissimilarity::kJaccard, Dissimilarity::kManhattan, Dissimilarity::kGower})
+    for (bool binary : {false, true}) {
+      dissimilarities_with(false, n, p, y.data(), kind, binary, want.data());
+      dissimilarities_with(true, n, p, y.data(), kind, binary, got.data());
+      ASSERT_EQ(std::memcmp(want.data(), got.data(), want.size() * sizeof(double)), 0)
+          << dissimilarity_name(kind) << " " << binary;
+    }
+  // Objects 41 and 271 empty: the refusal names them, as a pair at a time does.
+  for (int j = 0; j < p; ++j) y[40 + j * n] = y[270 + j * n] = 0.0;
+  try {
+    dissimilarities_with(true, n, p, y.data(), Dissimilarity::kBray, false, got.data());
+    ADD_FAILURE() << "no refusal";
+  } catch (const Stopped& e) {
+    EXPECT_STREQ(e.what(),
+                 "the Bray-Curtis dissimilarity of objects 41 and 271 is 0/0: neither holds any species; leave out "
+                 "empty samples");
+  }
 }
 
 TEST(Dissimilarity, Names) {

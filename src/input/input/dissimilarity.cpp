@@ -12,6 +12,11 @@
 #include <vector>
 
 #include "core/model.hpp"
+#include "linalg/grouping.hpp"
+
+#if MORVENAK_HAVE_AVX2_ADD_ROW
+#include <immintrin.h>
+#endif
 
 namespace morvenak {
 namespace {
@@ -128,6 +133,97 @@ double pair(Dissimilarity kind, const double* a, const double* b, int p, int i, 
   }
 }
 
+bool sums_differences(Dissimilarity kind) {
+  return kind == Dissimilarity::kBray || kind == Dissimilarity::kJaccard || kind == Dissimilarity::kManhattan ||
+         kind == Dissimilarity::kGower;
+}
+
+#if MORVENAK_HAVE_AVX2_ADD_ROW
+bool avx512_available() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f") != 0;
+}
+
+// The indices that sum |a_j - b_j| (and, for Bray-Curtis and Jaccard, a_j + b_j)
+// for eight pairs at once: object i against objects k .. k + 7, each pair's
+// four lanes in its own element of four registers, so that each pair sums in
+// the order pair() sums it (lane j mod 4, ascending j, combined as
+// (0 + 1) + (2 + 3)) and every operation after it is the same IEEE operation:
+// the same bits. Objects are taken in tiles of kTile columns k, so that the
+// tile's values stay in the cache while every row i passes over it; the
+// pairs after a row's last eight in a tile go to pair(). Returns false, having written some of d, when a pair is 0/0
+// or not finite: the caller then computes every pair in order, to name the
+// first such pair as pair() does.
+__attribute__((target("avx512f"))) bool eight_at_a_time(int n, int p, const double* w, Dissimilarity kind, double* d) {
+  constexpr int kTile = 256;
+  std::vector<double> t(static_cast<std::size_t>(n) * p);  // species by species: t[k + j * n]
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < p; ++j) t[cell(i, j, n)] = w[cell(j, i, p)];
+  const bool with_sums = kind == Dissimilarity::kBray || kind == Dissimilarity::kJaccard;
+  const __m512d kOne = _mm512_set1_pd(1.0), kTwo = _mm512_set1_pd(2.0);
+  const __m512d kP = _mm512_set1_pd(static_cast<double>(p));
+  for (int k0 = 0; k0 < n; k0 += kTile) {
+    const int k1 = std::min(n, k0 + kTile);
+    for (int i = 0; i + 1 < k1; ++i) {
+      const double* a = w + cell(0, i, p);
+      int k = std::max(k0, i + 1);
+      for (; k + 8 <= k1; k += 8) {
+        __m512d d0 = _mm512_setzero_pd(), d1 = d0, d2 = d0, d3 = d0, s0 = d0, s1 = d0, s2 = d0, s3 = d0;
+        const double* b = t.data() + k;
+        int j = 0;
+        for (; j + 4 <= p; j += 4) {
+          const __m512d x0 = _mm512_set1_pd(a[j]), y0 = _mm512_loadu_pd(b + cell(0, j, n));
+          const __m512d x1 = _mm512_set1_pd(a[j + 1]), y1 = _mm512_loadu_pd(b + cell(0, j + 1, n));
+          const __m512d x2 = _mm512_set1_pd(a[j + 2]), y2 = _mm512_loadu_pd(b + cell(0, j + 2, n));
+          const __m512d x3 = _mm512_set1_pd(a[j + 3]), y3 = _mm512_loadu_pd(b + cell(0, j + 3, n));
+          d0 = _mm512_add_pd(d0, _mm512_abs_pd(_mm512_sub_pd(x0, y0)));
+          d1 = _mm512_add_pd(d1, _mm512_abs_pd(_mm512_sub_pd(x1, y1)));
+          d2 = _mm512_add_pd(d2, _mm512_abs_pd(_mm512_sub_pd(x2, y2)));
+          d3 = _mm512_add_pd(d3, _mm512_abs_pd(_mm512_sub_pd(x3, y3)));
+          if (with_sums) {
+            s0 = _mm512_add_pd(s0, _mm512_add_pd(x0, y0));
+            s1 = _mm512_add_pd(s1, _mm512_add_pd(x1, y1));
+            s2 = _mm512_add_pd(s2, _mm512_add_pd(x2, y2));
+            s3 = _mm512_add_pd(s3, _mm512_add_pd(x3, y3));
+          }
+        }
+        __m512d* dl[3] = {&d0, &d1, &d2};
+        __m512d* sl[3] = {&s0, &s1, &s2};
+        for (int l = 0; j < p; ++j, ++l) {
+          const __m512d x = _mm512_set1_pd(a[j]), y = _mm512_loadu_pd(b + cell(0, j, n));
+          *dl[l] = _mm512_add_pd(*dl[l], _mm512_abs_pd(_mm512_sub_pd(x, y)));
+          *sl[l] = _mm512_add_pd(*sl[l], _mm512_add_pd(x, y));
+        }
+        const __m512d diff = _mm512_add_pd(_mm512_add_pd(d0, d1), _mm512_add_pd(d2, d3));
+        __m512d v = diff;
+        if (with_sums) {
+          const __m512d sum = _mm512_add_pd(_mm512_add_pd(s0, s1), _mm512_add_pd(s2, s3));
+          if (_mm512_cmp_pd_mask(sum, _mm512_setzero_pd(), _CMP_EQ_OQ) != 0) return false;
+          v = _mm512_div_pd(diff, sum);
+          if (kind == Dissimilarity::kJaccard) v = _mm512_div_pd(_mm512_mul_pd(kTwo, v), _mm512_add_pd(kOne, v));
+        } else if (kind == Dissimilarity::kGower) {
+          v = _mm512_div_pd(diff, kP);
+        }
+        // Finite: v - v is 0 exactly when v is neither infinite nor NaN.
+        if (_mm512_cmp_pd_mask(_mm512_sub_pd(v, v), _mm512_setzero_pd(), _CMP_EQ_OQ) != 0xFF) return false;
+        _mm512_storeu_pd(d + cell(k, i, n), v);
+      }
+      for (; k < k1; ++k) {
+        const double v = pair(kind, a, w + cell(0, k, p), p, i, k);
+        if (!std::isfinite(v)) return false;
+        d[cell(k, i, n)] = v;
+      }
+    }
+  }
+  return true;
+}
+#else
+bool avx512_available() { return false; }
+bool eight_at_a_time(int, int, const double*, Dissimilarity, double*) { return false; }
+#endif
+
+const bool kAvx512 = avx512_available();  // chosen once, when the library is loaded
+
 }  // namespace
 
 void pretransform(int n, int p, double* y, Transform t) {
@@ -183,7 +279,13 @@ void pretransform(int n, int p, double* y, Transform t) {
   }
 }
 
+bool dissimilarities_vectorized() { return kAvx512; }
+
 void dissimilarities(int n, int p, const double* y, Dissimilarity kind, bool binary, double* d) {
+  dissimilarities_with(kAvx512, n, p, y, kind, binary, d);
+}
+
+void dissimilarities_with(bool vectors, int n, int p, const double* y, Dissimilarity kind, bool binary, double* d) {
   if (kind == Dissimilarity::kEuclidean || kind == Dissimilarity::kGiven)
     throw InvalidInput(std::string("the dissimilarity '") + dissimilarity_name(kind) + "' is not computed from Y here");
   // w: Y object by object (w[j + i * p]), as presences or scaled when the index asks.
@@ -218,9 +320,10 @@ void dissimilarities(int n, int p, const double* y, Dissimilarity kind, bool bin
         v = range > 0.0 ? (v - lo) / range : 0.0;
       }
     }
+  const bool fast = vectors && sums_differences(kind) && p > 0 && eight_at_a_time(n, p, w.data(), kind, d);
   for (int i = 0; i < n; ++i) {
     d[cell(i, i, n)] = 0.0;
-    for (int k = i + 1; k < n; ++k) {
+    for (int k = i + 1; k < n && !fast; ++k) {
       const double v = pair(kind, &w[cell(0, i, p)], &w[cell(0, k, p)], p, i, k);
       if (!std::isfinite(v))
         throw Stopped(StopReason::kValuesOutOfRange,

@@ -53,6 +53,14 @@ void pretransform(int n, int p, double* y, Transform t);
 // Throws InvalidInput for kEuclidean and kGiven, which are no computation here.
 void dissimilarities(int n, int p, const double* y, Dissimilarity kind, bool binary, double* d);
 
+// The same, the Bray-Curtis, Jaccard, Manhattan and Gower dissimilarities
+// eight pairs at a time when `vectors` (which needs AVX-512:
+// dissimilarities_vectorized() says whether the processor has it and
+// dissimilarities uses them), else a pair at a time: the same bits, for the
+// tests.
+bool dissimilarities_vectorized();
+void dissimilarities_with(bool vectors, int n, int p, const double* y, Dissimilarity kind, bool binary, double* d);
+
 // The names the front ends take and write: "euclidean", "bray", "jaccard",
 // "kulczynski", "manhattan", "canberra", "gower", "altgower", "given".
 const char* dissimilarity_name(Dissimilarity kind);
