@@ -14,8 +14,12 @@ wall time is reported:
   scipy's braycurtis (skbio's beta_diversity), permanova with 999 permutations.
 The F of each is printed: they must agree.
 
+With --subgroups K the factor's levels each hold K subgroups (labels.csv gains
+a column "sub", sample i in subgroup i % (5 K)), the design is g / sub and only
+Morvenak runs (`--task anova`), its peak memory measured by /usr/bin/time.
+
 usage: distance_bench.py [--build build] [--work /tmp/morvenak-distance] [--n 2000]
-                         [--threads 1] [--runs 3]
+                         [--threads 1] [--runs 3] [--no-vegan] [--subgroups K]
 """
 import argparse
 import os
@@ -56,7 +60,7 @@ print("F %.10g" % r["test statistic"])
 """
 
 
-def write_data(folder, n, p):
+def write_data(folder, n, p, subgroups=0):
     species, labels = os.path.join(folder, "species.csv"), os.path.join(folder, "labels.csv")
     if os.path.exists(labels):
         return species, labels
@@ -69,7 +73,10 @@ def write_data(folder, n, p):
                                           for j in range(p)) + "\n")
     os.rename(species + ".tmp", species)
     with open(labels, "w") as f:
-        f.write("sample,g\n" + "".join("s%d,g%d\n" % (i, i % 5) for i in range(n)))
+        if subgroups:
+            f.write("sample,g,sub\n" + "".join("s%d,g%d,h%d\n" % (i, i % 5, i % (5 * subgroups)) for i in range(n)))
+        else:
+            f.write("sample,g\n" + "".join("s%d,g%d\n" % (i, i % 5) for i in range(n)))
     return species, labels
 
 
@@ -77,6 +84,27 @@ def wall(argv, **kw):
     start = time.perf_counter()
     out = subprocess.run(argv, capture_output=True, text=True, check=True, **kw)
     return time.perf_counter() - start, out.stdout
+
+
+def nested(a, folder, species, labels, env):
+    times, peaks = [], []
+    for _ in range(a.runs):
+        out = os.path.join(folder, "out")
+        subprocess.run(["rm", "-rf", out], check=True)
+        start = time.perf_counter()
+        run = subprocess.run(["/usr/bin/time", "-f", "peak %M", os.path.join(a.build, "morvenak"), "run",
+                              "--species", species, "--labels", labels, "--main", "g", "--nested", "sub",
+                              "--distance", "bray", "--permutations", "999", "--task", "anova", "--threads",
+                              str(a.threads), "--quiet", "--output", out], capture_output=True, text=True,
+                             check=True, env=env)
+        times.append(time.perf_counter() - start)
+        peaks.append(int(re.search(r"peak (\d+)", run.stderr).group(1)) / 1024.0)
+        with open(os.path.join(out, "results.tsv")) as f:
+            rows = [line.split("\t") for line in f.read().split("\n")[1:3]]
+    print("Morvenak   %8.2f s  peak %.0f MiB  (runs: %s)" % (
+        statistics.median(times), max(peaks), ", ".join("%.2f" % t for t in times)))
+    for r in rows:
+        print("  %s %s F %s P %s" % (r[0], r[1], r[6], r[7]))
 
 
 def main():
@@ -88,15 +116,19 @@ def main():
     ap.add_argument("--threads", type=int, default=1)
     ap.add_argument("--runs", type=int, default=3)
     ap.add_argument("--no-vegan", action="store_true", help="leave vegan out (it takes minutes beyond n = 2,000)")
+    ap.add_argument("--subgroups", type=int, default=0, help="K subgroups in each level: Morvenak alone, g / sub")
     a = ap.parse_args()
     subprocess.run(["cmake", "--build", a.build, "--target", "morvenak", "-j2"], check=True,
                    stdout=subprocess.DEVNULL)
-    folder = os.path.join(a.work, "n%d-p%d" % (a.n, a.p))
+    folder = os.path.join(a.work, "n%d-p%d" % (a.n, a.p) + ("-sub%d" % a.subgroups if a.subgroups else ""))
     os.makedirs(folder, exist_ok=True)
-    species, labels = write_data(folder, a.n, a.p)
+    species, labels = write_data(folder, a.n, a.p, a.subgroups)
     env = dict(os.environ, OPENBLAS_NUM_THREADS="1")
     print("machine: %s, %d CPUs, load average %s; n %d, p %d, threads %d" % (
         os.uname().release, os.cpu_count(), open("/proc/loadavg").read().split()[0], a.n, a.p, a.threads))
+    if a.subgroups:
+        nested(a, folder, species, labels, env)
+        return
     ours, vegan, skbio = [], [], []
     f_ours = f_vegan = f_skbio = None
     for _ in range(a.runs):
