@@ -248,6 +248,15 @@ def principal_coordinates(work, record=False):
                     w.write(text)
             with open(path) as g:
                 check(g.read() == text, f"pcoa {name}: {f} differs from {path}")
+        if not extra:
+            # The matrix written, given back: the same object scores, and no species.
+            out = morvenak(common + ["--write-distances", "--output", "pcoa-written"], work)
+            given = morvenak(["--distances", "pcoa-written/distances.tsv", "--labels", "dune.env.csv", "--main",
+                              "Management", "--task", "both", "--permutations", "99", "--output", "pcoa-given"], work)
+            for f in ("ordination-1-objects.tsv", "ordination-2-objects.tsv", "ordination-2-species.tsv"):
+                got = open(os.path.join(work, "pcoa-given", f)).read() if given.returncode == 0 else given.stderr
+                check(got == (outputs[f] if "objects" in f else "species\t" + "\t".join(
+                    f"axis{k + 1}" for k in range(11)) + "\n"), f"pcoa given back: {f}: {got[:200]!r}")
         j = json.load(open(os.path.join(work, "pcoa-" + name, "results.json")))
         residuals = j["ordinations"][-1]
         check(residuals["principal_coordinates"] and len(residuals["eigenvalues"]) == (2 if extra else 11) and

@@ -571,6 +571,21 @@ std::string named(const tables::Design& d, const morvenak::Stopped& s) {
            words.substr(at + static_cast<std::size_t>(used));
 }
 
+// The stop of a dissimilarity's n x n decomposition beyond --decomposition-limit, in the
+// run's options.
+std::string beyond_decomposition(const tables::Design& d, const morvenak::Options& options) {
+    const bool lingoes = options.correction == morvenak::Correction::kLingoes;
+    return std::string(lingoes ? "the Lingoes correction needs"
+                               : "the residuals' principal coordinates need") +
+           " the eigen-decomposition of an n x n matrix, computed for at most " +
+           std::to_string(options.decomposition_limit) +
+           " samples (--decomposition-limit), and the data have " +
+           std::to_string(d.objects.size()) +
+           (lingoes ? ": leave out --correction lingoes, or raise --decomposition-limit"
+                    : ": --task anova, or --residual-axes 0 (the fitted values' ordinations "
+                      "alone), avoids it; or raise --decomposition-limit");
+}
+
 // Analysis: the library on the design in memory. The first process writes the classic
 // report and score file in `top` as the dialogue writes them; the others run the same
 // analysis silently, their share of the tests. Every way the analysis can end but its
@@ -590,6 +605,11 @@ morvenak::Result run_analysis(const tables::Design& d, const morvenak::Input& in
         return r;
     } catch (const morvenak::Stopped& s) {
         if (g_cancel) interrupted();
+        if (s.reason() == morvenak::StopReason::kTooManyObjects)
+            throw tools::ToolError(
+                "the analysis cannot be done: " + beyond_decomposition(d, options) +
+                    " (nothing was written; the output folder was left as it was)",
+                1);
         throw tools::ToolError("the analysis cannot be done: " + named(d, s) +
                                    " (nothing was written; the output folder was left as it was)",
                                1);

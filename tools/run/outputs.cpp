@@ -129,6 +129,7 @@ std::string objects_tsv(const tables::Design& d, const morvenak::OrdinationResul
 
 std::string species_tsv(const tables::Design& d, const morvenak::OrdinationResult& o) {
     std::string s = "species" + axis_header(o.axes) + "\n";
+    if (o.p == 0) return s;  // the principal coordinates of a matrix given: no species
     const double rows = static_cast<double>(d.species_names.size());
     reserve_scores(s, rows, names_bytes(d.species_names) / std::max(rows, 1.0), o.axes);
     for (std::size_t j = 0; j < d.species_names.size(); ++j) {

@@ -50,7 +50,7 @@ double lingoes_constant(const RowMatrix& gd);
 
 // The seconds that the decomposition of an n x n matrix is expected to take
 // on this machine: a decomposition of a small matrix, timed, scaled by the
-// cube of the sizes.
+// cube of the sizes and by the slowing of a matrix beyond the caches.
 double decomposition_seconds(int n);
 
 }  // namespace morvenak
