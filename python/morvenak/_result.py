@@ -286,6 +286,7 @@ class Result:
             "threads": self.options["threads"], "coding_check": True,
             "main_units": self.options["main_units"], "exact": self.options["exact"],
             "levels": dict(self.options.get("levels", {})),
+            "correction": self.options["correction"], "residual_axes": self.options["residual_axes"],
         }
         out: Dict[str, Any] = {
             "program": "morvenak",
@@ -300,9 +301,11 @@ class Result:
                 "number": o.number, "title": o.title, "source": o.source, "canonical": o.canonical,
                 "axes": o.axes, "eigenvalues": [_finite_or_none(float(e)) for e in o.eigenvalues],
                 "proportions": [_finite_or_none(float(p)) for p in o.proportions],
-                **({"negative_eigenvalues": [float(e) for e in o.negative_eigenvalues],
+                **({"principal_coordinates": True,
+                    "negative_eigenvalues": [float(e) for e in o.negative_eigenvalues],
                     "negative_share": float(o.negative_share)} if o.principal_coordinates else {}),
             } for o in self.ordinations],
+            "lingoes_constant": self.lingoes_constant if self.options["correction"] == "lingoes" else None,
         }
         if self.main_test is not None:
             out["main_test"] = dict(self.main_test)

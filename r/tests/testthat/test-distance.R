@@ -87,6 +87,7 @@ test_that("the Lingoes correction's constant and table equal adonis2's add = \"l
   a <- vegan::adonis2(bray ~ Management / Use, d$env, permutations = 0, add = "lingoes")
   m <- morvenak(d$Y ~ Management / Use, d$env, distance = "bray", correction = "lingoes", permutations = 0)
   expect_lt(abs(m$options$lingoes_constant - vegan:::addLingoes(as.matrix(bray))), 1e-12)
+  expect_output(print(m), "Lingoes correction: 2c added to each squared dissimilarity, c = 0.096786", fixed = TRUE)
   expect_lt(relative_gap(m$table$SumOfSqs, a$SumOfSqs), 1e-10)
   expect_lt(relative_gap(m$table$F[2], a$F[2]), 1e-10)
 })
