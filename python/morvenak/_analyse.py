@@ -298,7 +298,7 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
             transform: str = "none", permutations: int = 999, task: Optional[str] = None, seed: Optional[int] = None,
             threads: Optional[int] = None, main_units: str = "objects", exact: bool = False,
             distance: Any = "euclidean", binary: bool = False, sqrt_dist: bool = False,
-            distances: Any = None) -> Result:
+            distances: Any = None, correction: str = "none", residual_axes: Optional[int] = None) -> Result:
     """Nested multivariate analysis of variance of Y by redundancy analysis,
     or of a dissimilarity between the samples.
 
@@ -331,7 +331,8 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
         Permutations of each test (0: no test).
     task : {"both", "anova", "scores"}, optional
         The anova table, the canonical ordinations, or both ("both" when
-        None; "anova" for a dissimilarity, which has no ordinations yet).
+        None; "anova" for a dissimilarity, whose ordinations, principal
+        coordinates, cost an n x n decomposition).
     seed : int, optional
         The generator's starting state (0 to 4294967295). Without it the
         generator starts at 1, as the command line does, so the P values
@@ -360,6 +361,15 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
         The dissimilarities themselves, instead of Y. A DistanceMatrix's ids
         and a DataFrame's index name the samples, matched to `data` and to
         Series of labels by name; an array's rows are taken in order.
+    correction : {"none", "lingoes"}
+        "lingoes": each dissimilarity between two samples made
+        sqrt(d^2 + 2c), c the magnitude of the most negative eigenvalue of
+        Gower's centred matrix, for the test and the ordinations (as
+        adonis2's ``add = "lingoes"``); ``Result.lingoes_constant`` is c.
+    residual_axes : int, optional
+        The residuals' axes kept (all when None); 0 leaves the residuals'
+        ordination out, and with it a dissimilarity's n x n decomposition
+        (computed for at most 3000 samples, as is the correction's).
 
     Levels are coded in the order of a pandas Categorical's categories
     (categories no sample has are passed over), and otherwise in order of
@@ -431,6 +441,8 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
         "threads": 0 if threads is None else _whole("threads", threads, 1, 1024),
         "main_units": _choice("main_units", main_units, MAIN_UNITS),
         "exact": bool(exact),
+        "correction": _choice("correction", correction, ["none", "lingoes"]),
+        "residual_axes": None if residual_axes is None else _whole("residual_axes", residual_axes, 0, 2147483647),
     }
     if distances is not None:
         d, samples = _distances(distances)
@@ -455,7 +467,8 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
         raw = _engine.analyse(y, labels, orders, names, TRANSFORMS[transform], options["permutations"], TASKS[task],
                               options["seed"], options["threads"], main_units == "subgroups", options["exact"],
                               "euclidean" if kind in EUCLIDEAN else kind, options["binary"], options["sqrt_dist"],
-                              d)
+                              d, options["correction"] == "lingoes",
+                              -1 if options["residual_axes"] is None else options["residual_axes"])
     except Error as e:
         _warn(e.warnings)
         raise

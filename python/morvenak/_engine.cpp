@@ -82,6 +82,9 @@ py::list ordinations_of(const morvenak::Result& r) {
     d["proportions"] = vector_of(o.proportions);
     d["object_scores"] = column_major(o.object_scores, r.n, o.axes);
     d["species_scores"] = column_major(o.species_scores, r.p, o.axes);
+    d["principal_coordinates"] = o.principal_coordinates;
+    d["negative_eigenvalues"] = vector_of(o.negative_eigenvalues);
+    d["negative_share"] = o.negative_share;
     out.append(d);
   }
   return out;
@@ -127,6 +130,7 @@ py::dict result_of(const morvenak::Result& r, const std::vector<std::string>& no
   d["warnings"] = notes;  // every warning, in the order met: r.warnings and the same
   d["anova_seconds"] = r.anova_seconds;
   d["ordination_seconds"] = r.ordination_seconds;
+  d["lingoes_constant"] = r.lingoes_constant;
   return d;
 }
 
@@ -154,7 +158,8 @@ py::dict analyse(const py::array_t<double, py::array::f_style | py::array::force
                  const std::vector<std::vector<std::string>>& orders, const std::vector<std::string>& names,
                  int transform, int permutations, int task, std::uint32_t seed, int threads, bool subgroups,
                  bool exact, const std::string& distance, bool binary, bool sqrt_dist,
-                 const std::optional<py::array_t<double, py::array::f_style | py::array::forcecast>>& distances) {
+                 const std::optional<py::array_t<double, py::array::f_style | py::array::forcecast>>& distances,
+                 bool lingoes, int residual_axes) {
   if (y.ndim() != 2) throw py::value_error("Y must be two-dimensional");
   morvenak::Options options;
   if (!morvenak::dissimilarity_of_name(distance, options.distance))
@@ -184,6 +189,8 @@ py::dict analyse(const py::array_t<double, py::array::f_style | py::array::force
   options.exact = exact;
   options.binary = binary;
   options.sqrt_dist = sqrt_dist;
+  options.correction = lingoes ? morvenak::Correction::kLingoes : morvenak::Correction::kNone;
+  options.residual_axes = residual_axes;
 
   morvenak::TextNotes notes(names);
   morvenak::Result r;
@@ -226,6 +233,6 @@ PYBIND11_MODULE(_engine, m) {
   m.def("analyse", &analyse, py::arg("y"), py::arg("labels"), py::arg("orders"), py::arg("names"), py::arg("transform"),
         py::arg("permutations"), py::arg("task"), py::arg("seed"), py::arg("threads"), py::arg("subgroups"),
         py::arg("exact"), py::arg("distance") = "euclidean", py::arg("binary") = false, py::arg("sqrt_dist") = false,
-        py::arg("distances") = py::none());
+        py::arg("distances") = py::none(), py::arg("lingoes") = false, py::arg("residual_axes") = -1);
   m.def("version", [] { return std::string(morvenak::version()); });
 }

@@ -5,7 +5,7 @@ knows: its input files, output folder and score files)."""
 
 import json
 import math
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from typing import Any, Dict, List, Optional, Union
 
 import numpy as np
@@ -62,7 +62,13 @@ class Ordination:
     axes) are DataFrames indexed by sample and species name, with columns
     axis1, axis2, ... (numpy arrays when pandas is absent). ``eigenvalues``
     are lambda / (n - 1); ``proportions`` are each eigenvalue's share of the
-    total variance SSY / (n - 1).
+    total variance SSY / (n - 1). Of a dissimilarity the ordinations are
+    principal coordinates (``principal_coordinates`` true): the object
+    scores are the eigenvectors times the square roots of their
+    eigenvalues, the species scores each species' correlation with them,
+    ``negative_eigenvalues`` lists the eigenvalues below 0 (also over
+    n - 1, ascending) and ``negative_share`` the sum of their magnitudes
+    over that of the positive ones.
     """
 
     number: int
@@ -75,6 +81,9 @@ class Ordination:
     object_scores: Any
     species_scores: Any
     no_axes: str = ""
+    principal_coordinates: bool = False
+    negative_eigenvalues: np.ndarray = field(default_factory=lambda: np.zeros(0))
+    negative_share: float = 0.0
 
     def __repr__(self) -> str:
         shares = ", ".join(f"{p:.4f}" for p in self.proportions[:4])
@@ -150,6 +159,8 @@ class Result:
         self.species: Optional[List[str]] = species
         self.anova_seconds: float = raw["anova_seconds"]
         self.ordination_seconds: float = raw["ordination_seconds"]
+        # With correction "lingoes": the constant c (2c added to each squared dissimilarity).
+        self.lingoes_constant: float = raw["lingoes_constant"]
         self._names = names
         self._rows = [dict(_cells(row), factor=self._factor_of(row["source"])) for row in raw["rows"]]
         self.table: Union[Any, Dict[str, np.ndarray]] = self._table()
@@ -167,7 +178,9 @@ class Result:
                 number=k + 1, title=o["title"], source=o["source"], canonical=o["canonical"], axes=o["axes"],
                 eigenvalues=np.asarray(o["eigenvalues"]), proportions=np.asarray(o["proportions"]),
                 object_scores=_frame(o["object_scores"], samples, o["axes"]),
-                species_scores=_frame(o["species_scores"], species, o["axes"]), no_axes=o["no_axes"]))
+                species_scores=_frame(o["species_scores"], species, o["axes"]), no_axes=o["no_axes"],
+                principal_coordinates=o["principal_coordinates"],
+                negative_eigenvalues=np.asarray(o["negative_eigenvalues"]), negative_share=o["negative_share"]))
 
     def _factor_of(self, source: str) -> str:
         if source in FACTOR_SOURCES:
@@ -273,6 +286,7 @@ class Result:
             "threads": self.options["threads"], "coding_check": True,
             "main_units": self.options["main_units"], "exact": self.options["exact"],
             "levels": dict(self.options.get("levels", {})),
+            "correction": self.options["correction"], "residual_axes": self.options["residual_axes"],
         }
         out: Dict[str, Any] = {
             "program": "morvenak",
@@ -287,7 +301,11 @@ class Result:
                 "number": o.number, "title": o.title, "source": o.source, "canonical": o.canonical,
                 "axes": o.axes, "eigenvalues": [_finite_or_none(float(e)) for e in o.eigenvalues],
                 "proportions": [_finite_or_none(float(p)) for p in o.proportions],
+                **({"principal_coordinates": True,
+                    "negative_eigenvalues": [float(e) for e in o.negative_eigenvalues],
+                    "negative_share": float(o.negative_share)} if o.principal_coordinates else {}),
             } for o in self.ordinations],
+            "lingoes_constant": self.lingoes_constant if self.options["correction"] == "lingoes" else None,
         }
         if self.main_test is not None:
             out["main_test"] = dict(self.main_test)

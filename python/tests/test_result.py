@@ -63,7 +63,7 @@ def test_ordinations_are_indexed_by_sample_and_species_name(nested, dune):
 def test_the_json_holds_the_fields_of_results_json(nested, tmp_path):
     doc = json.loads(nested.to_json())
     assert list(doc) == ["program", "version", "options", "design", "ssy", "rows", "warnings", "timings",
-                         "ordinations", "main_test"]
+                         "ordinations", "lingoes_constant", "main_test"]
     assert doc["version"] == morvenak.__version__
     assert doc["options"]["seed"] == 1 and doc["options"]["seed_given"] is False
     assert doc["options"]["transform"] == "hellinger" and doc["options"]["nested"] == ["Use"]

@@ -27,7 +27,11 @@ response_line <- function(x, digits) {
             if (is.na(o$method)) "" else sprintf(" (method: %s)", o$method), if (o$sqrt_dist) ", square roots" else "")
   else sprintf("Y: %d objects, %d species; transformation: %s; distance: %s%s", x$n, x$p, o$transform,
                o$distance, how)
-  sprintf("%s\nTotal sum of squares (from distances) = %s", what, total)
+  lingoes <- if (identical(o$correction, "lingoes"))
+    sprintf("\nLingoes correction: 2c added to each squared dissimilarity, c = %s",
+            format(o$lingoes_constant, digits = digits))
+  else ""
+  sprintf("%s%s\nTotal sum of squares (from distances) = %s", what, lingoes, total)
 }
 
 permutation_line <- function(x) {

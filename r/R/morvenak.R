@@ -23,7 +23,8 @@ morvenak.default <- function(Y, main, nested = NULL, data = NULL,
                              main_units = c("objects", "subgroups"), exact = FALSE,
                              distance = c("euclidean", "chord", "hellinger", "chisq", "bray", "jaccard",
                                           "kulczynski", "manhattan", "canberra", "gower", "altgower"),
-                             binary = FALSE, sqrt_dist = FALSE, ...) {
+                             binary = FALSE, sqrt_dist = FALSE, correction = c("none", "lingoes"),
+                             residual_axes = NULL, ...) {
   call <- match.call()
   call[[1L]] <- as.name("morvenak")
   if (length(list(...)) > 0L)
@@ -35,7 +36,7 @@ morvenak.default <- function(Y, main, nested = NULL, data = NULL,
   factors <- c(list(factor_of(main, deparse1(substitute(main)), data, "main")),
                nested_factors(nested, substitute(nested), data))
   analysis(response, factors, transform, permutations, if (missing(task)) NULL else task, seed, threads,
-           main_units, exact, distance, binary, sqrt_dist, call)
+           main_units, exact, distance, binary, sqrt_dist, correction, residual_axes, call)
 }
 
 morvenak.formula <- function(Y, data = NULL, ...) {
@@ -76,9 +77,10 @@ analysis_with_defaults <- function(response, factors,
                                    exact = FALSE,
                                    distance = c("euclidean", "chord", "hellinger", "chisq", "bray", "jaccard",
                                                 "kulczynski", "manhattan", "canberra", "gower", "altgower"),
-                                   binary = FALSE, sqrt_dist = FALSE, call) {
+                                   binary = FALSE, sqrt_dist = FALSE, correction = c("none", "lingoes"),
+                                   residual_axes = NULL, call) {
   analysis(response, factors, transform, permutations, if (missing(task)) NULL else task, seed, threads,
-           main_units, exact, distance, binary, sqrt_dist, call)
+           main_units, exact, distance, binary, sqrt_dist, correction, residual_axes, call)
 }
 
 transform_codes <- setNames(0:9, transform_names)
@@ -110,8 +112,10 @@ dissimilarity_of <- function(distance, transform, response) {
 }
 
 analysis <- function(response, factors, transform, permutations, task, seed, threads, main_units, exact,
-                     distance, binary, sqrt_dist, call) {
+                     distance, binary, sqrt_dist, correction, residual_axes, call) {
   transform <- match.arg(transform, transform_names)
+  correction <- match.arg(correction, c("none", "lingoes"))
+  axes <- if (is.null(residual_axes)) -1L else whole_number(residual_axes, "residual_axes", 0, .Machine$integer.max)
   distance <- match.arg(distance, distance_names)
   main_units <- match.arg(main_units, c("objects", "subgroups"))
   exact <- flag(exact, "exact")
@@ -122,7 +126,7 @@ analysis <- function(response, factors, transform, permutations, task, seed, thr
   if (main_units == "subgroups" && length(factors) < 2L)
     stop_morvenak("main_units = \"subgroups\" needs a nested factor: its subgroups are the units")
   used <- dissimilarity_of(distance, transform, response)
-  # A dissimilarity has no ordinations yet: its task is the table unless asked.
+  # A dissimilarity's principal coordinates cost an n x n decomposition: its task is the table unless asked.
   task <- if (is.null(task)) if (used$engine == "euclidean") "both" else "anova"
           else match.arg(task, c("both", "anova", "scores"))
   permutations <- whole_number(permutations, "permutations", 0, .Machine$integer.max)
@@ -133,7 +137,8 @@ analysis <- function(response, factors, transform, permutations, task, seed, thr
   out <- .Call(morvenak_analyse, response$y, lapply(factors, function(f) f$labels),
                lapply(factors, function(f) f$order), names, transform_codes[[used$transform]],
                as.integer(permutations), task_codes[[task]], as.numeric(seed_value), as.integer(thread_count),
-               main_units == "subgroups", exact, used$engine, binary, sqrt_dist, response$d)
+               main_units == "subgroups", exact, used$engine, binary, sqrt_dist, response$d,
+               correction == "lingoes", as.integer(axes))
   for (w in out$warnings) warning(w, call. = FALSE)
   if (!out$ok) engine_failure(out, call)
   result_object(out, response, factors, list(transform = used$transform, distance = used$name,
@@ -142,6 +147,8 @@ analysis <- function(response, factors, transform, permutations, task, seed, thr
                                              task = task, seed = seed_value, seeded = !is.null(seed),
                                              threads = if (is.null(threads)) NA_integer_ else as.integer(threads),
                                              main_units = main_units, exact = exact,
+                                             correction = correction, lingoes_constant = out$lingoes,
+                                             residual_axes = if (axes < 0L) NA_integer_ else axes,
                                              arrangements = out$arrangements, exact_test = out$exact),
                 call)
 }
@@ -389,6 +396,8 @@ ordination_object <- function(o, response) {
   list(title = o$title, canonical = o$canonical,
        eigenvalues = setNames(o$eigenvalues, axes), proportions = setNames(o$proportions, axes),
        sites = sites, species = species,
+       principal_coordinates = o$principal_coordinates,
+       negative_eigenvalues = o$negative_eigenvalues, negative_share = o$negative_share,
        note = if (nzchar(o$no_axes)) paste("no axes:", o$no_axes) else "")
 }
 

@@ -133,7 +133,10 @@ Rcpp::List ordinations_of(const morvenak::Result& r) {
                                 Rcpp::Named("axes") = o.axes, Rcpp::Named("eigenvalues") = Rcpp::wrap(o.eigenvalues),
                                 Rcpp::Named("proportions") = Rcpp::wrap(o.proportions),
                                 Rcpp::Named("sites") = column_major(o.object_scores, r.n, o.axes),
-                                Rcpp::Named("species") = column_major(o.species_scores, r.p, o.axes));
+                                Rcpp::Named("species") = column_major(o.species_scores, r.p, o.axes),
+                                Rcpp::Named("principal_coordinates") = o.principal_coordinates,
+                                Rcpp::Named("negative_eigenvalues") = Rcpp::wrap(o.negative_eigenvalues),
+                                Rcpp::Named("negative_share") = o.negative_share);
   }
   return out;
 }
@@ -156,7 +159,8 @@ Rcpp::List success(const morvenak::Result& r, const std::vector<std::string>& wa
       Rcpp::Named("rows") = rows_of(r), Rcpp::Named("codings") = codings_of(r),
       Rcpp::Named("ordinations") = ordinations_of(r), Rcpp::Named("warnings") = Rcpp::wrap(warnings),
       Rcpp::Named("arrangements") = static_cast<double>(r.main_test.arrangements),
-      Rcpp::Named("exact") = r.main_test.exact, Rcpp::Named("seconds") = r.anova_seconds + r.ordination_seconds);
+      Rcpp::Named("exact") = r.main_test.exact, Rcpp::Named("seconds") = r.anova_seconds + r.ordination_seconds,
+      Rcpp::Named("lingoes") = r.lingoes_constant);
 }
 
 // The analysis itself. y: a double matrix, objects in rows; factors: a list
@@ -167,7 +171,7 @@ Rcpp::List success(const morvenak::Result& r, const std::vector<std::string>& wa
 // columns).
 Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP transform_, SEXP permutations_, SEXP task_, SEXP seed_,
                    SEXP threads_, SEXP subgroups_, SEXP exact_, SEXP distance_, SEXP binary_, SEXP sqrt_dist_,
-                   SEXP distances_) {
+                   SEXP distances_, SEXP lingoes_, SEXP residual_axes_) {
   const Rcpp::NumericMatrix y(y_);
   const Rcpp::List factors(factors_);
   const Rcpp::List orders(orders_);
@@ -202,6 +206,8 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP trans
   options.exact = Rcpp::as<bool>(exact_);
   options.binary = Rcpp::as<bool>(binary_);
   options.sqrt_dist = Rcpp::as<bool>(sqrt_dist_);
+  options.correction = Rcpp::as<bool>(lingoes_) ? morvenak::Correction::kLingoes : morvenak::Correction::kNone;
+  options.residual_axes = Rcpp::as<int>(residual_axes_);
 
   morvenak::TextNotes notes(names);
   bool interrupted = false;
@@ -233,10 +239,10 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP trans
 
 extern "C" SEXP morvenak_analyse(SEXP y, SEXP factors, SEXP orders, SEXP names, SEXP transform, SEXP permutations, SEXP task,
                                  SEXP seed, SEXP threads, SEXP subgroups, SEXP exact, SEXP distance, SEXP binary,
-                                 SEXP sqrt_dist, SEXP distances) {
+                                 SEXP sqrt_dist, SEXP distances, SEXP lingoes, SEXP residual_axes) {
   BEGIN_RCPP
   return analyse(y, factors, orders, names, transform, permutations, task, seed, threads, subgroups, exact, distance,
-                 binary, sqrt_dist, distances);
+                 binary, sqrt_dist, distances, lingoes, residual_axes);
   END_RCPP
 }
 
@@ -247,7 +253,7 @@ extern "C" SEXP morvenak_engine_version() {
 }
 
 static const R_CallMethodDef kCallMethods[] = {
-    {"morvenak_analyse", reinterpret_cast<DL_FUNC>(&morvenak_analyse), 15},
+    {"morvenak_analyse", reinterpret_cast<DL_FUNC>(&morvenak_analyse), 17},
     {"morvenak_engine_version", reinterpret_cast<DL_FUNC>(&morvenak_engine_version), 0},
     {nullptr, nullptr, 0},
 };

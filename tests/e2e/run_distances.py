@@ -10,6 +10,10 @@
   --transform hellinger;
 - a matrix written by --write-distances and given back by --distances gives the
   same results.tsv, bit for bit;
+- principal coordinates of Bray-Curtis (--task both), and nested with --correction lingoes
+  and --residual-axes 2: the tables, scores, score file and warnings byte for byte as stored
+  in tests/e2e/pcoa_bray/ (recorded with this program, checked against vegan by the R
+  package's tests);
 - the refusals of a matrix (each naming its cell) and of options that do not go
   together, leaving nothing behind.
 
@@ -19,8 +23,10 @@ scikit-bio is missing).
 """
 import argparse
 import csv
+import json
 import math
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -205,6 +211,60 @@ def stored(work):
     check(got == wanted, f"the R package's stored case: {got!r}")
 
 
+def masked(text):
+    """A report or score file with its computation times and the program's version masked."""
+    return "\n".join("Computation time" if "Computation time" in line else
+                     "version" if line.startswith(" Morvenak, version") else line for line in text.split("\n"))
+
+
+def principal_coordinates(work, record=False):
+    """dune on Bray-Curtis with --task both, Management alone (its residuals' negative eigenvalues warned
+    of); then Use nested in it, corrected by Lingoes with two residual axes: every output byte for byte as
+    stored."""
+    root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+    dune = os.path.join(root, "tests", "tools", "data", "dune")
+    stored_at = os.path.join(os.path.dirname(os.path.abspath(__file__)), "pcoa_bray")
+    os.makedirs(os.path.join(work, "pcoa"))
+    for name in ("dune.csv", "dune.env.csv"):
+        shutil.copy(os.path.join(dune, name), os.path.join(work, "pcoa", name))
+    work = os.path.join(work, "pcoa")  # the report names the tables as given
+    common = ["--species", "dune.csv", "--labels", "dune.env.csv", "--main", "Management", "--distance", "bray", "--task", "both", "--permutations", "99"]
+    runs = {"both": ([], ["results.tsv", "FittedSc.out"] + [f"ordination-{k}-{w}.tsv" for k in (1, 2)
+                                                              for w in ("objects", "species")]),
+            "lingoes": (["--nested", "Use", "--correction", "lingoes", "--residual-axes", "2"],
+                        ["results.tsv", "Morvenak.out", "ordination-3-objects.tsv"])}
+    for name, (extra, files) in runs.items():
+        out = morvenak(common + extra + ["--output", "pcoa-" + name], work)
+        check(out.returncode == 0, f"pcoa {name}: {out.stderr}")
+        if out.returncode != 0:
+            continue
+        outputs = {f: masked(open(os.path.join(work, "pcoa-" + name, f)).read()) for f in files}
+        outputs["stderr.txt"] = out.stderr
+        for f, text in outputs.items():
+            path = os.path.join(stored_at, name, f)
+            if record:
+                os.makedirs(os.path.dirname(path), exist_ok=True)
+                with open(path, "w") as w:
+                    w.write(text)
+            with open(path) as g:
+                check(g.read() == text, f"pcoa {name}: {f} differs from {path}")
+        if not extra:
+            # The matrix written, given back: the same object scores, and no species.
+            out = morvenak(common + ["--write-distances", "--output", "pcoa-written"], work)
+            given = morvenak(["--distances", "pcoa-written/distances.tsv", "--labels", "dune.env.csv", "--main",
+                              "Management", "--task", "both", "--permutations", "99", "--output", "pcoa-given"], work)
+            for f in ("ordination-1-objects.tsv", "ordination-2-objects.tsv", "ordination-2-species.tsv"):
+                got = open(os.path.join(work, "pcoa-given", f)).read() if given.returncode == 0 else given.stderr
+                check(got == (outputs[f] if "objects" in f else "species\t" + "\t".join(
+                    f"axis{k + 1}" for k in range(11)) + "\n"), f"pcoa given back: {f}: {got[:200]!r}")
+        j = json.load(open(os.path.join(work, "pcoa-" + name, "results.json")))
+        residuals = j["ordinations"][-1]
+        check(residuals["principal_coordinates"] and len(residuals["eigenvalues"]) == (2 if extra else 11) and
+              (j["lingoes_constant"] is None) == (not extra) and
+              (residuals["negative_share"] > 0.05) == (not extra),
+              f"pcoa {name}: results.json {residuals} {j['lingoes_constant']}")
+
+
 def refusals(work):
     """Matrices and options refused with status 2, naming the cell or the option; nothing left behind."""
     good = ["s,a,b,c", "a,0,0.5,0.25", "b,0.5,0,0.75", "c,0.25,0.75,0"]
@@ -232,9 +292,9 @@ def refusals(work):
         check(r.returncode == 2 and r.stderr == f"morvenak run: {message}\n", f"{what}: {r.returncode} {r.stderr!r}")
     os.remove(os.path.join(work, "m.csv"))
     options = {
-        "task": (["--species", "dune.csv", "--distance", "bray", "--task", "both"],
-                 "--task both: the ordinations of a dissimilarity analysis (principal coordinates) are not "
-                 "available yet; give --task anova"),
+        "correction": (["--species", "dune.csv", "--correction", "lingoes"],
+                       "--correction lingoes corrects a dissimilarity that is not Euclidean: give --distance "
+                       "bray, jaccard, kulczynski, manhattan, canberra, gower or altgower, or --distances"),
         "binary": (["--species", "dune.csv", "--binary"],
                    "--binary goes with a dissimilarity: give --distance bray, jaccard, kulczynski, manhattan, "
                    "canberra, gower or altgower, or --distances"),
@@ -262,6 +322,7 @@ def refusals(work):
 if __name__ == "__main__":
     ap = argparse.ArgumentParser()
     ap.add_argument("--morvenak", required=True)
+    ap.add_argument("--record", action="store_true", help="write the principal coordinates' stored outputs")
     args = ap.parse_args()
     args.morvenak = os.path.abspath(args.morvenak)
     work = tempfile.mkdtemp(prefix="run_distances_")
@@ -269,6 +330,7 @@ if __name__ == "__main__":
         nested(work)
         euclidean(work)
         stored(work)
+        principal_coordinates(work, args.record)
         refusals(work)
     status = finish([work])
     if status == 0:

@@ -762,6 +762,10 @@ void write_note(Draft& d) {
     if (fig.dropped_species)
         note += (note.empty() ? "" : "; ") + std::to_string(fig.dropped_species) +
                 " species arrows left out for lack of room for their names";
+    if (d.o.negative_share > 0)
+        note += (note.empty() ? "" : "; ") +
+                std::string("principal coordinates: negative eigenvalues ") +
+                percent(d.o.negative_share) + "% of the positive ones";
     if (!note.empty()) {
         note = fitted(note, d.W - 2 * margin, note_size, false, d.measure);
         fig.note =

@@ -28,6 +28,9 @@ struct Scores {
     std::vector<std::vector<double>> objects;         // per sample, one score per axis
     std::vector<std::string> species;                 // names; empty when no species scores
     std::vector<std::vector<double>> species_scores;  // per species, one per axis
+    // Principal coordinates: the negative eigenvalues' magnitudes over the
+    // positive ones' (-1: not principal coordinates).
+    double negative_share = -1;
 };
 
 struct PlotInput {

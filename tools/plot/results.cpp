@@ -205,6 +205,8 @@ PlotInput read_results(const std::string& folder) {
             numbers(field(o, key::eigenvalues, jpath, what), jpath, what + "'s eigenvalues");
         s.proportions =
             numbers(field(o, key::proportions, jpath, what), jpath, what + "'s proportions");
+        if (o.is_object() && o.contains("negative_share") && o["negative_share"].is_number())
+            s.negative_share = o["negative_share"].get<double>();
         const std::size_t axes = s.eigenvalues.size();
         if (s.proportions.size() != axes)
             throw ToolError(jpath + ": " + what + " has " + std::to_string(axes) +

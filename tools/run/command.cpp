@@ -105,6 +105,9 @@ struct RunOptions {
     bool sqrt_dist = false;
     bool write_distances = false;
     bool task_given = false;
+    std::string correction = "none";
+    int residual_axes = -1;  // all
+    int decomposition_limit = 3000;
 
     std::uint32_t start() const { return seed ? *seed : 1u; }
     // A dissimilarity analysis: Gower's matrix of the dissimilarities, not the table's
@@ -126,6 +129,8 @@ struct RunOptions {
         if (!distances.empty()) add("--distances " + distances);
         if (binary) add("--binary");
         if (sqrt_dist) add("--sqrt-dist");
+        if (correction != "none") add("--correction " + correction);
+        if (residual_axes >= 0) add("--residual-axes " + std::to_string(residual_axes));
         return s;
     }
     bool beyond_classic() const { return !beyond_dialogue().empty(); }
@@ -153,6 +158,14 @@ public:
         if (speaks_) std::cerr << "morvenak run: warning: " << text << std::endl;
     }
     bool go_on_after_singular() override { return false; }
+    // An n x n eigen-decomposition's expected time, on a terminal.
+    void decomposition_started(const std::string& what, int n, double seconds) override {
+        if (!bar_.enabled()) return;
+        char text[48];
+        std::snprintf(text, sizeof text, "%.0f", std::max(1.0, seconds));
+        std::cerr << "morvenak run: " << what << ": the eigen-decomposition of " << n << " x " << n
+                  << " takes about " << text << " s" << std::endl;
+    }
     // With --write-distances: the matrix the analysis decomposes, written as it is made.
     void dissimilarities_made(int n, const double* d) override {
         if (write_distances) write_distances(n, d);
@@ -198,6 +211,10 @@ morvenak::Options options_of(const RunOptions& o, Processes& processes) {
         options.binary = o.binary;
     }
     options.sqrt_dist = o.sqrt_dist;
+    options.correction =
+        o.correction == "lingoes" ? morvenak::Correction::kLingoes : morvenak::Correction::kNone;
+    options.residual_axes = o.residual_axes;
+    options.decomposition_limit = o.decomposition_limit;
     return options;
 }
 
@@ -421,13 +438,15 @@ void check_options(RunOptions& o) {
                                       : "--write-distances") +
             " goes with a dissimilarity: give --distance bray, jaccard, kulczynski, "
             "manhattan, canberra, gower or altgower, or --distances");
-    if (o.by_distances()) {
-        if (!o.task_given) o.task = "anova";
-        if (o.task != "anova")
-            throw tools::ToolError("--task " + o.task +
-                                   ": the ordinations of a dissimilarity analysis (principal "
-                                   "coordinates) are not available yet; give --task anova");
-    }
+    if (!o.by_distances() && o.correction != "none")
+        throw tools::ToolError(
+            "--correction " + o.correction +
+            " corrects a dissimilarity that is not Euclidean: give --distance bray, jaccard, "
+            "kulczynski, manhattan, canberra, gower or altgower, or --distances");
+    if (o.by_distances() && !o.task_given) o.task = "anova";
+    if (o.residual_axes >= 0 && kTasks.at(o.task) == 1)
+        throw tools::ToolError(
+            "--residual-axes limits the residuals' ordination: give it with --task both or scores");
     if (o.exact && o.main_units != "subgroups")
         throw tools::ToolError(
             "--exact enumerates the arrangements of the main factor's subgroups: give it with "
@@ -552,6 +571,21 @@ std::string named(const tables::Design& d, const morvenak::Stopped& s) {
            words.substr(at + static_cast<std::size_t>(used));
 }
 
+// The stop of a dissimilarity's n x n decomposition beyond --decomposition-limit, in the
+// run's options.
+std::string beyond_decomposition(const tables::Design& d, const morvenak::Options& options) {
+    const bool lingoes = options.correction == morvenak::Correction::kLingoes;
+    return std::string(lingoes ? "the Lingoes correction needs"
+                               : "the residuals' principal coordinates need") +
+           " the eigen-decomposition of an n x n matrix, computed for at most " +
+           std::to_string(options.decomposition_limit) +
+           " samples (--decomposition-limit), and the data have " +
+           std::to_string(d.objects.size()) +
+           (lingoes ? ": leave out --correction lingoes, or raise --decomposition-limit"
+                    : ": --task anova, or --residual-axes 0 (the fitted values' ordinations "
+                      "alone), avoids it; or raise --decomposition-limit");
+}
+
 // Analysis: the library on the design in memory. The first process writes the classic
 // report and score file in `top` as the dialogue writes them; the others run the same
 // analysis silently, their share of the tests. Every way the analysis can end but its
@@ -571,6 +605,11 @@ morvenak::Result run_analysis(const tables::Design& d, const morvenak::Input& in
         return r;
     } catch (const morvenak::Stopped& s) {
         if (g_cancel) interrupted();
+        if (s.reason() == morvenak::StopReason::kTooManyObjects)
+            throw tools::ToolError(
+                "the analysis cannot be done: " + beyond_decomposition(d, options) +
+                    " (nothing was written; the output folder was left as it was)",
+                1);
         throw tools::ToolError("the analysis cannot be done: " + named(d, s) +
                                    " (nothing was written; the output folder was left as it was)",
                                1);
@@ -606,6 +645,9 @@ void write_results(const tables::Design& d, const morvenak::Result& r, const Run
     info.options["binary"] = o.binary;
     info.options["sqrt_dist"] = o.sqrt_dist;
     info.options["write_distances"] = o.write_distances;
+    info.options["correction"] = o.correction;
+    info.options["residual_axes"] = o.residual_axes < 0 ? Json(nullptr) : Json(o.residual_axes);
+    info.options["decomposition_limit"] = o.decomposition_limit;
     info.options["permutations"] = kTasks.at(o.task) == 2 ? 0 : o.permutations;
     info.options["task"] = o.task;
     info.options["seed"] = o.start();
@@ -782,6 +824,21 @@ void define_options(CLI::App& app, RunOptions& o) {
                  "and the others that are semimetric)");
     app.add_flag("--write-distances", o.write_distances,
                  "Write the dissimilarities the run used, distances.tsv in the output folder");
+    app.add_option("--correction", o.correction,
+                   "none, or lingoes: the dissimilarities made Euclidean, sqrt(d^2 + 2c), c the "
+                   "magnitude of the most negative eigenvalue of Gower's matrix (for the test and "
+                   "the ordinations)")
+        ->check(CLI::IsMember({"none", "lingoes"}))
+        ->capture_default_str();
+    app.add_option("--residual-axes", o.residual_axes,
+                   "The residuals' axes written (default: all); 0 leaves the residuals' ordination "
+                   "out, and with it a dissimilarity's n x n decomposition")
+        ->check(whole_number(2147483647));
+    app.add_option("--decomposition-limit", o.decomposition_limit,
+                   "The most samples for which a dissimilarity's n x n eigen-decompositions (the "
+                   "residuals' principal coordinates, --correction lingoes) are computed")
+        ->check(CLI::Range(2, 2147483647))
+        ->capture_default_str();
     app.add_option("--permutations", o.permutations, "Permutations of the test (0: no test)")
         ->check(whole_number(2147483647))
         ->capture_default_str();

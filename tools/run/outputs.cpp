@@ -129,6 +129,7 @@ std::string objects_tsv(const tables::Design& d, const morvenak::OrdinationResul
 
 std::string species_tsv(const tables::Design& d, const morvenak::OrdinationResult& o) {
     std::string s = "species" + axis_header(o.axes) + "\n";
+    if (o.p == 0) return s;  // the principal coordinates of a matrix given: no species
     const double rows = static_cast<double>(d.species_names.size());
     reserve_scores(s, rows, names_bytes(d.species_names) / std::max(rows, 1.0), o.axes);
     for (std::size_t j = 0; j < d.species_names.size(); ++j) {
@@ -279,11 +280,23 @@ std::string results_json(const tables::Design& d, const morvenak::Result& r, con
         for (double p : o.proportions) prop.push_back(number_or_null(p));
         jo["eigenvalues"] = eig;
         jo["proportions"] = prop;
+        if (o.principal_coordinates) {
+            // A dissimilarity's principal coordinates: its eigenvalues below 0 too.
+            Json negative = Json::array();
+            for (double e : o.negative_eigenvalues) negative.push_back(number_or_null(e));
+            jo["principal_coordinates"] = true;
+            jo["negative_eigenvalues"] = negative;
+            jo["negative_share"] = number_or_null(o.negative_share);
+        }
         jo["objects_file"] = objects_file_name(static_cast<int>(k + 1));
         jo["species_file"] = species_file_name(static_cast<int>(k + 1));
         ordinations.push_back(jo);
     }
     j["ordinations"] = ordinations;
+    // With --correction lingoes: its constant c.
+    const bool lingoes = info.options.is_object() && info.options.contains("correction") &&
+                         info.options["correction"] == "lingoes";
+    j["lingoes_constant"] = lingoes ? number_or_null(r.lingoes_constant) : Json(nullptr);
     j["files"] = info.files;
     // Labels that are not UTF-8 are written with replacement characters, not refused.
     return j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";

@@ -21,6 +21,8 @@ public:
     void update(std::int64_t done);
     // Draws the last state and ends the line, when the bar was shown.
     void finish();
+    // Whether the bar is shown at all (auto: on a terminal; always).
+    bool enabled() const { return enabled_; }
 
     // The bar's text for `done` of `total` after `seconds` (without "\r").
     static std::string line(std::int64_t done, std::int64_t total, double seconds);

@@ -33,6 +33,7 @@
 #include "morvenak/warnings.hpp"
 #include "ordination/grouped_pca.hpp"
 #include "ordination/pca.hpp"
+#include "ordination/pcoa.hpp"
 
 namespace morvenak {
 namespace {
@@ -128,6 +129,10 @@ struct Analysis::Impl {
   bool distances = false;
   bool beyond = false;
   RowMatrix gd;
+  // For the species scores of its principal coordinates: the table the
+  // dissimilarities were computed from, as transformed (its presences with
+  // `binary`), by rows; empty for a matrix given or the anova task.
+  RowMatrix table;
   Transform pre = Transform::kNone;  // a transformation beyond the classic five
   void set_gower(int n, const double* d);
 
@@ -146,10 +151,16 @@ struct Analysis::Impl {
           "other than the Euclidean distance");
     if (o.distance == Dissimilarity::kGiven && (o.binary || itrans != 0))
       throw InvalidInput("a dissimilarity matrix given is used as it is: no transformation, no presences");
-    if (distances && o.task != Task::kAnova)
+    const int correction = static_cast<int>(o.correction);
+    if (correction < 0 || correction > static_cast<int>(Correction::kLingoes)) throw InvalidInput("unknown correction");
+    if (!distances && o.correction != Correction::kNone)
       throw InvalidInput(
-          "the ordinations of a dissimilarity (principal coordinates) are not available yet: give "
-          "the anova task");
+          "the Lingoes correction (correction) is of a dissimilarity that is not Euclidean: give a dissimilarity "
+          "other than the Euclidean distance");
+    if (o.residual_axes < -1)
+      throw InvalidInput("the residual axes (residual_axes) are a number of 0 or more, or -1 for all of them");
+    if (o.decomposition_limit < 2)
+      throw InvalidInput("the decomposition limit (decomposition_limit) is a number of objects, at least 2");
     if (o.permutations < 0) throw InvalidInput("the number of permutations cannot be negative");
     ctx.task = task;
     ctx.itrans = pre == Transform::kNone ? itrans : 0;
@@ -164,6 +175,23 @@ struct Analysis::Impl {
       throw InvalidInput("the processes sharing the test must number at least 1, this one among them");
     ctx.share = o.share;
     ctx.nfiles = 1;
+  }
+
+  // A dissimilarity of n objects whose n x n eigen-decompositions exceed the
+  // limit stops before anything of its size is made.
+  void check_decomposition(int n) const {
+    if (!distances || n <= options.decomposition_limit) return;
+    const bool lingoes = options.correction == Correction::kLingoes;
+    const bool residuals = options.task != Task::kAnova && options.residual_axes != 0;
+    if (!lingoes && !residuals) return;
+    const std::string limit = std::to_string(options.decomposition_limit);
+    throw Stopped(StopReason::kTooManyObjects,
+                  std::string(lingoes ? "the Lingoes correction needs" : "the residuals' principal coordinates need") +
+                      " the eigen-decomposition of an n x n matrix, computed for at most " + limit +
+                      " objects (decomposition_limit), and these data have " + std::to_string(n) +
+                      (lingoes ? ": leave out the correction, or raise the limit"
+                               : ": the anova task, or 0 residual axes (the fitted values' ordinations alone), "
+                                 "avoids it; or raise the limit"));
   }
 
   // A warning as it is met: to the observer, and into the result.
@@ -216,16 +244,36 @@ struct MemoryEstimate {
 
 constexpr double kProgramBytes = 16.0 * 1024 * 1024;  // the program, the labels, small vectors
 
-MemoryEstimate estimate_memory(const Grouping* g, int n, int p, int task, int threads, bool distances = false) {
+MemoryEstimate estimate_memory(const Grouping* g, int n, int p, int task, int threads, const Options& o) {
   const double y = static_cast<double>(n) * p * 8.0;
   MemoryEstimate e;
-  if (distances) {
+  if (o.distance != Dissimilarity::kEuclidean) {
     // Y while it is transformed, the dissimilarities and Gower's matrix
-    // while it is made; then Gower's matrix and the test's.
+    // while it is made (with the Lingoes correction, its decomposition's
+    // copy and eigenvectors and the corrected squares too); then Gower's
+    // matrix and the test's; then, for the ordinations, Gower's matrix, the
+    // table kept for the species scores and the residuals' ordination: the
+    // residual matrix made (three squares at its peak), or decomposed (itself,
+    // its eigenvectors) with its scores (a square) and the species' (p x n).
     const double square = static_cast<double>(n) * n * 8.0;
-    const double setup = 2.0 * y + 2.0 * square;
+    const bool lingoes = o.correction == Correction::kLingoes;
+    const double setup = 2.0 * y + (lingoes ? 5.0 : 2.0) * square;
     const double test = square + (g != nullptr ? distance_test_bytes(*g, threads) : 0.0);
-    e.total = e.anova_alone = kProgramBytes + std::max(setup, test);
+    e.anova_alone = kProgramBytes + std::max(setup, test);
+    double ordinations = 0.0;
+    if (task >= 2) {
+      const double residuals = o.residual_axes == 0 ? 0.0 : 3.0 * square + y;
+      double cells = 0.0;
+      if (g != nullptr)
+        for (int a = 1; a <= g->levels; ++a) cells = std::max(cells, static_cast<double>(g->cells(a)));
+      ordinations = square + (o.distance != Dissimilarity::kGiven ? y : 0.0) +
+                    std::max(residuals, 4.0 * cells * cells * 8.0 + static_cast<double>(n) * cells * 8.0);
+      const double axes = o.residual_axes < 0 ? n : std::min(n, o.residual_axes);
+      e.result = (static_cast<double>(n) + p) * (axes + cells) * 8.0;
+      e.widest = static_cast<double>(n) * std::max(axes, cells);
+    }
+    e.total = kProgramBytes + std::max(setup, std::max(test, ordinations + e.result));
+    e.ordinations = e.total - e.anova_alone;
     // The square matrices grow with the objects: about twice the total an object.
     e.per_species = 2.0 * e.total / std::max(1, n);
     return e;
@@ -263,7 +311,7 @@ MemoryEstimate estimate_memory(const Grouping* g, int n, int p, int task, int th
 // Refuses (Stopped) a grouped analysis whose estimate exceeds the memory
 // available or allowed; returns the estimate.
 std::uint64_t check_memory(const Options& o, const Grouping* g, int n, int p, int task, int threads) {
-  const MemoryEstimate e = estimate_memory(g, n, p, task, threads, o.distance != Dissimilarity::kEuclidean);
+  const MemoryEstimate e = estimate_memory(g, n, p, task, threads, o);
   const std::uint64_t limit = o.max_memory != 0 ? o.max_memory : memory_available();
   const auto need = static_cast<std::uint64_t>(e.total);
   if (limit == 0 || need <= limit) return need;
@@ -322,6 +370,25 @@ void Analysis::Impl::set_gower(int n, const double* d) {
   a.events->dissimilarity(a.options.distance, a.options.binary, a.options.sqrt_dist);
   a.events->dissimilarities_made(n, d);
   a.gd = gower_centred(n, d, a.options.sqrt_dist);
+  if (a.options.correction == Correction::kLingoes) {
+    // Gower's matrix again, of d^2 + 2c between two objects (d^2 the squares
+    // or, with sqrt_dist, the dissimilarities as given).
+    check_cancel(a.ctx);
+    a.events->decomposition_started("the Lingoes correction", n, decomposition_seconds(n));
+    const double c = lingoes_constant(a.gd);
+    a.result.lingoes_constant = c;
+    if (c > 0.0) {
+      const std::size_t nn = static_cast<std::size_t>(n);
+      std::vector<double> squares(nn * nn, 0.0);
+      for (std::size_t k = 0; k < nn; ++k)
+        for (std::size_t i = 0; i < nn; ++i) {
+          const double x = d[i + k * nn];
+          if (i != k) squares[i + k * nn] = (a.options.sqrt_dist ? x : x * x) + 2.0 * c;
+        }
+      a.gd = gower_centred(n, squares.data(), true);
+    }
+    a.events->corrected(c);
+  }
   a.beyond = a.beyond || n > kMaxObjects;
   a.grouped = true;  // the factors go by labels
   const double ssy = trace(a.gd);
@@ -342,6 +409,7 @@ void Analysis::set_distances(int n, const double* d) {
   if (a.options.distance != Dissimilarity::kGiven)
     throw InvalidInput("dissimilarities given need the distance option 'given'");
   if (n < 2) throw InvalidInput("a dissimilarity matrix needs at least 2 objects");
+  a.check_decomposition(n);
   check_memory(a.options, nullptr, n, 0, a.ctx.task, 1);
   check_cancel(a.ctx);
   const std::size_t nn = static_cast<std::size_t>(n);
@@ -384,6 +452,7 @@ void Analysis::set_response(int n, int p, const double* y) {
   if (a.options.distance == Dissimilarity::kGiven)
     throw InvalidInput("the dissimilarities are given: set_distances takes them, not Y");
   const bool beyond = n > kMaxObjects || p > kMaxSpecies;
+  a.check_decomposition(n);
   if (beyond || a.distances) check_memory(a.options, nullptr, n, p, a.ctx.task, 1);
   check_cancel(a.ctx);
   const std::size_t nn = static_cast<std::size_t>(n);
@@ -436,6 +505,16 @@ void Analysis::set_response(int n, int p, const double* y) {
     // The dissimilarities of Y as transformed (not centred), then Gower's matrix.
     std::vector<double> d(nn * nn);
     dissimilarities(n, p, own.data(), a.options.distance, a.options.binary, d.data());
+    if (a.options.task != Task::kAnova) {
+      a.table.n = n;
+      a.table.p = p;
+      a.table.a.resize(nn * static_cast<std::size_t>(p));
+      for (std::size_t i = 0; i < nn; ++i)
+        for (std::size_t j = 0; j < static_cast<std::size_t>(p); ++j) {
+          const double v = own[i + j * nn];
+          a.table.a[i * static_cast<std::size_t>(p) + j] = a.options.binary ? (v > 0.0 ? 1.0 : 0.0) : v;
+        }
+    }
     own = {};
     a.beyond = beyond;
     a.set_gower(n, d.data());
@@ -673,20 +752,58 @@ class GroupedPath final : public LabelsPath {
 // A dissimilarity: the block sums of Gower's centred matrix over the labels' cells.
 class DistancePath final : public LabelsPath {
  public:
-  DistancePath(RunContext& ctx, const Options& options, const RowMatrix& gd, const std::vector<LevelCoding>& cells,
-               Result& r)
-      : LabelsPath(ctx, options, cells, r), gd_(gd) {}
+  DistancePath(RunContext& ctx, const Options& options, const RowMatrix& gd, const RowMatrix& table,
+               const std::vector<LevelCoding>& cells, Result& r)
+      : LabelsPath(ctx, options, cells, r), gd_(gd), table_(table) {}
   SubgroupDesign subgroups() override { return distance_subgroup_design(g_, gd_); }
   std::vector<Row> anova(const Design& design, const SubgroupScheme& scheme) override {
     return distance_anova(ctx_, g_, gd_, design, scheme);
   }
-  OrdinationResult ordinate(int, const DesignOrdination&) override {
-    throw InvalidInput("the ordinations of a dissimilarity are not available yet");
+  // The principal coordinates of the term's fitted values, in its cells'
+  // space; of the residuals, of the n x n matrix, with the warning of a
+  // large share of negative eigenvalues.
+  OrdinationResult ordinate(int, const DesignOrdination& o) override {
+    const RowMatrix* table = table_.a.empty() ? nullptr : &table_;
+    if (o.canonical()) return fitted_pcoa(g_, cell_block_sums(g_, gd_, o.term + 1), o.term + 1, ctx_.ssy, table);
+    std::vector<int> levels;
+    for (int a = 1; a <= g_.levels; ++a) levels.push_back(a);
+    RowMatrix residuals = residual_matrix(g_, gd_, levels);
+    ctx_.events->decomposition_started(o.title, ctx_.n, decomposition_seconds(ctx_.n));
+    check_cancel(ctx_);
+    OrdinationResult r =
+        residual_pcoa(std::move(residuals), ctx_.n - g_.cells(g_.levels), options_.residual_axes, ctx_.ssy, table);
+    if (r.negative_share > 0.05) {
+      char share[32];
+      std::snprintf(share, sizeof share, "%.1f%%", 100.0 * r.negative_share);
+      const std::string text =
+          "the residuals' principal coordinates have negative eigenvalues whose magnitudes sum to " +
+          std::string(share) +
+          " of the positive ones: the dissimilarity is not Euclidean; the square roots of the dissimilarities "
+          "(--sqrt-dist, sqrt_dist) or the Lingoes correction (--correction lingoes, correction \"lingoes\") make "
+          "it so";
+      r_.warnings.push_back(text);
+      ctx_.events->warning(text);
+    }
+    return r;
   }
 
  private:
   const RowMatrix& gd_;
+  const RowMatrix& table_;
 };
+
+// Keeps the first `most` axes of an ordination (-1: all); its sums, and the
+// cumulative percentages of what is kept, are of all its axes.
+void keep_axes(OrdinationResult& o, int most) {
+  if (most < 0 || o.axes <= most) return;
+  const std::size_t k = static_cast<std::size_t>(most);
+  o.axes = most;
+  for (std::vector<double>* v :
+       {&o.eigenvalues, &o.proportions, &o.percent, &o.cumulative_percent, &o.percent_of_sum, &o.variances})
+    v->resize(k);
+  o.object_scores.resize(static_cast<std::size_t>(o.n) * k);
+  o.species_scores.resize(static_cast<std::size_t>(o.p) * k);
+}
 
 }  // namespace
 
@@ -708,7 +825,7 @@ Result Analysis::run() {
   for (bool b : a.from_labels) by_labels = by_labels && b;
   ProjectorPath projectors(ctx, a.w, r, by_labels);
   GroupedPath groups(ctx, a.options, a.gy, a.cells, r);
-  DistancePath distances(ctx, a.options, a.gd, a.cells, r);
+  DistancePath distances(ctx, a.options, a.gd, a.table, a.cells, r);
   Path& path = a.distances ? static_cast<Path&>(distances)
                : a.grouped ? static_cast<Path&>(groups)
                            : static_cast<Path&>(projectors);
@@ -740,12 +857,14 @@ Result Analysis::run() {
   if (ctx.task >= 2) {
     const auto t1 = std::chrono::steady_clock::now();
     a.events->ordinations_started();
-    const int count = static_cast<int>(design.ordinations.size());
+    // The residuals' ordination is the last; none of it with 0 residual axes.
+    const int count = static_cast<int>(design.ordinations.size()) - (a.options.residual_axes == 0 ? 1 : 0);
     for (int k = 0; k < count; ++k) {
       check_cancel(ctx);
       const DesignOrdination& job = design.ordinations[static_cast<std::size_t>(k)];
       a.events->ordination_started(job.title, k, count);
       OrdinationResult o = path.ordinate(k, job);
+      if (!job.canonical()) keep_axes(o, a.options.residual_axes);
       o.title = job.title;
       o.source = job.source();
       r.ordinations.push_back(std::move(o));
@@ -759,8 +878,8 @@ Result Analysis::run() {
 
 MemoryNeed memory_need(const Input& input, const Options& options) {
   const std::optional<Grouping> g = grouping_of(input);
-  const MemoryEstimate e = estimate_memory(g ? &*g : nullptr, input.n, input.p, static_cast<int>(options.task),
-                                           team_size(options), options.distance != Dissimilarity::kEuclidean);
+  const MemoryEstimate e =
+      estimate_memory(g ? &*g : nullptr, input.n, input.p, static_cast<int>(options.task), team_size(options), options);
   MemoryNeed need;
   need.peak = static_cast<std::uint64_t>(e.total);
   need.program = static_cast<std::uint64_t>(kProgramBytes);

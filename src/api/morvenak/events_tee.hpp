@@ -34,6 +34,12 @@ class EventsTee : public Events {
   void dissimilarities_made(int n, const double* d) override {
     both([&](Events& e) { e.dissimilarities_made(n, d); });
   }
+  void corrected(double c) override {
+    both([&](Events& e) { e.corrected(c); });
+  }
+  void decomposition_started(const std::string& what, int n, double seconds) override {
+    both([&](Events& e) { e.decomposition_started(what, n, seconds); });
+  }
   void column_not_centred(int f) override {
     both([&](Events& e) { e.column_not_centred(f); });
   }

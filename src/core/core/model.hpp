@@ -53,6 +53,9 @@ enum class Dissimilarity {
   kGiven,       // a matrix given by the caller
 };
 
+// A correction of a dissimilarity that is not Euclidean.
+enum class Correction { kNone, kLingoes };
+
 // What the main factor's permutation test exchanges in a nested design: the
 // objects (rows of Y, freely) or the subgroups of the first nested factor as
 // wholes. The nested factors' tests are the same either way.
@@ -115,6 +118,17 @@ struct Options {
   Dissimilarity distance = Dissimilarity::kEuclidean;
   bool binary = false;
   bool sqrt_dist = false;
+  // The Lingoes correction of the dissimilarities: d' = sqrt(d^2 + 2c) between
+  // two objects, c the magnitude of Gd's smallest eigenvalue, for the test
+  // and the ordinations alike.
+  Correction correction = Correction::kNone;
+  // The residuals' ordination keeps at most this many axes (-1: all; 0: none,
+  // and a dissimilarity's n x n decomposition is left out).
+  int residual_axes = -1;
+  // A dissimilarity's n x n eigen-decompositions (the residuals' principal
+  // coordinates, the Lingoes correction) are computed for at most this many
+  // objects: beyond it the analysis stops before anything of its size is made.
+  int decomposition_limit = 3000;
 };
 
 // ---------------------------------------------------------------- results
@@ -194,6 +208,15 @@ struct OrdinationResult {
   std::vector<double> object_scores;       // n x axes, column-major: Z = M U
   std::vector<double> species_scores;      // p x axes, column-major: U, unit eigenvectors
   std::vector<double> variances;           // of the object scores, per axis
+  // Principal coordinates of a dissimilarity (ordination/pcoa.hpp): the
+  // object scores are the eigenvectors times the square roots of their
+  // eigenvalues, the species scores each species' correlation with them
+  // (none for a matrix given), and the eigenvalues below 0 are listed too
+  // (lambda / (n - 1), ascending), with the sum of their magnitudes as a
+  // share of the sum of the positive ones.
+  bool principal_coordinates = false;
+  std::vector<double> negative_eigenvalues;
+  double negative_share = 0.0;
 };
 
 // The main factor's test in a nested design: its units, the number of
@@ -249,6 +272,9 @@ struct Result {
   bool beyond_limits = false;
   int threads = 1;
   std::uint64_t memory_estimate = 0;
+  // With Options::correction kLingoes: the constant c added (2c to each
+  // squared dissimilarity between two objects).
+  double lingoes_constant = 0.0;
 };
 
 // ---------------------------------------------------------------- events
@@ -274,6 +300,14 @@ class Events {
   // The dissimilarities the analysis decomposes, n x n (d[i + k * n]), before
   // their square roots are taken; valid during the call.
   virtual void dissimilarities_made(int n, const double* d) { (void)n, (void)d; }
+  // The Lingoes correction made: 2c added to every squared dissimilarity
+  // between two objects.
+  virtual void corrected(double c) { (void)c; }
+  // An n x n eigen-decomposition is about to start, expected to take about
+  // `seconds` (what: "the Lingoes correction" or the ordination's title).
+  virtual void decomposition_started(const std::string& what, int n, double seconds) {
+    (void)what, (void)n, (void)seconds;
+  }
   // Adding factor k (1-based): one call per column that does not sum to 0,
   // per pair of columns that are not orthogonal, and when they are collinear.
   virtual void column_not_centred(int factor) { (void)factor; }
@@ -343,6 +377,7 @@ enum class StopReason {
   kBeyondLimits,      // factors given as codes beyond the classic limits
   kNotEnoughMemory,   // the estimate exceeds the memory available or allowed
   kValuesOutOfRange,  // Y as transformed holds values the analysis cannot square
+  kTooManyObjects,    // an n x n eigen-decomposition beyond Options::decomposition_limit
 };
 
 inline const char* stop_reason_name(StopReason r) {
@@ -373,6 +408,8 @@ inline const char* stop_reason_name(StopReason r) {
       return "not_enough_memory";
     case StopReason::kValuesOutOfRange:
       return "values_out_of_range";
+    case StopReason::kTooManyObjects:
+      return "too_many_objects";
   }
   return "";
 }

@@ -97,6 +97,10 @@ void ClassicReport::dissimilarity(Dissimilarity d, bool binary, bool sqrt_dist) 
   distances_ = true;
 }
 
+void ClassicReport::corrected(double c) {
+  write(kReportUnit, R"((" Lingoes correction: 2c added to each squared dissimilarity, c =", F19.10))", {c});
+}
+
 void ClassicReport::zero_row(int row) {
   text_.screen(R"((" Transformation subroutine warning: Row", I4, " has total species abundance = 0"))", {row});
 }

@@ -39,6 +39,7 @@ class ClassicReport : public Events {
   void zero_row(int row) override;
   void total_ss(double ssy) override;
   void dissimilarity(Dissimilarity d, bool binary, bool sqrt_dist) override;
+  void corrected(double c) override;
   void column_not_centred(int factor) override;
   void columns_not_orthogonal(int factor) override;
   void factor_collinear(int factor) override;

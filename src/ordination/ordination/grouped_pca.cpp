@@ -90,37 +90,6 @@ void full_tile(const double* x, size_t c, int r0, int r1, int j0, int k0, double
     kernel_2x8(acc[j], acc[j + 1], first + j0 + j, first + j0 + j + 1, c, first + k0, c, r1 - r0);
 }
 
-// Eigenvalues in descending order and their unit eigenvectors (columns of
-// vec, size x size, column-major), from the symmetric c (overwritten). The
-// order: descending straight insertion, as the classic PCA sorts.
-void decompose(std::vector<double>& c, int size, std::vector<double>& ev, std::vector<double>& vec) {
-  ev.assign(static_cast<size_t>(size), 0.0);
-  std::vector<double> work(static_cast<size_t>(size), 0.0);
-  const Mat a{c.data(), size, size};
-  tred2(a, size, ev.data(), work.data());
-  tqli(ev.data(), work.data(), size, a);
-  std::vector<int> index(static_cast<size_t>(size));
-  for (int j = 0; j < size; ++j) index[static_cast<size_t>(j)] = j;
-  for (int j = 1; j < size; ++j) {
-    const double v = ev[static_cast<size_t>(j)];
-    const int iv = index[static_cast<size_t>(j)];
-    int i = j;
-    while (i >= 1 && ev[static_cast<size_t>(i) - 1] <= v) {
-      ev[static_cast<size_t>(i)] = ev[static_cast<size_t>(i) - 1];
-      index[static_cast<size_t>(i)] = index[static_cast<size_t>(i) - 1];
-      --i;
-    }
-    ev[static_cast<size_t>(i)] = v;
-    index[static_cast<size_t>(i)] = iv;
-  }
-  vec.resize(c.size());
-  const size_t s = static_cast<size_t>(size);
-  for (size_t j = 0; j < s; ++j)
-    std::copy(c.begin() + static_cast<std::ptrdiff_t>(static_cast<size_t>(index[j]) * s),
-              c.begin() + static_cast<std::ptrdiff_t>((static_cast<size_t>(index[j]) + 1) * s),
-              vec.begin() + static_cast<std::ptrdiff_t>(j * s));
-}
-
 // The axes kept, as the classic PCA keeps them; fills the eigenvalue
 // figures. Returns k (0 when there are no axes).
 int axes(OrdinationResult& r, int n, int p, double ssy, std::vector<double> ev) {
@@ -217,6 +186,34 @@ void variances(OrdinationResult& r, int n, const std::vector<double>& z_rows, in
 }
 
 }  // namespace
+
+void decompose(std::vector<double>& c, int size, std::vector<double>& ev, std::vector<double>& vec) {
+  ev.assign(static_cast<size_t>(size), 0.0);
+  std::vector<double> work(static_cast<size_t>(size), 0.0);
+  const Mat a{c.data(), size, size};
+  tred2(a, size, ev.data(), work.data());
+  tqli(ev.data(), work.data(), size, a);
+  std::vector<int> index(static_cast<size_t>(size));
+  for (int j = 0; j < size; ++j) index[static_cast<size_t>(j)] = j;
+  for (int j = 1; j < size; ++j) {
+    const double v = ev[static_cast<size_t>(j)];
+    const int iv = index[static_cast<size_t>(j)];
+    int i = j;
+    while (i >= 1 && ev[static_cast<size_t>(i) - 1] <= v) {
+      ev[static_cast<size_t>(i)] = ev[static_cast<size_t>(i) - 1];
+      index[static_cast<size_t>(i)] = index[static_cast<size_t>(i) - 1];
+      --i;
+    }
+    ev[static_cast<size_t>(i)] = v;
+    index[static_cast<size_t>(i)] = iv;
+  }
+  vec.resize(c.size());
+  const size_t s = static_cast<size_t>(size);
+  for (size_t j = 0; j < s; ++j)
+    std::copy(c.begin() + static_cast<std::ptrdiff_t>(static_cast<size_t>(index[j]) * s),
+              c.begin() + static_cast<std::ptrdiff_t>((static_cast<size_t>(index[j]) + 1) * s),
+              vec.begin() + static_cast<std::ptrdiff_t>(j * s));
+}
 
 std::vector<double> column_crossproduct(const double* x, int rows, int cols, int threads) {
   const size_t c = static_cast<size_t>(cols);

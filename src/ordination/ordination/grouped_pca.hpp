@@ -28,6 +28,13 @@ OrdinationResult grouped_fitted_pca(const Grouping& g, const std::vector<std::ve
 // eigenvectors are U), else from RR' (U = R'V / sqrt(lambda)); Z = R U.
 OrdinationResult grouped_residual_pca(const RowMatrix& r, double ssy, int threads);
 
+// Eigenvalues in descending order and their unit eigenvectors (columns of
+// vec, size x size, column-major), from the symmetric c (its lower triangle
+// read; overwritten), by tred2 and tqli. The order: descending straight
+// insertion, as the classic PCA sorts. Throws Stopped when tqli does not
+// converge.
+void decompose(std::vector<double>& c, int size, std::vector<double>& ev, std::vector<double>& vec);
+
 // C(j, k) = sum over ascending rows i of X(i, j) X(i, k), X rows x cols
 // row-major; C cols x cols, column-major (both triangles).
 std::vector<double> column_crossproduct(const double* x, int rows, int cols, int threads);
