@@ -25,6 +25,7 @@
 #include "core/resources.hpp"
 #include "core/workspace.hpp"
 #include "input/dissimilarity.hpp"
+#include "input/formula.hpp"
 #include "input/factor_checks.hpp"
 #include "input/labels.hpp"
 #include "input/transform.hpp"
@@ -962,5 +963,19 @@ std::vector<CodedFactor> code_factors(const std::vector<std::vector<std::string>
 }
 
 const char* version() { return MORVENAK_VERSION; }
+
+ModelFormula parse_model(const std::string& text) { return parse_formula(text); }
+
+std::vector<std::string> model_factors(const std::string& text) {
+  std::vector<std::string> factors;
+  if (!parse_formula(text).nested(factors))
+    throw InvalidInput("the model '" + text +
+                       "': crossed terms, interactions of crossed factors and Condition() are not analysed yet; a "
+                       "model of nested terms (A / B / C) is");
+  if (factors.size() > 3)
+    throw InvalidInput("the model '" + text + "' nests " + std::to_string(factors.size()) +
+                       " factors; at most 3: a main factor and two nested in it");
+  return factors;
+}
 
 }  // namespace morvenak

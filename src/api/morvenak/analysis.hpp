@@ -139,6 +139,19 @@ struct CodedFactor {
 std::vector<CodedFactor> code_factors(const std::vector<std::vector<std::string>>& labels,
                                       const std::vector<std::vector<std::string>>& orders = {});
 
+// A model in the model language (`Topo * Substrate`, `A / B / C`,
+// `WatrCont + Topo + Condition(Shrub)`): its terms, in the order they are
+// fitted, and its conditions. Throws InvalidInput naming the column of what
+// it cannot read.
+ModelFormula parse_model(const std::string& text);
+
+// The factors of a model of nested terms (`A / B / C`), in nesting order:
+// the main factor and those nested in it, as every front end passes them to
+// the analysis. Throws InvalidInput when the model cannot be read, is not
+// nested (crossed terms, interactions of crossed factors and Condition() are
+// not analysed yet) or nests more than 3 factors.
+std::vector<std::string> model_factors(const std::string& text);
+
 // The version of the engine, as the programs print it.
 const char* version();
 

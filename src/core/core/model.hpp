@@ -134,6 +134,43 @@ struct Options {
 // ---------------------------------------------------------------- results
 
 // The rows of an anova table, in table order.
+// A model read from the model language (parse_model): its tested terms and
+// the terms partialled out first (Condition()), each term its variables'
+// names, and every variable in the order it first appears.
+struct ModelFormula {
+  std::vector<std::vector<std::string>> terms;
+  std::vector<std::vector<std::string>> conditions;
+  std::vector<std::string> variables;
+  // The term's name in the results: its variables joined by ':'.
+  static std::string label(const std::vector<std::string>& term) {
+    std::string s;
+    for (const std::string& v : term) s += (s.empty() ? "" : ":") + v;
+    return s;
+  }
+  // Whether the model is a nested design of these factors, in nesting
+  // order: no condition, and its terms A, A:B, A:B:C, ... each the one before
+  // and one variable more (`A / B / C`, or `A + A:B`).
+  bool nested(std::vector<std::string>& factors) const {
+    if (!conditions.empty() || terms.empty()) return false;
+    std::vector<std::string> chain;
+    for (const std::vector<std::string>& t : terms) {
+      if (t.size() != chain.size() + 1) return false;
+      for (const std::string& v : chain) {
+        bool in = false;
+        for (const std::string& w : t) in = in || w == v;
+        if (!in) return false;
+      }
+      for (const std::string& w : t) {
+        bool old = false;
+        for (const std::string& v : chain) old = old || w == v;
+        if (!old) chain.push_back(w);
+      }
+    }
+    factors = chain;
+    return true;
+  }
+};
+
 enum class Source { kMain, kNested1, kNested2, kWithin, kTotal };
 
 // A source's name as the results tables write it.
