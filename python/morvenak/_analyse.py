@@ -309,7 +309,11 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
         sample names and its columns the species names. A square Y is a
         species table too: give dissimilarities as `distances`.
     main : str or sequence
-        The main factor: a column name of `data`, or one label per sample.
+        The main factor: a column name of `data`, or one label per sample;
+        or the design in the model language, its factors columns of `data`:
+        "Management / Use" is Use nested in Management, as
+        main="Management", nested="Use" (crossed terms, "A * B", are not
+        analysed yet).
         A pandas Series of labels is matched to Y's samples by its index
         when Y is a DataFrame (names compared as text: 1 matches "1"); a
         list or an array is taken in Y's order.
@@ -454,6 +458,13 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
         y, samples, species = _response(Y)
     n = y.shape[0]
     rows = None if data is None else _data_rows(data, n, samples)
+    if isinstance(main, str) and any(c in main for c in "+*:/()`") and not (
+            rows is not None and main in rows.columns):
+        if nested is not None:
+            raise InvalidInput(f"the model '{main}' gives the design: give it as main, or main and nested, "
+                               "not both")
+        main, *nested_names = _engine.model_factors(main)
+        nested = nested_names or None
     given_factors = [main] + _nested_factors(nested, rows)
     if len(given_factors) > 3:
         raise InvalidInput(f"at most two nested factors, not {len(given_factors) - 1}")

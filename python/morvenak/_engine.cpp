@@ -156,8 +156,8 @@ py::dict result_of(const morvenak::Result& r, const std::vector<std::string>& no
 py::dict analyse(const py::array_t<double, py::array::f_style | py::array::forcecast>& y,
                  const std::vector<std::vector<std::string>>& labels,
                  const std::vector<std::vector<std::string>>& orders, const std::vector<std::string>& names,
-                 int transform, int permutations, int task, std::uint32_t seed, int threads, bool subgroups,
-                 bool exact, const std::string& distance, bool binary, bool sqrt_dist,
+                 int transform, int permutations, int task, std::uint32_t seed, int threads, bool subgroups, bool exact,
+                 const std::string& distance, bool binary, bool sqrt_dist,
                  const std::optional<py::array_t<double, py::array::f_style | py::array::forcecast>>& distances,
                  bool lingoes, int residual_axes) {
   if (y.ndim() != 2) throw py::value_error("Y must be two-dimensional");
@@ -234,5 +234,12 @@ PYBIND11_MODULE(_engine, m) {
         py::arg("permutations"), py::arg("task"), py::arg("seed"), py::arg("threads"), py::arg("subgroups"),
         py::arg("exact"), py::arg("distance") = "euclidean", py::arg("binary") = false, py::arg("sqrt_dist") = false,
         py::arg("distances") = py::none(), py::arg("lingoes") = false, py::arg("residual_axes") = -1);
+  m.def("model_factors", [](const std::string& text) {
+    try {
+      return morvenak::model_factors(text);
+    } catch (const morvenak::InvalidInput& e) {
+      raise("InvalidInput", e.what(), {});
+    }
+  });
   m.def("version", [] { return std::string(morvenak::version()); });
 }

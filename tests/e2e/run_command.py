@@ -573,6 +573,35 @@ def option_errors():
           f"beyond the limits: {r.returncode} {r.stderr!r}")
 
 
+def model(report):
+    """A model of nested terms is today's nested design, every output the same; the
+    other designs of the model language are refused, and so is a model beside --main."""
+    d = fresh()
+    argv = ["run", "--species", "dune.csv", "--labels", "dune.env.csv", "--model", "Management / Use",
+            "--transform", "hellinger"]
+    same_report(d, argv + ["--output", "by-model"], report, "--model 'Management / Use'", "by-model")
+    morvenak(DUNE + ["--output", "by-factors"], d)
+    for name in sorted(os.listdir(os.path.join(d, "by-factors"))):
+        if os.path.isfile(os.path.join(d, "by-factors", name)) and name not in ("results.json", "Morvenak.out"):
+            check(read(os.path.join(d, "by-model", name)) == read(os.path.join(d, "by-factors", name)),
+                  f"--model: {name} differs from --main and --nested's")
+    by_model = json.loads(read(os.path.join(d, "by-model", "results.json")))
+    by_factors = json.loads(read(os.path.join(d, "by-factors", "results.json")))
+    check(by_model["options"]["model"] == "Management / Use" and "model" not in by_factors["options"],
+          "--model: results.json records the model when it is given")
+    check(by_model["rows"] == by_factors["rows"], "--model: results.json's rows differ")
+    base = ["run", "--species", "dune.csv", "--labels", "dune.env.csv"]
+    expect_error(d, base + ["--model", "Management * Use"],
+                 "morvenak run: --model: the model 'Management * Use': crossed terms, interactions of crossed factors and "
+                 "Condition() are not analysed yet; a model of nested terms (A / B / C) is\n", 2, "a crossed model")
+    expect_error(d, base + ["--model", "Management / (Use"],
+                 "morvenak run: --model: the model 'Management / (Use', column 18: ')' was expected\n", 2,
+                 "a model that cannot be read")
+    expect_error(d, base + ["--model", "Management", "--main", "Management"],
+                 "morvenak run: --model gives the design: give it or --main and --nested, not both\n", 2,
+                 "--model and --main")
+
+
 def progress():
     """The bar under a pseudo-terminal, and nothing on a pipe."""
     d = fresh()
@@ -653,6 +682,7 @@ memory_limit()
 seed(dune_report)
 main_units(dune_report)
 option_errors()
+model(dune_report)
 progress()
 subcommands()
 

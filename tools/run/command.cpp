@@ -83,7 +83,7 @@ const std::map<std::string, std::string> kEuclidean{{"euclidean", "none"},
 const std::map<std::string, int> kTasks{{"anova", 1}, {"scores", 2}, {"both", 3}};
 
 struct RunOptions {
-    std::string species, labels, main;
+    std::string species, labels, main, model;
     std::vector<std::string> nested;
     std::string transform = "none";
     int permutations = 999;
@@ -412,7 +412,29 @@ void print_summary(const tables::Design& d, const morvenak::Result& r, const std
 }
 
 // Options checked: the combinations the parser cannot refuse, and the memory size.
+// A model of nested terms (`A / B`) is the main factor and the factors nested
+// in it; the other designs of the model language are not analysed yet.
+void model_to_factors(RunOptions& o) {
+    if (o.model.empty() == o.main.empty())
+        throw tools::ToolError(o.main.empty() ? "give the design: --main (and --nested), or --model"
+                                              : "--model gives the design: give it or --main "
+                                                "and --nested, not both");
+    if (o.model.empty()) return;
+    if (!o.nested.empty())
+        throw tools::ToolError(
+            "--model gives the design: give it or --main and --nested, not both");
+    std::vector<std::string> factors;
+    try {
+        factors = morvenak::model_factors(o.model);
+    } catch (const morvenak::InvalidInput& e) {
+        throw tools::ToolError(std::string("--model: ") + e.what());
+    }
+    o.main = factors[0];
+    o.nested.assign(factors.begin() + 1, factors.end());
+}
+
 void check_options(RunOptions& o) {
+    model_to_factors(o);
     if (o.species.empty() == o.distances.empty())
         throw tools::ToolError(o.species.empty()
                                    ? "give the species table (--species) or a matrix of "
@@ -640,6 +662,8 @@ void write_results(const tables::Design& d, const morvenak::Result& r, const Run
     info.options["labels"] = o.labels;
     info.options["main"] = o.main;
     info.options["nested"] = o.nested;
+    if (!o.model.empty())
+        info.options["model"] = o.model;  // only when given: older readers' files unchanged
     info.options["transform"] = o.transform;
     info.options["distance"] = o.distances.empty() ? o.distance : "given";
     info.options["binary"] = o.binary;
@@ -799,7 +823,10 @@ void define_options(CLI::App& app, RunOptions& o) {
            "Table of sample labels: the sample name first, a column per factor; it may hold "
            "samples the species table does not (they are ignored)")
         ->required();
-    app.add_option("--main", o.main, "Column of the main factor")->required();
+    app.add_option("--main", o.main, "Column of the main factor (or give the design as --model)");
+    app.add_option("--model", o.model,
+                   "The design in the model language, in place of --main and --nested: 'A / B' "
+                   "is B nested in A (crossed terms, 'A * B', come later)");
     app.add_option(
            "--nested", o.nested,
            "Column of a factor nested in the one before, its labels read within their "
