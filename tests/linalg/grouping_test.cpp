@@ -1,7 +1,8 @@
 // add_row's variants: the AVX2 one, the portable one and the one chosen at
 // run time give the bits of one scalar addition per element, at every width
 // (odd ones exercise each tail) and alignment, and touch nothing past the
-// width; and the AVX2 one is chosen on a processor that has it.
+// width; and the AVX2 one is chosen on a processor that has it. The cells'
+// sums of rows sorted by cell give add_row's bits at every window width.
 #include "linalg/grouping.hpp"
 
 #include <gtest/gtest.h>
@@ -85,6 +86,33 @@ TEST(AddRow, ChoosesAvx2WhereTheProcessorHasIt) {
     }
   ASSERT_TRUE(listed) << "/proc/cpuinfo lists no flags";
   EXPECT_EQ(add_row_avx2_available(), avx2);
+}
+
+TEST(SortedCellSums, TheProcessorsKernelGivesAddRowsBits) {
+  std::mt19937_64 gen(81226);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  std::uniform_int_distribution<int> exponent(-30, 30);
+  RowMatrix m;
+  m.n = 57;
+  m.p = 150;
+  m.a.resize(static_cast<std::size_t>(m.n) * m.p);
+  for (double& v : m.a) v = std::ldexp(unit(gen), exponent(gen));
+  const int cells = 6;  // cell 5 left empty
+  std::vector<int> order, start(cells + 1, 0);
+  for (int c = 0; c < cells; ++c) {
+    start[static_cast<std::size_t>(c)] = static_cast<int>(order.size());
+    for (int r = 0; r < m.n && c < 5; ++r)
+      if (r * 7 % 5 == c) order.push_back(r);
+  }
+  start[cells] = static_cast<int>(order.size());
+  for (int j0 : {0, 3}) {
+    for (int w : {1, 31, 32, 33, 64, 65, 147}) {
+      std::vector<double> want(static_cast<std::size_t>(cells) * w, 1.0), got(want.size(), 2.0);
+      sorted_cell_sums(m, order.data(), start.data(), cells, j0, w, want.data(), 0);
+      sorted_cell_sums(m, order.data(), start.data(), cells, j0, w, got.data(), 1);
+      for (std::size_t k = 0; k < want.size(); ++k) ASSERT_EQ(bits_of(got[k]), bits_of(want[k])) << w << " " << k;
+    }
+  }
 }
 
 }  // namespace

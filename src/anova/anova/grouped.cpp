@@ -38,6 +38,8 @@ class GroupedTest final : public Job {
     scratch_.resize(static_cast<size_t>(threads));
     for (Scratch& sc : scratch_) {
       sc.row_cell.resize(static_cast<size_t>(batch) * static_cast<size_t>(g.n));
+      sc.order.resize(static_cast<size_t>(batch) * static_cast<size_t>(g.n));
+      sc.start.resize(static_cast<size_t>(batch) * (static_cast<size_t>(g.cells(g.levels)) + 1));
       sc.sums.resize(sources_.size());
       sc.d.assign(sources_.size() * static_cast<size_t>(batch) * 4, 0.0);
       for (size_t s = 0; s < sources_.size(); ++s)
@@ -64,6 +66,8 @@ class GroupedTest final : public Job {
  private:
   struct Scratch {
     std::vector<int> row_cell;                                  // batch x n
+    std::vector<int> order;                                     // batch x n: the rows sorted by cell, stably
+    std::vector<int> start;                                     // batch x (cells + 1): each cell's first in order
     std::vector<std::vector<std::unique_ptr<LevelSums>>> sums;  // [source][b]
     std::vector<double> d;                                      // [source][b][0..3]
     std::vector<long long> exceed;                              // per statistic
@@ -75,28 +79,32 @@ class GroupedTest final : public Job {
       const Dealt& src = *sources_[s];
       const RowMatrix& m = *src.m;
       const std::vector<int>& cell = g_.cell_of[static_cast<size_t>(src.top)];
+      const int cells = g_.cells(src.top);
+      const size_t stride = static_cast<size_t>(g_.cells(g_.levels)) + 1;
       for (int b = 0; b < count; ++b) {
         int* rc = sc.row_cell.data() + static_cast<size_t>(b) * n;
         const int* perm = perms + static_cast<size_t>(b) * n;
         for (size_t i = 0; i < n; ++i) rc[perm[i] - 1] = cell[i];
+        // The rows sorted by cell, each cell's in ascending order: its sums
+        // then add them in the order the rows come.
+        int* start = sc.start.data() + static_cast<size_t>(b) * stride;
+        int* order = sc.order.data() + static_cast<size_t>(b) * n;
+        std::fill(start, start + cells + 1, 0);
+        for (size_t r = 0; r < n; ++r) ++start[rc[r] + 1];
+        for (int c = 0; c < cells; ++c) start[c + 1] += start[c];
+        for (size_t r = 0; r < n; ++r) order[start[rc[r]]++] = static_cast<int>(r);
+        for (int c = cells; c > 0; --c) start[c] = start[c - 1];
+        start[0] = 0;
         sc.sums[s][static_cast<size_t>(b)]->start();
       }
-      double* tops[kMostBatch];
-      const int* cells[kMostBatch];
       for (int j0 = 0; j0 < m.p; j0 += width_) {
         const int w = std::min(width_, m.p - j0);
         for (int b = 0; b < count; ++b) {
           LevelSums& ls = *sc.sums[s][static_cast<size_t>(b)];
-          ls.clear(w);
-          tops[b] = ls.top_sums();
-          cells[b] = sc.row_cell.data() + static_cast<size_t>(b) * n;
+          sorted_cell_sums(m, sc.order.data() + static_cast<size_t>(b) * n,
+                           sc.start.data() + static_cast<size_t>(b) * stride, cells, j0, w, ls.top_sums());
+          ls.finish_window(w);
         }
-        for (size_t r = 0; r < n; ++r) {
-          const double* row = m.row(static_cast<int>(r)) + j0;
-          for (int b = 0; b < count; ++b)
-            add_row(tops[b] + static_cast<size_t>(cells[b][r]) * static_cast<size_t>(w), row, w);
-        }
-        for (int b = 0; b < count; ++b) sc.sums[s][static_cast<size_t>(b)]->finish_window(w);
       }
       for (int b = 0; b < count; ++b)
         sc.sums[s][static_cast<size_t>(b)]->result(sc.d.data() +

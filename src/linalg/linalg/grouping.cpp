@@ -147,6 +147,96 @@ void add_row(double* acc, const double* row, int w) {
     add_row_portable(acc, row, w);
 }
 
+namespace {
+
+void sorted_portable(const RowMatrix& m, const int* order, const int* start, int cells, int j0, int w, double* out) {
+  for (int c = 0; c < cells; ++c) {
+    double* acc = out + static_cast<size_t>(c) * static_cast<size_t>(w);
+    std::fill(acc, acc + w, 0.0);
+    for (int k = start[c]; k < start[c + 1]; ++k) add_row(acc, m.row(order[k]) + j0, w);
+  }
+}
+
+#if MORVENAK_HAVE_AVX2_ADD_ROW
+// Each strip's sums in eight registers, from +0, the cell's rows added in
+// order: one addition per element and row, as add_row's; the columns after
+// the last strip by add_row.
+__attribute__((target("avx512f"))) void sorted_avx512(const RowMatrix& m, const int* order, const int* start, int cells,
+                                                      int j0, int w, double* out) {
+  constexpr int kStrip = 64;
+  for (int c = 0; c < cells; ++c) {
+    double* acc = out + static_cast<size_t>(c) * static_cast<size_t>(w);
+    int j = 0;
+    for (; j + kStrip <= w; j += kStrip) {
+      __m512d a[8];
+#pragma GCC unroll 8
+      for (int q = 0; q < 8; ++q) a[q] = _mm512_setzero_pd();
+      for (int k = start[c]; k < start[c + 1]; ++k) {
+        const double* row = m.row(order[k]) + j0 + j;
+        if (k + 6 < start[c + 1]) {
+          const char* ahead = reinterpret_cast<const char*>(m.row(order[k + 6]) + j0 + j);
+#pragma GCC unroll 8
+          for (int q = 0; q < 8; ++q) _mm_prefetch(ahead + 64 * q, _MM_HINT_T0);
+        }
+#pragma GCC unroll 8
+        for (int q = 0; q < 8; ++q) a[q] = _mm512_add_pd(a[q], _mm512_loadu_pd(row + 8 * q));
+      }
+#pragma GCC unroll 8
+      for (int q = 0; q < 8; ++q) _mm512_storeu_pd(acc + j + 8 * q, a[q]);
+    }
+    if (j < w) {
+      std::fill(acc + j, acc + w, 0.0);
+      for (int k = start[c]; k < start[c + 1]; ++k) add_row(acc + j, m.row(order[k]) + j0 + j, w - j);
+    }
+  }
+}
+
+__attribute__((target("avx2"))) void sorted_avx2(const RowMatrix& m, const int* order, const int* start, int cells,
+                                                 int j0, int w, double* out) {
+  constexpr int kStrip = 32;
+  for (int c = 0; c < cells; ++c) {
+    double* acc = out + static_cast<size_t>(c) * static_cast<size_t>(w);
+    int j = 0;
+    for (; j + kStrip <= w; j += kStrip) {
+      __m256d a[8];
+#pragma GCC unroll 8
+      for (int q = 0; q < 8; ++q) a[q] = _mm256_setzero_pd();
+      for (int k = start[c]; k < start[c + 1]; ++k) {
+        const double* row = m.row(order[k]) + j0 + j;
+#pragma GCC unroll 8
+        for (int q = 0; q < 8; ++q) a[q] = _mm256_add_pd(a[q], _mm256_loadu_pd(row + 4 * q));
+      }
+#pragma GCC unroll 8
+      for (int q = 0; q < 8; ++q) _mm256_storeu_pd(acc + j + 4 * q, a[q]);
+    }
+    if (j < w) {
+      std::fill(acc + j, acc + w, 0.0);
+      for (int k = start[c]; k < start[c + 1]; ++k) add_row(acc + j, m.row(order[k]) + j0 + j, w - j);
+    }
+  }
+}
+
+int best_sorted() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f") ? 2 : __builtin_cpu_supports("avx2") ? 1 : 0;
+}
+#else
+int best_sorted() { return 0; }
+#endif
+
+const int kBestSorted = best_sorted();  // chosen once, when the library is loaded
+
+}  // namespace
+
+void sorted_cell_sums(const RowMatrix& m, const int* order, const int* start, int cells, int j0, int w, double* out,
+                      int kernel) {
+#if MORVENAK_HAVE_AVX2_ADD_ROW
+  if (kernel != 0 && kBestSorted == 2) return sorted_avx512(m, order, start, cells, j0, w, out);
+  if (kernel != 0 && kBestSorted == 1) return sorted_avx2(m, order, start, cells, j0, w, out);
+#endif
+  sorted_portable(m, order, start, cells, j0, w, out);
+}
+
 void level_ss(const RowMatrix& m, const int* row_cell, LevelSums& s, int width, double* d) {
   s.start();
   for (int j0 = 0; j0 < m.p; j0 += width) {

@@ -96,6 +96,17 @@ void add_row_portable(double* acc, const double* row, int w);
 void add_row_avx2(double* acc, const double* row, int w);
 bool add_row_avx2_available();
 
+// The sums of m's rows by cell over the columns j0 .. j0 + w - 1, the rows of
+// cell c being order[start[c] .. start[c + 1] - 1], ascending (a stable
+// counting sort of the rows by cell): out[c * w + j] is the sum from 0 over
+// those rows in that order of m(r, j0 + j), the bits add_row gives when the
+// rows are added in ascending order to cleared sums. With AVX-512 a cell's
+// sums of 64 columns stay in eight registers while its rows are added, with
+// AVX2 those of 32; `kernel` 0 asks for the portable one (add_row), 1 for the
+// best the processor has, for the tests.
+void sorted_cell_sums(const RowMatrix& m, const int* order, const int* start, int cells, int j0, int w, double* out,
+                      int kernel = 1);
+
 // Deals the rows of m as `row_cell` says (row r to a cell of the top level)
 // and returns D_1..D_top in d[1..top], by windows of `width` columns.
 void level_ss(const RowMatrix& m, const int* row_cell, LevelSums& s, int width, double* d);
