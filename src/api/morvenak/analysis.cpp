@@ -793,19 +793,6 @@ class DistancePath final : public LabelsPath {
   const RowMatrix& table_;
 };
 
-// Keeps the first `most` axes of an ordination (-1: all); its sums, and the
-// cumulative percentages of what is kept, are of all its axes.
-void keep_axes(OrdinationResult& o, int most) {
-  if (most < 0 || o.axes <= most) return;
-  const std::size_t k = static_cast<std::size_t>(most);
-  o.axes = most;
-  for (std::vector<double>* v :
-       {&o.eigenvalues, &o.proportions, &o.percent, &o.cumulative_percent, &o.percent_of_sum, &o.variances})
-    v->resize(k);
-  o.object_scores.resize(static_cast<std::size_t>(o.n) * k);
-  o.species_scores.resize(static_cast<std::size_t>(o.p) * k);
-}
-
 }  // namespace
 
 Result Analysis::run() {

@@ -139,10 +139,6 @@ bool sums_differences(Dissimilarity kind) {
 }
 
 #if MORVENAK_HAVE_AVX2_ADD_ROW
-bool avx512_available() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx512f") != 0;
-}
 
 // The indices that sum |a_j - b_j| (and, for Bray-Curtis and Jaccard, a_j + b_j)
 // for eight pairs at once: object i against objects k .. k + 7, each pair's
@@ -218,7 +214,6 @@ __attribute__((target("avx512f"))) bool eight_at_a_time(int n, int p, const doub
   return true;
 }
 #else
-bool avx512_available() { return false; }
 bool eight_at_a_time(int, int, const double*, Dissimilarity, double*) { return false; }
 #endif
 

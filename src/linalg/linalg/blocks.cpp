@@ -280,17 +280,11 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void block_ss_avx512(const 
   differences(qb, count, top, q0, d);
 }
 
-bool avx512_available() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0 &&
-         __builtin_cpu_supports("avx512vl") != 0;
-}
 #else
 void block_ss_avx512(const Grouping& g, const RowMatrix& m, const int* const* const* cells, int count, int top,
                      double q0, double* d) {
   block_ss_lanes(g, m, cells, count, top, q0, d, false);
 }
-bool avx512_available() { return false; }
 #endif
 
 const bool kAvx512 = avx512_available();

@@ -130,9 +130,16 @@ bool add_row_avx2_available() {
   __builtin_cpu_init();
   return __builtin_cpu_supports("avx2") != 0;
 }
+
+bool avx512_available() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0 &&
+         __builtin_cpu_supports("avx512vl") != 0;
+}
 #else
 void add_row_avx2(double* acc, const double* row, int w) { add_row_portable(acc, row, w); }
 bool add_row_avx2_available() { return false; }
+bool avx512_available() { return false; }
 #endif
 
 namespace {
@@ -149,12 +156,16 @@ void add_row(double* acc, const double* row, int w) {
 
 namespace {
 
+// acc[0 .. w - 1] = the sums from 0 of columns j0 .. j0 + w - 1 of the rows
+// order[from .. to - 1], by add_row.
+void add_rows(const RowMatrix& m, const int* order, int from, int to, int j0, int w, double* acc) {
+  std::fill(acc, acc + w, 0.0);
+  for (int k = from; k < to; ++k) add_row(acc, m.row(order[k]) + j0, w);
+}
+
 void sorted_portable(const RowMatrix& m, const int* order, const int* start, int cells, int j0, int w, double* out) {
-  for (int c = 0; c < cells; ++c) {
-    double* acc = out + static_cast<size_t>(c) * static_cast<size_t>(w);
-    std::fill(acc, acc + w, 0.0);
-    for (int k = start[c]; k < start[c + 1]; ++k) add_row(acc, m.row(order[k]) + j0, w);
-  }
+  for (int c = 0; c < cells; ++c)
+    add_rows(m, order, start[c], start[c + 1], j0, w, out + static_cast<size_t>(c) * static_cast<size_t>(w));
 }
 
 #if MORVENAK_HAVE_AVX2_ADD_ROW
@@ -184,10 +195,7 @@ __attribute__((target("avx512f"))) void sorted_avx512(const RowMatrix& m, const 
 #pragma GCC unroll 8
       for (int q = 0; q < 8; ++q) _mm512_storeu_pd(acc + j + 8 * q, a[q]);
     }
-    if (j < w) {
-      std::fill(acc + j, acc + w, 0.0);
-      for (int k = start[c]; k < start[c + 1]; ++k) add_row(acc + j, m.row(order[k]) + j0 + j, w - j);
-    }
+    if (j < w) add_rows(m, order, start[c], start[c + 1], j0 + j, w - j, acc + j);
   }
 }
 
@@ -209,22 +217,13 @@ __attribute__((target("avx2"))) void sorted_avx2(const RowMatrix& m, const int* 
 #pragma GCC unroll 8
       for (int q = 0; q < 8; ++q) _mm256_storeu_pd(acc + j + 4 * q, a[q]);
     }
-    if (j < w) {
-      std::fill(acc + j, acc + w, 0.0);
-      for (int k = start[c]; k < start[c + 1]; ++k) add_row(acc + j, m.row(order[k]) + j0 + j, w - j);
-    }
+    if (j < w) add_rows(m, order, start[c], start[c + 1], j0 + j, w - j, acc + j);
   }
 }
 
-int best_sorted() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx512f") ? 2 : __builtin_cpu_supports("avx2") ? 1 : 0;
-}
-#else
-int best_sorted() { return 0; }
 #endif
 
-const int kBestSorted = best_sorted();  // chosen once, when the library is loaded
+const int kBestSorted = avx512_available() ? 2 : add_row_avx2_available() ? 1 : 0;  // chosen once, at load
 
 }  // namespace
 

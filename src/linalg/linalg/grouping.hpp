@@ -95,6 +95,9 @@ void add_row(double* acc, const double* row, int w);
 void add_row_portable(double* acc, const double* row, int w);
 void add_row_avx2(double* acc, const double* row, int w);
 bool add_row_avx2_available();
+// Whether the processor has AVX-512 (its foundation, byte and word, and
+// vector-length instructions): the kernels that use it ask here.
+bool avx512_available();
 
 // The sums of m's rows by cell over the columns j0 .. j0 + w - 1, the rows of
 // cell c being order[start[c] .. start[c + 1] - 1], ascending (a stable

@@ -374,4 +374,15 @@ OrdinationResult grouped_residual_pca(const RowMatrix& m, double ssy, int thread
   return r;
 }
 
+void keep_axes(OrdinationResult& o, int most) {
+  if (most < 0 || o.axes <= most) return;
+  const std::size_t k = static_cast<std::size_t>(most);
+  o.axes = most;
+  for (std::vector<double>* v :
+       {&o.eigenvalues, &o.proportions, &o.percent, &o.cumulative_percent, &o.percent_of_sum, &o.variances})
+    v->resize(k);
+  o.object_scores.resize(static_cast<std::size_t>(o.n) * k);
+  o.species_scores.resize(static_cast<std::size_t>(o.p) * k);
+}
+
 }  // namespace morvenak

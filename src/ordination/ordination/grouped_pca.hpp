@@ -35,6 +35,11 @@ OrdinationResult grouped_residual_pca(const RowMatrix& r, double ssy, int thread
 // converge.
 void decompose(std::vector<double>& c, int size, std::vector<double>& ev, std::vector<double>& vec);
 
+// Keeps the first `most` axes of an ordination (-1: all): its figures and
+// scores of those axes; its sums, and the cumulative percentages of what is
+// kept, are of all its axes.
+void keep_axes(OrdinationResult& o, int most);
+
 // C(j, k) = sum over ascending rows i of X(i, j) X(i, k), X rows x cols
 // row-major; C cols x cols, column-major (both triangles).
 std::vector<double> column_crossproduct(const double* x, int rows, int cols, int threads);

@@ -19,6 +19,44 @@ using std::size_t;
 
 constexpr double kAxisThreshold = static_cast<double>(1.0e-6f);
 
+// Each species' correlation with each of the first `kept` axes of r: the
+// cross-products of the deviations from the means, over the objects in
+// ascending order.
+void species_correlations(const RowMatrix& table, size_t kept, OrdinationResult& r) {
+  const size_t ns = static_cast<size_t>(r.n);
+  const int n = r.n;
+  const size_t ps = static_cast<size_t>(table.p);
+  const double inv = 1.0 / static_cast<double>(n);
+  std::vector<double> ymean(ps, 0.0), zmean(kept, 0.0);
+  for (size_t i = 0; i < ns; ++i) {
+    const double* y = table.row(static_cast<int>(i));
+    for (size_t s = 0; s < ps; ++s) ymean[s] += y[s];
+  }
+  for (size_t s = 0; s < ps; ++s) ymean[s] *= inv;
+  for (size_t j = 0; j < kept; ++j) {
+    for (size_t i = 0; i < ns; ++i) zmean[j] += r.object_scores[i + j * ns];
+    zmean[j] *= inv;
+  }
+  std::vector<double> yy(ps, 0.0), zz(kept, 0.0), cross(ps * kept, 0.0), dz(kept);
+  for (size_t i = 0; i < ns; ++i) {
+    for (size_t j = 0; j < kept; ++j) {
+      dz[j] = r.object_scores[i + j * ns] - zmean[j];
+      zz[j] += dz[j] * dz[j];
+    }
+    const double* y = table.row(static_cast<int>(i));
+    for (size_t s = 0; s < ps; ++s) {
+      const double dy = y[s] - ymean[s];
+      yy[s] += dy * dy;
+      double* c = cross.data() + s * kept;
+      for (size_t j = 0; j < kept; ++j) c[j] += dy * dz[j];
+    }
+  }
+  r.species_scores.assign(ps * kept, 0.0);
+  for (size_t j = 0; j < kept; ++j)
+    for (size_t s = 0; s < ps; ++s)
+      if (yy[s] > 0.0 && zz[j] > 0.0) r.species_scores[s + j * ps] = cross[s * kept + j] / std::sqrt(yy[s] * zz[j]);
+}
+
 // The ordination of the eigenvalues ev (descending) and the unit object
 // vectors `unit` (n x size, column-major: unit[i + j * n] for eigenvalue j):
 // the figures of the header of pcoa.hpp, at most `rank` axes, the scores of
@@ -67,14 +105,9 @@ OrdinationResult coordinates(int n, const std::vector<double>& ev, const std::ve
   for (size_t j = 0; j < ks; ++j) r.cumulative_percent.push_back(100.0 * cum[j] / tv);
   r.sum = cum[ks - 1];
   for (size_t j = 0; j < ks; ++j) r.percent_of_sum.push_back(100.0 * cum[j] / r.sum);
-  // The scores of the axes kept.
+  // The scores of the axes kept (keep_axes then drops the others' figures).
   const size_t kept = most >= 0 ? std::min(ks, static_cast<size_t>(most)) : ks;
-  r.axes = static_cast<int>(kept);
-  r.eigenvalues.resize(kept);
-  r.proportions.resize(kept);
-  r.percent.resize(kept);
-  r.cumulative_percent.resize(kept);
-  r.percent_of_sum.resize(kept);
+  r.axes = k;
   r.object_scores.assign(ns * kept, 0.0);
   for (size_t j = 0; j < kept; ++j) {
     const double root = std::sqrt(ev[j]);
@@ -86,39 +119,8 @@ OrdinationResult coordinates(int n, const std::vector<double>& ev, const std::ve
     }
     r.variances.push_back(q / nm1);
   }
-  if (table == nullptr || table->p == 0) return r;
-  // Each species' correlation with each axis: the cross-products of the
-  // deviations from the means, over the objects in ascending order.
-  const size_t ps = static_cast<size_t>(table->p);
-  const double inv = 1.0 / static_cast<double>(n);
-  std::vector<double> ymean(ps, 0.0), zmean(kept, 0.0);
-  for (size_t i = 0; i < ns; ++i) {
-    const double* y = table->row(static_cast<int>(i));
-    for (size_t s = 0; s < ps; ++s) ymean[s] += y[s];
-  }
-  for (size_t s = 0; s < ps; ++s) ymean[s] *= inv;
-  for (size_t j = 0; j < kept; ++j) {
-    for (size_t i = 0; i < ns; ++i) zmean[j] += r.object_scores[i + j * ns];
-    zmean[j] *= inv;
-  }
-  std::vector<double> yy(ps, 0.0), zz(kept, 0.0), cross(ps * kept, 0.0), dz(kept);
-  for (size_t i = 0; i < ns; ++i) {
-    for (size_t j = 0; j < kept; ++j) {
-      dz[j] = r.object_scores[i + j * ns] - zmean[j];
-      zz[j] += dz[j] * dz[j];
-    }
-    const double* y = table->row(static_cast<int>(i));
-    for (size_t s = 0; s < ps; ++s) {
-      const double dy = y[s] - ymean[s];
-      yy[s] += dy * dy;
-      double* c = cross.data() + s * kept;
-      for (size_t j = 0; j < kept; ++j) c[j] += dy * dz[j];
-    }
-  }
-  r.species_scores.assign(ps * kept, 0.0);
-  for (size_t j = 0; j < kept; ++j)
-    for (size_t s = 0; s < ps; ++s)
-      if (yy[s] > 0.0 && zz[j] > 0.0) r.species_scores[s + j * ps] = cross[s * kept + j] / std::sqrt(yy[s] * zz[j]);
+  if (table != nullptr && table->p > 0) species_correlations(*table, kept, r);
+  keep_axes(r, most);
   return r;
 }
 
