@@ -84,6 +84,13 @@ const std::map<std::string, int> kTasks{{"anova", 1}, {"scores", 2}, {"both", 3}
 
 struct RunOptions {
     std::string species, labels, main, model;
+    // A model of terms (crossed factors, covariates, conditions): its variables, its
+    // covariates, its sums of squares and the column of its strata.
+    bool crossed = false;
+    std::vector<std::string> variables;
+    std::vector<std::string> covariates;
+    std::string ss = "sequential";
+    std::string strata;
     std::vector<std::string> nested;
     std::string transform = "none";
     int permutations = 999;
@@ -215,6 +222,8 @@ morvenak::Options options_of(const RunOptions& o, Processes& processes) {
         o.correction == "lingoes" ? morvenak::Correction::kLingoes : morvenak::Correction::kNone;
     options.residual_axes = o.residual_axes;
     options.decomposition_limit = o.decomposition_limit;
+    options.ss = o.ss == "marginal" ? morvenak::SumsOfSquares::kMarginal
+                                    : morvenak::SumsOfSquares::kSequential;
     return options;
 }
 
@@ -222,12 +231,43 @@ morvenak::Options options_of(const RunOptions& o, Processes& processes) {
 // abundances as numbers (column-major). The numbers are those the classic reader takes
 // from the response file, whose values are these texts; the codes of the factors'
 // labels are the integers of the factor files. The texts are not needed again and go.
-morvenak::Input input_of(const tables::Design& d) {
+morvenak::Input input_of(const tables::Design& d, const RunOptions& o) {
     morvenak::Input in;
     in.n = static_cast<int>(d.objects.size());
     in.p = static_cast<int>(d.species);
-    for (const tables::Factor& f : d.factors)
-        in.factors.push_back(morvenak::Factor::from_labels(f.column, f.labels, f.order));
+    if (!o.crossed) {
+        for (const tables::Factor& f : d.factors)
+            in.factors.push_back(morvenak::Factor::from_labels(f.column, f.labels, f.order));
+        return in;
+    }
+    // A model of terms: its factors, its covariates as numbers (each value named where it
+    // is not one), its strata.
+    in.model = o.model;
+    for (const tables::Factor& f : d.factors) {
+        const bool covariate =
+            std::find(o.covariates.begin(), o.covariates.end(), f.column) != o.covariates.end();
+        if (f.column == o.strata) {
+            in.strata = f.labels;
+            in.strata_name = f.column;
+        }
+        if (std::find(o.variables.begin(), o.variables.end(), f.column) == o.variables.end())
+            continue;
+        if (!covariate) {
+            in.factors.push_back(morvenak::Factor::from_labels(f.column, f.labels, f.order));
+            continue;
+        }
+        morvenak::Covariate c;
+        c.name = f.column;
+        for (std::size_t i = 0; i < f.labels.size(); ++i) {
+            const std::string v = tables::number_text(f.labels[i], d.labels_decimal);
+            if (v.empty())
+                throw tools::ToolError(tools::where(d.labels_name, f.lines[i], f.column_number) +
+                                       " (" + f.column + "): the covariate's value of sample " +
+                                       d.objects[i] + " is '" + f.labels[i] + "', not a number");
+            c.values.push_back(morvenak::decimal_value(v));
+        }
+        in.covariates.push_back(std::move(c));
+    }
     return in;
 }
 
@@ -411,6 +451,34 @@ void print_summary(const tables::Design& d, const morvenak::Result& r, const std
     std::cout << "Results in " << output << "\n";
 }
 
+// A model's summary: the data, the model, a line for each tested term.
+void print_model_summary(const tables::Design& d, const morvenak::Result& r,
+                         const std::string& output, const RunOptions& o) {
+    std::cout << d.species_name << ": " << d.objects.size() << " samples, ";
+    if (o.distances.empty())
+        std::cout << d.species << " species";
+    else
+        std::cout << "their dissimilarities";
+    std::cout << "\nModel " << o.model << ": " << (o.ss == "marginal" ? "marginal" : "sequential")
+              << " sums of squares";
+    if (!o.strata.empty()) std::cout << ", permutations within the levels of " << o.strata;
+    std::cout << "\n";
+    for (const morvenak::Row& row : r.rows) {
+        if (row.source != morvenak::Source::kTerm) continue;
+        std::cout << "  " << row.label << ": ";
+        char buffer[112];
+        if (row.tested)
+            std::snprintf(buffer, sizeof buffer, "F = %.5f, P = %.5f (%lld permutations)", row.f,
+                          row.p, static_cast<long long>(row.permutations));
+        else if (row.formed)
+            std::snprintf(buffer, sizeof buffer, "F = %.5f, %s", row.f, row.note.c_str());
+        else
+            std::snprintf(buffer, sizeof buffer, "%s", row.note.c_str());
+        std::cout << buffer << ", R2 = " << number(row.ss / r.ssy) << "\n";
+    }
+    std::cout << "Results in " << output << "\n";
+}
+
 // Options checked: the combinations the parser cannot refuse, and the memory size.
 // A model of nested terms (`A / B`) is the main factor and the factors nested
 // in it; the other designs of the model language are not analysed yet.
@@ -419,18 +487,48 @@ void model_to_factors(RunOptions& o) {
         throw tools::ToolError(o.main.empty() ? "give the design: --main (and --nested), or --model"
                                               : "--model gives the design: give it or --main "
                                                 "and --nested, not both");
-    if (o.model.empty()) return;
+    if (o.model.empty()) {
+        if (!o.covariates.empty() || !o.strata.empty() || o.ss != "sequential")
+            throw tools::ToolError(std::string(!o.covariates.empty() ? "--covariate"
+                                               : !o.strata.empty()   ? "--strata"
+                                                                     : "--ss") +
+                                   " goes with a model: give the design as --model");
+        return;
+    }
     if (!o.nested.empty())
         throw tools::ToolError(
             "--model gives the design: give it or --main and --nested, not both");
     std::vector<std::string> factors;
+    morvenak::ModelFormula formula;
     try {
         factors = morvenak::model_factors(o.model);
+        formula = morvenak::parse_model(o.model);
     } catch (const morvenak::InvalidInput& e) {
         throw tools::ToolError(std::string("--model: ") + e.what());
     }
-    o.main = factors[0];
-    o.nested.assign(factors.begin() + 1, factors.end());
+    for (const std::string& c : o.covariates)
+        if (std::find(formula.variables.begin(), formula.variables.end(), c) ==
+            formula.variables.end())
+            throw tools::ToolError("--covariate " + c + ": the model '" + o.model +
+                                   "' has no variable " + c);
+    // Anything but nested terms with sequential sums of squares is a model of terms.
+    o.crossed =
+        factors.empty() || !o.covariates.empty() || o.ss != "sequential" || !o.strata.empty();
+    if (!o.crossed) {
+        o.main = factors[0];
+        o.nested.assign(factors.begin() + 1, factors.end());
+        return;
+    }
+    o.variables = formula.variables;
+    if (o.main_units != "objects" || o.exact)
+        throw tools::ToolError(std::string(o.exact ? "--exact" : "--main-units") +
+                               " goes with a nested design (--main and --nested, or --model "
+                               "'A / B'); a model of terms permutes each term's reduced model's "
+                               "residuals");
+    if (!o.task_given) o.task = "anova";
+    if (o.task != "anova")
+        throw tools::ToolError("--task " + o.task + ": the model '" + o.model +
+                               "' is analysed by --task anova; its ordinations are not made yet");
 }
 
 void check_options(RunOptions& o) {
@@ -493,9 +591,17 @@ void check_options(RunOptions& o) {
 tables::Design read_design(const RunOptions& o, MemoryCheck& memory) {
     std::vector<std::string> columns{o.main};
     columns.insert(columns.end(), o.nested.begin(), o.nested.end());
+    tables::DesignLimits limits = tables::no_limits;
+    if (o.crossed) {
+        columns = o.variables;
+        if (!o.strata.empty() &&
+            std::find(columns.begin(), columns.end(), o.strata) == columns.end())
+            columns.push_back(o.strata);
+        limits.crossed = true;
+    }
     memory.before_reading();
     tables::Design d =
-        tables::read_design(o.table_path(), o.labels, columns, o.table, tables::no_limits,
+        tables::read_design(o.table_path(), o.labels, columns, o.table, limits,
                             [&memory](const tables::Table& species, const tables::Table& labels) {
                                 memory.tables_read(species, labels);
                             });
@@ -506,7 +612,7 @@ tables::Design read_design(const RunOptions& o, MemoryCheck& memory) {
 // Outputs staged: the classic files and answers.txt in classic/ of the staging folder,
 // when the dialogue can express the run.
 void stage_classic_files(const tables::Design& d, const RunOptions& o, const std::string& top) {
-    if (!tables::within(d, tables::classic_limits) || o.beyond_classic()) return;
+    if (o.crossed || !tables::within(d, tables::classic_limits) || o.beyond_classic()) return;
     const std::string classic = (fs::path(top) / "classic").string();
     fs::create_directory(classic);
     std::vector<tools::NewFile> files = prepare::classic_files(d, classic);
@@ -532,7 +638,8 @@ std::string banner_note(const tables::Design& d, const RunOptions& o) {
 morvenak::Result analysis_of(const tables::Design& d, const morvenak::Input& in,
                              const morvenak::Options& options, morvenak::Events& events,
                              morvenak::ClassicReportFiles* report) {
-    if (!classic_echo(d, options)) return morvenak::analyse(in, options, &events);
+    if (!in.model.empty() || !classic_echo(d, options))
+        return morvenak::analyse(in, options, &events);
     const std::vector<std::string> names = prepare::classic_names(in.factors.size());
     if (report != nullptr) report->echo_names_file(names.back());
     morvenak::Analysis analysis(options, &events);
@@ -616,7 +723,7 @@ morvenak::Result run_analysis(const tables::Design& d, const morvenak::Input& in
                               const RunOptions& o, const morvenak::Options& options,
                               Observer& observer, const std::string* top) {
     try {
-        if (top == nullptr) return analysis_of(d, in, options, observer, nullptr);
+        if (top == nullptr || o.crossed) return analysis_of(d, in, options, observer, nullptr);
         const std::string note = banner_note(d, o);
         morvenak::ClassicReportFiles report(*top, options.task, options.permutations, note);
         if (!classic_echo(d, options)) report.data_line(data_line(d, options));
@@ -664,6 +771,11 @@ void write_results(const tables::Design& d, const morvenak::Result& r, const Run
     info.options["nested"] = o.nested;
     if (!o.model.empty())
         info.options["model"] = o.model;  // only when given: older readers' files unchanged
+    if (o.crossed) {
+        info.options["covariates"] = o.covariates;
+        info.options["ss"] = o.ss;
+        info.options["strata"] = o.strata.empty() ? Json(nullptr) : Json(o.strata);
+    }
     info.options["transform"] = o.transform;
     info.options["distance"] = o.distances.empty() ? o.distance : "given";
     info.options["binary"] = o.binary;
@@ -692,7 +804,7 @@ void write_results(const tables::Design& d, const morvenak::Result& r, const Run
     info.options["species_decimal_mark"] = std::string(1, d.decimal);
     info.options["progress"] = o.progress;
     info.options["quiet"] = o.quiet;
-    info.files["report"] = "Morvenak.out";
+    info.files["report"] = o.crossed ? Json(nullptr) : Json("Morvenak.out");
     info.files["scores"] = scores ? Json("FittedSc.out") : Json(nullptr);
     info.files["classic"] = classic_kept ? Json("classic") : Json(nullptr);
     info.files["table"] = "results.tsv";
@@ -705,7 +817,7 @@ void write_results(const tables::Design& d, const morvenak::Result& r, const Run
         one.push_back(file_in(top, name, std::move(text)));
         tools::write_new_files(one);
     };
-    write("results.tsv", results_tsv(d, r));
+    write("results.tsv", o.crossed ? model_results_tsv(r) : results_tsv(d, r));
     for (std::size_t k = 0; k < r.ordinations.size(); ++k) {
         const int number = static_cast<int>(k + 1);
         write(objects_file_name(number), objects_tsv(d, r.ordinations[k]));
@@ -713,7 +825,8 @@ void write_results(const tables::Design& d, const morvenak::Result& r, const Run
     }
     info.total_seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    write("results.json", results_json(d, r, info));
+    write("results.json",
+          o.crossed ? model_results_json(d, r, info, o.covariates) : results_json(d, r, info));
     if (g_cancel) interrupted();
     staging.commit();
 }
@@ -748,7 +861,7 @@ int run(RunOptions& o, Processes& processes, bool& started) {
         staging.emplace(output, "morvenak run");
         stage_classic_files(d, o, staging->path());
     }
-    morvenak::Input in = input_of(d);
+    morvenak::Input in = input_of(d, o);
     memory.design_built(in);
     if (o.distances.empty())
         input_numbers(d, in);
@@ -782,7 +895,7 @@ int run(RunOptions& o, Processes& processes, bool& started) {
     if (!first) return 0;  // the first process writes the results
 
     write_results(d, r, o, output, info, *staging, t0);
-    if (!o.quiet) print_summary(d, r, output, o);
+    if (!o.quiet) (o.crossed ? print_model_summary : print_summary)(d, r, output, o);
     return 0;
 }
 
@@ -826,7 +939,19 @@ void define_options(CLI::App& app, RunOptions& o) {
     app.add_option("--main", o.main, "Column of the main factor (or give the design as --model)");
     app.add_option("--model", o.model,
                    "The design in the model language, in place of --main and --nested: 'A / B' "
-                   "is B nested in A (crossed terms, 'A * B', come later)");
+                   "is B nested in A, 'A * B' is A + B + A:B, Condition(X) is partialled out "
+                   "first");
+    app.add_option("--covariate", o.covariates,
+                   "A numeric column of the model, a covariate rather than a factor; repeatable")
+        ->expected(1)
+        ->take_all();
+    app.add_option("--ss", o.ss,
+                   "Sums of squares of a model: sequential (each term after those before it) "
+                   "or marginal (each term after every term that does not contain it)")
+        ->check(CLI::IsMember({"sequential", "marginal"}));
+    app.add_option("--strata", o.strata,
+                   "Column whose levels restrict every permutation of a model: samples are "
+                   "exchanged within a level only");
     app.add_option(
            "--nested", o.nested,
            "Column of a factor nested in the one before, its labels read within their "

@@ -302,4 +302,128 @@ std::string results_json(const tables::Design& d, const morvenak::Result& r, con
     return j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
+namespace {
+
+// What a model's term's test permuted: the rows as they are, or the residuals of its
+// reduced model; "" for a row that was not tested.
+std::string permuted(const Row& row) {
+    if (!row.tested) return "";
+    if (row.reduced.empty()) return "rows";
+    std::string s = "residuals of ";
+    for (std::size_t k = 0; k < row.reduced.size(); ++k) s += (k ? " + " : "") + row.reduced[k];
+    return s;
+}
+
+bool is_term(const Row& row) { return row.source == Source::kTerm; }
+
+}  // namespace
+
+std::string model_results_tsv(const morvenak::Result& r) {
+    std::string s = "term\tdf1\tdf2\tSS\tMS\tF\tP\tR2\tpermutations\tpermuted\tnote\n";
+    for (const Row& row : r.rows) {
+        const bool tested_term = is_term(row) && !row.condition;
+        const bool ms = row.source != Source::kTotal && row.df1 > 0;
+        s += field(row.label) + "\t" + std::to_string(row.df1) + "\t" +
+             (tested_term ? std::to_string(row.df2) : "") + "\t" + number(ss_of(row, r.ssy)) +
+             "\t" + (ms ? number(row.ms) : "") + "\t" +
+             (tested_term && row.formed ? number(row.f) : "") + "\t" +
+             (row.tested ? number(row.p) : "") + "\t" + number(r2(row, r.ssy)) + "\t" +
+             std::to_string(row.tested ? row.permutations : 0) + "\t" + permuted(row) + "\t" +
+             field(row_note(row, r.ssy)) + "\n";
+    }
+    return s;
+}
+
+std::string model_results_json(const tables::Design& d, const morvenak::Result& r,
+                               const RunInfo& info, const std::vector<std::string>& covariates) {
+    Json j;
+    j["schema_version"] = 2;
+    j["program"] = "morvenak";
+    j["version"] = morvenak::version();
+    j["inputs"] = info.inputs;
+    j["options"] = info.options;
+    Json model;
+    model["text"] = r.model;
+    model["ss"] = r.ss == morvenak::SumsOfSquares::kMarginal ? "marginal" : "sequential";
+    model["strata"] = r.strata.empty() ? Json(nullptr) : Json(r.strata);
+    j["model"] = model;
+
+    Json design;
+    design["objects"] = d.objects.size();
+    design["species"] = d.species;
+    design["ignored_label_rows"] = d.ignored;
+    Json variables = Json::array();
+    for (const tables::Factor& fac : d.factors) {
+        Json jv;
+        jv["column"] = fac.column;
+        const bool covariate =
+            std::find(covariates.begin(), covariates.end(), fac.column) != covariates.end();
+        jv["kind"] = fac.column == r.strata && !covariate ? "strata"
+                     : covariate                          ? "covariate"
+                                                          : "factor";
+        if (!covariate) {
+            Json levels = Json::array();
+            for (std::size_t l = 0; l < fac.coding.levels.size(); ++l) {
+                Json jl;
+                jl["label"] = fac.coding.levels[l];
+                jl["count"] = fac.coding.counts[l];
+                levels.push_back(jl);
+            }
+            jv["levels"] = levels;
+        }
+        variables.push_back(jv);
+    }
+    design["variables"] = variables;
+    Json samples = Json::array();
+    for (std::size_t i = 0; i < d.objects.size(); ++i) {
+        Json js;
+        js["sample"] = d.objects[i];
+        for (const tables::Factor& fac : d.factors) js[fac.column] = fac.labels[i];
+        samples.push_back(js);
+    }
+    design["samples"] = samples;
+    j["design"] = design;
+
+    j["ssy"] = number_or_null(r.ssy);
+    Json rows = Json::array();
+    for (const Row& row : r.rows) {
+        const bool tested_term = is_term(row) && !row.condition;
+        Json jr;
+        jr["source"] = morvenak::source_name(row.source);
+        jr["term"] = row.label;
+        jr["condition"] = row.condition;
+        jr["df1"] = row.df1;
+        jr["df2"] = tested_term ? Json(row.df2) : Json(nullptr);
+        jr["SS"] = number_or_null(ss_of(row, r.ssy));
+        jr["MS"] =
+            row.source != Source::kTotal && row.df1 > 0 ? number_or_null(row.ms) : Json(nullptr);
+        jr["F"] = tested_term && row.formed ? number_or_null(row.f) : Json(nullptr);
+        jr["P"] = row.tested ? number_or_null(row.p) : Json(nullptr);
+        jr["R2"] = number_or_null(r2(row, r.ssy));
+        jr["ss_type"] = is_term(row) ? j["model"]["ss"] : Json(nullptr);
+        jr["permuted"] = row.tested ? Json(permuted(row)) : Json(nullptr);
+        jr["reduced_model"] = is_term(row) ? Json(row.reduced) : Json(nullptr);
+        jr["permutations"] = row.tested ? row.permutations : 0;
+        jr["note"] = row_note(row, r.ssy);
+        rows.push_back(jr);
+    }
+    j["rows"] = rows;
+    Json generator;
+    generator["name"] = r.generator == morvenak::GeneratorChoice::kModern ? "modern" : "classic";
+    generator["seed"] = r.seed;
+    j["generator"] = generator;
+    j["beyond_limits"] = r.beyond_limits;
+    j["warnings"] = r.warnings;
+    Json timings;
+    timings["anova_seconds"] = r.anova_seconds;
+    timings["total_seconds"] = info.total_seconds;
+    j["timings"] = timings;
+    Json execution;
+    execution["threads"] = r.threads;
+    execution["processes"] = info.processes;
+    j["execution"] = execution;
+    j["files"] = info.files;
+    return j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
 }  // namespace run

@@ -44,4 +44,10 @@ struct RunInfo {
 };
 std::string results_json(const tables::Design& d, const morvenak::Result& r, const RunInfo& info);
 
+// The same of a model of terms: a row for each term (named by it), the residual and the
+// total, with what each term's test permuted; `covariates` the model's numeric columns.
+std::string model_results_tsv(const morvenak::Result& r);
+std::string model_results_json(const tables::Design& d, const morvenak::Result& r,
+                               const RunInfo& info, const std::vector<std::string>& covariates);
+
 }  // namespace run

@@ -308,7 +308,7 @@ Design build_design(const Table& species, const Table& labels,
     }
     if (species.rows.empty()) throw ToolError(species.name + ": no sample rows");
     if (columns.empty()) throw ToolError("no main factor column was given");
-    if (columns.size() > max_factors)
+    if (!options.crossed && columns.size() > max_factors)
         throw tools::beyond_limits(std::to_string(columns.size()) +
                                    " factor columns were given; the program takes at most " +
                                    std::to_string(max_factors) +
@@ -408,13 +408,18 @@ Design build_design(const Table& species, const Table& labels,
     // labels within their parent.
     const std::vector<std::vector<std::string>> orders =
         orders_of(options.level_orders, d.factors, labels.name);
-    std::vector<morvenak::CodedFactor> coded = morvenak::code_factors(label_columns, orders);
+    std::vector<morvenak::CodedFactor> coded;
+    if (!options.crossed)
+        coded = morvenak::code_factors(label_columns, orders);
+    else
+        for (std::size_t f = 0; f < label_columns.size(); ++f)
+            coded.push_back(std::move(morvenak::code_factors({label_columns[f]}, {orders[f]})[0]));
     for (std::size_t f = 0; f < coded.size(); ++f) {
         d.factors[f].order = orders[f];
         d.factors[f].coding = std::move(coded[f].levels);
         d.factors[f].codes = integer_columns(coded[f], d.objects.size());
     }
-    check_coding(d, options.max_dummies, options.finer_nesting);
+    if (!options.crossed) check_coding(d, options.max_dummies, options.finer_nesting);
     return d;
 }
 

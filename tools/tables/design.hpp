@@ -34,6 +34,9 @@ struct DesignLimits {
     std::size_t species = 0;
     std::size_t dummies = 0;
     bool finer_nesting = false;
+    // The columns are a model's variables (crossed factors, covariates, strata): each
+    // coded on its own, with no nesting and no limit on their number.
+    bool crossed = false;
 };
 constexpr DesignLimits classic_limits{max_objects, max_species, max_dummies, true};
 constexpr DesignLimits no_limits{};
@@ -109,6 +112,7 @@ struct DesignOptions {
     char labels_delimiter = ',';
     std::size_t max_dummies = tables::max_dummies;
     bool finer_nesting = true;  // refuse a nested factor no finer than its parent (DesignLimits)
+    bool crossed = false;       // each column coded on its own (DesignLimits)
     // Levels in these orders; every label of the factor must be listed, and every
     // level listed must be some sample's.
     std::vector<LevelOrder> level_orders;

@@ -43,6 +43,7 @@ Design read_design(const std::string& species_path, const std::string& labels_pa
     d.labels_delimiter = labels.delimiter;
     d.max_dummies = limits.dummies;
     d.finer_nesting = limits.finer_nesting;
+    d.crossed = limits.crossed;
     return build_design(species, labels, columns, d);
 }
 

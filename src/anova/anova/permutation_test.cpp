@@ -30,7 +30,9 @@ void sum_over_processes(const RunContext& ctx, std::int64_t* values, int size) {
 }
 
 PermutationStream::PermutationStream(const RunContext& ctx, int* perm, bool progress)
-    : ctx_(ctx), perm_(perm), progress_(progress) {}
+    : ctx_(ctx), perm_(perm), progress_(progress) {
+  if (ctx.strata != nullptr) within_.resize(static_cast<std::size_t>(ctx.n));
+}
 
 int PermutationStream::fill(int* out, int most) {
   int got = 0;
@@ -38,7 +40,17 @@ int PermutationStream::fill(int* out, int most) {
     ++drawn_;
     check_cancel(ctx_);
     ctx_.events->permutation(drawn_, progress_);
-    permute(0, ctx_.n, perm_, *ctx_.generator);
+    if (ctx_.strata == nullptr) {
+      permute(0, ctx_.n, perm_, *ctx_.generator);
+    } else {
+      // Within each stratum, its objects' entries shuffled among its positions.
+      for (const std::vector<int>& at : *ctx_.strata) {
+        const int m = static_cast<int>(at.size());
+        for (int k = 0; k < m; ++k) within_[static_cast<std::size_t>(k)] = perm_[at[static_cast<std::size_t>(k)]];
+        permute(0, m, within_.data(), *ctx_.generator);
+        for (int k = 0; k < m; ++k) perm_[at[static_cast<std::size_t>(k)]] = within_[static_cast<std::size_t>(k)];
+      }
+    }
     if (!dealt_here(ctx_, drawn_)) continue;
     std::copy(perm_, perm_ + ctx_.n, out + static_cast<std::size_t>(got) * static_cast<std::size_t>(ctx_.n));
     ++got;

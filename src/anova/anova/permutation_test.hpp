@@ -56,6 +56,7 @@ class PermutationStream {
   int* perm_;
   bool progress_;
   long long drawn_ = 0;
+  std::vector<int> within_;  // a stratum's entries while they are shuffled
 };
 
 // The permutations of a test evaluated on the team in rounds of at most

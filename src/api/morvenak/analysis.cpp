@@ -3,6 +3,7 @@
 #include "core/fp_contract.hpp"
 #include "morvenak/analysis.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include <thread>
 #include <utility>
 
+#include "anova/crossed.hpp"
 #include "anova/design.hpp"
 #include "anova/distance.hpp"
 #include "anova/engines.hpp"
@@ -864,6 +866,162 @@ Result Analysis::run() {
   return std::move(r);
 }
 
+Result Analysis::run_model(const Input& input) {
+  Impl& a = *impl_;
+  RunContext& ctx = a.ctx;
+  if (a.ran) throw InvalidInput("an analysis runs once");
+  if (!a.has_response) throw InvalidInput("no response matrix Y");
+  if (ctx.nfiles > 1) throw InvalidInput("a model of terms takes its factors from the input, not from add_factor");
+  a.ran = true;
+  Result& r = a.result;
+  const ModelFormula formula = parse_formula(input.model);
+  const std::size_t n = static_cast<std::size_t>(ctx.n);
+  const std::string model = "the model '" + input.model + "'";
+
+  // Each variable a factor by labels or a covariate, found by its name.
+  ModelData data;
+  data.n = ctx.n;
+  std::vector<std::string> factor_names, covariate_names;
+  for (const std::string& v : formula.variables) {
+    const Covariate* cov = nullptr;
+    for (const Covariate& c : input.covariates)
+      if (c.name == v) cov = &c;
+    const Factor* fac = nullptr;
+    for (const Factor& f : input.factors)
+      if (f.name == v) fac = &f;
+    if (cov != nullptr) {
+      if (cov->values.size() != n)
+        throw InvalidInput("covariate '" + v + "' has " + std::to_string(cov->values.size()) + " values for " +
+                           std::to_string(n) + " objects");
+      for (std::size_t i = 0; i < n; ++i)
+        if (!std::isfinite(cov->values[i]))
+          throw InvalidInput("covariate '" + v + "' has no finite value at object " + std::to_string(i + 1));
+      data.values.push_back(cov->values);
+      covariate_names.push_back(v);
+    } else if (fac != nullptr) {
+      if (!fac->by_labels) throw InvalidInput("factor '" + v + "' of a model of terms is given by labels, not codes");
+      if (fac->labels.size() != n)
+        throw InvalidInput("factor '" + v + "' has " + std::to_string(fac->labels.size()) + " labels for " +
+                           std::to_string(n) + " objects");
+      LevelCoding levels = code_levels(fac->labels, nullptr, fac->order);
+      std::vector<std::string> words = factor_warnings(v, fac->labels, levels, "", {});
+      for (std::string& w : words)
+        if (w.find("looks continuous") != std::string::npos)
+          w += "; a covariate is a numeric column named as one (--covariate " + v + ", R covariates = ~" + v +
+               ", Python covariates=[\"" + v + "\"])";
+      a.warn(words);
+      data.level_of.push_back(levels.level_of);
+      factor_names.push_back(v);
+      r.codings.push_back(std::move(levels));
+    } else {
+      throw InvalidInput(model + " names '" + v + "', which is neither a factor nor a covariate given");
+    }
+  }
+  // The terms: the conditions first, then the tested terms in their order.
+  std::vector<ModelTerm> terms;
+  const auto add_term = [&](const std::vector<std::string>& vars, bool condition) {
+    ModelTerm t;
+    t.label = ModelFormula::label(vars);
+    if (condition) t.label = "Condition(" + t.label + ")";
+    t.condition = condition;
+    for (const std::string& v : vars) {
+      const auto f = std::find(factor_names.begin(), factor_names.end(), v);
+      if (f != factor_names.end())
+        t.factors.push_back(static_cast<int>(f - factor_names.begin()));
+      else
+        t.covariates.push_back(
+            static_cast<int>(std::find(covariate_names.begin(), covariate_names.end(), v) - covariate_names.begin()));
+    }
+    terms.push_back(std::move(t));
+  };
+  for (const std::vector<std::string>& t : formula.conditions) add_term(t, true);
+  for (const std::vector<std::string>& t : formula.terms) add_term(t, false);
+
+  std::vector<std::vector<int>> strata;
+  if (!input.strata.empty()) {
+    if (input.strata.size() != n)
+      throw InvalidInput("the strata have " + std::to_string(input.strata.size()) + " labels for " + std::to_string(n) +
+                         " objects");
+    const LevelCoding levels = code_levels(input.strata, nullptr);
+    strata.resize(levels.levels.size());
+    for (std::size_t i = 0; i < n; ++i)
+      strata[static_cast<std::size_t>(levels.level_of[i])].push_back(static_cast<int>(i));
+    ctx.strata = &strata;
+  }
+
+  r.model = input.model;
+  r.ss = a.options.ss;
+  r.strata = input.strata.empty() ? "" : input.strata_name;
+  r.seed = a.options.seed;
+  const bool beyond = a.distances ? a.beyond : a.grouped || ctx.n > kMaxObjects || ctx.p > kMaxSpecies;
+  r.beyond_limits = beyond;
+  r.threads = team_size(ctx);
+  const GeneratorKind kind = generator_kind(a.options, beyond);
+  r.generator = kind == GeneratorKind::kModern ? GeneratorChoice::kModern : GeneratorChoice::kClassic;
+  a.generator = Generator(a.options.seed, kind);
+  if (ctx.task != 1) throw InvalidInput(model + " is analysed by the anova task; its ordinations are not made yet");
+
+  const auto t0 = std::chrono::steady_clock::now();
+  RowMatrix y;
+  if (!a.distances && !a.grouped) {
+    // Y from the workspace, by rows.
+    y.n = ctx.n;
+    y.p = ctx.p;
+    y.a.resize(n * static_cast<std::size_t>(ctx.p));
+    for (int i = 1; i <= ctx.n; ++i)
+      for (int j = 1; j <= ctx.p; ++j) y.row(i - 1)[j - 1] = a.w.y(i, j);
+  }
+  a.events->table_started();
+  const ModelTable table = model_anova(ctx, data, terms, a.options.ss,
+                                       a.distances ? nullptr
+                                       : a.grouped ? &a.gy
+                                                   : &y,
+                                       a.distances ? &a.gd : nullptr);
+  for (std::size_t t = 0; t < terms.size(); ++t) {
+    const TermRow& tr = table.rows[t];
+    Row row;
+    row.source = Source::kTerm;
+    row.label = terms[t].label;
+    row.condition = terms[t].condition;
+    row.df1 = tr.df;
+    row.df2 = terms[t].condition ? 0 : table.residual_df;
+    row.ss = tr.ss;
+    row.ms = tr.df > 0 ? tr.ss / tr.df : 0.0;
+    row.formed = tr.formed;
+    row.f = tr.f;
+    row.tested = tr.tested;
+    row.count = tr.count;
+    row.permutations = tr.tested ? ctx.nperm : 0;
+    row.p = tr.tested ? static_cast<double>(tr.count) / static_cast<double>(ctx.nperm + 1) : 0.0;
+    row.significant = tr.tested && static_cast<float>(row.p) <= 0.05f;
+    for (int u : tr.reduced) row.reduced.push_back(terms[static_cast<std::size_t>(u)].label);
+    if (terms[t].condition)
+      row.note = "partialled out first, not tested";
+    else if (!tr.formed)
+      row.note = "no F: the residual has no degree of freedom or no variation";
+    else if (!tr.tested)
+      row.note = "not tested: no permutations";
+    r.rows.push_back(row);
+  }
+  Row residual;
+  residual.source = Source::kWithin;
+  residual.label = "Residual";
+  residual.df1 = table.residual_df;
+  residual.ss = table.residual_ss;
+  residual.ms = table.residual_df > 0 ? table.residual_ss / table.residual_df : 0.0;
+  r.rows.push_back(residual);
+  Row total;
+  total.source = Source::kTotal;
+  total.label = "Total";
+  total.df1 = ctx.n - 1;
+  total.ss = table.total;
+  r.rows.push_back(total);
+  r.permutations = ctx.nperm;
+  r.anova_seconds = seconds_since(t0);
+  a.events->table_done(r);
+  return std::move(r);
+}
+
 MemoryNeed memory_need(const Input& input, const Options& options) {
   const std::optional<Grouping> g = grouping_of(input);
   const MemoryEstimate e =
@@ -882,7 +1040,7 @@ Result analyse(const Input& input, const Options& options, Events* events) {
     throw InvalidInput("Y holds " + std::to_string(input.y.size()) + " values where " + std::to_string(input.n) +
                        " objects by " + std::to_string(input.p) + " species need " +
                        std::to_string(static_cast<long long>(input.n) * input.p));
-  if (input.factors.empty()) throw InvalidInput("no factor: give a main factor");
+  if (input.factors.empty() && input.model.empty()) throw InvalidInput("no factor: give a main factor");
   if ((input.n > kMaxObjects || input.p > kMaxSpecies) && input.factors.size() <= 3) {
     // The whole run's estimate before anything of its size is allocated.
     for (const Factor& f : input.factors)
@@ -899,6 +1057,22 @@ Result analyse(const Input& input, const Options& options, Events* events) {
     a.set_distances(input.n, input.distances.data());
   } else {
     a.set_response(input.n, input.p, input.y.data());
+  }
+  if (!input.model.empty()) {
+    std::vector<std::string> nested = model_factors(input.model);
+    const bool as_nested =
+        !nested.empty() && options.ss == SumsOfSquares::kSequential && input.covariates.empty() && input.strata.empty();
+    if (!as_nested) return a.run_model(input);
+    // A model of nested terms: its factors in nesting order, today's design.
+    for (const std::string& name : nested) {
+      const Factor* f = nullptr;
+      for (const Factor& g : input.factors)
+        if (g.name == name) f = &g;
+      if (f == nullptr)
+        throw InvalidInput("the model '" + input.model + "' names '" + name + "', which is no factor given");
+      a.add_factor(*f);
+    }
+    return a.run();
   }
   for (const Factor& f : input.factors) a.add_factor(f);
   return a.run();
@@ -955,10 +1129,7 @@ ModelFormula parse_model(const std::string& text) { return parse_formula(text); 
 
 std::vector<std::string> model_factors(const std::string& text) {
   std::vector<std::string> factors;
-  if (!parse_formula(text).nested(factors))
-    throw InvalidInput("the model '" + text +
-                       "': crossed terms, interactions of crossed factors and Condition() are not analysed yet; a "
-                       "model of nested terms (A / B / C) is");
+  if (!parse_formula(text).nested(factors)) return {};
   if (factors.size() > 3)
     throw InvalidInput("the model '" + text + "' nests " + std::to_string(factors.size()) +
                        " factors; at most 3: a main factor and two nested in it");

@@ -51,6 +51,12 @@ struct Factor {
   static Factor from_codes(std::string name, int m, std::vector<double> codes);
 };
 
+// A numeric variable of a model of terms: one finite value per object.
+struct Covariate {
+  std::string name;
+  std::vector<double> values;
+};
+
 struct Input {
   int n = 0;                    // objects (rows of Y)
   int p = 0;                    // species (columns of Y)
@@ -59,6 +65,18 @@ struct Input {
   // With Options::distance kGiven: the dissimilarities between the objects,
   // n x n (distances[i + k * n]), given instead of y (then empty, p 0).
   std::vector<double> distances;
+  // A model of terms in the model language (`Topo * Substrate`,
+  // `Condition(WatrCont) + Topo`), instead of a nested design. Its factors
+  // are in `factors` by labels, named as in the model, in any order; its
+  // numeric variables in `covariates`. A model of nested terms alone
+  // (`A / B`), with sequential sums of squares, no covariate and no strata,
+  // is the nested design of those factors, as if they were given in nesting
+  // order. `strata`: one label per object, the permutations exchanging
+  // objects of one label only (empty: freely), `strata_name` its column.
+  std::string model;
+  std::vector<Covariate> covariates;
+  std::vector<std::string> strata;
+  std::string strata_name;
 };
 
 // An analysis in steps, for a caller that reads its data piece by piece and
@@ -85,6 +103,10 @@ class Analysis {
   // ordinations that the task asks for. Once, last. With no factor, only
   // the checks: the result has no rows.
   Result run();
+  // Or, instead of add_factor and run(), the anova of a model of terms
+  // (input.model, its factors, covariates and strata; the rest of `input`
+  // is not read): a row for each term, the residual and the total.
+  Result run_model(const Input& input);
 
  private:
   struct Impl;
@@ -147,9 +169,9 @@ ModelFormula parse_model(const std::string& text);
 
 // The factors of a model of nested terms (`A / B / C`), in nesting order:
 // the main factor and those nested in it, as every front end passes them to
-// the analysis. Throws InvalidInput when the model cannot be read, is not
-// nested (crossed terms, interactions of crossed factors and Condition() are
-// not analysed yet) or nests more than 3 factors.
+// the analysis; empty for any other model (a model of terms: Input::model).
+// Throws InvalidInput when the model cannot be read or nests more than 3
+// factors.
 std::vector<std::string> model_factors(const std::string& text);
 
 // The version of the engine, as the programs print it.

@@ -66,6 +66,11 @@ enum class MainUnits { kObjects, kSubgroups };
 // modern one (xoshiro256** with unbiased bounded draws) beyond them.
 enum class GeneratorChoice { kAuto, kClassic, kModern };
 
+// The sums of squares of a model of terms: sequential (each term after the
+// terms before it, conditions first) or marginal (each term after every
+// other term that does not contain it).
+enum class SumsOfSquares { kSequential, kMarginal };
+
 // Processes that share the permutation tests of one analysis (a cluster
 // run). Every process runs the whole analysis on the same data with the same
 // options, so each draws the same permutations in the same order; each
@@ -129,6 +134,8 @@ struct Options {
   // coordinates, the Lingoes correction) are computed for at most this many
   // objects: beyond it the analysis stops before anything of its size is made.
   int decomposition_limit = 3000;
+  // A model of terms (Input::model): its sums of squares.
+  SumsOfSquares ss = SumsOfSquares::kSequential;
 };
 
 // ---------------------------------------------------------------- results
@@ -171,7 +178,9 @@ struct ModelFormula {
   }
 };
 
-enum class Source { kMain, kNested1, kNested2, kWithin, kTotal };
+// A model of terms (Input::model) has a kTerm row for each term, named by
+// Row::label, then the residual (kWithin, "Residual") and total rows.
+enum class Source { kMain, kNested1, kNested2, kWithin, kTotal, kTerm };
 
 // A source's name as the results tables write it.
 inline const char* source_name(Source s) {
@@ -186,6 +195,8 @@ inline const char* source_name(Source s) {
       return "within";
     case Source::kTotal:
       return "total";
+    case Source::kTerm:
+      return "term";
   }
   return "";
 }
@@ -205,6 +216,11 @@ struct Row {
   double p = 0.0;            // count / (permutations + 1), when tested
   bool significant = false;  // p <= 0.05 (single precision), when tested
   std::string note;          // why the row was not tested; empty when it was
+  // A model of terms: a term partialled out first (not tested), and the terms
+  // of the reduced model whose residuals the test permuted (none: the rows
+  // as they are).
+  bool condition = false;
+  std::vector<std::string> reduced;
 };
 
 // A row's figures as the run's tables, R and Python show them. A row without
@@ -312,6 +328,11 @@ struct Result {
   // With Options::correction kLingoes: the constant c added (2c to each
   // squared dissimilarity between two objects).
   double lingoes_constant = 0.0;
+  // A model of terms: its text, its sums of squares, and the column whose
+  // levels restricted the permutations ("" for none).
+  std::string model;
+  SumsOfSquares ss = SumsOfSquares::kSequential;
+  std::string strata;
 };
 
 // ---------------------------------------------------------------- events
@@ -401,20 +422,21 @@ class Error : public std::runtime_error {
 // reading text; stop_reason_name() gives the code's name in results files
 // and in the R and Python packages.
 enum class StopReason {
-  kSingularMatrix,    // the elimination met a singular matrix
-  kEmptyMatrix,       // the elimination was given no column
-  kNoConvergence,     // the eigen-decomposition did not converge
-  kZeroColumnSums,    // a chi-square transformation met a species that sums to 0
-  kCodingIncorrect,   // the dummy variables do not sum to 0 or are not orthogonal
-  kTooManyVariables,  // the dummy variables are as many as the objects or more
-  kFactorsCollinear,  // two factors' dummy variables are collinear
-  kNestingOrder,      // the factors are not nested in the order given
-  kNestedCoding,      // the parts of a nested coding exceed the full fit
-  kTooManyDummies,    // more dummy variables than the limit
-  kBeyondLimits,      // factors given as codes beyond the classic limits
-  kNotEnoughMemory,   // the estimate exceeds the memory available or allowed
-  kValuesOutOfRange,  // Y as transformed holds values the analysis cannot square
-  kTooManyObjects,    // an n x n eigen-decomposition beyond Options::decomposition_limit
+  kSingularMatrix,      // the elimination met a singular matrix
+  kEmptyMatrix,         // the elimination was given no column
+  kNoConvergence,       // the eigen-decomposition did not converge
+  kZeroColumnSums,      // a chi-square transformation met a species that sums to 0
+  kCodingIncorrect,     // the dummy variables do not sum to 0 or are not orthogonal
+  kTooManyVariables,    // the dummy variables are as many as the objects or more
+  kFactorsCollinear,    // two factors' dummy variables are collinear
+  kNestingOrder,        // the factors are not nested in the order given
+  kNestedCoding,        // the parts of a nested coding exceed the full fit
+  kTooManyDummies,      // more dummy variables than the limit
+  kBeyondLimits,        // factors given as codes beyond the classic limits
+  kNotEnoughMemory,     // the estimate exceeds the memory available or allowed
+  kValuesOutOfRange,    // Y as transformed holds values the analysis cannot square
+  kTooManyObjects,      // an n x n eigen-decomposition beyond Options::decomposition_limit
+  kNoDegreesOfFreedom,  // a term of a model has no degree of freedom left
 };
 
 inline const char* stop_reason_name(StopReason r) {
@@ -447,6 +469,8 @@ inline const char* stop_reason_name(StopReason r) {
       return "values_out_of_range";
     case StopReason::kTooManyObjects:
       return "too_many_objects";
+    case StopReason::kNoDegreesOfFreedom:
+      return "no_degrees_of_freedom";
   }
   return "";
 }

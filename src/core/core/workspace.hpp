@@ -5,6 +5,7 @@
 #pragma once
 #include <atomic>
 #include <memory>
+#include <vector>
 
 #include "core/limits.hpp"
 #include "core/matrix.hpp"
@@ -48,6 +49,9 @@ struct RunContext {
   Generator* generator = nullptr;
   const std::atomic<bool>* cancel = nullptr;  // may be null
   Share* share = nullptr;                     // may be null: one process
+  // The positions (from 0) of each stratum: a permutation exchanges objects
+  // within a stratum only. Null: every object with every other.
+  const std::vector<std::vector<int>>* strata = nullptr;
 };
 
 // Throws Cancelled when the caller has asked to stop.

@@ -1,0 +1,71 @@
+// The anova of a model of terms (crossed factors, their interactions,
+// covariates, terms partialled out first): sequential or marginal sums of
+// squares, each term over the residual mean square, and its permutation test
+// by the residuals of its reduced model (Freedman and Lane). The nested
+// designs of the classic analysis are left to the other paths.
+//
+// Every sum of squares is a trace in Gd: for a model m with orthonormal
+// basis U_m (n x r_m), fit(m) = tr(U_m' Gd U_m), Gd = Y Y' for the centred
+// table or Gower's centred matrix of a dissimilarity. Each model's columns
+// are sums of "atoms", the indicators of the cells (every combination of the
+// model's factors that some object has), each times a product of
+// covariates, so U_m is held as coefficients on the atoms and every fit is
+// read from the atoms' sums of the rows of Y (Euclidean) or from the atoms'
+// block sums of Gd, never from an n x n projector.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "core/model.hpp"
+#include "core/workspace.hpp"
+#include "linalg/grouping.hpp"
+
+namespace morvenak {
+
+// The variables of a model, object by object.
+struct ModelData {
+  int n = 0;
+  std::vector<std::vector<int>> level_of;   // factor f: the level (from 0) of each object
+  std::vector<std::vector<double>> values;  // covariate k: its value at each object
+};
+
+struct ModelTerm {
+  std::string label;
+  std::vector<int> factors;     // indices in ModelData::level_of
+  std::vector<int> covariates;  // indices in ModelData::values
+  bool condition = false;       // partialled out first, not tested
+};
+
+// One row of the table, for each term in the order given.
+struct TermRow {
+  int df = 0;
+  double ss = 0.0;
+  bool formed = false;
+  double f = 0.0;
+  long long count = 1;  // F* >= F, the observed F among them
+  bool tested = false;
+  bool raw = false;          // the reduced model is the mean alone: rows permuted as they are
+  std::vector<int> reduced;  // the terms of its reduced model
+};
+
+struct ModelTable {
+  std::vector<TermRow> rows;
+  int residual_df = 0;
+  double residual_ss = 0.0;
+  double total = 0.0;
+};
+
+// The table of `terms` (conditions first, then the tested terms in the order
+// they are fitted) on the centred Y by rows (`y`) or Gower's centred matrix
+// (`gd`, n x n), the other null. Permutations as ctx says (ctx.strata
+// restricts them); a tested term with no degree of freedom left stops the
+// analysis (Stopped, naming it).
+ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::vector<ModelTerm>& terms,
+                       SumsOfSquares ss, const RowMatrix* y, const RowMatrix* gd);
+
+// A permuted F* counts as at least F when F* >= F (1 - kTieTolerance): the
+// rounding of a permuted sum leaves permutations whose F equals the observed
+// one a few units in its last places on either side.
+constexpr double kTieTolerance = 1e-9;
+
+}  // namespace morvenak
