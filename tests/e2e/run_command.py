@@ -574,8 +574,8 @@ def option_errors():
 
 
 def model(report):
-    """A model of nested terms is today's nested design, every output the same; the
-    other designs of the model language are refused, and so is a model beside --main."""
+    """A model of nested terms is today's nested design, every output the same; what a
+    model of terms cannot do yet is refused, and so is a model beside --main."""
     d = fresh()
     argv = ["run", "--species", "dune.csv", "--labels", "dune.env.csv", "--model", "Management / Use",
             "--transform", "hellinger"]
@@ -591,9 +591,11 @@ def model(report):
           "--model: results.json records the model when it is given")
     check(by_model["rows"] == by_factors["rows"], "--model: results.json's rows differ")
     base = ["run", "--species", "dune.csv", "--labels", "dune.env.csv"]
-    expect_error(d, base + ["--model", "Management * Use"],
-                 "morvenak run: --model: the model 'Management * Use': crossed terms, interactions of crossed factors and "
-                 "Condition() are not analysed yet; a model of nested terms (A / B / C) is\n", 2, "a crossed model")
+    expect_error(d, base + ["--model", "Management * Use", "--task", "both"],
+                 "morvenak run: --task both: the model 'Management * Use' is analysed by --task anova; its ordinations "
+                 "are not made yet\n", 2, "a crossed model's ordinations")
+    expect_error(d, base + ["--main", "Management", "--covariate", "A1"],
+                 "morvenak run: --covariate goes with a model: give the design as --model\n", 2, "--covariate with --main")
     expect_error(d, base + ["--model", "Management / (Use"],
                  "morvenak run: --model: the model 'Management / (Use', column 18: ')' was expected\n", 2,
                  "a model that cannot be read")

@@ -1,0 +1,148 @@
+#!/usr/bin/env python3
+"""End-to-end runs of `morvenak run --model` on vegan's mite data (written by R, run
+live), against vegan:
+- Hellinger, Euclidean: the sequential SS, df and F of Topo * Substrate equal
+  adonis2(by = "terms"), the marginal ones of Topo + Substrate adonis2(by = "margin"),
+  WatrCont + Topo (a covariate) adonis2(by = "terms"), and the SS of Topo after
+  Condition(WatrCont) rda's constrained inertia times n - 1; to 1e-10 relative;
+- Bray-Curtis: Topo * Substrate equals adonis2 on Bray-Curtis;
+- results.tsv is the same bit for bit on one thread and on two, and permutations within
+  the levels of a column (--strata) are recorded and change only the P values;
+- a covariate's value that is no number is refused, naming its cell, leaving nothing.
+
+usage: run_models.py --morvenak BUILD/morvenak
+Exit status 0 when every check passes, 1 when one fails (and when R or vegan is missing).
+"""
+import argparse
+import csv
+import json
+import os
+import subprocess
+import sys
+import tempfile
+
+from checks import check, finish
+
+R_PEER = r"""
+suppressMessages(library(vegan))
+out <- commandArgs(TRUE)[1]
+data(mite); data(mite.env)
+write.csv(mite, file.path(out, "mite.csv"))
+write.csv(mite.env, file.path(out, "mite.env.csv"))
+y <- decostand(mite, "hellinger")
+show <- function(name, a) {
+  k <- seq_len(nrow(a) - 2)
+  cat(name, paste(rownames(a)[k], collapse = ","), sprintf("%d", a$Df[k]), sprintf("%.17g", a$SumOfSqs[k]),
+      sprintf("%.17g", a$F[k]), "\n")
+}
+show("sequential", adonis2(y ~ Topo * Substrate, mite.env, method = "euclidean", by = "terms", permutations = 9))
+show("marginal", adonis2(y ~ Topo + Substrate, mite.env, method = "euclidean", by = "margin", permutations = 9))
+show("covariate", adonis2(y ~ WatrCont + Topo, mite.env, method = "euclidean", by = "terms", permutations = 9))
+show("bray", adonis2(mite ~ Topo * Substrate, mite.env, method = "bray", by = "terms", permutations = 9))
+r <- rda(y ~ Topo + Condition(WatrCont), mite.env)
+cat("condition Topo 1", sprintf("%.17g", r$CCA$tot.chi * (nrow(y) - 1)), "0\n")
+"""
+
+
+def morvenak(argv, cwd):
+    return subprocess.run([args.morvenak, "run", "--quiet", "--species", "mite.csv", "--labels", "mite.env.csv"] + argv,
+                          cwd=cwd, capture_output=True, text=True, stdin=subprocess.DEVNULL)
+
+
+def table(path):
+    with open(path, newline="") as f:
+        return {r["term"]: r for r in csv.DictReader(f, delimiter="\t")}
+
+
+def close(a, b):
+    return abs(a - b) <= 1e-10 * max(abs(a), abs(b))
+
+
+def peer(work):
+    r = subprocess.run(["Rscript", "-", work], input=R_PEER, capture_output=True, text=True)
+    check(r.returncode == 0, f"R with vegan is needed: {r.stderr.strip()[-300:]}")
+    if r.returncode != 0:
+        return {}
+    cases = {}
+    for line in r.stdout.splitlines():
+        name, terms, *rest = line.split()
+        terms = terms.split(",")
+        k = len(terms)
+        cases[name] = {t: (int(rest[j]), float(rest[k + j]), float(rest[2 * k + j])) for j, t in enumerate(terms)}
+    return cases
+
+
+def against_vegan(work, cases):
+    runs = {
+        "sequential": ["--model", "Topo * Substrate", "--transform", "hellinger"],
+        "marginal": ["--model", "Topo + Substrate", "--ss", "marginal", "--transform", "hellinger"],
+        "covariate": ["--model", "WatrCont + Topo", "--covariate", "WatrCont", "--transform", "hellinger"],
+        "bray": ["--model", "Topo * Substrate", "--distance", "bray"],
+        "condition": ["--model", "Topo + Condition(WatrCont)", "--covariate", "WatrCont", "--transform",
+                      "hellinger"],
+    }
+    for name, argv in runs.items():
+        r = morvenak(argv + ["--permutations", "99", "--output", name], work)
+        check(r.returncode == 0, f"{name}: status {r.returncode}: {r.stderr}")
+        if r.returncode != 0 or name not in cases:
+            continue
+        rows = table(os.path.join(work, name, "results.tsv"))
+        for term, (df, ss, f) in cases[name].items():
+            row = rows.get(term)
+            check(row is not None, f"{name}: no row {term}: {sorted(rows)}")
+            if row is None:
+                continue
+            check(int(row["df1"]) == df and close(float(row["SS"]), ss), f"{name} {term}: {row} against {df} {ss}")
+            if name != "condition":
+                check(close(float(row["F"]), f), f"{name} {term}: F {row['F']} against {f}")
+
+
+def threads_and_strata(work):
+    argv = ["--model", "Topo * Substrate", "--transform", "hellinger", "--permutations", "499"]
+    for k in ("1", "2"):
+        morvenak(argv + ["--threads", k, "--output", "t" + k], work)
+    one, two = (open(os.path.join(work, "t" + k, "results.tsv")).read() for k in "12")
+    check(one == two, "one thread and two give different tables")
+    r = morvenak(argv + ["--strata", "Shrub", "--output", "strata"], work)
+    check(r.returncode == 0, f"--strata: {r.stderr}")
+    if r.returncode != 0:
+        return
+    free, within = table(os.path.join(work, "t1", "results.tsv")), table(os.path.join(work, "strata", "results.tsv"))
+    for term in free:
+        check({k: v for k, v in free[term].items() if k != "P"} == {k: v for k, v in within[term].items() if k != "P"},
+              f"--strata changed more than P in {term}")
+    check(any(free[t]["P"] != within[t]["P"] for t in free), "--strata did not change any P")
+    result = json.load(open(os.path.join(work, "strata", "results.json")))
+    check(result["model"] == {"text": "Topo * Substrate", "ss": "sequential", "strata": "Shrub"},
+          f"results.json's model: {result['model']}")
+
+
+def refused_covariate(work):
+    lines = open(os.path.join(work, "mite.env.csv")).read().splitlines()
+    header = lines[0].split(",")
+    at = header.index('"WatrCont"')
+    row = lines[5].split(",")
+    row[at] = "dry"
+    lines[5] = ",".join(row)
+    with open(os.path.join(work, "bad.env.csv"), "w") as f:
+        f.write("\n".join(lines) + "\n")
+    r = subprocess.run([args.morvenak, "run", "--quiet", "--species", "mite.csv", "--labels", "bad.env.csv", "--model",
+                        "WatrCont + Topo", "--covariate", "WatrCont", "--output", "bad"], cwd=work,
+                       capture_output=True, text=True)
+    check(r.returncode == 2 and r.stderr == f"morvenak run: bad.env.csv, line 6, column {at + 1} (WatrCont): the "
+          "covariate's value of sample 5 is 'dry', not a number\n", f"a covariate that is no number: {r.returncode} "
+          f"{r.stderr!r}")
+    check(not os.path.exists(os.path.join(work, "bad")), "a refused run left its folder")
+
+
+parser = argparse.ArgumentParser()
+parser.add_argument("--morvenak", required=True)
+args = parser.parse_args()
+args.morvenak = os.path.abspath(args.morvenak)
+work = tempfile.mkdtemp(prefix="run_models_")
+cases = peer(work)
+if cases:
+    against_vegan(work, cases)
+    threads_and_strata(work)
+    refused_covariate(work)
+sys.exit(finish([work]))
