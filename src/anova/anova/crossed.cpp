@@ -58,23 +58,31 @@ struct Atoms {
 // term it was added for (-1: the mean).
 struct Basis {
   std::vector<std::vector<double>> v;
+  std::vector<std::vector<double>> beta;  // each vector's coefficients on the raw columns
   std::vector<int> tag;
   int rank(int t) const { return static_cast<int>(std::count(tag.begin(), tag.end(), t)); }
 };
 
-void extend(const Atoms& at, Basis& b, std::vector<double> col, int tag) {
+// Raw column `raw` (of `raws`) added to the basis by Gram-Schmidt, twice
+// over, unless it is aliased.
+void extend(const Atoms& at, Basis& b, std::vector<double> col, int raw, int raws, int tag) {
   const double norm0 = at.inner(col, col);
   if (!(norm0 > 0.0)) return;
+  std::vector<double> beta(static_cast<size_t>(raws), 0.0);
+  beta[static_cast<size_t>(raw)] = 1.0;
   for (int pass = 0; pass < 2; ++pass)
-    for (const std::vector<double>& v : b.v) {
-      const double c = at.inner(v, col);
-      for (size_t a = 0; a < col.size(); ++a) col[a] -= c * v[a];
+    for (size_t k = 0; k < b.v.size(); ++k) {
+      const double c = at.inner(b.v[k], col);
+      for (size_t a = 0; a < col.size(); ++a) col[a] -= c * b.v[k][a];
+      for (size_t r = 0; r < beta.size(); ++r) beta[r] -= c * b.beta[k][r];
     }
   const double r = at.inner(col, col);
   if (!(r > kAliased * norm0)) return;
   const double scale = 1.0 / std::sqrt(r);
   for (double& x : col) x *= scale;
+  for (double& x : beta) x *= scale;
   b.v.push_back(std::move(col));
+  b.beta.push_back(std::move(beta));
   b.tag.push_back(tag);
 }
 
@@ -99,14 +107,24 @@ std::vector<std::vector<double>> term_columns(const Atoms& at, const std::vector
 
 // The model of the mean and the listed terms in order (the last one's vectors
 // tagged with its index, the others' with theirs).
+// The raw columns: 0 the mean, then each term's columns in turn.
+struct RawColumns {
+  std::vector<int> first;               // [t]: the raw index of term t's first column
+  std::vector<std::vector<int>> atoms;  // [k]: the atoms of raw column k, ascending
+  int count() const { return static_cast<int>(atoms.size()); }
+};
+
 Basis model_basis(const Atoms& at, const std::vector<std::vector<std::vector<double>>>& columns,
-                  const std::vector<int>& terms) {
+                  const RawColumns& raw, const std::vector<int>& terms) {
   Basis b;
   std::vector<double> mean(static_cast<size_t>(at.count()), 0.0);
   for (int c = 0; c < at.cells; ++c) mean[static_cast<size_t>(at.atom(0, c))] = 1.0;
-  extend(at, b, mean, -1);
-  for (int t : terms)
-    for (const std::vector<double>& col : columns[static_cast<size_t>(t)]) extend(at, b, col, t);
+  extend(at, b, mean, 0, raw.count(), -1);
+  for (int t : terms) {
+    const std::vector<std::vector<double>>& cols = columns[static_cast<size_t>(t)];
+    for (size_t k = 0; k < cols.size(); ++k)
+      extend(at, b, cols[k], raw.first[static_cast<size_t>(t)] + static_cast<int>(k), raw.count(), t);
+  }
   return b;
 }
 
@@ -122,20 +140,38 @@ double sum_squares(const double* v, int p) {
 }
 
 // What a fit reads: the basis vectors of a part of a model, as rows of
-// coefficients on the atoms, their zeros skipped.
+// coefficients on the raw columns, their zeros skipped, and the raw columns
+// they use. `saturated`: the part is the whole span of the atoms (of cells
+// alone), whose fit is read from the atoms directly.
 struct Projection {
   std::vector<std::vector<std::pair<int, double>>> rows;
+  std::vector<int> used;
+  bool saturated = false;
+  // The multiplications of a fit: by rows of Y (a row's nonzeros) or of Gd
+  // (their square).
+  double cost(bool gram) const {
+    double c = 0.0;
+    for (const auto& r : rows) c += gram ? static_cast<double>(r.size() * r.size()) : static_cast<double>(r.size());
+    return c;
+  }
 };
 
 Projection projection(const Basis& b, const std::vector<int>& tags) {
   Projection pr;
+  std::vector<bool> used;
   for (size_t k = 0; k < b.v.size(); ++k) {
     if (std::find(tags.begin(), tags.end(), b.tag[k]) == tags.end()) continue;
     std::vector<std::pair<int, double>> row;
-    for (size_t a = 0; a < b.v[k].size(); ++a)
-      if (b.v[k][a] != 0.0) row.emplace_back(static_cast<int>(a), b.v[k][a]);
+    used.resize(b.beta[k].size(), false);
+    for (size_t r = 0; r < b.beta[k].size(); ++r)
+      if (b.beta[k][r] != 0.0) {
+        row.emplace_back(static_cast<int>(r), b.beta[k][r]);
+        used[r] = true;
+      }
     pr.rows.push_back(std::move(row));
   }
+  for (size_t r = 0; r < used.size(); ++r)
+    if (used[r]) pr.used.push_back(static_cast<int>(r));
   return pr;
 }
 
@@ -147,113 +183,163 @@ struct DealtMatrix {
 };
 
 // The fits of one dealing of a matrix, from its atom sums M (atoms x p, by
-// rows; Euclidean) or its atom block sums K (atoms x atoms; Gd).
+// rows; the table's rows) or its atom block sums K (atoms x atoms; Gd): the
+// raw columns' sums that a projection uses, then ||W R||^2 or tr(W K_raw W'),
+// W the projection's rows, each row's in turn.
 class Fits {
  public:
-  Fits(const Atoms& at, bool gower, int p) : at_(at), gower_(gower), p_(p) {}
-  // ||W M||^2, or tr(W K W'), W the projection's rows, each row's in turn.
+  Fits(const Atoms& at, const RawColumns& raw, bool gram, int p) : at_(at), raw_(raw), gram_(gram), p_(p) {}
   double of(const Projection& pr, const double* sums, std::vector<double>& scratch) const {
-    double total = 0.0;
+    if (pr.saturated) return saturated(sums);
     const size_t na = static_cast<size_t>(at_.count());
-    if (gower_) {
+    const size_t nr = static_cast<size_t>(raw_.count());
+    double total = 0.0;
+    if (gram_) {
+      // K_raw(k, l) for the raw columns used: K's rows summed over k's atoms,
+      // then over l's.
+      scratch.resize(nr * na + nr * nr);
+      double* ka = scratch.data();
+      double* kr = ka + nr * na;
+      for (int k : pr.used) {
+        double* out = ka + static_cast<size_t>(k) * na;
+        std::fill(out, out + na, 0.0);
+        for (int a : raw_.atoms[static_cast<size_t>(k)]) add_row(out, sums + static_cast<size_t>(a) * na, static_cast<int>(na));
+        for (int l : pr.used) {
+          double v = 0.0;
+          for (int b : raw_.atoms[static_cast<size_t>(l)]) v += out[b];
+          kr[static_cast<size_t>(k) * nr + static_cast<size_t>(l)] = v;
+        }
+      }
       for (const auto& row : pr.rows) {
         double q = 0.0;
-        for (const auto& [a, wa] : row) {
-          double s = 0.0;
-          for (const auto& [b, wb] : row) s += sums[static_cast<size_t>(a) * na + static_cast<size_t>(b)] * wb;
-          q += wa * s;
+        for (const auto& [k, wk] : row) {
+          double v = 0.0;
+          for (const auto& [l, wl] : row) v += kr[static_cast<size_t>(k) * nr + static_cast<size_t>(l)] * wl;
+          q += wk * v;
         }
         total += q;
       }
       return total;
     }
-    scratch.resize(static_cast<size_t>(p_));
+    const size_t p = static_cast<size_t>(p_);
+    scratch.resize(nr * p + p);
+    double* rs = scratch.data();
+    double* v = rs + nr * p;
+    for (int k : pr.used) {
+      double* out = rs + static_cast<size_t>(k) * p;
+      std::fill(out, out + p, 0.0);
+      for (int a : raw_.atoms[static_cast<size_t>(k)]) add_row(out, sums + static_cast<size_t>(a) * p, p_);
+    }
     for (const auto& row : pr.rows) {
-      std::fill(scratch.begin(), scratch.end(), 0.0);
-      for (const auto& [a, wa] : row) {
-        const double* m = sums + static_cast<size_t>(a) * static_cast<size_t>(p_);
-        for (int j = 0; j < p_; ++j) scratch[static_cast<size_t>(j)] += wa * m[j];
+      std::fill(v, v + p, 0.0);
+      for (const auto& [k, wk] : row) {
+        const double* m = rs + static_cast<size_t>(k) * p;
+        for (size_t j = 0; j < p; ++j) v[j] += wk * m[j];
       }
-      total += sum_squares(scratch.data(), p_);
+      total += sum_squares(v, p_);
     }
     return total;
   }
 
  private:
+  // The fit of every cell's mean: sum over cells of ||M_c||^2 / n_c, or of
+  // K_cc / n_c.
+  double saturated(const double* sums) const {
+    double total = 0.0;
+    const size_t na = static_cast<size_t>(at_.count());
+    for (int c = 0; c < at_.cells; ++c) {
+      const double size = at_.g(c, 0, 0);
+      const double q = gram_ ? sums[static_cast<size_t>(c) * na + static_cast<size_t>(c)]
+                             : sum_squares(sums + static_cast<size_t>(c) * static_cast<size_t>(p_), p_);
+      total += q / size;
+    }
+    return total;
+  }
+
   const Atoms& at_;
-  bool gower_;
+  const RawColumns& raw_;
+  bool gram_;
   int p_;
 };
 
 // The atom sums of `m` with its rows dealt as `perm` says (row perm[i] - 1 to
-// object i; null: each to its own), objects ascending: M (atoms x p) for Y,
-// K (atoms x atoms) for Gd.
-void atom_sums(const Atoms& at, bool gower, const RowMatrix& m, const int* perm, double* out, std::vector<double>& t) {
+// object i; null: each to its own), objects ascending: M (atoms x p) for the
+// table's rows, K (atoms x atoms) for an n x n Gram matrix. K is made from Z,
+// the rows dealt to each atom's objects summed (atoms x n), then
+// K(a, b) = the sum over b's objects k ascending of Z(a, perm[k] - 1).
+void atom_sums(const Atoms& at, bool gram, const RowMatrix& m, const int* perm, double* out, std::vector<double>& z) {
   const int n = at.n;
   const size_t na = static_cast<size_t>(at.count());
   const auto row_of = [&](int i) { return perm == nullptr ? i : perm[i] - 1; };
-  if (!gower) {
-    const size_t p = static_cast<size_t>(m.p);
-    std::fill(out, out + na * p, 0.0);
-    for (int i = 0; i < n; ++i) {
-      const double* r = m.row(row_of(i));
-      const int c = at.cell[static_cast<size_t>(i)];
-      for (int s = 0; s < at.sets; ++s) {
-        double* acc = out + static_cast<size_t>(at.atom(s, c)) * p;
-        if (s == 0) {
-          add_row(acc, r, m.p);
-        } else {
-          const double w = at.weight[static_cast<size_t>(s)][static_cast<size_t>(i)];
-          for (size_t j = 0; j < p; ++j) acc[j] += w * r[j];
-        }
-      }
-    }
-    return;
+  const size_t p = static_cast<size_t>(m.p);
+  double* sums = out;
+  if (gram) {
+    z.resize(na * p);
+    sums = z.data();
   }
-  std::fill(out, out + na * na, 0.0);
-  t.resize(na);
+  std::fill(sums, sums + na * p, 0.0);
   for (int i = 0; i < n; ++i) {
     const double* r = m.row(row_of(i));
-    std::fill(t.begin(), t.end(), 0.0);
-    for (int k = 0; k < n; ++k) {
-      const double v = r[row_of(k)];
-      const int c = at.cell[static_cast<size_t>(k)];
-      t[static_cast<size_t>(at.atom(0, c))] += v;
-      for (int s = 1; s < at.sets; ++s)
-        t[static_cast<size_t>(at.atom(s, c))] += at.weight[static_cast<size_t>(s)][static_cast<size_t>(k)] * v;
-    }
     const int c = at.cell[static_cast<size_t>(i)];
     for (int s = 0; s < at.sets; ++s) {
-      const double w = s == 0 ? 1.0 : at.weight[static_cast<size_t>(s)][static_cast<size_t>(i)];
-      double* acc = out + static_cast<size_t>(at.atom(s, c)) * na;
-      for (size_t b = 0; b < na; ++b) acc[b] += w * t[b];
+      double* acc = sums + static_cast<size_t>(at.atom(s, c)) * p;
+      if (s == 0) {
+        add_row(acc, r, m.p);
+      } else {
+        const double w = at.weight[static_cast<size_t>(s)][static_cast<size_t>(i)];
+        for (size_t j = 0; j < p; ++j) acc[j] += w * r[j];
+      }
+    }
+  }
+  if (!gram) return;
+  std::fill(out, out + na * na, 0.0);
+  for (size_t a = 0; a < na; ++a) {
+    const double* za = sums + a * p;
+    double* ka = out + a * na;
+    for (int k = 0; k < n; ++k) {
+      const double v = za[row_of(k)];
+      const int c = at.cell[static_cast<size_t>(k)];
+      ka[at.atom(0, c)] += v;
+      for (int s = 1; s < at.sets; ++s)
+        ka[at.atom(s, c)] += at.weight[static_cast<size_t>(s)][static_cast<size_t>(k)] * v;
     }
   }
 }
 
 // The value at object i of each vector of a projection: the basis in the
 // space of the objects, n x rows (by objects).
-std::vector<double> basis_values(const Atoms& at, const Projection& pr) {
+std::vector<double> basis_values(const Atoms& at, const RawColumns& raw, const Projection& pr) {
   const size_t r = pr.rows.size();
+  // set_at[k][c]: the set of raw column k's atom in cell c (a column has one
+  // atom in a cell at most), -1 where it has none.
+  std::vector<std::vector<int>> set_at(static_cast<size_t>(raw.count()));
+  for (int k : pr.used) {
+    std::vector<int>& sets = set_at[static_cast<size_t>(k)];
+    sets.assign(static_cast<size_t>(at.cells), -1);
+    for (int a : raw.atoms[static_cast<size_t>(k)]) sets[static_cast<size_t>(a % at.cells)] = a / at.cells;
+  }
   std::vector<double> u(static_cast<size_t>(at.n) * r, 0.0);
-  for (int i = 0; i < at.n; ++i)
+  for (int i = 0; i < at.n; ++i) {
+    const size_t c = static_cast<size_t>(at.cell[static_cast<size_t>(i)]);
     for (size_t k = 0; k < r; ++k) {
       double v = 0.0;
-      for (const auto& [a, w] : pr.rows[k]) {
-        const int s = a / at.cells, c = a % at.cells;
-        if (c != at.cell[static_cast<size_t>(i)]) continue;
+      for (const auto& [col, w] : pr.rows[k]) {
+        const int s = set_at[static_cast<size_t>(col)][c];
+        if (s < 0) continue;
         v += w * (s == 0 ? 1.0 : at.weight[static_cast<size_t>(s)][static_cast<size_t>(i)]);
       }
       u[static_cast<size_t>(i) * r + k] = v;
     }
+  }
   return u;
 }
 
 // The residuals of the reduced model pr: Y - U U' Y, or (I - U U') Gd (I - U U').
-DealtMatrix residuals(const Atoms& at, bool gower, const RowMatrix& m, const Projection& pr) {
+DealtMatrix residuals(const Atoms& at, const RawColumns& raw, bool gower, const RowMatrix& m,
+                      const Projection& pr) {
   const int n = at.n;
   const size_t r = pr.rows.size();
-  const std::vector<double> u = basis_values(at, pr);
+  const std::vector<double> u = basis_values(at, raw, pr);
   DealtMatrix d;
   d.m = m;
   if (!gower) {
@@ -307,23 +393,32 @@ DealtMatrix residuals(const Atoms& at, bool gower, const RowMatrix& m, const Pro
 }
 
 // A tested row's permutation test: its residuals, the projections of its
-// numerator (its term's vectors) and of the whole model, and its F.
+// numerator (its term's vectors, or the saturated fit less the reduced
+// model's where that is cheaper) and of the whole model, and its F.
 struct RowTest {
   size_t row = 0;
   const DealtMatrix* source = nullptr;
-  Projection num, all;
+  Projection num, reduced, all;
+  bool by_difference = false;
   int df_num = 0, df_den = 0;
   double f = 0.0;
 };
 
+// The permuted F* of a row from its source's atom sums.
+double permuted_f(const Fits& fits, const RowTest& t, const double* sums, std::vector<double>& scratch) {
+  const double full = fits.of(t.all, sums, scratch);
+  const double num = t.by_difference ? full - fits.of(t.reduced, sums, scratch) : fits.of(t.num, sums, scratch);
+  return pseudo_f(t.df_num, t.df_den, num, t.source->total - full);
+}
+
 class ModelTest final : public Job {
  public:
-  ModelTest(const Atoms& at, bool gower, int p, const std::vector<RowTest>& tests, int threads)
-      : at_(at), gower_(gower), p_(p), tests_(tests), fits_(at, gower, p) {
+  ModelTest(const Atoms& at, const Fits& fits, bool gram, int p, const std::vector<RowTest>& tests, int threads)
+      : at_(at), fits_(fits), gram_(gram), tests_(tests) {
     const size_t na = static_cast<size_t>(at.count());
     scratch_.resize(static_cast<size_t>(threads));
     for (Scratch& s : scratch_) {
-      s.sums.resize(na * (gower ? na : static_cast<size_t>(p)));
+      s.sums.resize(na * (gram ? na : static_cast<size_t>(p)));
       s.exceed.assign(tests.size(), 0);
     }
   }
@@ -337,10 +432,8 @@ class ModelTest final : public Job {
     const int* perm = perms_ + static_cast<size_t>(piece) * static_cast<size_t>(at_.n);
     for (size_t k = 0; k < tests_.size(); ++k) {
       const RowTest& t = tests_[k];
-      atom_sums(at_, gower_, t.source->m, perm, s.sums.data(), s.t);
-      const double num = fits_.of(t.num, s.sums.data(), s.v);
-      const double den = t.source->total - fits_.of(t.all, s.sums.data(), s.v);
-      if (pseudo_f(t.df_num, t.df_den, num, den) >= t.f * (1.0 - kTieTolerance)) ++s.exceed[k];
+      atom_sums(at_, gram_, t.source->m, perm, s.sums.data(), s.z);
+      if (permuted_f(fits_, t, s.sums.data(), s.v) >= t.f * (1.0 - kTieTolerance)) ++s.exceed[k];
     }
   }
   long long exceedances(size_t k) const {
@@ -351,18 +444,36 @@ class ModelTest final : public Job {
 
  private:
   struct Scratch {
-    std::vector<double> sums, t, v;
+    std::vector<double> sums, z, v;
     std::vector<long long> exceed;
   };
   const Atoms& at_;
-  bool gower_;
-  int p_;
+  const Fits& fits_;
+  bool gram_;
   const std::vector<RowTest>& tests_;
-  Fits fits_;
   std::vector<Scratch> scratch_;
   const int* perms_ = nullptr;
   int count_ = 0;
 };
+
+// The Gram matrix R R' of residuals by rows, n x n, each entry a sum over
+// the columns ascending; its total unchanged.
+DealtMatrix gram_of(const DealtMatrix& d) {
+  DealtMatrix g;
+  const int n = d.m.n;
+  g.m.n = n;
+  g.m.p = n;
+  g.m.a.assign(static_cast<size_t>(n) * static_cast<size_t>(n), 0.0);
+  for (int i = 0; i < n; ++i)
+    for (int k = 0; k <= i; ++k) {
+      double v = 0.0;
+      for (int j = 0; j < d.m.p; ++j) v += d.m.row(i)[j] * d.m.row(k)[j];
+      g.m.row(i)[k] = v;
+      g.m.row(k)[i] = v;
+    }
+  g.total = d.total;
+  return g;
+}
 
 // Whether term u contains term t: every variable of t is u's, and u has more.
 bool contains(const ModelTerm& u, const ModelTerm& t) {
@@ -431,27 +542,42 @@ ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::
   std::vector<std::vector<int>> cell_levels;
   const Atoms at = make_atoms(data, terms, set_of, cell_levels);
   std::vector<std::vector<std::vector<double>>> columns;
-  for (size_t t = 0; t < terms.size(); ++t) columns.push_back(term_columns(at, cell_levels, terms[t], set_of[t]));
+  RawColumns raw;
+  raw.atoms.emplace_back();
+  for (int c = 0; c < at.cells; ++c) raw.atoms[0].push_back(at.atom(0, c));
+  for (size_t t = 0; t < terms.size(); ++t) {
+    columns.push_back(term_columns(at, cell_levels, terms[t], set_of[t]));
+    raw.first.push_back(raw.count());
+    for (const std::vector<double>& col : columns.back()) {
+      raw.atoms.emplace_back();
+      for (size_t a = 0; a < col.size(); ++a)
+        if (col[a] != 0.0) raw.atoms.back().push_back(static_cast<int>(a));
+    }
+  }
+  // A model of every cell's mean (no covariate): its fit is read from the atoms.
+  const auto saturated = [&](const Basis& b) { return at.sets == 1 && static_cast<int>(b.v.size()) == at.cells; };
 
   std::vector<int> every(terms.size());
   for (size_t t = 0; t < terms.size(); ++t) every[t] = static_cast<int>(t);
-  const Basis whole = model_basis(at, columns, every);
+  const Basis whole = model_basis(at, columns, raw, every);
   std::vector<int> every_tag = every;
   every_tag.push_back(-1);
-  const Projection all = projection(whole, every_tag);
+  Projection all = projection(whole, every_tag);
+  all.saturated = saturated(whole);
 
   ModelTable table;
   table.rows.resize(terms.size());
   table.total = ctx.ssy;
   table.residual_df = at.n - static_cast<int>(whole.v.size());
-  const Fits fits(at, gower, p);
+  const Fits fits(at, raw, gower, gower ? at.n : p);
   std::vector<double> observed(static_cast<size_t>(at.count()) * static_cast<size_t>(gower ? at.count() : p));
-  std::vector<double> scratch, t_scratch;
-  atom_sums(at, gower, m, nullptr, observed.data(), t_scratch);
+  std::vector<double> scratch, z;
+  atom_sums(at, gower, m, nullptr, observed.data(), z);
   table.residual_ss = table.total - fits.of(all, observed.data(), scratch);
 
   // Each row: its reduced model and its term's vectors after it.
   std::vector<Projection> nums(terms.size()), reduced(terms.size());
+  std::vector<bool> full_saturated(terms.size(), false);
   for (size_t t = 0; t < terms.size(); ++t) {
     TermRow& row = table.rows[t];
     std::vector<int> before;
@@ -464,7 +590,8 @@ ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::
     }
     std::vector<int> order = before;
     order.push_back(static_cast<int>(t));
-    const Basis b = model_basis(at, columns, order);
+    const Basis b = model_basis(at, columns, raw, order);
+    full_saturated[t] = saturated(b);
     row.df = b.rank(static_cast<int>(t));
     row.reduced = before;
     row.raw = before.empty();
@@ -474,9 +601,9 @@ ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::
     reduced[t] = projection(b, reduced_tags);
     row.ss = fits.of(nums[t], observed.data(), scratch);
     if (row.df == 0 && !terms[t].condition)
-      throw Stopped(
-          StopReason::kNoDegreesOfFreedom,
-          "the term " + terms[t].label + " has no degree of freedom left: the terms fitted before it span its columns");
+      throw Stopped(StopReason::kNoDegreesOfFreedom,
+                    "the term " + terms[t].label +
+                        " has no degree of freedom left: the terms fitted before it span its columns");
     if (terms[t].condition) continue;
     const Statistic s = observed_statistic("", row.df, table.residual_df, row.ss, table.residual_ss, true);
     row.formed = s.formed;
@@ -485,23 +612,32 @@ ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::
 
   if (ctx.nperm <= 0) return table;
   // The test: the rows whose reduced models are alike share their residuals.
+  // A table with no more rows than columns is dealt as its Gram matrix, whose
+  // block sums take fewer operations than the rows' sums.
+  const bool gram = gower || at.n <= p;
+  const Fits permuted_fits(at, raw, gram, gram ? at.n : p);
   std::vector<std::unique_ptr<DealtMatrix>> sources;
   std::vector<std::vector<int>> source_models;
   std::vector<RowTest> tests;
   for (size_t t = 0; t < terms.size(); ++t) {
     TermRow& row = table.rows[t];
     if (!row.formed) continue;
-    const size_t at_source =
-        static_cast<size_t>(std::find(source_models.begin(), source_models.end(), row.reduced) - source_models.begin());
+    const size_t at_source = static_cast<size_t>(
+        std::find(source_models.begin(), source_models.end(), row.reduced) - source_models.begin());
     if (at_source == source_models.size()) {
       source_models.push_back(row.reduced);
-      sources.emplace_back(new DealtMatrix(residuals(at, gower, m, reduced[t])));
+      DealtMatrix r = residuals(at, raw, gower, m, reduced[t]);
+      sources.emplace_back(new DealtMatrix(gram && !gower ? gram_of(r) : std::move(r)));
     }
     RowTest test;
     test.row = t;
     test.source = sources[at_source].get();
     test.num = nums[t];
+    test.reduced = reduced[t];
     test.all = all;
+    // The saturated fit less the reduced model's, where the term completes the
+    // cells' means and that is cheaper than the term's own vectors.
+    test.by_difference = full_saturated[t] && all.saturated && reduced[t].cost(gram) < nums[t].cost(gram);
     test.df_num = row.df;
     test.df_den = table.residual_df;
     test.f = row.f;
@@ -517,7 +653,7 @@ ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::
   std::vector<std::int64_t> exceed(tests.size(), 0);
   if (!tests.empty() && stream.here() > 0) {
     Workers team(ctx.threads > 0 ? ctx.threads : Workers::available());
-    ModelTest job(at, gower, p, tests, team.size());
+    ModelTest job(at, permuted_fits, gram, p, tests, team.size());
     evaluate_in_rounds(stream, team, job, kRound, n);
     for (size_t k = 0; k < tests.size(); ++k) exceed[k] = job.exceedances(k);
   }
