@@ -298,7 +298,9 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
             transform: str = "none", permutations: int = 999, task: Optional[str] = None, seed: Optional[int] = None,
             threads: Optional[int] = None, main_units: str = "objects", exact: bool = False,
             distance: Any = "euclidean", binary: bool = False, sqrt_dist: bool = False,
-            distances: Any = None, correction: str = "none", residual_axes: Optional[int] = None) -> Result:
+            distances: Any = None, correction: str = "none", residual_axes: Optional[int] = None,
+            covariates: Optional[Sequence[str]] = None, ss: str = "sequential", strata: Optional[FactorLike] = None
+            ) -> Result:
     """Nested multivariate analysis of variance of Y by redundancy analysis,
     or of a dissimilarity between the samples.
 
@@ -312,8 +314,9 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
         The main factor: a column name of `data`, or one label per sample;
         or the design in the model language, its factors columns of `data`:
         "Management / Use" is Use nested in Management, as
-        main="Management", nested="Use" (crossed terms, "A * B", are not
-        analysed yet).
+        main="Management", nested="Use"; any other model ("A * B",
+        "A + B + A:B", "Condition(X) + A") is a model of terms, analysed
+        with task "anova": a row for each term.
         A pandas Series of labels is matched to Y's samples by its index
         when Y is a DataFrame (names compared as text: 1 matches "1"); a
         list or an array is taken in Y's order.
@@ -374,6 +377,15 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
         The residuals' axes kept (all when None); 0 leaves the residuals'
         ordination out, and with it a dissimilarity's n x n decomposition
         (computed for at most 3000 samples, as is the correction's).
+    covariates : list of str, optional
+        The variables of the model that are numeric covariates (columns of
+        `data`), not factors.
+    ss : {"sequential", "marginal"}
+        A model's sums of squares: each term after those before it, or
+        after every other term that does not contain it.
+    strata : str or sequence, optional
+        A column name of `data`, or one label per sample: each test
+        permutes samples within a label only (a model of terms).
 
     Levels are coded in the order of a pandas Categorical's categories
     (categories no sample has are passed over), and otherwise in order of
@@ -431,6 +443,7 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
         transform = EUCLIDEAN[kind]
     if main is None:
         raise InvalidInput("'main' is missing: give the main factor")
+    task_given = task is not None
     if task is None:
         task = "both" if kind in EUCLIDEAN else "anova"
     options = {
@@ -458,12 +471,22 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
         y, samples, species = _response(Y)
     n = y.shape[0]
     rows = None if data is None else _data_rows(data, n, samples)
-    if isinstance(main, str) and any(c in main for c in "+*:/()`") and not (
-            rows is not None and main in rows.columns):
+    ss = _choice("ss", ss, ["sequential", "marginal"])
+    extras = covariates is not None or strata is not None or ss != "sequential"
+    if extras and not isinstance(main, str):
+        raise InvalidInput("covariates, strata and ss go with a model: give the design as a model, "
+                           "such as \"A * B\", its variables columns of 'data'")
+    if isinstance(main, str) and (extras or any(c in main for c in "+*:/()`")) and not (
+            not extras and rows is not None and main in rows.columns):
         if nested is not None:
             raise InvalidInput(f"the model '{main}' gives the design: give it as main, or main and nested, "
                                "not both")
-        main, *nested_names = _engine.model_factors(main)
+        model_nested = [] if extras else _engine.model_factors(main)
+        if not model_nested:
+            if not task_given:  # a model's ordinations are not made yet
+                options["task"] = "anova"
+            return _model(y, d, samples, species, rows, n, main, covariates, ss, strata, kind, options)
+        main, *nested_names = model_nested
         nested = nested_names or None
     given_factors = [main] + _nested_factors(nested, rows)
     if len(given_factors) > 3:
@@ -488,3 +511,62 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
     options["nested"] = names[1:]
     options["levels"] = {name: order for name, order in zip(names, orders) if order}
     return Result(raw, names, labels, samples, species, options, _engine.version())
+
+
+def _covariate(name: str, rows: Any, n: int) -> List[float]:
+    """A covariate's values, a numeric column of `data`, each finite."""
+    if rows is None:
+        raise InvalidInput(f"covariate '{name}' names a column of 'data', but no 'data' was given")
+    if name not in rows.columns:
+        columns = ", ".join(f"'{c}'" for c in rows.columns)
+        raise InvalidInput(f"'data' has no column '{name}' (for the covariate; its columns: {columns})")
+    column = rows[name]
+    if not pd.api.types.is_numeric_dtype(column.dtype) or pd.api.types.is_bool_dtype(column.dtype):
+        raise InvalidInput(f"covariate '{name}' must be numeric: its column holds {_kind(column.dtype)} values")
+    values = column.to_numpy(dtype=np.float64, na_value=np.nan)
+    bad = np.flatnonzero(~np.isfinite(values))
+    if bad.size:
+        raise InvalidInput(f"covariate '{name}' has no finite value ({values[bad[0]]}) for object {bad[0] + 1}")
+    return [float(v) for v in values]
+
+
+def _model(y: np.ndarray, d: Optional[np.ndarray], samples: Optional[List[str]], species: Optional[List[str]],
+           rows: Any, n: int, model: str, covariates: Optional[Sequence[str]], ss: str, strata: Any, kind: str,
+           options: Dict[str, Any]) -> Result:
+    """A model of terms: its factors and covariates from `data`, its strata,
+    analysed with task "anova"."""
+    if options["main_units"] != "objects" or options["exact"]:
+        raise InvalidInput(f"'{'exact' if options['exact'] else 'main_units'}' goes with a nested design "
+                           "(\"A / B\"); a model of terms permutes each term's reduced model's residuals")
+    variables = _engine.model_variables(model)
+    numeric = [covariates] if isinstance(covariates, str) else list(covariates or [])
+    for name in numeric:
+        if name not in variables:
+            raise InvalidInput(f"covariate '{name}': the model '{model}' has no variable {name}")
+    factors = [_factor(name, name, rows, n, samples) for name in variables if name not in numeric]
+    values = [(name, _covariate(name, rows, n)) for name in variables if name in numeric]
+    strata_name, strata_labels = "", []
+    if strata is not None:
+        strata_name, strata_labels, _ = _factor(strata, "strata", rows, n, samples)
+    names = [name for name, _, _ in factors]
+    try:
+        raw = _engine.analyse(y, [lab for _, lab, _ in factors], [order for _, _, order in factors], names,
+                              TRANSFORMS[options["transform"]], options["permutations"], TASKS[options["task"]],
+                              options["seed"], options["threads"], False, False,
+                              "euclidean" if kind in EUCLIDEAN else kind, options["binary"], options["sqrt_dist"],
+                              d, options["correction"] == "lingoes",
+                              -1 if options["residual_axes"] is None else options["residual_axes"],
+                              model, values, strata_labels, strata_name, ss == "marginal")
+    except Error as e:
+        _warn(e.warnings)
+        raise
+    _warn(raw["warnings"])
+    options["model"] = {"text": model, "ss": ss, "strata": strata_name or None,
+                        "covariates": [name for name, _ in values]}
+    options["main"], options["nested"] = None, []
+    options["levels"] = {name: order for name, _, order in factors if order}
+    variables_given = [(name, lab, order) for name, lab, order in factors]
+    if strata_name and strata_name not in names:
+        variables_given.append((strata_name, strata_labels, []))
+    return Result(raw, names, [lab for _, lab, _ in factors], samples, species, options, _engine.version(),
+                  variables=variables_given, covariates=values)

@@ -62,6 +62,8 @@ py::list rows_of(const morvenak::Result& r) {
     d["p"] = row.p;
     d["significant"] = row.significant;
     d["note"] = row.note;
+    d["condition"] = row.condition;
+    d["reduced"] = row.reduced;
     out.append(d);
   }
   return out;
@@ -152,14 +154,19 @@ py::dict result_of(const morvenak::Result& r, const std::vector<std::string>& no
 // `distances` an n x n float64 matrix (then `distance` is "given"); labels:
 // one list of strings per factor, main factor first; orders: for each, the
 // order of its levels (empty: first appearance); names: the factors' names;
-// distance: the engine's name of the dissimilarity.
+// distance: the engine's name of the dissimilarity. A model of terms: its
+// text in `model` ("" for a nested design), its covariates (name, values),
+// the strata's labels (empty: none) and name, and marginal or sequential
+// sums of squares.
 py::dict analyse(const py::array_t<double, py::array::f_style | py::array::forcecast>& y,
                  const std::vector<std::vector<std::string>>& labels,
                  const std::vector<std::vector<std::string>>& orders, const std::vector<std::string>& names,
                  int transform, int permutations, int task, std::uint32_t seed, int threads, bool subgroups, bool exact,
                  const std::string& distance, bool binary, bool sqrt_dist,
                  const std::optional<py::array_t<double, py::array::f_style | py::array::forcecast>>& distances,
-                 bool lingoes, int residual_axes) {
+                 bool lingoes, int residual_axes, const std::string& model,
+                 const std::vector<std::pair<std::string, std::vector<double>>>& covariates,
+                 const std::vector<std::string>& strata, const std::string& strata_name, bool marginal) {
   if (y.ndim() != 2) throw py::value_error("Y must be two-dimensional");
   morvenak::Options options;
   if (!morvenak::dissimilarity_of_name(distance, options.distance))
@@ -191,6 +198,11 @@ py::dict analyse(const py::array_t<double, py::array::f_style | py::array::force
   options.sqrt_dist = sqrt_dist;
   options.correction = lingoes ? morvenak::Correction::kLingoes : morvenak::Correction::kNone;
   options.residual_axes = residual_axes;
+  in.model = model;
+  for (const auto& c : covariates) in.covariates.push_back(morvenak::Covariate{c.first, c.second});
+  in.strata = strata;
+  in.strata_name = strata_name;
+  options.ss = marginal ? morvenak::SumsOfSquares::kMarginal : morvenak::SumsOfSquares::kSequential;
 
   morvenak::TextNotes notes(names);
   morvenak::Result r;
@@ -233,10 +245,20 @@ PYBIND11_MODULE(_engine, m) {
   m.def("analyse", &analyse, py::arg("y"), py::arg("labels"), py::arg("orders"), py::arg("names"), py::arg("transform"),
         py::arg("permutations"), py::arg("task"), py::arg("seed"), py::arg("threads"), py::arg("subgroups"),
         py::arg("exact"), py::arg("distance") = "euclidean", py::arg("binary") = false, py::arg("sqrt_dist") = false,
-        py::arg("distances") = py::none(), py::arg("lingoes") = false, py::arg("residual_axes") = -1);
+        py::arg("distances") = py::none(), py::arg("lingoes") = false, py::arg("residual_axes") = -1,
+        py::arg("model") = "", py::arg("covariates") = std::vector<std::pair<std::string, std::vector<double>>>{},
+        py::arg("strata") = std::vector<std::string>{}, py::arg("strata_name") = "", py::arg("marginal") = false);
   m.def("model_factors", [](const std::string& text) {
     try {
       return morvenak::model_factors(text);
+    } catch (const morvenak::InvalidInput& e) {
+      raise("InvalidInput", e.what(), {});
+    }
+  });
+  // The variables of a model, in the order they first appear.
+  m.def("model_variables", [](const std::string& text) {
+    try {
+      return morvenak::parse_model(text).variables;
     } catch (const morvenak::InvalidInput& e) {
       raise("InvalidInput", e.what(), {});
     }

@@ -16,6 +16,8 @@ except ImportError:  # pragma: no cover - exercised on machines without pandas
     pd = None
 
 COLUMNS = ["source", "factor", "df1", "df2", "SS", "MS", "F", "P", "R2", "permutations", "note"]
+# A model of terms: the columns of its results.tsv.
+MODEL_COLUMNS = ["term", "df1", "df2", "SS", "MS", "F", "P", "R2", "permutations", "permuted", "note"]
 FACTOR_SOURCES = ("main", "nested1", "nested2")
 # The Euclidean distances of a transformed Y, the classic analysis, by the
 # transformation each name stands for; every other distance is decomposed
@@ -48,6 +50,27 @@ def _cells(row: Dict[str, Any]) -> Dict[str, Any]:
         "permutations": row["permutations"] if tested else 0,
         "note": note,
     }
+
+
+def _permuted(row: Dict[str, Any]) -> Optional[str]:
+    """What a term's test permuted: the rows as they are, or the residuals of
+    its reduced model; None for a row not tested."""
+    if not row["tested"]:
+        return None
+    return "residuals of " + " + ".join(row["reduced"]) if row["reduced"] else "rows"
+
+
+def _model_cells(row: Dict[str, Any]) -> Dict[str, Any]:
+    """A row of a model of terms as its results.tsv writes it: None where it
+    is empty."""
+    cells = _cells(row)
+    tested_term = row["source"] == "term" and not row["condition"]
+    return dict(cells, term=row["label"], condition=row["condition"], reduced=list(row["reduced"]),
+                df2=row["df2"] if tested_term else None,
+                MS=row["ms"] if row["source"] != "total" and row["df1"] > 0 else None,
+                F=row["f"] if tested_term and row["formed"] else None,
+                P=row["p"] if row["tested"] else None,
+                permutations=row["permutations"] if row["tested"] else 0, permuted=_permuted(row))
 
 
 def _finite_or_none(x: Optional[float]) -> Optional[float]:
@@ -147,7 +170,8 @@ class Result:
 
     def __init__(self, raw: Dict[str, Any], names: List[str], labels: List[List[str]],
                  samples: Optional[List[str]], species: Optional[List[str]], options: Dict[str, Any],
-                 version: str) -> None:
+                 version: str, variables: Optional[List[Any]] = None,
+                 covariates: Optional[List[Any]] = None) -> None:
         self.n: int = raw["n"]
         self.p: int = raw["p"]
         self.ssy: float = raw["ssy"]
@@ -162,16 +186,25 @@ class Result:
         # With correction "lingoes": the constant c (2c added to each squared dissimilarity).
         self.lingoes_constant: float = raw["lingoes_constant"]
         self._names = names
-        self._rows = [dict(_cells(row), factor=self._factor_of(row["source"])) for row in raw["rows"]]
+        # A model of terms (options["model"]): its factors and strata as
+        # (name, labels, order), its covariates as (name, values).
+        self.model: Optional[Dict[str, Any]] = options.get("model")
+        self._variables = list(variables or [])
+        self._covariates = list(covariates or [])
+        if self.model is not None:
+            self._rows = [_model_cells(row) for row in raw["rows"]]
+        else:
+            self._rows = [dict(_cells(row), factor=self._factor_of(row["source"])) for row in raw["rows"]]
         self.table: Union[Any, Dict[str, np.ndarray]] = self._table()
         self.factors: List[FactorLevels] = []
-        codings = raw["codings"]
+        codings = raw["codings"] if self.model is None else []
         for k, coding in enumerate(codings):
             above = codings[k - 1]["levels"] if k > 0 else []
             parents = [above[p] if p >= 0 else None for p in coding["parent"]]
             self.factors.append(FactorLevels(FACTOR_SOURCES[k], names[k], list(coding["levels"]), parents,
                                              list(coding["counts"]), coding["dummies"], list(labels[k])))
-        self.main_test: Optional[Dict[str, Any]] = dict(raw["main_test"]) if len(names) > 1 else None
+        self.main_test: Optional[Dict[str, Any]] = (dict(raw["main_test"]) if len(names) > 1 and self.model is None
+                                                    else None)
         self.ordinations: List[Ordination] = []
         for k, o in enumerate(raw["ordinations"]):
             self.ordinations.append(Ordination(
@@ -188,6 +221,9 @@ class Result:
         return ""
 
     def _table(self) -> Any:
+        if self.model is not None:
+            return self._model_table()
+
         def column(name: str, dtype: Any) -> np.ndarray:
             values = [row[name] for row in self._rows]
             if dtype is float:
@@ -207,6 +243,65 @@ class Result:
         frame["df2"] = pd.array([row["df2"] for row in self._rows], dtype="Int64")
         return frame
 
+    def _model_table(self) -> Any:
+        floats = ("SS", "MS", "F", "P", "R2")
+        arrays = {}
+        for name in MODEL_COLUMNS:
+            values = [row[name] for row in self._rows]
+            if name in floats:
+                arrays[name] = np.array([np.nan if v is None else v for v in values], dtype=np.float64)
+            elif name in ("df1", "permutations"):
+                arrays[name] = np.array(values, dtype=np.int64)
+            elif name == "df2":
+                arrays[name] = np.array([np.nan if v is None else v for v in values], dtype=np.float64)
+            else:
+                arrays[name] = np.array(["" if v is None else v for v in values], dtype=object)
+        if pd is None:
+            return arrays
+        frame = pd.DataFrame(arrays, columns=MODEL_COLUMNS)
+        frame["df2"] = pd.array([row["df2"] for row in self._rows], dtype="Int64")
+        return frame
+
+    def _model_dict(self) -> Dict[str, Any]:
+        """results.json of a model of terms, less what only the command line knows."""
+        model = {"text": self.model["text"], "ss": self.model["ss"], "strata": self.model["strata"]}
+        variables = []
+        for name, labels, order in self._variables:
+            kind = "strata" if name == self.model["strata"] and name not in self._names else "factor"
+            present = set(labels)
+            levels = [lv for lv in order if lv in present] if order else list(dict.fromkeys(labels))
+            variables.append({"column": name, "kind": kind,
+                              "levels": [{"label": lv, "count": labels.count(lv)} for lv in levels]})
+        for name, _ in self._covariates:
+            variables.append({"column": name, "kind": "covariate"})
+        samples = []
+        for i in range(self.n):
+            sample: Dict[str, Any] = {"sample": self.samples[i] if self.samples is not None else str(i + 1)}
+            for name, labels, _ in self._variables:
+                sample[name] = labels[i]
+            for name, values in self._covariates:
+                sample[name] = values[i]
+            samples.append(sample)
+        rows = [{
+            "source": r["source"], "term": r["term"], "condition": r["condition"], "df1": r["df1"],
+            "df2": r["df2"], "SS": _finite_or_none(r["SS"]), "MS": _finite_or_none(r["MS"]),
+            "F": _finite_or_none(r["F"]), "P": _finite_or_none(r["P"]), "R2": _finite_or_none(r["R2"]),
+            "ss_type": model["ss"] if r["source"] == "term" else None, "permuted": r["permuted"],
+            "reduced_model": r["reduced"] if r["source"] == "term" else None,
+            "permutations": r["permutations"], "note": r["note"],
+        } for r in self._rows]
+        options = {key: self.options[key] for key in ("transform", "distance", "binary", "sqrt_dist", "task",
+                                                      "seed", "seed_given", "threads", "correction")}
+        options.update(permutations=self.options["permutations"], model=model["text"],
+                       covariates=list(self.model["covariates"]), ss=model["ss"], strata=model["strata"],
+                       levels=dict(self.options.get("levels", {})))
+        return {
+            "program": "morvenak", "version": self.version, "options": options, "model": model,
+            "design": {"objects": self.n, "species": self.p, "variables": variables, "samples": samples},
+            "ssy": _finite_or_none(self.ssy), "rows": rows, "warnings": list(self.warnings),
+            "timings": {"anova_seconds": self.anova_seconds},
+        }
+
     def _head(self) -> str:
         o = self.options
         if o["distance"] == "given":
@@ -214,6 +309,9 @@ class Result:
         head = f"Morvenak: {self.n} objects, {self.p} species, transform {o['transform']}"
         if o["distance"] != "euclidean":
             head += f", distance {o['distance']}"
+        if self.model is not None:
+            head += f", model {self.model['text']} ({self.model['ss']} SS"
+            head += f", strata {self.model['strata']})" if self.model["strata"] else ")"
         return head + "".join(f", {what}" for what, on in (("binary", o["binary"]), ("sqrt_dist", o["sqrt_dist"]))
                               if on)
 
@@ -227,14 +325,22 @@ class Result:
             def number(x: Optional[float], width: int = 12, digits: int = 5) -> str:
                 return (" " * width) if x is None else f"{x:{width}.{digits}f}"
 
-            width = max(len("source"), *(len(r["factor"] or r["source"]) for r in self._rows))
-            lines.append(f"{'source':<{width}}  {'df1':>4} {'df2':>4} {'SS':>12} {'MS':>12} {'F':>12} "
+            def name(r: Dict[str, Any]) -> str:
+                return r["term"] if self.model is not None else (r["factor"] or r["source"])
+
+            head_name = "term" if self.model is not None else "source"
+            width = max(len("source"), *(len(name(r)) for r in self._rows))
+            lines.append(f"{head_name:<{width}}  {'df1':>4} {'df2':>4} {'SS':>12} {'MS':>12} {'F':>12} "
                          f"{'P':>8} {'R2':>8}")
             for r in self._rows:
                 df2 = "" if r["df2"] is None else str(r["df2"])
-                lines.append(f"{r['factor'] or r['source']:<{width}}  {r['df1']:>4} {df2:>4} {number(r['SS'])} "
+                lines.append(f"{name(r):<{width}}  {r['df1']:>4} {df2:>4} {number(r['SS'])} "
                              f"{number(r['MS'])} {number(r['F'])} {number(r['P'], 8)} {number(r['R2'], 8, 4)}")
-            notes = [f"  {r['factor'] or r['source']}: {r['note']}" for r in self._rows if r["note"]]
+            notes = [f"  {name(r)}: {r['note']}" for r in self._rows if r["note"]]
+            permuted = [f"  {r['term']}: {r['permuted']}" for r in self._rows
+                        if self.model is not None and r["permuted"]]
+            if permuted:
+                lines += ["permuted:"] + permuted
             if notes:
                 lines += ["notes:"] + notes
         if self.ordinations:
@@ -248,6 +354,8 @@ class Result:
         """The fields of the command line's results.json that an analysis in
         memory has (no input files, output folder or score files). Numbers
         that are not finite are None, and the row's note says why."""
+        if self.model is not None:
+            return self._model_dict()
         factors = []
         for k, f in enumerate(self.factors):
             entry: Dict[str, Any] = {"source": f.source, "column": f.name}

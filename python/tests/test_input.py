@@ -100,14 +100,13 @@ def test_two_nested_factors_by_name_or_by_labels(dune):
     assert list(by_labels.table["P"][:3]) == list(by_name.table["P"][:3])
 
 
-def test_a_model_of_nested_terms_is_the_nested_design_and_crossed_ones_are_refused(dune):
+def test_a_model_of_nested_terms_is_the_nested_design_and_bad_models_are_refused(dune):
     species, env = dune
     by_model = morvenak.analyse(species, "Moisture / Use / Management", data=env, permutations=49)
     by_name = morvenak.analyse(species, "Moisture", nested=["Use", "Management"], data=env, permutations=49)
     assert by_model.table.equals(by_name.table)
-    with pytest.raises(morvenak.InvalidInput, match=r"the model 'Moisture \* Use': crossed terms, interactions of "
-                       r"crossed factors and Condition\(\) are not analysed yet; a model of nested terms"):
-        morvenak.analyse(species, "Moisture * Use", data=env)
+    with pytest.raises(morvenak.InvalidInput, match=r"covariate 'A1': the model 'Moisture \* Use' has no variable A1"):
+        morvenak.analyse(species, "Moisture * Use", data=env, covariates=["A1"])
     with pytest.raises(morvenak.InvalidInput, match=r"the model 'Moisture /', column 11: a variable was expected"):
         morvenak.analyse(species, "Moisture /", data=env)
 

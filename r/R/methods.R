@@ -63,8 +63,35 @@ design_line <- function(x) {
   paste0(parts[1L], if (length(parts) > 1L) paste0(", nested: ", paste(parts[-1L], collapse = " in it, ")) else "")
 }
 
+# A model of terms: the model and its sums of squares, the table, how each
+# term was tested.
+print_model <- function(x, digits, signif.stars, ...) {
+  o <- x$options
+  cat("Multivariate analysis of variance by redundancy analysis\n\n")
+  cat(sprintf("Model: %s; %s sums of squares%s\n", o$model, o$ss,
+              if (length(o$covariates)) sprintf("; covariates: %s", paste(o$covariates, collapse = ", ")) else ""))
+  cat(response_line(x, digits), "\n\n", sep = "")
+  print(anova_view(x), digits = digits, signif.stars = signif.stars, ...)
+  t <- x$table
+  if (o$task == "scores" || o$permutations == 0L) {
+    cat("\nNo test: no permutations were asked.\n")
+  } else {
+    seed <- if (o$seeded) sprintf("seed %s", format(o$seed, scientific = FALSE))
+            else "seed 1, the classic program's sequence"
+    within <- if (is.na(o$strata)) "" else sprintf(", within the levels of %s", o$strata)
+    cat(sprintf("\nPermutations: %d (%s)%s; each term's test permuted:\n", o$permutations, seed, within))
+    tested <- nzchar(t$permuted)
+    for (k in which(tested)) cat(sprintf("  %s: %s\n", rownames(t)[k], t$permuted[k]))
+  }
+  for (k in which(x$condition)) cat(sprintf("%s: partialled out, not tested\n", names(x$condition)[k]))
+  for (row in names(x$notes))
+    if (startsWith(x$notes[[row]], "cannot")) cat(sprintf("%s: %s\n", row, x$notes[[row]]))
+  invisible(x)
+}
+
 print.morvenak <- function(x, digits = max(getOption("digits") - 2L, 3L),
                            signif.stars = getOption("show.signif.stars"), ...) {
+  if (!is.null(x$options$model)) return(print_model(x, digits, signif.stars, ...))
   cat(if (length(x$levels) > 1L) "Nested multivariate" else "Multivariate",
       "analysis of variance by redundancy analysis\n\n")
   cat("Factors: ", design_line(x), "\n", sep = "")
@@ -89,6 +116,7 @@ summary.morvenak <- function(object, ...) {
 
 print.summary.morvenak <- function(x, digits = max(getOption("digits") - 3L, 3L), ...) {
   print(x$object, digits = digits, ...)
+  if (!is.null(x$object$options$model)) return(invisible(x))
   cat("\nLevels, in order:\n")
   for (name in names(x$levels)) {
     lv <- x$levels[[name]]
@@ -131,6 +159,13 @@ scores.morvenak <- function(x, display = c("sites", "species"), choices = c(1L, 
 
 as.data.frame.morvenak <- function(x, row.names = NULL, optional = FALSE, ...) {
   t <- x$table
+  if (!is.null(x$options$model)) {
+    out <- data.frame(term = rownames(t), condition = unname(x$condition), t, note = "", check.names = FALSE,
+                      stringsAsFactors = FALSE)
+    out$note[match(names(x$notes), rownames(t))] <- unname(x$notes)
+    rownames(out) <- if (is.null(row.names)) rownames(t) else row.names
+    return(out)
+  }
   nf <- length(x$levels)
   out <- data.frame(source = c(c("main", "nested1", "nested2")[seq_len(nf)], "within", "total"),
                     factor = c(names(x$levels), "", ""), t,

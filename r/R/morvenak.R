@@ -39,7 +39,8 @@ morvenak.default <- function(Y, main, nested = NULL, data = NULL,
            main_units, exact, distance, binary, sqrt_dist, correction, residual_axes, call)
 }
 
-morvenak.formula <- function(Y, data = NULL, ...) {
+morvenak.formula <- function(Y, data = NULL, covariates = NULL, ss = c("sequential", "marginal"), strata = NULL,
+                             ...) {
   formula <- Y
   call <- match.call()
   call[[1L]] <- as.name("morvenak")
@@ -52,7 +53,21 @@ morvenak.formula <- function(Y, data = NULL, ...) {
   response <- response_of(eval(formula[[2L]], if (is.null(data)) env else data, env))
   data <- rows_for(data, response)
   frame <- if (is.null(data)) env else data
-  terms <- nesting_terms(formula[[3L]])
+  if (any(c("main", "nested") %in% names(list(...))))
+    stop_morvenak("give the factors in the formula, or as 'main' and 'nested', not both", call = call)
+  ss <- match.arg(ss, c("sequential", "marginal"))
+  plain <- is.null(covariates) && is.null(strata) && ss == "sequential"
+  rhs <- formula[[3L]]
+  if (!plain || !nesting_only(rhs)) {
+    text <- deparse1(rhs)
+    nested <- if (plain) model_factors(text) else character()
+    if (!length(nested))
+      return(model_analysis(response, text, rhs, data, env, covariates, substitute(covariates), ss, strata,
+                            substitute(strata), ..., call = call))
+    # A model of nested terms written otherwise (A + A:B): the nested design.
+    rhs <- Reduce(function(a, b) call("/", a, b), lapply(nested, as.name))
+  }
+  terms <- nesting_terms(rhs)
   if (length(terms) > 3L)
     stop_morvenak(sprintf("the formula has %d factors; at most 3: a main factor and two nested in it",
                           length(terms)))
@@ -62,9 +77,97 @@ morvenak.formula <- function(Y, data = NULL, ...) {
     values <- eval(terms[[k]], frame, env)
     labels_of(values, name)
   })
-  if (any(c("main", "nested") %in% names(list(...))))
-    stop_morvenak("give the factors in the formula, or as 'main' and 'nested', not both", call = call)
   analysis_with_defaults(response, factors, ..., call = call)
+}
+
+# Whether a formula's right side is names joined by '/' alone (or something
+# that is no model at all, which the nested reading refuses in its words).
+nesting_only <- function(rhs) {
+  if (is.name(rhs) || !is.call(rhs)) return(TRUE)
+  if (identical(rhs[[1L]], as.name("/"))) return(nesting_only(rhs[[2L]]) && nesting_only(rhs[[3L]]))
+  if (identical(rhs[[1L]], as.name("("))) return(nesting_only(rhs[[2L]]))
+  FALSE
+}
+
+model_factors <- function(text) {
+  out <- .Call(morvenak_model_factors, text)
+  if (!out$ok) engine_failure(out, NULL)
+  out$factors
+}
+
+# ---------------------------------------------------------------- a model of terms
+
+# Names given as a one-sided formula (~ A + B) or as a character vector.
+names_of <- function(x, what) {
+  if (inherits(x, "formula")) {
+    if (length(x) != 2L) stop_morvenak(sprintf("'%s' as a formula is one-sided: ~ %s", what, deparse1(x[[3L]])))
+    return(all.vars(x[[2L]]))
+  }
+  if (!is.character(x) || anyNA(x) || !length(x))
+    stop_morvenak(sprintf("'%s' must be a one-sided formula (~ A + B) or the names of columns of 'data'", what))
+  x
+}
+
+# The values of a variable of the model: a column of `data`, or a variable
+# where the formula was written.
+model_variable <- function(name, data, env, role) {
+  found(as.name(name), role, data, env)
+  eval(as.name(name), if (is.null(data)) env else data, env)
+}
+
+# The strata: a column name of `data`, one label per object, or a one-sided
+# formula naming a column; their labels and their name.
+strata_of <- function(strata, expr, data, env, n) {
+  if (inherits(strata, "formula")) {
+    name <- names_of(strata, "strata")
+    if (length(name) != 1L) stop_morvenak(sprintf("'strata' names one column, not %d", length(name)))
+    values <- model_variable(name, data, env, "the strata")
+  } else if (is.character(strata) && length(strata) == 1L && n != 1L) {
+    name <- strata
+    if (is.null(data) || !name %in% names(data))
+      stop_morvenak(sprintf("'data' has no column '%s' (for the strata)", name))
+    values <- data[[name]]
+  } else {
+    name <- if (is.name(expr)) deparse1(expr) else "strata"
+    values <- strata
+  }
+  s <- labels_of(values, name)
+  if (length(s$labels) != n)
+    stop_morvenak(sprintf("the strata '%s' have %d labels for %d objects", name, length(s$labels), n))
+  s
+}
+
+model_analysis <- function(response, text, rhs, data, env, covariates, covariates_expr, ss, strata, strata_expr,
+                           ..., call) {
+  n <- length(response$samples)
+  variables <- all.vars(rhs)
+  numeric_names <- if (is.null(covariates)) character() else names_of(covariates, "covariates")
+  stray <- setdiff(numeric_names, variables)
+  if (length(stray))
+    stop_morvenak(sprintf("covariate '%s': the model '%s' has no variable %s", stray[1L], text, stray[1L]))
+  factors <- list()
+  values <- list()
+  for (name in variables) {
+    x <- model_variable(name, data, env, if (name %in% numeric_names) "the covariate" else "a factor of the model")
+    if (!name %in% numeric_names) {
+      factors[[length(factors) + 1L]] <- labels_of(x, name)
+      next
+    }
+    if (!is.numeric(x) || is.factor(x) || !is.null(dim(x)))
+      stop_morvenak(sprintf("covariate '%s' must be numeric, one value per object, not %s", name, class(x)[1L]))
+    if (length(x) != n) stop_morvenak(sprintf("covariate '%s' has %d values for %d objects", name, length(x), n))
+    bad <- which(!is.finite(x))
+    if (length(bad))
+      stop_morvenak(sprintf("covariate '%s' has no finite value (%s) for object %d", name, format(x[bad[1L]]),
+                            bad[1L]))
+    values[[name]] <- as.double(x)
+  }
+  for (f in factors)
+    if (length(f$labels) != n)
+      stop_morvenak(sprintf("factor '%s' has %d labels for %d objects", f$name, length(f$labels), n))
+  model <- list(text = text, ss = ss, covariates = values,
+                strata = if (!is.null(strata)) strata_of(strata, strata_expr, data, env, n))
+  analysis_with_defaults(response, factors, ..., model = model, call = call)
 }
 
 # ---------------------------------------------------------------- the run
@@ -78,9 +181,9 @@ analysis_with_defaults <- function(response, factors,
                                    distance = c("euclidean", "chord", "hellinger", "chisq", "bray", "jaccard",
                                                 "kulczynski", "manhattan", "canberra", "gower", "altgower"),
                                    binary = FALSE, sqrt_dist = FALSE, correction = c("none", "lingoes"),
-                                   residual_axes = NULL, call) {
+                                   residual_axes = NULL, model = NULL, call) {
   analysis(response, factors, transform, permutations, if (missing(task)) NULL else task, seed, threads,
-           main_units, exact, distance, binary, sqrt_dist, correction, residual_axes, call)
+           main_units, exact, distance, binary, sqrt_dist, correction, residual_axes, call, model)
 }
 
 transform_codes <- setNames(0:9, transform_names)
@@ -111,8 +214,11 @@ dissimilarity_of <- function(distance, transform, response) {
   list(name = distance, engine = distance, transform = transform)
 }
 
+# `model`: NULL for a nested design; for a model of terms its text, its sums
+# of squares ("sequential" or "marginal"), its covariates (a named list of
+# values) and its strata (NULL, or labels_of()'s list).
 analysis <- function(response, factors, transform, permutations, task, seed, threads, main_units, exact,
-                     distance, binary, sqrt_dist, correction, residual_axes, call) {
+                     distance, binary, sqrt_dist, correction, residual_axes, call, model = NULL) {
   transform <- match.arg(transform, transform_names)
   correction <- match.arg(correction, c("none", "lingoes"))
   axes <- if (is.null(residual_axes)) -1L else whole_number(residual_axes, "residual_axes", 0, .Machine$integer.max)
@@ -121,13 +227,16 @@ analysis <- function(response, factors, transform, permutations, task, seed, thr
   exact <- flag(exact, "exact")
   binary <- flag(binary, "binary")
   sqrt_dist <- flag(sqrt_dist, "sqrt_dist")
+  if (!is.null(model) && (main_units != "objects" || exact))
+    stop_morvenak(sprintf("'%s' goes with a nested design (Y ~ A / B); a model of terms permutes each term's reduced model's residuals",
+                          if (exact) "exact" else "main_units"))
   if (exact && main_units != "subgroups")
     stop_morvenak("'exact' applies to main_units = \"subgroups\" only")
   if (main_units == "subgroups" && length(factors) < 2L)
     stop_morvenak("main_units = \"subgroups\" needs a nested factor: its subgroups are the units")
   used <- dissimilarity_of(distance, transform, response)
   # A dissimilarity's principal coordinates cost an n x n decomposition: its task is the table unless asked.
-  task <- if (is.null(task)) if (used$engine == "euclidean") "both" else "anova"
+  task <- if (is.null(task)) if (used$engine == "euclidean" && is.null(model)) "both" else "anova"
           else match.arg(task, c("both", "anova", "scores"))
   permutations <- whole_number(permutations, "permutations", 0, .Machine$integer.max)
   seed_value <- if (is.null(seed)) 1 else whole_number(seed, "seed", 0, 4294967295)
@@ -138,7 +247,10 @@ analysis <- function(response, factors, transform, permutations, task, seed, thr
                lapply(factors, function(f) f$order), names, transform_codes[[used$transform]],
                as.integer(permutations), task_codes[[task]], as.numeric(seed_value), as.integer(thread_count),
                main_units == "subgroups", exact, used$engine, binary, sqrt_dist, response$d,
-               correction == "lingoes", as.integer(axes))
+               correction == "lingoes", as.integer(axes),
+               if (is.null(model)) "" else model$text, if (is.null(model)) list() else model$covariates,
+               if (is.null(model$strata)) NULL else model$strata$labels,
+               if (is.null(model$strata)) "" else model$strata$name, identical(model$ss, "marginal"))
   for (w in out$warnings) warning(w, call. = FALSE)
   if (!out$ok) engine_failure(out, call)
   result_object(out, response, factors, list(transform = used$transform, distance = used$name,
@@ -150,7 +262,7 @@ analysis <- function(response, factors, transform, permutations, task, seed, thr
                                              correction = correction, lingoes_constant = out$lingoes,
                                              residual_axes = if (axes < 0L) NA_integer_ else axes,
                                              arrangements = out$arrangements, exact_test = out$exact),
-                call)
+                call, model)
 }
 
 # An error of the engine as an R condition of class morvenak_error and, by
@@ -347,7 +459,8 @@ whole_number <- function(x, what, low, high) {
 
 # ---------------------------------------------------------------- the result
 
-result_object <- function(out, response, factors, options, call) {
+result_object <- function(out, response, factors, options, call, model = NULL) {
+  if (!is.null(model)) return(model_result(out, response, factors, options, call, model))
   rows <- out$rows
   factor_names <- vapply(factors, function(f) f$name, "")
   nf <- length(factors)
@@ -383,6 +496,49 @@ result_object <- function(out, response, factors, options, call) {
   }, "")
   structure(list(table = table, ssy = out$ssy, ordinations = ordinations, levels = levels,
                  groups = groups, notes = notes, counts = setNames(rows$count, rownames(table)),
+                 n = length(response$samples), p = length(response$species), call = call, options = options),
+            class = "morvenak")
+}
+
+# What a term's test permuted: the rows as they are, or the residuals of its
+# reduced model ("" for a row not tested), as results.tsv writes it.
+permuted_of <- function(tested, reduced) {
+  mapply(function(t, r) if (!t) "" else if (!length(r)) "rows" else paste("residuals of", paste(r, collapse = " + ")),
+         tested, reduced, USE.NAMES = FALSE)
+}
+
+# The result of a model of terms: a row for each term (a Condition() term
+# partialled out, not tested), the residual and the total.
+model_result <- function(out, response, factors, options, call, model) {
+  rows <- out$rows
+  term <- rows$source == "term"
+  tested_term <- term & !rows$condition
+  na_unless <- function(v, keep) ifelse(keep, v, NA)
+  table <- data.frame(
+    Df = rows$df1,
+    Df.den = na_unless(rows$df2, tested_term),
+    SumOfSqs = rows$ss,
+    MeanSqs = na_unless(rows$ms, rows$source != "total" & !is.nan(rows$ms)),
+    F = na_unless(rows$f, tested_term & rows$formed),
+    `Pr(>F)` = na_unless(rows$p, rows$tested),
+    R2 = rows$r2,
+    permutations = ifelse(rows$tested, as.integer(rows$permutations), 0L),
+    permuted = permuted_of(rows$tested, rows$reduced),
+    check.names = FALSE, stringsAsFactors = FALSE)
+  rownames(table) <- rows$label
+  notes <- setNames(rows$note, rows$label)
+  notes <- notes[nzchar(notes)]
+  variables <- c(lapply(factors, function(f) f$labels), model$covariates)
+  groups <- as.data.frame(variables, stringsAsFactors = FALSE, optional = TRUE)
+  if (length(variables)) rownames(groups) <- response$samples
+  options$model <- model$text
+  options$ss <- model$ss
+  options$covariates <- names(model$covariates)
+  options$strata <- if (is.null(model$strata)) NA_character_ else model$strata$name
+  structure(list(table = table, ssy = out$ssy, ordinations = list(), levels = list(), groups = groups,
+                 notes = notes, counts = setNames(rows$count, rows$label),
+                 condition = setNames(rows$condition, rows$label), reduced = setNames(rows$reduced, rows$label),
+                 strata = if (!is.null(model$strata)) model$strata$labels,
                  n = length(response$samples), p = length(response$species), call = call, options = options),
             class = "morvenak")
 }

@@ -95,7 +95,8 @@ Rcpp::List rows_of(const morvenak::Result& r) {
   Rcpp::CharacterVector source(k), label(k), note(k);
   Rcpp::IntegerVector df1(k), df2(k);
   Rcpp::NumericVector ss(k), ms(k), r2(k), f(k), p(k), count(k), permutations(k);
-  Rcpp::LogicalVector formed(k), tested(k);
+  Rcpp::LogicalVector formed(k), tested(k), condition(k);
+  Rcpp::List reduced(k);
   for (std::size_t i = 0; i < k; ++i) {
     const morvenak::Row& row = r.rows[i];
     source[i] = source_name(row.source);
@@ -113,12 +114,15 @@ Rcpp::List rows_of(const morvenak::Result& r) {
     permutations[i] = static_cast<double>(row.permutations);
     p[i] = row.p;
     note[i] = row.note;
+    condition[i] = row.condition;
+    reduced[i] = Rcpp::wrap(row.reduced);
   }
   return Rcpp::List::create(
       Rcpp::Named("source") = source, Rcpp::Named("label") = label, Rcpp::Named("df1") = df1, Rcpp::Named("df2") = df2,
       Rcpp::Named("ss") = ss, Rcpp::Named("ms") = ms, Rcpp::Named("r2") = r2, Rcpp::Named("formed") = formed,
       Rcpp::Named("f") = f, Rcpp::Named("tested") = tested, Rcpp::Named("count") = count,
-      Rcpp::Named("permutations") = permutations, Rcpp::Named("p") = p, Rcpp::Named("note") = note);
+      Rcpp::Named("permutations") = permutations, Rcpp::Named("p") = p, Rcpp::Named("note") = note,
+      Rcpp::Named("condition") = condition, Rcpp::Named("reduced") = reduced);
 }
 
 Rcpp::List ordinations_of(const morvenak::Result& r) {
@@ -168,10 +172,14 @@ Rcpp::List success(const morvenak::Result& r, const std::vector<std::string>& wa
 // levels (empty: first appearance); names: their names; distance: the
 // engine's name of the dissimilarity; distances: NULL, or with distance
 // "given" the n x n double matrix of the dissimilarities (y then has no
-// columns).
+// columns). A model of terms: its text in `model` ("" for a nested design),
+// the covariates as a named list of double vectors, the strata's labels
+// (NULL: none) and their name, and marginal (TRUE) or sequential sums of
+// squares.
 Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP transform_, SEXP permutations_, SEXP task_, SEXP seed_,
                    SEXP threads_, SEXP subgroups_, SEXP exact_, SEXP distance_, SEXP binary_, SEXP sqrt_dist_,
-                   SEXP distances_, SEXP lingoes_, SEXP residual_axes_) {
+                   SEXP distances_, SEXP lingoes_, SEXP residual_axes_, SEXP model_, SEXP covariates_, SEXP strata_,
+                   SEXP strata_name_, SEXP marginal_) {
   const Rcpp::NumericMatrix y(y_);
   const Rcpp::List factors(factors_);
   const Rcpp::List orders(orders_);
@@ -208,6 +216,18 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP trans
   options.sqrt_dist = Rcpp::as<bool>(sqrt_dist_);
   options.correction = Rcpp::as<bool>(lingoes_) ? morvenak::Correction::kLingoes : morvenak::Correction::kNone;
   options.residual_axes = Rcpp::as<int>(residual_axes_);
+  in.model = Rcpp::as<std::string>(model_);
+  const Rcpp::List covariates(covariates_);
+  const Rcpp::CharacterVector covariate_names =
+      covariates.size() ? Rcpp::CharacterVector(covariates.names()) : Rcpp::CharacterVector();
+  for (R_xlen_t k = 0; k < covariates.size(); ++k)
+    in.covariates.push_back(morvenak::Covariate{Rcpp::as<std::string>(covariate_names[k]),
+                                                Rcpp::as<std::vector<double>>(covariates[k])});
+  if (!Rf_isNull(strata_)) {
+    in.strata = Rcpp::as<std::vector<std::string>>(strata_);
+    in.strata_name = Rcpp::as<std::string>(strata_name_);
+  }
+  options.ss = Rcpp::as<bool>(marginal_) ? morvenak::SumsOfSquares::kMarginal : morvenak::SumsOfSquares::kSequential;
 
   morvenak::TextNotes notes(names);
   bool interrupted = false;
@@ -239,10 +259,26 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP trans
 
 extern "C" SEXP morvenak_analyse(SEXP y, SEXP factors, SEXP orders, SEXP names, SEXP transform, SEXP permutations, SEXP task,
                                  SEXP seed, SEXP threads, SEXP subgroups, SEXP exact, SEXP distance, SEXP binary,
-                                 SEXP sqrt_dist, SEXP distances, SEXP lingoes, SEXP residual_axes) {
+                                 SEXP sqrt_dist, SEXP distances, SEXP lingoes, SEXP residual_axes, SEXP model,
+                                 SEXP covariates, SEXP strata, SEXP strata_name, SEXP marginal) {
   BEGIN_RCPP
   return analyse(y, factors, orders, names, transform, permutations, task, seed, threads, subgroups, exact, distance,
-                 binary, sqrt_dist, distances, lingoes, residual_axes);
+                 binary, sqrt_dist, distances, lingoes, residual_axes, model, covariates, strata, strata_name,
+                 marginal);
+  END_RCPP
+}
+
+// The factors of a model of nested terms, in nesting order; none for any other
+// model. A model that cannot be read gives the engine's words as an error
+// list, as an analysis does.
+extern "C" SEXP morvenak_model_factors(SEXP text) {
+  BEGIN_RCPP
+  try {
+    return Rcpp::List::create(Rcpp::Named("ok") = true,
+                              Rcpp::Named("factors") = Rcpp::wrap(morvenak::model_factors(Rcpp::as<std::string>(text))));
+  } catch (const morvenak::InvalidInput& e) {
+    return failure("invalid", e.what());
+  }
   END_RCPP
 }
 
@@ -253,7 +289,8 @@ extern "C" SEXP morvenak_engine_version() {
 }
 
 static const R_CallMethodDef kCallMethods[] = {
-    {"morvenak_analyse", reinterpret_cast<DL_FUNC>(&morvenak_analyse), 17},
+    {"morvenak_analyse", reinterpret_cast<DL_FUNC>(&morvenak_analyse), 22},
+    {"morvenak_model_factors", reinterpret_cast<DL_FUNC>(&morvenak_model_factors), 1},
     {"morvenak_engine_version", reinterpret_cast<DL_FUNC>(&morvenak_engine_version), 0},
     {nullptr, nullptr, 0},
 };

@@ -89,7 +89,7 @@ test_that("problems the transformation meets become warnings", {
                  "Y holds a negative value (object 2, species 5)", fixed = TRUE)
 })
 
-test_that("options out of range and formulas that are not nestings are refused", {
+test_that("options out of range and formulas that make no design are refused", {
   d <- dune_tables()
   expect_morvenak_error(morvenak(d$Y, "Management", data = d$env, seed = 2^32), "morvenak_invalid_input",
                         "'seed' must be a whole number from 0 to 4294967295")
@@ -103,8 +103,8 @@ test_that("options out of range and formulas that are not nestings are refused",
                         "'data' has no column 'Moisture' (for the main factor)")
   Y <- d$Y
   env <- d$env
-  expect_morvenak_error(morvenak(Y ~ Management + Use, data = env), "morvenak_invalid_input",
-                        "the formula's right side 'Management + Use' uses '+': write a main factor and the factors nested in it, joined by '/' (Main / Nested)")
+  expect_morvenak_error(morvenak(Y ~ Management + Use, data = env, covariates = "A1"), "morvenak_invalid_input",
+                        "covariate 'A1': the model 'Management + Use' has no variable A1")
   expect_morvenak_error(morvenak(Y ~ A1 / Moisture / Management / Use, data = env), "morvenak_invalid_input",
                         "the formula has 4 factors; at most 3: a main factor and two nested in it")
   expect_error(morvenak(d$Y, "Management", data = d$env, transform = "log"), "'arg' should be one of")
