@@ -114,8 +114,8 @@ struct RawColumns {
   int count() const { return static_cast<int>(atoms.size()); }
 };
 
-Basis model_basis(const Atoms& at, const std::vector<std::vector<std::vector<double>>>& columns,
-                  const RawColumns& raw, const std::vector<int>& terms) {
+Basis model_basis(const Atoms& at, const std::vector<std::vector<std::vector<double>>>& columns, const RawColumns& raw,
+                  const std::vector<int>& terms) {
   Basis b;
   std::vector<double> mean(static_cast<size_t>(at.count()), 0.0);
   for (int c = 0; c < at.cells; ++c) mean[static_cast<size_t>(at.atom(0, c))] = 1.0;
@@ -203,7 +203,8 @@ class Fits {
       for (int k : pr.used) {
         double* out = ka + static_cast<size_t>(k) * na;
         std::fill(out, out + na, 0.0);
-        for (int a : raw_.atoms[static_cast<size_t>(k)]) add_row(out, sums + static_cast<size_t>(a) * na, static_cast<int>(na));
+        for (int a : raw_.atoms[static_cast<size_t>(k)])
+          add_row(out, sums + static_cast<size_t>(a) * na, static_cast<int>(na));
         for (int l : pr.used) {
           double v = 0.0;
           for (int b : raw_.atoms[static_cast<size_t>(l)]) v += out[b];
@@ -335,8 +336,7 @@ std::vector<double> basis_values(const Atoms& at, const RawColumns& raw, const P
 }
 
 // The residuals of the reduced model pr: Y - U U' Y, or (I - U U') Gd (I - U U').
-DealtMatrix residuals(const Atoms& at, const RawColumns& raw, bool gower, const RowMatrix& m,
-                      const Projection& pr) {
+DealtMatrix residuals(const Atoms& at, const RawColumns& raw, bool gower, const RowMatrix& m, const Projection& pr) {
   const int n = at.n;
   const size_t r = pr.rows.size();
   const std::vector<double> u = basis_values(at, raw, pr);
@@ -601,9 +601,9 @@ ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::
     reduced[t] = projection(b, reduced_tags);
     row.ss = fits.of(nums[t], observed.data(), scratch);
     if (row.df == 0 && !terms[t].condition)
-      throw Stopped(StopReason::kNoDegreesOfFreedom,
-                    "the term " + terms[t].label +
-                        " has no degree of freedom left: the terms fitted before it span its columns");
+      throw Stopped(
+          StopReason::kNoDegreesOfFreedom,
+          "the term " + terms[t].label + " has no degree of freedom left: the terms fitted before it span its columns");
     if (terms[t].condition) continue;
     const Statistic s = observed_statistic("", row.df, table.residual_df, row.ss, table.residual_ss, true);
     row.formed = s.formed;
@@ -622,8 +622,8 @@ ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::
   for (size_t t = 0; t < terms.size(); ++t) {
     TermRow& row = table.rows[t];
     if (!row.formed) continue;
-    const size_t at_source = static_cast<size_t>(
-        std::find(source_models.begin(), source_models.end(), row.reduced) - source_models.begin());
+    const size_t at_source =
+        static_cast<size_t>(std::find(source_models.begin(), source_models.end(), row.reduced) - source_models.begin());
     if (at_source == source_models.size()) {
       source_models.push_back(row.reduced);
       DealtMatrix r = residuals(at, raw, gower, m, reduced[t]);
