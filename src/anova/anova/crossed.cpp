@@ -34,6 +34,7 @@ struct Atoms {
   std::vector<int> cell;                    // [i]
   std::vector<std::vector<double>> weight;  // [s][i]
   std::vector<double> gram;                 // [c][s][t]
+  std::vector<int> members, start;          // the objects by cell, ascending; cell c's from start[c]
   int count() const { return sets * cells; }
   int atom(int s, int c) const { return s * cells + c; }
   double g(int c, int s, int t) const {
@@ -268,7 +269,8 @@ class Fits {
 // table's rows, K (atoms x atoms) for an n x n Gram matrix. K is made from Z,
 // the rows dealt to each atom's objects summed (atoms x n), then
 // K(a, b) = the sum over b's objects k ascending of Z(a, perm[k] - 1).
-void atom_sums(const Atoms& at, bool gram, const RowMatrix& m, const int* perm, double* out, std::vector<double>& z) {
+void atom_sums(const Atoms& at, bool gram, const RowMatrix& m, const int* perm, double* out, std::vector<double>& z,
+               std::vector<int>& order) {
   const int n = at.n;
   const size_t na = static_cast<size_t>(at.count());
   const auto row_of = [&](int i) { return perm == nullptr ? i : perm[i] - 1; };
@@ -277,6 +279,43 @@ void atom_sums(const Atoms& at, bool gram, const RowMatrix& m, const int* perm, 
   if (gram) {
     z.resize(na * p);
     sums = z.data();
+  }
+  if (at.sets == 1) {
+    // Cells alone: each cell's rows (its objects ascending) summed in
+    // registers by the sorted sums, then each cell's block read in that order.
+    order.resize(static_cast<size_t>(n));
+    for (int k = 0; k < n; ++k) order[static_cast<size_t>(k)] = row_of(at.members[static_cast<size_t>(k)]);
+    sorted_cell_sums(m, order.data(), at.start.data(), at.cells, 0, m.p, sums);
+    if (!gram) return;
+    // Four rows of Z at a time, each block's sum its own chain of additions.
+    size_t a = 0;
+    for (; a + 4 <= na; a += 4) {
+      const double* za = sums + a * p;
+      for (int b = 0; b < at.cells; ++b) {
+        double v0 = 0.0, v1 = 0.0, v2 = 0.0, v3 = 0.0;
+        for (int k = at.start[static_cast<size_t>(b)]; k < at.start[static_cast<size_t>(b) + 1]; ++k) {
+          const size_t j = static_cast<size_t>(order[static_cast<size_t>(k)]);
+          v0 += za[j];
+          v1 += za[p + j];
+          v2 += za[2 * p + j];
+          v3 += za[3 * p + j];
+        }
+        out[a * na + static_cast<size_t>(b)] = v0;
+        out[(a + 1) * na + static_cast<size_t>(b)] = v1;
+        out[(a + 2) * na + static_cast<size_t>(b)] = v2;
+        out[(a + 3) * na + static_cast<size_t>(b)] = v3;
+      }
+    }
+    for (; a < na; ++a) {
+      const double* za = sums + a * p;
+      for (int b = 0; b < at.cells; ++b) {
+        double v = 0.0;
+        for (int k = at.start[static_cast<size_t>(b)]; k < at.start[static_cast<size_t>(b) + 1]; ++k)
+          v += za[order[static_cast<size_t>(k)]];
+        out[a * na + static_cast<size_t>(b)] = v;
+      }
+    }
+    return;
   }
   std::fill(sums, sums + na * p, 0.0);
   for (int i = 0; i < n; ++i) {
@@ -432,7 +471,7 @@ class ModelTest final : public Job {
     const int* perm = perms_ + static_cast<size_t>(piece) * static_cast<size_t>(at_.n);
     for (size_t k = 0; k < tests_.size(); ++k) {
       const RowTest& t = tests_[k];
-      atom_sums(at_, gram_, t.source->m, perm, s.sums.data(), s.z);
+      atom_sums(at_, gram_, t.source->m, perm, s.sums.data(), s.z, s.order);
       if (permuted_f(fits_, t, s.sums.data(), s.v) >= t.f * (1.0 - kTieTolerance)) ++s.exceed[k];
     }
   }
@@ -445,6 +484,7 @@ class ModelTest final : public Job {
  private:
   struct Scratch {
     std::vector<double> sums, z, v;
+    std::vector<int> order;
     std::vector<long long> exceed;
   };
   const Atoms& at_;
@@ -503,6 +543,15 @@ Atoms make_atoms(const ModelData& data, const std::vector<ModelTerm>& terms, std
     at.cell[static_cast<size_t>(i)] = it->second;
   }
   at.cells = static_cast<int>(cell_levels.size());
+  at.start.assign(static_cast<size_t>(at.cells) + 1, 0);
+  for (int i = 0; i < data.n; ++i) ++at.start[static_cast<size_t>(at.cell[static_cast<size_t>(i)]) + 1];
+  for (int c = 0; c < at.cells; ++c) at.start[static_cast<size_t>(c) + 1] += at.start[static_cast<size_t>(c)];
+  at.members.resize(static_cast<size_t>(data.n));
+  {
+    std::vector<int> next(at.start.begin(), at.start.end() - 1);
+    for (int i = 0; i < data.n; ++i)
+      at.members[static_cast<size_t>(next[static_cast<size_t>(at.cell[static_cast<size_t>(i)])]++)] = i;
+  }
   // Sets of covariates: none, then each term's in order of first appearance.
   std::vector<std::vector<int>> sets{{}};
   for (const ModelTerm& t : terms) {
@@ -572,7 +621,8 @@ ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::
   const Fits fits(at, raw, gower, gower ? at.n : p);
   std::vector<double> observed(static_cast<size_t>(at.count()) * static_cast<size_t>(gower ? at.count() : p));
   std::vector<double> scratch, z;
-  atom_sums(at, gower, m, nullptr, observed.data(), z);
+  std::vector<int> by_cell;
+  atom_sums(at, gower, m, nullptr, observed.data(), z, by_cell);
   table.residual_ss = table.total - fits.of(all, observed.data(), scratch);
 
   // Each row: its reduced model and its term's vectors after it.
