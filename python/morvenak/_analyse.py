@@ -483,8 +483,6 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
                                "not both")
         model_nested = [] if extras else _engine.model_factors(main)
         if not model_nested:
-            if not task_given:  # a model's ordinations are not made yet
-                options["task"] = "anova"
             return _model(y, d, samples, species, rows, n, main, covariates, ss, strata, kind, options)
         main, *nested_names = model_nested
         nested = nested_names or None

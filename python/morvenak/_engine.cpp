@@ -75,6 +75,7 @@ py::list ordinations_of(const morvenak::Result& r) {
     py::dict d;
     d["title"] = o.title;
     d["source"] = source_name(o.source);
+    d["term"] = o.term;
     d["canonical"] = o.canonical;
     d["no_axes"] = o.no_axes == morvenak::NoAxes::kZeroTotalVariance       ? "zero total variance"
                    : o.no_axes == morvenak::NoAxes::kZeroCanonicalVariance ? "zero canonical variance"

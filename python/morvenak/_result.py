@@ -107,6 +107,7 @@ class Ordination:
     principal_coordinates: bool = False
     negative_eigenvalues: np.ndarray = field(default_factory=lambda: np.zeros(0))
     negative_share: float = 0.0
+    term: str = ""  # a model of terms: the term whose added fit it is ("" for the residuals)
 
     def __repr__(self) -> str:
         shares = ", ".join(f"{p:.4f}" for p in self.proportions[:4])
@@ -213,7 +214,8 @@ class Result:
                 object_scores=_frame(o["object_scores"], samples, o["axes"]),
                 species_scores=_frame(o["species_scores"], species, o["axes"]), no_axes=o["no_axes"],
                 principal_coordinates=o["principal_coordinates"],
-                negative_eigenvalues=np.asarray(o["negative_eigenvalues"]), negative_share=o["negative_share"]))
+                negative_eigenvalues=np.asarray(o["negative_eigenvalues"]), negative_share=o["negative_share"],
+                term=o["term"]))
 
     def _factor_of(self, source: str) -> str:
         if source in FACTOR_SOURCES:
@@ -299,8 +301,21 @@ class Result:
             "program": "morvenak", "version": self.version, "options": options, "model": model,
             "design": {"objects": self.n, "species": self.p, "variables": variables, "samples": samples},
             "ssy": _finite_or_none(self.ssy), "rows": rows, "warnings": list(self.warnings),
-            "timings": {"anova_seconds": self.anova_seconds},
+            "timings": {"anova_seconds": self.anova_seconds, "ordination_seconds": self.ordination_seconds},
+            "ordinations": self._ordinations_dict(),
         }
+
+    def _ordinations_dict(self) -> List[Dict[str, Any]]:
+        """The ordinations' figures as results.json holds them."""
+        return [{
+            "number": o.number, "title": o.title, "source": o.source, **({"term": o.term} if o.term else {}),
+            "canonical": o.canonical,
+            "axes": o.axes, "eigenvalues": [_finite_or_none(float(e)) for e in o.eigenvalues],
+            "proportions": [_finite_or_none(float(p)) for p in o.proportions],
+            **({"principal_coordinates": True,
+                "negative_eigenvalues": [float(e) for e in o.negative_eigenvalues],
+                "negative_share": float(o.negative_share)} if o.principal_coordinates else {}),
+        } for o in self.ordinations]
 
     def _head(self) -> str:
         o = self.options
@@ -405,14 +420,7 @@ class Result:
             "rows": rows,
             "warnings": list(self.warnings),
             "timings": {"anova_seconds": self.anova_seconds, "ordination_seconds": self.ordination_seconds},
-            "ordinations": [{
-                "number": o.number, "title": o.title, "source": o.source, "canonical": o.canonical,
-                "axes": o.axes, "eigenvalues": [_finite_or_none(float(e)) for e in o.eigenvalues],
-                "proportions": [_finite_or_none(float(p)) for p in o.proportions],
-                **({"principal_coordinates": True,
-                    "negative_eigenvalues": [float(e) for e in o.negative_eigenvalues],
-                    "negative_share": float(o.negative_share)} if o.principal_coordinates else {}),
-            } for o in self.ordinations],
+            "ordinations": self._ordinations_dict(),
             "lingoes_constant": self.lingoes_constant if self.options["correction"] == "lingoes" else None,
         }
         if self.main_test is not None:

@@ -31,7 +31,13 @@ def test_a_crossed_model_is_the_command_lines_results_tsv(dune, tmp_path):
         else:
             ours = ["" if pd.isna(v) else str(v) for v in table[column]]
             assert ours == list(tsv[column]), column
-    assert r.to_dict()["rows"] == json.loads((tmp_path / "out" / "results.json").read_text())["rows"]
+    stored = json.loads((tmp_path / "out" / "results.json").read_text())
+    assert r.to_dict()["rows"] == stored["rows"]
+    # Each term's ordination and the residuals', the same figures from both.
+    keys = ("title", "term", "axes", "eigenvalues", "proportions")
+    assert [{k: o.get(k) for k in keys} for o in r.to_dict()["ordinations"]] == \
+        [{k: o.get(k) for k in keys} for o in stored["ordinations"]]
+    assert len(stored["ordinations"]) == 4  # Management, Use, Management:Use and the residuals
 
 
 def test_a_model_of_nested_terms_is_the_nested_design(dune):

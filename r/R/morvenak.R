@@ -236,7 +236,7 @@ analysis <- function(response, factors, transform, permutations, task, seed, thr
     stop_morvenak("main_units = \"subgroups\" needs a nested factor: its subgroups are the units")
   used <- dissimilarity_of(distance, transform, response)
   # A dissimilarity's principal coordinates cost an n x n decomposition: its task is the table unless asked.
-  task <- if (is.null(task)) if (used$engine == "euclidean" && is.null(model)) "both" else "anova"
+  task <- if (is.null(task)) if (used$engine == "euclidean") "both" else "anova"
           else match.arg(task, c("both", "anova", "scores"))
   permutations <- whole_number(permutations, "permutations", 0, .Machine$integer.max)
   seed_value <- if (is.null(seed)) 1 else whole_number(seed, "seed", 0, 4294967295)
@@ -535,7 +535,10 @@ model_result <- function(out, response, factors, options, call, model) {
   options$ss <- model$ss
   options$covariates <- names(model$covariates)
   options$strata <- if (is.null(model$strata)) NA_character_ else model$strata$name
-  structure(list(table = table, ssy = out$ssy, ordinations = list(), levels = list(), groups = groups,
+  # The ordinations of each term's added fit, named by the term, then the residuals'.
+  ordinations <- lapply(out$ordinations, function(o) ordination_object(o, response))
+  names(ordinations) <- vapply(out$ordinations, function(o) if (nzchar(o$term)) o$term else "Within", "")
+  structure(list(table = table, ssy = out$ssy, ordinations = ordinations, levels = list(), groups = groups,
                  notes = notes, counts = setNames(rows$count, rows$label),
                  condition = setNames(rows$condition, rows$label), reduced = setNames(rows$reduced, rows$label),
                  strata = if (!is.null(model$strata)) model$strata$labels,

@@ -132,15 +132,15 @@ Rcpp::List ordinations_of(const morvenak::Result& r) {
     const char* no_axes = o.no_axes == morvenak::NoAxes::kZeroTotalVariance       ? "zero total variance"
                           : o.no_axes == morvenak::NoAxes::kZeroCanonicalVariance ? "zero canonical variance"
                                                                                   : "";
-    out[i] = Rcpp::List::create(Rcpp::Named("title") = o.title, Rcpp::Named("source") = source_name(o.source),
-                                Rcpp::Named("canonical") = o.canonical, Rcpp::Named("no_axes") = no_axes,
-                                Rcpp::Named("axes") = o.axes, Rcpp::Named("eigenvalues") = Rcpp::wrap(o.eigenvalues),
-                                Rcpp::Named("proportions") = Rcpp::wrap(o.proportions),
-                                Rcpp::Named("sites") = column_major(o.object_scores, r.n, o.axes),
-                                Rcpp::Named("species") = column_major(o.species_scores, r.p, o.axes),
-                                Rcpp::Named("principal_coordinates") = o.principal_coordinates,
-                                Rcpp::Named("negative_eigenvalues") = Rcpp::wrap(o.negative_eigenvalues),
-                                Rcpp::Named("negative_share") = o.negative_share);
+    out[i] = Rcpp::List::create(
+        Rcpp::Named("title") = o.title, Rcpp::Named("source") = source_name(o.source), Rcpp::Named("term") = o.term,
+        Rcpp::Named("canonical") = o.canonical, Rcpp::Named("no_axes") = no_axes, Rcpp::Named("axes") = o.axes,
+        Rcpp::Named("eigenvalues") = Rcpp::wrap(o.eigenvalues), Rcpp::Named("proportions") = Rcpp::wrap(o.proportions),
+        Rcpp::Named("sites") = column_major(o.object_scores, r.n, o.axes),
+        Rcpp::Named("species") = column_major(o.species_scores, r.p, o.axes),
+        Rcpp::Named("principal_coordinates") = o.principal_coordinates,
+        Rcpp::Named("negative_eigenvalues") = Rcpp::wrap(o.negative_eigenvalues),
+        Rcpp::Named("negative_share") = o.negative_share);
   }
   return out;
 }
@@ -176,10 +176,10 @@ Rcpp::List success(const morvenak::Result& r, const std::vector<std::string>& wa
 // the covariates as a named list of double vectors, the strata's labels
 // (NULL: none) and their name, and marginal (TRUE) or sequential sums of
 // squares.
-Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP transform_, SEXP permutations_, SEXP task_, SEXP seed_,
-                   SEXP threads_, SEXP subgroups_, SEXP exact_, SEXP distance_, SEXP binary_, SEXP sqrt_dist_,
-                   SEXP distances_, SEXP lingoes_, SEXP residual_axes_, SEXP model_, SEXP covariates_, SEXP strata_,
-                   SEXP strata_name_, SEXP marginal_) {
+Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP transform_, SEXP permutations_, SEXP task_,
+                   SEXP seed_, SEXP threads_, SEXP subgroups_, SEXP exact_, SEXP distance_, SEXP binary_,
+                   SEXP sqrt_dist_, SEXP distances_, SEXP lingoes_, SEXP residual_axes_, SEXP model_, SEXP covariates_,
+                   SEXP strata_, SEXP strata_name_, SEXP marginal_) {
   const Rcpp::NumericMatrix y(y_);
   const Rcpp::List factors(factors_);
   const Rcpp::List orders(orders_);
@@ -221,8 +221,8 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP trans
   const Rcpp::CharacterVector covariate_names =
       covariates.size() ? Rcpp::CharacterVector(covariates.names()) : Rcpp::CharacterVector();
   for (R_xlen_t k = 0; k < covariates.size(); ++k)
-    in.covariates.push_back(morvenak::Covariate{Rcpp::as<std::string>(covariate_names[k]),
-                                                Rcpp::as<std::vector<double>>(covariates[k])});
+    in.covariates.push_back(
+        morvenak::Covariate{Rcpp::as<std::string>(covariate_names[k]), Rcpp::as<std::vector<double>>(covariates[k])});
   if (!Rf_isNull(strata_)) {
     in.strata = Rcpp::as<std::vector<std::string>>(strata_);
     in.strata_name = Rcpp::as<std::string>(strata_name_);
@@ -257,10 +257,10 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP trans
 
 }  // namespace
 
-extern "C" SEXP morvenak_analyse(SEXP y, SEXP factors, SEXP orders, SEXP names, SEXP transform, SEXP permutations, SEXP task,
-                                 SEXP seed, SEXP threads, SEXP subgroups, SEXP exact, SEXP distance, SEXP binary,
-                                 SEXP sqrt_dist, SEXP distances, SEXP lingoes, SEXP residual_axes, SEXP model,
-                                 SEXP covariates, SEXP strata, SEXP strata_name, SEXP marginal) {
+extern "C" SEXP morvenak_analyse(SEXP y, SEXP factors, SEXP orders, SEXP names, SEXP transform, SEXP permutations,
+                                 SEXP task, SEXP seed, SEXP threads, SEXP subgroups, SEXP exact, SEXP distance,
+                                 SEXP binary, SEXP sqrt_dist, SEXP distances, SEXP lingoes, SEXP residual_axes,
+                                 SEXP model, SEXP covariates, SEXP strata, SEXP strata_name, SEXP marginal) {
   BEGIN_RCPP
   return analyse(y, factors, orders, names, transform, permutations, task, seed, threads, subgroups, exact, distance,
                  binary, sqrt_dist, distances, lingoes, residual_axes, model, covariates, strata, strata_name,
@@ -274,8 +274,8 @@ extern "C" SEXP morvenak_analyse(SEXP y, SEXP factors, SEXP orders, SEXP names, 
 extern "C" SEXP morvenak_model_factors(SEXP text) {
   BEGIN_RCPP
   try {
-    return Rcpp::List::create(Rcpp::Named("ok") = true,
-                              Rcpp::Named("factors") = Rcpp::wrap(morvenak::model_factors(Rcpp::as<std::string>(text))));
+    return Rcpp::List::create(Rcpp::Named("ok") = true, Rcpp::Named("factors") = Rcpp::wrap(
+                                                            morvenak::model_factors(Rcpp::as<std::string>(text))));
   } catch (const morvenak::InvalidInput& e) {
     return failure("invalid", e.what());
   }

@@ -591,9 +591,6 @@ def model(report):
           "--model: results.json records the model when it is given")
     check(by_model["rows"] == by_factors["rows"], "--model: results.json's rows differ")
     base = ["run", "--species", "dune.csv", "--labels", "dune.env.csv"]
-    expect_error(d, base + ["--model", "Management * Use", "--task", "both"],
-                 "morvenak run: --task both: the model 'Management * Use' is analysed by --task anova; its ordinations "
-                 "are not made yet\n", 2, "a crossed model's ordinations")
     expect_error(d, base + ["--main", "Management", "--covariate", "A1"],
                  "morvenak run: --covariate goes with a model: give the design as --model\n", 2, "--covariate with --main")
     expect_error(d, base + ["--model", "Management / (Use"],

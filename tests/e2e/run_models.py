@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """End-to-end runs of `morvenak run --model` on vegan's mite data (written by R, run
 live), against vegan:
-- Hellinger, Euclidean: the sequential SS, df and F of Topo * Substrate equal
+- Hellinger, Euclidean: the eigenvalues of Substrate's added fit and of the residuals equal
+  those of rda(y ~ Substrate + Condition(Topo)) and rda(y ~ Topo * Substrate);
+  the sequential SS, df and F of Topo * Substrate equal
   adonis2(by = "terms"), the marginal ones of Topo + Substrate adonis2(by = "margin"),
   WatrCont + Topo (a covariate) adonis2(by = "terms"), and the SS of Topo after
   Condition(WatrCont) rda's constrained inertia times n - 1; to 1e-10 relative;
@@ -41,6 +43,8 @@ show("covariate", adonis2(y ~ WatrCont + Topo, mite.env, method = "euclidean", b
 show("bray", adonis2(mite ~ Topo * Substrate, mite.env, method = "bray", by = "terms", permutations = 9))
 r <- rda(y ~ Topo + Condition(WatrCont), mite.env)
 cat("condition Topo 1", sprintf("%.17g", r$CCA$tot.chi * (nrow(y) - 1)), "0\n")
+cat("eigen", sprintf("%.17g", rda(y ~ Substrate + Condition(Topo), mite.env)$CCA$eig), "\n")
+cat("residual", sprintf("%.17g", rda(y ~ Topo * Substrate, mite.env)$CA$eig), "\n")
 """
 
 
@@ -65,6 +69,10 @@ def peer(work):
         return {}
     cases = {}
     for line in r.stdout.splitlines():
+        if line.startswith(("eigen", "residual")):
+            name, *values = line.split()
+            cases[name] = [float(v) for v in values]
+            continue
         name, terms, *rest = line.split()
         terms = terms.split(",")
         k = len(terms)
@@ -87,6 +95,14 @@ def against_vegan(work, cases):
         if r.returncode != 0 or name not in cases:
             continue
         rows = table(os.path.join(work, name, "results.tsv"))
+        if name == "sequential":
+            # The ordinations of Substrate's added fit and of the residuals: partial and
+            # unconstrained RDA's eigenvalues.
+            result = json.load(open(os.path.join(work, name, "results.json")))
+            by_term = {o.get("term", "residuals"): o["eigenvalues"] for o in result["ordinations"]}
+            for ours, theirs in ((by_term.get("Substrate"), cases["eigen"]), (by_term.get("residuals"), cases["residual"])):
+                check(ours is not None and len(ours) == len(theirs) and all(close(a, b) for a, b in zip(ours, theirs)),
+                      f"eigenvalues {ours} against rda's {theirs}")
         for term, (df, ss, f) in cases[name].items():
             row = rows.get(term)
             check(row is not None, f"{name}: no row {term}: {sorted(rows)}")

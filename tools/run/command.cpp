@@ -525,10 +525,6 @@ void model_to_factors(RunOptions& o) {
                                " goes with a nested design (--main and --nested, or --model "
                                "'A / B'); a model of terms permutes each term's reduced model's "
                                "residuals");
-    if (!o.task_given) o.task = "anova";
-    if (o.task != "anova")
-        throw tools::ToolError("--task " + o.task + ": the model '" + o.model +
-                               "' is analysed by --task anova; its ordinations are not made yet");
 }
 
 void check_options(RunOptions& o) {
@@ -805,7 +801,7 @@ void write_results(const tables::Design& d, const morvenak::Result& r, const Run
     info.options["progress"] = o.progress;
     info.options["quiet"] = o.quiet;
     info.files["report"] = o.crossed ? Json(nullptr) : Json("Morvenak.out");
-    info.files["scores"] = scores ? Json("FittedSc.out") : Json(nullptr);
+    info.files["scores"] = scores && !o.crossed ? Json("FittedSc.out") : Json(nullptr);
     info.files["classic"] = classic_kept ? Json("classic") : Json(nullptr);
     info.files["table"] = "results.tsv";
     info.files["distances"] = o.write_distances ? Json("distances.tsv") : Json(nullptr);

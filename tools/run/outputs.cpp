@@ -82,6 +82,38 @@ double names_bytes(const std::vector<std::string>& names) {
     return b;
 }
 
+// The ordinations' figures and the names of their score tables.
+Json ordinations_json(const morvenak::Result& r) {
+    Json ordinations = Json::array();
+    for (std::size_t k = 0; k < r.ordinations.size(); ++k) {
+        const morvenak::OrdinationResult& o = r.ordinations[k];
+        Json jo;
+        jo["number"] = k + 1;
+        jo["title"] = o.title;
+        jo["source"] = morvenak::source_name(o.source);
+        if (!o.term.empty()) jo["term"] = o.term;  // a model's term
+        jo["canonical"] = o.canonical;
+        jo["axes"] = o.axes;
+        Json eig = Json::array(), prop = Json::array();
+        for (double e : o.eigenvalues) eig.push_back(number_or_null(e));
+        for (double p : o.proportions) prop.push_back(number_or_null(p));
+        jo["eigenvalues"] = eig;
+        jo["proportions"] = prop;
+        if (o.principal_coordinates) {
+            // A dissimilarity's principal coordinates: its eigenvalues below 0 too.
+            Json negative = Json::array();
+            for (double e : o.negative_eigenvalues) negative.push_back(number_or_null(e));
+            jo["principal_coordinates"] = true;
+            jo["negative_eigenvalues"] = negative;
+            jo["negative_share"] = number_or_null(o.negative_share);
+        }
+        jo["objects_file"] = objects_file_name(static_cast<int>(k + 1));
+        jo["species_file"] = species_file_name(static_cast<int>(k + 1));
+        ordinations.push_back(jo);
+    }
+    return ordinations;
+}
+
 }  // namespace
 
 std::string row_note(const Row& row, double ssy) {
@@ -266,33 +298,7 @@ std::string results_json(const tables::Design& d, const morvenak::Result& r, con
     execution["threads"] = r.threads;
     execution["processes"] = info.processes;
     j["execution"] = execution;
-    Json ordinations = Json::array();
-    for (std::size_t k = 0; k < r.ordinations.size(); ++k) {
-        const morvenak::OrdinationResult& o = r.ordinations[k];
-        Json jo;
-        jo["number"] = k + 1;
-        jo["title"] = o.title;
-        jo["source"] = morvenak::source_name(o.source);
-        jo["canonical"] = o.canonical;
-        jo["axes"] = o.axes;
-        Json eig = Json::array(), prop = Json::array();
-        for (double e : o.eigenvalues) eig.push_back(number_or_null(e));
-        for (double p : o.proportions) prop.push_back(number_or_null(p));
-        jo["eigenvalues"] = eig;
-        jo["proportions"] = prop;
-        if (o.principal_coordinates) {
-            // A dissimilarity's principal coordinates: its eigenvalues below 0 too.
-            Json negative = Json::array();
-            for (double e : o.negative_eigenvalues) negative.push_back(number_or_null(e));
-            jo["principal_coordinates"] = true;
-            jo["negative_eigenvalues"] = negative;
-            jo["negative_share"] = number_or_null(o.negative_share);
-        }
-        jo["objects_file"] = objects_file_name(static_cast<int>(k + 1));
-        jo["species_file"] = species_file_name(static_cast<int>(k + 1));
-        ordinations.push_back(jo);
-    }
-    j["ordinations"] = ordinations;
+    j["ordinations"] = ordinations_json(r);
     // With --correction lingoes: its constant c.
     const bool lingoes = info.options.is_object() && info.options.contains("correction") &&
                          info.options["correction"] == "lingoes";
@@ -416,12 +422,14 @@ std::string model_results_json(const tables::Design& d, const morvenak::Result& 
     j["warnings"] = r.warnings;
     Json timings;
     timings["anova_seconds"] = r.anova_seconds;
+    timings["ordination_seconds"] = r.ordination_seconds;
     timings["total_seconds"] = info.total_seconds;
     j["timings"] = timings;
     Json execution;
     execution["threads"] = r.threads;
     execution["processes"] = info.processes;
     j["execution"] = execution;
+    j["ordinations"] = ordinations_json(r);
     j["files"] = info.files;
     return j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }

@@ -580,29 +580,118 @@ Atoms make_atoms(const ModelData& data, const std::vector<ModelTerm>& terms, std
   return at;
 }
 
+// The atoms of a model and its raw columns, made once for its table and its
+// ordinations.
+struct ModelSetup {
+  Atoms at;
+  RawColumns raw;
+  std::vector<std::vector<std::vector<double>>> columns;
+};
+
+ModelSetup model_setup(const ModelData& data, const std::vector<ModelTerm>& terms) {
+  ModelSetup m;
+  std::vector<int> set_of;
+  std::vector<std::vector<int>> cell_levels;
+  m.at = make_atoms(data, terms, set_of, cell_levels);
+  m.raw.atoms.emplace_back();
+  for (int c = 0; c < m.at.cells; ++c) m.raw.atoms[0].push_back(m.at.atom(0, c));
+  for (size_t t = 0; t < terms.size(); ++t) {
+    m.columns.push_back(term_columns(m.at, cell_levels, terms[t], set_of[t]));
+    m.raw.first.push_back(m.raw.count());
+    for (const std::vector<double>& col : m.columns.back()) {
+      m.raw.atoms.emplace_back();
+      for (size_t a = 0; a < col.size(); ++a)
+        if (col[a] != 0.0) m.raw.atoms.back().push_back(static_cast<int>(a));
+    }
+  }
+  return m;
+}
+
+// The terms of term t's reduced model.
+std::vector<int> reduced_terms(const std::vector<ModelTerm>& terms, size_t t, SumsOfSquares ss) {
+  std::vector<int> before;
+  for (size_t u = 0; u < terms.size(); ++u) {
+    if (u == t) continue;
+    const bool in = ss == SumsOfSquares::kSequential || terms[t].condition
+                        ? u < t
+                        : terms[u].condition || !contains(terms[u], terms[t]);
+    if (in) before.push_back(static_cast<int>(u));
+  }
+  return before;
+}
+
 }  // namespace
+
+RowMatrix model_part(const ModelData& data, const std::vector<ModelTerm>& terms, SumsOfSquares ss, const RowMatrix& m,
+                     bool gower, int term) {
+  const ModelSetup setup = model_setup(data, terms);
+  const Atoms& at = setup.at;
+  std::vector<int> order;
+  std::vector<int> tags;
+  if (term < 0) {
+    for (size_t t = 0; t < terms.size(); ++t) order.push_back(static_cast<int>(t));
+    tags = order;
+    tags.push_back(-1);
+  } else {
+    order = reduced_terms(terms, static_cast<size_t>(term), ss);
+    order.push_back(term);
+    tags = {term};
+  }
+  const Projection pr = projection(model_basis(at, setup.columns, setup.raw, order), tags);
+  // A matrix of Gd's, made exactly symmetric from its lower triangle.
+  const auto symmetric = [&](RowMatrix x) {
+    if (gower)
+      for (int i = 0; i < x.n; ++i)
+        for (int j = 0; j < i; ++j) x.row(j)[i] = x.row(i)[j];
+    return x;
+  };
+  if (term < 0) return symmetric(residuals(at, setup.raw, gower, m, pr).m);
+  // U (U' Y), or U (U' Gd U) U'.
+  const size_t r = pr.rows.size(), n = static_cast<size_t>(at.n), p = static_cast<size_t>(m.p);
+  const std::vector<double> u = basis_values(at, setup.raw, pr);
+  std::vector<double> c(r * p, 0.0);  // U' m
+  for (size_t i = 0; i < n; ++i)
+    for (size_t k = 0; k < r; ++k)
+      for (size_t j = 0; j < p; ++j) c[k * p + j] += u[i * r + k] * m.row(static_cast<int>(i))[j];
+  std::vector<double> w = c;  // U' m, or U' Gd U
+  size_t width = p;
+  if (gower) {
+    width = r;
+    w.assign(r * r, 0.0);
+    for (size_t a = 0; a < r; ++a)
+      for (size_t b = 0; b < r; ++b)
+        for (size_t k = 0; k < n; ++k) w[a * r + b] += c[a * p + k] * u[k * r + b];
+  }
+  RowMatrix out;
+  out.n = at.n;
+  out.p = m.p;
+  out.a.assign(n * p, 0.0);
+  for (size_t i = 0; i < n; ++i) {
+    double* row = out.row(static_cast<int>(i));
+    if (!gower) {
+      for (size_t k = 0; k < r; ++k)
+        for (size_t j = 0; j < p; ++j) row[j] += u[i * r + k] * w[k * width + j];
+      continue;
+    }
+    for (size_t j = 0; j < n; ++j) {
+      double v = 0.0;
+      for (size_t a = 0; a < r; ++a)
+        for (size_t b = 0; b < r; ++b) v += u[i * r + a] * w[a * r + b] * u[j * r + b];
+      row[j] = v;
+    }
+  }
+  return symmetric(std::move(out));
+}
 
 ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::vector<ModelTerm>& terms,
                        SumsOfSquares ss, const RowMatrix* y, const RowMatrix* gd) {
   const bool gower = gd != nullptr;
   const RowMatrix& m = gower ? *gd : *y;
   const int p = gower ? 0 : y->p;
-  std::vector<int> set_of;
-  std::vector<std::vector<int>> cell_levels;
-  const Atoms at = make_atoms(data, terms, set_of, cell_levels);
-  std::vector<std::vector<std::vector<double>>> columns;
-  RawColumns raw;
-  raw.atoms.emplace_back();
-  for (int c = 0; c < at.cells; ++c) raw.atoms[0].push_back(at.atom(0, c));
-  for (size_t t = 0; t < terms.size(); ++t) {
-    columns.push_back(term_columns(at, cell_levels, terms[t], set_of[t]));
-    raw.first.push_back(raw.count());
-    for (const std::vector<double>& col : columns.back()) {
-      raw.atoms.emplace_back();
-      for (size_t a = 0; a < col.size(); ++a)
-        if (col[a] != 0.0) raw.atoms.back().push_back(static_cast<int>(a));
-    }
-  }
+  const ModelSetup setup = model_setup(data, terms);
+  const Atoms& at = setup.at;
+  const RawColumns& raw = setup.raw;
+  const std::vector<std::vector<std::vector<double>>>& columns = setup.columns;
   // A model of every cell's mean (no covariate): its fit is read from the atoms.
   const auto saturated = [&](const Basis& b) { return at.sets == 1 && static_cast<int>(b.v.size()) == at.cells; };
 
@@ -630,14 +719,7 @@ ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::
   std::vector<bool> full_saturated(terms.size(), false);
   for (size_t t = 0; t < terms.size(); ++t) {
     TermRow& row = table.rows[t];
-    std::vector<int> before;
-    for (size_t u = 0; u < terms.size(); ++u) {
-      if (u == t) continue;
-      const bool in = ss == SumsOfSquares::kSequential || terms[t].condition
-                          ? u < t
-                          : terms[u].condition || !contains(terms[u], terms[t]);
-      if (in) before.push_back(static_cast<int>(u));
-    }
+    const std::vector<int> before = reduced_terms(terms, t, ss);
     std::vector<int> order = before;
     order.push_back(static_cast<int>(t));
     const Basis b = model_basis(at, columns, raw, order);

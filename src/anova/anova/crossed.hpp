@@ -63,6 +63,13 @@ struct ModelTable {
 ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::vector<ModelTerm>& terms,
                        SumsOfSquares ss, const RowMatrix* y, const RowMatrix* gd);
 
+// The matrix an ordination of the model decomposes: term `term`'s added fit
+// (U U' Y by rows, or U U' Gd U U', U the orthonormal vectors the term adds
+// to its reduced model), or with term -1 the residuals of the whole model
+// (Y - H Y, or (I - H) Gd (I - H)).
+RowMatrix model_part(const ModelData& data, const std::vector<ModelTerm>& terms, SumsOfSquares ss, const RowMatrix& m,
+                     bool gower, int term);
+
 // A permuted F* counts as at least F when F* >= F (1 - kTieTolerance): the
 // rounding of a permuted sum leaves permutations whose F equals the observed
 // one a few units in its last places on either side.

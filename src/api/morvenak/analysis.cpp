@@ -959,7 +959,6 @@ Result Analysis::run_model(const Input& input) {
   const GeneratorKind kind = generator_kind(a.options, beyond);
   r.generator = kind == GeneratorKind::kModern ? GeneratorChoice::kModern : GeneratorChoice::kClassic;
   a.generator = Generator(a.options.seed, kind);
-  if (ctx.task != 1) throw InvalidInput(model + " is analysed by the anova task; its ordinations are not made yet");
 
   const auto t0 = std::chrono::steady_clock::now();
   RowMatrix y;
@@ -1019,6 +1018,49 @@ Result Analysis::run_model(const Input& input) {
   r.permutations = ctx.nperm;
   r.anova_seconds = seconds_since(t0);
   a.events->table_done(r);
+  if (ctx.task < 2) return std::move(r);
+
+  // The ordinations: each tested term's added fit, then the residuals (none
+  // with 0 residual axes); a dissimilarity's are principal coordinates.
+  const auto t1 = std::chrono::steady_clock::now();
+  a.events->ordinations_started();
+  std::vector<int> parts;
+  for (std::size_t t = 0; t < terms.size(); ++t)
+    if (!terms[t].condition && table.rows[t].df > 0) parts.push_back(static_cast<int>(t));
+  if (a.options.residual_axes != 0) parts.push_back(-1);
+  const int count = static_cast<int>(parts.size());
+  const RowMatrix& m = a.distances ? a.gd : a.grouped ? a.gy : y;
+  const RowMatrix* table_rows = a.table.a.empty() ? nullptr : &a.table;
+  for (int k = 0; k < count; ++k) {
+    check_cancel(ctx);
+    const int t = parts[static_cast<std::size_t>(k)];
+    const std::string label = t < 0 ? "" : terms[static_cast<std::size_t>(t)].label;
+    const std::string title =
+        t < 0         ? (a.distances ? "Principal coordinates of the residuals" : "PCA of unexplained variation")
+        : a.distances ? "Principal coordinates of the fitted values of " + label
+                      : "PCA of the fitted values of " + label;
+    a.events->ordination_started(title, k, count);
+    RowMatrix part = model_part(data, terms, a.options.ss, m, a.distances, t);
+    const int rank = t < 0 ? table.residual_df : table.rows[static_cast<std::size_t>(t)].df;
+    OrdinationResult o;
+    if (a.distances) {
+      a.check_decomposition(ctx.n);
+      a.events->decomposition_started(title, ctx.n, decomposition_seconds(ctx.n));
+      o = residual_pcoa(std::move(part), rank, t < 0 ? a.options.residual_axes : -1, ctx.ssy, table_rows);
+    } else {
+      o = grouped_residual_pca(part, ctx.ssy, team_size(ctx));
+      keep_axes(o, rank);
+      if (t < 0) keep_axes(o, a.options.residual_axes);
+    }
+    o.canonical = t >= 0;
+    o.source = t < 0 ? Source::kWithin : Source::kTerm;
+    o.term = label;
+    o.title = title;
+    r.ordinations.push_back(std::move(o));
+    a.events->ordination(r.ordinations.back(), k, count);
+  }
+  r.ordination_seconds = seconds_since(t1);
+  a.events->ordinations_done(r);
   return std::move(r);
 }
 

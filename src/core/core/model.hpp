@@ -248,6 +248,7 @@ enum class NoAxes { kNone, kZeroTotalVariance, kZeroCanonicalVariance };
 
 struct OrdinationResult {
   std::string title;              // as in the score file
+  std::string term;               // a model of terms: the term whose added fit it is ("" for the residuals)
   Source source = Source::kMain;  // the fitted factor, or kWithin for the residuals
   bool canonical = true;          // fitted values (true) or residuals (false)
   NoAxes no_axes = NoAxes::kNone;
