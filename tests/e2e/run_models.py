@@ -10,6 +10,8 @@ live), against vegan:
 - Bray-Curtis: Topo * Substrate equals adonis2 on Bray-Curtis;
 - results.tsv is the same bit for bit on one thread and on two, and permutations within
   the levels of a column (--strata) are recorded and change only the P values;
+- with strata small enough, every arrangement within them: the first term's P is the
+  share of the arrangements, counted here one by one, whose F is at least the observed;
 - a covariate's value that is no number is refused, naming its cell, leaving nothing.
 
 usage: run_models.py --morvenak BUILD/morvenak
@@ -17,8 +19,10 @@ Exit status 0 when every check passes, 1 when one fails (and when R or vegan is 
 """
 import argparse
 import csv
+import itertools
 import json
 import os
+import random
 import subprocess
 import sys
 import tempfile
@@ -151,6 +155,57 @@ def refused_covariate(work):
     check(not os.path.exists(os.path.join(work, "bad")), "a refused run left its folder")
 
 
+def enumerated(work):
+    """12 samples in 3 blocks of 4, A x B within each: (4!)^3 = 13,824 arrangements."""
+    rng = random.Random(4)
+    y, a, b, block = [], [], [], []
+    with open(os.path.join(work, "tiny.csv"), "w") as f, open(os.path.join(work, "tiny.env.csv"), "w") as g:
+        f.write("sample,x,y,z\n")
+        g.write("sample,A,B,block\n")
+        for i in range(12):
+            a.append(i % 2)
+            b.append((i // 2) % 2)
+            block.append(i // 4)
+            y.append([rng.random() + a[-1], rng.random(), rng.random() + 0.5 * b[-1]])
+            f.write(f"s{i}," + ",".join(repr(v) for v in y[-1]) + "\n")
+            g.write(f"s{i},a{a[-1]},b{b[-1]},k{block[-1]}\n")
+    r = subprocess.run([args.morvenak, "run", "--quiet", "--species", "tiny.csv", "--labels", "tiny.env.csv", "--model",
+                        "A * B", "--strata", "block", "--permutations", "20000", "--output", "tiny"], cwd=work,
+                       capture_output=True, text=True)
+    check(r.returncode == 0 and "the smallest P they can give is 1/13824" in r.stderr, f"enumeration: {r.stderr}")
+    if r.returncode != 0:
+        return
+    row = table(os.path.join(work, "tiny", "results.tsv"))["A"]
+
+    def fit(rows, groups):
+        sums = {}
+        for r_, g_ in zip(rows, groups):
+            sums.setdefault(g_, [[0.0] * 3, 0])
+            sums[g_][1] += 1
+            for j in range(3):
+                sums[g_][0][j] += r_[j]
+        return sum(sum(v * v for v in s) / k for s, k in sums.values())
+
+    def f_of(rows):
+        mean = fit(rows, [0] * 12)
+        cells = fit(rows, list(zip(a, b)))
+        total = sum(v * v for r_ in rows for v in r_) - mean
+        return (fit(rows, a) - mean) / ((total - (cells - mean)) / 8)
+
+    observed = f_of(y)
+    members = [[i for i in range(12) if block[i] == k] for k in range(3)]
+    count = 0
+    for p0 in itertools.permutations(members[0]):
+        for p1 in itertools.permutations(members[1]):
+            for p2 in itertools.permutations(members[2]):
+                perm = [0] * 12
+                for at, to in zip(members[0] + members[1] + members[2], p0 + p1 + p2):
+                    perm[at] = to
+                count += f_of([y[perm[i]] for i in range(12)]) >= observed * (1 - 1e-9)
+    check(int(row["permutations"]) == 13823 and abs(float(row["P"]) - count / 13824) < 1e-15,
+          f"enumeration: P {row['P']} against {count} / 13824")
+
+
 parser = argparse.ArgumentParser()
 parser.add_argument("--morvenak", required=True)
 args = parser.parse_args()
@@ -161,4 +216,5 @@ if cases:
     against_vegan(work, cases)
     threads_and_strata(work)
     refused_covariate(work)
+enumerated(work)
 sys.exit(finish([work]))

@@ -515,6 +515,54 @@ DealtMatrix gram_of(const DealtMatrix& d) {
   return g;
 }
 
+// Every arrangement of the objects within their strata (one stratum of all
+// of them when there are none), the identity first: an odometer over the
+// strata, the last turning fastest, each stratum's arrangements of its
+// objects among its positions in lexicographic order (std::next_permutation).
+// The k-th arrangement (from 1) is dealt as the k-th permutation of a test.
+class Arrangements {
+ public:
+  Arrangements(const RunContext& ctx, std::vector<std::vector<int>> strata) : ctx_(ctx), at_(std::move(strata)) {
+    for (const std::vector<int>& s : at_) values_.push_back(s);
+  }
+  int fill(int* out, int most) {
+    int got = 0;
+    while (got < most && !done_) {
+      ++drawn_;
+      check_cancel(ctx_);
+      if (dealt_here(ctx_, drawn_)) {
+        int* perm = out + static_cast<size_t>(got) * static_cast<size_t>(ctx_.n);
+        for (size_t s = 0; s < at_.size(); ++s)
+          for (size_t k = 0; k < at_[s].size(); ++k) perm[at_[s][k]] = values_[s][k] + 1;
+        ++got;
+      }
+      size_t s = at_.size();
+      for (; s > 0; --s)
+        if (std::next_permutation(values_[s - 1].begin(), values_[s - 1].end())) break;
+      done_ = s == 0;
+    }
+    return got;
+  }
+
+ private:
+  const RunContext& ctx_;
+  std::vector<std::vector<int>> at_, values_;
+  long long drawn_ = 0;
+  bool done_ = false;
+};
+
+// The distinct arrangements of the objects within their strata: the product
+// of their sizes' factorials, or 0 when it exceeds `most`.
+long long arrangements_of(const std::vector<std::vector<int>>& strata, long long most) {
+  long long total = 1;
+  for (const std::vector<int>& s : strata)
+    for (long long k = 2; k <= static_cast<long long>(s.size()); ++k) {
+      if (total > most / k) return 0;
+      total *= k;
+    }
+  return total;
+}
+
 // Whether term u contains term t: every variable of t is u's, and u has more.
 bool contains(const ModelTerm& u, const ModelTerm& t) {
   const auto has = [](const std::vector<int>& a, int x) { return std::find(a.begin(), a.end(), x) != a.end(); };
@@ -776,25 +824,46 @@ ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::
     tests.push_back(std::move(test));
   }
   const int n = at.n;
-  std::vector<int> current(static_cast<size_t>(n));
-  for (int i = 0; i < n; ++i) current[static_cast<size_t>(i)] = i + 1;
-  ctx.generator->discard_start();
-  const bool progress = static_cast<long long>(n) * std::max(p, n) > 2500000;
-  ctx.events->test_started(ctx.nperm, progress);
-  PermutationStream stream(ctx, current.data(), progress);
+  // Where the distinct arrangements are no more than the permutations asked,
+  // every one of them, the observed among them; else random permutations.
+  std::vector<std::vector<int>> strata;
+  if (ctx.strata != nullptr) {
+    strata = *ctx.strata;
+  } else {
+    strata.emplace_back(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) strata[0][static_cast<size_t>(i)] = i;
+  }
+  table.arrangements = arrangements_of(strata, ctx.nperm);
+  const long long count = table.arrangements > 0 ? table.arrangements : ctx.nperm;
   std::vector<std::int64_t> exceed(tests.size(), 0);
-  if (!tests.empty() && stream.here() > 0) {
+  const auto evaluate = [&](auto& stream, long long here) {
+    if (tests.empty() || here == 0) return;
     Workers team(ctx.threads > 0 ? ctx.threads : Workers::available());
     ModelTest job(at, permuted_fits, gram, p, tests, team.size());
     evaluate_in_rounds(stream, team, job, kRound, n);
     for (size_t k = 0; k < tests.size(); ++k) exceed[k] = job.exceedances(k);
+  };
+  const bool progress = static_cast<long long>(n) * std::max(p, n) > 2500000;
+  if (table.arrangements > 0) {
+    ctx.events->test_started(static_cast<int>(count), false);
+    Arrangements enumerated(ctx, std::move(strata));
+    evaluate(enumerated, dealt_count(ctx, count));
+  } else {
+    std::vector<int> current(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) current[static_cast<size_t>(i)] = i + 1;
+    ctx.generator->discard_start();
+    ctx.events->test_started(ctx.nperm, progress);
+    PermutationStream stream(ctx, current.data(), progress);
+    evaluate(stream, stream.here());
+    stream.drain();
   }
-  stream.drain();
   sum_over_processes(ctx, exceed.data(), static_cast<int>(exceed.size()));
   for (size_t k = 0; k < tests.size(); ++k) {
     TermRow& row = table.rows[tests[k].row];
     row.tested = true;
-    row.count = 1 + exceed[k];
+    // Enumerated, the observed arrangement is among those counted.
+    row.count = (table.arrangements > 0 ? 0 : 1) + exceed[k];
+    row.permutations = count - (table.arrangements > 0 ? 1 : 0);
   }
   return table;
 }

@@ -42,7 +42,8 @@ struct TermRow {
   double ss = 0.0;
   bool formed = false;
   double f = 0.0;
-  long long count = 1;  // F* >= F, the observed F among them
+  long long count = 1;         // F* >= F, the observed F among them
+  long long permutations = 0;  // the permutations besides the observed arrangement
   bool tested = false;
   bool raw = false;          // the reduced model is the mean alone: rows permuted as they are
   std::vector<int> reduced;  // the terms of its reduced model
@@ -53,12 +54,16 @@ struct ModelTable {
   int residual_df = 0;
   double residual_ss = 0.0;
   double total = 0.0;
+  // The distinct arrangements of the objects (within their strata) when the
+  // test enumerated every one of them; 0 when it drew random permutations.
+  long long arrangements = 0;
 };
 
 // The table of `terms` (conditions first, then the tested terms in the order
 // they are fitted) on the centred Y by rows (`y`) or Gower's centred matrix
 // (`gd`, n x n), the other null. Permutations as ctx says (ctx.strata
-// restricts them); a tested term with no degree of freedom left stops the
+// restricts them), or every distinct arrangement when they are no more than
+// ctx.nperm; a tested term with no degree of freedom left stops the
 // analysis (Stopped, naming it).
 ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::vector<ModelTerm>& terms,
                        SumsOfSquares ss, const RowMatrix* y, const RowMatrix* gd);

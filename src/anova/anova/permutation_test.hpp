@@ -59,12 +59,13 @@ class PermutationStream {
   std::vector<int> within_;  // a stratum's entries while they are shuffled
 };
 
-// The permutations of a test evaluated on the team in rounds of at most
+// The permutations of a test (a PermutationStream, or anything with its
+// fill()) evaluated on the team in rounds of at most
 // `per_round`: while the team evaluates one round (job.set(perms, count), then
 // job.pieces() pieces), this thread draws the next. Returns when the stream
 // has no more of this process's permutations; the team is idle then.
-template <class TeamJob>
-void evaluate_in_rounds(PermutationStream& stream, Workers& team, TeamJob& job, int per_round, int n) {
+template <class Stream, class TeamJob>
+void evaluate_in_rounds(Stream& stream, Workers& team, TeamJob& job, int per_round, int n) {
   std::vector<int> buffer(2 * static_cast<std::size_t>(per_round) * static_cast<std::size_t>(n));
   int* slot[2] = {buffer.data(), buffer.data() + static_cast<std::size_t>(per_round) * static_cast<std::size_t>(n)};
   int count = stream.fill(slot[0], per_round);

@@ -990,8 +990,8 @@ Result Analysis::run_model(const Input& input) {
     row.f = tr.f;
     row.tested = tr.tested;
     row.count = tr.count;
-    row.permutations = tr.tested ? ctx.nperm : 0;
-    row.p = tr.tested ? static_cast<double>(tr.count) / static_cast<double>(ctx.nperm + 1) : 0.0;
+    row.permutations = tr.tested ? tr.permutations : 0;
+    row.p = tr.tested ? static_cast<double>(tr.count) / static_cast<double>(tr.permutations + 1) : 0.0;
     row.significant = tr.tested && static_cast<float>(row.p) <= 0.05f;
     for (int u : tr.reduced) row.reduced.push_back(terms[static_cast<std::size_t>(u)].label);
     if (terms[t].condition)
@@ -1001,6 +1001,14 @@ Result Analysis::run_model(const Input& input) {
     else if (!tr.tested)
       row.note = "not tested: no permutations";
     r.rows.push_back(row);
+  }
+  if (table.arrangements > 0) {
+    for (Row& row : r.rows)
+      if (row.tested) row.note = "exact: every arrangement";
+    a.warn({"the tests enumerate all " + std::to_string(table.arrangements) + " arrangements of the samples" +
+            (input.strata.empty() ? "" : " within the levels of " + input.strata_name) +
+            ", since they are no more than the permutations asked: the smallest P they can give is 1/" +
+            std::to_string(table.arrangements)});
   }
   Row residual;
   residual.source = Source::kWithin;
