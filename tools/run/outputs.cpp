@@ -82,6 +82,39 @@ double names_bytes(const std::vector<std::string>& names) {
     return b;
 }
 
+// Each sample's name and labels.
+Json samples_json(const tables::Design& d) {
+    Json samples = Json::array();
+    for (std::size_t i = 0; i < d.objects.size(); ++i) {
+        Json js;
+        js["sample"] = d.objects[i];
+        for (const tables::Factor& fac : d.factors) js[fac.column] = fac.labels[i];
+        samples.push_back(js);
+    }
+    return samples;
+}
+
+// How the analysis ran: its generator, the limits, its warnings, its times and how it
+// was spread (the only fields besides the timings that the number of threads or
+// processes changes).
+void add_run(Json& j, const morvenak::Result& r, const RunInfo& info) {
+    Json generator;
+    generator["name"] = r.generator == morvenak::GeneratorChoice::kModern ? "modern" : "classic";
+    generator["seed"] = r.seed;
+    j["generator"] = generator;
+    j["beyond_limits"] = r.beyond_limits;
+    j["warnings"] = r.warnings;
+    Json timings;
+    timings["anova_seconds"] = r.anova_seconds;
+    timings["ordination_seconds"] = r.ordination_seconds;
+    timings["total_seconds"] = info.total_seconds;
+    j["timings"] = timings;
+    Json execution;
+    execution["threads"] = r.threads;
+    execution["processes"] = info.processes;
+    j["execution"] = execution;
+}
+
 // The ordinations' figures and the names of their score tables.
 Json ordinations_json(const morvenak::Result& r) {
     Json ordinations = Json::array();
@@ -238,14 +271,7 @@ std::string results_json(const tables::Design& d, const morvenak::Result& r, con
         factors.push_back(jf);
     }
     design["factors"] = factors;
-    Json samples = Json::array();
-    for (std::size_t i = 0; i < d.objects.size(); ++i) {
-        Json js;
-        js["sample"] = d.objects[i];
-        for (const tables::Factor& fac : d.factors) js[fac.column] = fac.labels[i];
-        samples.push_back(js);
-    }
-    design["samples"] = samples;
+    design["samples"] = samples_json(d);
     j["design"] = design;
 
     j["ssy"] = number_or_null(r.ssy);
@@ -281,23 +307,7 @@ std::string results_json(const tables::Design& d, const morvenak::Result& r, con
     } else {
         j["main_test"] = nullptr;
     }
-    Json generator;
-    generator["name"] = r.generator == morvenak::GeneratorChoice::kModern ? "modern" : "classic";
-    generator["seed"] = r.seed;
-    j["generator"] = generator;
-    j["beyond_limits"] = r.beyond_limits;
-    j["warnings"] = r.warnings;
-    Json timings;
-    timings["anova_seconds"] = r.anova_seconds;
-    timings["ordination_seconds"] = r.ordination_seconds;
-    timings["total_seconds"] = info.total_seconds;
-    j["timings"] = timings;
-    // How the run was spread: the only fields besides the timings that the number of
-    // threads or processes changes.
-    Json execution;
-    execution["threads"] = r.threads;
-    execution["processes"] = info.processes;
-    j["execution"] = execution;
+    add_run(j, r, info);
     j["ordinations"] = ordinations_json(r);
     // With --correction lingoes: its constant c.
     const bool lingoes = info.options.is_object() && info.options.contains("correction") &&
@@ -380,14 +390,7 @@ std::string model_results_json(const tables::Design& d, const morvenak::Result& 
         variables.push_back(jv);
     }
     design["variables"] = variables;
-    Json samples = Json::array();
-    for (std::size_t i = 0; i < d.objects.size(); ++i) {
-        Json js;
-        js["sample"] = d.objects[i];
-        for (const tables::Factor& fac : d.factors) js[fac.column] = fac.labels[i];
-        samples.push_back(js);
-    }
-    design["samples"] = samples;
+    design["samples"] = samples_json(d);
     j["design"] = design;
 
     j["ssy"] = number_or_null(r.ssy);
@@ -414,21 +417,7 @@ std::string model_results_json(const tables::Design& d, const morvenak::Result& 
         rows.push_back(jr);
     }
     j["rows"] = rows;
-    Json generator;
-    generator["name"] = r.generator == morvenak::GeneratorChoice::kModern ? "modern" : "classic";
-    generator["seed"] = r.seed;
-    j["generator"] = generator;
-    j["beyond_limits"] = r.beyond_limits;
-    j["warnings"] = r.warnings;
-    Json timings;
-    timings["anova_seconds"] = r.anova_seconds;
-    timings["ordination_seconds"] = r.ordination_seconds;
-    timings["total_seconds"] = info.total_seconds;
-    j["timings"] = timings;
-    Json execution;
-    execution["threads"] = r.threads;
-    execution["processes"] = info.processes;
-    j["execution"] = execution;
+    add_run(j, r, info);
     j["ordinations"] = ordinations_json(r);
     j["files"] = info.files;
     return j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
