@@ -106,11 +106,29 @@ TEST(SortedCellSums, TheProcessorsKernelGivesAddRowsBits) {
   }
   start[cells] = static_cast<int>(order.size());
   for (int j0 : {0, 3}) {
-    for (int w : {1, 31, 32, 33, 64, 65, 147}) {
+    for (int w : {1, 7, 31, 32, 33, 55, 64, 65, 147}) {
       std::vector<double> want(static_cast<std::size_t>(cells) * w, 1.0), got(want.size(), 2.0);
       sorted_cell_sums(m, order.data(), start.data(), cells, j0, w, want.data(), 0);
       sorted_cell_sums(m, order.data(), start.data(), cells, j0, w, got.data(), 1);
       for (std::size_t k = 0; k < want.size(); ++k) ASSERT_EQ(bits_of(got[k]), bits_of(want[k])) << w << " " << k;
+    }
+  }
+}
+
+TEST(Transpose, EveryShapeMovesEachElementOnce) {
+  for (auto [rows, cols] : {std::pair{1, 1}, {8, 8}, {13, 21}, {55, 132}, {132, 55}}) {
+    const int lda = cols + 3, ldo = rows + 5;
+    std::vector<double> a(static_cast<std::size_t>(rows) * lda);
+    for (std::size_t k = 0; k < a.size(); ++k) a[k] = static_cast<double>(k) + 0.5;
+    for (int kernel : {0, 1}) {
+      std::vector<double> out(static_cast<std::size_t>(cols) * ldo, -1.0);
+      transpose(a.data(), rows, cols, lda, out.data(), ldo, kernel);
+      for (int i = 0; i < rows; ++i)
+        for (int j = 0; j < cols; ++j)
+          ASSERT_EQ(out[static_cast<std::size_t>(j) * ldo + i], a[static_cast<std::size_t>(i) * lda + j])
+              << rows << "x" << cols << " kernel " << kernel;
+      for (int j = 0; j < cols; ++j)  // the padding of each row untouched
+        for (int i = rows; i < ldo; ++i) ASSERT_EQ(out[static_cast<std::size_t>(j) * ldo + i], -1.0);
     }
   }
 }

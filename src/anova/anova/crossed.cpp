@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
 
@@ -147,6 +148,11 @@ double sum_squares(const double* v, int p) {
 struct Projection {
   std::vector<std::vector<std::pair<int, double>>> rows;
   std::vector<int> used;
+  // The used raw columns' atoms one column after another, column k's from
+  // order[start[k]], and each raw column's place among the used (-1: unused).
+  std::vector<int> order, start, slot;
+  // The rows with each raw column's place among the used in its stead.
+  std::vector<std::vector<std::pair<int, double>>> placed;
   bool saturated = false;
   // The multiplications of a fit: by rows of Y (a row's nonzeros) or of Gd
   // (their square).
@@ -157,7 +163,7 @@ struct Projection {
   }
 };
 
-Projection projection(const Basis& b, const std::vector<int>& tags) {
+Projection projection(const Basis& b, const std::vector<int>& tags, const RawColumns& raw) {
   Projection pr;
   std::vector<bool> used;
   for (size_t k = 0; k < b.v.size(); ++k) {
@@ -173,6 +179,18 @@ Projection projection(const Basis& b, const std::vector<int>& tags) {
   }
   for (size_t r = 0; r < used.size(); ++r)
     if (used[r]) pr.used.push_back(static_cast<int>(r));
+  pr.slot.assign(static_cast<size_t>(raw.count()), -1);
+  for (size_t k = 0; k < pr.used.size(); ++k) {
+    const std::vector<int>& atoms = raw.atoms[static_cast<size_t>(pr.used[k])];
+    pr.slot[static_cast<size_t>(pr.used[k])] = static_cast<int>(k);
+    pr.start.push_back(static_cast<int>(pr.order.size()));
+    pr.order.insert(pr.order.end(), atoms.begin(), atoms.end());
+  }
+  pr.start.push_back(static_cast<int>(pr.order.size()));
+  for (const auto& row : pr.rows) {
+    pr.placed.emplace_back();
+    for (const auto& [k, w] : row) pr.placed.back().emplace_back(pr.slot[static_cast<size_t>(k)], w);
+  }
   return pr;
 }
 
@@ -186,53 +204,60 @@ struct DealtMatrix {
 // The fits of one dealing of a matrix, from its atom sums M (atoms x p, by
 // rows; the table's rows) or its atom block sums K (atoms x atoms; Gd): the
 // raw columns' sums that a projection uses, then ||W R||^2 or tr(W K_raw W'),
-// W the projection's rows, each row's in turn.
+// W the projection's rows, each row's in turn. A raw column's sums are its
+// atoms' rows added in ascending order (the sorted cell sums, the used
+// columns as the cells); K_raw(k, l) is then the sum over l's atoms
+// ascending of column k's sums, made as the same sums of their transpose.
 class Fits {
  public:
   Fits(const Atoms& at, const RawColumns& raw, bool gram, int p) : at_(at), raw_(raw), gram_(gram), p_(p) {}
   double of(const Projection& pr, const double* sums, std::vector<double>& scratch) const {
     if (pr.saturated) return saturated(sums);
     const size_t na = static_cast<size_t>(at_.count());
-    const size_t nr = static_cast<size_t>(raw_.count());
+    const size_t u = pr.used.size();
+    const int used = static_cast<int>(u);
     double total = 0.0;
     if (gram_) {
-      // K_raw(k, l) for the raw columns used: K's rows summed over k's atoms,
-      // then over l's.
-      scratch.resize(nr * na + nr * nr);
-      double* ka = scratch.data();
-      double* kr = ka + nr * na;
-      for (int k : pr.used) {
-        double* out = ka + static_cast<size_t>(k) * na;
-        std::fill(out, out + na, 0.0);
-        for (int a : raw_.atoms[static_cast<size_t>(k)])
-          add_row(out, sums + static_cast<size_t>(a) * na, static_cast<int>(na));
-        for (int l : pr.used) {
-          double v = 0.0;
-          for (int b : raw_.atoms[static_cast<size_t>(l)]) v += out[b];
-          kr[static_cast<size_t>(k) * nr + static_cast<size_t>(l)] = v;
-        }
-      }
-      for (const auto& row : pr.rows) {
+      scratch.resize(2 * u * na + u * u);
+      double* rows = scratch.data();  // u x na: K's rows summed over each used column's atoms
+      double* cols = rows + u * na;   // their transpose, na x u
+      double* kr = cols + u * na;     // kr[l * u + k] = K_raw(k, l)
+      sorted_cell_sums(sums, static_cast<int>(na), pr.order.data(), pr.start.data(), used, 0, static_cast<int>(na),
+                       rows);
+      for (size_t k = 0; k < u; ++k)
+        for (size_t b = 0; b < na; ++b) cols[b * u + k] = rows[k * na + b];
+      sorted_cell_sums(cols, used, pr.order.data(), pr.start.data(), used, 0, used, kr);
+      // q = the sum over k of w_k (the sum over l of K_raw(k, l) w_l), four
+      // k's sums over l at a time, each in its own order.
+      for (const auto& row : pr.placed) {
         double q = 0.0;
-        for (const auto& [k, wk] : row) {
+        const size_t m = row.size();
+        size_t i = 0;
+        for (; i + 4 <= m; i += 4) {
+          double v[4] = {0.0, 0.0, 0.0, 0.0};
+          for (const auto& [l, wl] : row) {
+            const double* c = kr + static_cast<size_t>(l) * u;
+#pragma GCC unroll 4
+            for (size_t h = 0; h < 4; ++h) v[h] += c[row[i + h].first] * wl;
+          }
+#pragma GCC unroll 4
+          for (size_t h = 0; h < 4; ++h) q += row[i + h].second * v[h];
+        }
+        for (; i < m; ++i) {
           double v = 0.0;
-          for (const auto& [l, wl] : row) v += kr[static_cast<size_t>(k) * nr + static_cast<size_t>(l)] * wl;
-          q += wk * v;
+          for (const auto& [l, wl] : row) v += kr[static_cast<size_t>(l) * u + static_cast<size_t>(row[i].first)] * wl;
+          q += row[i].second * v;
         }
         total += q;
       }
       return total;
     }
     const size_t p = static_cast<size_t>(p_);
-    scratch.resize(nr * p + p);
+    scratch.resize(u * p + p);
     double* rs = scratch.data();
-    double* v = rs + nr * p;
-    for (int k : pr.used) {
-      double* out = rs + static_cast<size_t>(k) * p;
-      std::fill(out, out + p, 0.0);
-      for (int a : raw_.atoms[static_cast<size_t>(k)]) add_row(out, sums + static_cast<size_t>(a) * p, p_);
-    }
-    for (const auto& row : pr.rows) {
+    double* v = rs + u * p;
+    sorted_cell_sums(sums, p_, pr.order.data(), pr.start.data(), used, 0, p_, rs);
+    for (const auto& row : pr.placed) {
       std::fill(v, v + p, 0.0);
       for (const auto& [k, wk] : row) {
         const double* m = rs + static_cast<size_t>(k) * p;
@@ -276,9 +301,15 @@ void atom_sums(const Atoms& at, bool gram, const RowMatrix& m, const int* perm, 
   const auto row_of = [&](int i) { return perm == nullptr ? i : perm[i] - 1; };
   const size_t p = static_cast<size_t>(m.p);
   double* sums = out;
+  // Z, then (cells alone) its transpose and K', each from a 64-byte line,
+  // their rows of atoms padded to eight.
+  const size_t wa = (na + 7) / 8 * 8;
+  const auto line = [](double* x) {
+    return reinterpret_cast<double*>((reinterpret_cast<std::uintptr_t>(x) + 63) & ~static_cast<std::uintptr_t>(63));
+  };
   if (gram) {
-    z.resize(na * p);
-    sums = z.data();
+    z.resize(na * p + static_cast<size_t>(n) * wa + na * wa + 24);
+    sums = line(z.data());
   }
   if (at.sets == 1) {
     // Cells alone: each cell's rows (its objects ascending) summed in
@@ -287,34 +318,13 @@ void atom_sums(const Atoms& at, bool gram, const RowMatrix& m, const int* perm, 
     for (int k = 0; k < n; ++k) order[static_cast<size_t>(k)] = row_of(at.members[static_cast<size_t>(k)]);
     sorted_cell_sums(m, order.data(), at.start.data(), at.cells, 0, m.p, sums);
     if (!gram) return;
-    // Four rows of Z at a time, each block's sum its own chain of additions.
-    size_t a = 0;
-    for (; a + 4 <= na; a += 4) {
-      const double* za = sums + a * p;
-      for (int b = 0; b < at.cells; ++b) {
-        double v0 = 0.0, v1 = 0.0, v2 = 0.0, v3 = 0.0;
-        for (int k = at.start[static_cast<size_t>(b)]; k < at.start[static_cast<size_t>(b) + 1]; ++k) {
-          const size_t j = static_cast<size_t>(order[static_cast<size_t>(k)]);
-          v0 += za[j];
-          v1 += za[p + j];
-          v2 += za[2 * p + j];
-          v3 += za[3 * p + j];
-        }
-        out[a * na + static_cast<size_t>(b)] = v0;
-        out[(a + 1) * na + static_cast<size_t>(b)] = v1;
-        out[(a + 2) * na + static_cast<size_t>(b)] = v2;
-        out[(a + 3) * na + static_cast<size_t>(b)] = v3;
-      }
-    }
-    for (; a < na; ++a) {
-      const double* za = sums + a * p;
-      for (int b = 0; b < at.cells; ++b) {
-        double v = 0.0;
-        for (int k = at.start[static_cast<size_t>(b)]; k < at.start[static_cast<size_t>(b) + 1]; ++k)
-          v += za[order[static_cast<size_t>(k)]];
-        out[a * na + static_cast<size_t>(b)] = v;
-      }
-    }
+    // K' = the sums of Z''s rows (its transpose's, n x atoms) in the same
+    // order of the objects by cell, so that K'(b, a) = K(a, b); then K.
+    double* zt = line(sums + na * p);
+    double* kt = line(zt + static_cast<size_t>(n) * wa);
+    transpose(sums, static_cast<int>(na), n, static_cast<int>(p), zt, static_cast<int>(wa));
+    sorted_cell_sums(zt, static_cast<int>(wa), order.data(), at.start.data(), at.cells, 0, static_cast<int>(na), kt);
+    transpose(kt, static_cast<int>(na), static_cast<int>(na), static_cast<int>(na), out, static_cast<int>(na));
     return;
   }
   std::fill(sums, sums + na * p, 0.0);
@@ -685,7 +695,7 @@ RowMatrix model_part(const ModelData& data, const std::vector<ModelTerm>& terms,
     order.push_back(term);
     tags = {term};
   }
-  const Projection pr = projection(model_basis(at, setup.columns, setup.raw, order), tags);
+  const Projection pr = projection(model_basis(at, setup.columns, setup.raw, order), tags, setup.raw);
   // A matrix of Gd's, made exactly symmetric from its lower triangle.
   const auto symmetric = [&](RowMatrix x) {
     if (gower)
@@ -748,7 +758,7 @@ ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::
   const Basis whole = model_basis(at, columns, raw, every);
   std::vector<int> every_tag = every;
   every_tag.push_back(-1);
-  Projection all = projection(whole, every_tag);
+  Projection all = projection(whole, every_tag, raw);
   all.saturated = saturated(whole);
 
   ModelTable table;
@@ -777,8 +787,8 @@ ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::
     row.raw = before.empty();
     std::vector<int> reduced_tags = before;
     reduced_tags.push_back(-1);
-    nums[t] = projection(b, {static_cast<int>(t)});
-    reduced[t] = projection(b, reduced_tags);
+    nums[t] = projection(b, {static_cast<int>(t)}, raw);
+    reduced[t] = projection(b, reduced_tags, raw);
     row.ss = fits.of(nums[t], observed.data(), scratch);
     if (row.df == 0 && !terms[t].condition)
       throw Stopped(

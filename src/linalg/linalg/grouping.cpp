@@ -157,67 +157,85 @@ void add_row(double* acc, const double* row, int w) {
 namespace {
 
 // acc[0 .. w - 1] = the sums from 0 of columns j0 .. j0 + w - 1 of the rows
-// order[from .. to - 1], by add_row.
-void add_rows(const RowMatrix& m, const int* order, int from, int to, int j0, int w, double* acc) {
+// order[from .. to - 1] of the matrix `a` (rows `stride` apart), by add_row.
+void add_rows(const double* a, size_t stride, const int* order, int from, int to, int j0, int w, double* acc) {
   std::fill(acc, acc + w, 0.0);
-  for (int k = from; k < to; ++k) add_row(acc, m.row(order[k]) + j0, w);
+  for (int k = from; k < to; ++k) add_row(acc, a + static_cast<size_t>(order[k]) * stride + j0, w);
 }
 
-void sorted_portable(const RowMatrix& m, const int* order, const int* start, int cells, int j0, int w, double* out) {
+void sorted_portable(const double* a, size_t stride, const int* order, const int* start, int cells, int j0, int w,
+                     double* out) {
   for (int c = 0; c < cells; ++c)
-    add_rows(m, order, start[c], start[c + 1], j0, w, out + static_cast<size_t>(c) * static_cast<size_t>(w));
+    add_rows(a, stride, order, start[c], start[c + 1], j0, w, out + static_cast<size_t>(c) * static_cast<size_t>(w));
 }
 
 #if MORVENAK_HAVE_AVX2_ADD_ROW
-// Each strip's sums in eight registers, from +0, the cell's rows added in
-// order: one addition per element and row, as add_row's; the columns after
-// the last strip by add_row.
-__attribute__((target("avx512f"))) void sorted_avx512(const RowMatrix& m, const int* order, const int* start, int cells,
-                                                      int j0, int w, double* out) {
+// One strip of Q registers of a cell's sums, from +0, the cell's rows added in
+// order (one addition per element and row, as add_row's); `last` masks the
+// columns of the strip's last register, the masked lanes neither read nor
+// stored.
+template <int Q>
+__attribute__((target("avx512f"))) void strip_avx512(const double* a, size_t stride, const int* order, int from, int to,
+                                                     int j, __mmask8 last, double* acc) {
+  __m512d s[Q];
+#pragma GCC unroll 8
+  for (int q = 0; q < Q; ++q) s[q] = _mm512_setzero_pd();
+  for (int k = from; k < to; ++k) {
+    const double* row = a + static_cast<size_t>(order[k]) * stride + j;
+    if (k + 6 < to) {
+      const char* ahead = reinterpret_cast<const char*>(a + static_cast<size_t>(order[k + 6]) * stride + j);
+#pragma GCC unroll 8
+      for (int q = 0; q < Q; ++q) _mm_prefetch(ahead + 64 * q, _MM_HINT_T0);
+    }
+#pragma GCC unroll 8
+    for (int q = 0; q + 1 < Q; ++q) s[q] = _mm512_add_pd(s[q], _mm512_loadu_pd(row + 8 * q));
+    s[Q - 1] = _mm512_add_pd(s[Q - 1], _mm512_maskz_loadu_pd(last, row + 8 * (Q - 1)));
+  }
+#pragma GCC unroll 8
+  for (int q = 0; q + 1 < Q; ++q) _mm512_storeu_pd(acc + 8 * q, s[q]);
+  _mm512_mask_storeu_pd(acc + 8 * (Q - 1), last, s[Q - 1]);
+}
+
+// Strips of 64 columns, then one of the columns left (its last register
+// masked), each cell's sums in registers while its rows are added.
+__attribute__((target("avx512f"))) void sorted_avx512(const double* a, size_t stride, const int* order,
+                                                      const int* start, int cells, int j0, int w, double* out) {
   constexpr int kStrip = 64;
+  using Strip = void (*)(const double*, size_t, const int*, int, int, int, __mmask8, double*);
+  static constexpr Strip kStrips[8] = {strip_avx512<1>, strip_avx512<2>, strip_avx512<3>, strip_avx512<4>,
+                                       strip_avx512<5>, strip_avx512<6>, strip_avx512<7>, strip_avx512<8>};
   for (int c = 0; c < cells; ++c) {
     double* acc = out + static_cast<size_t>(c) * static_cast<size_t>(w);
     int j = 0;
-    for (; j + kStrip <= w; j += kStrip) {
-      __m512d a[8];
-#pragma GCC unroll 8
-      for (int q = 0; q < 8; ++q) a[q] = _mm512_setzero_pd();
-      for (int k = start[c]; k < start[c + 1]; ++k) {
-        const double* row = m.row(order[k]) + j0 + j;
-        if (k + 6 < start[c + 1]) {
-          const char* ahead = reinterpret_cast<const char*>(m.row(order[k + 6]) + j0 + j);
-#pragma GCC unroll 8
-          for (int q = 0; q < 8; ++q) _mm_prefetch(ahead + 64 * q, _MM_HINT_T0);
-        }
-#pragma GCC unroll 8
-        for (int q = 0; q < 8; ++q) a[q] = _mm512_add_pd(a[q], _mm512_loadu_pd(row + 8 * q));
-      }
-#pragma GCC unroll 8
-      for (int q = 0; q < 8; ++q) _mm512_storeu_pd(acc + j + 8 * q, a[q]);
+    for (; j + kStrip <= w; j += kStrip)
+      strip_avx512<8>(a, stride, order, start[c], start[c + 1], j0 + j, 0xFF, acc + j);
+    if (j < w) {
+      const int left = w - j, q = (left + 7) / 8;
+      const __mmask8 last = static_cast<__mmask8>((1u << (left - 8 * (q - 1))) - 1u);
+      kStrips[q - 1](a, stride, order, start[c], start[c + 1], j0 + j, last, acc + j);
     }
-    if (j < w) add_rows(m, order, start[c], start[c + 1], j0 + j, w - j, acc + j);
   }
 }
 
-__attribute__((target("avx2"))) void sorted_avx2(const RowMatrix& m, const int* order, const int* start, int cells,
-                                                 int j0, int w, double* out) {
+__attribute__((target("avx2"))) void sorted_avx2(const double* a, size_t stride, const int* order, const int* start,
+                                                 int cells, int j0, int w, double* out) {
   constexpr int kStrip = 32;
   for (int c = 0; c < cells; ++c) {
     double* acc = out + static_cast<size_t>(c) * static_cast<size_t>(w);
     int j = 0;
     for (; j + kStrip <= w; j += kStrip) {
-      __m256d a[8];
+      __m256d s[8];
 #pragma GCC unroll 8
-      for (int q = 0; q < 8; ++q) a[q] = _mm256_setzero_pd();
+      for (int q = 0; q < 8; ++q) s[q] = _mm256_setzero_pd();
       for (int k = start[c]; k < start[c + 1]; ++k) {
-        const double* row = m.row(order[k]) + j0 + j;
+        const double* row = a + static_cast<size_t>(order[k]) * stride + j0 + j;
 #pragma GCC unroll 8
-        for (int q = 0; q < 8; ++q) a[q] = _mm256_add_pd(a[q], _mm256_loadu_pd(row + 4 * q));
+        for (int q = 0; q < 8; ++q) s[q] = _mm256_add_pd(s[q], _mm256_loadu_pd(row + 4 * q));
       }
 #pragma GCC unroll 8
-      for (int q = 0; q < 8; ++q) _mm256_storeu_pd(acc + j + 4 * q, a[q]);
+      for (int q = 0; q < 8; ++q) _mm256_storeu_pd(acc + j + 4 * q, s[q]);
     }
-    if (j < w) add_rows(m, order, start[c], start[c + 1], j0 + j, w - j, acc + j);
+    if (j < w) add_rows(a, stride, order, start[c], start[c + 1], j0 + j, w - j, acc + j);
   }
 }
 
@@ -227,13 +245,85 @@ const int kBestSorted = avx512_available() ? 2 : add_row_avx2_available() ? 1 : 
 
 }  // namespace
 
+namespace {
+
+void transpose_portable(const double* a, int rows, int cols, int lda, double* out, int ldo) {
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < cols; ++j)
+      out[static_cast<size_t>(j) * static_cast<size_t>(ldo) + static_cast<size_t>(i)] =
+          a[static_cast<size_t>(i) * static_cast<size_t>(lda) + static_cast<size_t>(j)];
+}
+
+#if MORVENAK_HAVE_AVX2_ADD_ROW
+// GCC 12 takes the shuffles' own placeholder for their unused masked
+// lanes for an uninitialised value.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+// Blocks of 8 x 8 by three rounds of shuffles (pairs of rows, then pairs of
+// 128-bit lanes twice); a block at an edge read and written through masks,
+// its missing rows read as zeros and never stored.
+__attribute__((target("avx512f"))) void transpose_avx512(const double* a, int rows, int cols, int lda, double* out,
+                                                         int ldo) {
+  const size_t la = static_cast<size_t>(lda), lo = static_cast<size_t>(ldo);
+  for (int i = 0; i < rows; i += 8)
+    for (int j = 0; j < cols; j += 8) {
+      const int rr = std::min(8, rows - i), cc = std::min(8, cols - j);
+      const __mmask8 in = static_cast<__mmask8>((1u << cc) - 1u), kept = static_cast<__mmask8>((1u << rr) - 1u);
+      const double* s = a + static_cast<size_t>(i) * la + static_cast<size_t>(j);
+      __m512d r[8], t[8], u[8], v[8];
+#pragma GCC unroll 8
+      for (int q = 0; q < 8; ++q)
+        r[q] = q < rr ? _mm512_maskz_loadu_pd(in, s + static_cast<size_t>(q) * la) : _mm512_setzero_pd();
+#pragma GCC unroll 4
+      for (int q = 0; q < 4; ++q) {
+        t[2 * q] = _mm512_unpacklo_pd(r[2 * q], r[2 * q + 1]);
+        t[2 * q + 1] = _mm512_unpackhi_pd(r[2 * q], r[2 * q + 1]);
+      }
+      // t's lane l holds two rows' columns 2l (even t) or 2l + 1 (odd t);
+      // u gathers lanes 0 and 2 (0x88) or 1 and 3 (0xDD) of two t's, and v
+      // gathers u's again into whole columns: v[c] is column c.
+#pragma GCC unroll 2
+      for (int h = 0; h < 2; ++h) {
+        u[4 * h] = _mm512_shuffle_f64x2(t[h], t[h + 2], 0x88);
+        u[4 * h + 1] = _mm512_shuffle_f64x2(t[h], t[h + 2], 0xDD);
+        u[4 * h + 2] = _mm512_shuffle_f64x2(t[h + 4], t[h + 6], 0x88);
+        u[4 * h + 3] = _mm512_shuffle_f64x2(t[h + 4], t[h + 6], 0xDD);
+        v[h] = _mm512_shuffle_f64x2(u[4 * h], u[4 * h + 2], 0x88);
+        v[h + 4] = _mm512_shuffle_f64x2(u[4 * h], u[4 * h + 2], 0xDD);
+        v[h + 2] = _mm512_shuffle_f64x2(u[4 * h + 1], u[4 * h + 3], 0x88);
+        v[h + 6] = _mm512_shuffle_f64x2(u[4 * h + 1], u[4 * h + 3], 0xDD);
+      }
+      double* d = out + static_cast<size_t>(j) * lo + static_cast<size_t>(i);
+#pragma GCC unroll 8
+      for (int q = 0; q < 8; ++q)
+        if (q < cc) _mm512_mask_storeu_pd(d + static_cast<size_t>(q) * lo, kept, v[q]);
+    }
+}
+#pragma GCC diagnostic pop
+#endif
+
+}  // namespace
+
+void transpose(const double* a, int rows, int cols, int lda, double* out, int ldo, int kernel) {
+#if MORVENAK_HAVE_AVX2_ADD_ROW
+  if (kernel != 0 && kBestSorted == 2) return transpose_avx512(a, rows, cols, lda, out, ldo);
+#endif
+  transpose_portable(a, rows, cols, lda, out, ldo);
+}
+
+void sorted_cell_sums(const double* a, int stride, const int* order, const int* start, int cells, int j0, int w,
+                      double* out, int kernel) {
+  const size_t st = static_cast<size_t>(stride);
+#if MORVENAK_HAVE_AVX2_ADD_ROW
+  if (kernel != 0 && kBestSorted == 2) return sorted_avx512(a, st, order, start, cells, j0, w, out);
+  if (kernel != 0 && kBestSorted == 1) return sorted_avx2(a, st, order, start, cells, j0, w, out);
+#endif
+  sorted_portable(a, st, order, start, cells, j0, w, out);
+}
+
 void sorted_cell_sums(const RowMatrix& m, const int* order, const int* start, int cells, int j0, int w, double* out,
                       int kernel) {
-#if MORVENAK_HAVE_AVX2_ADD_ROW
-  if (kernel != 0 && kBestSorted == 2) return sorted_avx512(m, order, start, cells, j0, w, out);
-  if (kernel != 0 && kBestSorted == 1) return sorted_avx2(m, order, start, cells, j0, w, out);
-#endif
-  sorted_portable(m, order, start, cells, j0, w, out);
+  sorted_cell_sums(m.a.data(), m.p, order, start, cells, j0, w, out, kernel);
 }
 
 void level_ss(const RowMatrix& m, const int* row_cell, LevelSums& s, int width, double* d) {

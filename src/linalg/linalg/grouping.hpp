@@ -104,11 +104,19 @@ bool avx512_available();
 // counting sort of the rows by cell): out[c * w + j] is the sum from 0 over
 // those rows in that order of m(r, j0 + j), the bits add_row gives when the
 // rows are added in ascending order to cleared sums. With AVX-512 a cell's
-// sums of 64 columns stay in eight registers while its rows are added, with
-// AVX2 those of 32; `kernel` 0 asks for the portable one (add_row), 1 for the
-// best the processor has, for the tests.
+// sums of 64 columns (and of those left after the last 64) stay in eight
+// registers while its rows are added, with AVX2 those of 32; `kernel` 0 asks
+// for the portable one (add_row), 1 for the best the processor has, for the
+// tests.
 void sorted_cell_sums(const RowMatrix& m, const int* order, const int* start, int cells, int j0, int w, double* out,
                       int kernel = 1);
+// The same of a matrix held from `a` by rows `stride` doubles apart.
+void sorted_cell_sums(const double* a, int stride, const int* order, const int* start, int cells, int j0, int w,
+                      double* out, int kernel = 1);
+
+// out(j, i) = a(i, j) for the rows x cols matrix `a` (rows lda apart), out's
+// rows ldo apart; with AVX-512 by blocks of 8 x 8. `kernel` as above.
+void transpose(const double* a, int rows, int cols, int lda, double* out, int ldo, int kernel = 1);
 
 // Deals the rows of m as `row_cell` says (row r to a cell of the top level)
 // and returns D_1..D_top in d[1..top], by windows of `width` columns.
