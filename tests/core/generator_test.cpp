@@ -26,6 +26,11 @@ TEST(Rand, DeviateIsTheIntegerOver32767InSinglePrecision) {
   EXPECT_EQ(gen.deviate(0), static_cast<float>(k) / 32767.0f);
 }
 
+TEST(Rand, TheFractionIsTheSinglePrecisionQuotientForEveryInteger) {
+  for (int k = 0; k <= 32767; ++k)
+    ASSERT_EQ(classic_fraction(k), static_cast<float>(k) / 32767.0f) << k;
+}
+
 TEST(Rand, TwoGeneratorsDrawTheSameSequenceIndependently) {
   Generator a, b;
   const float first = a.deviate(0);

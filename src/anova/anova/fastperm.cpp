@@ -27,8 +27,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <numeric>
+#include <unordered_map>
 
 #include "core/next_double.hpp"
 #include "linalg/produit.hpp"
@@ -149,15 +152,25 @@ struct FastPermutations::Projector {
   // triangle, off-diagonal entries doubled; row i is used for k < end[i].
   std::unique_ptr<double[]> g;
   std::vector<int> end;
+  // flat[i]: every entry of row i from i + 1 to end[i] - 1 (one at least) is
+  // level[i], bit for bit, so that the row's sum is level[i] times the sum
+  // of the entries of K it meets.
+  std::vector<unsigned char> flat;
+  std::vector<double> level;
   double c0 = 0.0;
   std::unique_ptr<double[]> trans;  // H' (set-up only)
   std::unique_ptr<double[]> full;   // H'H, upper triangle (set-up only)
-  std::vector<double> colsum;       // v = fl(H'1) (set-up only)
-  double lambda = 0.0;              // lambda >= || |G'| ||_2 over the entries kept
-  double dropped = 0.0;             // >= ||D||_2, D the entries of G' left out
-  double nu = 0.0;                  // nu >= || |H| ||_2
-  double eta = 0.0;                 // eta >= ||H'1||_2
-  double eps = 0.0;                 // eps >= ||E_G||_2 (relative part)
+  // Where few columns of H are distinct (the objects of a cell share theirs,
+  // bit for bit): each object's class of equal columns and the C x C matrix
+  // of the classes' products, which then stands for H'H (set-up only).
+  std::vector<int> cls;
+  std::vector<double> cls_hh;
+  std::vector<double> colsum;  // v = fl(H'1) (set-up only)
+  double lambda = 0.0;         // lambda >= || |G'| ||_2 over the entries kept
+  double dropped = 0.0;        // >= ||D||_2, D the entries of G' left out
+  double nu = 0.0;             // nu >= || |H| ||_2
+  double eta = 0.0;            // eta >= ||H'1||_2
+  double eps = 0.0;            // eps >= ||E_G||_2 (relative part)
 };
 
 // A permuted SS of the form S(H P M): which matrix, which projector, and the
@@ -165,12 +178,13 @@ struct FastPermutations::Projector {
 struct FastPermutations::Term {
   int source = 0;
   int projector = 0;
-  double offset = 0.0;     // fl(c0 T1), added to the form
-  double fast_err = 0.0;   // step 3e and 3f, the part that does not depend on the permutation
-  double d = 0.0;          // step 2
-  double shift = 0.0;      // step 2: eta^2 mu / n
-  double kappa = 0.0;      // step 1
-  double sofsq_abs = 0.0;  // step 1: p (n + 2) tau
+  double offset = 0.0;       // fl(c0 T1), added to the form
+  double fast_err = 0.0;     // step 3e and 3f, the part that does not depend on the permutation
+  double d = 0.0;            // step 2
+  double shift = 0.0;        // step 2: eta^2 mu / n
+  double kappa = 0.0;        // step 1
+  double sofsq_abs = 0.0;    // step 1: p (n + 2) tau
+  double literal_cap = 0.0;  // step 5: the literal bound at nu^2 mu, which every S_E is below
 };
 
 // A formed statistic as the fast path sees it.
@@ -201,8 +215,11 @@ struct FastPermutations::ThreadScratch {
 // Set-up piece: one block of columns of one Gram matrix (upper triangle only).
 class FastPermutations::SetupJob final : public Job {
  public:
-  explicit SetupJob(FastPermutations& f) : f_(f), blocks_((f.n_ + kBlock - 1) / kBlock) {}
-  int count() const { return blocks_ * static_cast<int>(f_.sources_.size() + f_.projectors_.size()); }
+  explicit SetupJob(FastPermutations& f) : f_(f), blocks_((f.n_ + kBlock - 1) / kBlock) {
+    for (size_t k = 0; k < f.projectors_.size(); ++k)
+      if (f.projectors_[k].cls.empty()) dense_.push_back(k);
+  }
+  int count() const { return blocks_ * static_cast<int>(f_.sources_.size() + dense_.size()); }
   void run(int piece, int) override {
     const int n = f_.n_;
     const int matrix = piece / blocks_;
@@ -216,7 +233,7 @@ class FastPermutations::SetupJob final : public Job {
       const Mat r{s.gram.get() + static_cast<size_t>(j0) * static_cast<size_t>(n), n, n};
       produit(*s.m, b, r, j1, p, j1 - j0);
     } else {
-      Projector& h = f_.projectors_[static_cast<size_t>(matrix - nsources)];
+      Projector& h = f_.projectors_[dense_[static_cast<size_t>(matrix - nsources)]];
       const Mat a{h.trans.get(), n, n};
       const Mat b{h.h->col(j0 + 1), h.h->ld, n};
       const Mat r{h.full.get() + static_cast<size_t>(j0) * static_cast<size_t>(n), n, n};
@@ -227,6 +244,7 @@ class FastPermutations::SetupJob final : public Job {
  private:
   FastPermutations& f_;
   int blocks_;
+  std::vector<size_t> dense_;  // the projectors whose H'H is a product
 };
 
 // Evaluation piece: a group of up to kGroup permutations of the posted
@@ -406,16 +424,66 @@ void FastPermutations::measure_sources(double kappa) {
   }
 }
 
-// The projectors: H' for the Gram matrix, the column sums v = fl(H'1), and
-// the norms nu, eta and eps (step 3b).
+namespace {
+
+// Each column's class among the columns of h equal to it bit for bit (found
+// through a hash of their bits), and the first column of each class.
+void column_classes(const Mat& h, int n, std::vector<int>& cls, std::vector<int>& first) {
+  const size_t bytes = static_cast<size_t>(n) * sizeof(double);
+  std::unordered_map<std::uint64_t, std::vector<int>> by_hash;
+  cls.assign(static_cast<size_t>(n), -1);
+  first.clear();
+  for (int k = 0; k < n; ++k) {
+    const double* c = h.col(k + 1);
+    std::uint64_t hash = 1469598103934665603ull;  // FNV-1a over the column's bytes
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(c);
+    for (size_t i = 0; i < bytes; ++i) hash = (hash ^ b[i]) * 1099511628211ull;
+    std::vector<int>& same = by_hash[hash];
+    for (int x : same)
+      if (std::memcmp(c, h.col(first[static_cast<size_t>(x)] + 1), bytes) == 0) {
+        cls[static_cast<size_t>(k)] = x;
+        break;
+      }
+    if (cls[static_cast<size_t>(k)] < 0) {
+      cls[static_cast<size_t>(k)] = static_cast<int>(first.size());
+      same.push_back(static_cast<int>(first.size()));
+      first.push_back(k);
+    }
+  }
+}
+
+}  // namespace
+
+// The projectors: H' for the Gram matrix (or, where at most an eighth of the
+// columns are distinct, the products of the distinct columns, which give
+// every entry of H'H), the column sums v = fl(H'1), and the norms nu, eta
+// and eps (step 3b).
 void FastPermutations::measure_projectors() {
   const int n = n_;
   const double dn = static_cast<double>(n);
   const size_t nn = static_cast<size_t>(n) * static_cast<size_t>(n);
   for (Projector& q : projectors_) {
     const Mat& h = *q.h;
-    q.trans.reset(new double[nn]);
-    q.full.reset(new double[nn]);
+    std::vector<int> first;
+    column_classes(h, n, q.cls, first);
+    const size_t classes = first.size();
+    if (classes * 8 <= static_cast<size_t>(n)) {
+      // Each a sum of n products in ascending order (step 3b holds any order).
+      q.cls_hh.assign(classes * classes, 0.0);
+      for (size_t x = 0; x < classes; ++x)
+        for (size_t y = 0; y <= x; ++y) {
+          const double* a = h.col(first[x] + 1);
+          const double* b = h.col(first[y] + 1);
+          double v = 0.0;
+          for (int i = 0; i < n; ++i) v = v + a[i] * b[i];
+          q.cls_hh[x * classes + y] = v;
+          q.cls_hh[y * classes + x] = v;
+        }
+    } else {
+      q.cls.clear();
+      q.trans.reset(new double[nn]);
+      q.full.reset(new double[nn]);
+    }
     q.g.reset(new double[packed(n, n)]);
     q.end.assign(static_cast<size_t>(n), n);
     q.colsum.assign(static_cast<size_t>(n), 0.0);
@@ -428,7 +496,7 @@ void FastPermutations::measure_projectors() {
       double v = 0.0;
       double a = 0.0;
       for (int i = 0; i < n; ++i) {
-        q.trans[static_cast<size_t>(i) * static_cast<size_t>(n) + static_cast<size_t>(k - 1)] = c[i];
+        if (q.trans) q.trans[static_cast<size_t>(i) * static_cast<size_t>(n) + static_cast<size_t>(k - 1)] = c[i];
         v = v + c[i];
         a = a + std::fabs(c[i]);
         rowabs[static_cast<size_t>(i)] = rowabs[static_cast<size_t>(i)] + std::fabs(c[i]);
@@ -476,10 +544,15 @@ void FastPermutations::build_grams() {
 void FastPermutations::build_form(Projector& q) {
   const int n = n_;
   const double dn = static_cast<double>(n);
-  auto g_of = [&q, n, dn](int a, int b) {  // G(a, b) in the original order
+  size_t classes = 0;
+  while (classes * classes < q.cls_hh.size()) ++classes;
+  auto g_of = [&q, n, dn, classes](int a, int b) {  // G(a, b) in the original order
     const int lo = std::min(a, b);
     const int hi = std::max(a, b);
-    const double hh = q.full[static_cast<size_t>(hi) * static_cast<size_t>(n) + static_cast<size_t>(lo)];
+    const double hh =
+        q.cls.empty()
+            ? q.full[static_cast<size_t>(hi) * static_cast<size_t>(n) + static_cast<size_t>(lo)]
+            : q.cls_hh[static_cast<size_t>(q.cls[static_cast<size_t>(hi)]) * classes + q.cls[static_cast<size_t>(lo)]];
     return hh - q.colsum[static_cast<size_t>(a)] * q.colsum[static_cast<size_t>(b)] / dn;
   };
   q.c0 = n > 1 ? g_of(order_.front(), order_.back()) : 0.0;
@@ -515,7 +588,20 @@ void FastPermutations::build_form(Projector& q) {
   }
   q.lambda = sum_up(*std::max_element(kept.begin(), kept.end()), dn);
   q.dropped = sum_up(*std::max_element(left.begin(), left.end()), dn);
+  q.flat.assign(static_cast<size_t>(n), 0);
+  q.level.assign(static_cast<size_t>(n), 0.0);
+  for (int i = 0; i < n; ++i) {
+    const double* row = q.g.get() + row_at_[static_cast<size_t>(i)];
+    const int end = q.end[static_cast<size_t>(i)];
+    if (end <= i + 1) continue;
+    bool flat = true;
+    for (int k = i + 2; k < end && flat; ++k) flat = std::memcmp(&row[k], &row[i + 1], sizeof(double)) == 0;
+    q.flat[static_cast<size_t>(i)] = flat ? 1 : 0;
+    q.level[static_cast<size_t>(i)] = row[i + 1];
+  }
   q.full.reset();
+  q.cls = std::vector<int>();
+  q.cls_hh = std::vector<double>();
   q.colsum = std::vector<double>();
 }
 
@@ -548,6 +634,12 @@ void FastPermutations::term_constants(double kappa) {
     t.shift = div_up(mul_up(mul_up(q.eta, q.eta), s.mu), dn);
     t.kappa = kappa;
     t.sofsq_abs = mul_up(dp * (dn + 2.0), kStep);
+    // Step 5: S_E <= ||H||_2^2 ||P M||_F^2 <= nu^2 mu for every permutation.
+    const double s_cap = mul_up(mul_up(q.nu, q.nu), s.mu);
+    const double a = add_up(sqrt_up(add_up(s_cap, t.shift)), t.d);
+    t.literal_cap = add_up(
+        add_up(add_up(mul_up(mul_up(t.kappa, a), a), mul_up(mul_up(2.0, t.d), sqrt_up(s_cap))), mul_up(t.d, t.d)),
+        t.sofsq_abs);
   }
 }
 
@@ -644,8 +736,8 @@ inline void row_part(const double* ra, const double* rb, const double* col, cons
 // and sums are named one by one so that they stay in registers (as arrays
 // they went through memory at every step, and plain scalar code so is as
 // fast as two lanes to an SSE2 register).
-inline void lane_forms(const double* gram, int n, const double* g, const size_t* row_at, const int* end, const int* q,
-                       double* total) {
+inline void lane_forms(const double* gram, int n, const double* g, const size_t* row_at, const int* end,
+                       const unsigned char* flat, const double* level, const int* q, double* total) {
   static_assert(kLanes == 8, "eight lanes");
   const size_t nn = static_cast<size_t>(n);
   double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0, s4 = 0.0, s5 = 0.0, s6 = 0.0, s7 = 0.0;
@@ -665,16 +757,40 @@ inline void lane_forms(const double* gram, int n, const double* g, const size_t*
     double r4 = gi * c4[qi[4]], r5 = gi * c5[qi[5]], r6 = gi * c6[qi[6]], r7 = gi * c7[qi[7]];
     const int e = end[i];
     const int* qk = qi + kLanes;
-    for (int k = i + 1; k < e; ++k, qk += kLanes) {
-      const double gk = row[k];
-      r0 = r0 + gk * c0[qk[0]];
-      r1 = r1 + gk * c1[qk[1]];
-      r2 = r2 + gk * c2[qk[2]];
-      r3 = r3 + gk * c3[qk[3]];
-      r4 = r4 + gk * c4[qk[4]];
-      r5 = r5 + gk * c5[qk[5]];
-      r6 = r6 + gk * c6[qk[6]];
-      r7 = r7 + gk * c7[qk[7]];
+    if (flat[i] != 0) {
+      // A flat row: each lane's entries of K summed, then times the level.
+      double t0 = 0.0, t1 = 0.0, t2 = 0.0, t3 = 0.0, t4 = 0.0, t5 = 0.0, t6 = 0.0, t7 = 0.0;
+      for (int k = i + 1; k < e; ++k, qk += kLanes) {
+        t0 = t0 + c0[qk[0]];
+        t1 = t1 + c1[qk[1]];
+        t2 = t2 + c2[qk[2]];
+        t3 = t3 + c3[qk[3]];
+        t4 = t4 + c4[qk[4]];
+        t5 = t5 + c5[qk[5]];
+        t6 = t6 + c6[qk[6]];
+        t7 = t7 + c7[qk[7]];
+      }
+      const double l = level[i];
+      r0 = r0 + l * t0;
+      r1 = r1 + l * t1;
+      r2 = r2 + l * t2;
+      r3 = r3 + l * t3;
+      r4 = r4 + l * t4;
+      r5 = r5 + l * t5;
+      r6 = r6 + l * t6;
+      r7 = r7 + l * t7;
+    } else {
+      for (int k = i + 1; k < e; ++k, qk += kLanes) {
+        const double gk = row[k];
+        r0 = r0 + gk * c0[qk[0]];
+        r1 = r1 + gk * c1[qk[1]];
+        r2 = r2 + gk * c2[qk[2]];
+        r3 = r3 + gk * c3[qk[3]];
+        r4 = r4 + gk * c4[qk[4]];
+        r5 = r5 + gk * c5[qk[5]];
+        r6 = r6 + gk * c6[qk[6]];
+        r7 = r7 + gk * c7[qk[7]];
+      }
     }
     s0 = s0 + r0;
     s1 = s1 + r1;
@@ -717,8 +833,8 @@ void FastPermutations::quadratic_forms_by_lanes(int count, ThreadScratch& scratc
       const Term& term = terms_[t];
       const Projector& pr = projectors_[static_cast<size_t>(term.projector)];
       double total[kLanes];
-      lane_forms(sources_[static_cast<size_t>(term.source)].gram.get(), n, pr.g.get(), row_at_.data(), pr.end.data(), q,
-                 total);
+      lane_forms(sources_[static_cast<size_t>(term.source)].gram.get(), n, pr.g.get(), row_at_.data(), pr.end.data(),
+                 pr.flat.data(), pr.level.data(), q, total);
       for (int b = 0; b < kLanes && b0 + b < count; ++b)
         scratch.form[static_cast<size_t>(b0 + b) * nterms + t] = total[b];
     }
@@ -735,6 +851,24 @@ void FastPermutations::quadratic_forms_by_lanes(int count, ThreadScratch& scratc
 // of the row they have in common. Each term meets at most n / 2 + 15
 // roundings in its row and n - 1 in the sum over rows, in whatever order the
 // rows come (step 3d).
+namespace {
+
+// sum over k0 <= k < k1 of col[q[k]]: eight partial sums, each adding its
+// terms in ascending k, then combined as ((s0 + s1) + (s2 + s3)) + ((s4 +
+// s5) + (s6 + s7)), and the last terms one by one.
+inline double sum_of(const double* col, const int* q, int k0, int k1) {
+  double s[8] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+  int k = k0;
+  for (; k + 8 <= k1; k += 8)
+#pragma GCC unroll 8
+    for (int j = 0; j < 8; ++j) s[j] = s[j] + col[q[k + j]];
+  double total = ((s[0] + s[1]) + (s[2] + s[3])) + ((s[4] + s[5]) + (s[6] + s[7]));
+  for (; k < k1; ++k) total = total + col[q[k]];
+  return total;
+}
+
+}  // namespace
+
 void FastPermutations::quadratic_forms(int count, ThreadScratch& scratch) {
   if (by_lanes_) {
     quadratic_forms_by_lanes(count, scratch);
@@ -767,6 +901,24 @@ void FastPermutations::quadratic_forms(int count, ThreadScratch& scratch) {
           const double* rb = pb.g.get() + off;
           double row_a = ra[i] * diag;
           double row_b = rb[i] * diag;
+          const bool fa = pa.flat[static_cast<size_t>(i)] != 0;
+          const bool fb = pb.flat[static_cast<size_t>(i)] != 0;
+          if (fa || fb) {
+            // A flat row: its level times the sum of what it meets of K,
+            // the sum shared when both rows are flat over the same span.
+            const double sa = fa ? sum_of(col, q, i + 1, ea) : 0.0;
+            if (fa)
+              row_a = row_a + pa.level[static_cast<size_t>(i)] * sa;
+            else
+              row_part<false>(ra, nullptr, col, q, i + 1, ea, row_a, row_b);
+            if (two && fb)
+              row_b = row_b + pb.level[static_cast<size_t>(i)] * (fa && ea == eb ? sa : sum_of(col, q, i + 1, eb));
+            else if (two)
+              row_part<false>(rb, nullptr, col, q, i + 1, eb, row_b, row_a);
+            total_a[b] = total_a[b] + row_a;
+            total_b[b] = total_b[b] + row_b;
+            continue;
+          }
           const int common = std::min(ea, eb);
           if (two)
             row_part<true>(ra, rb, col, q, i + 1, common, row_a, row_b);
@@ -788,59 +940,70 @@ void FastPermutations::quadratic_forms(int count, ThreadScratch& scratch) {
 
 FastBounds FastPermutations::decide(int k, const double* forms) const {
   const Test& t = tests_[static_cast<size_t>(k)];
-  auto interval = [&](int term, double& lo, double& hi) {
+  // The interval of a term's literal SS (step 5): `capped`, with the literal
+  // bound at nu^2 mu instead of at s_up; wider, and without square roots.
+  auto interval = [&](int term, bool capped, double& lo, double& hi) {
     const Term& tm = terms_[static_cast<size_t>(term)];
     const double form = forms[static_cast<size_t>(term)];
     const double ss = form + tm.offset;
     // Step 3e: the rounding of fl(c0 T1) and of the sum form + offset.
     const double fast = tm.fast_err + 2.0 * kUnit * (std::fabs(form) + std::fabs(tm.offset));
-    // Step 5: S_E <= ss + fast, with kSafety covering the rounding of fast.
-    const double s_up = std::max(0.0, up(ss + kSafety * fast));
-    // Step 2 with step 1.
-    const double a = std::sqrt(s_up + tm.shift) + tm.d;
-    const double literal = tm.kappa * a * a + 2.0 * tm.d * std::sqrt(s_up) + tm.d * tm.d + tm.sofsq_abs;
+    double literal = tm.literal_cap;
+    if (!capped) {
+      // Step 5: S_E <= ss + fast, with kSafety covering the rounding of fast.
+      const double s_up = std::max(0.0, up(ss + kSafety * fast));
+      // Step 2 with step 1.
+      const double a = std::sqrt(s_up + tm.shift) + tm.d;
+      literal = tm.kappa * a * a + 2.0 * tm.d * std::sqrt(s_up) + tm.d * tm.d + tm.sofsq_abs;
+    }
     const double err = kSafety * (fast + literal);
     lo = down(ss - err);
     hi = up(ss + err);
   };
-  FastBounds r{};
-  interval(t.num, r.num_lo, r.num_hi);
-  switch (t.kind) {
-    case Denominator::kTerm:
-      interval(t.den, r.den_lo, r.den_hi);
-      break;
-    case Denominator::kWithin: {
-      double lo = 0.0, hi = 0.0;
-      interval(t.den, lo, hi);
-      const Source& s = sources_[static_cast<size_t>(t.source)];
-      r.den_lo = s.total_lo - hi;
-      r.den_hi = s.total_hi - lo;
-      break;
+  // Step 6, from the intervals of one kind; the capped ones first, which
+  // settle nearly every permutation, then the others for what they leave.
+  auto settle = [&](bool capped) {
+    FastBounds r{};
+    interval(t.num, capped, r.num_lo, r.num_hi);
+    switch (t.kind) {
+      case Denominator::kTerm:
+        interval(t.den, capped, r.den_lo, r.den_hi);
+        break;
+      case Denominator::kWithin: {
+        double lo = r.num_lo, hi = r.num_hi;
+        if (t.den != t.num) interval(t.den, capped, lo, hi);
+        const Source& s = sources_[static_cast<size_t>(t.source)];
+        r.den_lo = s.total_lo - hi;
+        r.den_hi = s.total_hi - lo;
+        break;
+      }
+      case Denominator::kConstantMinus:
+        r.den_lo = t.constant - r.num_hi;
+        r.den_hi = t.constant - r.num_lo;
+        break;
     }
-    case Denominator::kConstantMinus:
-      r.den_lo = t.constant - r.num_hi;
-      r.den_hi = t.constant - r.num_lo;
-      break;
-  }
-  const double x_lo = t.a * r.num_lo;
-  const double x_hi = t.a * r.num_hi;
-  const double d_lo = t.b * r.den_lo;
-  const double d_hi = t.b * r.den_hi;
-  r.f_lo = x_lo >= 0.0 ? x_lo / d_hi : x_lo / d_lo;
-  r.f_hi = x_hi >= 0.0 ? x_hi / d_lo : x_hi / d_hi;
-  const bool finite = std::isfinite(x_lo) && std::isfinite(x_hi) && std::isfinite(d_lo) && std::isfinite(d_hi) &&
-                      std::isfinite(r.f_lo) && std::isfinite(r.f_hi);
-  r.decided = false;
-  r.exceeds = false;
-  if (finite && d_lo > 0.0 && !fused_) {
-    if (r.f_lo >= t.f) {
-      r.decided = true;
-      r.exceeds = true;
-    } else if (r.f_hi < t.f) {
-      r.decided = true;
+    const double x_lo = t.a * r.num_lo;
+    const double x_hi = t.a * r.num_hi;
+    const double d_lo = t.b * r.den_lo;
+    const double d_hi = t.b * r.den_hi;
+    r.f_lo = x_lo >= 0.0 ? x_lo / d_hi : x_lo / d_lo;
+    r.f_hi = x_hi >= 0.0 ? x_hi / d_lo : x_hi / d_hi;
+    const bool finite = std::isfinite(x_lo) && std::isfinite(x_hi) && std::isfinite(d_lo) && std::isfinite(d_hi) &&
+                        std::isfinite(r.f_lo) && std::isfinite(r.f_hi);
+    r.decided = false;
+    r.exceeds = false;
+    if (finite && d_lo > 0.0 && !fused_) {
+      if (r.f_lo >= t.f) {
+        r.decided = true;
+        r.exceeds = true;
+      } else if (r.f_hi < t.f) {
+        r.decided = true;
+      }
     }
-  }
-  return r;
+    return r;
+  };
+  const FastBounds wide = settle(true);
+  return wide.decided ? wide : settle(false);
 }
 
 void FastPermutations::load(const int* perm, int b, ThreadScratch& sc) const {

@@ -27,9 +27,17 @@ struct IsoRand {
   }
 };
 
-// The classic deviate of the next state: k / 32767, correctly rounded to float
-// (IEEE division), so 1 included.
-inline float classic_deviate(IsoRand& iso) { return static_cast<float>(iso.next()) / 32767.0f; }
+// k / 32767 correctly rounded to float (k in 0..32767), as the double
+// product k (1 / 32767) rounded to float: for every such k the two are the
+// same float (a test checks them all), and a product is quicker than a
+// division.
+inline float classic_fraction(int k) {
+  constexpr double kInverse = 1.0 / 32767.0;
+  return static_cast<float>(static_cast<double>(k) * kInverse);
+}
+
+// The classic deviate of the next state: k / 32767, so 1 included.
+inline float classic_deviate(IsoRand& iso) { return classic_fraction(iso.next()); }
 
 // The position that a classic deviate r draws among m: (int)(r m + 1), which is
 // m + 1 (and refused by a shuffle, which draws again) only for r = 1.
