@@ -157,6 +157,7 @@ struct FastPermutations::Projector {
   // of the entries of K it meets.
   std::vector<unsigned char> flat;
   std::vector<double> level;
+  std::vector<double> diag;  // G'(i, i), apart from the packed rows that flat rows skip
   double c0 = 0.0;
   std::unique_ptr<double[]> trans;  // H' (set-up only)
   std::unique_ptr<double[]> full;   // H'H, upper triangle (set-up only)
@@ -435,9 +436,16 @@ void column_classes(const Mat& h, int n, std::vector<int>& cls, std::vector<int>
   first.clear();
   for (int k = 0; k < n; ++k) {
     const double* c = h.col(k + 1);
-    std::uint64_t hash = 1469598103934665603ull;  // FNV-1a over the column's bytes
-    const unsigned char* b = reinterpret_cast<const unsigned char*>(c);
-    for (size_t i = 0; i < bytes; ++i) hash = (hash ^ b[i]) * 1099511628211ull;
+    // Four interleaved multiply-xor hashes of the column's words, combined.
+    std::uint64_t lane[4] = {1, 2, 3, 4};
+    for (int i = 0; i < n; ++i) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, c + i, sizeof(word));
+      std::uint64_t& h4 = lane[i % 4];
+      h4 = (h4 ^ word) * 0x9E3779B97F4A7C15ull;
+      h4 ^= h4 >> 29;
+    }
+    const std::uint64_t hash = lane[0] ^ (lane[1] * 3) ^ (lane[2] * 5) ^ (lane[3] * 7);
     std::vector<int>& same = by_hash[hash];
     for (int x : same)
       if (std::memcmp(c, h.col(first[static_cast<size_t>(x)] + 1), bytes) == 0) {
@@ -590,8 +598,10 @@ void FastPermutations::build_form(Projector& q) {
   q.dropped = sum_up(*std::max_element(left.begin(), left.end()), dn);
   q.flat.assign(static_cast<size_t>(n), 0);
   q.level.assign(static_cast<size_t>(n), 0.0);
+  q.diag.assign(static_cast<size_t>(n), 0.0);
   for (int i = 0; i < n; ++i) {
     const double* row = q.g.get() + row_at_[static_cast<size_t>(i)];
+    q.diag[static_cast<size_t>(i)] = row[i];
     const int end = q.end[static_cast<size_t>(i)];
     if (end <= i + 1) continue;
     bool flat = true;
@@ -899,8 +909,8 @@ void FastPermutations::quadratic_forms(int count, ThreadScratch& scratch) {
           const size_t off = row_at_[static_cast<size_t>(i)];
           const double* ra = pa.g.get() + off;
           const double* rb = pb.g.get() + off;
-          double row_a = ra[i] * diag;
-          double row_b = rb[i] * diag;
+          double row_a = pa.diag[static_cast<size_t>(i)] * diag;
+          double row_b = pb.diag[static_cast<size_t>(i)] * diag;
           const bool fa = pa.flat[static_cast<size_t>(i)] != 0;
           const bool fb = pb.flat[static_cast<size_t>(i)] != 0;
           if (fa || fb) {
