@@ -324,7 +324,11 @@ response_of <- function(Y) {
                 method = if (is.null(attr(Y, "method"))) NA_character_ else as.character(attr(Y, "method"))[1L]))
   }
   y <- response_matrix(Y)
-  list(y = y, d = NULL, labels = NULL, samples = rownames(y), species = colnames(y), method = NA_character_)
+  samples <- rownames(y)
+  if (is.null(samples)) samples <- as.character(seq_len(nrow(y)))
+  species <- colnames(y)
+  if (is.null(species)) species <- paste0("sp", seq_len(ncol(y)))
+  list(y = y, d = NULL, labels = NULL, samples = samples, species = species, method = NA_character_)
 }
 
 # The rows of `data` for the objects: as given for Y, and for distances with
@@ -356,9 +360,9 @@ response_matrix <- function(Y) {
                           if (is.matrix(Y)) paste("a", typeof(Y), "matrix") else class(Y)[1L]))
   if (nrow(Y) < 2L) stop_morvenak("Y needs at least 2 objects (rows)")
   if (ncol(Y) < 1L) stop_morvenak("Y needs at least 1 species (column)")
-  storage.mode(Y) <- "double"
-  if (is.null(rownames(Y))) rownames(Y) <- as.character(seq_len(nrow(Y)))
-  if (is.null(colnames(Y))) colnames(Y) <- paste0("sp", seq_len(ncol(Y)))
+  # Y itself, not a copy, where it is a double matrix already: the names
+  # that it lacks are made beside it.
+  if (!is.double(Y)) storage.mode(Y) <- "double"
   Y
 }
 

@@ -192,12 +192,12 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP trans
   morvenak::Input in;
   in.n = y.nrow();
   in.p = y.ncol();
-  in.y.assign(y.begin(), y.end());
+  in.y_view = y.begin();  // R's own copy, unchanged while the engine runs
   if (!Rf_isNull(distances_)) {
     const Rcpp::NumericMatrix d(distances_);
     in.n = d.nrow();
     in.p = 0;
-    in.y.clear();
+    in.y_view = nullptr;
     in.distances.assign(d.begin(), d.end());
   }
   for (R_xlen_t k = 0; k < factors.size(); ++k)

@@ -1085,8 +1085,9 @@ MemoryNeed memory_need(const Input& input, const Options& options) {
 }
 
 Result analyse(const Input& input, const Options& options, Events* events) {
-  if (input.y.size() != static_cast<std::size_t>(input.n) * static_cast<std::size_t>(input.p) || input.n < 0 ||
-      input.p < 0)
+  const bool viewed = input.y_view != nullptr && input.y.empty();
+  if ((!viewed && input.y.size() != static_cast<std::size_t>(input.n) * static_cast<std::size_t>(input.p)) ||
+      input.n < 0 || input.p < 0)
     throw InvalidInput("Y holds " + std::to_string(input.y.size()) + " values where " + std::to_string(input.n) +
                        " objects by " + std::to_string(input.p) + " species need " +
                        std::to_string(static_cast<long long>(input.n) * input.p));
@@ -1106,7 +1107,7 @@ Result analyse(const Input& input, const Options& options, Events* events) {
                          std::to_string(static_cast<long long>(input.n) * input.n));
     a.set_distances(input.n, input.distances.data());
   } else {
-    a.set_response(input.n, input.p, input.y.data());
+    a.set_response(input.n, input.p, viewed ? input.y_view : input.y.data());
   }
   if (!input.model.empty()) {
     std::vector<std::string> nested = model_factors(input.model);

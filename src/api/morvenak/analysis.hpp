@@ -61,6 +61,9 @@ struct Input {
   int n = 0;                    // objects (rows of Y)
   int p = 0;                    // species (columns of Y)
   std::vector<double> y;        // n x p, column-major: y[i + j * n]
+  // Y where the caller holds it (n x p, column-major), read in place of `y`
+  // (then empty); it must stay unchanged until the analysis returns.
+  const double* y_view = nullptr;
   std::vector<Factor> factors;  // the main factor, then up to two nested factors in nesting order
   // With Options::distance kGiven: the dissimilarities between the objects,
   // n x n (distances[i + k * n]), given instead of y (then empty, p 0).
