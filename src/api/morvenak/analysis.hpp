@@ -58,9 +58,9 @@ struct Covariate {
 };
 
 struct Input {
-  int n = 0;                    // objects (rows of Y)
-  int p = 0;                    // species (columns of Y)
-  std::vector<double> y;        // n x p, column-major: y[i + j * n]
+  int n = 0;              // objects (rows of Y)
+  int p = 0;              // species (columns of Y)
+  std::vector<double> y;  // n x p, column-major: y[i + j * n]
   // Y where the caller holds it (n x p, column-major), read in place of `y`
   // (then empty); it must stay unchanged until the analysis returns.
   const double* y_view = nullptr;
