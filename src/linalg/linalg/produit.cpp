@@ -10,6 +10,8 @@
 #include "linalg/produit.hpp"
 
 #include <cstddef>
+#include <cstdint>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -146,7 +148,7 @@ __attribute__((target("avx2"))) void block_avx2(const double* a, size_t lda, con
       hi[c] = _mm256_loadu_pd(r + static_cast<size_t>(c) * ldr + 4);
     }
   }
-  const double* ap = a + static_cast<size_t>(l0) * lda;
+  const double* ap = a;  // A(i, l0): the block's rows of column l0, the next column lda on
   for (int l = l0; l < l1; ++l, ap += lda) {
     const __m256d a_lo = _mm256_loadu_pd(ap);
     const __m256d a_hi = _mm256_loadu_pd(ap + 4);
@@ -164,18 +166,20 @@ __attribute__((target("avx2"))) void block_avx2(const double* a, size_t lda, con
   }
 }
 
-// Blocks of eight rows, then one of four (SSE2), then the last rows one
-// element at a time.
+// Blocks of eight rows (from the packed panel), then one of four (SSE2),
+// then the last rows one element at a time.
 template <int NC>
-__attribute__((target("avx2"))) void columns_avx2(const Mat& A, const Mat& B, const Mat& R, int m, int j0, int l0,
-                                                  int l1, bool first) {
+__attribute__((target("avx2"))) void columns_avx2(const Mat& A, const double* packed, const Mat& B, const Mat& R, int m,
+                                                  int j0, int l0, int l1, bool first) {
   const size_t lda = static_cast<size_t>(A.ld);
   const size_t ldb = static_cast<size_t>(B.ld);
   const size_t ldr = static_cast<size_t>(R.ld);
+  const size_t depth = static_cast<size_t>(l1 - l0);
   const double* b = B.col(j0 + 1);
   double* r = R.col(j0 + 1);
   int i = 0;
-  for (; i + kRowStepWide <= m; i += kRowStepWide) block_avx2<NC>(A.a + i, lda, b, ldb, r + i, ldr, l0, l1, first);
+  for (; i + kRowStepWide <= m; i += kRowStepWide)
+    block_avx2<NC>(packed + static_cast<size_t>(i) * depth, kRowStepWide, b, ldb, r + i, ldr, l0, l1, first);
   if (i + kRowStep <= m) {
     block_sse2<NC>(A.a + i, lda, b, ldb, r + i, ldr, l0, l1, first);
     i += kRowStep;
@@ -183,11 +187,29 @@ __attribute__((target("avx2"))) void columns_avx2(const Mat& A, const Mat& B, co
   if (i < m) block_scalar(A, B, R, i, m, j0, j0 + NC, l0, l1, first);
 }
 
+// The panel's blocks of eight rows of A are first packed, each block's eight
+// rows of one column on one 64-byte line, the columns one after another:
+// every block of columns of R then reads them from the cache without a load
+// that crosses two lines. Only where the values are read from changes.
 __attribute__((target("avx2"))) void panel_avx2(const Mat& A, const Mat& B, const Mat& R, int m, int n, int l0, int l1,
                                                 bool first) {
+  const size_t lda = static_cast<size_t>(A.ld);
+  const size_t depth = static_cast<size_t>(l1 - l0);
+  const size_t rows = static_cast<size_t>(m / kRowStepWide * kRowStepWide);
+  thread_local std::vector<double> store;  // kept from call to call: its pages are touched once
+  store.resize(rows * depth + 8);
+  double* packed = reinterpret_cast<double*>((reinterpret_cast<std::uintptr_t>(store.data()) + 63) &
+                                             ~static_cast<std::uintptr_t>(63));
+  for (size_t i = 0; i < rows; i += kRowStepWide)
+    for (size_t l = 0; l < depth; ++l) {
+      const double* from = A.a + i + (static_cast<size_t>(l0) + l) * lda;
+      double* to = packed + i * depth + l * kRowStepWide;
+      _mm256_storeu_pd(to, _mm256_loadu_pd(from));
+      _mm256_storeu_pd(to + 4, _mm256_loadu_pd(from + 4));
+    }
   int j = 0;
-  for (; j + kColStep <= n; j += kColStep) columns_avx2<kColStep>(A, B, R, m, j, l0, l1, first);
-  for (; j < n; ++j) columns_avx2<1>(A, B, R, m, j, l0, l1, first);
+  for (; j + kColStep <= n; j += kColStep) columns_avx2<kColStep>(A, packed, B, R, m, j, l0, l1, first);
+  for (; j < n; ++j) columns_avx2<1>(A, packed, B, R, m, j, l0, l1, first);
 }
 
 #endif
