@@ -4,10 +4,33 @@
 
 #include <cstddef>
 #include <initializer_list>
+#include <memory>
+#include <mutex>
 
 #include "core/model.hpp"
 
 namespace morvenak {
+
+namespace {
+
+// The storage of the last workspace to end, for the next one: a session
+// that runs one analysis after another (R, Python) then touches its pages
+// once, not once a run. Every matrix is written before it is read, so what
+// the storage held before does not matter. One at most is kept.
+std::mutex spare_lock;
+std::unique_ptr<double[]> spare;
+
+std::unique_ptr<double[]> reuse() {
+  std::lock_guard<std::mutex> hold(spare_lock);
+  return std::move(spare);
+}
+
+}  // namespace
+
+Workspace::~Workspace() {
+  std::lock_guard<std::mutex> hold(spare_lock);
+  if (!spare) spare = std::move(storage_);
+}
 
 Workspace::Workspace() : colsum{}, perm{}, pivcnt{}, pivrow{}, pivcol{}, rhs{}, index{}, eval{}, offd{}, sums{} {
   const std::size_t response = static_cast<std::size_t>(kMaxObjects) * kMaxSpecies;
@@ -16,7 +39,8 @@ Workspace::Workspace() : colsum{}, perm{}, pivcnt{}, pivrow{}, pivcol{}, rhs{}, 
   const std::size_t total = response * 13 + dummies * 3 + static_cast<std::size_t>(kMaxSpecies) * kMaxObjects +
                             static_cast<std::size_t>(kMaxDummies) * kMaxDummies + projector * 6 +
                             static_cast<std::size_t>(kMaxSpecies) * kMaxSpecies;
-  storage_.reset(new double[total]);  // pages are touched only where data go
+  storage_ = reuse();
+  if (!storage_) storage_.reset(new double[total]);  // pages are touched only where data go
   double* next = storage_.get();
   auto take = [&next](int ld, int cols) {
     Mat m{next, ld, cols};

@@ -59,6 +59,9 @@ void check_cancel(const RunContext& ctx);
 
 struct Workspace {
   Workspace();
+  ~Workspace();
+  Workspace(const Workspace&) = delete;
+  Workspace& operator=(const Workspace&) = delete;
 
   Mat y, x, xwk, work, trans, inv;
   // Projectors of the models fitted, named by the factors they hold
