@@ -82,6 +82,21 @@ double names_bytes(const std::vector<std::string>& names) {
     return b;
 }
 
+// A factor's levels in their order: each label, its count, and for a factor
+// nested in `parent` the label of the parent level it lies in.
+Json levels_json(const tables::Factor& fac, const tables::Factor* parent) {
+    Json levels = Json::array();
+    for (std::size_t l = 0; l < fac.coding.levels.size(); ++l) {
+        Json jl;
+        jl["label"] = fac.coding.levels[l];
+        if (parent != nullptr)
+            jl["parent"] = parent->coding.levels[static_cast<std::size_t>(fac.coding.parent[l])];
+        jl["count"] = fac.coding.counts[l];
+        levels.push_back(jl);
+    }
+    return levels;
+}
+
 // Each sample's name and labels.
 Json samples_json(const tables::Design& d) {
     Json samples = Json::array();
@@ -257,17 +272,7 @@ std::string results_json(const tables::Design& d, const morvenak::Result& r, con
         jf["column"] = fac.column;
         if (f > 0) jf["within"] = d.factors[f - 1].column;
         jf["dummy_variables"] = fac.codes.size();
-        Json levels = Json::array();
-        for (std::size_t l = 0; l < fac.coding.levels.size(); ++l) {
-            Json jl;
-            jl["label"] = fac.coding.levels[l];
-            if (f > 0)
-                jl["parent"] =
-                    d.factors[f - 1].coding.levels[static_cast<std::size_t>(fac.coding.parent[l])];
-            jl["count"] = fac.coding.counts[l];
-            levels.push_back(jl);
-        }
-        jf["levels"] = levels;
+        jf["levels"] = levels_json(fac, f > 0 ? &d.factors[f - 1] : nullptr);
         factors.push_back(jf);
     }
     design["factors"] = factors;
@@ -377,16 +382,7 @@ std::string model_results_json(const tables::Design& d, const morvenak::Result& 
         jv["kind"] = fac.column == r.strata && !covariate ? "strata"
                      : covariate                          ? "covariate"
                                                           : "factor";
-        if (!covariate) {
-            Json levels = Json::array();
-            for (std::size_t l = 0; l < fac.coding.levels.size(); ++l) {
-                Json jl;
-                jl["label"] = fac.coding.levels[l];
-                jl["count"] = fac.coding.counts[l];
-                levels.push_back(jl);
-            }
-            jv["levels"] = levels;
-        }
+        if (!covariate) jv["levels"] = levels_json(fac, nullptr);
         variables.push_back(jv);
     }
     design["variables"] = variables;

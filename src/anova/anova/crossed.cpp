@@ -149,8 +149,8 @@ struct Projection {
   std::vector<std::vector<std::pair<int, double>>> rows;
   std::vector<int> used;
   // The used raw columns' atoms one column after another, column k's from
-  // order[start[k]], and each raw column's place among the used (-1: unused).
-  std::vector<int> order, start, slot;
+  // order[start[k]].
+  std::vector<int> order, start;
   // The rows with each raw column's place among the used in its stead.
   std::vector<std::vector<std::pair<int, double>>> placed;
   bool saturated = false;
@@ -179,17 +179,17 @@ Projection projection(const Basis& b, const std::vector<int>& tags, const RawCol
   }
   for (size_t r = 0; r < used.size(); ++r)
     if (used[r]) pr.used.push_back(static_cast<int>(r));
-  pr.slot.assign(static_cast<size_t>(raw.count()), -1);
+  std::vector<int> slot(static_cast<size_t>(raw.count()), -1);  // each raw column's place among the used
   for (size_t k = 0; k < pr.used.size(); ++k) {
     const std::vector<int>& atoms = raw.atoms[static_cast<size_t>(pr.used[k])];
-    pr.slot[static_cast<size_t>(pr.used[k])] = static_cast<int>(k);
+    slot[static_cast<size_t>(pr.used[k])] = static_cast<int>(k);
     pr.start.push_back(static_cast<int>(pr.order.size()));
     pr.order.insert(pr.order.end(), atoms.begin(), atoms.end());
   }
   pr.start.push_back(static_cast<int>(pr.order.size()));
   for (const auto& row : pr.rows) {
     pr.placed.emplace_back();
-    for (const auto& [k, w] : row) pr.placed.back().emplace_back(pr.slot[static_cast<size_t>(k)], w);
+    for (const auto& [k, w] : row) pr.placed.back().emplace_back(slot[static_cast<size_t>(k)], w);
   }
   return pr;
 }
