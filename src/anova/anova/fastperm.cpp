@@ -199,6 +199,11 @@ struct FastPermutations::Test {
   double constant = 0.0;
   int source = 0;
   double f = 0.0;
+  // Step 7: forms that settle the test alone. |form| <= below: F* < F;
+  // above_lo <= form <= above_hi: F* >= F. Off (below < 0, above_lo >
+  // above_hi) where no such form was found.
+  double below = -1.0;
+  double above_lo = 1.0, above_hi = 0.0;
 };
 
 struct FastPermutations::ThreadScratch {
@@ -297,6 +302,7 @@ FastPermutations::FastPermutations(const RunContext& ctx, Workspace& w, const St
   build_grams();
   for (Projector& q : projectors_) build_form(q);
   term_constants(kappa);
+  for (Test& t : tests_) settling_forms(t);
   allocate_scratch();
   for (const Term& t : terms_) {
     const Projector& q = projectors_[static_cast<size_t>(t.projector)];
@@ -948,6 +954,100 @@ void FastPermutations::quadratic_forms(int count, ThreadScratch& scratch) {
   }
 }
 
+// Step 7: the forms that settle a test whose F* depends on one form (the
+// total less its numerator, or a constant less it) on their own. For every
+// form x with |x| <= X the interval of step 5 lies inside [lo, hi] with
+// err(X) = 2 (fast_err + 2 u (X + |offset|) + literal_cap) evaluated upward,
+// hi = up(fl(X + offset) + err(X)), lo = down(fl(-X + offset) - err(X)),
+// since rounding to nearest is monotone; so if step 6 settles F* < F from
+// [lo, hi], it does so for every such form. Likewise F* >= F for every x in
+// [X1, X2], from [down(fl(X1 + offset) - err(X2)), up(fl(X2 + offset) +
+// err(X2))]. Each end found by bisection is checked by step 6 itself, so the
+// search needs no argument of its own; X2 lies beyond every form, whose
+// exact value is at most nu^2 mu.
+void FastPermutations::settling_forms(Test& t) const {
+  if (t.kind == Denominator::kTerm || (t.kind == Denominator::kWithin && t.den != t.num)) return;
+  const Term& tm = terms_[static_cast<size_t>(t.num)];
+  const Projector& q = projectors_[static_cast<size_t>(tm.projector)];
+  const Source& src = sources_[static_cast<size_t>(tm.source)];
+  const double off = std::fabs(tm.offset);
+  auto err = [&](double x) {
+    return mul_up(kSafety, add_up(add_up(tm.fast_err, mul_up(2.0 * kUnit, add_up(x, off))), tm.literal_cap));
+  };
+  // Step 6 on [lo, hi]: 1 settles F* >= F, -1 F* < F, 0 neither.
+  auto verdict = [&](double lo, double hi) {
+    FastBounds r{};
+    r.num_lo = lo;
+    r.num_hi = hi;
+    if (t.kind == Denominator::kWithin) {
+      const Source& s = sources_[static_cast<size_t>(t.source)];
+      r.den_lo = s.total_lo - hi;
+      r.den_hi = s.total_hi - lo;
+    } else {
+      r.den_lo = t.constant - hi;
+      r.den_hi = t.constant - lo;
+    }
+    settle_f(t, r);
+    return !r.decided ? 0 : r.exceeds ? 1 : -1;
+  };
+  auto below = [&](double x) {
+    const double e = err(x);
+    return verdict(down(down(-x + tm.offset) - e), up(up(x + tm.offset) + e)) < 0;
+  };
+  const double top = add_up(mul_up(2.0, add_up(mul_up(mul_up(q.nu, q.nu), src.mu), off)), 1.0);
+  if (!std::isfinite(top)) return;
+  // X2 just below the form that would leave no denominator (a literal SS
+  // never exceeds the total); forms beyond it go to step 6 one by one.
+  const double whole =
+      (t.kind == Denominator::kWithin ? sources_[static_cast<size_t>(t.source)].total_lo : t.constant) - tm.offset;
+  double x2 = 0.0, e2 = 0.0;
+  auto above = [&](double x) { return verdict(down(down(x + tm.offset) - e2), up(up(x2 + tm.offset) + e2)) > 0; };
+  for (const double share : {0x1p-20, 0x1p-10, 0x1p-5, 0x1p-2}) {
+    x2 = whole - std::fabs(whole) * share;
+    e2 = err(std::fabs(x2));
+    if (x2 > 0.0 && above(x2)) break;
+    x2 = 0.0;
+  }
+  // Bisection between a form that settles and one that does not, to
+  // neighbouring doubles or 200 halvings.
+  auto bisect = [](double good, double bad, auto&& settles) {
+    for (int k = 0; k < 200; ++k) {
+      const double mid = good + (bad - good) / 2.0;
+      if (mid == good || mid == bad) break;
+      (settles(mid) ? good : bad) = mid;
+    }
+    return good;
+  };
+  if (below(0.0)) t.below = below(top) ? top : bisect(0.0, top, below);
+  if (x2 > 0.0) {
+    t.above_hi = x2;
+    t.above_lo = above(0.0) ? 0.0 : bisect(x2, 0.0, above);
+  }
+}
+
+// Step 6: F*'s interval from the numerator's and the denominator's, and
+// whether it settles F* >= F.
+void FastPermutations::settle_f(const Test& t, FastBounds& r) const {
+  const double x_lo = t.a * r.num_lo;
+  const double x_hi = t.a * r.num_hi;
+  const double d_lo = t.b * r.den_lo;
+  const double d_hi = t.b * r.den_hi;
+  r.f_lo = x_lo >= 0.0 ? x_lo / d_hi : x_lo / d_lo;
+  r.f_hi = x_hi >= 0.0 ? x_hi / d_lo : x_hi / d_hi;
+  const bool finite = std::isfinite(x_lo) && std::isfinite(x_hi) && std::isfinite(d_lo) && std::isfinite(d_hi) &&
+                      std::isfinite(r.f_lo) && std::isfinite(r.f_hi);
+  r.decided = false;
+  r.exceeds = false;
+  if (finite && d_lo > 0.0 && !fused_) {
+    if (r.f_lo >= t.f) {
+      r.decided = true;
+      r.exceeds = true;
+    } else if (r.f_hi < t.f) {
+      r.decided = true;
+    }
+  }
+}
+
 FastBounds FastPermutations::decide(int k, const double* forms) const {
   const Test& t = tests_[static_cast<size_t>(k)];
   // The interval of a term's literal SS (step 5): `capped`, with the literal
@@ -992,24 +1092,7 @@ FastBounds FastPermutations::decide(int k, const double* forms) const {
         r.den_hi = t.constant - r.num_lo;
         break;
     }
-    const double x_lo = t.a * r.num_lo;
-    const double x_hi = t.a * r.num_hi;
-    const double d_lo = t.b * r.den_lo;
-    const double d_hi = t.b * r.den_hi;
-    r.f_lo = x_lo >= 0.0 ? x_lo / d_hi : x_lo / d_lo;
-    r.f_hi = x_hi >= 0.0 ? x_hi / d_lo : x_hi / d_hi;
-    const bool finite = std::isfinite(x_lo) && std::isfinite(x_hi) && std::isfinite(d_lo) && std::isfinite(d_hi) &&
-                        std::isfinite(r.f_lo) && std::isfinite(r.f_hi);
-    r.decided = false;
-    r.exceeds = false;
-    if (finite && d_lo > 0.0 && !fused_) {
-      if (r.f_lo >= t.f) {
-        r.decided = true;
-        r.exceeds = true;
-      } else if (r.f_hi < t.f) {
-        r.decided = true;
-      }
-    }
+    settle_f(t, r);
     return r;
   };
   const FastBounds wide = settle(true);
@@ -1037,8 +1120,14 @@ void FastPermutations::evaluate(const int* perms, int count, int thread) {
     const int* perm = perms + static_cast<size_t>(b) * n;
     const double* forms = sc.form.data() + static_cast<size_t>(b) * terms_.size();
     for (size_t k = 0; k < tests_.size(); ++k) {
-      const FastBounds r = decide(static_cast<int>(k), forms);
       const Test& t = tests_[k];
+      const double x = forms[static_cast<size_t>(t.num)];
+      if (std::fabs(x) <= t.below) continue;
+      if (x >= t.above_lo && x <= t.above_hi) {
+        ++sc.exceed[static_cast<size_t>(t.stat)];
+        continue;
+      }
+      const FastBounds r = decide(static_cast<int>(k), forms);
       bool exceeds = r.exceeds;
       if (!r.decided) {
         exceeds = permuted_statistic(ctx_, stats_[t.stat], perm, sc.yper, sc.yfitper) >= t.f;

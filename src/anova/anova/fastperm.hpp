@@ -102,6 +102,8 @@ class FastPermutations {
   void quadratic_forms(int count, ThreadScratch& scratch);
   void quadratic_forms_by_lanes(int count, ThreadScratch& scratch);
   FastBounds decide(int k, const double* forms) const;
+  void settle_f(const Test& t, FastBounds& r) const;
+  void settling_forms(Test& t) const;
 
   const RunContext& ctx_;
   Workspace& w_;
