@@ -11,7 +11,10 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <type_traits>
+#include <utility>
 
+#include "anova/mixed.hpp"
 #include "anova/permutation_test.hpp"
 #include "anova/statistics.hpp"
 #include "anova/workers.hpp"
@@ -448,6 +451,7 @@ struct RowTest {
   size_t row = 0;
   const DealtMatrix* source = nullptr;
   Projection num, reduced, all;
+  const Projection* den = nullptr;  // the denominator's term (null: the residual)
   bool by_difference = false;
   int df_num = 0, df_den = 0;
   double f = 0.0;
@@ -457,12 +461,12 @@ struct RowTest {
 double permuted_f(const Fits& fits, const RowTest& t, const double* sums, std::vector<double>& scratch) {
   const double full = fits.of(t.all, sums, scratch);
   const double num = t.by_difference ? full - fits.of(t.reduced, sums, scratch) : fits.of(t.num, sums, scratch);
-  return pseudo_f(t.df_num, t.df_den, num, t.source->total - full);
+  return pseudo_f(t.df_num, t.df_den, num, t.den != nullptr ? fits.of(*t.den, sums, scratch) : t.source->total - full);
 }
 
 class ModelTest final : public Job {
  public:
-  ModelTest(const Atoms& at, const Fits& fits, bool gram, int p, const std::vector<RowTest>& tests, int threads)
+  ModelTest(const Atoms& at, const Fits& fits, bool gram, int p, const std::vector<const RowTest*>& tests, int threads)
       : at_(at), fits_(fits), gram_(gram), tests_(tests) {
     const size_t na = static_cast<size_t>(at.count());
     scratch_.resize(static_cast<size_t>(threads));
@@ -480,7 +484,7 @@ class ModelTest final : public Job {
     Scratch& s = scratch_[static_cast<size_t>(thread)];
     const int* perm = perms_ + static_cast<size_t>(piece) * static_cast<size_t>(at_.n);
     for (size_t k = 0; k < tests_.size(); ++k) {
-      const RowTest& t = tests_[k];
+      const RowTest& t = *tests_[k];
       atom_sums(at_, gram_, t.source->m, perm, s.sums.data(), s.z, s.order);
       if (permuted_f(fits_, t, s.sums.data(), s.v) >= t.f * (1.0 - kTieTolerance)) ++s.exceed[k];
     }
@@ -500,7 +504,7 @@ class ModelTest final : public Job {
   const Atoms& at_;
   const Fits& fits_;
   bool gram_;
-  const std::vector<RowTest>& tests_;
+  const std::vector<const RowTest*>& tests_;
   std::vector<Scratch> scratch_;
   const int* perms_ = nullptr;
   int count_ = 0;
@@ -572,6 +576,43 @@ long long arrangements_of(const std::vector<std::vector<int>>& strata, long long
     }
   return total;
 }
+
+// The units a test permutes: groups of objects of one size, moved whole
+// (object j of a unit onto object j of the unit it goes to), and the strata
+// of units within which they move. Objects alone are units of one.
+struct Units {
+  std::vector<std::vector<int>> members;  // [u]: its objects, in the order they pair
+  std::vector<std::vector<int>> strata;   // lists of units
+};
+
+// A stream of permutations of the units, dealt as permutations of the objects.
+template <class Stream>
+class UnitStream {
+ public:
+  UnitStream(Stream& units, const Units& u, int n) : s_(units), u_(u), n_(n) {}
+  int fill(int* out, int most) {
+    const size_t nu = u_.members.size();
+    buffer_.resize(static_cast<size_t>(most) * nu);
+    const int got = s_.fill(buffer_.data(), most);
+    for (int b = 0; b < got; ++b) {
+      const int* from = buffer_.data() + static_cast<size_t>(b) * nu;
+      int* perm = out + static_cast<size_t>(b) * static_cast<size_t>(n_);
+      for (size_t k = 0; k < nu; ++k) {
+        const std::vector<int>& to = u_.members[k];
+        const std::vector<int>& dealt = u_.members[static_cast<size_t>(from[k] - 1)];
+        for (size_t j = 0; j < to.size(); ++j) perm[to[j]] = dealt[j] + 1;
+      }
+    }
+    return got;
+  }
+  void drain() { s_.drain(); }
+
+ private:
+  Stream& s_;
+  const Units& u_;
+  int n_;
+  std::vector<int> buffer_;
+};
 
 // Whether term u contains term t: every variable of t is u's, and u has more.
 bool contains(const ModelTerm& u, const ModelTerm& t) {
@@ -742,7 +783,8 @@ RowMatrix model_part(const ModelData& data, const std::vector<ModelTerm>& terms,
 }
 
 ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::vector<ModelTerm>& terms,
-                       SumsOfSquares ss, const RowMatrix* y, const RowMatrix* gd) {
+                       SumsOfSquares ss, const RowMatrix* y, const RowMatrix* gd, const MixedSpec* mixed) {
+  if (mixed != nullptr) check_balanced(data, terms, mixed->factor_names);
   const bool gower = gd != nullptr;
   const RowMatrix& m = gower ? *gd : *y;
   const int p = gower ? 0 : y->p;
@@ -775,6 +817,7 @@ ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::
   // Each row: its reduced model and its term's vectors after it.
   std::vector<Projection> nums(terms.size()), reduced(terms.size());
   std::vector<bool> full_saturated(terms.size(), false);
+  std::vector<std::vector<double>> coef(terms.size());
   for (size_t t = 0; t < terms.size(); ++t) {
     TermRow& row = table.rows[t];
     const std::vector<int> before = reduced_terms(terms, t, ss);
@@ -795,9 +838,56 @@ ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::
           StopReason::kNoDegreesOfFreedom,
           "the term " + terms[t].label + " has no degree of freedom left: the terms fitted before it span its columns");
     if (terms[t].condition) continue;
+    if (mixed != nullptr) {
+      // c(t, e) = tr(Z_e' Q_t Z_e) / df_t: the squared inner products of the
+      // term's vectors with the indicators of e's levels.
+      coef[t].assign(terms.size(), 0.0);
+      for (size_t e = 0; e < terms.size(); ++e) {
+        if (e != t && !terms[e].random) continue;
+        double trace = 0.0;
+        for (const std::vector<double>& indicator : columns[e])
+          for (size_t k = 0; k < b.v.size(); ++k)
+            if (b.tag[k] == static_cast<int>(t)) {
+              const double c = at.inner(b.v[k], indicator);
+              trace += c * c;
+            }
+        coef[t][e] = trace / row.df;
+      }
+    }
     const Statistic s = observed_statistic("", row.df, table.residual_df, row.ss, table.residual_ss, true);
     row.formed = s.formed;
     row.f = s.f;
+    row.den_df = table.residual_df;
+  }
+  std::vector<MixedRow> plan;
+  if (mixed != nullptr) {
+    table.mixed = true;
+    table.restricted = mixed->restricted;
+    plan = plan_mixed(terms, mixed->factor_names, mixed->random_factor, coef, mixed->restricted);
+    std::vector<double> ms;
+    for (const TermRow& row : table.rows) ms.push_back(row.ss / row.df);
+    ms.push_back(table.residual_df > 0 ? table.residual_ss / table.residual_df : 0.0);
+    const std::vector<double> component = mixed_components(plan, ms);
+    for (size_t t = 0; t < terms.size(); ++t) {
+      TermRow& row = table.rows[t];
+      const MixedRow& mr = plan[t];
+      row.ems = mr.ems;
+      row.denominator = mr.denominator_words;
+      row.permuted = mr.permuted;
+      row.den_term = mr.denominator;
+      row.component = component[t];
+      if (mr.denominator == kNoDenominator) {
+        row.formed = false;
+        row.den_df = 0;
+        continue;
+      }
+      if (mr.denominator == kResidualDenominator) continue;
+      const TermRow& den = table.rows[static_cast<size_t>(mr.denominator)];
+      row.den_df = den.df;
+      const Statistic st = observed_statistic("", row.df, den.df, row.ss, den.ss, true);
+      row.formed = st.formed;
+      row.f = st.f;
+    }
   }
 
   if (ctx.nperm <= 0) return table;
@@ -829,51 +919,140 @@ ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::
     // cells' means and that is cheaper than the term's own vectors.
     test.by_difference = full_saturated[t] && all.saturated && reduced[t].cost(gram) < nums[t].cost(gram);
     test.df_num = row.df;
-    test.df_den = table.residual_df;
+    test.df_den = row.den_df;
+    if (row.den_term >= 0) test.den = &nums[static_cast<size_t>(row.den_term)];
     test.f = row.f;
     tests.push_back(std::move(test));
   }
   const int n = at.n;
-  // Where the distinct arrangements are no more than the permutations asked,
-  // every one of them, the observed among them; else random permutations.
-  std::vector<std::vector<int>> strata;
-  if (ctx.strata != nullptr) {
-    strata = *ctx.strata;
-  } else {
-    strata.emplace_back(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i) strata[0][static_cast<size_t>(i)] = i;
+  // The schemes of the tests: the units each permutes and the factors within
+  // whose cells it permutes them (one scheme, the objects, without random
+  // terms), in the order of their first rows; each draws its own
+  // permutations from the run's generator, one scheme after the other.
+  std::vector<std::pair<int, std::vector<int>>> schemes;
+  std::vector<size_t> scheme_of;
+  for (const RowTest& test : tests) {
+    std::pair<int, std::vector<int>> key{-1, {}};
+    if (mixed != nullptr) key = {plan[test.row].units, plan[test.row].within};
+    const size_t k = static_cast<size_t>(std::find(schemes.begin(), schemes.end(), key) - schemes.begin());
+    if (k == schemes.size()) schemes.push_back(key);
+    scheme_of.push_back(k);
   }
-  table.arrangements = arrangements_of(strata, ctx.nperm);
-  const long long count = table.arrangements > 0 ? table.arrangements : ctx.nperm;
-  std::vector<std::int64_t> exceed(tests.size(), 0);
-  const auto evaluate = [&](auto& stream, long long here) {
-    if (tests.empty() || here == 0) return;
-    Workers team(ctx.threads > 0 ? ctx.threads : Workers::available());
-    ModelTest job(at, permuted_fits, gram, p, tests, team.size());
-    evaluate_in_rounds(stream, team, job, kRound, n);
-    for (size_t k = 0; k < tests.size(); ++k) exceed[k] = job.exceedances(k);
+  const auto level_key = [&](const std::vector<int>& factors, int i) {
+    std::vector<int> key;
+    for (int f : factors) key.push_back(data.level_of[static_cast<size_t>(f)][static_cast<size_t>(i)]);
+    return key;
+  };
+  std::vector<int> user_stratum(static_cast<size_t>(n), 0);
+  if (ctx.strata != nullptr)
+    for (size_t s = 0; s < ctx.strata->size(); ++s)
+      for (int i : (*ctx.strata)[s]) user_stratum[static_cast<size_t>(i)] = static_cast<int>(s);
+  // A scheme's units: the objects one by one, in strata by the user's strata
+  // and the cells of its factors; or the levels of a term, each a unit of
+  // its objects in the order of the cells of the other factors, the units in
+  // strata by the user's strata of their first objects.
+  const auto units_of = [&](const std::pair<int, std::vector<int>>& scheme, bool& free) {
+    Units u;
+    std::vector<std::vector<int>> base;  // the user's strata, or one of every object
+    if (ctx.strata != nullptr) {
+      base = *ctx.strata;
+    } else {
+      base.emplace_back(static_cast<size_t>(n));
+      for (int i = 0; i < n; ++i) base[0][static_cast<size_t>(i)] = i;
+    }
+    if (scheme.first < 0) {
+      for (int i = 0; i < n; ++i) u.members.push_back({i});
+      // Each of the user's strata in turn, split by the cells of the
+      // scheme's factors in order of their first objects.
+      for (const std::vector<int>& stratum : base) {
+        std::map<std::vector<int>, size_t> cell_of;
+        const size_t first = u.strata.size();
+        for (int i : stratum) {
+          auto it = cell_of.emplace(level_key(scheme.second, i), u.strata.size() - first).first;
+          if (it->second == u.strata.size() - first) u.strata.emplace_back();
+          u.strata[first + it->second].push_back(i);
+        }
+      }
+      free = ctx.strata == nullptr && scheme.second.empty();
+      return u;
+    }
+    const std::vector<int>& own = terms[static_cast<size_t>(scheme.first)].factors;
+    std::vector<int> others;
+    for (size_t f = 0; f < data.level_of.size(); ++f)
+      if (std::find(own.begin(), own.end(), static_cast<int>(f)) == own.end()) others.push_back(static_cast<int>(f));
+    std::map<std::vector<int>, size_t> unit_of;
+    for (int i = 0; i < n; ++i) {
+      auto it = unit_of.emplace(level_key(own, i), u.members.size()).first;
+      if (it->second == u.members.size()) u.members.emplace_back();
+      u.members[it->second].push_back(i);
+    }
+    for (std::vector<int>& unit : u.members)
+      std::stable_sort(unit.begin(), unit.end(),
+                       [&](int a, int b) { return level_key(others, a) < level_key(others, b); });
+    u.strata.resize(base.size());
+    for (size_t k = 0; k < u.members.size(); ++k)
+      u.strata[static_cast<size_t>(user_stratum[static_cast<size_t>(u.members[k][0])])].push_back(static_cast<int>(k));
+    u.strata.erase(
+        std::remove_if(u.strata.begin(), u.strata.end(), [](const std::vector<int>& x) { return x.empty(); }),
+        u.strata.end());
+    free = ctx.strata == nullptr;
+    return u;
   };
   const bool progress = static_cast<long long>(n) * std::max(p, n) > 2500000;
-  if (table.arrangements > 0) {
-    ctx.events->test_started(static_cast<int>(count), false);
-    Arrangements enumerated(ctx, std::move(strata));
-    evaluate(enumerated, dealt_count(ctx, count));
-  } else {
-    std::vector<int> current(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i) current[static_cast<size_t>(i)] = i + 1;
-    ctx.generator->discard_start();
-    ctx.events->test_started(ctx.nperm, progress);
-    PermutationStream stream(ctx, current.data(), progress);
-    evaluate(stream, stream.here());
-    stream.drain();
+  bool discarded = false;
+  std::vector<std::int64_t> exceed(tests.size(), 0);
+  std::vector<long long> arrangements(tests.size(), 0);
+  for (size_t k = 0; k < schemes.size(); ++k) {
+    std::vector<const RowTest*> group;
+    std::vector<size_t> at_test;
+    for (size_t t = 0; t < tests.size(); ++t)
+      if (scheme_of[t] == k) {
+        group.push_back(&tests[t]);
+        at_test.push_back(t);
+      }
+    bool free = true;
+    const Units units = units_of(schemes[k], free);
+    RunContext uctx = ctx;
+    uctx.n = static_cast<int>(units.members.size());
+    uctx.strata = free ? nullptr : &units.strata;
+    // Where the distinct arrangements are no more than the permutations
+    // asked, every one of them, the observed among them; else random
+    // permutations.
+    const long long arranged = arrangements_of(units.strata, ctx.nperm);
+    const auto evaluate = [&](auto& stream, long long here) {
+      if (group.empty() || here == 0) return;
+      Workers team(ctx.threads > 0 ? ctx.threads : Workers::available());
+      ModelTest job(at, permuted_fits, gram, p, group, team.size());
+      UnitStream<std::remove_reference_t<decltype(stream)>> dealt(stream, units, n);
+      evaluate_in_rounds(dealt, team, job, kRound, n);
+      for (size_t g = 0; g < group.size(); ++g) exceed[at_test[g]] = job.exceedances(g);
+    };
+    if (arranged > 0) {
+      ctx.events->test_started(static_cast<int>(arranged), false);
+      Arrangements enumerated(uctx, units.strata);
+      evaluate(enumerated, dealt_count(ctx, arranged));
+    } else {
+      std::vector<int> current(units.members.size());
+      for (size_t i = 0; i < current.size(); ++i) current[i] = static_cast<int>(i) + 1;
+      if (!discarded) ctx.generator->discard_start();
+      discarded = true;
+      ctx.events->test_started(ctx.nperm, progress);
+      PermutationStream stream(uctx, current.data(), progress);
+      evaluate(stream, stream.here());
+      stream.drain();
+    }
+    for (size_t t : at_test) arrangements[t] = arranged;
+    if (k == 0) table.arrangements = arranged;
   }
+  if (schemes.size() > 1) table.arrangements = 0;
   sum_over_processes(ctx, exceed.data(), static_cast<int>(exceed.size()));
   for (size_t k = 0; k < tests.size(); ++k) {
     TermRow& row = table.rows[tests[k].row];
     row.tested = true;
+    row.arrangements = arrangements[k];
     // Enumerated, the observed arrangement is among those counted.
-    row.count = (table.arrangements > 0 ? 0 : 1) + exceed[k];
-    row.permutations = count - (table.arrangements > 0 ? 1 : 0);
+    row.count = (arrangements[k] > 0 ? 0 : 1) + exceed[k];
+    row.permutations = (arrangements[k] > 0 ? arrangements[k] - 1 : ctx.nperm);
   }
   return table;
 }

@@ -34,6 +34,15 @@ struct ModelTerm {
   std::vector<int> factors;     // indices in ModelData::level_of
   std::vector<int> covariates;  // indices in ModelData::values
   bool condition = false;       // partialled out first, not tested
+  bool random = false;          // a random term: its component is a variance
+};
+
+// A mixed design (some term random): the factors' names, which of them were
+// named random, and the convention of the expected mean squares.
+struct MixedSpec {
+  std::vector<std::string> factor_names;
+  std::vector<bool> random_factor;
+  bool restricted = true;
 };
 
 // One row of the table, for each term in the order given.
@@ -47,6 +56,16 @@ struct TermRow {
   bool tested = false;
   bool raw = false;          // the reduced model is the mean alone: rows permuted as they are
   std::vector<int> reduced;  // the terms of its reduced model
+  // A mixed design: the row's expected mean square, its denominator (a term,
+  // kResidualDenominator or kNoDenominator) in words and its degrees of
+  // freedom, the units its test permutes, its component of variation (NaN:
+  // none), and the distinct arrangements of those units when the test
+  // enumerated them (0: random permutations).
+  std::string ems, denominator, permuted;
+  int den_term = -1;
+  int den_df = 0;
+  double component = 0.0;
+  long long arrangements = 0;
 };
 
 struct ModelTable {
@@ -57,6 +76,8 @@ struct ModelTable {
   // The distinct arrangements of the objects (within their strata) when the
   // test enumerated every one of them; 0 when it drew random permutations.
   long long arrangements = 0;
+  bool mixed = false;
+  bool restricted = true;
 };
 
 // The table of `terms` (conditions first, then the tested terms in the order
@@ -64,9 +85,11 @@ struct ModelTable {
 // (`gd`, n x n), the other null. Permutations as ctx says (ctx.strata
 // restricts them), or every distinct arrangement when they are no more than
 // ctx.nperm; a tested term with no degree of freedom left stops the
-// analysis (Stopped, naming it).
+// analysis (Stopped, naming it). With `mixed` (some term random), each row
+// over the mean square its expected mean square asks for, its test
+// permuting the units that denominator makes exchangeable (mixed.hpp).
 ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::vector<ModelTerm>& terms,
-                       SumsOfSquares ss, const RowMatrix* y, const RowMatrix* gd);
+                       SumsOfSquares ss, const RowMatrix* y, const RowMatrix* gd, const MixedSpec* mixed = nullptr);
 
 // The matrix an ordination of the model decomposes: term `term`'s added fit
 // (U U' Y by rows, or U U' Gd U U', U the orthonormal vectors the term adds

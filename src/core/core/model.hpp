@@ -438,6 +438,7 @@ enum class StopReason {
   kValuesOutOfRange,    // Y as transformed holds values the analysis cannot square
   kTooManyObjects,      // an n x n eigen-decomposition beyond Options::decomposition_limit
   kNoDegreesOfFreedom,  // a term of a model has no degree of freedom left
+  kUnbalanced,          // a mixed design that is not balanced, or not made of factors alone
 };
 
 inline const char* stop_reason_name(StopReason r) {
@@ -472,6 +473,8 @@ inline const char* stop_reason_name(StopReason r) {
       return "too_many_objects";
     case StopReason::kNoDegreesOfFreedom:
       return "no_degrees_of_freedom";
+    case StopReason::kUnbalanced:
+      return "unbalanced";
   }
   return "";
 }
