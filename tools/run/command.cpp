@@ -91,6 +91,10 @@ struct RunOptions {
     std::vector<std::string> covariates;
     std::string ss = "sequential";
     std::string strata;
+    // A mixed design: the factors named random, the terms kept fixed, and the
+    // convention of the expected mean squares.
+    std::vector<std::string> random, fixed;
+    bool unrestricted = false;
     std::vector<std::string> nested;
     std::string transform = "none";
     int permutations = 999;
@@ -222,6 +226,7 @@ morvenak::Options options_of(const RunOptions& o, Processes& processes) {
         o.correction == "lingoes" ? morvenak::Correction::kLingoes : morvenak::Correction::kNone;
     options.residual_axes = o.residual_axes;
     options.decomposition_limit = o.decomposition_limit;
+    options.unrestricted = o.unrestricted;
     options.ss = o.ss == "marginal" ? morvenak::SumsOfSquares::kMarginal
                                     : morvenak::SumsOfSquares::kSequential;
     return options;
@@ -241,8 +246,10 @@ morvenak::Input input_of(const tables::Design& d, const RunOptions& o) {
         return in;
     }
     // A model of terms: its factors, its covariates as numbers (each value named where it
-    // is not one), its strata.
+    // is not one), its strata, its random factors.
     in.model = o.model;
+    in.random = o.random;
+    in.fixed = o.fixed;
     for (const tables::Factor& f : d.factors) {
         const bool covariate =
             std::find(o.covariates.begin(), o.covariates.end(), f.column) != o.covariates.end();
@@ -462,6 +469,14 @@ void print_model_summary(const tables::Design& d, const morvenak::Result& r,
     std::cout << "\nModel " << o.model << ": " << (o.ss == "marginal" ? "marginal" : "sequential")
               << " sums of squares";
     if (!o.strata.empty()) std::cout << ", permutations within the levels of " << o.strata;
+    if (r.mixed)
+        std::cout << ", random " << (o.random.size() == 1 ? "factor " : "factors ") <<
+            [&] {
+                std::string s;
+                for (const std::string& v : o.random) s += (s.empty() ? "" : ", ") + v;
+                return s;
+            }() << ", "
+                  << (r.restricted ? "restricted" : "unrestricted") << " expected mean squares";
     std::cout << "\n";
     for (const morvenak::Row& row : r.rows) {
         if (row.source != morvenak::Source::kTerm) continue;
@@ -474,7 +489,11 @@ void print_model_summary(const tables::Design& d, const morvenak::Result& r,
             std::snprintf(buffer, sizeof buffer, "F = %.5f, %s", row.f, row.note.c_str());
         else
             std::snprintf(buffer, sizeof buffer, "%s", row.note.c_str());
-        std::cout << buffer << ", R2 = " << number(row.ss / r.ssy) << "\n";
+        std::cout << buffer << ", R2 = " << number(row.ss / r.ssy);
+        if (r.mixed && row.denominator.rfind("MS(", 0) == 0)
+            std::cout << ", over " << row.denominator;
+        if (r.mixed) std::cout << "; E(MS) = " << row.ems;
+        std::cout << "\n";
     }
     std::cout << "Results in " << output << "\n";
 }
@@ -488,9 +507,13 @@ void model_to_factors(RunOptions& o) {
                                               : "--model gives the design: give it or --main "
                                                 "and --nested, not both");
     if (o.model.empty()) {
-        if (!o.covariates.empty() || !o.strata.empty() || o.ss != "sequential")
+        if (!o.covariates.empty() || !o.strata.empty() || o.ss != "sequential" ||
+            !o.random.empty() || !o.fixed.empty() || o.unrestricted)
             throw tools::ToolError(std::string(!o.covariates.empty() ? "--covariate"
                                                : !o.strata.empty()   ? "--strata"
+                                               : !o.random.empty()   ? "--random"
+                                               : !o.fixed.empty()    ? "--fixed"
+                                               : o.unrestricted      ? "--unrestricted"
                                                                      : "--ss") +
                                    " goes with a model: give the design as --model");
         return;
@@ -512,8 +535,16 @@ void model_to_factors(RunOptions& o) {
             throw tools::ToolError("--covariate " + c + ": the model '" + o.model +
                                    "' has no variable " + c);
     // Anything but nested terms with sequential sums of squares is a model of terms.
-    o.crossed =
-        factors.empty() || !o.covariates.empty() || o.ss != "sequential" || !o.strata.empty();
+    for (const std::string& v : o.random)
+        if (std::find(formula.variables.begin(), formula.variables.end(), v) ==
+            formula.variables.end())
+            throw tools::ToolError("--random " + v + ": the model '" + o.model +
+                                   "' has no variable " + v);
+    if ((!o.fixed.empty() || o.unrestricted) && o.random.empty())
+        throw tools::ToolError(std::string(o.unrestricted ? "--unrestricted" : "--fixed") +
+                               " goes with a random factor: name it with --random");
+    o.crossed = factors.empty() || !o.covariates.empty() || o.ss != "sequential" ||
+                !o.strata.empty() || !o.random.empty();
     if (!o.crossed) {
         o.main = factors[0];
         o.nested.assign(factors.begin() + 1, factors.end());
@@ -771,6 +802,11 @@ void write_results(const tables::Design& d, const morvenak::Result& r, const Run
         info.options["covariates"] = o.covariates;
         info.options["ss"] = o.ss;
         info.options["strata"] = o.strata.empty() ? Json(nullptr) : Json(o.strata);
+        if (!o.random.empty()) {  // only for a mixed design: other runs' files unchanged
+            info.options["random"] = o.random;
+            info.options["fixed"] = o.fixed;
+            info.options["unrestricted"] = o.unrestricted;
+        }
     }
     info.options["transform"] = o.transform;
     info.options["distance"] = o.distances.empty() ? o.distance : "given";
@@ -945,6 +981,20 @@ void define_options(CLI::App& app, RunOptions& o) {
                    "Sums of squares of a model: sequential (each term after those before it) "
                    "or marginal (each term after every term that does not contain it)")
         ->check(CLI::IsMember({"sequential", "marginal"}));
+    app.add_option("--random", o.random,
+                   "A factor of the model whose levels are a sample of many: every term that "
+                   "holds it is random, each term tested over the mean square its expected "
+                   "mean square asks for; repeatable")
+        ->expected(1)
+        ->take_all();
+    app.add_option("--fixed", o.fixed,
+                   "A term of the model kept fixed though it holds a random factor "
+                   "(dose:week); repeatable")
+        ->expected(1)
+        ->take_all();
+    app.add_flag("--unrestricted", o.unrestricted,
+                 "Expected mean squares of the unrestricted mixed model (random interaction "
+                 "effects need not sum to zero over a fixed factor's levels)");
     app.add_option("--strata", o.strata,
                    "Column whose levels restrict every permutation of a model: samples are "
                    "exchanged within a level only");

@@ -340,7 +340,11 @@ bool is_term(const Row& row) { return row.source == Source::kTerm; }
 }  // namespace
 
 std::string model_results_tsv(const morvenak::Result& r) {
-    std::string s = "term\tdf1\tdf2\tSS\tMS\tF\tP\tR2\tpermutations\tpermuted\tnote\n";
+    // A mixed design adds each row's units, denominator, expected mean square and
+    // component of variation (with its square root) before the note.
+    std::string s = "term\tdf1\tdf2\tSS\tMS\tF\tP\tR2\tpermutations\tpermuted\t";
+    if (r.mixed) s += "random\tunits\tdenominator\tEMS\tcomponent\tsqrt_component\t";
+    s += "note\n";
     for (const Row& row : r.rows) {
         const bool tested_term = is_term(row) && !row.condition;
         const bool ms = row.source != Source::kTotal && row.df1 > 0;
@@ -349,8 +353,17 @@ std::string model_results_tsv(const morvenak::Result& r) {
              "\t" + (ms ? number(row.ms) : "") + "\t" +
              (tested_term && row.formed ? number(row.f) : "") + "\t" +
              (row.tested ? number(row.p) : "") + "\t" + number(r2(row, r.ssy)) + "\t" +
-             std::to_string(row.tested ? row.permutations : 0) + "\t" + permuted(row) + "\t" +
-             field(row_note(row, r.ssy)) + "\n";
+             std::to_string(row.tested ? row.permutations : 0) + "\t" + permuted(row) + "\t";
+        if (r.mixed) {
+            const bool has = std::isfinite(row.component);
+            s += std::string(is_term(row) ? (row.random ? "yes" : "no") : "") + "\t" +
+                 (row.tested ? field(row.permuted) : "") + "\t" +
+                 (tested_term && row.denominator.rfind("MS(", 0) == 0 ? field(row.denominator)
+                                                                      : "") +
+                 "\t" + field(row.ems) + "\t" + (has ? number(row.component) : "") + "\t" +
+                 (has && row.component >= 0.0 ? number(std::sqrt(row.component)) : "") + "\t";
+        }
+        s += field(row_note(row, r.ssy)) + "\n";
     }
     return s;
 }
@@ -410,9 +423,26 @@ std::string model_results_json(const tables::Design& d, const morvenak::Result& 
         jr["reduced_model"] = is_term(row) ? Json(row.reduced) : Json(nullptr);
         jr["permutations"] = row.tested ? row.permutations : 0;
         jr["note"] = row_note(row, r.ssy);
+        if (r.mixed) {
+            const bool has = std::isfinite(row.component);
+            jr["random"] = is_term(row) ? Json(row.random) : Json(nullptr);
+            jr["EMS"] = row.ems.empty() ? Json(nullptr) : Json(row.ems);
+            jr["denominator"] = tested_term && row.denominator.rfind("MS(", 0) == 0
+                                    ? Json(row.denominator)
+                                    : Json(nullptr);
+            jr["units"] = row.tested ? Json(row.permuted) : Json(nullptr);
+            jr["component"] = has ? number_or_null(row.component) : Json(nullptr);
+            jr["sqrt_component"] = has && row.component >= 0.0
+                                       ? number_or_null(std::sqrt(row.component))
+                                       : Json(nullptr);
+        }
         rows.push_back(jr);
     }
     j["rows"] = rows;
+    if (r.mixed) {  // only for a mixed design: other runs' files unchanged
+        j["model"]["mixed"] = true;
+        j["model"]["ems"] = r.restricted ? "restricted" : "unrestricted";
+    }
     add_run(j, r, info);
     j["ordinations"] = ordinations_json(r);
     j["files"] = info.files;

@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "anova/crossed.hpp"
+#include "anova/mixed.hpp"
 #include "anova/design.hpp"
 #include "anova/distance.hpp"
 #include "anova/engines.hpp"
@@ -936,6 +937,44 @@ Result Analysis::run_model(const Input& input) {
   };
   for (const std::vector<std::string>& t : formula.conditions) add_term(t, true);
   for (const std::vector<std::string>& t : formula.terms) add_term(t, false);
+  // Random factors make every term that holds them random, but the terms
+  // kept fixed (named by their variables in any order).
+  MixedSpec spec;
+  spec.factor_names = factor_names;
+  spec.random_factor.assign(factor_names.size(), false);
+  spec.restricted = !a.options.unrestricted;
+  for (const std::string& v : input.random) {
+    const auto f = std::find(factor_names.begin(), factor_names.end(), v);
+    if (f == factor_names.end()) throw InvalidInput("the random factor '" + v + "' is not a factor of " + model);
+    spec.random_factor[static_cast<std::size_t>(f - factor_names.begin())] = true;
+  }
+  const auto variables_of = [](const std::string& label) {
+    std::vector<std::string> vars;
+    std::string v;
+    for (char c : label + ":") {
+      if (c != ':') {
+        v += c;
+      } else {
+        vars.push_back(v);
+        v.clear();
+      }
+    }
+    std::sort(vars.begin(), vars.end());
+    return vars;
+  };
+  std::vector<bool> fixed_used(input.fixed.size(), false);
+  bool mixed = false;
+  for (ModelTerm& t : terms) {
+    for (int f : t.factors) t.random = t.random || spec.random_factor[static_cast<std::size_t>(f)];
+    for (std::size_t k = 0; k < input.fixed.size(); ++k)
+      if (variables_of(input.fixed[k]) == variables_of(t.label)) {
+        t.random = false;
+        fixed_used[k] = true;
+      }
+    mixed = mixed || t.random;
+  }
+  for (std::size_t k = 0; k < input.fixed.size(); ++k)
+    if (!fixed_used[k]) throw InvalidInput("the fixed term '" + input.fixed[k] + "' is not a term of " + model);
 
   std::vector<std::vector<int>> strata;
   if (!input.strata.empty()) {
@@ -951,6 +990,8 @@ Result Analysis::run_model(const Input& input) {
 
   r.model = input.model;
   r.ss = a.options.ss;
+  r.mixed = mixed;
+  r.restricted = spec.restricted;
   r.strata = input.strata.empty() ? "" : input.strata_name;
   r.seed = a.options.seed;
   const bool beyond = a.distances ? a.beyond : a.grouped || ctx.n > kMaxObjects || ctx.p > kMaxSpecies;
@@ -975,7 +1016,7 @@ Result Analysis::run_model(const Input& input) {
                                        a.distances ? nullptr
                                        : a.grouped ? &a.gy
                                                    : &y,
-                                       a.distances ? &a.gd : nullptr);
+                                       a.distances ? &a.gd : nullptr, mixed ? &spec : nullptr);
   for (std::size_t t = 0; t < terms.size(); ++t) {
     const TermRow& tr = table.rows[t];
     Row row;
@@ -983,7 +1024,7 @@ Result Analysis::run_model(const Input& input) {
     row.label = terms[t].label;
     row.condition = terms[t].condition;
     row.df1 = tr.df;
-    row.df2 = terms[t].condition ? 0 : table.residual_df;
+    row.df2 = terms[t].condition ? 0 : tr.den_df;
     row.ss = tr.ss;
     row.ms = tr.df > 0 ? tr.ss / tr.df : 0.0;
     row.formed = tr.formed;
@@ -994,15 +1035,46 @@ Result Analysis::run_model(const Input& input) {
     row.p = tr.tested ? static_cast<double>(tr.count) / static_cast<double>(tr.permutations + 1) : 0.0;
     row.significant = tr.tested && static_cast<float>(row.p) <= 0.05f;
     for (int u : tr.reduced) row.reduced.push_back(terms[static_cast<std::size_t>(u)].label);
+    if (mixed) {
+      row.random = terms[t].random;
+      row.ems = tr.ems;
+      row.denominator = tr.denominator;
+      row.permuted = tr.permuted;
+      row.component = tr.component;
+      if (tr.component < 0.0) {
+        char value[32];
+        std::snprintf(value, sizeof value, "%.6g", tr.component);
+        a.warn({"the component of variation of " + row.label + " is estimated at " + value +
+                ", below 0: its mean square is less than its denominator's; it is shown as it is"});
+      }
+    }
     if (terms[t].condition)
       row.note = "partialled out first, not tested";
+    else if (mixed && tr.den_term == kNoDenominator)
+      row.note = "no F: " + tr.denominator;
     else if (!tr.formed)
-      row.note = "no F: the residual has no degree of freedom or no variation";
+      row.note = mixed && tr.den_term >= 0 ? "no F: its denominator has no degree of freedom or no variation"
+                                           : "no F: the residual has no degree of freedom or no variation";
     else if (!tr.tested)
       row.note = "not tested: no permutations";
     r.rows.push_back(row);
   }
-  if (table.arrangements > 0) {
+  if (mixed) {
+    // Each scheme that enumerated its arrangements, once.
+    std::vector<std::string> said;
+    for (std::size_t t = 0; t < terms.size(); ++t) {
+      const TermRow& tr = table.rows[t];
+      if (!tr.tested || tr.arrangements == 0) continue;
+      r.rows[t].note = "exact: every arrangement";
+      const std::string words = "the tests that permute " + tr.permuted + " enumerate all " +
+                                std::to_string(tr.arrangements) +
+                                " arrangements, since they are no more than the permutations asked: the smallest P "
+                                "they can give is 1/" +
+                                std::to_string(tr.arrangements);
+      if (std::find(said.begin(), said.end(), words) == said.end()) said.push_back(words);
+    }
+    a.warn(said);
+  } else if (table.arrangements > 0) {
     for (Row& row : r.rows)
       if (row.tested) row.note = "exact: every arrangement";
     a.warn({"the tests enumerate all " + std::to_string(table.arrangements) + " arrangements of the samples" +
@@ -1016,6 +1088,10 @@ Result Analysis::run_model(const Input& input) {
   residual.df1 = table.residual_df;
   residual.ss = table.residual_ss;
   residual.ms = table.residual_df > 0 ? table.residual_ss / table.residual_df : 0.0;
+  if (mixed) {
+    residual.ems = "sigma2";
+    residual.component = table.residual_df > 0 ? residual.ms : std::numeric_limits<double>::quiet_NaN();
+  }
   r.rows.push_back(residual);
   Row total;
   total.source = Source::kTotal;
@@ -1111,8 +1187,8 @@ Result analyse(const Input& input, const Options& options, Events* events) {
   }
   if (!input.model.empty()) {
     std::vector<std::string> nested = model_factors(input.model);
-    const bool as_nested =
-        !nested.empty() && options.ss == SumsOfSquares::kSequential && input.covariates.empty() && input.strata.empty();
+    const bool as_nested = !nested.empty() && options.ss == SumsOfSquares::kSequential && input.covariates.empty() &&
+                           input.strata.empty() && input.random.empty();
     if (!as_nested) return a.run_model(input);
     // A model of nested terms: its factors in nesting order, today's design.
     for (const std::string& name : nested) {

@@ -80,6 +80,12 @@ struct Input {
   std::vector<Covariate> covariates;
   std::vector<std::string> strata;
   std::string strata_name;
+  // A mixed design: the factors of the model named random (every term that
+  // holds one is random), and the terms kept fixed all the same (their
+  // labels, "dose:week"). Any random factor makes the model a model of
+  // terms, nested or not.
+  std::vector<std::string> random;
+  std::vector<std::string> fixed;
 };
 
 // An analysis in steps, for a caller that reads its data piece by piece and

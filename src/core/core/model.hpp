@@ -136,6 +136,9 @@ struct Options {
   int decomposition_limit = 3000;
   // A model of terms (Input::model): its sums of squares.
   SumsOfSquares ss = SumsOfSquares::kSequential;
+  // A mixed design's expected mean squares: restricted (random interaction
+  // effects sum to zero over the levels of a fixed factor) or not.
+  bool unrestricted = false;
 };
 
 // ---------------------------------------------------------------- results
@@ -221,6 +224,13 @@ struct Row {
   // as they are).
   bool condition = false;
   std::vector<std::string> reduced;
+  // A mixed design (Result::mixed): whether the term is random, its expected
+  // mean square ("sigma2 + 11 sigma2(ditch within dose) + 22 theta(dose)"),
+  // its denominator in words ("MS(ditch within dose)", "MS(Residual)"), the
+  // units its test permuted, and its component of variation (NaN: none).
+  bool random = false;
+  std::string ems, denominator, permuted;
+  double component = std::numeric_limits<double>::quiet_NaN();
 };
 
 // A row's figures as the run's tables, R and Python show them. A row without
@@ -334,6 +344,9 @@ struct Result {
   std::string model;
   SumsOfSquares ss = SumsOfSquares::kSequential;
   std::string strata;
+  // A mixed design: some term random; the convention of its expected mean squares.
+  bool mixed = false;
+  bool restricted = true;
 };
 
 // ---------------------------------------------------------------- events
