@@ -299,8 +299,9 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
             threads: Optional[int] = None, main_units: str = "objects", exact: bool = False,
             distance: Any = "euclidean", binary: bool = False, sqrt_dist: bool = False,
             distances: Any = None, correction: str = "none", residual_axes: Optional[int] = None,
-            covariates: Optional[Sequence[str]] = None, ss: str = "sequential", strata: Optional[FactorLike] = None
-            ) -> Result:
+            covariates: Optional[Sequence[str]] = None, ss: str = "sequential", strata: Optional[FactorLike] = None,
+            random: Optional[Sequence[str]] = None, fixed: Optional[Sequence[str]] = None,
+            unrestricted: bool = False) -> Result:
     """Nested multivariate analysis of variance of Y by redundancy analysis,
     or of a dissimilarity between the samples.
 
@@ -386,6 +387,17 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
     strata : str or sequence, optional
         A column name of `data`, or one label per sample: each test
         permutes samples within a label only (a model of terms).
+    random : str or list of str, optional
+        The factors of the model that are random (a balanced design of
+        factors alone): every term holding one is random, and each term's F
+        is over the mean square its expected mean square asks for, its test
+        permuting the units that mean square is of. Even a nested model
+        ("A / B") is then a model of terms.
+    fixed : str or list of str, optional
+        Terms kept fixed although they hold a random factor ("dose:week").
+    unrestricted : bool
+        Random interaction effects unrestricted, instead of summing to zero
+        over the levels of a fixed factor, in the expected mean squares.
 
     Levels are coded in the order of a pandas Categorical's categories
     (categories no sample has are passed over), and otherwise in order of
@@ -472,9 +484,15 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
     n = y.shape[0]
     rows = None if data is None else _data_rows(data, n, samples)
     ss = _choice("ss", ss, ["sequential", "marginal"])
-    extras = covariates is not None or strata is not None or ss != "sequential"
+    random_names = _names_of("random", random)
+    fixed_terms = _names_of("fixed", fixed)
+    mixed = {"random": random_names, "fixed": fixed_terms, "unrestricted": bool(unrestricted)}
+    # A random factor makes even a model of nested terms a model of terms.
+    extras = (covariates is not None or strata is not None or ss != "sequential" or bool(random_names)
+              or bool(fixed_terms) or bool(unrestricted))
     if extras and not isinstance(main, str):
-        raise InvalidInput("covariates, strata and ss go with a model: give the design as a model, "
+        raise InvalidInput("covariates, strata, ss, random, fixed and unrestricted go with a model: "
+                           "give the design as a model, "
                            "such as \"A * B\", its variables columns of 'data'")
     if isinstance(main, str) and (extras or any(c in main for c in "+*:/()`")) and not (
             not extras and rows is not None and main in rows.columns):
@@ -483,7 +501,7 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
                                "not both")
         model_nested = [] if extras else _engine.model_factors(main)
         if not model_nested:
-            return _model(y, d, samples, species, rows, n, main, covariates, ss, strata, kind, options)
+            return _model(y, d, samples, species, rows, n, main, covariates, ss, strata, kind, options, mixed)
         main, *nested_names = model_nested
         nested = nested_names or None
     given_factors = [main] + _nested_factors(nested, rows)
@@ -511,6 +529,17 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
     return Result(raw, names, labels, samples, species, options, _engine.version())
 
 
+def _names_of(what: str, given: Any) -> List[str]:
+    """`random` or `fixed`: a name, or a list of names."""
+    if given is None:
+        return []
+    names = [given] if isinstance(given, str) else list(given)
+    for name in names:
+        if not isinstance(name, str) or not name:
+            raise InvalidInput(f"'{what}' must be a name or a list of names, not {given!r}")
+    return names
+
+
 def _covariate(name: str, rows: Any, n: int) -> List[float]:
     """A covariate's values, a numeric column of `data`, each finite."""
     if rows is None:
@@ -530,9 +559,9 @@ def _covariate(name: str, rows: Any, n: int) -> List[float]:
 
 def _model(y: np.ndarray, d: Optional[np.ndarray], samples: Optional[List[str]], species: Optional[List[str]],
            rows: Any, n: int, model: str, covariates: Optional[Sequence[str]], ss: str, strata: Any, kind: str,
-           options: Dict[str, Any]) -> Result:
+           options: Dict[str, Any], mixed: Dict[str, Any]) -> Result:
     """A model of terms: its factors and covariates from `data`, its strata,
-    analysed with task "anova"."""
+    its random factors and fixed terms (`mixed`)."""
     if options["main_units"] != "objects" or options["exact"]:
         raise InvalidInput(f"'{'exact' if options['exact'] else 'main_units'}' goes with a nested design "
                            "(\"A / B\"); a model of terms permutes each term's reduced model's residuals")
@@ -554,13 +583,14 @@ def _model(y: np.ndarray, d: Optional[np.ndarray], samples: Optional[List[str]],
                               "euclidean" if kind in EUCLIDEAN else kind, options["binary"], options["sqrt_dist"],
                               d, options["correction"] == "lingoes",
                               -1 if options["residual_axes"] is None else options["residual_axes"],
-                              model, values, strata_labels, strata_name, ss == "marginal")
+                              model, values, strata_labels, strata_name, ss == "marginal",
+                              mixed["random"], mixed["fixed"], mixed["unrestricted"])
     except Error as e:
         _warn(e.warnings)
         raise
     _warn(raw["warnings"])
     options["model"] = {"text": model, "ss": ss, "strata": strata_name or None,
-                        "covariates": [name for name, _ in values]}
+                        "covariates": [name for name, _ in values], **mixed}
     options["main"], options["nested"] = None, []
     options["levels"] = {name: order for name, _, order in factors if order}
     variables_given = [(name, lab, order) for name, lab, order in factors]

@@ -64,6 +64,14 @@ py::list rows_of(const morvenak::Result& r) {
     d["note"] = row.note;
     d["condition"] = row.condition;
     d["reduced"] = row.reduced;
+    // A mixed design: whether the term is random, its expected mean square,
+    // the mean square over which its F is formed ("MS(...)"; otherwise why
+    // there is none), the units its test permuted and its component (NaN: none).
+    d["random"] = row.random;
+    d["ems"] = row.ems;
+    d["denominator"] = row.denominator;
+    d["units"] = row.permuted;
+    d["component"] = row.component;
     out.append(d);
   }
   return out;
@@ -134,6 +142,8 @@ py::dict result_of(const morvenak::Result& r, const std::vector<std::string>& no
   d["anova_seconds"] = r.anova_seconds;
   d["ordination_seconds"] = r.ordination_seconds;
   d["lingoes_constant"] = r.lingoes_constant;
+  d["mixed"] = r.mixed;
+  d["restricted"] = r.restricted;
   return d;
 }
 
@@ -158,7 +168,8 @@ py::dict result_of(const morvenak::Result& r, const std::vector<std::string>& no
 // distance: the engine's name of the dissimilarity. A model of terms: its
 // text in `model` ("" for a nested design), its covariates (name, values),
 // the strata's labels (empty: none) and name, and marginal or sequential
-// sums of squares.
+// sums of squares. A mixed design: the random factors, the terms kept fixed
+// (labels such as "dose:week") and unrestricted expected mean squares.
 py::dict analyse(const py::array_t<double, py::array::f_style | py::array::forcecast>& y,
                  const std::vector<std::vector<std::string>>& labels,
                  const std::vector<std::vector<std::string>>& orders, const std::vector<std::string>& names,
@@ -167,7 +178,8 @@ py::dict analyse(const py::array_t<double, py::array::f_style | py::array::force
                  const std::optional<py::array_t<double, py::array::f_style | py::array::forcecast>>& distances,
                  bool lingoes, int residual_axes, const std::string& model,
                  const std::vector<std::pair<std::string, std::vector<double>>>& covariates,
-                 const std::vector<std::string>& strata, const std::string& strata_name, bool marginal) {
+                 const std::vector<std::string>& strata, const std::string& strata_name, bool marginal,
+                 const std::vector<std::string>& random, const std::vector<std::string>& fixed, bool unrestricted) {
   if (y.ndim() != 2) throw py::value_error("Y must be two-dimensional");
   morvenak::Options options;
   if (!morvenak::dissimilarity_of_name(distance, options.distance))
@@ -204,6 +216,9 @@ py::dict analyse(const py::array_t<double, py::array::f_style | py::array::force
   in.strata = strata;
   in.strata_name = strata_name;
   options.ss = marginal ? morvenak::SumsOfSquares::kMarginal : morvenak::SumsOfSquares::kSequential;
+  in.random = random;
+  in.fixed = fixed;
+  options.unrestricted = unrestricted;
 
   morvenak::TextNotes notes(names);
   morvenak::Result r;
@@ -248,7 +263,9 @@ PYBIND11_MODULE(_engine, m) {
         py::arg("exact"), py::arg("distance") = "euclidean", py::arg("binary") = false, py::arg("sqrt_dist") = false,
         py::arg("distances") = py::none(), py::arg("lingoes") = false, py::arg("residual_axes") = -1,
         py::arg("model") = "", py::arg("covariates") = std::vector<std::pair<std::string, std::vector<double>>>{},
-        py::arg("strata") = std::vector<std::string>{}, py::arg("strata_name") = "", py::arg("marginal") = false);
+        py::arg("strata") = std::vector<std::string>{}, py::arg("strata_name") = "", py::arg("marginal") = false,
+        py::arg("random") = std::vector<std::string>{}, py::arg("fixed") = std::vector<std::string>{},
+        py::arg("unrestricted") = false);
   m.def("model_factors", [](const std::string& text) {
     try {
       return morvenak::model_factors(text);

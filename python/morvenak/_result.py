@@ -18,6 +18,10 @@ except ImportError:  # pragma: no cover - exercised on machines without pandas
 COLUMNS = ["source", "factor", "df1", "df2", "SS", "MS", "F", "P", "R2", "permutations", "note"]
 # A model of terms: the columns of its results.tsv.
 MODEL_COLUMNS = ["term", "df1", "df2", "SS", "MS", "F", "P", "R2", "permutations", "permuted", "note"]
+# A mixed design adds, before the note: whether the term is random, the units
+# its test permuted, the mean square its F is over, its expected mean square
+# and its component of variation with the component's square root.
+MIXED_COLUMNS = ["random", "units", "denominator", "EMS", "component", "sqrt_component"]
 FACTOR_SOURCES = ("main", "nested1", "nested2")
 # The Euclidean distances of a transformed Y, the classic analysis, by the
 # transformation each name stands for; every other distance is decomposed
@@ -71,6 +75,24 @@ def _model_cells(row: Dict[str, Any]) -> Dict[str, Any]:
                 F=row["f"] if tested_term and row["formed"] else None,
                 P=row["p"] if row["tested"] else None,
                 permutations=row["permutations"] if row["tested"] else 0, permuted=_permuted(row))
+
+
+def _mixed_cells(row: Dict[str, Any]) -> Dict[str, Any]:
+    """A row's figures of a mixed design: None where results.tsv leaves the
+    cell empty (a denominator that is no mean square is explained in the
+    engine's note, not named)."""
+    term = row["source"] == "term"
+    denominator = row["denominator"]
+    component = row["component"]
+    has = math.isfinite(component)
+    return {
+        "random": bool(row["random"]) if term else None,
+        "units": row["units"] if row["tested"] else None,
+        "denominator": denominator if term and not row["condition"] and denominator.startswith("MS(") else None,
+        "EMS": row["ems"] or None,
+        "component": component if has else None,
+        "sqrt_component": math.sqrt(component) if has and component >= 0.0 else None,
+    }
 
 
 def _finite_or_none(x: Optional[float]) -> Optional[float]:
@@ -162,6 +184,11 @@ class Result:
         What the user should know about this design and data.
     main_test : dict or None
         In a nested design: the main factor's units and arrangements.
+    mixed, restricted : bool
+        A model with random factors (``random=``), whose table then has the
+        columns random, units, denominator, EMS, component and
+        sqrt_component before the note; and whether its expected mean
+        squares are restricted (the default) or unrestricted.
     options : dict
         The options of the analysis, the seed and thread count included,
         and the dissimilarity: ``distance`` ("given" for a matrix given),
@@ -192,8 +219,13 @@ class Result:
         self.model: Optional[Dict[str, Any]] = options.get("model")
         self._variables = list(variables or [])
         self._covariates = list(covariates or [])
+        # Some term random (a model of terms with random factors), and whether
+        # its expected mean squares are restricted.
+        self.mixed: bool = bool(raw.get("mixed", False))
+        self.restricted: bool = bool(raw.get("restricted", True))
         if self.model is not None:
-            self._rows = [_model_cells(row) for row in raw["rows"]]
+            self._rows = [dict(_model_cells(row), **(_mixed_cells(row) if self.mixed else {}))
+                          for row in raw["rows"]]
         else:
             self._rows = [dict(_cells(row), factor=self._factor_of(row["source"])) for row in raw["rows"]]
         self.table: Union[Any, Dict[str, np.ndarray]] = self._table()
@@ -245,12 +277,18 @@ class Result:
         frame["df2"] = pd.array([row["df2"] for row in self._rows], dtype="Int64")
         return frame
 
+    def _model_columns(self) -> List[str]:
+        return MODEL_COLUMNS[:-1] + MIXED_COLUMNS + MODEL_COLUMNS[-1:] if self.mixed else MODEL_COLUMNS
+
     def _model_table(self) -> Any:
-        floats = ("SS", "MS", "F", "P", "R2")
+        floats = ("SS", "MS", "F", "P", "R2", "component", "sqrt_component")
         arrays = {}
-        for name in MODEL_COLUMNS:
+        columns = self._model_columns()
+        for name in columns:
             values = [row[name] for row in self._rows]
-            if name in floats:
+            if name in ("random", "units", "denominator", "EMS"):
+                arrays[name] = np.array(values, dtype=object)
+            elif name in floats:
                 arrays[name] = np.array([np.nan if v is None else v for v in values], dtype=np.float64)
             elif name in ("df1", "permutations"):
                 arrays[name] = np.array(values, dtype=np.int64)
@@ -260,7 +298,7 @@ class Result:
                 arrays[name] = np.array(["" if v is None else v for v in values], dtype=object)
         if pd is None:
             return arrays
-        frame = pd.DataFrame(arrays, columns=MODEL_COLUMNS)
+        frame = pd.DataFrame(arrays, columns=columns)
         frame["df2"] = pd.array([row["df2"] for row in self._rows], dtype="Int64")
         return frame
 
@@ -291,6 +329,9 @@ class Result:
             "ss_type": model["ss"] if r["source"] == "term" else None, "permuted": r["permuted"],
             "reduced_model": r["reduced"] if r["source"] == "term" else None,
             "permutations": r["permutations"], "note": r["note"],
+            **({"random": r["random"], "EMS": r["EMS"], "denominator": r["denominator"], "units": r["units"],
+                "component": _finite_or_none(r["component"]), "sqrt_component": _finite_or_none(r["sqrt_component"])}
+               if self.mixed else {}),
         } for r in self._rows]
         options = {key: self.options[key] for key in ("transform", "distance", "binary", "sqrt_dist", "task",
                                                       "seed", "seed_given", "threads", "correction")}
