@@ -68,8 +68,13 @@ design_line <- function(x) {
 print_model <- function(x, digits, signif.stars, ...) {
   o <- x$options
   cat("Multivariate analysis of variance by redundancy analysis\n\n")
-  cat(sprintf("Model: %s; %s sums of squares%s\n", o$model, o$ss,
-              if (length(o$covariates)) sprintf("; covariates: %s", paste(o$covariates, collapse = ", ")) else ""))
+  mixed <- if (isTRUE(o$mixed))
+    sprintf("; random factors: %s; %s expected mean squares", paste(o$random, collapse = ", "),
+            if (o$restricted) "restricted" else "unrestricted")
+  else ""
+  cat(sprintf("Model: %s; %s sums of squares%s%s\n", o$model, o$ss,
+              if (length(o$covariates)) sprintf("; covariates: %s", paste(o$covariates, collapse = ", ")) else "",
+              mixed))
   cat(response_line(x, digits), "\n\n", sep = "")
   print(anova_view(x), digits = digits, signif.stars = signif.stars, ...)
   t <- x$table
@@ -81,7 +86,9 @@ print_model <- function(x, digits, signif.stars, ...) {
     within <- if (is.na(o$strata)) "" else sprintf(", within the levels of %s", o$strata)
     cat(sprintf("\nPermutations: %d (%s)%s; each term's test permuted:\n", o$permutations, seed, within))
     tested <- nzchar(t$permuted)
-    for (k in which(tested)) cat(sprintf("  %s: %s\n", rownames(t)[k], t$permuted[k]))
+    # A mixed design's test permutes the units of its denominator's variation.
+    how <- if (isTRUE(o$mixed)) sprintf("%s, against %s", t$Units, t$Denominator) else t$permuted
+    for (k in which(tested)) cat(sprintf("  %s: %s\n", rownames(t)[k], how[k]))
   }
   for (k in which(x$condition)) cat(sprintf("%s: partialled out, not tested\n", names(x$condition)[k]))
   for (row in names(x$notes))

@@ -40,7 +40,7 @@ morvenak.default <- function(Y, main, nested = NULL, data = NULL,
 }
 
 morvenak.formula <- function(Y, data = NULL, covariates = NULL, ss = c("sequential", "marginal"), strata = NULL,
-                             ...) {
+                             random = NULL, fixed = NULL, unrestricted = FALSE, ...) {
   formula <- Y
   call <- match.call()
   call[[1L]] <- as.name("morvenak")
@@ -56,14 +56,16 @@ morvenak.formula <- function(Y, data = NULL, covariates = NULL, ss = c("sequenti
   if (any(c("main", "nested") %in% names(list(...))))
     stop_morvenak("give the factors in the formula, or as 'main' and 'nested', not both", call = call)
   ss <- match.arg(ss, c("sequential", "marginal"))
-  plain <- is.null(covariates) && is.null(strata) && ss == "sequential"
+  mixed <- mixed_of(random, fixed, unrestricted)
+  # A random factor makes even a model of nested terms a model of terms.
+  plain <- is.null(covariates) && is.null(strata) && ss == "sequential" && is.null(mixed)
   rhs <- formula[[3L]]
   if (!plain || !nesting_only(rhs)) {
     text <- deparse1(rhs)
     nested <- if (plain) model_factors(text) else character()
     if (!length(nested))
       return(model_analysis(response, text, rhs, data, env, covariates, substitute(covariates), ss, strata,
-                            substitute(strata), ..., call = call))
+                            substitute(strata), mixed, ..., call = call))
     # A model of nested terms written otherwise (A + A:B): the nested design.
     rhs <- Reduce(function(a, b) call("/", a, b), lapply(nested, as.name))
   }
@@ -108,6 +110,27 @@ names_of <- function(x, what) {
   x
 }
 
+# A mixed design: the factors named random, the terms kept fixed (their
+# labels, "dose:week", or those of a one-sided formula ~ dose:week) and the
+# convention of the expected mean squares; NULL when no factor is random.
+mixed_of <- function(random, fixed, unrestricted) {
+  unrestricted <- flag(unrestricted, "unrestricted")
+  if (is.null(random)) {
+    if (!is.null(fixed) || unrestricted)
+      stop_morvenak(sprintf("'%s' goes with a mixed design: name its random factors in 'random'",
+                            if (!is.null(fixed)) "fixed" else "unrestricted"))
+    return(NULL)
+  }
+  random <- names_of(random, "random")
+  if (inherits(fixed, "formula")) {
+    if (length(fixed) != 2L) stop_morvenak(sprintf("'fixed' as a formula is one-sided: ~ %s", deparse1(fixed[[3L]])))
+    fixed <- attr(terms(fixed), "term.labels")
+  } else if (!is.null(fixed) && (!is.character(fixed) || anyNA(fixed) || !length(fixed))) {
+    stop_morvenak("'fixed' must be a one-sided formula (~ A:B) or the labels of terms of the model (\"A:B\")")
+  }
+  list(random = random, fixed = as.character(fixed), unrestricted = unrestricted)
+}
+
 # The values of a variable of the model: a column of `data`, or a variable
 # where the formula was written.
 model_variable <- function(name, data, env, role) {
@@ -138,7 +161,7 @@ strata_of <- function(strata, expr, data, env, n) {
 }
 
 model_analysis <- function(response, text, rhs, data, env, covariates, covariates_expr, ss, strata, strata_expr,
-                           ..., call) {
+                           mixed = NULL, ..., call) {
   n <- length(response$samples)
   variables <- all.vars(rhs)
   numeric_names <- if (is.null(covariates)) character() else names_of(covariates, "covariates")
@@ -166,7 +189,7 @@ model_analysis <- function(response, text, rhs, data, env, covariates, covariate
     if (length(f$labels) != n)
       stop_morvenak(sprintf("factor '%s' has %d labels for %d objects", f$name, length(f$labels), n))
   model <- list(text = text, ss = ss, covariates = values,
-                strata = if (!is.null(strata)) strata_of(strata, strata_expr, data, env, n))
+                strata = if (!is.null(strata)) strata_of(strata, strata_expr, data, env, n), mixed = mixed)
   analysis_with_defaults(response, factors, ..., model = model, call = call)
 }
 
@@ -250,7 +273,8 @@ analysis <- function(response, factors, transform, permutations, task, seed, thr
                correction == "lingoes", as.integer(axes),
                if (is.null(model)) "" else model$text, if (is.null(model)) list() else model$covariates,
                if (is.null(model$strata)) NULL else model$strata$labels,
-               if (is.null(model$strata)) "" else model$strata$name, identical(model$ss, "marginal"))
+               if (is.null(model$strata)) "" else model$strata$name, identical(model$ss, "marginal"),
+               as.character(model$mixed$random), as.character(model$mixed$fixed), isTRUE(model$mixed$unrestricted))
   for (w in out$warnings) warning(w, call. = FALSE)
   if (!out$ok) engine_failure(out, call)
   result_object(out, response, factors, list(transform = used$transform, distance = used$name,
@@ -529,6 +553,17 @@ model_result <- function(out, response, factors, options, call, model) {
     permutations = ifelse(rows$tested, as.integer(rows$permutations), 0L),
     permuted = permuted_of(rows$tested, rows$reduced),
     check.names = FALSE, stringsAsFactors = FALSE)
+  if (out$mixed) {
+    # The expected mean squares of a mixed design: each term's denominator
+    # (none where no mean square has the expectation of its numerator's
+    # under its hypothesis) and its component of variation.
+    table$Random <- rows$random
+    table$Denominator <- ifelse(startsWith(rows$denominator, "MS("), rows$denominator, NA_character_)
+    table$EMS <- rows$ems
+    table$Component <- rows$component
+    table$SqrtComponent <- ifelse(!is.na(rows$component) & rows$component >= 0, sqrt(pmax(rows$component, 0)), NA)
+    table$Units <- rows$units
+  }
   rownames(table) <- rows$label
   notes <- setNames(rows$note, rows$label)
   notes <- notes[nzchar(notes)]
@@ -539,6 +574,12 @@ model_result <- function(out, response, factors, options, call, model) {
   options$ss <- model$ss
   options$covariates <- names(model$covariates)
   options$strata <- if (is.null(model$strata)) NA_character_ else model$strata$name
+  options$mixed <- out$mixed
+  if (out$mixed) {
+    options$random <- model$mixed$random
+    options$fixed <- model$mixed$fixed
+    options$restricted <- out$restricted
+  }
   # The ordinations of each term's added fit, named by the term, then the residuals'.
   ordinations <- lapply(out$ordinations, function(o) ordination_object(o, response))
   names(ordinations) <- vapply(out$ordinations, function(o) if (nzchar(o$term)) o$term else "Within", "")

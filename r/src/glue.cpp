@@ -11,6 +11,7 @@
 #include <R_ext/Rdynload.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -95,7 +96,9 @@ Rcpp::List rows_of(const morvenak::Result& r) {
   Rcpp::CharacterVector source(k), label(k), note(k);
   Rcpp::IntegerVector df1(k), df2(k);
   Rcpp::NumericVector ss(k), ms(k), r2(k), f(k), p(k), count(k), permutations(k);
-  Rcpp::LogicalVector formed(k), tested(k), condition(k);
+  Rcpp::LogicalVector formed(k), tested(k), condition(k), random(k);
+  Rcpp::CharacterVector ems(k), denominator(k), units(k);
+  Rcpp::NumericVector component(k, NA_REAL);
   Rcpp::List reduced(k);
   for (std::size_t i = 0; i < k; ++i) {
     const morvenak::Row& row = r.rows[i];
@@ -116,13 +119,27 @@ Rcpp::List rows_of(const morvenak::Result& r) {
     note[i] = row.note;
     condition[i] = row.condition;
     reduced[i] = Rcpp::wrap(row.reduced);
+    // A mixed design's columns; NA and "" for any other.
+    random[i] = r.mixed ? row.random : NA_LOGICAL;
+    if (!r.mixed) continue;
+    ems[i] = row.ems;
+    denominator[i] = row.denominator;
+    units[i] = row.permuted;
+    if (!std::isnan(row.component)) component[i] = row.component;
   }
-  return Rcpp::List::create(
+  Rcpp::List out = Rcpp::List::create(
       Rcpp::Named("source") = source, Rcpp::Named("label") = label, Rcpp::Named("df1") = df1, Rcpp::Named("df2") = df2,
       Rcpp::Named("ss") = ss, Rcpp::Named("ms") = ms, Rcpp::Named("r2") = r2, Rcpp::Named("formed") = formed,
       Rcpp::Named("f") = f, Rcpp::Named("tested") = tested, Rcpp::Named("count") = count,
       Rcpp::Named("permutations") = permutations, Rcpp::Named("p") = p, Rcpp::Named("note") = note,
       Rcpp::Named("condition") = condition, Rcpp::Named("reduced") = reduced);
+  // Beyond the twenty elements that List::create takes.
+  out.push_back(random, "random");
+  out.push_back(ems, "ems");
+  out.push_back(denominator, "denominator");
+  out.push_back(units, "units");
+  out.push_back(component, "component");
+  return out;
 }
 
 Rcpp::List ordinations_of(const morvenak::Result& r) {
@@ -164,7 +181,8 @@ Rcpp::List success(const morvenak::Result& r, const std::vector<std::string>& wa
       Rcpp::Named("ordinations") = ordinations_of(r), Rcpp::Named("warnings") = Rcpp::wrap(warnings),
       Rcpp::Named("arrangements") = static_cast<double>(r.main_test.arrangements),
       Rcpp::Named("exact") = r.main_test.exact, Rcpp::Named("seconds") = r.anova_seconds + r.ordination_seconds,
-      Rcpp::Named("lingoes") = r.lingoes_constant);
+      Rcpp::Named("lingoes") = r.lingoes_constant, Rcpp::Named("mixed") = r.mixed,
+      Rcpp::Named("restricted") = r.restricted);
 }
 
 // The analysis itself. y: a double matrix, objects in rows; factors: a list
@@ -175,11 +193,14 @@ Rcpp::List success(const morvenak::Result& r, const std::vector<std::string>& wa
 // columns). A model of terms: its text in `model` ("" for a nested design),
 // the covariates as a named list of double vectors, the strata's labels
 // (NULL: none) and their name, and marginal (TRUE) or sequential sums of
-// squares.
+// squares. A mixed design: the factors named random and the terms kept fixed
+// (character vectors, empty for none), and unrestricted (TRUE) or restricted
+// expected mean squares.
 Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP transform_, SEXP permutations_, SEXP task_,
                    SEXP seed_, SEXP threads_, SEXP subgroups_, SEXP exact_, SEXP distance_, SEXP binary_,
                    SEXP sqrt_dist_, SEXP distances_, SEXP lingoes_, SEXP residual_axes_, SEXP model_, SEXP covariates_,
-                   SEXP strata_, SEXP strata_name_, SEXP marginal_) {
+                   SEXP strata_, SEXP strata_name_, SEXP marginal_, SEXP random_, SEXP fixed_,
+                   SEXP unrestricted_) {
   const Rcpp::NumericMatrix y(y_);
   const Rcpp::List factors(factors_);
   const Rcpp::List orders(orders_);
@@ -228,6 +249,9 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP trans
     in.strata_name = Rcpp::as<std::string>(strata_name_);
   }
   options.ss = Rcpp::as<bool>(marginal_) ? morvenak::SumsOfSquares::kMarginal : morvenak::SumsOfSquares::kSequential;
+  in.random = Rcpp::as<std::vector<std::string>>(random_);
+  in.fixed = Rcpp::as<std::vector<std::string>>(fixed_);
+  options.unrestricted = Rcpp::as<bool>(unrestricted_);
 
   morvenak::TextNotes notes(names);
   bool interrupted = false;
@@ -260,11 +284,12 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP trans
 extern "C" SEXP morvenak_analyse(SEXP y, SEXP factors, SEXP orders, SEXP names, SEXP transform, SEXP permutations,
                                  SEXP task, SEXP seed, SEXP threads, SEXP subgroups, SEXP exact, SEXP distance,
                                  SEXP binary, SEXP sqrt_dist, SEXP distances, SEXP lingoes, SEXP residual_axes,
-                                 SEXP model, SEXP covariates, SEXP strata, SEXP strata_name, SEXP marginal) {
+                                 SEXP model, SEXP covariates, SEXP strata, SEXP strata_name, SEXP marginal,
+                                 SEXP random, SEXP fixed, SEXP unrestricted) {
   BEGIN_RCPP
   return analyse(y, factors, orders, names, transform, permutations, task, seed, threads, subgroups, exact, distance,
                  binary, sqrt_dist, distances, lingoes, residual_axes, model, covariates, strata, strata_name,
-                 marginal);
+                 marginal, random, fixed, unrestricted);
   END_RCPP
 }
 
@@ -289,7 +314,7 @@ extern "C" SEXP morvenak_engine_version() {
 }
 
 static const R_CallMethodDef kCallMethods[] = {
-    {"morvenak_analyse", reinterpret_cast<DL_FUNC>(&morvenak_analyse), 22},
+    {"morvenak_analyse", reinterpret_cast<DL_FUNC>(&morvenak_analyse), 25},
     {"morvenak_model_factors", reinterpret_cast<DL_FUNC>(&morvenak_model_factors), 1},
     {"morvenak_engine_version", reinterpret_cast<DL_FUNC>(&morvenak_engine_version), 0},
     {nullptr, nullptr, 0},
