@@ -783,7 +783,7 @@ RowMatrix model_part(const ModelData& data, const std::vector<ModelTerm>& terms,
 }
 
 ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::vector<ModelTerm>& terms,
-                       SumsOfSquares ss, const RowMatrix* y, const RowMatrix* gd, const MixedSpec* mixed) {
+                       SumsOfSquares ss, const RowMatrix* y, const RowMatrix* gd, const MixedDesign* mixed) {
   if (mixed != nullptr) check_balanced(data, terms, mixed->factor_names);
   const bool gower = gd != nullptr;
   const RowMatrix& m = gower ? *gd : *y;

@@ -39,7 +39,7 @@ struct ModelTerm {
 
 // A mixed design (some term random): the factors' names, which of them were
 // named random, and the convention of the expected mean squares.
-struct MixedSpec {
+struct MixedDesign {
   std::vector<std::string> factor_names;
   std::vector<bool> random_factor;
   bool restricted = true;
@@ -89,7 +89,7 @@ struct ModelTable {
 // over the mean square its expected mean square asks for, its test
 // permuting the units that denominator makes exchangeable (mixed.hpp).
 ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::vector<ModelTerm>& terms,
-                       SumsOfSquares ss, const RowMatrix* y, const RowMatrix* gd, const MixedSpec* mixed = nullptr);
+                       SumsOfSquares ss, const RowMatrix* y, const RowMatrix* gd, const MixedDesign* mixed = nullptr);
 
 // The matrix an ordination of the model decomposes: term `term`'s added fit
 // (U U' Y by rows, or U U' Gd U U', U the orthonormal vectors the term adds

@@ -939,14 +939,14 @@ Result Analysis::run_model(const Input& input) {
   for (const std::vector<std::string>& t : formula.terms) add_term(t, false);
   // Random factors make every term that holds them random, but the terms
   // kept fixed (named by their variables in any order).
-  MixedSpec spec;
-  spec.factor_names = factor_names;
-  spec.random_factor.assign(factor_names.size(), false);
-  spec.restricted = !a.options.unrestricted;
+  MixedDesign design;
+  design.factor_names = factor_names;
+  design.random_factor.assign(factor_names.size(), false);
+  design.restricted = !a.options.unrestricted;
   for (const std::string& v : input.random) {
     const auto f = std::find(factor_names.begin(), factor_names.end(), v);
     if (f == factor_names.end()) throw InvalidInput("the random factor '" + v + "' is not a factor of " + model);
-    spec.random_factor[static_cast<std::size_t>(f - factor_names.begin())] = true;
+    design.random_factor[static_cast<std::size_t>(f - factor_names.begin())] = true;
   }
   const auto variables_of = [](const std::string& label) {
     std::vector<std::string> vars;
@@ -965,7 +965,7 @@ Result Analysis::run_model(const Input& input) {
   std::vector<bool> fixed_used(input.fixed.size(), false);
   bool mixed = false;
   for (ModelTerm& t : terms) {
-    for (int f : t.factors) t.random = t.random || spec.random_factor[static_cast<std::size_t>(f)];
+    for (int f : t.factors) t.random = t.random || design.random_factor[static_cast<std::size_t>(f)];
     for (std::size_t k = 0; k < input.fixed.size(); ++k)
       if (variables_of(input.fixed[k]) == variables_of(t.label)) {
         t.random = false;
@@ -991,7 +991,7 @@ Result Analysis::run_model(const Input& input) {
   r.model = input.model;
   r.ss = a.options.ss;
   r.mixed = mixed;
-  r.restricted = spec.restricted;
+  r.restricted = design.restricted;
   r.strata = input.strata.empty() ? "" : input.strata_name;
   r.seed = a.options.seed;
   const bool beyond = a.distances ? a.beyond : a.grouped || ctx.n > kMaxObjects || ctx.p > kMaxSpecies;
@@ -1016,7 +1016,7 @@ Result Analysis::run_model(const Input& input) {
                                        a.distances ? nullptr
                                        : a.grouped ? &a.gy
                                                    : &y,
-                                       a.distances ? &a.gd : nullptr, mixed ? &spec : nullptr);
+                                       a.distances ? &a.gd : nullptr, mixed ? &design : nullptr);
   for (std::size_t t = 0; t < terms.size(); ++t) {
     const TermRow& tr = table.rows[t];
     Row row;
