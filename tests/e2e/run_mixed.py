@@ -5,10 +5,11 @@
   B's and A:B's F and the components equal the ratios and differences of mean squares
   that the classical rules give (restricted, and with --unrestricted);
 - vegan's pyrifos, dose * week + dose/ditch with ditch random: dose over ditch within
-  dose (whole ditches permuted), week within the ditches; one thread and two alike;
+  dose (whole ditches permuted), week within the ditches; one thread and two alike,
+  and the table and warnings as stored in tests/e2e/mixed_pyrifos/;
 - an unbalanced design is refused with status 1, leaving nothing.
 
-usage: run_mixed.py --morvenak BUILD/morvenak
+usage: run_mixed.py --morvenak BUILD/morvenak [--record]
 Exit status 0 when every check passes, 1 when one fails (and when R or vegan is missing).
 """
 import argparse
@@ -135,6 +136,16 @@ def pyrifos(work):
         check(r.returncode == 0, f"pyrifos: {r.stderr}")
     one, two = (open(os.path.join(work, "p" + k, "results.tsv")).read() for k in "12")
     check(one == two, "one thread and two give different tables")
+    # The table and the warnings byte for byte as recorded by this program (with --record).
+    stored = os.path.join(os.path.dirname(os.path.abspath(__file__)), "mixed_pyrifos")
+    for name, text in (("results.tsv", one), ("stderr.txt", r.stderr)):
+        path = os.path.join(stored, name)
+        if args.record:
+            os.makedirs(stored, exist_ok=True)
+            with open(path, "w") as f:
+                f.write(text)
+        with open(path) as f:
+            check(f.read() == text, f"pyrifos: {name} differs from {path}")
     t = table(os.path.join(work, "p1", "results.tsv"))
     check(close(float(t["dose"]["F"]), float(t["dose"]["MS"]) / float(t["dose:ditch"]["MS"])) and
           t["dose"]["df2"] == "7", f"dose over ditch within dose: {t['dose']}")
@@ -146,6 +157,7 @@ def pyrifos(work):
 
 parser = argparse.ArgumentParser()
 parser.add_argument("--morvenak", required=True)
+parser.add_argument("--record", action="store_true", help="write pyrifos' stored table and warnings")
 args = parser.parse_args()
 args.morvenak = os.path.abspath(args.morvenak)
 work = tempfile.mkdtemp(prefix="run_mixed_")
