@@ -64,13 +64,14 @@ test-debug:
 	cd $(DEBUG_BUILD) && ctest --output-on-failure -j $(JOBS) -LE python
 
 # The build whose permuted statistics come from the literal products alone:
-# its end-to-end cases must give the same reports byte for byte.
+# its end-to-end cases, and the mixed designs' stored table, must be byte for byte the same.
 LITERAL_BUILD ?= build-literal
 test-literal:
 	bash scripts/deps.sh build test python
 	cmake -S . -B $(LITERAL_BUILD) -DCMAKE_BUILD_TYPE=Release -DMORVENAK_LITERAL_PERMUTATIONS=ON $(CONFIGURE_FLAGS)
 	cmake --build $(LITERAL_BUILD) -j $(JOBS) --target morvenak
 	python3 tests/e2e/run_cases.py --cmd $(LITERAL_BUILD)/morvenak tests/cases
+	python3 tests/e2e/run_mixed.py --morvenak $(LITERAL_BUILD)/morvenak
 
 # The MPI build of the run command (Open MPI), kept out of the sanitizer builds: the
 # same designs as one process and as three processes of mpirun, and with 1 and 2
