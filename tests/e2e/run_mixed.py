@@ -7,7 +7,7 @@
 - vegan's pyrifos, dose * week + dose/ditch with ditch random: dose over ditch within
   dose (whole ditches permuted), week within the ditches; one thread and two alike,
   and the table and warnings as stored in tests/e2e/mixed_pyrifos/;
-- an unbalanced design is refused with status 1, leaving nothing.
+- an unbalanced design with --restricted is refused with status 1, leaving nothing.
 
 usage: run_mixed.py --morvenak BUILD/morvenak [--record]
 Exit status 0 when every check passes, 1 when one fails (and when R or vegan is missing).
@@ -115,12 +115,12 @@ def one_response(work):
               close(float(t["B"]["component"]), (ms["B"] - ms[b_over]) / 6), f"components ({convention})")
         check(t["B"]["units"] == ("whole levels of A:B" if convention == "unrestricted" else "objects"),
               f"B's units ({convention}): {t['B']['units']}")
-    # One sample less: not balanced.
+    # One sample less: not balanced, so unrestricted; insisting on the restricted stops.
     write(work, "short", rows[:-1])
     r = run(["--species", "short.csv", "--labels", "short.env.csv", "--model", "A * B", "--random", "B",
-             "--output", "short"], work)
-    check(r.returncode == 1 and "not balanced" in r.stderr and "unbalanced mixed designs" in r.stderr,
-          f"an unbalanced design: {r.returncode} {r.stderr!r}")
+             "--output", "short", "--restricted"], work)
+    check(r.returncode == 1 and "not balanced" in r.stderr and "restricted convention" in r.stderr,
+          f"an unbalanced design, restricted: {r.returncode} {r.stderr!r}")
     check(not os.path.exists(os.path.join(work, "short")), "a refused run left its folder")
 
 

@@ -94,7 +94,9 @@ struct RunOptions {
     // A mixed design: the factors named random, the terms kept fixed, and the
     // convention of the expected mean squares.
     std::vector<std::string> random, fixed;
-    bool unrestricted = false;
+    bool unrestricted = false, restricted = false;
+    // A nested design's denominators: classic, or from the expected mean squares.
+    std::string denominator = "classic";
     std::vector<std::string> nested;
     std::string transform = "none";
     int permutations = 999;
@@ -227,6 +229,9 @@ morvenak::Options options_of(const RunOptions& o, Processes& processes) {
     options.residual_axes = o.residual_axes;
     options.decomposition_limit = o.decomposition_limit;
     options.unrestricted = o.unrestricted;
+    options.restricted = o.restricted;
+    options.denominators =
+        o.denominator == "ems" ? morvenak::Denominators::kEms : morvenak::Denominators::kClassic;
     options.ss = o.ss == "marginal" ? morvenak::SumsOfSquares::kMarginal
                                     : morvenak::SumsOfSquares::kSequential;
     return options;
@@ -470,13 +475,14 @@ void print_model_summary(const tables::Design& d, const morvenak::Result& r,
               << " sums of squares";
     if (!o.strata.empty()) std::cout << ", permutations within the levels of " << o.strata;
     if (r.mixed)
-        std::cout << ", random " << (o.random.size() == 1 ? "factor " : "factors ") <<
+        std::cout << ", random " << (r.random_factors.size() == 1 ? "factor " : "factors ") <<
             [&] {
                 std::string s;
-                for (const std::string& v : o.random) s += (s.empty() ? "" : ", ") + v;
+                for (const std::string& v : r.random_factors) s += (s.empty() ? "" : ", ") + v;
                 return s;
             }() << ", "
-                  << (r.restricted ? "restricted" : "unrestricted") << " expected mean squares";
+                  << (r.restricted ? "restricted" : "unrestricted") << " expected mean squares"
+                  << (r.balanced ? "" : " (the design is unbalanced)");
     std::cout << "\n";
     for (const morvenak::Row& row : r.rows) {
         if (row.source != morvenak::Source::kTerm) continue;
@@ -490,7 +496,7 @@ void print_model_summary(const tables::Design& d, const morvenak::Result& r,
         else
             std::snprintf(buffer, sizeof buffer, "%s", row.note.c_str());
         std::cout << buffer << ", R2 = " << number(row.ss / r.ssy);
-        if (r.mixed && row.denominator.rfind("MS(", 0) == 0)
+        if (r.mixed && row.formed && !row.denominator.empty())
             std::cout << ", over " << row.denominator;
         if (r.mixed) std::cout << "; E(MS) = " << row.ems;
         std::cout << "\n";
@@ -506,14 +512,24 @@ void model_to_factors(RunOptions& o) {
         throw tools::ToolError(o.main.empty() ? "give the design: --main (and --nested), or --model"
                                               : "--model gives the design: give it or --main "
                                                 "and --nested, not both");
+    if (o.restricted && o.unrestricted)
+        throw tools::ToolError("--restricted and --unrestricted: give one");
+    if (o.model.empty() && o.denominator == "ems") {
+        // The nested design as its model, its nested factors random.
+        o.model = o.main;
+        for (const std::string& f : o.nested) o.model += " / " + f;
+        o.main.clear();
+        o.nested.clear();
+    }
     if (o.model.empty()) {
         if (!o.covariates.empty() || !o.strata.empty() || o.ss != "sequential" ||
-            !o.random.empty() || !o.fixed.empty() || o.unrestricted)
+            !o.random.empty() || !o.fixed.empty() || o.unrestricted || o.restricted)
             throw tools::ToolError(std::string(!o.covariates.empty() ? "--covariate"
                                                : !o.strata.empty()   ? "--strata"
                                                : !o.random.empty()   ? "--random"
                                                : !o.fixed.empty()    ? "--fixed"
                                                : o.unrestricted      ? "--unrestricted"
+                                               : o.restricted        ? "--restricted"
                                                                      : "--ss") +
                                    " goes with a model: give the design as --model");
         return;
@@ -540,11 +556,14 @@ void model_to_factors(RunOptions& o) {
             formula.variables.end())
             throw tools::ToolError("--random " + v + ": the model '" + o.model +
                                    "' has no variable " + v);
-    if ((!o.fixed.empty() || o.unrestricted) && o.random.empty())
-        throw tools::ToolError(std::string(o.unrestricted ? "--unrestricted" : "--fixed") +
+    const bool ems = o.denominator == "ems" && !factors.empty();
+    if ((!o.fixed.empty() || o.unrestricted || o.restricted) && o.random.empty() && !ems)
+        throw tools::ToolError(std::string(o.unrestricted ? "--unrestricted"
+                                           : o.restricted ? "--restricted"
+                                                          : "--fixed") +
                                " goes with a random factor: name it with --random");
     o.crossed = factors.empty() || !o.covariates.empty() || o.ss != "sequential" ||
-                !o.strata.empty() || !o.random.empty();
+                !o.strata.empty() || !o.random.empty() || ems;
     if (!o.crossed) {
         o.main = factors[0];
         o.nested.assign(factors.begin() + 1, factors.end());
@@ -807,6 +826,8 @@ void write_results(const tables::Design& d, const morvenak::Result& r, const Run
             info.options["fixed"] = o.fixed;
             info.options["unrestricted"] = o.unrestricted;
         }
+        if (o.restricted) info.options["restricted"] = true;
+        if (o.denominator != "classic") info.options["denominator"] = o.denominator;
     }
     info.options["transform"] = o.transform;
     info.options["distance"] = o.distances.empty() ? o.distance : "given";
@@ -994,7 +1015,16 @@ void define_options(CLI::App& app, RunOptions& o) {
         ->take_all();
     app.add_flag("--unrestricted", o.unrestricted,
                  "Expected mean squares of the unrestricted mixed model (random interaction "
-                 "effects need not sum to zero over a fixed factor's levels)");
+                 "effects need not sum to zero over a fixed factor's levels); an unbalanced "
+                 "design's are");
+    app.add_flag("--restricted", o.restricted,
+                 "Insist on the restricted expected mean squares (the default of a balanced "
+                 "design): an unbalanced design stops");
+    app.add_option("--denominator", o.denominator,
+                   "A nested design's denominators: classic (each factor over the one nested in "
+                   "it) or ems (its nested factors random, each term over the mean square, or "
+                   "combination of them, its expected mean square asks for)")
+        ->check(CLI::IsMember({"classic", "ems"}));
     app.add_option("--strata", o.strata,
                    "Column whose levels restrict every permutation of a model: samples are "
                    "exchanged within a level only");

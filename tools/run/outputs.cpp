@@ -349,8 +349,10 @@ std::string model_results_tsv(const morvenak::Result& r) {
         const bool tested_term = is_term(row) && !row.condition;
         const bool ms = row.source != Source::kTotal && row.df1 > 0;
         s += field(row.label) + "\t" + std::to_string(row.df1) + "\t" +
-             (tested_term ? std::to_string(row.df2) : "") + "\t" + number(ss_of(row, r.ssy)) +
-             "\t" + (ms ? number(row.ms) : "") + "\t" +
+             (!tested_term                         ? ""
+              : std::isfinite(row.approximate_df2) ? number(row.approximate_df2)
+                                                   : std::to_string(row.df2)) +
+             "\t" + number(ss_of(row, r.ssy)) + "\t" + (ms ? number(row.ms) : "") + "\t" +
              (tested_term && row.formed ? number(row.f) : "") + "\t" +
              (row.tested ? number(row.p) : "") + "\t" + number(r2(row, r.ssy)) + "\t" +
              std::to_string(row.tested ? row.permutations : 0) + "\t" + permuted(row) + "\t";
@@ -358,9 +360,8 @@ std::string model_results_tsv(const morvenak::Result& r) {
             const bool has = std::isfinite(row.component);
             s += std::string(is_term(row) ? (row.random ? "yes" : "no") : "") + "\t" +
                  (row.tested ? field(row.permuted) : "") + "\t" +
-                 (tested_term && row.denominator.rfind("MS(", 0) == 0 ? field(row.denominator)
-                                                                      : "") +
-                 "\t" + field(row.ems) + "\t" + (has ? number(row.component) : "") + "\t" +
+                 (tested_term ? field(row.denominator) : "") + "\t" + field(row.ems) + "\t" +
+                 (has ? number(row.component) : "") + "\t" +
                  (has && row.component >= 0.0 ? number(std::sqrt(row.component)) : "") + "\t";
         }
         s += field(row_note(row, r.ssy)) + "\n";
@@ -411,7 +412,9 @@ std::string model_results_json(const tables::Design& d, const morvenak::Result& 
         jr["term"] = row.label;
         jr["condition"] = row.condition;
         jr["df1"] = row.df1;
-        jr["df2"] = tested_term ? Json(row.df2) : Json(nullptr);
+        jr["df2"] = !tested_term                         ? Json(nullptr)
+                    : std::isfinite(row.approximate_df2) ? number_or_null(row.approximate_df2)
+                                                         : Json(row.df2);
         jr["SS"] = number_or_null(ss_of(row, r.ssy));
         jr["MS"] =
             row.source != Source::kTotal && row.df1 > 0 ? number_or_null(row.ms) : Json(nullptr);
@@ -427,9 +430,16 @@ std::string model_results_json(const tables::Design& d, const morvenak::Result& 
             const bool has = std::isfinite(row.component);
             jr["random"] = is_term(row) ? Json(row.random) : Json(nullptr);
             jr["EMS"] = row.ems.empty() ? Json(nullptr) : Json(row.ems);
-            jr["denominator"] = tested_term && row.denominator.rfind("MS(", 0) == 0
-                                    ? Json(row.denominator)
-                                    : Json(nullptr);
+            jr["denominator"] =
+                tested_term && !row.denominator.empty() ? Json(row.denominator) : Json(nullptr);
+            // Each coefficient and weight in full: the words round them.
+            const auto parts = [](const std::vector<std::pair<std::string, double>>& p) {
+                Json o = Json::object();
+                for (const auto& [name, value] : p) o[name] = number_or_null(value);
+                return p.empty() ? Json(nullptr) : o;
+            };
+            jr["EMS_coefficients"] = parts(row.ems_parts);
+            jr["denominator_weights"] = tested_term ? parts(row.denominator_parts) : Json(nullptr);
             jr["units"] = row.tested ? Json(row.permuted) : Json(nullptr);
             jr["component"] = has ? number_or_null(row.component) : Json(nullptr);
             jr["sqrt_component"] = has && row.component >= 0.0
@@ -442,6 +452,7 @@ std::string model_results_json(const tables::Design& d, const morvenak::Result& 
     if (r.mixed) {  // only for a mixed design: other runs' files unchanged
         j["model"]["mixed"] = true;
         j["model"]["ems"] = r.restricted ? "restricted" : "unrestricted";
+        j["model"]["balanced"] = r.balanced;
     }
     add_run(j, r, info);
     j["ordinations"] = ordinations_json(r);

@@ -452,15 +452,34 @@ struct RowTest {
   const DealtMatrix* source = nullptr;
   Projection num, reduced, all;
   const Projection* den = nullptr;  // the denominator's term (null: the residual)
+  // A combined denominator: its terms' projections, weights and degrees of
+  // freedom, and the residual's weight (0: none) and degrees of freedom.
+  std::vector<const Projection*> parts;
+  std::vector<double> weights;
+  std::vector<int> part_df;
+  double residual_weight = 0.0;
+  int residual_df = 0;
   bool by_difference = false;
   int df_num = 0, df_den = 0;
   double f = 0.0;
 };
 
-// The permuted F* of a row from its source's atom sums.
+// F over a combination of mean squares: the term's mean square over the
+// combination's value.
+double combined_f(double ss, int df, double den) { return (ss / df) / den; }
+
+// The permuted F* of a row from its source's atom sums; over a combination,
+// its mean squares summed as denominator_ms sums the observed ones.
 double permuted_f(const Fits& fits, const RowTest& t, const double* sums, std::vector<double>& scratch) {
   const double full = fits.of(t.all, sums, scratch);
   const double num = t.by_difference ? full - fits.of(t.reduced, sums, scratch) : fits.of(t.num, sums, scratch);
+  if (!t.parts.empty()) {
+    double den = 0.0;
+    for (size_t k = 0; k < t.parts.size(); ++k)
+      den += t.weights[k] * (fits.of(*t.parts[k], sums, scratch) / t.part_df[k]);
+    if (t.residual_weight != 0.0) den += t.residual_weight * ((t.source->total - full) / t.residual_df);
+    return combined_f(num, t.df_num, den);
+  }
   return pseudo_f(t.df_num, t.df_den, num, t.den != nullptr ? fits.of(*t.den, sums, scratch) : t.source->total - full);
 }
 
@@ -784,7 +803,17 @@ RowMatrix model_part(const ModelData& data, const std::vector<ModelTerm>& terms,
 
 ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::vector<ModelTerm>& terms,
                        SumsOfSquares ss, const RowMatrix* y, const RowMatrix* gd, const MixedDesign* mixed) {
-  if (mixed != nullptr) check_balanced(data, terms, mixed->factor_names);
+  // An unbalanced design's expected mean squares are the unrestricted ones.
+  bool restricted = mixed != nullptr && mixed->restricted, is_balanced = true;
+  if (mixed != nullptr) {
+    std::string why;
+    is_balanced = balanced(data, terms, mixed->factor_names, why);
+    if (!is_balanced && mixed->insist)
+      throw Stopped(StopReason::kUnbalanced, "the design is not balanced (" + why +
+                                                 "): the restricted convention of expected mean squares needs a "
+                                                 "balanced design; an unbalanced one takes the unrestricted");
+    restricted = restricted && is_balanced;
+  }
   const bool gower = gd != nullptr;
   const RowMatrix& m = gower ? *gd : *y;
   const int p = gower ? 0 : y->p;
@@ -862,16 +891,24 @@ ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::
   std::vector<MixedRow> plan;
   if (mixed != nullptr) {
     table.mixed = true;
-    table.restricted = mixed->restricted;
-    plan = plan_mixed(terms, mixed->factor_names, mixed->random_factor, coef, mixed->restricted);
+    table.restricted = restricted;
+    table.balanced = is_balanced;
+    plan = plan_mixed(terms, mixed->factor_names, mixed->random_factor, coef, restricted);
     std::vector<double> ms;
-    for (const TermRow& row : table.rows) ms.push_back(row.ss / row.df);
+    std::vector<int> dfs;
+    for (const TermRow& row : table.rows) {
+      ms.push_back(row.ss / row.df);
+      dfs.push_back(row.df);
+    }
     ms.push_back(table.residual_df > 0 ? table.residual_ss / table.residual_df : 0.0);
+    dfs.push_back(table.residual_df);
     const std::vector<double> component = mixed_components(plan, ms);
     for (size_t t = 0; t < terms.size(); ++t) {
       TermRow& row = table.rows[t];
       const MixedRow& mr = plan[t];
       row.ems = mr.ems;
+      row.ems_parts = mr.ems_parts;
+      row.denominator_parts = mr.denominator_parts;
       row.denominator = mr.denominator_words;
       row.permuted = mr.permuted;
       row.den_term = mr.denominator;
@@ -882,6 +919,16 @@ ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::
         continue;
       }
       if (mr.denominator == kResidualDenominator) continue;
+      if (mr.denominator == kCombinedDenominator) {
+        // Tested only where every weight is positive and the value is too.
+        const double den = denominator_ms(mr, ms);
+        row.den_df = 0;
+        row.approximate_df = satterthwaite_df(mr, ms, dfs);
+        row.positive = mr.positive;
+        row.formed = mr.positive && den > 0.0 && row.df >= 1;
+        row.f = row.formed ? combined_f(row.ss, row.df, den) : 0.0;
+        continue;
+      }
       const TermRow& den = table.rows[static_cast<size_t>(mr.denominator)];
       row.den_df = den.df;
       const Statistic st = observed_statistic("", row.df, den.df, row.ss, den.ss, true);
@@ -921,6 +968,17 @@ ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::
     test.df_num = row.df;
     test.df_den = row.den_df;
     if (row.den_term >= 0) test.den = &nums[static_cast<size_t>(row.den_term)];
+    if (row.den_term == kCombinedDenominator) {
+      const std::vector<double>& w = plan[t].weights;
+      for (size_t d = 0; d < terms.size(); ++d)
+        if (w[d] != 0.0) {
+          test.parts.push_back(&nums[d]);
+          test.weights.push_back(w[d]);
+          test.part_df.push_back(table.rows[d].df);
+        }
+      test.residual_weight = w.back();
+      test.residual_df = table.residual_df;
+    }
     test.f = row.f;
     tests.push_back(std::move(test));
   }
@@ -951,8 +1009,10 @@ ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::
   // and the cells of its factors; or the levels of a term, each a unit of
   // its objects in the order of the cells of the other factors, the units in
   // strata by the user's strata of their first objects.
+  int unit_kinds = 1;
   const auto units_of = [&](const std::pair<int, std::vector<int>>& scheme, bool& free) {
     Units u;
+    unit_kinds = 1;
     std::vector<std::vector<int>> base;  // the user's strata, or one of every object
     if (ctx.strata != nullptr) {
       base = *ctx.strata;
@@ -989,13 +1049,32 @@ ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::
     for (std::vector<int>& unit : u.members)
       std::stable_sort(unit.begin(), unit.end(),
                        [&](int a, int b) { return level_key(others, a) < level_key(others, b); });
-    u.strata.resize(base.size());
+    std::vector<std::vector<int>> by_user(base.size());
     for (size_t k = 0; k < u.members.size(); ++k)
-      u.strata[static_cast<size_t>(user_stratum[static_cast<size_t>(u.members[k][0])])].push_back(static_cast<int>(k));
-    u.strata.erase(
-        std::remove_if(u.strata.begin(), u.strata.end(), [](const std::vector<int>& x) { return x.empty(); }),
-        u.strata.end());
-    free = ctx.strata == nullptr;
+      by_user[static_cast<size_t>(user_stratum[static_cast<size_t>(u.members[k][0])])].push_back(static_cast<int>(k));
+    // A level moves only onto a level of the same make-up: as many objects,
+    // the j-th of each with the same levels of the factors crossed with the
+    // term. Each of the user's strata is split by make-up, in order of the
+    // first level of each; a balanced design's levels are all of one.
+    const std::vector<int> crossed = crossed_factors(terms, data.level_of.size(), static_cast<size_t>(scheme.first));
+    std::map<std::vector<int>, int> kinds;
+    for (const std::vector<int>& stratum : by_user) {
+      std::map<std::vector<int>, size_t> place;
+      const size_t first = u.strata.size();
+      for (int k : stratum) {
+        std::vector<int> make_up{static_cast<int>(u.members[static_cast<size_t>(k)].size())};
+        for (int i : u.members[static_cast<size_t>(k)]) {
+          const std::vector<int> levels = level_key(crossed, i);
+          make_up.insert(make_up.end(), levels.begin(), levels.end());
+        }
+        auto it = place.emplace(make_up, u.strata.size() - first).first;
+        if (it->second == u.strata.size() - first) u.strata.emplace_back();
+        u.strata[first + it->second].push_back(k);
+        kinds.emplace(make_up, 0);
+      }
+    }
+    unit_kinds = static_cast<int>(kinds.size());
+    free = ctx.strata == nullptr && u.strata.size() == 1;
     return u;
   };
   const bool progress = static_cast<long long>(n) * std::max(p, n) > 2500000;
@@ -1041,7 +1120,12 @@ ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::
       evaluate(stream, stream.here());
       stream.drain();
     }
-    for (size_t t : at_test) arrangements[t] = arranged;
+    for (size_t t : at_test) {
+      arrangements[t] = arranged;
+      TermRow& row = table.rows[tests[t].row];
+      row.unit_kinds = unit_kinds;
+      if (unit_kinds > 1) row.permuted += ", among levels of the same make-up";
+    }
     if (k == 0) table.arrangements = arranged;
   }
   if (schemes.size() > 1) table.arrangements = 0;

@@ -14,6 +14,7 @@
 // block sums of Gd, never from an n x n projector.
 #pragma once
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/model.hpp"
@@ -42,7 +43,10 @@ struct ModelTerm {
 struct MixedDesign {
   std::vector<std::string> factor_names;
   std::vector<bool> random_factor;
+  // The restricted convention, where the design is balanced (an unbalanced
+  // one takes the unrestricted); with `insist`, an unbalanced design stops.
   bool restricted = true;
+  bool insist = false;
 };
 
 // One row of the table, for each term in the order given.
@@ -57,13 +61,20 @@ struct TermRow {
   bool raw = false;          // the reduced model is the mean alone: rows permuted as they are
   std::vector<int> reduced;  // the terms of its reduced model
   // A mixed design: the row's expected mean square, its denominator (a term,
-  // kResidualDenominator or kNoDenominator) in words and its degrees of
-  // freedom, the units its test permutes, its component of variation (NaN:
-  // none), and the distinct arrangements of those units when the test
-  // enumerated them (0: random permutations).
+  // kResidualDenominator, kNoDenominator or kCombinedDenominator) in words
+  // and its degrees of freedom (a combination's by Satterthwaite, in
+  // `approximate_df`, and `positive` when its weights are), the units its
+  // test permutes and into how many kinds of make-up their levels fall
+  // (levels are exchanged only with levels of their kind), its component of
+  // variation (NaN: none), and the distinct arrangements of those units when
+  // the test enumerated them (0: random permutations).
   std::string ems, denominator, permuted;
+  std::vector<std::pair<std::string, double>> ems_parts, denominator_parts;  // MixedRow's
   int den_term = -1;
   int den_df = 0;
+  double approximate_df = 0.0;
+  bool positive = false;
+  int unit_kinds = 1;
   double component = 0.0;
   long long arrangements = 0;
 };
@@ -78,6 +89,7 @@ struct ModelTable {
   long long arrangements = 0;
   bool mixed = false;
   bool restricted = true;
+  bool balanced = true;
 };
 
 // The table of `terms` (conditions first, then the tested terms in the order

@@ -942,7 +942,10 @@ Result Analysis::run_model(const Input& input) {
   MixedDesign design;
   design.factor_names = factor_names;
   design.random_factor.assign(factor_names.size(), false);
+  if (a.options.restricted && a.options.unrestricted)
+    throw InvalidInput("the expected mean squares are restricted or unrestricted, not both");
   design.restricted = !a.options.unrestricted;
+  design.insist = a.options.restricted;
   for (const std::string& v : input.random) {
     const auto f = std::find(factor_names.begin(), factor_names.end(), v);
     if (f == factor_names.end()) throw InvalidInput("the random factor '" + v + "' is not a factor of " + model);
@@ -991,7 +994,7 @@ Result Analysis::run_model(const Input& input) {
   r.model = input.model;
   r.ss = a.options.ss;
   r.mixed = mixed;
-  r.restricted = design.restricted;
+  r.random_factors = input.random;
   r.strata = input.strata.empty() ? "" : input.strata_name;
   r.seed = a.options.seed;
   const bool beyond = a.distances ? a.beyond : a.grouped || ctx.n > kMaxObjects || ctx.p > kMaxSpecies;
@@ -1017,6 +1020,8 @@ Result Analysis::run_model(const Input& input) {
                                        : a.grouped ? &a.gy
                                                    : &y,
                                        a.distances ? &a.gd : nullptr, mixed ? &design : nullptr);
+  r.restricted = table.restricted;
+  r.balanced = table.balanced;
   for (std::size_t t = 0; t < terms.size(); ++t) {
     const TermRow& tr = table.rows[t];
     Row row;
@@ -1038,7 +1043,10 @@ Result Analysis::run_model(const Input& input) {
     if (mixed) {
       row.random = terms[t].random;
       row.ems = tr.ems;
-      row.denominator = tr.denominator;
+      row.ems_parts = tr.ems_parts;
+      if (tr.den_term != kNoDenominator) row.denominator = tr.denominator;
+      row.denominator_parts = tr.denominator_parts;
+      if (tr.den_term == kCombinedDenominator && tr.positive) row.approximate_df2 = tr.approximate_df;
       row.permuted = tr.permuted;
       row.component = tr.component;
       if (tr.component < 0.0) {
@@ -1052,6 +1060,10 @@ Result Analysis::run_model(const Input& input) {
       row.note = "partialled out first, not tested";
     else if (mixed && tr.den_term == kNoDenominator)
       row.note = "no F: " + tr.denominator;
+    else if (mixed && tr.den_term == kCombinedDenominator && !tr.positive)
+      row.note = "no F: its denominator, " + tr.denominator + ", has a negative weight";
+    else if (mixed && tr.den_term == kCombinedDenominator && !tr.formed)
+      row.note = "no F: its denominator, " + tr.denominator + ", is not positive";
     else if (!tr.formed)
       row.note = mixed && tr.den_term >= 0 ? "no F: its denominator has no degree of freedom or no variation"
                                            : "no F: the residual has no degree of freedom or no variation";
@@ -1060,10 +1072,18 @@ Result Analysis::run_model(const Input& input) {
     r.rows.push_back(row);
   }
   if (mixed) {
-    // Each scheme that enumerated its arrangements, once.
+    // Each scheme that enumerated its arrangements, and each whose levels
+    // differ in make-up, once.
     std::vector<std::string> said;
     for (std::size_t t = 0; t < terms.size(); ++t) {
       const TermRow& tr = table.rows[t];
+      if (tr.tested && tr.unit_kinds > 1) {
+        const std::string words = "the tests that permute " + tr.permuted +
+                                  " exchange a level only with one that holds as many samples, of the same levels "
+                                  "of the factors crossed with it: " +
+                                  std::to_string(tr.unit_kinds) + " kinds of level";
+        if (std::find(said.begin(), said.end(), words) == said.end()) said.push_back(words);
+      }
       if (!tr.tested || tr.arrangements == 0) continue;
       r.rows[t].note = "exact: every arrangement";
       const std::string words = "the tests that permute " + tr.permuted + " enumerate all " +
@@ -1090,6 +1110,7 @@ Result Analysis::run_model(const Input& input) {
   residual.ms = table.residual_df > 0 ? table.residual_ss / table.residual_df : 0.0;
   if (mixed) {
     residual.ems = "sigma2";
+    residual.ems_parts = {{"sigma2", 1.0}};
     residual.component = table.residual_df > 0 ? residual.ms : std::numeric_limits<double>::quiet_NaN();
   }
   r.rows.push_back(residual);
@@ -1184,6 +1205,26 @@ Result analyse(const Input& input, const Options& options, Events* events) {
     a.set_distances(input.n, input.distances.data());
   } else {
     a.set_response(input.n, input.p, viewed ? input.y_view : input.y.data());
+  }
+  if (options.denominators == Denominators::kEms && input.random.empty()) {
+    // A nested design's denominators from its expected mean squares: its
+    // model with every factor but the first random.
+    std::vector<std::string> nested;
+    if (input.model.empty())
+      for (const Factor& f : input.factors) nested.push_back(f.name);
+    else
+      nested = model_factors(input.model);
+    if (!nested.empty()) {
+      Input m;
+      for (const std::string& name : nested) m.model += (m.model.empty() ? "" : " / ") + name;
+      m.random.assign(nested.begin() + 1, nested.end());
+      m.factors = input.factors;
+      m.covariates = input.covariates;
+      m.strata = input.strata;
+      m.strata_name = input.strata_name;
+      m.fixed = input.fixed;
+      return a.run_model(m);
+    }
   }
   if (!input.model.empty()) {
     std::vector<std::string> nested = model_factors(input.model);

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace morvenak {
@@ -70,6 +71,9 @@ enum class GeneratorChoice { kAuto, kClassic, kModern };
 // terms before it, conditions first) or marginal (each term after every
 // other term that does not contain it).
 enum class SumsOfSquares { kSequential, kMarginal };
+
+// The denominators of a model of nested terms (Options::denominators).
+enum class Denominators { kClassic, kEms };
 
 // Processes that share the permutation tests of one analysis (a cluster
 // run). Every process runs the whole analysis on the same data with the same
@@ -137,8 +141,15 @@ struct Options {
   // A model of terms (Input::model): its sums of squares.
   SumsOfSquares ss = SumsOfSquares::kSequential;
   // A mixed design's expected mean squares: restricted (random interaction
-  // effects sum to zero over the levels of a fixed factor) or not.
+  // effects sum to zero over the levels of a fixed factor) or not. An
+  // unbalanced design takes the unrestricted; `restricted` insists on the
+  // restricted, and stops an unbalanced design.
   bool unrestricted = false;
+  bool restricted = false;
+  // A model of nested terms: each term over the next one's mean square
+  // (kClassic), or, with kEms, its nested factors random and each term over
+  // the mean square, or combination of them, its expected mean square asks.
+  Denominators denominators = Denominators::kClassic;
 };
 
 // ---------------------------------------------------------------- results
@@ -231,6 +242,13 @@ struct Row {
   bool random = false;
   std::string ems, denominator, permuted;
   double component = std::numeric_limits<double>::quiet_NaN();
+  // The same EMS, each component with its coefficient ("sigma2", 1), ...; the
+  // denominator's mean squares with their weights ("MS(Residual)", 1), ...;
+  // and a denominator combined from several mean squares, its degrees of
+  // freedom by Satterthwaite's approximation in approximate_df2 (df2 0; NaN
+  // for the others).
+  std::vector<std::pair<std::string, double>> ems_parts, denominator_parts;
+  double approximate_df2 = std::numeric_limits<double>::quiet_NaN();
 };
 
 // A row's figures as the run's tables, R and Python show them. A row without
@@ -347,6 +365,8 @@ struct Result {
   // A mixed design: some term random; the convention of its expected mean squares.
   bool mixed = false;
   bool restricted = true;
+  bool balanced = true;                     // a mixed design's; an unbalanced one's EMS are unrestricted
+  std::vector<std::string> random_factors;  // the factors named random
 };
 
 // ---------------------------------------------------------------- events
