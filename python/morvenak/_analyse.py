@@ -301,7 +301,7 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
             distances: Any = None, correction: str = "none", residual_axes: Optional[int] = None,
             covariates: Optional[Sequence[str]] = None, ss: str = "sequential", strata: Optional[FactorLike] = None,
             random: Optional[Sequence[str]] = None, fixed: Optional[Sequence[str]] = None,
-            unrestricted: bool = False) -> Result:
+            unrestricted: bool = False, restricted: bool = False, denominator: str = "classic") -> Result:
     """Nested multivariate analysis of variance of Y by redundancy analysis,
     or of a dissimilarity between the samples.
 
@@ -388,13 +388,22 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
         A column name of `data`, or one label per sample: each test
         permutes samples within a label only (a model of terms).
     random : str or list of str, optional
-        The factors of the model that are random (a balanced design of
-        factors alone): every term holding one is random, and each term's F
+        The factors of the model that are random (a design of factors
+        alone): every term holding one is random, and each term's F
         is over the mean square its expected mean square asks for, its test
         permuting the units that mean square is of. Even a nested model
         ("A / B") is then a model of terms.
     fixed : str or list of str, optional
         Terms kept fixed although they hold a random factor ("dose:week").
+    restricted : bool
+        Insist on the restricted expected mean squares (a balanced design's
+        default): an unbalanced design then raises Stopped, since its
+        expected mean squares, from the data, are the unrestricted ones.
+    denominator : {"classic", "ems"}
+        A nested design's denominators: each factor over the one nested in
+        it, or ("ems") its nested factors random and each term over the
+        mean square, or combination of mean squares, that its expected mean
+        square asks for.
     unrestricted : bool
         Random interaction effects unrestricted, instead of summing to zero
         over the levels of a fixed factor, in the expected mean squares.
@@ -486,13 +495,23 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
     ss = _choice("ss", ss, ["sequential", "marginal"])
     random_names = _names_of("random", random)
     fixed_terms = _names_of("fixed", fixed)
-    mixed = {"random": random_names, "fixed": fixed_terms, "unrestricted": bool(unrestricted)}
-    # A random factor makes even a model of nested terms a model of terms.
+    denominator = _choice("denominator", denominator, ["classic", "ems"])
+    if restricted and unrestricted:
+        raise InvalidInput("restricted and unrestricted: give one")
+    mixed = {"random": random_names, "fixed": fixed_terms, "unrestricted": bool(unrestricted),
+             "restricted": bool(restricted), "ems": denominator == "ems"}
+    if denominator == "ems" and isinstance(main, str) and nested is not None:
+        # Columns of a nested design, as its model.
+        names_nested = [nested] if isinstance(nested, str) else list(nested)
+        if all(isinstance(name, str) for name in names_nested):
+            main, nested = " / ".join([main] + names_nested), None
+    # A random factor, or denominators from the expected mean squares, make
+    # even a model of nested terms a model of terms.
     extras = (covariates is not None or strata is not None or ss != "sequential" or bool(random_names)
-              or bool(fixed_terms) or bool(unrestricted))
+              or bool(fixed_terms) or bool(unrestricted) or bool(restricted) or denominator == "ems")
     if extras and not isinstance(main, str):
-        raise InvalidInput("covariates, strata, ss, random, fixed and unrestricted go with a model: "
-                           "give the design as a model, "
+        raise InvalidInput("covariates, strata, ss, random, fixed, restricted, unrestricted and denominator go "
+                           "with a model: give the design as a model, "
                            "such as \"A * B\", its variables columns of 'data'")
     if isinstance(main, str) and (extras or any(c in main for c in "+*:/()`")) and not (
             not extras and rows is not None and main in rows.columns):
@@ -584,7 +603,8 @@ def _model(y: np.ndarray, d: Optional[np.ndarray], samples: Optional[List[str]],
                               d, options["correction"] == "lingoes",
                               -1 if options["residual_axes"] is None else options["residual_axes"],
                               model, values, strata_labels, strata_name, ss == "marginal",
-                              mixed["random"], mixed["fixed"], mixed["unrestricted"])
+                              mixed["random"], mixed["fixed"], mixed["unrestricted"], mixed["restricted"],
+                              mixed["ems"])
     except Error as e:
         _warn(e.warnings)
         raise

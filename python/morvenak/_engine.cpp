@@ -72,6 +72,11 @@ py::list rows_of(const morvenak::Result& r) {
     d["denominator"] = row.denominator;
     d["units"] = row.permuted;
     d["component"] = row.component;
+    // Each coefficient of the EMS and each weight of the denominator in full,
+    // and a combined denominator's degrees of freedom (NaN: df2 holds them).
+    d["ems_parts"] = row.ems_parts;
+    d["denominator_parts"] = row.denominator_parts;
+    d["approximate_df2"] = row.approximate_df2;
     out.append(d);
   }
   return out;
@@ -144,6 +149,7 @@ py::dict result_of(const morvenak::Result& r, const std::vector<std::string>& no
   d["lingoes_constant"] = r.lingoes_constant;
   d["mixed"] = r.mixed;
   d["restricted"] = r.restricted;
+  d["balanced"] = r.balanced;
   return d;
 }
 
@@ -169,7 +175,9 @@ py::dict result_of(const morvenak::Result& r, const std::vector<std::string>& no
 // text in `model` ("" for a nested design), its covariates (name, values),
 // the strata's labels (empty: none) and name, and marginal or sequential
 // sums of squares. A mixed design: the random factors, the terms kept fixed
-// (labels such as "dose:week") and unrestricted expected mean squares.
+// (labels such as "dose:week"), unrestricted expected mean squares or the
+// restricted insisted on, and a nested design's denominators from its
+// expected mean squares (ems).
 py::dict analyse(const py::array_t<double, py::array::f_style | py::array::forcecast>& y,
                  const std::vector<std::vector<std::string>>& labels,
                  const std::vector<std::vector<std::string>>& orders, const std::vector<std::string>& names,
@@ -179,7 +187,8 @@ py::dict analyse(const py::array_t<double, py::array::f_style | py::array::force
                  bool lingoes, int residual_axes, const std::string& model,
                  const std::vector<std::pair<std::string, std::vector<double>>>& covariates,
                  const std::vector<std::string>& strata, const std::string& strata_name, bool marginal,
-                 const std::vector<std::string>& random, const std::vector<std::string>& fixed, bool unrestricted) {
+                 const std::vector<std::string>& random, const std::vector<std::string>& fixed, bool unrestricted,
+                 bool restricted, bool ems) {
   if (y.ndim() != 2) throw py::value_error("Y must be two-dimensional");
   morvenak::Options options;
   if (!morvenak::dissimilarity_of_name(distance, options.distance))
@@ -219,6 +228,8 @@ py::dict analyse(const py::array_t<double, py::array::f_style | py::array::force
   in.random = random;
   in.fixed = fixed;
   options.unrestricted = unrestricted;
+  options.restricted = restricted;
+  options.denominators = ems ? morvenak::Denominators::kEms : morvenak::Denominators::kClassic;
 
   morvenak::TextNotes notes(names);
   morvenak::Result r;
@@ -265,7 +276,7 @@ PYBIND11_MODULE(_engine, m) {
         py::arg("model") = "", py::arg("covariates") = std::vector<std::pair<std::string, std::vector<double>>>{},
         py::arg("strata") = std::vector<std::string>{}, py::arg("strata_name") = "", py::arg("marginal") = false,
         py::arg("random") = std::vector<std::string>{}, py::arg("fixed") = std::vector<std::string>{},
-        py::arg("unrestricted") = false);
+        py::arg("unrestricted") = false, py::arg("restricted") = false, py::arg("ems") = false);
   m.def("model_factors", [](const std::string& text) {
     try {
       return morvenak::model_factors(text);

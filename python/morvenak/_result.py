@@ -79,20 +79,25 @@ def _model_cells(row: Dict[str, Any]) -> Dict[str, Any]:
 
 def _mixed_cells(row: Dict[str, Any]) -> Dict[str, Any]:
     """A row's figures of a mixed design: None where results.tsv leaves the
-    cell empty (a denominator that is no mean square is explained in the
-    engine's note, not named)."""
-    term = row["source"] == "term"
-    denominator = row["denominator"]
+    cell empty (a row with no denominator has the reason in its note). A
+    denominator combined from several mean squares has df2 from
+    Satterthwaite's approximation, a float."""
+    tested_term = row["source"] == "term" and not row["condition"]
     component = row["component"]
     has = math.isfinite(component)
-    return {
-        "random": bool(row["random"]) if term else None,
+    cells = {
+        "random": bool(row["random"]) if row["source"] == "term" else None,
         "units": row["units"] if row["tested"] else None,
-        "denominator": denominator if term and not row["condition"] and denominator.startswith("MS(") else None,
+        "denominator": row["denominator"] or None if tested_term else None,
         "EMS": row["ems"] or None,
         "component": component if has else None,
         "sqrt_component": math.sqrt(component) if has and component >= 0.0 else None,
+        "EMS_coefficients": dict(row["ems_parts"]) or None,
+        "denominator_weights": dict(row["denominator_parts"]) or None if tested_term else None,
     }
+    if tested_term and math.isfinite(row["approximate_df2"]):
+        cells["df2"] = row["approximate_df2"]
+    return cells
 
 
 def _finite_or_none(x: Optional[float]) -> Optional[float]:
@@ -184,11 +189,16 @@ class Result:
         What the user should know about this design and data.
     main_test : dict or None
         In a nested design: the main factor's units and arrangements.
-    mixed, restricted : bool
+    mixed, restricted, balanced : bool
         A model with random factors (``random=``), whose table then has the
         columns random, units, denominator, EMS, component and
-        sqrt_component before the note; and whether its expected mean
-        squares are restricted (the default) or unrestricted.
+        sqrt_component before the note; whether its expected mean squares
+        are restricted (the default of a balanced design) or unrestricted
+        (an unbalanced design's); and whether the design is balanced. A
+        denominator combined from several mean squares is written as the
+        combination ("0.89 MS(B within A) + 0.11 MS(Residual)"), its df2
+        from Satterthwaite's approximation; the rows of ``to_dict()`` give
+        each EMS coefficient and denominator weight in full.
     options : dict
         The options of the analysis, the seed and thread count included,
         and the dissimilarity: ``distance`` ("given" for a matrix given),
@@ -223,6 +233,7 @@ class Result:
         # its expected mean squares are restricted.
         self.mixed: bool = bool(raw.get("mixed", False))
         self.restricted: bool = bool(raw.get("restricted", True))
+        self.balanced: bool = bool(raw.get("balanced", True))
         if self.model is not None:
             self._rows = [dict(_model_cells(row), **(_mixed_cells(row) if self.mixed else {}))
                           for row in raw["rows"]]
@@ -299,7 +310,9 @@ class Result:
         if pd is None:
             return arrays
         frame = pd.DataFrame(arrays, columns=columns)
-        frame["df2"] = pd.array([row["df2"] for row in self._rows], dtype="Int64")
+        # Whole degrees of freedom as integers; Satterthwaite's, where a row has them, as floats.
+        if all(row["df2"] is None or isinstance(row["df2"], int) for row in self._rows):
+            frame["df2"] = pd.array([row["df2"] for row in self._rows], dtype="Int64")
         return frame
 
     def _model_dict(self) -> Dict[str, Any]:
@@ -330,7 +343,8 @@ class Result:
             "reduced_model": r["reduced"] if r["source"] == "term" else None,
             "permutations": r["permutations"], "note": r["note"],
             **({"random": r["random"], "EMS": r["EMS"], "denominator": r["denominator"], "units": r["units"],
-                "component": _finite_or_none(r["component"]), "sqrt_component": _finite_or_none(r["sqrt_component"])}
+                "component": _finite_or_none(r["component"]), "sqrt_component": _finite_or_none(r["sqrt_component"]),
+                "EMS_coefficients": r["EMS_coefficients"], "denominator_weights": r["denominator_weights"]}
                if self.mixed else {}),
         } for r in self._rows]
         options = {key: self.options[key] for key in ("transform", "distance", "binary", "sqrt_dist", "task",

@@ -83,26 +83,36 @@ def test_a_random_factor_nested_in_a_fixed_one_is_tested_over_its_mean_square():
     # A nested model without random factors is still the classic nested design.
     assert not morvenak.analyse(y, "A / B", data=data, permutations=0).mixed
     with pytest.raises(morvenak.Error, match="not balanced"):
-        morvenak.analyse(y[1:], "A / B", data=data.iloc[1:].reset_index(drop=True), random=["B"], permutations=9)
+        morvenak.analyse(y[1:], "A / B", data=data.iloc[1:].reset_index(drop=True), random=["B"], restricted=True,
+                         permutations=9)
 
 
-def test_a_mixed_model_is_the_command_lines_results_tsv(tmp_path):
+# The balanced design, unrestricted; and with A's third level keeping one
+# sample of each of its B levels, A over 0.92 MS(B within A) + 0.08
+# MS(Residual) on Satterthwaite's degrees of freedom, its nested factor made
+# random by denominator="ems".
+@pytest.mark.parametrize("kept, args, kwargs", [
+    (slice(None), ["--random", "B", "--unrestricted"], {"random": ["B"], "unrestricted": True}),
+    (list(range(25)) + [27, 30, 33], ["--denominator", "ems"], {"denominator": "ems"}),
+])
+def test_a_mixed_model_is_the_command_lines_results_tsv(tmp_path, kept, args, kwargs):
     y, data = _b_within_a(7)
+    y, data = y[kept], data.iloc[kept].reset_index(drop=True)
     data.index = [f"s{i}" for i in range(len(data))]
     pd.DataFrame(y, index=data.index, columns=["sp"]).to_csv(tmp_path / "y.csv")
     data.to_csv(tmp_path / "labels.csv")
     subprocess.run([str(built_program("MORVENAK_COMMAND")), "run", "--species", str(tmp_path / "y.csv"),
                     "--labels", str(tmp_path / "labels.csv"), "--output", str(tmp_path / "out"), "--quiet",
-                    "--model", "A / B", "--random", "B", "--unrestricted", "--permutations", "99", "--threads", "1"],
+                    "--model", "A / B", *args, "--permutations", "99", "--threads", "1"],
                    check=True, capture_output=True)
     tsv = pd.read_csv(tmp_path / "out" / "results.tsv", sep="\t", keep_default_na=False, dtype=str)
-    r = morvenak.analyse(y, "A / B", data=data, random=["B"], unrestricted=True, permutations=99, threads=1)
-    assert r.mixed and not r.restricted
+    r = morvenak.analyse(y, "A / B", data=data, permutations=99, threads=1, **kwargs)
+    assert r.mixed and not r.restricted and r.balanced == (len(data) == 36)
     assert list(r.table.columns) == list(tsv.columns)
     for column in tsv.columns:
-        if column in ("SS", "MS", "F", "P", "R2", "component", "sqrt_component"):
+        if column in ("df2", "SS", "MS", "F", "P", "R2", "component", "sqrt_component"):
             expected = np.array([float(v) if v else np.nan for v in tsv[column]])
-            assert np.array_equal(r.table[column].to_numpy(), expected, equal_nan=True), column
+            assert np.array_equal(r.table[column].astype(float).to_numpy(), expected, equal_nan=True), column
         else:
             words = {True: "yes", False: "no"}
             ours = ["" if v is None or v is pd.NA else words.get(v, str(v)) if isinstance(v, bool) else str(v)
