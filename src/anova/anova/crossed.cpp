@@ -893,7 +893,7 @@ ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::
     table.mixed = true;
     table.restricted = restricted;
     table.balanced = is_balanced;
-    plan = plan_mixed(terms, mixed->factor_names, mixed->random_factor, coef, restricted);
+    plan = plan_mixed(terms, mixed->factor_names, mixed->random_factor, coef, restricted, is_balanced);
     std::vector<double> ms;
     std::vector<int> dfs;
     for (const TermRow& row : table.rows) {

@@ -124,7 +124,7 @@ bool combine(const std::vector<MixedRow>& plan, size_t x, const std::vector<doub
 
 std::vector<MixedRow> plan_mixed(const std::vector<ModelTerm>& terms, const std::vector<std::string>& factor_names,
                                  const std::vector<bool>& random_factor, const std::vector<std::vector<double>>& coef,
-                                 bool restricted) {
+                                 bool restricted, bool balanced) {
   const size_t nt = terms.size();
   for (const ModelTerm& t : terms)
     if (t.condition || !t.covariates.empty())
@@ -152,7 +152,12 @@ std::vector<MixedRow> plan_mixed(const std::vector<ModelTerm>& terms, const std:
         row.coef[e] = coef[x][e];
         continue;
       }
-      if (!u.random || !holds(u.factors, t.factors)) continue;
+      if (!u.random) continue;
+      // An unbalanced design's EMS hold every random term whose synthesis
+      // coefficient is not 0 (as far as the traces' rounding can tell): a
+      // term fitted before another not orthogonal to it holds its component.
+      if (!holds(u.factors, t.factors) && (balanced || !(coef[x][e] > 1e-9 * std::max(1.0, std::fabs(coef[x][x])))))
+        continue;
       bool enters = true;
       if (restricted)
         for (int f : u.factors)

@@ -15,8 +15,11 @@
 // indicators of E's levels, Q_X the projector of X's sum of squares) come
 // from the data (Hartley's synthesis); in a balanced design they are the
 // classical ones (the samples in a level of E, and for X's own component the
-// samples in a level of X). An unbalanced design takes the unrestricted
-// convention: the restricted one has no such synthesis.
+// samples in a level of X), and the coefficients of the other terms are 0.
+// An unbalanced design takes the unrestricted convention (the restricted
+// one has no such synthesis), and X's EMS holds every random term E with
+// c(X, E) > 0, whether or not E holds X's factors: with sequential sums of
+// squares, A fitted before a random B that is not orthogonal to it.
 //
 // Where no single mean square has the expectation of X's under its null
 // hypothesis, the denominator is the linear combination sum_d w_d MS_d of
@@ -64,7 +67,7 @@ struct MixedRow {
 // e = x. Throws Stopped when a term has covariates or is a condition.
 std::vector<MixedRow> plan_mixed(const std::vector<ModelTerm>& terms, const std::vector<std::string>& factor_names,
                                  const std::vector<bool>& random_factor, const std::vector<std::vector<double>>& coef,
-                                 bool restricted);
+                                 bool restricted, bool balanced);
 
 // Whether the design is balanced: every random term's levels hold the same
 // number of samples, and the levels of two crossed factors meet in
