@@ -11,8 +11,8 @@ the first one's status and message, and leave nothing behind.
 The designs, written by this script: nested in three levels within the classic
 limits (the fast path of the classic engine), the same with the main factor's
 subgroups as units (arrangements drawn, then enumerated), a design beyond the
-classic limits (the grouped path), Bray-Curtis, and a mixed design whose rows
-permute different units.
+classic limits (the grouped path), Bray-Curtis, and mixed designs whose rows
+permute different units, balanced and not.
 
 usage: processes_test.py --morvenak BUILD/morvenak [--mpirun "mpirun -np 3 ..."]
 Exit status 0 when every check passes, 1 when one fails.
@@ -106,6 +106,9 @@ cases = [
     # A mixed design: Main over whole levels of Sub within Main, Cell within the levels of Sub.
     ("mixed", (120, 40, (4, 3, 2)),
      ["--model", "Main / Sub + Cell", "--random", "Sub", "--transform", "hellinger", "--permutations", "499"]),
+    # Unbalanced: Cell over a combination of mean squares.
+    ("mixed, unbalanced", (117, 40, (4, 3, 2)),
+     ["--model", "Main / Sub + Cell", "--random", "Sub", "--transform", "hellinger", "--permutations", "499"]),
 ]
 
 top = tempfile.mkdtemp(prefix="processes_e2e_")
@@ -145,10 +148,11 @@ try:
             check(sorted(files) == sorted(first), f"{name}, {label}: other files {sorted(files)}")
             for rel in sorted(set(files) & set(first)):
                 check(files[rel] == first[rel], f"{name}, {label}: {rel} differs from the 1-thread run")
-        if first is not None and name == "mixed":
+        if first is not None and name.startswith("mixed"):
             table = first["results.tsv"].decode()
-            check("\tMS(Sub within Main)\t" in table and "objects within the levels of Sub within Main" in table,
-                  f"mixed: the table has its denominators and units: {table}")
+            over = "MS(Sub within Main) + " if "unbalanced" in name else "\tMS(Sub within Main)\t"
+            check(over in table and "objects within the levels of Sub within Main" in table,
+                  f"{name}: the table has its denominators and units: {table}")
         elif first is not None:
             report = first["Morvenak.out"].decode()
             check(" Main factor " in report and " Within subgroups " in report, f"{name}: the report has its table")

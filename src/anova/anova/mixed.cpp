@@ -222,18 +222,20 @@ std::vector<MixedRow> plan_mixed(const std::vector<ModelTerm>& terms, const std:
       }
     }
     // The units: the levels of the denominator's term, permuted whole (of a
-    // combination, its random term of the most factors, the first of them);
-    // over the residual, the objects within the levels of every random term
+    // combination, its random term of the most factors among those that
+    // hold this one's, the first of them); over the residual, or a
+    // combination of no such term (a term crossed with a random one, not
+    // orthogonal to it), the objects within the levels of every random term
     // crossed with this one.
     if (row.denominator == kCombinedDenominator)
       for (size_t d = 0; d < nt; ++d)
-        if (row.weights[d] != 0.0 &&
+        if (row.weights[d] != 0.0 && holds(terms[d].factors, terms[x].factors) &&
             (row.units < 0 || terms[d].factors.size() > terms[static_cast<size_t>(row.units)].factors.size()))
           row.units = static_cast<int>(d);
     if (row.denominator >= 0) row.units = row.denominator;
     if (row.units >= 0) {
       row.permuted = "whole levels of " + plan[static_cast<size_t>(row.units)].words;
-    } else if (row.denominator == kResidualDenominator) {
+    } else if (row.denominator == kResidualDenominator || row.denominator == kCombinedDenominator) {
       std::string words;
       for (size_t e = 0; e < nt; ++e) {
         const ModelTerm& u = terms[e];
