@@ -70,7 +70,8 @@ print_model <- function(x, digits, signif.stars, ...) {
   cat("Multivariate analysis of variance by redundancy analysis\n\n")
   mixed <- if (isTRUE(o$mixed))
     sprintf("; random factors: %s; %s expected mean squares", paste(o$random, collapse = ", "),
-            if (o$restricted) "restricted" else "unrestricted")
+            if (o$restricted) "restricted" else if (isFALSE(o$balanced)) "unrestricted (the design is unbalanced)"
+            else "unrestricted")
   else ""
   cat(sprintf("Model: %s; %s sums of squares%s%s\n", o$model, o$ss,
               if (length(o$covariates)) sprintf("; covariates: %s", paste(o$covariates, collapse = ", ")) else "",
@@ -91,8 +92,10 @@ print_model <- function(x, digits, signif.stars, ...) {
     for (k in which(tested)) cat(sprintf("  %s: %s\n", rownames(t)[k], how[k]))
   }
   for (k in which(x$condition)) cat(sprintf("%s: partialled out, not tested\n", names(x$condition)[k]))
+  # Why a term has no F: no denominator, or one of a negative weight.
   for (row in names(x$notes))
-    if (startsWith(x$notes[[row]], "cannot")) cat(sprintf("%s: %s\n", row, x$notes[[row]]))
+    if (startsWith(x$notes[[row]], "cannot") || startsWith(x$notes[[row]], "no F"))
+      cat(sprintf("%s: %s\n", row, x$notes[[row]]))
   invisible(x)
 }
 

@@ -40,7 +40,8 @@ morvenak.default <- function(Y, main, nested = NULL, data = NULL,
 }
 
 morvenak.formula <- function(Y, data = NULL, covariates = NULL, ss = c("sequential", "marginal"), strata = NULL,
-                             random = NULL, fixed = NULL, unrestricted = FALSE, ...) {
+                             random = NULL, fixed = NULL, unrestricted = FALSE, restricted = FALSE,
+                             denominator = c("classic", "ems"), ...) {
   formula <- Y
   call <- match.call()
   call[[1L]] <- as.name("morvenak")
@@ -56,13 +57,18 @@ morvenak.formula <- function(Y, data = NULL, covariates = NULL, ss = c("sequenti
   if (any(c("main", "nested") %in% names(list(...))))
     stop_morvenak("give the factors in the formula, or as 'main' and 'nested', not both", call = call)
   ss <- match.arg(ss, c("sequential", "marginal"))
-  mixed <- mixed_of(random, fixed, unrestricted)
-  # A random factor makes even a model of nested terms a model of terms.
+  denominator <- match.arg(denominator, c("classic", "ems"))
+  mixed <- mixed_of(random, fixed, unrestricted, restricted, denominator)
+  # A random factor, or denominators from the expected mean squares, make even
+  # a model of nested terms a model of terms.
   plain <- is.null(covariates) && is.null(strata) && ss == "sequential" && is.null(mixed)
   rhs <- formula[[3L]]
   if (!plain || !nesting_only(rhs)) {
     text <- deparse1(rhs)
     nested <- if (plain) model_factors(text) else character()
+    if (isTRUE(mixed$ems) && !length(mixed$random) && !length(model_factors(text)))
+      stop_morvenak(sprintf("denominator = \"ems\" takes a model of nested terms (A / B), not '%s': name the random factors of any other model in 'random'",
+                            text), call = call)
     if (!length(nested))
       return(model_analysis(response, text, rhs, data, env, covariates, substitute(covariates), ss, strata,
                             substitute(strata), mixed, ..., call = call))
@@ -111,24 +117,31 @@ names_of <- function(x, what) {
 }
 
 # A mixed design: the factors named random, the terms kept fixed (their
-# labels, "dose:week", or those of a one-sided formula ~ dose:week) and the
-# convention of the expected mean squares; NULL when no factor is random.
-mixed_of <- function(random, fixed, unrestricted) {
+# labels, "dose:week", or those of a one-sided formula ~ dose:week), the
+# convention of the expected mean squares (unrestricted, or restricted
+# insisted on) and whether the denominators of a model of nested terms come
+# from its expected mean squares (ems: its nested factors random, none named);
+# NULL when no factor is random and the denominators are the classic ones.
+mixed_of <- function(random, fixed, unrestricted, restricted = FALSE, denominator = "classic") {
   unrestricted <- flag(unrestricted, "unrestricted")
-  if (is.null(random)) {
-    if (!is.null(fixed) || unrestricted)
-      stop_morvenak(sprintf("'%s' goes with a mixed design: name its random factors in 'random'",
-                            if (!is.null(fixed)) "fixed" else "unrestricted"))
+  restricted <- flag(restricted, "restricted")
+  if (restricted && unrestricted)
+    stop_morvenak("the expected mean squares are restricted or unrestricted: give 'restricted' or 'unrestricted', not both")
+  ems <- identical(denominator, "ems")
+  if (is.null(random) && !ems) {
+    if (!is.null(fixed) || unrestricted || restricted)
+      stop_morvenak(sprintf("'%s' goes with a mixed design: name its random factors in 'random', or take denominator = \"ems\" for a model of nested terms",
+                            if (!is.null(fixed)) "fixed" else if (unrestricted) "unrestricted" else "restricted"))
     return(NULL)
   }
-  random <- names_of(random, "random")
+  random <- if (is.null(random)) character() else names_of(random, "random")
   if (inherits(fixed, "formula")) {
     if (length(fixed) != 2L) stop_morvenak(sprintf("'fixed' as a formula is one-sided: ~ %s", deparse1(fixed[[3L]])))
     fixed <- attr(terms(fixed), "term.labels")
   } else if (!is.null(fixed) && (!is.character(fixed) || anyNA(fixed) || !length(fixed))) {
     stop_morvenak("'fixed' must be a one-sided formula (~ A:B) or the labels of terms of the model (\"A:B\")")
   }
-  list(random = random, fixed = as.character(fixed), unrestricted = unrestricted)
+  list(random = random, fixed = as.character(fixed), unrestricted = unrestricted, restricted = restricted, ems = ems)
 }
 
 # The values of a variable of the model: a column of `data`, or a variable
@@ -274,7 +287,8 @@ analysis <- function(response, factors, transform, permutations, task, seed, thr
                if (is.null(model)) "" else model$text, if (is.null(model)) list() else model$covariates,
                if (is.null(model$strata)) NULL else model$strata$labels,
                if (is.null(model$strata)) "" else model$strata$name, identical(model$ss, "marginal"),
-               as.character(model$mixed$random), as.character(model$mixed$fixed), isTRUE(model$mixed$unrestricted))
+               as.character(model$mixed$random), as.character(model$mixed$fixed), isTRUE(model$mixed$unrestricted),
+               isTRUE(model$mixed$restricted), isTRUE(model$mixed$ems))
   for (w in out$warnings) warning(w, call. = FALSE)
   if (!out$ok) engine_failure(out, call)
   result_object(out, response, factors, list(transform = used$transform, distance = used$name,
@@ -541,10 +555,14 @@ model_result <- function(out, response, factors, options, call, model) {
   rows <- out$rows
   term <- rows$source == "term"
   tested_term <- term & !rows$condition
+  is_total <- rows$source == "total"
   na_unless <- function(v, keep) ifelse(keep, v, NA)
+  # A mixed design's denominator combined from several mean squares has
+  # Satterthwaite's degrees of freedom, no whole number.
+  df2 <- if (out$mixed) ifelse(is.na(rows$approximate_df2), as.double(rows$df2), rows$approximate_df2) else rows$df2
   table <- data.frame(
     Df = rows$df1,
-    Df.den = na_unless(rows$df2, tested_term),
+    Df.den = na_unless(df2, tested_term),
     SumOfSqs = rows$ss,
     MeanSqs = na_unless(rows$ms, rows$source != "total" & !is.nan(rows$ms)),
     F = na_unless(rows$f, tested_term & rows$formed),
@@ -554,11 +572,12 @@ model_result <- function(out, response, factors, options, call, model) {
     permuted = permuted_of(rows$tested, rows$reduced),
     check.names = FALSE, stringsAsFactors = FALSE)
   if (out$mixed) {
-    # The expected mean squares of a mixed design: each term's denominator
-    # (none where no mean square has the expectation of its numerator's
-    # under its hypothesis) and its component of variation.
+    # The expected mean squares of a mixed design: each term's denominator,
+    # a mean square or a combination of them in words (none where nothing
+    # has the expectation of its numerator's under its hypothesis), and its
+    # component of variation.
     table$Random <- rows$random
-    table$Denominator <- ifelse(startsWith(rows$denominator, "MS("), rows$denominator, NA_character_)
+    table$Denominator <- ifelse(tested_term & nzchar(rows$denominator), rows$denominator, NA_character_)
     table$EMS <- rows$ems
     table$Component <- rows$component
     table$SqrtComponent <- ifelse(!is.na(rows$component) & rows$component >= 0, sqrt(pmax(rows$component, 0)), NA)
@@ -576,9 +595,11 @@ model_result <- function(out, response, factors, options, call, model) {
   options$strata <- if (is.null(model$strata)) NA_character_ else model$strata$name
   options$mixed <- out$mixed
   if (out$mixed) {
-    options$random <- model$mixed$random
+    options$random <- out$random_factors
     options$fixed <- model$mixed$fixed
     options$restricted <- out$restricted
+    options$balanced <- out$balanced
+    options$denominator <- if (isTRUE(model$mixed$ems)) "ems" else "classic"
   }
   # The ordinations of each term's added fit, named by the term, then the residuals'.
   ordinations <- lapply(out$ordinations, function(o) ordination_object(o, response))
@@ -586,6 +607,8 @@ model_result <- function(out, response, factors, options, call, model) {
   structure(list(table = table, ssy = out$ssy, ordinations = ordinations, levels = list(), groups = groups,
                  notes = notes, counts = setNames(rows$count, rows$label),
                  condition = setNames(rows$condition, rows$label), reduced = setNames(rows$reduced, rows$label),
+                 ems = if (out$mixed) setNames(rows$ems_parts[!is_total], rows$label[!is_total]),
+                 denominators = if (out$mixed) setNames(rows$denominator_parts[tested_term], rows$label[tested_term]),
                  strata = if (!is.null(model$strata)) model$strata$labels,
                  n = length(response$samples), p = length(response$species), call = call, options = options),
             class = "morvenak")

@@ -91,6 +91,19 @@ Rcpp::NumericMatrix column_major(const std::vector<double>& v, int rows, int col
   return m;
 }
 
+// A row's (name, value) pairs as a named double vector: an EMS's components
+// with their coefficients, a denominator's mean squares with their weights.
+Rcpp::NumericVector named_parts(const std::vector<std::pair<std::string, double>>& parts) {
+  Rcpp::NumericVector values(parts.size());
+  Rcpp::CharacterVector names(parts.size());
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    names[i] = parts[i].first;
+    values[i] = parts[i].second;
+  }
+  values.attr("names") = names;
+  return values;
+}
+
 Rcpp::List rows_of(const morvenak::Result& r) {
   const std::size_t k = r.rows.size();
   Rcpp::CharacterVector source(k), label(k), note(k);
@@ -98,8 +111,8 @@ Rcpp::List rows_of(const morvenak::Result& r) {
   Rcpp::NumericVector ss(k), ms(k), r2(k), f(k), p(k), count(k), permutations(k);
   Rcpp::LogicalVector formed(k), tested(k), condition(k), random(k);
   Rcpp::CharacterVector ems(k), denominator(k), units(k);
-  Rcpp::NumericVector component(k, NA_REAL);
-  Rcpp::List reduced(k);
+  Rcpp::NumericVector component(k, NA_REAL), approximate_df2(k, NA_REAL);
+  Rcpp::List reduced(k), ems_parts(k), denominator_parts(k);
   for (std::size_t i = 0; i < k; ++i) {
     const morvenak::Row& row = r.rows[i];
     source[i] = source_name(row.source);
@@ -126,6 +139,9 @@ Rcpp::List rows_of(const morvenak::Result& r) {
     denominator[i] = row.denominator;
     units[i] = row.permuted;
     if (!std::isnan(row.component)) component[i] = row.component;
+    if (std::isfinite(row.approximate_df2)) approximate_df2[i] = row.approximate_df2;
+    ems_parts[i] = named_parts(row.ems_parts);
+    denominator_parts[i] = named_parts(row.denominator_parts);
   }
   Rcpp::List out = Rcpp::List::create(
       Rcpp::Named("source") = source, Rcpp::Named("label") = label, Rcpp::Named("df1") = df1, Rcpp::Named("df2") = df2,
@@ -139,6 +155,9 @@ Rcpp::List rows_of(const morvenak::Result& r) {
   out.push_back(denominator, "denominator");
   out.push_back(units, "units");
   out.push_back(component, "component");
+  out.push_back(approximate_df2, "approximate_df2");
+  out.push_back(ems_parts, "ems_parts");
+  out.push_back(denominator_parts, "denominator_parts");
   return out;
 }
 
@@ -182,7 +201,8 @@ Rcpp::List success(const morvenak::Result& r, const std::vector<std::string>& wa
       Rcpp::Named("arrangements") = static_cast<double>(r.main_test.arrangements),
       Rcpp::Named("exact") = r.main_test.exact, Rcpp::Named("seconds") = r.anova_seconds + r.ordination_seconds,
       Rcpp::Named("lingoes") = r.lingoes_constant, Rcpp::Named("mixed") = r.mixed,
-      Rcpp::Named("restricted") = r.restricted);
+      Rcpp::Named("restricted") = r.restricted, Rcpp::Named("balanced") = r.balanced,
+      Rcpp::Named("random_factors") = Rcpp::wrap(r.random_factors));
 }
 
 // The analysis itself. y: a double matrix, objects in rows; factors: a list
@@ -194,13 +214,15 @@ Rcpp::List success(const morvenak::Result& r, const std::vector<std::string>& wa
 // the covariates as a named list of double vectors, the strata's labels
 // (NULL: none) and their name, and marginal (TRUE) or sequential sums of
 // squares. A mixed design: the factors named random and the terms kept fixed
-// (character vectors, empty for none), and unrestricted (TRUE) or restricted
-// expected mean squares.
+// (character vectors, empty for none), unrestricted (TRUE) expected mean
+// squares, or restricted ones insisted on (TRUE: an unbalanced design stops);
+// and ems (TRUE): a model of nested terms without random factors takes its
+// nested factors as random, its denominators from its expected mean squares.
 Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP transform_, SEXP permutations_, SEXP task_,
                    SEXP seed_, SEXP threads_, SEXP subgroups_, SEXP exact_, SEXP distance_, SEXP binary_,
                    SEXP sqrt_dist_, SEXP distances_, SEXP lingoes_, SEXP residual_axes_, SEXP model_, SEXP covariates_,
-                   SEXP strata_, SEXP strata_name_, SEXP marginal_, SEXP random_, SEXP fixed_,
-                   SEXP unrestricted_) {
+                   SEXP strata_, SEXP strata_name_, SEXP marginal_, SEXP random_, SEXP fixed_, SEXP unrestricted_,
+                   SEXP restricted_, SEXP ems_) {
   const Rcpp::NumericMatrix y(y_);
   const Rcpp::List factors(factors_);
   const Rcpp::List orders(orders_);
@@ -252,6 +274,8 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP trans
   in.random = Rcpp::as<std::vector<std::string>>(random_);
   in.fixed = Rcpp::as<std::vector<std::string>>(fixed_);
   options.unrestricted = Rcpp::as<bool>(unrestricted_);
+  options.restricted = Rcpp::as<bool>(restricted_);
+  options.denominators = Rcpp::as<bool>(ems_) ? morvenak::Denominators::kEms : morvenak::Denominators::kClassic;
 
   morvenak::TextNotes notes(names);
   bool interrupted = false;
@@ -284,12 +308,12 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP trans
 extern "C" SEXP morvenak_analyse(SEXP y, SEXP factors, SEXP orders, SEXP names, SEXP transform, SEXP permutations,
                                  SEXP task, SEXP seed, SEXP threads, SEXP subgroups, SEXP exact, SEXP distance,
                                  SEXP binary, SEXP sqrt_dist, SEXP distances, SEXP lingoes, SEXP residual_axes,
-                                 SEXP model, SEXP covariates, SEXP strata, SEXP strata_name, SEXP marginal,
-                                 SEXP random, SEXP fixed, SEXP unrestricted) {
+                                 SEXP model, SEXP covariates, SEXP strata, SEXP strata_name, SEXP marginal, SEXP random,
+                                 SEXP fixed, SEXP unrestricted, SEXP restricted, SEXP ems) {
   BEGIN_RCPP
   return analyse(y, factors, orders, names, transform, permutations, task, seed, threads, subgroups, exact, distance,
-                 binary, sqrt_dist, distances, lingoes, residual_axes, model, covariates, strata, strata_name,
-                 marginal, random, fixed, unrestricted);
+                 binary, sqrt_dist, distances, lingoes, residual_axes, model, covariates, strata, strata_name, marginal,
+                 random, fixed, unrestricted, restricted, ems);
   END_RCPP
 }
 
@@ -314,7 +338,7 @@ extern "C" SEXP morvenak_engine_version() {
 }
 
 static const R_CallMethodDef kCallMethods[] = {
-    {"morvenak_analyse", reinterpret_cast<DL_FUNC>(&morvenak_analyse), 25},
+    {"morvenak_analyse", reinterpret_cast<DL_FUNC>(&morvenak_analyse), 27},
     {"morvenak_model_factors", reinterpret_cast<DL_FUNC>(&morvenak_model_factors), 1},
     {"morvenak_engine_version", reinterpret_cast<DL_FUNC>(&morvenak_engine_version), 0},
     {nullptr, nullptr, 0},
