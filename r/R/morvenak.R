@@ -137,7 +137,7 @@ mixed_of <- function(random, fixed, unrestricted, restricted = FALSE, denominato
   random <- if (is.null(random)) character() else names_of(random, "random")
   if (inherits(fixed, "formula")) {
     if (length(fixed) != 2L) stop_morvenak(sprintf("'fixed' as a formula is one-sided: ~ %s", deparse1(fixed[[3L]])))
-    fixed <- attr(terms(fixed), "term.labels")
+    fixed <- attr(stats::terms(fixed), "term.labels")
   } else if (!is.null(fixed) && (!is.character(fixed) || anyNA(fixed) || !length(fixed))) {
     stop_morvenak("'fixed' must be a one-sided formula (~ A:B) or the labels of terms of the model (\"A:B\")")
   }
