@@ -97,6 +97,10 @@ struct RunOptions {
     bool unrestricted = false, restricted = false;
     // A nested design's denominators: classic, or from the expected mean squares.
     std::string denominator = "classic";
+    // The test of dispersion among a factor's levels, and its pairs' adjustment.
+    std::string dispersion;
+    bool bias_adjust = false;
+    std::string p_adjust = "holm";
     std::vector<std::string> nested;
     std::string transform = "none";
     int permutations = 999;
@@ -230,6 +234,11 @@ morvenak::Options options_of(const RunOptions& o, Processes& processes) {
     options.decomposition_limit = o.decomposition_limit;
     options.unrestricted = o.unrestricted;
     options.restricted = o.restricted;
+    options.bias_adjust = o.bias_adjust;
+    options.p_adjust = o.p_adjust == "bonferroni" ? morvenak::PAdjust::kBonferroni
+                       : o.p_adjust == "fdr"      ? morvenak::PAdjust::kFdr
+                       : o.p_adjust == "none"     ? morvenak::PAdjust::kNone
+                                                  : morvenak::PAdjust::kHolm;
     options.denominators =
         o.denominator == "ems" ? morvenak::Denominators::kEms : morvenak::Denominators::kClassic;
     options.ss = o.ss == "marginal" ? morvenak::SumsOfSquares::kMarginal
@@ -245,6 +254,7 @@ morvenak::Input input_of(const tables::Design& d, const RunOptions& o) {
     morvenak::Input in;
     in.n = static_cast<int>(d.objects.size());
     in.p = static_cast<int>(d.species);
+    in.dispersion = o.dispersion;
     if (!o.crossed) {
         for (const tables::Factor& f : d.factors)
             in.factors.push_back(morvenak::Factor::from_labels(f.column, f.labels, f.order));
@@ -413,6 +423,22 @@ Json input_json(const std::string& path) {
     return j;
 }
 
+// The test of dispersion's line, when asked.
+void print_dispersion(const morvenak::Result& r) {
+    const morvenak::DispersionResult& x = r.dispersion;
+    if (x.factor.empty()) return;
+    std::cout << "Dispersion of " << x.factor << " around its levels' centroids: ";
+    char buffer[112];
+    if (!x.formed)
+        std::snprintf(buffer, sizeof buffer, "no F: no variation in the distances");
+    else if (x.permutations > 0)
+        std::snprintf(buffer, sizeof buffer, "F = %.5f, P = %.5f (%lld permutations)", x.f, x.p,
+                      static_cast<long long>(x.permutations));
+    else
+        std::snprintf(buffer, sizeof buffer, "F = %.5f, not tested: no permutations", x.f);
+    std::cout << buffer << "\n";
+}
+
 void print_summary(const tables::Design& d, const morvenak::Result& r, const std::string& output,
                    const RunOptions& o) {
     std::cout << d.species_name << ": " << d.objects.size() << " samples, ";
@@ -460,6 +486,7 @@ void print_summary(const tables::Design& d, const morvenak::Result& r, const std
             std::cout << ", R2 = " << number(row.ss / r.ssy) << "\n";
         }
     }
+    print_dispersion(r);
     std::cout << "Results in " << output << "\n";
 }
 
@@ -501,6 +528,7 @@ void print_model_summary(const tables::Design& d, const morvenak::Result& r,
         if (r.mixed) std::cout << "; E(MS) = " << row.ems;
         std::cout << "\n";
     }
+    print_dispersion(r);
     std::cout << "Results in " << output << "\n";
 }
 
@@ -514,6 +542,10 @@ void model_to_factors(RunOptions& o) {
                                                 "and --nested, not both");
     if (o.restricted && o.unrestricted)
         throw tools::ToolError("--restricted and --unrestricted: give one");
+    if (o.dispersion.empty() && (o.bias_adjust || o.p_adjust != "holm"))
+        throw tools::ToolError(
+            std::string(o.bias_adjust ? "--bias-adjust" : "--p-adjust") +
+            " goes with a test of dispersion: name its factor with --dispersion");
     if (o.model.empty() && o.denominator == "ems") {
         // The nested design as its model, its nested factors random.
         o.model = o.main;
@@ -691,6 +723,7 @@ morvenak::Result analysis_of(const tables::Design& d, const morvenak::Input& in,
     morvenak::Analysis analysis(options, &events);
     if (report != nullptr) report->echo_response_file(names[0], in.n, in.p);
     analysis.set_response(in.n, in.p, in.y.data());
+    if (!in.dispersion.empty()) analysis.test_dispersion(in);
     for (std::size_t f = 0; f < in.factors.size(); ++f) {
         if (report != nullptr)
             report->echo_factor_file(static_cast<int>(f + 1), names[f + 1], in.n,
@@ -834,6 +867,11 @@ void write_results(const tables::Design& d, const morvenak::Result& r, const Run
     info.options["binary"] = o.binary;
     info.options["sqrt_dist"] = o.sqrt_dist;
     info.options["write_distances"] = o.write_distances;
+    if (!o.dispersion.empty()) {  // only when asked: other runs' files unchanged
+        info.options["dispersion"] = o.dispersion;
+        info.options["bias_adjust"] = o.bias_adjust;
+        info.options["p_adjust"] = o.p_adjust;
+    }
     info.options["correction"] = o.correction;
     info.options["residual_axes"] = o.residual_axes < 0 ? Json(nullptr) : Json(o.residual_axes);
     info.options["decomposition_limit"] = o.decomposition_limit;
@@ -862,6 +900,10 @@ void write_results(const tables::Design& d, const morvenak::Result& r, const Run
     info.files["classic"] = classic_kept ? Json("classic") : Json(nullptr);
     info.files["table"] = "results.tsv";
     info.files["distances"] = o.write_distances ? Json("distances.tsv") : Json(nullptr);
+    if (!o.dispersion.empty()) {  // only when asked: other runs' files unchanged
+        info.files["dispersion"] = "dispersion.tsv";
+        info.files["dispersion_pairs"] = "dispersion-pairs.tsv";
+    }
 
     // One file at a time, each text freed once written: the staging folder is new, and
     // it becomes the output folder only once every file is in it.
@@ -871,6 +913,10 @@ void write_results(const tables::Design& d, const morvenak::Result& r, const Run
         tools::write_new_files(one);
     };
     write("results.tsv", o.crossed ? model_results_tsv(r) : results_tsv(d, r));
+    if (!o.dispersion.empty()) {
+        write("dispersion.tsv", dispersion_tsv(r));
+        write("dispersion-pairs.tsv", dispersion_pairs_tsv(r));
+    }
     for (std::size_t k = 0; k < r.ordinations.size(); ++k) {
         const int number = static_cast<int>(k + 1);
         write(objects_file_name(number), objects_tsv(d, r.ordinations[k]));
@@ -1025,6 +1071,16 @@ void define_options(CLI::App& app, RunOptions& o) {
                    "it) or ems (its nested factors random, each term over the mean square, or "
                    "combination of them, its expected mean square asks for)")
         ->check(CLI::IsMember({"classic", "ems"}));
+    app.add_option("--dispersion", o.dispersion,
+                   "Column of a factor whose levels' dispersion is tested: each sample's distance "
+                   "to its level's centroid, compared among the levels (the main factor, or a "
+                   "factor the model holds as a term of its own)");
+    app.add_flag("--bias-adjust", o.bias_adjust,
+                 "Distances to the centroid times sqrt(n / (n - 1)), n the samples of the level");
+    app.add_option("--p-adjust", o.p_adjust,
+                   "How the P of the pairs of levels are adjusted together: holm, bonferroni, fdr "
+                   "(Benjamini and Hochberg) or none")
+        ->check(CLI::IsMember({"holm", "bonferroni", "fdr", "none"}));
     app.add_option("--strata", o.strata,
                    "Column whose levels restrict every permutation of a model: samples are "
                    "exchanged within a level only");

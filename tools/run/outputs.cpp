@@ -130,6 +130,61 @@ void add_run(Json& j, const morvenak::Result& r, const RunInfo& info) {
     j["execution"] = execution;
 }
 
+std::string cell(double x) { return std::isfinite(x) ? number(x) : ""; }
+
+const char* adjust_name(morvenak::PAdjust a) {
+    switch (a) {
+        case morvenak::PAdjust::kHolm:
+            return "holm";
+        case morvenak::PAdjust::kBonferroni:
+            return "bonferroni";
+        case morvenak::PAdjust::kFdr:
+            return "fdr";
+        case morvenak::PAdjust::kNone:
+            break;
+    }
+    return "none";
+}
+
+// The test of dispersion, when asked: each level's figures, the test, each
+// pair, and each sample's distance to its centroid.
+void add_dispersion(Json& j, const tables::Design& d, const morvenak::Result& r) {
+    const morvenak::DispersionResult& x = r.dispersion;
+    if (x.factor.empty()) return;  // other runs' files unchanged
+    Json out;
+    out["factor"] = x.factor;
+    out["centre"] = "centroid";
+    out["bias_adjust"] = x.bias_adjust;
+    out["p_adjust"] = adjust_name(x.adjust);
+    Json levels = Json::array();
+    for (std::size_t g = 0; g < x.levels.size(); ++g)
+        levels.push_back({{"level", x.levels[g]},
+                          {"n", x.n[g]},
+                          {"mean_distance", number_or_null(x.mean[g])},
+                          {"sd", number_or_null(x.sd[g])}});
+    out["levels"] = levels;
+    out["df1"] = x.df1;
+    out["df2"] = x.df2;
+    out["F"] = x.formed ? number_or_null(x.f) : Json(nullptr);
+    out["P"] = x.permutations > 0 ? number_or_null(x.p) : Json(nullptr);
+    out["permutations"] = x.permutations;
+    Json pairs = Json::array();
+    for (const morvenak::DispersionPair& p : x.pairs)
+        pairs.push_back({{"level_a", x.levels[static_cast<std::size_t>(p.a)]},
+                         {"level_b", x.levels[static_cast<std::size_t>(p.b)]},
+                         {"t", p.formed ? number_or_null(p.t) : Json(nullptr)},
+                         {"df", p.formed ? number_or_null(p.df) : Json(nullptr)},
+                         {"P", number_or_null(p.p)},
+                         {"P_adjusted", number_or_null(p.p_adjusted)}});
+    out["pairs"] = pairs;
+    Json samples = Json::array();
+    for (std::size_t i = 0; i < x.z.size(); ++i)
+        samples.push_back({{"sample", i < d.objects.size() ? Json(d.objects[i]) : Json(i + 1)},
+                           {"distance", number_or_null(x.z[i])}});
+    out["samples"] = samples;
+    j["dispersion"] = out;
+}
+
 // The ordinations' figures and the names of their score tables.
 Json ordinations_json(const morvenak::Result& r) {
     Json ordinations = Json::array();
@@ -312,6 +367,7 @@ std::string results_json(const tables::Design& d, const morvenak::Result& r, con
     } else {
         j["main_test"] = nullptr;
     }
+    add_dispersion(j, d, r);
     add_run(j, r, info);
     j["ordinations"] = ordinations_json(r);
     // With --correction lingoes: its constant c.
@@ -338,6 +394,28 @@ std::string permuted(const Row& row) {
 bool is_term(const Row& row) { return row.source == Source::kTerm; }
 
 }  // namespace
+
+std::string dispersion_tsv(const morvenak::Result& r) {
+    const morvenak::DispersionResult& x = r.dispersion;
+    std::string s = "level\tn\tmean_distance\tsd\n";
+    for (std::size_t g = 0; g < x.levels.size(); ++g)
+        s += field(x.levels[g]) + "\t" + std::to_string(x.n[g]) + "\t" + cell(x.mean[g]) + "\t" +
+             cell(x.sd[g]) + "\n";
+    return s;
+}
+
+std::string dispersion_pairs_tsv(const morvenak::Result& r) {
+    const morvenak::DispersionResult& x = r.dispersion;
+    std::string s = "level_a\tlevel_b\tt\tdf\tP\tP_adjusted\tpermutations\tnote\n";
+    for (const morvenak::DispersionPair& p : x.pairs)
+        s += field(x.levels[static_cast<std::size_t>(p.a)]) + "\t" +
+             field(x.levels[static_cast<std::size_t>(p.b)]) + "\t" + (p.formed ? cell(p.t) : "") +
+             "\t" + (p.formed ? cell(p.df) : "") + "\t" + cell(p.p) + "\t" + cell(p.p_adjusted) +
+             "\t" + std::to_string(std::isfinite(p.p) ? x.permutations : 0) + "\t" +
+             (p.formed ? "" : "no t: a level of one sample, or no variation in the distances") +
+             "\n";
+    return s;
+}
 
 std::string model_results_tsv(const morvenak::Result& r) {
     // A mixed design adds each row's units, denominator, expected mean square and
@@ -454,6 +532,7 @@ std::string model_results_json(const tables::Design& d, const morvenak::Result& 
         j["model"]["ems"] = r.restricted ? "restricted" : "unrestricted";
         j["model"]["balanced"] = r.balanced;
     }
+    add_dispersion(j, d, r);
     add_run(j, r, info);
     j["ordinations"] = ordinations_json(r);
     j["files"] = info.files;

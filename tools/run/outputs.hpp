@@ -44,6 +44,12 @@ struct RunInfo {
 };
 std::string results_json(const tables::Design& d, const morvenak::Result& r, const RunInfo& info);
 
+// The test of dispersion: dispersion.tsv, a row per level of its factor (its samples,
+// their mean distance to the centroid and its standard deviation), and
+// dispersion-pairs.tsv, a row per pair of levels (Welch's t, its df, P raw and adjusted).
+std::string dispersion_tsv(const morvenak::Result& r);
+std::string dispersion_pairs_tsv(const morvenak::Result& r);
+
 // The same of a model of terms: a row for each term (named by it), the residual and the
 // total, with what each term's test permuted; `covariates` the model's numeric columns.
 std::string model_results_tsv(const morvenak::Result& r);

@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "anova/crossed.hpp"
+#include "anova/dispersion.hpp"
 #include "anova/mixed.hpp"
 #include "anova/design.hpp"
 #include "anova/distance.hpp"
@@ -867,6 +868,50 @@ Result Analysis::run() {
   return std::move(r);
 }
 
+void Analysis::test_dispersion(const Input& input) {
+  Impl& a = *impl_;
+  if (!a.has_response) throw InvalidInput("no response matrix Y");
+  const Factor* f = nullptr;
+  for (const Factor& g : input.factors)
+    if (g.name == input.dispersion) f = &g;
+  if (f == nullptr) throw InvalidInput("the dispersion's factor '" + input.dispersion + "' is no factor of the design");
+  if (!f->by_labels)
+    throw InvalidInput("the dispersion's factor '" + input.dispersion + "' is given by codes, not labels");
+  bool alone = input.model.empty() ? f == &input.factors[0] : false;
+  if (!input.model.empty())
+    for (const std::vector<std::string>& t : parse_formula(input.model).terms)
+      alone = alone || t == std::vector{f->name};
+  if (!alone)
+    throw InvalidInput("the dispersion of '" + f->name +
+                       "', a factor nested in another, is not available: name the main factor, or a factor the "
+                       "model holds as a term of its own");
+  const LevelCoding levels = code_levels(f->labels, nullptr, f->order);
+  std::vector<double> z;
+  if (a.distances) {
+    z = distances_to_centroid(nullptr, &a.gd, levels.level_of, static_cast<int>(levels.levels.size()),
+                              a.options.bias_adjust);
+  } else if (a.grouped) {
+    z = distances_to_centroid(&a.gy, nullptr, levels.level_of, static_cast<int>(levels.levels.size()),
+                              a.options.bias_adjust);
+  } else {
+    RowMatrix y;
+    y.n = a.ctx.n;
+    y.p = a.ctx.p;
+    y.a.resize(static_cast<std::size_t>(y.n) * static_cast<std::size_t>(y.p));
+    for (int i = 1; i <= y.n; ++i)
+      for (int j = 1; j <= y.p; ++j) y.row(i - 1)[j - 1] = a.w.y(i, j);
+    z = distances_to_centroid(&y, nullptr, levels.level_of, static_cast<int>(levels.levels.size()),
+                              a.options.bias_adjust);
+  }
+  Generator own(a.options.seed, GeneratorKind::kModern);
+  DispersionResult d = dispersion_test(std::move(z), levels.level_of, static_cast<int>(levels.levels.size()),
+                                       a.ctx.test_offered ? a.options.permutations : 0, own, a.options.p_adjust);
+  d.factor = f->name;
+  d.levels = levels.levels;
+  d.bias_adjust = a.options.bias_adjust;
+  a.result.dispersion = std::move(d);
+}
+
 Result Analysis::run_model(const Input& input) {
   Impl& a = *impl_;
   RunContext& ctx = a.ctx;
@@ -1206,6 +1251,8 @@ Result analyse(const Input& input, const Options& options, Events* events) {
   } else {
     a.set_response(input.n, input.p, viewed ? input.y_view : input.y.data());
   }
+  // The test of dispersion reads the data as the analysis holds them before its run.
+  if (!input.dispersion.empty()) a.test_dispersion(input);
   if (options.denominators == Denominators::kEms && input.random.empty()) {
     // A nested design's denominators from its expected mean squares: its
     // model with every factor but the first random.
@@ -1214,7 +1261,11 @@ Result analyse(const Input& input, const Options& options, Events* events) {
       for (const Factor& f : input.factors) nested.push_back(f.name);
     else
       nested = model_factors(input.model);
-    if (!nested.empty()) {
+    if (nested.empty())
+      throw InvalidInput(
+          "denominators from the expected mean squares of a nested design (ems) need a nested "
+          "design, or random factors");
+    {
       Input m;
       for (const std::string& name : nested) m.model += (m.model.empty() ? "" : " / ") + name;
       m.random.assign(nested.begin() + 1, nested.end());

@@ -86,6 +86,10 @@ struct Input {
   // terms, nested or not.
   std::vector<std::string> random;
   std::vector<std::string> fixed;
+  // The factor (by its name, given by labels) whose levels' dispersion is
+  // tested beside the analysis: the main factor of a nested design, or a
+  // factor the model holds as a term of its own (empty: none).
+  std::string dispersion;
 };
 
 // An analysis in steps, for a caller that reads its data piece by piece and
@@ -116,6 +120,12 @@ class Analysis {
   // (input.model, its factors, covariates and strata; the rest of `input`
   // is not read): a row for each term, the residual and the total.
   Result run_model(const Input& input);
+  // The test of dispersion of input.dispersion's levels, in the space of
+  // the analysis (the table as transformed, or the dissimilarities as
+  // corrected), into the result the run returns: after set_response or
+  // set_distances, before the run. Its permutations come from a generator of
+  // their own started from the options' seed, whatever the run's does.
+  void test_dispersion(const Input& input);
 
  private:
   struct Impl;

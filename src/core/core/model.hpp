@@ -75,6 +75,12 @@ enum class SumsOfSquares { kSequential, kMarginal };
 // The denominators of a model of nested terms (Options::denominators).
 enum class Denominators { kClassic, kEms };
 
+// How a family of P values is adjusted for its number m, the raw P
+// ascending: Holm's step-down min(1, max_{j<=i} (m - j + 1) p_(j));
+// Bonferroni's min(1, m p); Benjamini and Hochberg's false discovery rate
+// min_{j>=i} min(1, m p_(j) / j); or not at all.
+enum class PAdjust { kHolm, kBonferroni, kFdr, kNone };
+
 // Processes that share the permutation tests of one analysis (a cluster
 // run). Every process runs the whole analysis on the same data with the same
 // options, so each draws the same permutations in the same order; each
@@ -150,6 +156,11 @@ struct Options {
   // (kClassic), or, with kEms, its nested factors random and each term over
   // the mean square, or combination of them, its expected mean square asks.
   Denominators denominators = Denominators::kClassic;
+  // The test of dispersion (Input::dispersion): each distance to the centroid
+  // times sqrt(n_g / (n_g - 1)) with `bias_adjust`; its pairs' P adjusted by
+  // `p_adjust`.
+  bool bias_adjust = false;
+  PAdjust p_adjust = PAdjust::kHolm;
 };
 
 // ---------------------------------------------------------------- results
@@ -333,6 +344,34 @@ struct LevelCoding {
   std::vector<int> level_of;        // the level of each object
 };
 
+// The test of multivariate dispersion among the levels of a factor: each
+// object's distance to its level's centroid, per level their number, mean and
+// standard deviation (n - 1; NaN for one object), the anova F of the
+// distances and its P, and each pair of levels' Welch t, its degrees of
+// freedom, raw and adjusted P (NaN: no t, a level of one object or no
+// variation).
+struct DispersionPair {
+  int a = 0, b = 0;  // the levels, a < b
+  double t = 0.0, df = 0.0;
+  bool formed = false;
+  std::int64_t count = 0;  // |t*| >= |t|, the observed counted once
+  double p = 0.0, p_adjusted = 0.0;
+};
+struct DispersionResult {
+  std::string factor;  // empty: no test asked
+  bool bias_adjust = false;
+  PAdjust adjust = PAdjust::kHolm;
+  std::vector<std::string> levels;
+  std::vector<double> z;  // each object's distance to its centroid
+  std::vector<int> n;
+  std::vector<double> mean, sd;
+  int df1 = 0, df2 = 0;
+  bool formed = false;  // both dfs at least 1 and some variation within the levels
+  double f = 0.0, p = 0.0;
+  std::int64_t count = 0, permutations = 0;
+  std::vector<DispersionPair> pairs;  // (0,1), (0,2), ..., (1,2), ...
+};
+
 struct Result {
   int n = 0, p = 0;
   double ssy = 0.0;  // total sum of squares of the transformed, centred Y
@@ -367,6 +406,7 @@ struct Result {
   bool restricted = true;
   bool balanced = true;                     // a mixed design's; an unbalanced one's EMS are unrestricted
   std::vector<std::string> random_factors;  // the factors named random
+  DispersionResult dispersion;
 };
 
 // ---------------------------------------------------------------- events
