@@ -15,6 +15,7 @@
 #include "common/newfiles.hpp"
 #include "common/toolerror.hpp"
 #include "common/toolmain.hpp"
+#include "morvenak/pairwise.hpp"
 #include "prepare/writer.hpp"
 #include "tables/read.hpp"
 
@@ -99,6 +100,7 @@ struct RunOptions {
     std::string denominator = "classic";
     // The test of dispersion among a factor's levels, and its pairs' adjustment.
     std::string dispersion;
+    std::vector<std::string> pairwise;  // the factors whose levels are tested in pairs
     bool bias_adjust = false;
     std::string p_adjust = "holm";
     std::vector<std::string> nested;
@@ -255,6 +257,7 @@ morvenak::Input input_of(const tables::Design& d, const RunOptions& o) {
     in.n = static_cast<int>(d.objects.size());
     in.p = static_cast<int>(d.species);
     in.dispersion = o.dispersion;
+    in.pairwise = o.pairwise;
     if (!o.crossed) {
         for (const tables::Factor& f : d.factors)
             in.factors.push_back(morvenak::Factor::from_labels(f.column, f.labels, f.order));
@@ -423,8 +426,22 @@ Json input_json(const std::string& path) {
     return j;
 }
 
-// The test of dispersion's line, when asked.
+// A line for each factor tested in pairs, and the test of dispersion's, when asked.
 void print_dispersion(const morvenak::Result& r) {
+    for (const morvenak::PairwiseResult& pr : r.pairwise) {
+        std::cout << "Pairs of " << pr.term << ": ";
+        if (!pr.note.empty()) {
+            std::cout << pr.note << "\n";
+            continue;
+        }
+        int below = 0, tested = 0;
+        for (const morvenak::PairwiseRow& row : pr.rows) {
+            tested += row.tested ? 1 : 0;
+            below += row.tested && static_cast<float>(row.p_adjusted) <= 0.05f ? 1 : 0;
+        }
+        std::cout << pr.rows.size() << " pairs, " << tested << " tested, " << below
+                  << " with adjusted P <= 0.05\n";
+    }
     const morvenak::DispersionResult& x = r.dispersion;
     if (x.factor.empty()) return;
     std::cout << "Dispersion of " << x.factor << " around its levels' centroids: ";
@@ -542,10 +559,12 @@ void model_to_factors(RunOptions& o) {
                                                 "and --nested, not both");
     if (o.restricted && o.unrestricted)
         throw tools::ToolError("--restricted and --unrestricted: give one");
-    if (o.dispersion.empty() && (o.bias_adjust || o.p_adjust != "holm"))
+    if (o.dispersion.empty() && o.bias_adjust)
         throw tools::ToolError(
-            std::string(o.bias_adjust ? "--bias-adjust" : "--p-adjust") +
-            " goes with a test of dispersion: name its factor with --dispersion");
+            "--bias-adjust goes with a test of dispersion: name its factor with --dispersion");
+    if (o.dispersion.empty() && o.pairwise.empty() && o.p_adjust != "holm")
+        throw tools::ToolError(
+            "--p-adjust goes with pairwise tests: give --pairwise or --dispersion");
     if (o.model.empty() && o.denominator == "ems") {
         // The nested design as its model, its nested factors random.
         o.model = o.main;
@@ -730,7 +749,9 @@ morvenak::Result analysis_of(const tables::Design& d, const morvenak::Input& in,
                                      static_cast<int>(d.factors[f].codes.size()));
         analysis.add_factor(in.factors[f]);
     }
-    return analysis.run();
+    morvenak::Result r = analysis.run();
+    if (!in.pairwise.empty()) morvenak::add_pairwise(in, options, &events, r);
+    return r;
 }
 
 // A stop's words, its "object I, species J", "object I holds V of species J" and
@@ -867,6 +888,8 @@ void write_results(const tables::Design& d, const morvenak::Result& r, const Run
     info.options["binary"] = o.binary;
     info.options["sqrt_dist"] = o.sqrt_dist;
     info.options["write_distances"] = o.write_distances;
+    if (!o.pairwise.empty()) info.options["pairwise"] = o.pairwise;
+    if (!o.pairwise.empty() && o.dispersion.empty()) info.options["p_adjust"] = o.p_adjust;
     if (!o.dispersion.empty()) {  // only when asked: other runs' files unchanged
         info.options["dispersion"] = o.dispersion;
         info.options["bias_adjust"] = o.bias_adjust;
@@ -900,6 +923,7 @@ void write_results(const tables::Design& d, const morvenak::Result& r, const Run
     info.files["classic"] = classic_kept ? Json("classic") : Json(nullptr);
     info.files["table"] = "results.tsv";
     info.files["distances"] = o.write_distances ? Json("distances.tsv") : Json(nullptr);
+    if (!o.pairwise.empty()) info.files["pairwise"] = "pairwise.tsv";
     if (!o.dispersion.empty()) {  // only when asked: other runs' files unchanged
         info.files["dispersion"] = "dispersion.tsv";
         info.files["dispersion_pairs"] = "dispersion-pairs.tsv";
@@ -913,6 +937,7 @@ void write_results(const tables::Design& d, const morvenak::Result& r, const Run
         tools::write_new_files(one);
     };
     write("results.tsv", o.crossed ? model_results_tsv(r) : results_tsv(d, r));
+    if (!o.pairwise.empty()) write("pairwise.tsv", pairwise_tsv(r));
     if (!o.dispersion.empty()) {
         write("dispersion.tsv", dispersion_tsv(r));
         write("dispersion-pairs.tsv", dispersion_pairs_tsv(r));
@@ -1075,6 +1100,12 @@ void define_options(CLI::App& app, RunOptions& o) {
                    "Column of a factor whose levels' dispersion is tested: each sample's distance "
                    "to its level's centroid, compared among the levels (the main factor, or a "
                    "factor the model holds as a term of its own)");
+    app.add_option("--pairwise", o.pairwise,
+                   "A factor whose levels are tested in pairs, each pair by the design's test of "
+                   "the factor on its samples alone (a nested factor's within each level of its "
+                   "parents: 'Shrub within Topo'); repeatable")
+        ->expected(1)
+        ->take_all();
     app.add_flag("--bias-adjust", o.bias_adjust,
                  "Distances to the centroid times sqrt(n / (n - 1)), n the samples of the level");
     app.add_option("--p-adjust", o.p_adjust,

@@ -149,6 +149,33 @@ const char* adjust_name(morvenak::PAdjust a) {
 // The test of dispersion, when asked: each level's figures, the test, each
 // pair, and each sample's distance to its centroid.
 void add_dispersion(Json& j, const tables::Design& d, const morvenak::Result& r) {
+    if (!r.pairwise.empty()) {  // only when asked: other runs' files unchanged
+        Json all = Json::array();
+        for (const morvenak::PairwiseResult& pr : r.pairwise) {
+            Json rows = Json::array();
+            for (const morvenak::PairwiseRow& row : pr.rows)
+                rows.push_back({{"within", row.within},
+                                {"level_a", row.a},
+                                {"level_b", row.b},
+                                {"F", row.formed ? number_or_null(row.f) : Json(nullptr)},
+                                {"t", number_or_null(row.t)},
+                                {"df1", row.formed ? Json(row.df1) : Json(nullptr)},
+                                {"df2", !row.formed ? Json(nullptr)
+                                        : std::isfinite(row.approximate_df2)
+                                            ? number_or_null(row.approximate_df2)
+                                            : Json(row.df2)},
+                                {"P", number_or_null(row.p)},
+                                {"P_adjusted", number_or_null(row.p_adjusted)},
+                                {"permutations", row.tested ? row.permutations : 0},
+                                {"note", row.note}});
+            all.push_back({{"term", pr.term},
+                           {"factor", pr.factor},
+                           {"p_adjust", adjust_name(pr.adjust)},
+                           {"note", pr.note},
+                           {"pairs", rows}});
+        }
+        j["pairwise"] = all;
+    }
     const morvenak::DispersionResult& x = r.dispersion;
     if (x.factor.empty()) return;  // other runs' files unchanged
     Json out;
@@ -394,6 +421,25 @@ std::string permuted(const Row& row) {
 bool is_term(const Row& row) { return row.source == Source::kTerm; }
 
 }  // namespace
+
+std::string pairwise_tsv(const morvenak::Result& r) {
+    std::string s =
+        "term\twithin\tlevel_a\tlevel_b\tF\tt\tdf1\tdf2\tP\tP_adjusted\tpermutations\tnote\n";
+    for (const morvenak::PairwiseResult& pr : r.pairwise) {
+        if (!pr.note.empty())
+            s += field(pr.term) + "\t\t\t\t\t\t\t\t\t\t0\t" + field(pr.note) + "\n";
+        for (const morvenak::PairwiseRow& row : pr.rows)
+            s += field(pr.term) + "\t" + field(row.within) + "\t" + field(row.a) + "\t" +
+                 field(row.b) + "\t" + (row.formed ? cell(row.f) : "") + "\t" + cell(row.t) + "\t" +
+                 (row.formed ? std::to_string(row.df1) : "") + "\t" +
+                 (!row.formed                          ? ""
+                  : std::isfinite(row.approximate_df2) ? number(row.approximate_df2)
+                                                       : std::to_string(row.df2)) +
+                 "\t" + cell(row.p) + "\t" + cell(row.p_adjusted) + "\t" +
+                 std::to_string(row.tested ? row.permutations : 0) + "\t" + field(row.note) + "\n";
+    }
+    return s;
+}
 
 std::string dispersion_tsv(const morvenak::Result& r) {
     const morvenak::DispersionResult& x = r.dispersion;

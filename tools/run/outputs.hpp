@@ -48,6 +48,9 @@ std::string results_json(const tables::Design& d, const morvenak::Result& r, con
 // their mean distance to the centroid and its standard deviation), and
 // dispersion-pairs.tsv, a row per pair of levels (Welch's t, its df, P raw and adjusted).
 std::string dispersion_tsv(const morvenak::Result& r);
+// pairwise.tsv: a row per pair of levels of each factor asked (term, within, level_a,
+// level_b, F, t, df1, df2, P, P_adjusted, permutations, note).
+std::string pairwise_tsv(const morvenak::Result& r);
 std::string dispersion_pairs_tsv(const morvenak::Result& r);
 
 // The same of a model of terms: a row for each term (named by it), the residual and the

@@ -35,6 +35,7 @@
 #include "input/transform.hpp"
 #include "linalg/grouping.hpp"
 #include "linalg/produit.hpp"
+#include "morvenak/pairwise.hpp"
 #include "morvenak/warnings.hpp"
 #include "ordination/grouped_pca.hpp"
 #include "ordination/pca.hpp"
@@ -1227,6 +1228,12 @@ MemoryNeed memory_need(const Input& input, const Options& options) {
 }
 
 Result analyse(const Input& input, const Options& options, Events* events) {
+  Result r = analyse_design(input, options, events);
+  if (!input.pairwise.empty()) add_pairwise(input, options, events, r);
+  return r;
+}
+
+Result analyse_design(const Input& input, const Options& options, Events* events) {
   const bool viewed = input.y_view != nullptr && input.y.empty();
   if ((!viewed && input.y.size() != static_cast<std::size_t>(input.n) * static_cast<std::size_t>(input.p)) ||
       input.n < 0 || input.p < 0)

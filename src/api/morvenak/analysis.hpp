@@ -90,6 +90,10 @@ struct Input {
   // tested beside the analysis: the main factor of a nested design, or a
   // factor the model holds as a term of its own (empty: none).
   std::string dispersion;
+  // The factors whose levels are tested in pairs, each by its name or as
+  // "Shrub within Topo": the factors of a nested design, or a factor the
+  // model holds as a term of its own.
+  std::vector<std::string> pairwise;
 };
 
 // An analysis in steps, for a caller that reads its data piece by piece and

@@ -372,6 +372,28 @@ struct DispersionResult {
   std::vector<DispersionPair> pairs;  // (0,1), (0,2), ..., (1,2), ...
 };
 
+// Pairwise tests of a factor's levels: for each pair, within each level of
+// the factor's parents (`within`, the parents' levels joined by ": "; empty
+// for the main factor), the F that the design gives the factor on the
+// samples of the two levels alone, its pseudo-t sqrt(F) where df1 is 1 (NaN
+// otherwise), its P and the P adjusted with the other pairs of the factor.
+struct PairwiseRow {
+  std::string within, a, b;
+  int df1 = 0, df2 = 0;
+  double approximate_df2 = std::numeric_limits<double>::quiet_NaN();  // a combined denominator's
+  bool formed = false, tested = false;
+  double f = 0.0, t = 0.0, p = 0.0, p_adjusted = 0.0;
+  std::int64_t permutations = 0;
+  std::string note;  // why a pair has no F or no P; empty when it has both
+};
+struct PairwiseResult {
+  std::string term;  // the factor, as asked ("Shrub within Topo")
+  std::string factor;
+  PAdjust adjust = PAdjust::kHolm;
+  std::string note;  // why the factor has no pairwise tests (its rows then empty)
+  std::vector<PairwiseRow> rows;
+};
+
 struct Result {
   int n = 0, p = 0;
   double ssy = 0.0;  // total sum of squares of the transformed, centred Y
@@ -407,6 +429,7 @@ struct Result {
   bool balanced = true;                     // a mixed design's; an unbalanced one's EMS are unrestricted
   std::vector<std::string> random_factors;  // the factors named random
   DispersionResult dispersion;
+  std::vector<PairwiseResult> pairwise;  // one per factor asked (Input::pairwise)
 };
 
 // ---------------------------------------------------------------- events

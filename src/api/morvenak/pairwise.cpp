@@ -1,0 +1,211 @@
+// Pairwise tests of a factor's levels.
+#include "core/fp_contract.hpp"
+#include "morvenak/pairwise.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+
+#include "anova/dispersion.hpp"
+#include "input/formula.hpp"
+#include "input/labels.hpp"
+
+namespace morvenak {
+namespace {
+
+using std::size_t;
+
+const Factor* factor_named(const Input& input, const std::string& name) {
+  for (const Factor& f : input.factors)
+    if (f.name == name) return &f;
+  return nullptr;
+}
+
+// The input on the objects `keep` (in their order): Y or the dissimilarities,
+// the factors, covariates and strata; no pairwise tests, no dispersion.
+Input subset(const Input& in, const std::vector<int>& keep) {
+  Input s;
+  const size_t n = static_cast<size_t>(in.n), m = keep.size();
+  s.n = static_cast<int>(m);
+  s.p = in.p;
+  if (!in.distances.empty()) {
+    s.distances.resize(m * m);
+    for (size_t k = 0; k < m; ++k)
+      for (size_t i = 0; i < m; ++i)
+        s.distances[i + k * m] = in.distances[static_cast<size_t>(keep[i]) + static_cast<size_t>(keep[k]) * n];
+  } else {
+    const double* y = in.y_view != nullptr && in.y.empty() ? in.y_view : in.y.data();
+    s.y.resize(m * static_cast<size_t>(in.p));
+    for (size_t j = 0; j < static_cast<size_t>(in.p); ++j)
+      for (size_t i = 0; i < m; ++i) s.y[i + j * m] = y[static_cast<size_t>(keep[i]) + j * n];
+  }
+  for (const Factor& f : in.factors) {
+    std::vector<std::string> labels;
+    for (int i : keep) labels.push_back(f.labels[static_cast<size_t>(i)]);
+    s.factors.push_back(Factor::from_labels(f.name, std::move(labels), f.order));
+  }
+  for (const Covariate& c : in.covariates) {
+    Covariate d{c.name, {}};
+    for (int i : keep) d.values.push_back(c.values[static_cast<size_t>(i)]);
+    s.covariates.push_back(std::move(d));
+  }
+  if (!in.strata.empty())
+    for (int i : keep) s.strata.push_back(in.strata[static_cast<size_t>(i)]);
+  s.strata_name = in.strata_name;
+  s.model = in.model;
+  s.random = in.random;
+  s.fixed = in.fixed;
+  return s;
+}
+
+// The levels of `labels` over `objects` in the factor's order (its `order`,
+// else first appearance).
+std::vector<std::string> levels_of(const Factor& f, const std::vector<int>& objects) {
+  std::vector<std::string> seen;
+  for (int i : objects) {
+    const std::string& l = f.labels[static_cast<size_t>(i)];
+    if (std::find(seen.begin(), seen.end(), l) == seen.end()) seen.push_back(l);
+  }
+  if (f.order.empty()) return seen;
+  std::vector<std::string> ordered;
+  for (const std::string& l : f.order)
+    if (std::find(seen.begin(), seen.end(), l) != seen.end()) ordered.push_back(l);
+  return ordered;
+}
+
+}  // namespace
+
+void add_pairwise(const Input& input, const Options& options, Events* events, Result& r) {
+  // The factors of a nested design in nesting order (by the model when it is
+  // one of nested terms); empty for a model of other terms.
+  std::vector<std::string> chain;
+  if (input.model.empty()) {
+    for (const Factor& f : input.factors) chain.push_back(f.name);
+  } else {
+    chain = model_factors(input.model);
+  }
+  Options sub_options = options;
+  sub_options.task = Task::kAnova;
+  for (const std::string& asked : input.pairwise) {
+    PairwiseResult pr;
+    pr.term = asked;
+    pr.adjust = options.p_adjust;
+    const size_t within_at = asked.find(" within ");
+    pr.factor = within_at == std::string::npos ? asked : asked.substr(0, within_at);
+    const Factor* f = factor_named(input, pr.factor);
+    if (f == nullptr || !f->by_labels)
+      throw InvalidInput("the pairwise tests' factor '" + pr.factor + "' is no factor of the design given by labels");
+    const auto at = std::find(chain.begin(), chain.end(), pr.factor);
+    const size_t k = static_cast<size_t>(at - chain.begin());
+    if (at == chain.end()) {
+      bool own = false;
+      for (const std::vector<std::string>& t : parse_formula(input.model).terms)
+        own = own || t == std::vector{pr.factor};
+      if (!own || within_at != std::string::npos)
+        throw InvalidInput("the pairwise tests of '" + asked +
+                           "': name a factor of a nested design, or a factor the model holds as a term of its own");
+    } else if (within_at != std::string::npos) {
+      // "B within A": A is the factor B is nested in.
+      std::string parents;
+      for (size_t j = k; j-- > 0;) parents += (parents.empty() ? "" : " within ") + chain[j];
+      if (asked.substr(within_at + 8) != parents)
+        throw InvalidInput("the pairwise tests of '" + asked + "': " + pr.factor +
+                           (k == 0 ? " is the main factor" : " is nested within " + parents));
+    }
+    // The row of the run's table that tests the factor; a mixed design's over
+    // a combination of mean squares has no pairs.
+    for (const Row& row : r.rows)
+      if (r.mixed && row.label == pr.factor && row.denominator_parts.size() > 1)
+        pr.note = "no pairwise tests: its denominator, " + row.denominator +
+                  ", is a combination of mean squares; pairs need a single mean square";
+    if (!pr.note.empty()) {
+      r.pairwise.push_back(std::move(pr));
+      continue;
+    }
+    // The cells of the factor's parents, in order of their first objects.
+    std::vector<std::string> cells;
+    std::vector<std::vector<int>> cell_objects;
+    for (int i = 0; i < input.n; ++i) {
+      std::string key;
+      for (size_t j = 0; at != chain.end() && j < k; ++j)
+        key += (j > 0 ? ": " : "") + factor_named(input, chain[j])->labels[static_cast<size_t>(i)];
+      const auto c = std::find(cells.begin(), cells.end(), key);
+      if (c == cells.end()) {
+        cells.push_back(key);
+        cell_objects.emplace_back();
+      }
+      cell_objects[static_cast<size_t>(std::find(cells.begin(), cells.end(), key) - cells.begin())].push_back(i);
+    }
+    for (size_t c = 0; c < cells.size(); ++c) {
+      const std::vector<std::string> levels = levels_of(*f, cell_objects[c]);
+      for (size_t a = 0; a < levels.size(); ++a)
+        for (size_t b = a + 1; b < levels.size(); ++b) {
+          PairwiseRow row;
+          row.within = cells[c];
+          row.a = levels[a];
+          row.b = levels[b];
+          row.t = std::numeric_limits<double>::quiet_NaN();
+          row.p = std::numeric_limits<double>::quiet_NaN();
+          std::vector<int> keep;
+          for (int i : cell_objects[c]) {
+            const std::string& l = f->labels[static_cast<size_t>(i)];
+            if (l == row.a || l == row.b) keep.push_back(i);
+          }
+          Input sub = subset(input, keep);
+          if (at != chain.end()) {
+            // The design from the factor down: its parents have one level here.
+            std::vector<std::string> below(chain.begin() + static_cast<std::ptrdiff_t>(k), chain.end());
+            std::vector<Factor> kept;
+            for (const std::string& name : below) kept.push_back(*factor_named(sub, name));
+            sub.factors = std::move(kept);
+            if (!input.model.empty()) {
+              sub.model.clear();
+              for (const std::string& name : below) sub.model += (sub.model.empty() ? "" : " / ") + name;
+              std::vector<std::string> random;
+              for (const std::string& v : input.random)
+                if (std::find(below.begin(), below.end(), v) != below.end()) random.push_back(v);
+              sub.random = random;
+            }
+          }
+          try {
+            const Result sr = analyse_design(sub, sub_options, nullptr);
+            const std::string pair = "the pair " + row.a + ", " + row.b + " of " + pr.factor +
+                                     (row.within.empty() ? "" : " within " + row.within) + ": ";
+            for (const std::string& w : sr.warnings) {
+              r.warnings.push_back(pair + w);
+              if (events != nullptr) events->warning(pair + w);
+            }
+            const Row* tested = nullptr;
+            for (const Row& x : sr.rows)
+              if (tested == nullptr && (x.label == pr.factor || x.source == Source::kMain) && !x.condition) tested = &x;
+            if (tested == nullptr) throw InvalidInput("the pair's table has no row of " + pr.factor);
+            row.df1 = tested->df1;
+            row.df2 = tested->df2;
+            row.approximate_df2 = tested->approximate_df2;
+            row.formed = tested->formed;
+            row.tested = tested->tested;
+            row.f = tested->f;
+            if (row.formed && row.df1 == 1) row.t = std::sqrt(row.f);
+            if (row.tested) {
+              row.p = tested->p;
+              row.permutations = tested->permutations;
+            }
+            row.note = tested->note;
+          } catch (const Stopped& e) {
+            row.note = std::string("no test: ") + e.what();
+          } catch (const InvalidInput& e) {
+            row.note = std::string("no test: ") + e.what();
+          }
+          pr.rows.push_back(std::move(row));
+        }
+    }
+    std::vector<double> raw;
+    for (const PairwiseRow& row : pr.rows) raw.push_back(row.p);
+    const std::vector<double> adjusted = adjust_p(raw, options.p_adjust);
+    for (size_t j = 0; j < pr.rows.size(); ++j) pr.rows[j].p_adjusted = adjusted[j];
+    r.pairwise.push_back(std::move(pr));
+  }
+}
+
+}  // namespace morvenak
