@@ -11,7 +11,8 @@ the first one's status and message, and leave nothing behind.
 The designs, written by this script: nested in three levels within the classic
 limits (the fast path of the classic engine), the same with the main factor's
 subgroups as units (arrangements drawn, then enumerated), a design beyond the
-classic limits (the grouped path), Bray-Curtis, and mixed designs whose rows
+classic limits (the grouped path), Bray-Curtis with pairwise tests and the test of
+dispersion, and mixed designs whose rows
 permute different units, balanced and not.
 
 usage: processes_test.py --morvenak BUILD/morvenak [--mpirun "mpirun -np 3 ..."]
@@ -102,7 +103,8 @@ cases = [
     ("subgroups enumerated", (48, 20, (2, 3, 2)),
      nested + ["--permutations", "99", "--main-units", "subgroups", "--exact"]),
     ("beyond the limits", (620, 30, (5, 4, 2)), nested + ["--permutations", "499"]),
-    ("Bray-Curtis", (120, 40, (4, 3, 2)), nested + ["--permutations", "499", "--distance", "bray"]),
+    ("Bray-Curtis", (120, 40, (4, 3, 2)), nested + ["--permutations", "499", "--distance", "bray", "--pairwise", "Main",
+                                                    "--pairwise", "Sub", "--dispersion", "Main"]),
     # A mixed design: Main over whole levels of Sub within Main, Cell within the levels of Sub.
     ("mixed", (120, 40, (4, 3, 2)),
      ["--model", "Main / Sub + Cell", "--random", "Sub", "--transform", "hellinger", "--permutations", "499"]),
