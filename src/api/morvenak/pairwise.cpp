@@ -85,6 +85,9 @@ void add_pairwise(const Input& input, const Options& options, Events* events, Re
   } else {
     chain = model_factors(input.model);
   }
+  for (const Factor& f : input.factors)
+    if (!f.by_labels)
+      throw InvalidInput("pairwise tests take the factors by labels: '" + f.name + "' is given by codes");
   Options sub_options = options;
   sub_options.task = Task::kAnova;
   for (const std::string& asked : input.pairwise) {
