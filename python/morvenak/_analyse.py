@@ -301,7 +301,8 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
             distances: Any = None, correction: str = "none", residual_axes: Optional[int] = None,
             covariates: Optional[Sequence[str]] = None, ss: str = "sequential", strata: Optional[FactorLike] = None,
             random: Optional[Sequence[str]] = None, fixed: Optional[Sequence[str]] = None,
-            unrestricted: bool = False, restricted: bool = False, denominator: str = "classic") -> Result:
+            unrestricted: bool = False, restricted: bool = False, denominator: str = "classic",
+            dispersion: Optional[str] = None, bias_adjust: bool = False, p_adjust: str = "holm") -> Result:
     """Nested multivariate analysis of variance of Y by redundancy analysis,
     or of a dissimilarity between the samples.
 
@@ -407,6 +408,24 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
     unrestricted : bool
         Random interaction effects unrestricted, instead of summing to zero
         over the levels of a fixed factor, in the expected mean squares.
+    dispersion : str, optional
+        The name of a factor whose levels' multivariate dispersion is tested
+        beside the analysis: the main factor of a nested design, or a factor
+        the model holds as a term of its own. Each sample's distance to its
+        level's centroid is taken in the analysis' own space (Y as
+        transformed, or Gower's centred matrix of the dissimilarities as
+        corrected, a negative squared distance taken as 0); the distances'
+        anova F is tested by permuting its residuals, and each pair of
+        levels by Welch's t, by permuting the pair's residuals. The
+        permutations come from a generator of their own, started from
+        `seed`. The result is ``Result.dispersion``.
+    bias_adjust : bool
+        With `dispersion`: each distance times sqrt(n / (n - 1)), n its
+        level's samples.
+    p_adjust : {"holm", "bonferroni", "fdr", "none"}
+        With `dispersion`: how the pairs' P are adjusted together (Holm's
+        step-down, Bonferroni's, Benjamini and Hochberg's false discovery
+        rate, or not at all).
 
     Levels are coded in the order of a pandas Categorical's categories
     (categories no sample has are passed over), and otherwise in order of
@@ -418,7 +437,8 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
     Result
         ``.table`` (the anova table), ``.ssy`` (for a dissimilarity, the
         total sum of squares from the distances), ``.ordinations``,
-        ``.factors``, ``.warnings``, ``.to_json()``.
+        ``.factors``, ``.warnings``, ``.dispersion`` (with `dispersion`),
+        ``.to_json()``.
 
     Raises
     ------
@@ -498,6 +518,14 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
     denominator = _choice("denominator", denominator, ["classic", "ems"])
     if restricted and unrestricted:
         raise InvalidInput("restricted and unrestricted: give one")
+    if dispersion is not None and (not isinstance(dispersion, str) or not dispersion):
+        raise InvalidInput(f"'dispersion' must be the name of a factor, not {dispersion!r}")
+    p_adjust = _choice("p_adjust", p_adjust, ["holm", "bonferroni", "fdr", "none"])
+    if dispersion is None and bias_adjust:
+        raise InvalidInput("bias_adjust goes with a test of dispersion: name its factor with dispersion=")
+    if dispersion is None and p_adjust != "holm":
+        raise InvalidInput("p_adjust goes with a test of dispersion: name its factor with dispersion=")
+    options.update(dispersion=dispersion, bias_adjust=bool(bias_adjust), p_adjust=p_adjust)
     mixed = {"random": random_names, "fixed": fixed_terms, "unrestricted": bool(unrestricted),
              "restricted": bool(restricted), "ems": denominator == "ems"}
     if denominator == "ems" and isinstance(main, str) and nested is not None:
@@ -537,7 +565,8 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
                               options["seed"], options["threads"], main_units == "subgroups", options["exact"],
                               "euclidean" if kind in EUCLIDEAN else kind, options["binary"], options["sqrt_dist"],
                               d, options["correction"] == "lingoes",
-                              -1 if options["residual_axes"] is None else options["residual_axes"])
+                              -1 if options["residual_axes"] is None else options["residual_axes"],
+                              **_dispersion_args(options))
     except Error as e:
         _warn(e.warnings)
         raise
@@ -546,6 +575,12 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
     options["nested"] = names[1:]
     options["levels"] = {name: order for name, order in zip(names, orders) if order}
     return Result(raw, names, labels, samples, species, options, _engine.version())
+
+
+def _dispersion_args(options: Dict[str, Any]) -> Dict[str, Any]:
+    """The engine's arguments of the test of dispersion ("" for none)."""
+    return {"dispersion": options["dispersion"] or "", "bias_adjust": options["bias_adjust"],
+            "p_adjust": options["p_adjust"]}
 
 
 def _names_of(what: str, given: Any) -> List[str]:
@@ -604,7 +639,7 @@ def _model(y: np.ndarray, d: Optional[np.ndarray], samples: Optional[List[str]],
                               -1 if options["residual_axes"] is None else options["residual_axes"],
                               model, values, strata_labels, strata_name, ss == "marginal",
                               mixed["random"], mixed["fixed"], mixed["unrestricted"], mixed["restricted"],
-                              mixed["ems"])
+                              mixed["ems"], **_dispersion_args(options))
     except Error as e:
         _warn(e.warnings)
         raise

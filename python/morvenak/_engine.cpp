@@ -133,6 +133,58 @@ py::dict main_test_of(const morvenak::MainTest& t) {
   return d;
 }
 
+const char* adjust_name(morvenak::PAdjust a) {
+  switch (a) {
+    case morvenak::PAdjust::kHolm:
+      return "holm";
+    case morvenak::PAdjust::kBonferroni:
+      return "bonferroni";
+    case morvenak::PAdjust::kFdr:
+      return "fdr";
+    case morvenak::PAdjust::kNone:
+      break;
+  }
+  return "none";
+}
+
+// The test of dispersion, or None when none was asked: per level its n, mean
+// distance to the centroid and sd; the F, its P and count; each object's
+// distance (z); each pair of levels (a, b: indices into levels).
+py::object dispersion_of(const morvenak::DispersionResult& x) {
+  if (x.factor.empty()) return py::none();
+  py::dict d;
+  d["factor"] = x.factor;
+  d["bias_adjust"] = x.bias_adjust;
+  d["p_adjust"] = adjust_name(x.adjust);
+  d["levels"] = x.levels;
+  d["n"] = x.n;
+  d["mean"] = x.mean;
+  d["sd"] = x.sd;
+  d["z"] = x.z;
+  d["df1"] = x.df1;
+  d["df2"] = x.df2;
+  d["formed"] = x.formed;
+  d["f"] = x.f;
+  d["p"] = x.p;
+  d["count"] = x.count;
+  d["permutations"] = x.permutations;
+  py::list pairs;
+  for (const morvenak::DispersionPair& p : x.pairs) {
+    py::dict q;
+    q["a"] = p.a;
+    q["b"] = p.b;
+    q["t"] = p.t;
+    q["df"] = p.df;
+    q["formed"] = p.formed;
+    q["count"] = p.count;
+    q["p"] = p.p;
+    q["p_adjusted"] = p.p_adjusted;
+    pairs.append(q);
+  }
+  d["pairs"] = pairs;
+  return d;
+}
+
 py::dict result_of(const morvenak::Result& r, const std::vector<std::string>& notes) {
   py::dict d;
   d["n"] = r.n;
@@ -150,6 +202,7 @@ py::dict result_of(const morvenak::Result& r, const std::vector<std::string>& no
   d["mixed"] = r.mixed;
   d["restricted"] = r.restricted;
   d["balanced"] = r.balanced;
+  d["dispersion"] = dispersion_of(r.dispersion);
   return d;
 }
 
@@ -177,7 +230,10 @@ py::dict result_of(const morvenak::Result& r, const std::vector<std::string>& no
 // sums of squares. A mixed design: the random factors, the terms kept fixed
 // (labels such as "dose:week"), unrestricted expected mean squares or the
 // restricted insisted on, and a nested design's denominators from its
-// expected mean squares (ems).
+// expected mean squares (ems). The test of dispersion: the factor whose
+// levels are tested ("" for none), each distance times sqrt(n / (n - 1))
+// with `bias_adjust`, the pairs' P adjusted by `p_adjust` (holm, bonferroni,
+// fdr or none).
 py::dict analyse(const py::array_t<double, py::array::f_style | py::array::forcecast>& y,
                  const std::vector<std::vector<std::string>>& labels,
                  const std::vector<std::vector<std::string>>& orders, const std::vector<std::string>& names,
@@ -188,7 +244,8 @@ py::dict analyse(const py::array_t<double, py::array::f_style | py::array::force
                  const std::vector<std::pair<std::string, std::vector<double>>>& covariates,
                  const std::vector<std::string>& strata, const std::string& strata_name, bool marginal,
                  const std::vector<std::string>& random, const std::vector<std::string>& fixed, bool unrestricted,
-                 bool restricted, bool ems) {
+                 bool restricted, bool ems, const std::string& dispersion, bool bias_adjust,
+                 const std::string& p_adjust) {
   if (y.ndim() != 2) throw py::value_error("Y must be two-dimensional");
   morvenak::Options options;
   if (!morvenak::dissimilarity_of_name(distance, options.distance))
@@ -230,6 +287,18 @@ py::dict analyse(const py::array_t<double, py::array::f_style | py::array::force
   options.unrestricted = unrestricted;
   options.restricted = restricted;
   options.denominators = ems ? morvenak::Denominators::kEms : morvenak::Denominators::kClassic;
+  in.dispersion = dispersion;
+  options.bias_adjust = bias_adjust;
+  if (p_adjust == "holm")
+    options.p_adjust = morvenak::PAdjust::kHolm;
+  else if (p_adjust == "bonferroni")
+    options.p_adjust = morvenak::PAdjust::kBonferroni;
+  else if (p_adjust == "fdr")
+    options.p_adjust = morvenak::PAdjust::kFdr;
+  else if (p_adjust == "none")
+    options.p_adjust = morvenak::PAdjust::kNone;
+  else
+    throw py::value_error("unknown adjustment of P '" + p_adjust + "'");
 
   morvenak::TextNotes notes(names);
   morvenak::Result r;
@@ -276,7 +345,8 @@ PYBIND11_MODULE(_engine, m) {
         py::arg("model") = "", py::arg("covariates") = std::vector<std::pair<std::string, std::vector<double>>>{},
         py::arg("strata") = std::vector<std::string>{}, py::arg("strata_name") = "", py::arg("marginal") = false,
         py::arg("random") = std::vector<std::string>{}, py::arg("fixed") = std::vector<std::string>{},
-        py::arg("unrestricted") = false, py::arg("restricted") = false, py::arg("ems") = false);
+        py::arg("unrestricted") = false, py::arg("restricted") = false, py::arg("ems") = false,
+        py::arg("dispersion") = "", py::arg("bias_adjust") = false, py::arg("p_adjust") = "holm");
   m.def("model_factors", [](const std::string& text) {
     try {
       return morvenak::model_factors(text);

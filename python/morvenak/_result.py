@@ -159,6 +159,101 @@ class FactorLevels:
     labels: List[str]
 
 
+# The columns of the command line's dispersion.tsv and dispersion-pairs.tsv.
+DISPERSION_COLUMNS = ["level", "n", "mean_distance", "sd"]
+DISPERSION_PAIR_COLUMNS = ["level_a", "level_b", "t", "df", "P", "P_adjusted", "permutations", "note"]
+NO_T = "no t: a level of one sample, or no variation in the distances"
+
+
+@dataclass
+class Dispersion:
+    """The test of multivariate dispersion among a factor's levels.
+
+    ``F`` is the one-way anova F of the samples' distances to their level's
+    centroid on ``df1`` and ``df2`` degrees of freedom (None when there is
+    no variation in the distances), ``P`` its P after ``permutations``
+    (None without a test) and ``count`` the permuted F at least the observed
+    one, the observed counted once. ``levels`` has the columns of
+    dispersion.tsv (level, n, mean_distance, sd) and ``pairs`` those of
+    dispersion-pairs.tsv (level_a, level_b, Welch's t and its df, P and the
+    P adjusted by ``p_adjust``, permutations, note), NaN where a cell is
+    empty; both DataFrames, or dicts of numpy arrays without pandas.
+    ``distances`` is each sample's distance, a Series indexed by sample
+    name (an array without pandas).
+    """
+
+    factor: str
+    F: Optional[float]
+    P: Optional[float]
+    df1: int
+    df2: int
+    permutations: int
+    count: int
+    bias_adjust: bool
+    p_adjust: str
+    levels: Any
+    pairs: Any
+    distances: Any
+    _raw: Dict[str, Any] = field(default_factory=dict, repr=False, compare=False)
+
+    @classmethod
+    def of(cls, raw: Dict[str, Any], samples: Optional[List[str]]) -> "Dispersion":
+        names = list(raw["levels"])
+        levels = {"level": np.array(names, dtype=object), "n": np.array(raw["n"], dtype=np.int64),
+                  "mean_distance": np.array(raw["mean"], dtype=np.float64),
+                  "sd": np.array(raw["sd"], dtype=np.float64)}
+        pairs = raw["pairs"]
+        tested = [math.isfinite(q["p"]) for q in pairs]
+        table = {
+            "level_a": np.array([names[q["a"]] for q in pairs], dtype=object),
+            "level_b": np.array([names[q["b"]] for q in pairs], dtype=object),
+            "t": np.array([q["t"] if q["formed"] else np.nan for q in pairs], dtype=np.float64),
+            "df": np.array([q["df"] if q["formed"] else np.nan for q in pairs], dtype=np.float64),
+            "P": np.array([q["p"] for q in pairs], dtype=np.float64),
+            "P_adjusted": np.array([q["p_adjusted"] for q in pairs], dtype=np.float64),
+            "permutations": np.array([raw["permutations"] if t else 0 for t in tested], dtype=np.int64),
+            "note": np.array(["" if q["formed"] else NO_T for q in pairs], dtype=object),
+        }
+        distances: Any = np.array(raw["z"], dtype=np.float64)
+        if pd is not None:
+            levels = pd.DataFrame(levels, columns=DISPERSION_COLUMNS)
+            table = pd.DataFrame(table, columns=DISPERSION_PAIR_COLUMNS)
+            distances = pd.Series(distances, index=samples, name="distance")
+        return cls(factor=raw["factor"], F=_finite_or_none(raw["f"]) if raw["formed"] else None,
+                   P=_finite_or_none(raw["p"]) if raw["permutations"] > 0 else None, df1=raw["df1"],
+                   df2=raw["df2"], permutations=raw["permutations"], count=raw["count"],
+                   bias_adjust=raw["bias_adjust"], p_adjust=raw["p_adjust"], levels=levels, pairs=table,
+                   distances=distances, _raw=raw)
+
+    def to_dict(self, samples: Optional[List[str]]) -> Dict[str, Any]:
+        """The "dispersion" section of results.json."""
+        raw = self._raw
+        names = list(raw["levels"])
+        return {
+            "factor": self.factor, "centre": "centroid", "bias_adjust": self.bias_adjust,
+            "p_adjust": self.p_adjust,
+            "levels": [{"level": lv, "n": n, "mean_distance": _finite_or_none(m), "sd": _finite_or_none(sd)}
+                       for lv, n, m, sd in zip(names, raw["n"], raw["mean"], raw["sd"])],
+            "df1": self.df1, "df2": self.df2, "F": self.F, "P": self.P, "permutations": self.permutations,
+            "pairs": [{"level_a": names[q["a"]], "level_b": names[q["b"]],
+                       "t": _finite_or_none(q["t"]) if q["formed"] else None,
+                       "df": _finite_or_none(q["df"]) if q["formed"] else None,
+                       "P": _finite_or_none(q["p"]), "P_adjusted": _finite_or_none(q["p_adjusted"])}
+                      for q in raw["pairs"]],
+            "samples": [{"sample": samples[i] if samples is not None else str(i + 1),
+                         "distance": _finite_or_none(z)} for i, z in enumerate(raw["z"])],
+        }
+
+    def __repr__(self) -> str:
+        if self.F is None:
+            test = "no F: no variation in the distances"
+        elif self.P is None:
+            test = f"F = {self.F:.5f}, not tested: no permutations"
+        else:
+            test = f"F = {self.F:.5f}, P = {self.P:.5f} ({self.permutations} permutations)"
+        return f"<Dispersion of {self.factor} around its levels' centroids: {test}>"
+
+
 def _frame(values: np.ndarray, index: Optional[List[str]], axes: int) -> Any:
     if pd is None:
         return values
@@ -199,6 +294,10 @@ class Result:
         combination ("0.89 MS(B within A) + 0.11 MS(Residual)"), its df2
         from Satterthwaite's approximation; the rows of ``to_dict()`` give
         each EMS coefficient and denominator weight in full.
+    dispersion : Dispersion or None
+        With ``dispersion=``: the test of multivariate dispersion among the
+        factor's levels (its F, P and degrees of freedom, the levels' and
+        the pairs' tables, each sample's distance to its centroid).
     options : dict
         The options of the analysis, the seed and thread count included,
         and the dissimilarity: ``distance`` ("given" for a matrix given),
@@ -249,6 +348,8 @@ class Result:
                                              list(coding["counts"]), coding["dummies"], list(labels[k])))
         self.main_test: Optional[Dict[str, Any]] = (dict(raw["main_test"]) if len(names) > 1 and self.model is None
                                                     else None)
+        self.dispersion: Optional[Dispersion] = (Dispersion.of(raw["dispersion"], samples)
+                                                 if raw.get("dispersion") is not None else None)
         self.ordinations: List[Ordination] = []
         for k, o in enumerate(raw["ordinations"]):
             self.ordinations.append(Ordination(
@@ -352,13 +453,23 @@ class Result:
         options.update(permutations=self.options["permutations"], model=model["text"],
                        covariates=list(self.model["covariates"]), ss=model["ss"], strata=model["strata"],
                        levels=dict(self.options.get("levels", {})))
-        return {
+        options.update(self._dispersion_options())
+        out = {
             "program": "morvenak", "version": self.version, "options": options, "model": model,
             "design": {"objects": self.n, "species": self.p, "variables": variables, "samples": samples},
             "ssy": _finite_or_none(self.ssy), "rows": rows, "warnings": list(self.warnings),
             "timings": {"anova_seconds": self.anova_seconds, "ordination_seconds": self.ordination_seconds},
             "ordinations": self._ordinations_dict(),
         }
+        if self.dispersion is not None:
+            out["dispersion"] = self.dispersion.to_dict(self.samples)
+        return out
+
+    def _dispersion_options(self) -> Dict[str, Any]:
+        """The options of a test of dispersion, when one was asked."""
+        if self.dispersion is None:
+            return {}
+        return {key: self.options[key] for key in ("dispersion", "bias_adjust", "p_adjust")}
 
     def _ordinations_dict(self) -> List[Dict[str, Any]]:
         """The ordinations' figures as results.json holds them."""
@@ -416,6 +527,8 @@ class Result:
         if self.ordinations:
             lines.append(f"{len(self.ordinations)} ordinations: " +
                          "; ".join(f"{o.number} {o.source} ({o.axes} axes)" for o in self.ordinations))
+        if self.dispersion is not None:
+            lines.append(repr(self.dispersion)[1:-1])
         if self.warnings:
             lines += ["warnings:"] + [f"  {w}" for w in self.warnings]
         return "\n".join(lines)
@@ -465,6 +578,7 @@ class Result:
             "main_units": self.options["main_units"], "exact": self.options["exact"],
             "levels": dict(self.options.get("levels", {})),
             "correction": self.options["correction"], "residual_axes": self.options["residual_axes"],
+            **self._dispersion_options(),
         }
         out: Dict[str, Any] = {
             "program": "morvenak",
@@ -480,6 +594,8 @@ class Result:
         }
         if self.main_test is not None:
             out["main_test"] = dict(self.main_test)
+        if self.dispersion is not None:
+            out["dispersion"] = self.dispersion.to_dict(self.samples)
         return out
 
     def to_json(self, path: Optional[str] = None, indent: int = 2) -> str:

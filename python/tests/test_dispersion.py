@@ -1,0 +1,35 @@
+"""The test of dispersion: the package's figures are those the command line
+writes to results.json for the same design, every number the same double."""
+
+import json
+import subprocess
+
+import numpy as np
+
+import morvenak
+from conftest import DUNE, built_program
+
+
+def test_the_dispersion_of_management_is_the_command_lines(dune, tmp_path):
+    species, env = dune
+    subprocess.run([str(built_program("MORVENAK_COMMAND")), "run", "--species", str(DUNE / "dune.csv"),
+                    "--labels", str(DUNE / "dune.env.csv"), "--output", str(tmp_path / "out"), "--quiet",
+                    "--main", "Management", "--distance", "bray", "--dispersion", "Management",
+                    "--p-adjust", "fdr", "--permutations", "199"],
+                   check=True, capture_output=True)
+    stored = json.loads((tmp_path / "out" / "results.json").read_text())
+    expected = stored["dispersion"]
+    r = morvenak.analyse(species, "Management", data=env, distance="bray", dispersion="Management",
+                         p_adjust="fdr", permutations=199)
+    assert r.to_dict()["dispersion"] == expected
+    for key in ("dispersion", "bias_adjust", "p_adjust"):
+        assert r.to_dict()["options"][key] == stored["options"][key], key
+    # The attributes hold the same numbers.
+    x = r.dispersion
+    assert (x.F, x.P, x.df1, x.df2, x.permutations) == \
+        (expected["F"], expected["P"], expected["df1"], expected["df2"], expected["permutations"])
+    assert x.levels.to_dict("records") == expected["levels"]
+    pairs = x.pairs[["level_a", "level_b", "t", "df", "P", "P_adjusted"]].to_dict("records")
+    assert pairs == expected["pairs"]
+    assert list(x.distances.index) == [s["sample"] for s in expected["samples"]]
+    assert np.array_equal(x.distances.to_numpy(), [s["distance"] for s in expected["samples"]])
