@@ -63,6 +63,16 @@ design_line <- function(x) {
   paste0(parts[1L], if (length(parts) > 1L) paste0(", nested: ", paste(parts[-1L], collapse = " in it, ")) else "")
 }
 
+# The test of dispersion, when asked: its F and P in a line.
+dispersion_line <- function(x, digits) {
+  d <- x$dispersion
+  test <- if (is.na(d$F)) "no F: no variation in the distances"
+          else if (is.na(d$P)) sprintf("F = %s, not tested: no permutations", format(d$F, digits = digits))
+          else sprintf("F = %s, P = %s (%d permutations)", format(d$F, digits = digits),
+                       format(d$P, digits = digits), d$permutations)
+  sprintf("Dispersion of %s around its levels' centroids: %s\n", d$factor, test)
+}
+
 # A model of terms: the model and its sums of squares, the table, how each
 # term was tested.
 print_model <- function(x, digits, signif.stars, ...) {
@@ -96,6 +106,7 @@ print_model <- function(x, digits, signif.stars, ...) {
   for (row in names(x$notes))
     if (startsWith(x$notes[[row]], "cannot") || startsWith(x$notes[[row]], "no F"))
       cat(sprintf("%s: %s\n", row, x$notes[[row]]))
+  if (!is.null(x$dispersion)) cat(dispersion_line(x, digits))
   invisible(x)
 }
 
@@ -111,6 +122,7 @@ print.morvenak <- function(x, digits = max(getOption("digits") - 2L, 3L),
   # Rows that no test could take (the line above covers the untested task).
   for (row in names(x$notes))
     if (startsWith(x$notes[[row]], "cannot")) cat(sprintf("%s: %s\n", row, x$notes[[row]]))
+  if (!is.null(x$dispersion)) cat(dispersion_line(x, digits))
   invisible(x)
 }
 

@@ -24,7 +24,8 @@ morvenak.default <- function(Y, main, nested = NULL, data = NULL,
                              distance = c("euclidean", "chord", "hellinger", "chisq", "bray", "jaccard",
                                           "kulczynski", "manhattan", "canberra", "gower", "altgower"),
                              binary = FALSE, sqrt_dist = FALSE, correction = c("none", "lingoes"),
-                             residual_axes = NULL, ...) {
+                             residual_axes = NULL, dispersion = NULL, bias_adjust = FALSE,
+                             p_adjust = c("holm", "bonferroni", "fdr", "none"), ...) {
   call <- match.call()
   call[[1L]] <- as.name("morvenak")
   if (length(list(...)) > 0L)
@@ -36,7 +37,8 @@ morvenak.default <- function(Y, main, nested = NULL, data = NULL,
   factors <- c(list(factor_of(main, deparse1(substitute(main)), data, "main")),
                nested_factors(nested, substitute(nested), data))
   analysis(response, factors, transform, permutations, if (missing(task)) NULL else task, seed, threads,
-           main_units, exact, distance, binary, sqrt_dist, correction, residual_axes, call)
+           main_units, exact, distance, binary, sqrt_dist, correction, residual_axes, call,
+           dispersion = dispersion_of(dispersion, bias_adjust, p_adjust))
 }
 
 morvenak.formula <- function(Y, data = NULL, covariates = NULL, ss = c("sequential", "marginal"), strata = NULL,
@@ -217,9 +219,28 @@ analysis_with_defaults <- function(response, factors,
                                    distance = c("euclidean", "chord", "hellinger", "chisq", "bray", "jaccard",
                                                 "kulczynski", "manhattan", "canberra", "gower", "altgower"),
                                    binary = FALSE, sqrt_dist = FALSE, correction = c("none", "lingoes"),
-                                   residual_axes = NULL, model = NULL, call) {
+                                   residual_axes = NULL, dispersion = NULL, bias_adjust = FALSE,
+                                   p_adjust = c("holm", "bonferroni", "fdr", "none"), model = NULL, call) {
   analysis(response, factors, transform, permutations, if (missing(task)) NULL else task, seed, threads,
-           main_units, exact, distance, binary, sqrt_dist, correction, residual_axes, call, model)
+           main_units, exact, distance, binary, sqrt_dist, correction, residual_axes, call, model,
+           dispersion_of(dispersion, bias_adjust, p_adjust))
+}
+
+# The test of dispersion asked for: its factor's name ("" for none), the bias
+# adjustment and the adjustment of the pairs' P.
+dispersion_of <- function(dispersion, bias_adjust, p_adjust) {
+  p_adjust <- match.arg(p_adjust, c("holm", "bonferroni", "fdr", "none"))
+  bias_adjust <- flag(bias_adjust, "bias_adjust")
+  if (is.null(dispersion)) {
+    if (bias_adjust)
+      stop_morvenak("'bias_adjust' goes with a test of dispersion: name its factor in 'dispersion'")
+    if (p_adjust != "holm")
+      stop_morvenak("'p_adjust' goes with a test of dispersion: name its factor in 'dispersion'")
+    return(list(factor = "", bias_adjust = FALSE, p_adjust = "holm"))
+  }
+  if (!is.character(dispersion) || length(dispersion) != 1L || is.na(dispersion) || !nzchar(dispersion))
+    stop_morvenak("'dispersion' must be the name of a factor of the design")
+  list(factor = dispersion, bias_adjust = bias_adjust, p_adjust = p_adjust)
 }
 
 transform_codes <- setNames(0:9, transform_names)
@@ -254,7 +275,8 @@ dissimilarity_of <- function(distance, transform, response) {
 # of squares ("sequential" or "marginal"), its covariates (a named list of
 # values) and its strata (NULL, or labels_of()'s list).
 analysis <- function(response, factors, transform, permutations, task, seed, threads, main_units, exact,
-                     distance, binary, sqrt_dist, correction, residual_axes, call, model = NULL) {
+                     distance, binary, sqrt_dist, correction, residual_axes, call, model = NULL,
+                     dispersion = dispersion_of(NULL, FALSE, "holm")) {
   transform <- match.arg(transform, transform_names)
   correction <- match.arg(correction, c("none", "lingoes"))
   axes <- if (is.null(residual_axes)) -1L else whole_number(residual_axes, "residual_axes", 0, .Machine$integer.max)
@@ -288,10 +310,11 @@ analysis <- function(response, factors, transform, permutations, task, seed, thr
                if (is.null(model$strata)) NULL else model$strata$labels,
                if (is.null(model$strata)) "" else model$strata$name, identical(model$ss, "marginal"),
                as.character(model$mixed$random), as.character(model$mixed$fixed), isTRUE(model$mixed$unrestricted),
-               isTRUE(model$mixed$restricted), isTRUE(model$mixed$ems))
+               isTRUE(model$mixed$restricted), isTRUE(model$mixed$ems), dispersion$factor, dispersion$bias_adjust,
+               dispersion$p_adjust)
   for (w in out$warnings) warning(w, call. = FALSE)
   if (!out$ok) engine_failure(out, call)
-  result_object(out, response, factors, list(transform = used$transform, distance = used$name,
+  m <- result_object(out, response, factors, list(transform = used$transform, distance = used$name,
                                              binary = binary, sqrt_dist = sqrt_dist, method = response$method,
                                              permutations = as.integer(permutations),
                                              task = task, seed = seed_value, seeded = !is.null(seed),
@@ -300,7 +323,9 @@ analysis <- function(response, factors, transform, permutations, task, seed, thr
                                              correction = correction, lingoes_constant = out$lingoes,
                                              residual_axes = if (axes < 0L) NA_integer_ else axes,
                                              arrangements = out$arrangements, exact_test = out$exact),
-                call, model)
+                     call, model)
+  if (!is.null(out$dispersion)) m$dispersion <- dispersion_result(out$dispersion, response)
+  m
 }
 
 # An error of the engine as an R condition of class morvenak_error and, by
@@ -612,6 +637,20 @@ model_result <- function(out, response, factors, options, call, model) {
                  strata = if (!is.null(model$strata)) model$strata$labels,
                  n = length(response$samples), p = length(response$species), call = call, options = options),
             class = "morvenak")
+}
+
+# The test of dispersion: the F of the distances to the levels' centroids
+# and its P, each level's figures, each pair's Welch t and P, and each
+# object's distance.
+dispersion_result <- function(d, response) {
+  pairs <- d$pairs
+  list(factor = d$factor, F = d$f, P = d$p, df1 = d$df1, df2 = d$df2,
+       permutations = as.integer(d$permutations), count = d$count, bias_adjust = d$bias_adjust,
+       p_adjust = d$p_adjust,
+       levels = data.frame(Level = d$levels, N = d$n, MeanDistance = d$mean, SD = d$sd, stringsAsFactors = FALSE),
+       pairs = data.frame(LevelA = d$levels[pairs$a], LevelB = d$levels[pairs$b], t = pairs$t, Df = pairs$df,
+                          P = pairs$p, PAdjusted = pairs$p_adjusted, stringsAsFactors = FALSE),
+       distances = setNames(d$z, response$samples))
 }
 
 ordination_object <- function(o, response) {

@@ -193,8 +193,50 @@ Rcpp::List codings_of(const morvenak::Result& r) {
   return out;
 }
 
-Rcpp::List success(const morvenak::Result& r, const std::vector<std::string>& warnings) {
+// The test of dispersion, NULL when none was asked: per level its n, mean
+// distance to the centroid and sd; the F (NA without variation in the
+// distances), its P (NA without a test) and count; each object's distance;
+// each pair of levels (a, b: 1-based indices into levels), its Welch t and df
+// (NA where it has none), raw and adjusted P.
+SEXP dispersion_of(const morvenak::DispersionResult& x) {
+  if (x.factor.empty()) return R_NilValue;
+  const char* adjust = x.adjust == morvenak::PAdjust::kHolm         ? "holm"
+                       : x.adjust == morvenak::PAdjust::kBonferroni ? "bonferroni"
+                       : x.adjust == morvenak::PAdjust::kFdr        ? "fdr"
+                                                                    : "none";
+  const std::size_t k = x.pairs.size();
+  Rcpp::IntegerVector a(k), b(k);
+  Rcpp::NumericVector t(k), df(k), p(k), p_adjusted(k);
+  for (std::size_t i = 0; i < k; ++i) {
+    const morvenak::DispersionPair& q = x.pairs[i];
+    a[i] = q.a + 1;
+    b[i] = q.b + 1;
+    t[i] = q.formed ? q.t : NA_REAL;
+    df[i] = q.formed ? q.df : NA_REAL;
+    p[i] = std::isfinite(q.p) ? q.p : NA_REAL;
+    p_adjusted[i] = std::isfinite(q.p_adjusted) ? q.p_adjusted : NA_REAL;
+  }
+  Rcpp::NumericVector mean(x.mean.begin(), x.mean.end()), sd(x.sd.begin(), x.sd.end());
+  for (R_xlen_t g = 0; g < sd.size(); ++g) {
+    if (!std::isfinite(mean[g])) mean[g] = NA_REAL;
+    if (!std::isfinite(sd[g])) sd[g] = NA_REAL;
+  }
   return Rcpp::List::create(
+      Rcpp::Named("factor") = x.factor, Rcpp::Named("bias_adjust") = x.bias_adjust,
+      Rcpp::Named("p_adjust") = adjust, Rcpp::Named("levels") = Rcpp::wrap(x.levels),
+      Rcpp::Named("n") = Rcpp::wrap(x.n), Rcpp::Named("mean") = mean, Rcpp::Named("sd") = sd,
+      Rcpp::Named("z") = Rcpp::wrap(x.z), Rcpp::Named("df1") = x.df1, Rcpp::Named("df2") = x.df2,
+      Rcpp::Named("f") = x.formed && std::isfinite(x.f) ? x.f : NA_REAL,
+      Rcpp::Named("p") = x.permutations > 0 && std::isfinite(x.p) ? x.p : NA_REAL,
+      Rcpp::Named("count") = static_cast<double>(x.count),
+      Rcpp::Named("permutations") = static_cast<double>(x.permutations),
+      Rcpp::Named("pairs") = Rcpp::List::create(Rcpp::Named("a") = a, Rcpp::Named("b") = b, Rcpp::Named("t") = t,
+                                                Rcpp::Named("df") = df, Rcpp::Named("p") = p,
+                                                Rcpp::Named("p_adjusted") = p_adjusted));
+}
+
+Rcpp::List success(const morvenak::Result& r, const std::vector<std::string>& warnings) {
+  Rcpp::List out = Rcpp::List::create(
       Rcpp::Named("ok") = true, Rcpp::Named("ssy") = r.ssy, Rcpp::Named("permutations") = r.permutations,
       Rcpp::Named("rows") = rows_of(r), Rcpp::Named("codings") = codings_of(r),
       Rcpp::Named("ordinations") = ordinations_of(r), Rcpp::Named("warnings") = Rcpp::wrap(warnings),
@@ -203,6 +245,8 @@ Rcpp::List success(const morvenak::Result& r, const std::vector<std::string>& wa
       Rcpp::Named("lingoes") = r.lingoes_constant, Rcpp::Named("mixed") = r.mixed,
       Rcpp::Named("restricted") = r.restricted, Rcpp::Named("balanced") = r.balanced,
       Rcpp::Named("random_factors") = Rcpp::wrap(r.random_factors));
+  out.push_back(dispersion_of(r.dispersion), "dispersion");  // beyond the twenty elements of List::create
+  return out;
 }
 
 // The analysis itself. y: a double matrix, objects in rows; factors: a list
@@ -218,11 +262,14 @@ Rcpp::List success(const morvenak::Result& r, const std::vector<std::string>& wa
 // squares, or restricted ones insisted on (TRUE: an unbalanced design stops);
 // and ems (TRUE): a model of nested terms without random factors takes its
 // nested factors as random, its denominators from its expected mean squares.
+// The test of dispersion: the factor whose levels are tested ("" for none),
+// each distance times sqrt(n / (n - 1)) with bias_adjust (TRUE), the pairs'
+// P adjusted by p_adjust ("holm", "bonferroni", "fdr" or "none").
 Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP transform_, SEXP permutations_, SEXP task_,
                    SEXP seed_, SEXP threads_, SEXP subgroups_, SEXP exact_, SEXP distance_, SEXP binary_,
                    SEXP sqrt_dist_, SEXP distances_, SEXP lingoes_, SEXP residual_axes_, SEXP model_, SEXP covariates_,
                    SEXP strata_, SEXP strata_name_, SEXP marginal_, SEXP random_, SEXP fixed_, SEXP unrestricted_,
-                   SEXP restricted_, SEXP ems_) {
+                   SEXP restricted_, SEXP ems_, SEXP dispersion_, SEXP bias_adjust_, SEXP p_adjust_) {
   const Rcpp::NumericMatrix y(y_);
   const Rcpp::List factors(factors_);
   const Rcpp::List orders(orders_);
@@ -276,6 +323,19 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP trans
   options.unrestricted = Rcpp::as<bool>(unrestricted_);
   options.restricted = Rcpp::as<bool>(restricted_);
   options.denominators = Rcpp::as<bool>(ems_) ? morvenak::Denominators::kEms : morvenak::Denominators::kClassic;
+  in.dispersion = Rcpp::as<std::string>(dispersion_);
+  options.bias_adjust = Rcpp::as<bool>(bias_adjust_);
+  const std::string p_adjust = Rcpp::as<std::string>(p_adjust_);
+  if (p_adjust == "holm")
+    options.p_adjust = morvenak::PAdjust::kHolm;
+  else if (p_adjust == "bonferroni")
+    options.p_adjust = morvenak::PAdjust::kBonferroni;
+  else if (p_adjust == "fdr")
+    options.p_adjust = morvenak::PAdjust::kFdr;
+  else if (p_adjust == "none")
+    options.p_adjust = morvenak::PAdjust::kNone;
+  else
+    return failure("invalid", "unknown adjustment of P '" + p_adjust + "'");
 
   morvenak::TextNotes notes(names);
   bool interrupted = false;
@@ -309,11 +369,12 @@ extern "C" SEXP morvenak_analyse(SEXP y, SEXP factors, SEXP orders, SEXP names, 
                                  SEXP task, SEXP seed, SEXP threads, SEXP subgroups, SEXP exact, SEXP distance,
                                  SEXP binary, SEXP sqrt_dist, SEXP distances, SEXP lingoes, SEXP residual_axes,
                                  SEXP model, SEXP covariates, SEXP strata, SEXP strata_name, SEXP marginal, SEXP random,
-                                 SEXP fixed, SEXP unrestricted, SEXP restricted, SEXP ems) {
+                                 SEXP fixed, SEXP unrestricted, SEXP restricted, SEXP ems, SEXP dispersion,
+                                 SEXP bias_adjust, SEXP p_adjust) {
   BEGIN_RCPP
   return analyse(y, factors, orders, names, transform, permutations, task, seed, threads, subgroups, exact, distance,
                  binary, sqrt_dist, distances, lingoes, residual_axes, model, covariates, strata, strata_name, marginal,
-                 random, fixed, unrestricted, restricted, ems);
+                 random, fixed, unrestricted, restricted, ems, dispersion, bias_adjust, p_adjust);
   END_RCPP
 }
 
@@ -338,7 +399,7 @@ extern "C" SEXP morvenak_engine_version() {
 }
 
 static const R_CallMethodDef kCallMethods[] = {
-    {"morvenak_analyse", reinterpret_cast<DL_FUNC>(&morvenak_analyse), 27},
+    {"morvenak_analyse", reinterpret_cast<DL_FUNC>(&morvenak_analyse), 30},
     {"morvenak_model_factors", reinterpret_cast<DL_FUNC>(&morvenak_model_factors), 1},
     {"morvenak_engine_version", reinterpret_cast<DL_FUNC>(&morvenak_engine_version), 0},
     {nullptr, nullptr, 0},
