@@ -302,7 +302,8 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
             covariates: Optional[Sequence[str]] = None, ss: str = "sequential", strata: Optional[FactorLike] = None,
             random: Optional[Sequence[str]] = None, fixed: Optional[Sequence[str]] = None,
             unrestricted: bool = False, restricted: bool = False, denominator: str = "classic",
-            dispersion: Optional[str] = None, bias_adjust: bool = False, p_adjust: str = "holm") -> Result:
+            dispersion: Optional[str] = None, bias_adjust: bool = False, p_adjust: str = "holm",
+            pairwise: Optional[Sequence[str]] = None) -> Result:
     """Nested multivariate analysis of variance of Y by redundancy analysis,
     or of a dissimilarity between the samples.
 
@@ -423,9 +424,18 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
         With `dispersion`: each distance times sqrt(n / (n - 1)), n its
         level's samples.
     p_adjust : {"holm", "bonferroni", "fdr", "none"}
-        With `dispersion`: how the pairs' P are adjusted together (Holm's
-        step-down, Bonferroni's, Benjamini and Hochberg's false discovery
-        rate, or not at all).
+        With `dispersion` or `pairwise`: how the pairs' P are adjusted
+        together (Holm's step-down, Bonferroni's, Benjamini and Hochberg's
+        false discovery rate, or not at all).
+    pairwise : str or list of str, optional
+        Factors whose levels are tested in pairs: each pair by the design's
+        own test of the factor on the samples of its two levels alone (a
+        nested factor's within each level of its parents, "Use within
+        Management" or "Use"; a factor of a model that holds it as a term of
+        its own), with its pseudo-t sqrt(F) where the F has one numerator
+        degree of freedom, and P adjusted over all the pairs of the factor.
+        Each pair's permutations start from `seed`. The result is
+        ``Result.pairwise``.
 
     Levels are coded in the order of a pandas Categorical's categories
     (categories no sample has are passed over), and otherwise in order of
@@ -523,9 +533,11 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
     p_adjust = _choice("p_adjust", p_adjust, ["holm", "bonferroni", "fdr", "none"])
     if dispersion is None and bias_adjust:
         raise InvalidInput("bias_adjust goes with a test of dispersion: name its factor with dispersion=")
-    if dispersion is None and p_adjust != "holm":
-        raise InvalidInput("p_adjust goes with a test of dispersion: name its factor with dispersion=")
-    options.update(dispersion=dispersion, bias_adjust=bool(bias_adjust), p_adjust=p_adjust)
+    pairwise_names = _names_of("pairwise", pairwise)
+    if dispersion is None and not pairwise_names and p_adjust != "holm":
+        raise InvalidInput("p_adjust goes with pairwise tests: give pairwise= or dispersion=")
+    options.update(dispersion=dispersion, bias_adjust=bool(bias_adjust), p_adjust=p_adjust,
+                   pairwise=pairwise_names)
     mixed = {"random": random_names, "fixed": fixed_terms, "unrestricted": bool(unrestricted),
              "restricted": bool(restricted), "ems": denominator == "ems"}
     if denominator == "ems" and isinstance(main, str) and nested is not None:
@@ -580,11 +592,11 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
 def _dispersion_args(options: Dict[str, Any]) -> Dict[str, Any]:
     """The engine's arguments of the test of dispersion ("" for none)."""
     return {"dispersion": options["dispersion"] or "", "bias_adjust": options["bias_adjust"],
-            "p_adjust": options["p_adjust"]}
+            "p_adjust": options["p_adjust"], "pairwise": options["pairwise"]}
 
 
 def _names_of(what: str, given: Any) -> List[str]:
-    """`random` or `fixed`: a name, or a list of names."""
+    """`random`, `fixed` or `pairwise`: a name, or a list of names."""
     if given is None:
         return []
     names = [given] if isinstance(given, str) else list(given)

@@ -203,6 +203,36 @@ py::dict result_of(const morvenak::Result& r, const std::vector<std::string>& no
   d["restricted"] = r.restricted;
   d["balanced"] = r.balanced;
   d["dispersion"] = dispersion_of(r.dispersion);
+  py::list pairwise;
+  for (const morvenak::PairwiseResult& pr : r.pairwise) {
+    py::dict t;
+    t["term"] = pr.term;
+    t["factor"] = pr.factor;
+    t["p_adjust"] = adjust_name(pr.adjust);
+    t["note"] = pr.note;
+    py::list rows;
+    for (const morvenak::PairwiseRow& row : pr.rows) {
+      py::dict q;
+      q["within"] = row.within;
+      q["level_a"] = row.a;
+      q["level_b"] = row.b;
+      q["df1"] = row.df1;
+      q["df2"] = row.df2;
+      q["approximate_df2"] = row.approximate_df2;
+      q["formed"] = row.formed;
+      q["tested"] = row.tested;
+      q["f"] = row.f;
+      q["t"] = row.t;
+      q["p"] = row.p;
+      q["p_adjusted"] = row.p_adjusted;
+      q["permutations"] = row.permutations;
+      q["note"] = row.note;
+      rows.append(q);
+    }
+    t["pairs"] = rows;
+    pairwise.append(t);
+  }
+  d["pairwise"] = pairwise;
   return d;
 }
 
@@ -245,7 +275,7 @@ py::dict analyse(const py::array_t<double, py::array::f_style | py::array::force
                  const std::vector<std::string>& strata, const std::string& strata_name, bool marginal,
                  const std::vector<std::string>& random, const std::vector<std::string>& fixed, bool unrestricted,
                  bool restricted, bool ems, const std::string& dispersion, bool bias_adjust,
-                 const std::string& p_adjust) {
+                 const std::string& p_adjust, const std::vector<std::string>& pairwise) {
   if (y.ndim() != 2) throw py::value_error("Y must be two-dimensional");
   morvenak::Options options;
   if (!morvenak::dissimilarity_of_name(distance, options.distance))
@@ -288,6 +318,7 @@ py::dict analyse(const py::array_t<double, py::array::f_style | py::array::force
   options.restricted = restricted;
   options.denominators = ems ? morvenak::Denominators::kEms : morvenak::Denominators::kClassic;
   in.dispersion = dispersion;
+  in.pairwise = pairwise;
   options.bias_adjust = bias_adjust;
   if (p_adjust == "holm")
     options.p_adjust = morvenak::PAdjust::kHolm;
@@ -346,7 +377,8 @@ PYBIND11_MODULE(_engine, m) {
         py::arg("strata") = std::vector<std::string>{}, py::arg("strata_name") = "", py::arg("marginal") = false,
         py::arg("random") = std::vector<std::string>{}, py::arg("fixed") = std::vector<std::string>{},
         py::arg("unrestricted") = false, py::arg("restricted") = false, py::arg("ems") = false,
-        py::arg("dispersion") = "", py::arg("bias_adjust") = false, py::arg("p_adjust") = "holm");
+        py::arg("dispersion") = "", py::arg("bias_adjust") = false, py::arg("p_adjust") = "holm",
+        py::arg("pairwise") = std::vector<std::string>{});
   m.def("model_factors", [](const std::string& text) {
     try {
       return morvenak::model_factors(text);

@@ -165,6 +165,46 @@ DISPERSION_PAIR_COLUMNS = ["level_a", "level_b", "t", "df", "P", "P_adjusted", "
 NO_T = "no t: a level of one sample, or no variation in the distances"
 
 
+# The columns of the command line's pairwise.tsv.
+PAIRWISE_COLUMNS = ["term", "within", "level_a", "level_b", "F", "t", "df1", "df2", "P", "P_adjusted",
+                    "permutations", "note"]
+
+
+def _pair_cells(pr: Dict[str, Any], q: Dict[str, Any]) -> Dict[str, Any]:
+    """A pair as results.json's "pairwise" rows hold it: None where empty;
+    df2 Satterthwaite's (a float) over a combined denominator."""
+    df2 = q["approximate_df2"] if math.isfinite(q["approximate_df2"]) else q["df2"]
+    return {"within": q["within"], "level_a": q["level_a"], "level_b": q["level_b"],
+            "F": _finite_or_none(q["f"]) if q["formed"] else None, "t": _finite_or_none(q["t"]),
+            "df1": q["df1"] if q["formed"] else None, "df2": df2 if q["formed"] else None,
+            "P": _finite_or_none(q["p"]), "P_adjusted": _finite_or_none(q["p_adjusted"]),
+            "permutations": q["permutations"] if q["tested"] else 0, "note": q["note"]}
+
+
+def _pairwise_tables(raw: List[Dict[str, Any]]) -> Dict[str, Any]:
+    """Each factor tested in pairs (by the name it was asked by): a table with
+    the columns of pairwise.tsv, NaN where a cell is empty; a DataFrame, or a
+    dict of numpy arrays without pandas."""
+    out = {}
+    for pr in raw:
+        rows = [dict(_pair_cells(pr, q), term=pr["term"]) for q in pr["pairs"]]
+        arrays = {}
+        for name in PAIRWISE_COLUMNS:
+            values = [row[name] for row in rows]
+            if name in ("F", "t", "df2", "P", "P_adjusted"):
+                arrays[name] = np.array([np.nan if v is None else v for v in values], dtype=np.float64)
+            elif name in ("df1", "permutations"):
+                arrays[name] = np.array([-1 if v is None else v for v in values], dtype=np.int64)
+            else:
+                arrays[name] = np.array(values, dtype=object)
+        if pd is not None:
+            table = pd.DataFrame(arrays, columns=PAIRWISE_COLUMNS)
+            table["df1"] = pd.array([row["df1"] for row in rows], dtype="Int64")
+            arrays = table
+        out[pr["term"]] = arrays
+    return out
+
+
 @dataclass
 class Dispersion:
     """The test of multivariate dispersion among a factor's levels.
@@ -298,6 +338,11 @@ class Result:
         With ``dispersion=``: the test of multivariate dispersion among the
         factor's levels (its F, P and degrees of freedom, the levels' and
         the pairs' tables, each sample's distance to its centroid).
+    pairwise : dict
+        With ``pairwise=``: for each factor asked (by the name it was asked
+        by), the table of its pairs with the columns of pairwise.tsv (term,
+        within, level_a, level_b, F, t, df1, df2, P, P_adjusted,
+        permutations, note).
     options : dict
         The options of the analysis, the seed and thread count included,
         and the dissimilarity: ``distance`` ("given" for a matrix given),
@@ -350,6 +395,9 @@ class Result:
                                                     else None)
         self.dispersion: Optional[Dispersion] = (Dispersion.of(raw["dispersion"], samples)
                                                  if raw.get("dispersion") is not None else None)
+        # The factors tested in pairs, each its table (empty when none was asked).
+        self._pairwise = list(raw.get("pairwise", []))
+        self.pairwise: Dict[str, Any] = _pairwise_tables(self._pairwise)
         self.ordinations: List[Ordination] = []
         for k, o in enumerate(raw["ordinations"]):
             self.ordinations.append(Ordination(
@@ -463,7 +511,14 @@ class Result:
         }
         if self.dispersion is not None:
             out["dispersion"] = self.dispersion.to_dict(self.samples)
+        if self._pairwise:
+            out["pairwise"] = self._pairwise_dict()
         return out
+
+    def _pairwise_dict(self) -> List[Dict[str, Any]]:
+        """The "pairwise" section of results.json."""
+        return [{"term": pr["term"], "factor": pr["factor"], "p_adjust": pr["p_adjust"], "note": pr["note"],
+                 "pairs": [_pair_cells(pr, q) for q in pr["pairs"]]} for pr in self._pairwise]
 
     def _dispersion_options(self) -> Dict[str, Any]:
         """The options of a test of dispersion, when one was asked."""
@@ -596,6 +651,8 @@ class Result:
             out["main_test"] = dict(self.main_test)
         if self.dispersion is not None:
             out["dispersion"] = self.dispersion.to_dict(self.samples)
+        if self._pairwise:
+            out["pairwise"] = self._pairwise_dict()
         return out
 
     def to_json(self, path: Optional[str] = None, indent: int = 2) -> str:

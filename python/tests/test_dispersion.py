@@ -33,3 +33,19 @@ def test_the_dispersion_of_management_is_the_command_lines(dune, tmp_path):
     assert pairs == expected["pairs"]
     assert list(x.distances.index) == [s["sample"] for s in expected["samples"]]
     assert np.array_equal(x.distances.to_numpy(), [s["distance"] for s in expected["samples"]])
+
+
+def test_the_pairs_of_a_nested_design_are_the_command_lines(dune, tmp_path):
+    species, env = dune
+    subprocess.run([str(built_program("MORVENAK_COMMAND")), "run", "--species", str(DUNE / "dune.csv"),
+                    "--labels", str(DUNE / "dune.env.csv"), "--output", str(tmp_path / "out"), "--quiet",
+                    "--main", "Management", "--nested", "Use", "--pairwise", "Management",
+                    "--pairwise", "Use within Management", "--permutations", "99"],
+                   check=True, capture_output=True)
+    stored = json.loads((tmp_path / "out" / "results.json").read_text())
+    r = morvenak.analyse(species, "Management", "Use", data=env, permutations=99,
+                         pairwise=["Management", "Use within Management"])
+    assert r.to_dict()["pairwise"] == stored["pairwise"]
+    table = r.pairwise["Use within Management"]
+    tested = table[table["permutations"] > 0]
+    assert list(tested["P"]) == [p["P"] for p in stored["pairwise"][1]["pairs"] if p["permutations"] > 0]
