@@ -133,20 +133,6 @@ py::dict main_test_of(const morvenak::MainTest& t) {
   return d;
 }
 
-const char* adjust_name(morvenak::PAdjust a) {
-  switch (a) {
-    case morvenak::PAdjust::kHolm:
-      return "holm";
-    case morvenak::PAdjust::kBonferroni:
-      return "bonferroni";
-    case morvenak::PAdjust::kFdr:
-      return "fdr";
-    case morvenak::PAdjust::kNone:
-      break;
-  }
-  return "none";
-}
-
 // The test of dispersion, or None when none was asked: per level its n, mean
 // distance to the centroid and sd; the F, its P and count; each object's
 // distance (z); each pair of levels (a, b: indices into levels).
@@ -155,7 +141,7 @@ py::object dispersion_of(const morvenak::DispersionResult& x) {
   py::dict d;
   d["factor"] = x.factor;
   d["bias_adjust"] = x.bias_adjust;
-  d["p_adjust"] = adjust_name(x.adjust);
+  d["p_adjust"] = morvenak::p_adjust_name(x.adjust);
   d["levels"] = x.levels;
   d["n"] = x.n;
   d["mean"] = x.mean;
@@ -208,7 +194,7 @@ py::dict result_of(const morvenak::Result& r, const std::vector<std::string>& no
     py::dict t;
     t["term"] = pr.term;
     t["factor"] = pr.factor;
-    t["p_adjust"] = adjust_name(pr.adjust);
+    t["p_adjust"] = morvenak::p_adjust_name(pr.adjust);
     t["note"] = pr.note;
     py::list rows;
     for (const morvenak::PairwiseRow& row : pr.rows) {
@@ -320,15 +306,7 @@ py::dict analyse(const py::array_t<double, py::array::f_style | py::array::force
   in.dispersion = dispersion;
   in.pairwise = pairwise;
   options.bias_adjust = bias_adjust;
-  if (p_adjust == "holm")
-    options.p_adjust = morvenak::PAdjust::kHolm;
-  else if (p_adjust == "bonferroni")
-    options.p_adjust = morvenak::PAdjust::kBonferroni;
-  else if (p_adjust == "fdr")
-    options.p_adjust = morvenak::PAdjust::kFdr;
-  else if (p_adjust == "none")
-    options.p_adjust = morvenak::PAdjust::kNone;
-  else
+  if (!morvenak::p_adjust_of_name(p_adjust, options.p_adjust))
     throw py::value_error("unknown adjustment of P '" + p_adjust + "'");
 
   morvenak::TextNotes notes(names);

@@ -200,10 +200,7 @@ Rcpp::List codings_of(const morvenak::Result& r) {
 // (NA where it has none), raw and adjusted P.
 SEXP dispersion_of(const morvenak::DispersionResult& x) {
   if (x.factor.empty()) return R_NilValue;
-  const char* adjust = x.adjust == morvenak::PAdjust::kHolm         ? "holm"
-                       : x.adjust == morvenak::PAdjust::kBonferroni ? "bonferroni"
-                       : x.adjust == morvenak::PAdjust::kFdr        ? "fdr"
-                                                                    : "none";
+  const char* adjust = morvenak::p_adjust_name(x.adjust);
   const std::size_t k = x.pairs.size();
   Rcpp::IntegerVector a(k), b(k);
   Rcpp::NumericVector t(k), df(k), p(k), p_adjusted(k);
@@ -326,15 +323,7 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP trans
   in.dispersion = Rcpp::as<std::string>(dispersion_);
   options.bias_adjust = Rcpp::as<bool>(bias_adjust_);
   const std::string p_adjust = Rcpp::as<std::string>(p_adjust_);
-  if (p_adjust == "holm")
-    options.p_adjust = morvenak::PAdjust::kHolm;
-  else if (p_adjust == "bonferroni")
-    options.p_adjust = morvenak::PAdjust::kBonferroni;
-  else if (p_adjust == "fdr")
-    options.p_adjust = morvenak::PAdjust::kFdr;
-  else if (p_adjust == "none")
-    options.p_adjust = morvenak::PAdjust::kNone;
-  else
+  if (!morvenak::p_adjust_of_name(p_adjust, options.p_adjust))
     return failure("invalid", "unknown adjustment of P '" + p_adjust + "'");
 
   morvenak::TextNotes notes(names);

@@ -237,10 +237,7 @@ morvenak::Options options_of(const RunOptions& o, Processes& processes) {
     options.unrestricted = o.unrestricted;
     options.restricted = o.restricted;
     options.bias_adjust = o.bias_adjust;
-    options.p_adjust = o.p_adjust == "bonferroni" ? morvenak::PAdjust::kBonferroni
-                       : o.p_adjust == "fdr"      ? morvenak::PAdjust::kFdr
-                       : o.p_adjust == "none"     ? morvenak::PAdjust::kNone
-                                                  : morvenak::PAdjust::kHolm;
+    morvenak::p_adjust_of_name(o.p_adjust, options.p_adjust);  // the parser checked the name
     options.denominators =
         o.denominator == "ems" ? morvenak::Denominators::kEms : morvenak::Denominators::kClassic;
     options.ss = o.ss == "marginal" ? morvenak::SumsOfSquares::kMarginal

@@ -132,20 +132,6 @@ void add_run(Json& j, const morvenak::Result& r, const RunInfo& info) {
 
 std::string cell(double x) { return std::isfinite(x) ? number(x) : ""; }
 
-const char* adjust_name(morvenak::PAdjust a) {
-    switch (a) {
-        case morvenak::PAdjust::kHolm:
-            return "holm";
-        case morvenak::PAdjust::kBonferroni:
-            return "bonferroni";
-        case morvenak::PAdjust::kFdr:
-            return "fdr";
-        case morvenak::PAdjust::kNone:
-            break;
-    }
-    return "none";
-}
-
 // The test of dispersion, when asked: each level's figures, the test, each
 // pair, and each sample's distance to its centroid.
 void add_dispersion(Json& j, const tables::Design& d, const morvenak::Result& r) {
@@ -170,7 +156,7 @@ void add_dispersion(Json& j, const tables::Design& d, const morvenak::Result& r)
                                 {"note", row.note}});
             all.push_back({{"term", pr.term},
                            {"factor", pr.factor},
-                           {"p_adjust", adjust_name(pr.adjust)},
+                           {"p_adjust", morvenak::p_adjust_name(pr.adjust)},
                            {"note", pr.note},
                            {"pairs", rows}});
         }
@@ -182,7 +168,7 @@ void add_dispersion(Json& j, const tables::Design& d, const morvenak::Result& r)
     out["factor"] = x.factor;
     out["centre"] = "centroid";
     out["bias_adjust"] = x.bias_adjust;
-    out["p_adjust"] = adjust_name(x.adjust);
+    out["p_adjust"] = morvenak::p_adjust_name(x.adjust);
     Json levels = Json::array();
     for (std::size_t g = 0; g < x.levels.size(); ++g)
         levels.push_back({{"level", x.levels[g]},

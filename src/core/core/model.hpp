@@ -80,6 +80,17 @@ enum class Denominators { kClassic, kEms };
 // Bonferroni's min(1, m p); Benjamini and Hochberg's false discovery rate
 // min_{j>=i} min(1, m p_(j) / j); or not at all.
 enum class PAdjust { kHolm, kBonferroni, kFdr, kNone };
+constexpr const char* kPAdjustNames[] = {"holm", "bonferroni", "fdr", "none"};
+inline const char* p_adjust_name(PAdjust a) { return kPAdjustNames[static_cast<int>(a)]; }
+// The adjustment a name gives ("holm", "bonferroni", "fdr", "none"); false for another name.
+inline bool p_adjust_of_name(const std::string& name, PAdjust& a) {
+  for (int k = 0; k < 4; ++k)
+    if (name == kPAdjustNames[k]) {
+      a = static_cast<PAdjust>(k);
+      return true;
+    }
+  return false;
+}
 
 // Processes that share the permutation tests of one analysis (a cluster
 // run). Every process runs the whole analysis on the same data with the same
