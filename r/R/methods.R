@@ -63,6 +63,20 @@ design_line <- function(x) {
   paste0(parts[1L], if (length(parts) > 1L) paste0(", nested: ", paste(parts[-1L], collapse = " in it, ")) else "")
 }
 
+# The pairwise tests, when asked: a line per factor, its pairs, those tested
+# and those whose adjusted P is at most 0.05, that P as a single float (so
+# that a P of 0.05 computed as 0.0500000001 counts, as the command line
+# counts it): below the midpoint of 0.05f and the float above.
+pairwise_lines <- function(x) {
+  vapply(names(x$pairwise), function(term) {
+    t <- x$pairwise[[term]]
+    if (nrow(t) == 1L && is.na(t$LevelA)) return(sprintf("Pairs of %s: %s\n", term, t$Note))
+    tested <- !is.na(t$P)
+    below <- tested & !is.na(t$PAdjusted) & t$PAdjusted < 13421773.5 * 2^-28
+    sprintf("Pairs of %s: %d pairs, %d tested, %d with adjusted P <= 0.05\n", term, nrow(t), sum(tested), sum(below))
+  }, "", USE.NAMES = FALSE)
+}
+
 # The test of dispersion, when asked: its F and P in a line.
 dispersion_line <- function(x, digits) {
   d <- x$dispersion
@@ -106,6 +120,7 @@ print_model <- function(x, digits, signif.stars, ...) {
   for (row in names(x$notes))
     if (startsWith(x$notes[[row]], "cannot") || startsWith(x$notes[[row]], "no F"))
       cat(sprintf("%s: %s\n", row, x$notes[[row]]))
+  if (!is.null(x$pairwise)) cat(pairwise_lines(x), sep = "")
   if (!is.null(x$dispersion)) cat(dispersion_line(x, digits))
   invisible(x)
 }
@@ -122,6 +137,7 @@ print.morvenak <- function(x, digits = max(getOption("digits") - 2L, 3L),
   # Rows that no test could take (the line above covers the untested task).
   for (row in names(x$notes))
     if (startsWith(x$notes[[row]], "cannot")) cat(sprintf("%s: %s\n", row, x$notes[[row]]))
+  if (!is.null(x$pairwise)) cat(pairwise_lines(x), sep = "")
   if (!is.null(x$dispersion)) cat(dispersion_line(x, digits))
   invisible(x)
 }

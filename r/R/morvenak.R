@@ -25,7 +25,7 @@ morvenak.default <- function(Y, main, nested = NULL, data = NULL,
                                           "kulczynski", "manhattan", "canberra", "gower", "altgower"),
                              binary = FALSE, sqrt_dist = FALSE, correction = c("none", "lingoes"),
                              residual_axes = NULL, dispersion = NULL, bias_adjust = FALSE,
-                             p_adjust = c("holm", "bonferroni", "fdr", "none"), ...) {
+                             p_adjust = c("holm", "bonferroni", "fdr", "none"), pairwise = NULL, ...) {
   call <- match.call()
   call[[1L]] <- as.name("morvenak")
   if (length(list(...)) > 0L)
@@ -38,7 +38,7 @@ morvenak.default <- function(Y, main, nested = NULL, data = NULL,
                nested_factors(nested, substitute(nested), data))
   analysis(response, factors, transform, permutations, if (missing(task)) NULL else task, seed, threads,
            main_units, exact, distance, binary, sqrt_dist, correction, residual_axes, call,
-           dispersion = dispersion_of(dispersion, bias_adjust, p_adjust))
+           dispersion = dispersion_of(dispersion, bias_adjust, p_adjust, pairwise))
 }
 
 morvenak.formula <- function(Y, data = NULL, covariates = NULL, ss = c("sequential", "marginal"), strata = NULL,
@@ -220,27 +220,36 @@ analysis_with_defaults <- function(response, factors,
                                                 "kulczynski", "manhattan", "canberra", "gower", "altgower"),
                                    binary = FALSE, sqrt_dist = FALSE, correction = c("none", "lingoes"),
                                    residual_axes = NULL, dispersion = NULL, bias_adjust = FALSE,
-                                   p_adjust = c("holm", "bonferroni", "fdr", "none"), model = NULL, call) {
+                                   p_adjust = c("holm", "bonferroni", "fdr", "none"), pairwise = NULL,
+                                   model = NULL, call) {
   analysis(response, factors, transform, permutations, if (missing(task)) NULL else task, seed, threads,
            main_units, exact, distance, binary, sqrt_dist, correction, residual_axes, call, model,
-           dispersion_of(dispersion, bias_adjust, p_adjust))
+           dispersion_of(dispersion, bias_adjust, p_adjust, pairwise))
 }
 
-# The test of dispersion asked for: its factor's name ("" for none), the bias
-# adjustment and the adjustment of the pairs' P.
-dispersion_of <- function(dispersion, bias_adjust, p_adjust) {
+# The tests beside the analysis: the test of dispersion's factor ("" for
+# none) and its bias adjustment, the factors tested in pairs (`pairwise`,
+# each a name or "Use within Management"; empty for none) and the adjustment
+# of the pairs' P, which both take.
+dispersion_of <- function(dispersion, bias_adjust, p_adjust, pairwise = NULL) {
   p_adjust <- match.arg(p_adjust, c("holm", "bonferroni", "fdr", "none"))
   bias_adjust <- flag(bias_adjust, "bias_adjust")
+  if (!is.null(pairwise) &&
+      (!is.character(pairwise) || !length(pairwise) || anyNA(pairwise) || !all(nzchar(pairwise))))
+    stop_morvenak("'pairwise' must name factors of the design (\"Use\", or \"Use within Management\")")
+  if (anyDuplicated(pairwise))
+    stop_morvenak(sprintf("'pairwise' names '%s' twice", pairwise[anyDuplicated(pairwise)]))
+  pairwise <- as.character(pairwise)
   if (is.null(dispersion)) {
     if (bias_adjust)
       stop_morvenak("'bias_adjust' goes with a test of dispersion: name its factor in 'dispersion'")
-    if (p_adjust != "holm")
-      stop_morvenak("'p_adjust' goes with a test of dispersion: name its factor in 'dispersion'")
-    return(list(factor = "", bias_adjust = FALSE, p_adjust = "holm"))
+    if (p_adjust != "holm" && !length(pairwise))
+      stop_morvenak("'p_adjust' goes with pairwise tests: name their factors in 'pairwise' or 'dispersion'")
+    return(list(factor = "", bias_adjust = FALSE, p_adjust = p_adjust, pairwise = pairwise))
   }
   if (!is.character(dispersion) || length(dispersion) != 1L || is.na(dispersion) || !nzchar(dispersion))
     stop_morvenak("'dispersion' must be the name of a factor of the design")
-  list(factor = dispersion, bias_adjust = bias_adjust, p_adjust = p_adjust)
+  list(factor = dispersion, bias_adjust = bias_adjust, p_adjust = p_adjust, pairwise = pairwise)
 }
 
 transform_codes <- setNames(0:9, transform_names)
@@ -311,7 +320,7 @@ analysis <- function(response, factors, transform, permutations, task, seed, thr
                if (is.null(model$strata)) "" else model$strata$name, identical(model$ss, "marginal"),
                as.character(model$mixed$random), as.character(model$mixed$fixed), isTRUE(model$mixed$unrestricted),
                isTRUE(model$mixed$restricted), isTRUE(model$mixed$ems), dispersion$factor, dispersion$bias_adjust,
-               dispersion$p_adjust)
+               dispersion$p_adjust, dispersion$pairwise)
   for (w in out$warnings) warning(w, call. = FALSE)
   if (!out$ok) engine_failure(out, call)
   m <- result_object(out, response, factors, list(transform = used$transform, distance = used$name,
@@ -325,6 +334,8 @@ analysis <- function(response, factors, transform, permutations, task, seed, thr
                                              arrangements = out$arrangements, exact_test = out$exact),
                      call, model)
   if (!is.null(out$dispersion)) m$dispersion <- dispersion_result(out$dispersion, response)
+  if (length(dispersion$pairwise))
+    m$pairwise <- setNames(lapply(out$pairwise, pairwise_table), vapply(out$pairwise, function(x) x$term, ""))
   m
 }
 
@@ -651,6 +662,25 @@ dispersion_result <- function(d, response) {
        pairs = data.frame(LevelA = d$levels[pairs$a], LevelB = d$levels[pairs$b], t = pairs$t, Df = pairs$df,
                           P = pairs$p, PAdjusted = pairs$p_adjusted, stringsAsFactors = FALSE),
        distances = setNames(d$z, response$samples))
+}
+
+# A factor's pairwise tests as a data frame, a row per pair (the columns of
+# the command line's pairwise.tsv), NA where a cell is empty: Within for a
+# main factor's pairs, Note for a pair that has its F and P. A factor that
+# has no pairs (its note says why) is one row of its Term and Note. The
+# adjustment of its P is the attribute "p_adjust".
+pairwise_table <- function(x) {
+  blank <- function(s) ifelse(nzchar(s), s, NA_character_)
+  table <- if (nzchar(x$note))
+    data.frame(Term = x$term, Within = NA_character_, LevelA = NA_character_, LevelB = NA_character_,
+               F = NA_real_, t = NA_real_, Df = NA_integer_, Df.den = NA_real_, P = NA_real_, PAdjusted = NA_real_,
+               Permutations = 0L, Note = x$note, stringsAsFactors = FALSE)
+  else
+    data.frame(Term = rep(x$term, length(x$a)), Within = blank(x$within), LevelA = x$a, LevelB = x$b,
+               F = x$f, t = x$t, Df = as.integer(x$df1), Df.den = x$df2, P = x$p, PAdjusted = x$p_adjusted,
+               Permutations = as.integer(x$permutations), Note = blank(x$pair_note), stringsAsFactors = FALSE)
+  attr(table, "p_adjust") <- x$p_adjust
+  table
 }
 
 ordination_object <- function(o, response) {

@@ -232,6 +232,45 @@ SEXP dispersion_of(const morvenak::DispersionResult& x) {
                                                 Rcpp::Named("p_adjusted") = p_adjusted));
 }
 
+// The pairwise tests, one list per factor asked: its term (as asked), factor,
+// adjustment and note (why it has no pairs; its columns then empty), and per
+// pair the level of its parents (within, "" for a main factor), the two
+// levels, df1 and df2 (NA where no F was formed; df2 Satterthwaite's over a
+// combined denominator), F, t (NA unless df1 is 1), raw and adjusted P (NA
+// untested), permutations (0 untested) and note.
+Rcpp::List pairwise_of(const std::vector<morvenak::PairwiseResult>& all) {
+  Rcpp::List out(all.size());
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    const morvenak::PairwiseResult& pr = all[i];
+    const std::size_t k = pr.rows.size();
+    Rcpp::CharacterVector within(k), a(k), b(k), note(k);
+    Rcpp::NumericVector df1(k), df2(k), f(k), t(k), p(k), p_adjusted(k), permutations(k);
+    const auto finite = [](double x) { return std::isfinite(x) ? x : NA_REAL; };
+    for (std::size_t j = 0; j < k; ++j) {
+      const morvenak::PairwiseRow& q = pr.rows[j];
+      within[j] = q.within;
+      a[j] = q.a;
+      b[j] = q.b;
+      df1[j] = q.formed ? q.df1 : NA_REAL;
+      df2[j] = !q.formed ? NA_REAL : std::isfinite(q.approximate_df2) ? q.approximate_df2 : q.df2;
+      f[j] = q.formed ? finite(q.f) : NA_REAL;
+      t[j] = finite(q.t);
+      p[j] = finite(q.p);
+      p_adjusted[j] = finite(q.p_adjusted);
+      permutations[j] = q.tested ? static_cast<double>(q.permutations) : 0.0;
+      note[j] = q.note;
+    }
+    out[i] = Rcpp::List::create(
+        Rcpp::Named("term") = pr.term, Rcpp::Named("factor") = pr.factor,
+        Rcpp::Named("p_adjust") = morvenak::p_adjust_name(pr.adjust), Rcpp::Named("note") = pr.note,
+        Rcpp::Named("within") = within, Rcpp::Named("a") = a, Rcpp::Named("b") = b, Rcpp::Named("df1") = df1,
+        Rcpp::Named("df2") = df2, Rcpp::Named("f") = f, Rcpp::Named("t") = t, Rcpp::Named("p") = p,
+        Rcpp::Named("p_adjusted") = p_adjusted, Rcpp::Named("permutations") = permutations,
+        Rcpp::Named("pair_note") = note);
+  }
+  return out;
+}
+
 Rcpp::List success(const morvenak::Result& r, const std::vector<std::string>& warnings) {
   Rcpp::List out = Rcpp::List::create(
       Rcpp::Named("ok") = true, Rcpp::Named("ssy") = r.ssy, Rcpp::Named("permutations") = r.permutations,
@@ -243,6 +282,7 @@ Rcpp::List success(const morvenak::Result& r, const std::vector<std::string>& wa
       Rcpp::Named("restricted") = r.restricted, Rcpp::Named("balanced") = r.balanced,
       Rcpp::Named("random_factors") = Rcpp::wrap(r.random_factors));
   out.push_back(dispersion_of(r.dispersion), "dispersion");  // beyond the twenty elements of List::create
+  out.push_back(pairwise_of(r.pairwise), "pairwise");
   return out;
 }
 
@@ -261,12 +301,15 @@ Rcpp::List success(const morvenak::Result& r, const std::vector<std::string>& wa
 // nested factors as random, its denominators from its expected mean squares.
 // The test of dispersion: the factor whose levels are tested ("" for none),
 // each distance times sqrt(n / (n - 1)) with bias_adjust (TRUE), the pairs'
-// P adjusted by p_adjust ("holm", "bonferroni", "fdr" or "none").
+// P adjusted by p_adjust ("holm", "bonferroni", "fdr" or "none"), as are the
+// P of the pairwise tests. pairwise: the factors whose levels are tested in
+// pairs, each a name or "Use within Management" (empty for none).
 Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP transform_, SEXP permutations_, SEXP task_,
                    SEXP seed_, SEXP threads_, SEXP subgroups_, SEXP exact_, SEXP distance_, SEXP binary_,
                    SEXP sqrt_dist_, SEXP distances_, SEXP lingoes_, SEXP residual_axes_, SEXP model_, SEXP covariates_,
                    SEXP strata_, SEXP strata_name_, SEXP marginal_, SEXP random_, SEXP fixed_, SEXP unrestricted_,
-                   SEXP restricted_, SEXP ems_, SEXP dispersion_, SEXP bias_adjust_, SEXP p_adjust_) {
+                   SEXP restricted_, SEXP ems_, SEXP dispersion_, SEXP bias_adjust_, SEXP p_adjust_,
+                   SEXP pairwise_) {
   const Rcpp::NumericMatrix y(y_);
   const Rcpp::List factors(factors_);
   const Rcpp::List orders(orders_);
@@ -321,6 +364,7 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP trans
   options.restricted = Rcpp::as<bool>(restricted_);
   options.denominators = Rcpp::as<bool>(ems_) ? morvenak::Denominators::kEms : morvenak::Denominators::kClassic;
   in.dispersion = Rcpp::as<std::string>(dispersion_);
+  in.pairwise = Rcpp::as<std::vector<std::string>>(pairwise_);
   options.bias_adjust = Rcpp::as<bool>(bias_adjust_);
   const std::string p_adjust = Rcpp::as<std::string>(p_adjust_);
   if (!morvenak::p_adjust_of_name(p_adjust, options.p_adjust))
@@ -359,11 +403,12 @@ extern "C" SEXP morvenak_analyse(SEXP y, SEXP factors, SEXP orders, SEXP names, 
                                  SEXP binary, SEXP sqrt_dist, SEXP distances, SEXP lingoes, SEXP residual_axes,
                                  SEXP model, SEXP covariates, SEXP strata, SEXP strata_name, SEXP marginal, SEXP random,
                                  SEXP fixed, SEXP unrestricted, SEXP restricted, SEXP ems, SEXP dispersion,
-                                 SEXP bias_adjust, SEXP p_adjust) {
+                                 SEXP bias_adjust, SEXP p_adjust, SEXP pairwise) {
   BEGIN_RCPP
   return analyse(y, factors, orders, names, transform, permutations, task, seed, threads, subgroups, exact, distance,
                  binary, sqrt_dist, distances, lingoes, residual_axes, model, covariates, strata, strata_name, marginal,
-                 random, fixed, unrestricted, restricted, ems, dispersion, bias_adjust, p_adjust);
+                 random, fixed, unrestricted, restricted, ems, dispersion, bias_adjust, p_adjust,
+                 pairwise);
   END_RCPP
 }
 
@@ -388,7 +433,7 @@ extern "C" SEXP morvenak_engine_version() {
 }
 
 static const R_CallMethodDef kCallMethods[] = {
-    {"morvenak_analyse", reinterpret_cast<DL_FUNC>(&morvenak_analyse), 30},
+    {"morvenak_analyse", reinterpret_cast<DL_FUNC>(&morvenak_analyse), 31},
     {"morvenak_model_factors", reinterpret_cast<DL_FUNC>(&morvenak_model_factors), 1},
     {"morvenak_engine_version", reinterpret_cast<DL_FUNC>(&morvenak_engine_version), 0},
     {nullptr, nullptr, 0},
