@@ -457,7 +457,7 @@ void Analysis::set_response(int n, int p, const double* y) {
   if (n < 0 || p < 0) throw InvalidInput("Y cannot have a negative number of objects or species");
   if (a.options.distance == Dissimilarity::kGiven)
     throw InvalidInput("the dissimilarities are given: set_distances takes them, not Y");
-  const bool beyond = n > kMaxObjects || p > kMaxSpecies;
+  const bool beyond = n > kMaxObjects || p > kMaxSpecies || a.options.beyond_limits;
   a.check_decomposition(n);
   if (beyond || a.distances) check_memory(a.options, nullptr, n, p, a.ctx.task, 1);
   check_cancel(a.ctx);

@@ -90,6 +90,7 @@ void add_pairwise(const Input& input, const Options& options, Events* events, Re
       throw InvalidInput("pairwise tests take the factors by labels: '" + f.name + "' is given by codes");
   Options sub_options = options;
   sub_options.task = Task::kAnova;
+  sub_options.beyond_limits = options.beyond_limits || r.beyond_limits;
   for (const std::string& asked : input.pairwise) {
     PairwiseResult pr;
     pr.term = asked;

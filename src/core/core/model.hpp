@@ -155,6 +155,10 @@ struct Options {
   // coordinates, the Lingoes correction) are computed for at most this many
   // objects: beyond it the analysis stops before anything of its size is made.
   int decomposition_limit = 3000;
+  // The path beyond the classic limits (the grouped path, the modern
+  // generator) even for data within them: each pair of a pairwise test of a
+  // run beyond the limits takes its run's path.
+  bool beyond_limits = false;
   // A model of terms (Input::model): its sums of squares.
   SumsOfSquares ss = SumsOfSquares::kSequential;
   // A mixed design's expected mean squares: restricted (random interaction
