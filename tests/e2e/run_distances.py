@@ -241,7 +241,8 @@ def principal_coordinates(work, record=False):
         outputs = {f: masked(open(os.path.join(work, "pcoa-" + name, f)).read()) for f in files}
         outputs["stderr.txt"] = out.stderr
         for f, text in outputs.items():
-            path = os.path.join(stored_at, name, f)
+            # The species' scores are stored as the taxa's.
+            path = os.path.join(stored_at, name, f.replace("-species.tsv", "-taxa.tsv"))
             if record:
                 os.makedirs(os.path.dirname(path), exist_ok=True)
                 with open(path, "w") as w:
