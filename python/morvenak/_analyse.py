@@ -302,7 +302,8 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
             covariates: Optional[Sequence[str]] = None, ss: str = "sequential", strata: Optional[FactorLike] = None,
             random: Optional[Sequence[str]] = None, fixed: Optional[Sequence[str]] = None,
             unrestricted: bool = False, restricted: bool = False, denominator: str = "classic",
-            dispersion: Optional[str] = None, bias_adjust: bool = False, p_adjust: str = "holm",
+            dispersion: Optional[str] = None, bias_adjust: bool = False, dispersion_centre: str = "centroid",
+            p_adjust: str = "holm",
             pairwise: Optional[Sequence[str]] = None) -> Result:
     """Nested multivariate analysis of variance of Y by redundancy analysis,
     or of a dissimilarity between the samples.
@@ -411,9 +412,11 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
         over the levels of a fixed factor, in the expected mean squares.
     dispersion : str, optional
         The name of a factor whose levels' multivariate dispersion is tested
-        beside the analysis: the main factor of a nested design, or a factor
-        the model holds as a term of its own. Each sample's distance to its
-        level's centroid is taken in the analysis' own space (Y as
+        beside the analysis: a factor of a nested design (a nested one's
+        subgroups compared within each level of its parents; the main
+        factor's also by its subgroups' centres, ``Result.dispersion.units``),
+        or a factor the model holds as a term of its own. Each sample's
+        distance to its level's centre is taken in the analysis' own space (Y as
         transformed, or Gower's centred matrix of the dissimilarities as
         corrected, a negative squared distance taken as 0); the distances'
         anova F is tested by permuting its residuals, and each pair of
@@ -423,6 +426,10 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
     bias_adjust : bool
         With `dispersion`: each distance times sqrt(n / (n - 1)), n its
         level's samples.
+    dispersion_centre : {"centroid", "median"}
+        With `dispersion`: each level's centre, its centroid or its spatial
+        median (Weiszfeld's iteration, in the principal coordinates of a
+        dissimilarity).
     p_adjust : {"holm", "bonferroni", "fdr", "none"}
         With `dispersion` or `pairwise`: how the pairs' P are adjusted
         together (Holm's step-down, Bonferroni's, Benjamini and Hochberg's
@@ -534,9 +541,13 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
     if dispersion is None and bias_adjust:
         raise InvalidInput("bias_adjust goes with a test of dispersion: name its factor with dispersion=")
     pairwise_names = _names_of("pairwise", pairwise)
+    dispersion_centre = _choice("dispersion_centre", dispersion_centre, ["centroid", "median"])
+    if dispersion is None and dispersion_centre != "centroid":
+        raise InvalidInput("dispersion_centre goes with a test of dispersion: name its factor with dispersion=")
     if dispersion is None and not pairwise_names and p_adjust != "holm":
         raise InvalidInput("p_adjust goes with pairwise tests: give pairwise= or dispersion=")
-    options.update(dispersion=dispersion, bias_adjust=bool(bias_adjust), p_adjust=p_adjust,
+    options.update(dispersion=dispersion, bias_adjust=bool(bias_adjust), dispersion_centre=dispersion_centre,
+                   p_adjust=p_adjust,
                    pairwise=pairwise_names)
     mixed = {"random": random_names, "fixed": fixed_terms, "unrestricted": bool(unrestricted),
              "restricted": bool(restricted), "ems": denominator == "ems"}
@@ -592,6 +603,7 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
 def _dispersion_args(options: Dict[str, Any]) -> Dict[str, Any]:
     """The engine's arguments of the test of dispersion ("" for none)."""
     return {"dispersion": options["dispersion"] or "", "bias_adjust": options["bias_adjust"],
+            "dispersion_median": options["dispersion_centre"] == "median",
             "p_adjust": options["p_adjust"], "pairwise": options["pairwise"]}
 
 

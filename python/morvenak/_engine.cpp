@@ -133,13 +133,20 @@ py::dict main_test_of(const morvenak::MainTest& t) {
   return d;
 }
 
-// The test of dispersion, or None when none was asked: per level its n, mean
-// distance to the centroid and sd; the F, its P and count; each object's
-// distance (z); each pair of levels (a, b: indices into levels).
+// The test of dispersion, or None when none was asked: per level its
+// parents' levels, n, mean distance to the centre and sd; the F, its P and
+// count; each unit's level, name (none: the samples) and distance (z); each
+// pair of levels (a, b: indices into levels).
 py::object dispersion_of(const morvenak::DispersionResult& x) {
   if (x.factor.empty()) return py::none();
   py::dict d;
   d["factor"] = x.factor;
+  d["within"] = x.within;
+  d["units"] = x.units;
+  d["median"] = x.median;
+  d["level_within"] = x.level_within;
+  d["unit_names"] = x.unit_names;
+  d["group"] = x.group;
   d["bias_adjust"] = x.bias_adjust;
   d["p_adjust"] = morvenak::p_adjust_name(x.adjust);
   d["levels"] = x.levels;
@@ -189,6 +196,7 @@ py::dict result_of(const morvenak::Result& r, const std::vector<std::string>& no
   d["restricted"] = r.restricted;
   d["balanced"] = r.balanced;
   d["dispersion"] = dispersion_of(r.dispersion);
+  d["dispersion_units"] = dispersion_of(r.dispersion_units);
   py::list pairwise;
   for (const morvenak::PairwiseResult& pr : r.pairwise) {
     py::dict t;
@@ -248,8 +256,8 @@ py::dict result_of(const morvenak::Result& r, const std::vector<std::string>& no
 // restricted insisted on, and a nested design's denominators from its
 // expected mean squares (ems). The test of dispersion: the factor whose
 // levels are tested ("" for none), each distance times sqrt(n / (n - 1))
-// with `bias_adjust`, the pairs' P adjusted by `p_adjust` (holm, bonferroni,
-// fdr or none).
+// with `bias_adjust`, around the spatial medians with `dispersion_median`,
+// the pairs' P adjusted by `p_adjust` (holm, bonferroni, fdr or none).
 py::dict analyse(const py::array_t<double, py::array::f_style | py::array::forcecast>& y,
                  const std::vector<std::vector<std::string>>& labels,
                  const std::vector<std::vector<std::string>>& orders, const std::vector<std::string>& names,
@@ -260,7 +268,7 @@ py::dict analyse(const py::array_t<double, py::array::f_style | py::array::force
                  const std::vector<std::pair<std::string, std::vector<double>>>& covariates,
                  const std::vector<std::string>& strata, const std::string& strata_name, bool marginal,
                  const std::vector<std::string>& random, const std::vector<std::string>& fixed, bool unrestricted,
-                 bool restricted, bool ems, const std::string& dispersion, bool bias_adjust,
+                 bool restricted, bool ems, const std::string& dispersion, bool bias_adjust, bool dispersion_median,
                  const std::string& p_adjust, const std::vector<std::string>& pairwise) {
   if (y.ndim() != 2) throw py::value_error("Y must be two-dimensional");
   morvenak::Options options;
@@ -306,6 +314,7 @@ py::dict analyse(const py::array_t<double, py::array::f_style | py::array::force
   in.dispersion = dispersion;
   in.pairwise = pairwise;
   options.bias_adjust = bias_adjust;
+  options.dispersion_median = dispersion_median;
   if (!morvenak::p_adjust_of_name(p_adjust, options.p_adjust))
     throw py::value_error("unknown adjustment of P '" + p_adjust + "'");
 
@@ -355,8 +364,8 @@ PYBIND11_MODULE(_engine, m) {
         py::arg("strata") = std::vector<std::string>{}, py::arg("strata_name") = "", py::arg("marginal") = false,
         py::arg("random") = std::vector<std::string>{}, py::arg("fixed") = std::vector<std::string>{},
         py::arg("unrestricted") = false, py::arg("restricted") = false, py::arg("ems") = false,
-        py::arg("dispersion") = "", py::arg("bias_adjust") = false, py::arg("p_adjust") = "holm",
-        py::arg("pairwise") = std::vector<std::string>{});
+        py::arg("dispersion") = "", py::arg("bias_adjust") = false, py::arg("dispersion_median") = false,
+        py::arg("p_adjust") = "holm", py::arg("pairwise") = std::vector<std::string>{});
   m.def("model_factors", [](const std::string& text) {
     try {
       return morvenak::model_factors(text);

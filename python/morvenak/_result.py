@@ -159,10 +159,11 @@ class FactorLevels:
     labels: List[str]
 
 
-# The columns of the command line's dispersion.tsv and dispersion-pairs.tsv.
-DISPERSION_COLUMNS = ["level", "n", "mean_distance", "sd"]
-DISPERSION_PAIR_COLUMNS = ["level_a", "level_b", "t", "df", "P", "P_adjusted", "permutations", "note"]
-NO_T = "no t: a level of one sample, or no variation in the distances"
+# The columns of a test of dispersion's levels and pairs: those of the command line's
+# dispersion.tsv and dispersion-pairs.tsv less their units (a test's own).
+DISPERSION_COLUMNS = ["within", "level", "n", "mean_distance", "sd"]
+DISPERSION_PAIR_COLUMNS = ["within", "level_a", "level_b", "t", "df", "P", "P_adjusted", "permutations", "note"]
+NO_T = "no t: a level of one unit, or no variation in the distances"
 
 
 # The columns of the command line's pairwise.tsv.
@@ -209,20 +210,30 @@ def _pairwise_tables(raw: List[Dict[str, Any]]) -> Dict[str, Any]:
 class Dispersion:
     """The test of multivariate dispersion among a factor's levels.
 
-    ``F`` is the one-way anova F of the samples' distances to their level's
-    centroid on ``df1`` and ``df2`` degrees of freedom (None when there is
-    no variation in the distances), ``P`` its P after ``permutations``
-    (None without a test) and ``count`` the permuted F at least the observed
-    one, the observed counted once. ``levels`` has the columns of
-    dispersion.tsv (level, n, mean_distance, sd) and ``pairs`` those of
-    dispersion-pairs.tsv (level_a, level_b, Welch's t and its df, P and the
-    P adjusted by ``p_adjust``, permutations, note), NaN where a cell is
-    empty; both DataFrames, or dicts of numpy arrays without pandas.
-    ``distances`` is each sample's distance, a Series indexed by sample
-    name (an array without pandas).
+    ``F`` is the anova F of the units' distances to their level's centre
+    (``centre``: "centroid" or "median", the spatial median) on ``df1`` and
+    ``df2`` degrees of freedom (None when there is no variation in the
+    distances), ``P`` its P after ``permutations`` (None without a test)
+    and ``count`` the permuted F at least the observed one, the observed
+    counted once. The units (``tested_units``) are the samples, or the
+    centres of the subgroups of a nested factor. A nested factor's levels
+    are its subgroups, named with their parents' levels (``within``; the
+    parent factors in the attribute of that name), compared within each
+    level of the parents. ``levels`` has the columns within, level, n,
+    mean_distance, sd and ``pairs`` within, level_a, level_b, Welch's t and
+    its df, P and the P adjusted by ``p_adjust``, permutations, note (the
+    command line's dispersion.tsv and dispersion-pairs.tsv less their
+    units), NaN where a cell is empty; both DataFrames, or dicts of numpy
+    arrays without pandas. ``distances`` is each unit's distance, a Series
+    indexed by the unit's name (an array without pandas). ``units``: for
+    the main factor of a nested design, the same test of its subgroups'
+    centres around its levels' centres (else None).
     """
 
     factor: str
+    within: str
+    tested_units: str
+    centre: str
     F: Optional[float]
     P: Optional[float]
     df1: int
@@ -234,17 +245,21 @@ class Dispersion:
     levels: Any
     pairs: Any
     distances: Any
+    units: Optional["Dispersion"] = None
     _raw: Dict[str, Any] = field(default_factory=dict, repr=False, compare=False)
 
     @classmethod
-    def of(cls, raw: Dict[str, Any], samples: Optional[List[str]]) -> "Dispersion":
+    def of(cls, raw: Dict[str, Any], samples: Optional[List[str]],
+           units: Optional[Dict[str, Any]] = None) -> "Dispersion":
         names = list(raw["levels"])
-        levels = {"level": np.array(names, dtype=object), "n": np.array(raw["n"], dtype=np.int64),
-                  "mean_distance": np.array(raw["mean"], dtype=np.float64),
+        within = list(raw["level_within"])
+        levels = {"within": np.array(within, dtype=object), "level": np.array(names, dtype=object),
+                  "n": np.array(raw["n"], dtype=np.int64), "mean_distance": np.array(raw["mean"], dtype=np.float64),
                   "sd": np.array(raw["sd"], dtype=np.float64)}
         pairs = raw["pairs"]
         tested = [math.isfinite(q["p"]) for q in pairs]
         table = {
+            "within": np.array([within[q["a"]] for q in pairs], dtype=object),
             "level_a": np.array([names[q["a"]] for q in pairs], dtype=object),
             "level_b": np.array([names[q["b"]] for q in pairs], dtype=object),
             "t": np.array([q["t"] if q["formed"] else np.nan for q in pairs], dtype=np.float64),
@@ -258,31 +273,42 @@ class Dispersion:
         if pd is not None:
             levels = pd.DataFrame(levels, columns=DISPERSION_COLUMNS)
             table = pd.DataFrame(table, columns=DISPERSION_PAIR_COLUMNS)
-            distances = pd.Series(distances, index=samples, name="distance")
-        return cls(factor=raw["factor"], F=_finite_or_none(raw["f"]) if raw["formed"] else None,
+            distances = pd.Series(distances, index=list(raw["unit_names"]) if raw["units"] else samples,
+                                  name="distance")
+        return cls(factor=raw["factor"], within=raw["within"],
+                   tested_units="subgroups of " + raw["units"] if raw["units"] else "samples",
+                   centre="median" if raw["median"] else "centroid",
+                   F=_finite_or_none(raw["f"]) if raw["formed"] else None,
                    P=_finite_or_none(raw["p"]) if raw["permutations"] > 0 else None, df1=raw["df1"],
                    df2=raw["df2"], permutations=raw["permutations"], count=raw["count"],
                    bias_adjust=raw["bias_adjust"], p_adjust=raw["p_adjust"], levels=levels, pairs=table,
-                   distances=distances, _raw=raw)
+                   distances=distances, units=cls.of(units, samples) if units is not None else None, _raw=raw)
 
     def to_dict(self, samples: Optional[List[str]]) -> Dict[str, Any]:
         """The "dispersion" section of results.json."""
         raw = self._raw
-        names = list(raw["levels"])
-        return {
-            "factor": self.factor, "centre": "centroid", "bias_adjust": self.bias_adjust,
-            "p_adjust": self.p_adjust,
-            "levels": [{"level": lv, "n": n, "mean_distance": _finite_or_none(m), "sd": _finite_or_none(sd)}
-                       for lv, n, m, sd in zip(names, raw["n"], raw["mean"], raw["sd"])],
+        names, within = list(raw["levels"]), list(raw["level_within"])
+        unit_names = list(raw["unit_names"]) if raw["units"] else None
+        out = {
+            "factor": self.factor, "within": self.within, "tested_units": self.tested_units,
+            "centre": self.centre, "bias_adjust": self.bias_adjust, "p_adjust": self.p_adjust,
+            "levels": [{"within": w, "level": lv, "n": n, "mean_distance": _finite_or_none(m),
+                        "sd": _finite_or_none(sd)}
+                       for w, lv, n, m, sd in zip(within, names, raw["n"], raw["mean"], raw["sd"])],
             "df1": self.df1, "df2": self.df2, "F": self.F, "P": self.P, "permutations": self.permutations,
-            "pairs": [{"level_a": names[q["a"]], "level_b": names[q["b"]],
+            "pairs": [{"within": within[q["a"]], "level_a": names[q["a"]], "level_b": names[q["b"]],
                        "t": _finite_or_none(q["t"]) if q["formed"] else None,
                        "df": _finite_or_none(q["df"]) if q["formed"] else None,
                        "P": _finite_or_none(q["p"]), "P_adjusted": _finite_or_none(q["p_adjusted"])}
                       for q in raw["pairs"]],
-            "samples": [{"sample": samples[i] if samples is not None else str(i + 1),
-                         "distance": _finite_or_none(z)} for i, z in enumerate(raw["z"])],
+            "samples": [{"sample": (unit_names[i] if unit_names is not None
+                                    else samples[i] if samples is not None else str(i + 1)),
+                         "within": within[g], "level": names[g], "distance": _finite_or_none(z)}
+                        for i, (g, z) in enumerate(zip(raw["group"], raw["z"]))],
         }
+        if self.units is not None:
+            out["units"] = self.units.to_dict(samples)
+        return out
 
     def __repr__(self) -> str:
         if self.F is None:
@@ -291,7 +317,15 @@ class Dispersion:
             test = f"F = {self.F:.5f}, not tested: no permutations"
         else:
             test = f"F = {self.F:.5f}, P = {self.P:.5f} ({self.permutations} permutations)"
-        return f"<Dispersion of {self.factor} around its levels' centroids: {test}>"
+        centres = "spatial medians" if self.centre == "median" else "centroids"
+        if self.tested_units != "samples":
+            what = f"{self.factor}'s {self.tested_units} around its levels' {centres}"
+        elif self.within:
+            what = f"{self.factor} within {self.within} around its subgroups' {centres}"
+        else:
+            what = f"{self.factor} around its levels' {centres}"
+        line = f"<Dispersion of {what}: {test}>"
+        return line if self.units is None else line + "\n" + repr(self.units)
 
 
 def _frame(values: np.ndarray, index: Optional[List[str]], axes: int) -> Any:
@@ -393,7 +427,8 @@ class Result:
                                              list(coding["counts"]), coding["dummies"], list(labels[k])))
         self.main_test: Optional[Dict[str, Any]] = (dict(raw["main_test"]) if len(names) > 1 and self.model is None
                                                     else None)
-        self.dispersion: Optional[Dispersion] = (Dispersion.of(raw["dispersion"], samples)
+        self.dispersion: Optional[Dispersion] = (Dispersion.of(raw["dispersion"], samples,
+                                                               raw.get("dispersion_units"))
                                                  if raw.get("dispersion") is not None else None)
         # The factors tested in pairs, each its table (empty when none was asked).
         self._pairwise = list(raw.get("pairwise", []))
@@ -524,7 +559,7 @@ class Result:
         """The options of a test of dispersion, when one was asked."""
         if self.dispersion is None:
             return {}
-        return {key: self.options[key] for key in ("dispersion", "bias_adjust", "p_adjust")}
+        return {key: self.options[key] for key in ("dispersion", "bias_adjust", "dispersion_centre", "p_adjust")}
 
     def _ordinations_dict(self) -> List[Dict[str, Any]]:
         """The ordinations' figures as results.json holds them."""
@@ -583,7 +618,7 @@ class Result:
             lines.append(f"{len(self.ordinations)} ordinations: " +
                          "; ".join(f"{o.number} {o.source} ({o.axes} axes)" for o in self.ordinations))
         if self.dispersion is not None:
-            lines.append(repr(self.dispersion)[1:-1])
+            lines.extend(line[1:-1] for line in repr(self.dispersion).splitlines())
         if self.warnings:
             lines += ["warnings:"] + [f"  {w}" for w in self.warnings]
         return "\n".join(lines)

@@ -29,7 +29,7 @@ def test_the_dispersion_of_management_is_the_command_lines(dune, tmp_path):
     assert (x.F, x.P, x.df1, x.df2, x.permutations) == \
         (expected["F"], expected["P"], expected["df1"], expected["df2"], expected["permutations"])
     assert x.levels.to_dict("records") == expected["levels"]
-    pairs = x.pairs[["level_a", "level_b", "t", "df", "P", "P_adjusted"]].to_dict("records")
+    pairs = x.pairs[["within", "level_a", "level_b", "t", "df", "P", "P_adjusted"]].to_dict("records")
     assert pairs == expected["pairs"]
     assert list(x.distances.index) == [s["sample"] for s in expected["samples"]]
     assert np.array_equal(x.distances.to_numpy(), [s["distance"] for s in expected["samples"]])
@@ -49,3 +49,24 @@ def test_the_pairs_of_a_nested_design_are_the_command_lines(dune, tmp_path):
     table = r.pairwise["Use within Management"]
     tested = table[table["permutations"] > 0]
     assert list(tested["P"]) == [p["P"] for p in stored["pairwise"][1]["pairs"] if p["permutations"] > 0]
+
+
+def test_a_nested_design_and_the_spatial_median_are_the_command_lines(dune, tmp_path):
+    # Management's test of its subgroups' medians comes with its samples' own.
+    species, env = dune
+    subprocess.run([str(built_program("MORVENAK_COMMAND")), "run", "--species", str(DUNE / "dune.csv"),
+                    "--labels", str(DUNE / "dune.env.csv"), "--output", str(tmp_path / "out"), "--quiet",
+                    "--main", "Management", "--nested", "Use", "--distance", "bray", "--dispersion", "Management",
+                    "--dispersion-centre", "median", "--permutations", "99"],
+                   check=True, capture_output=True)
+    stored = json.loads((tmp_path / "out" / "results.json").read_text())
+    r = morvenak.analyse(species, "Management", "Use", data=env, distance="bray", dispersion="Management",
+                         dispersion_centre="median", permutations=99)
+    assert r.to_dict()["dispersion"] == stored["dispersion"]
+    assert r.to_dict()["options"]["dispersion_centre"] == "median"
+    units = r.dispersion.units
+    assert list(units.distances.index) == [s["sample"] for s in stored["dispersion"]["units"]["samples"]]
+    assert "Management's subgroups of Use around its levels' spatial medians" in repr(r)
+    nested = morvenak.analyse(species, "Management", "Use", data=env, dispersion="Use", permutations=99)
+    assert nested.dispersion.within == "Management" and nested.dispersion.units is None
+    assert set(nested.dispersion.pairs["within"]) <= set(nested.dispersion.levels["within"])

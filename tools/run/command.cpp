@@ -102,6 +102,7 @@ struct RunOptions {
     std::string dispersion;
     std::vector<std::string> pairwise;  // the factors whose levels are tested in pairs
     bool bias_adjust = false;
+    std::string dispersion_centre = "centroid";
     std::string p_adjust = "holm";
     std::vector<std::string> nested;
     std::string transform = "none";
@@ -237,6 +238,7 @@ morvenak::Options options_of(const RunOptions& o, Processes& processes) {
     options.unrestricted = o.unrestricted;
     options.restricted = o.restricted;
     options.bias_adjust = o.bias_adjust;
+    options.dispersion_median = o.dispersion_centre == "median";
     morvenak::p_adjust_of_name(o.p_adjust, options.p_adjust);  // the parser checked the name
     options.denominators =
         o.denominator == "ems" ? morvenak::Denominators::kEms : morvenak::Denominators::kClassic;
@@ -439,18 +441,27 @@ void print_dispersion(const morvenak::Result& r) {
         std::cout << pr.rows.size() << " pairs, " << tested << " tested, " << below
                   << " with adjusted P <= 0.05\n";
     }
-    const morvenak::DispersionResult& x = r.dispersion;
-    if (x.factor.empty()) return;
-    std::cout << "Dispersion of " << x.factor << " around its levels' centroids: ";
-    char buffer[112];
-    if (!x.formed)
-        std::snprintf(buffer, sizeof buffer, "no F: no variation in the distances");
-    else if (x.permutations > 0)
-        std::snprintf(buffer, sizeof buffer, "F = %.5f, P = %.5f (%lld permutations)", x.f, x.p,
-                      static_cast<long long>(x.permutations));
-    else
-        std::snprintf(buffer, sizeof buffer, "F = %.5f, not tested: no permutations", x.f);
-    std::cout << buffer << "\n";
+    for (const morvenak::DispersionResult* x : {&r.dispersion, &r.dispersion_units}) {
+        if (x->factor.empty()) continue;
+        const std::string centres = x->median ? "spatial medians" : "centroids";
+        if (!x->units.empty())
+            std::cout << "Dispersion of " << x->factor << "'s subgroups of " << x->units
+                      << " around its levels' " << centres << ": ";
+        else if (!x->within.empty())
+            std::cout << "Dispersion of " << x->factor << " within " << x->within
+                      << " around its subgroups' " << centres << ": ";
+        else
+            std::cout << "Dispersion of " << x->factor << " around its levels' " << centres << ": ";
+        char buffer[112];
+        if (!x->formed)
+            std::snprintf(buffer, sizeof buffer, "no F: no variation in the distances");
+        else if (x->permutations > 0)
+            std::snprintf(buffer, sizeof buffer, "F = %.5f, P = %.5f (%lld permutations)", x->f,
+                          x->p, static_cast<long long>(x->permutations));
+        else
+            std::snprintf(buffer, sizeof buffer, "F = %.5f, not tested: no permutations", x->f);
+        std::cout << buffer << "\n";
+    }
 }
 
 void print_summary(const tables::Design& d, const morvenak::Result& r, const std::string& output,
@@ -559,6 +570,10 @@ void model_to_factors(RunOptions& o) {
     if (o.dispersion.empty() && o.bias_adjust)
         throw tools::ToolError(
             "--bias-adjust goes with a test of dispersion: name its factor with --dispersion");
+    if (o.dispersion.empty() && o.dispersion_centre != "centroid")
+        throw tools::ToolError(
+            "--dispersion-centre goes with a test of dispersion: name its factor with "
+            "--dispersion");
     if (o.dispersion.empty() && o.pairwise.empty() && o.p_adjust != "holm")
         throw tools::ToolError(
             "--p-adjust goes with pairwise tests: give --pairwise or --dispersion");
@@ -890,6 +905,7 @@ void write_results(const tables::Design& d, const morvenak::Result& r, const Run
     if (!o.dispersion.empty()) {  // only when asked: other runs' files unchanged
         info.options["dispersion"] = o.dispersion;
         info.options["bias_adjust"] = o.bias_adjust;
+        info.options["dispersion_centre"] = o.dispersion_centre;
         info.options["p_adjust"] = o.p_adjust;
     }
     info.options["correction"] = o.correction;
@@ -1095,8 +1111,13 @@ void define_options(CLI::App& app, RunOptions& o) {
         ->check(CLI::IsMember({"classic", "ems"}));
     app.add_option("--dispersion", o.dispersion,
                    "Column of a factor whose levels' dispersion is tested: each sample's distance "
-                   "to its level's centroid, compared among the levels (the main factor, or a "
-                   "factor the model holds as a term of its own)");
+                   "to its level's centre, compared among the levels (a nested factor's "
+                   "subgroups within each level of its parents; the main factor of a nested "
+                   "design also by its subgroups' centres)");
+    app.add_option("--dispersion-centre", o.dispersion_centre,
+                   "The centre of a level for the test of dispersion: centroid, or median (the "
+                   "spatial median, in the principal coordinates of a dissimilarity)")
+        ->check(CLI::IsMember({"centroid", "median"}));
     app.add_option("--pairwise", o.pairwise,
                    "A factor whose levels are tested in pairs, each pair by the design's test of "
                    "the factor on its samples alone (a nested factor's within each level of its "

@@ -132,6 +132,54 @@ void add_run(Json& j, const morvenak::Result& r, const RunInfo& info) {
 
 std::string cell(double x) { return std::isfinite(x) ? number(x) : ""; }
 
+// A test of dispersion: its levels' figures, the test, each pair, and each
+// unit's distance to its centre (a unit a sample, or a subgroup's centre).
+Json dispersion_json(const tables::Design& d, const morvenak::DispersionResult& x) {
+    Json out;
+    out["factor"] = x.factor;
+    out["within"] = x.within;
+    out["tested_units"] = x.units.empty() ? Json("samples") : Json("subgroups of " + x.units);
+    out["centre"] = x.median ? "median" : "centroid";
+    out["bias_adjust"] = x.bias_adjust;
+    out["p_adjust"] = morvenak::p_adjust_name(x.adjust);
+    Json levels = Json::array();
+    for (std::size_t g = 0; g < x.levels.size(); ++g)
+        levels.push_back({{"within", x.level_within[g]},
+                          {"level", x.levels[g]},
+                          {"n", x.n[g]},
+                          {"mean_distance", number_or_null(x.mean[g])},
+                          {"sd", number_or_null(x.sd[g])}});
+    out["levels"] = levels;
+    out["df1"] = x.df1;
+    out["df2"] = x.df2;
+    out["F"] = x.formed ? number_or_null(x.f) : Json(nullptr);
+    out["P"] = x.permutations > 0 ? number_or_null(x.p) : Json(nullptr);
+    out["permutations"] = x.permutations;
+    Json pairs = Json::array();
+    for (const morvenak::DispersionPair& p : x.pairs)
+        pairs.push_back({{"within", x.level_within[static_cast<std::size_t>(p.a)]},
+                         {"level_a", x.levels[static_cast<std::size_t>(p.a)]},
+                         {"level_b", x.levels[static_cast<std::size_t>(p.b)]},
+                         {"t", p.formed ? number_or_null(p.t) : Json(nullptr)},
+                         {"df", p.formed ? number_or_null(p.df) : Json(nullptr)},
+                         {"P", number_or_null(p.p)},
+                         {"P_adjusted", number_or_null(p.p_adjusted)}});
+    out["pairs"] = pairs;
+    Json samples = Json::array();
+    for (std::size_t i = 0; i < x.z.size(); ++i) {
+        const std::size_t g = static_cast<std::size_t>(x.group[i]);
+        const Json name = !x.unit_names.empty()  ? Json(x.unit_names[i])
+                          : i < d.objects.size() ? Json(d.objects[i])
+                                                 : Json(i + 1);
+        samples.push_back({{"sample", name},
+                           {"within", x.level_within[g]},
+                           {"level", x.levels[g]},
+                           {"distance", number_or_null(x.z[i])}});
+    }
+    out["samples"] = samples;
+    return out;
+}
+
 // The test of dispersion, when asked: each level's figures, the test, each
 // pair, and each sample's distance to its centroid.
 void add_dispersion(Json& j, const tables::Design& d, const morvenak::Result& r) {
@@ -162,39 +210,9 @@ void add_dispersion(Json& j, const tables::Design& d, const morvenak::Result& r)
         }
         j["pairwise"] = all;
     }
-    const morvenak::DispersionResult& x = r.dispersion;
-    if (x.factor.empty()) return;  // other runs' files unchanged
-    Json out;
-    out["factor"] = x.factor;
-    out["centre"] = "centroid";
-    out["bias_adjust"] = x.bias_adjust;
-    out["p_adjust"] = morvenak::p_adjust_name(x.adjust);
-    Json levels = Json::array();
-    for (std::size_t g = 0; g < x.levels.size(); ++g)
-        levels.push_back({{"level", x.levels[g]},
-                          {"n", x.n[g]},
-                          {"mean_distance", number_or_null(x.mean[g])},
-                          {"sd", number_or_null(x.sd[g])}});
-    out["levels"] = levels;
-    out["df1"] = x.df1;
-    out["df2"] = x.df2;
-    out["F"] = x.formed ? number_or_null(x.f) : Json(nullptr);
-    out["P"] = x.permutations > 0 ? number_or_null(x.p) : Json(nullptr);
-    out["permutations"] = x.permutations;
-    Json pairs = Json::array();
-    for (const morvenak::DispersionPair& p : x.pairs)
-        pairs.push_back({{"level_a", x.levels[static_cast<std::size_t>(p.a)]},
-                         {"level_b", x.levels[static_cast<std::size_t>(p.b)]},
-                         {"t", p.formed ? number_or_null(p.t) : Json(nullptr)},
-                         {"df", p.formed ? number_or_null(p.df) : Json(nullptr)},
-                         {"P", number_or_null(p.p)},
-                         {"P_adjusted", number_or_null(p.p_adjusted)}});
-    out["pairs"] = pairs;
-    Json samples = Json::array();
-    for (std::size_t i = 0; i < x.z.size(); ++i)
-        samples.push_back({{"sample", i < d.objects.size() ? Json(d.objects[i]) : Json(i + 1)},
-                           {"distance", number_or_null(x.z[i])}});
-    out["samples"] = samples;
+    if (r.dispersion.factor.empty()) return;  // other runs' files unchanged
+    Json out = dispersion_json(d, r.dispersion);
+    if (!r.dispersion_units.factor.empty()) out["units"] = dispersion_json(d, r.dispersion_units);
     j["dispersion"] = out;
 }
 
@@ -427,25 +445,38 @@ std::string pairwise_tsv(const morvenak::Result& r) {
     return s;
 }
 
+namespace {
+
+// A test's units as the files name them.
+std::string units_of(const morvenak::DispersionResult& x) {
+    return x.units.empty() ? "samples" : "subgroups of " + x.units;
+}
+
+}  // namespace
+
 std::string dispersion_tsv(const morvenak::Result& r) {
-    const morvenak::DispersionResult& x = r.dispersion;
-    std::string s = "level\tn\tmean_distance\tsd\n";
-    for (std::size_t g = 0; g < x.levels.size(); ++g)
-        s += field(x.levels[g]) + "\t" + std::to_string(x.n[g]) + "\t" + cell(x.mean[g]) + "\t" +
-             cell(x.sd[g]) + "\n";
+    std::string s = "units\twithin\tlevel\tn\tmean_distance\tsd\n";
+    for (const morvenak::DispersionResult* x : {&r.dispersion, &r.dispersion_units})
+        for (std::size_t g = 0; g < x->levels.size(); ++g)
+            s += field(units_of(*x)) + "\t" + field(x->level_within[g]) + "\t" +
+                 field(x->levels[g]) + "\t" + std::to_string(x->n[g]) + "\t" + cell(x->mean[g]) +
+                 "\t" + cell(x->sd[g]) + "\n";
     return s;
 }
 
 std::string dispersion_pairs_tsv(const morvenak::Result& r) {
-    const morvenak::DispersionResult& x = r.dispersion;
-    std::string s = "level_a\tlevel_b\tt\tdf\tP\tP_adjusted\tpermutations\tnote\n";
-    for (const morvenak::DispersionPair& p : x.pairs)
-        s += field(x.levels[static_cast<std::size_t>(p.a)]) + "\t" +
-             field(x.levels[static_cast<std::size_t>(p.b)]) + "\t" + (p.formed ? cell(p.t) : "") +
-             "\t" + (p.formed ? cell(p.df) : "") + "\t" + cell(p.p) + "\t" + cell(p.p_adjusted) +
-             "\t" + std::to_string(std::isfinite(p.p) ? x.permutations : 0) + "\t" +
-             (p.formed ? "" : "no t: a level of one sample, or no variation in the distances") +
-             "\n";
+    std::string s = "units\twithin\tlevel_a\tlevel_b\tt\tdf\tP\tP_adjusted\tpermutations\tnote\n";
+    for (const morvenak::DispersionResult* x : {&r.dispersion, &r.dispersion_units})
+        for (const morvenak::DispersionPair& p : x->pairs)
+            s += field(units_of(*x)) + "\t" +
+                 field(x->level_within[static_cast<std::size_t>(p.a)]) + "\t" +
+                 field(x->levels[static_cast<std::size_t>(p.a)]) + "\t" +
+                 field(x->levels[static_cast<std::size_t>(p.b)]) + "\t" +
+                 (p.formed ? cell(p.t) : "") + "\t" + (p.formed ? cell(p.df) : "") + "\t" +
+                 cell(p.p) + "\t" + cell(p.p_adjusted) + "\t" +
+                 std::to_string(std::isfinite(p.p) ? x->permutations : 0) + "\t" +
+                 (p.formed ? "" : "no t: a level of one unit, or no variation in the distances") +
+                 "\n";
     return s;
 }
 

@@ -44,9 +44,11 @@ struct RunInfo {
 };
 std::string results_json(const tables::Design& d, const morvenak::Result& r, const RunInfo& info);
 
-// The test of dispersion: dispersion.tsv, a row per level of its factor (its samples,
-// their mean distance to the centroid and its standard deviation), and
-// dispersion-pairs.tsv, a row per pair of levels (Welch's t, its df, P raw and adjusted).
+// The test of dispersion: dispersion.tsv, a row per level of its factor (its units,
+// their mean distance to the centre and its standard deviation), and
+// dispersion-pairs.tsv, a row per pair of levels (Welch's t, its df, P raw and adjusted);
+// a nested factor's levels are named within their parents' levels, and the main factor
+// of a nested design adds the rows of the test whose units are its subgroups' centres.
 std::string dispersion_tsv(const morvenak::Result& r);
 // pairwise.tsv: a row per pair of levels of each factor asked (term, within, level_a,
 // level_b, F, t, df1, df2, P, P_adjusted, permutations, note).

@@ -869,48 +869,154 @@ Result Analysis::run() {
   return std::move(r);
 }
 
+namespace {
+
+// The points of the analysis for spatial medians: the table's rows, or the
+// principal coordinates of Gower's matrix, u_k sqrt(|lambda_k|) for
+// |lambda_k| > 1e-10 max |lambda| (the axes of positive eigenvalues first,
+// descending, then those of negative ones, most negative first), with
+// `positive` the number of the first.
+RowMatrix median_points(const RowMatrix* table, const RowMatrix* gd, int* positive) {
+  if (table != nullptr) {
+    *positive = table->p;
+    return *table;
+  }
+  const int n = gd->n;
+  const std::size_t ns = static_cast<std::size_t>(n);
+  std::vector<double> m = gd->a, ev, vec;
+  decompose(m, n, ev, vec);
+  double largest = 0.0;
+  for (double v : ev) largest = std::max(largest, std::fabs(v));
+  std::vector<std::size_t> axes;
+  for (std::size_t j = 0; j < ev.size(); ++j)
+    if (ev[j] > 1e-10 * largest) axes.push_back(j);
+  *positive = static_cast<int>(axes.size());
+  for (std::size_t j = ev.size(); j-- > 0;)
+    if (ev[j] < -1e-10 * largest) axes.push_back(j);
+  RowMatrix x;
+  x.n = n;
+  x.p = static_cast<int>(axes.size());
+  x.a.assign(ns * axes.size(), 0.0);
+  for (std::size_t k = 0; k < axes.size(); ++k) {
+    const double root = std::sqrt(std::fabs(ev[axes[k]]));
+    for (std::size_t i = 0; i < ns; ++i) x.row(static_cast<int>(i))[k] = vec[i + axes[k] * ns] * root;
+  }
+  return x;
+}
+
+}  // namespace
+
 void Analysis::test_dispersion(const Input& input) {
   Impl& a = *impl_;
   if (!a.has_response) throw InvalidInput("no response matrix Y");
-  const Factor* f = nullptr;
-  for (const Factor& g : input.factors)
-    if (g.name == input.dispersion) f = &g;
-  if (f == nullptr) throw InvalidInput("the dispersion's factor '" + input.dispersion + "' is no factor of the design");
-  if (!f->by_labels)
-    throw InvalidInput("the dispersion's factor '" + input.dispersion + "' is given by codes, not labels");
-  bool alone = input.model.empty() ? f == &input.factors[0] : false;
-  if (!input.model.empty())
-    for (const std::vector<std::string>& t : parse_formula(input.model).terms)
-      alone = alone || t == std::vector{f->name};
-  if (!alone)
-    throw InvalidInput("the dispersion of '" + f->name +
-                       "', a factor nested in another, is not available: name the main factor, or a factor the "
-                       "model holds as a term of its own");
-  const LevelCoding levels = code_levels(f->labels, nullptr, f->order);
-  std::vector<double> z;
+  const FactorPlace at = place_factor(input, input.dispersion, "the dispersion");
+  const Factor& f = *at.factor;
+  const bool median = a.options.dispersion_median;
+  // The groups: the factor's levels within each cell of its parents.
+  std::vector<std::string> cells, names, within;
+  std::vector<std::vector<int>> cell_objects;
+  parent_cells(input, at, cells, cell_objects);
+  std::vector<int> group(static_cast<std::size_t>(input.n), 0), stratum;
+  for (std::size_t c = 0; c < cells.size(); ++c) {
+    const std::vector<std::string> levels = levels_of(f, cell_objects[c]);
+    const int base = static_cast<int>(names.size());
+    for (const std::string& l : levels) {
+      names.push_back(l);
+      within.push_back(cells[c]);
+      stratum.push_back(static_cast<int>(c));
+    }
+    for (int i : cell_objects[c])
+      group[static_cast<std::size_t>(i)] =
+          base + static_cast<int>(std::find(levels.begin(), levels.end(), f.labels[static_cast<std::size_t>(i)]) -
+                                  levels.begin());
+  }
+  const int groups = static_cast<int>(names.size());
+  RowMatrix y;
+  const RowMatrix* table = nullptr;
+  const RowMatrix* gd = nullptr;
   if (a.distances) {
-    z = distances_to_centroid(nullptr, &a.gd, levels.level_of, static_cast<int>(levels.levels.size()),
-                              a.options.bias_adjust);
+    gd = &a.gd;
   } else if (a.grouped) {
-    z = distances_to_centroid(&a.gy, nullptr, levels.level_of, static_cast<int>(levels.levels.size()),
-                              a.options.bias_adjust);
+    table = &a.gy;
   } else {
-    RowMatrix y;
     y.n = a.ctx.n;
     y.p = a.ctx.p;
     y.a.resize(static_cast<std::size_t>(y.n) * static_cast<std::size_t>(y.p));
     for (int i = 1; i <= y.n; ++i)
       for (int j = 1; j <= y.p; ++j) y.row(i - 1)[j - 1] = a.w.y(i, j);
-    z = distances_to_centroid(&y, nullptr, levels.level_of, static_cast<int>(levels.levels.size()),
-                              a.options.bias_adjust);
+    table = &y;
   }
+  RowMatrix points;
+  int positive = 0, unconverged = 0;
+  std::vector<double> z;
+  if (median) {
+    if (gd != nullptr)
+      a.events->decomposition_started("the principal coordinates of the spatial medians", gd->n,
+                                      decomposition_seconds(gd->n));
+    points = median_points(table, gd, &positive);
+    z = distances_to_centres(points, positive, group, spatial_medians(points, positive, group, groups, &unconverged),
+                             a.options.bias_adjust);
+  } else {
+    z = distances_to_centroid(table, gd, group, groups, a.options.bias_adjust);
+  }
+  const std::int64_t permutations = a.ctx.test_offered ? a.options.permutations : 0;
   Generator own(a.options.seed, GeneratorKind::kModern);
-  DispersionResult d = dispersion_test(std::move(z), levels.level_of, static_cast<int>(levels.levels.size()),
-                                       a.ctx.test_offered ? a.options.permutations : 0, own, a.options.p_adjust);
-  d.factor = f->name;
-  d.levels = levels.levels;
+  DispersionResult d = dispersion_test(std::move(z), group, groups, stratum, permutations, own, a.options.p_adjust);
+  d.factor = f.name;
+  for (std::size_t j = at.k < at.chain.size() ? at.k : 0; j-- > 0;)
+    d.within += (d.within.empty() ? "" : " within ") + at.chain[j];
+  d.levels = std::move(names);
+  d.level_within = std::move(within);
+  d.median = median;
   d.bias_adjust = a.options.bias_adjust;
+  // The main factor of a nested design: its test's units, the subgroups of
+  // the first nested factor, their centres around the main levels' centres.
+  DispersionResult u;
+  if (at.k == 0 && at.chain.size() > 1) {
+    FactorPlace sub = at;
+    sub.k = 2;
+    std::vector<std::string> unit_names;
+    std::vector<std::vector<int>> unit_objects;
+    parent_cells(input, sub, unit_names, unit_objects);
+    const int units = static_cast<int>(unit_names.size());
+    std::vector<int> unit(static_cast<std::size_t>(input.n)), level_of_unit;
+    for (std::size_t c = 0; c < unit_objects.size(); ++c) {
+      for (int i : unit_objects[c]) unit[static_cast<std::size_t>(i)] = static_cast<int>(c);
+      level_of_unit.push_back(group[static_cast<std::size_t>(unit_objects[c][0])]);
+    }
+    std::vector<double> zu;
+    if (median) {
+      RowMatrix centres;
+      centres.n = units;
+      centres.p = points.p;
+      centres.a = spatial_medians(points, positive, unit, units, &unconverged);
+      zu = distances_to_centres(centres, positive, level_of_unit,
+                                spatial_medians(centres, positive, level_of_unit, groups, &unconverged),
+                                a.options.bias_adjust);
+    } else {
+      zu = unit_distances_to_centroid(table, gd, unit, units, level_of_unit, groups);
+      std::vector<int> count(static_cast<std::size_t>(groups), 0);
+      for (int l : level_of_unit) ++count[static_cast<std::size_t>(l)];
+      for (std::size_t c = 0; c < zu.size(); ++c) {
+        const double m = count[static_cast<std::size_t>(level_of_unit[c])];
+        if (a.options.bias_adjust && m > 1) zu[c] *= std::sqrt(m / (m - 1.0));
+      }
+    }
+    u = dispersion_test(std::move(zu), level_of_unit, groups, {}, permutations, own, a.options.p_adjust);
+    u.factor = f.name;
+    u.units = at.chain[1];
+    u.levels = d.levels;
+    u.level_within.assign(d.levels.size(), "");
+    u.unit_names = std::move(unit_names);
+    u.median = median;
+    u.bias_adjust = a.options.bias_adjust;
+  }
+  if (unconverged > 0)
+    a.warn({"the spatial medians of " + std::to_string(unconverged) + (unconverged == 1 ? " group" : " groups") +
+            " did not settle in 100,000 steps: their distances are from the last step"});
+  d.unconverged = unconverged;
   a.result.dispersion = std::move(d);
+  a.result.dispersion_units = std::move(u);
 }
 
 Result Analysis::run_model(const Input& input) {

@@ -59,8 +59,57 @@ Input subset(const Input& in, const std::vector<int>& keep) {
   return s;
 }
 
-// The levels of `labels` over `objects` in the factor's order (its `order`,
-// else first appearance).
+}  // namespace
+
+FactorPlace place_factor(const Input& input, const std::string& asked, const std::string& what) {
+  FactorPlace at;
+  if (input.model.empty()) {
+    for (const Factor& f : input.factors) at.chain.push_back(f.name);
+  } else {
+    at.chain = model_factors(input.model);
+  }
+  const size_t within_at = asked.find(" within ");
+  const std::string name = within_at == std::string::npos ? asked : asked.substr(0, within_at);
+  at.factor = factor_named(input, name);
+  if (at.factor == nullptr || !at.factor->by_labels)
+    throw InvalidInput(what + ": '" + name + "' is no factor of the design given by labels");
+  const auto it = std::find(at.chain.begin(), at.chain.end(), name);
+  at.k = static_cast<size_t>(it - at.chain.begin());
+  if (it == at.chain.end()) {
+    bool own = false;
+    for (const std::vector<std::string>& t : parse_formula(input.model).terms) own = own || t == std::vector{name};
+    if (!own || within_at != std::string::npos)
+      throw InvalidInput(what + " of '" + asked +
+                         "': name a factor of a nested design, or a factor the model holds as a term of its own");
+  } else if (within_at != std::string::npos) {
+    // "B within A": A is the factor B is nested in.
+    std::string parents;
+    for (size_t j = at.k; j-- > 0;) parents += (parents.empty() ? "" : " within ") + at.chain[j];
+    if (asked.substr(within_at + 8) != parents)
+      throw InvalidInput(what + " of '" + asked + "': " + name +
+                         (at.k == 0 ? " is the main factor" : " is nested within " + parents));
+  }
+  return at;
+}
+
+void parent_cells(const Input& input, const FactorPlace& at, std::vector<std::string>& names,
+                  std::vector<std::vector<int>>& objects) {
+  names.clear();
+  objects.clear();
+  const size_t parents = std::min(at.k, at.chain.size());
+  for (int i = 0; i < input.n; ++i) {
+    std::string key;
+    for (size_t j = 0; j < parents; ++j)
+      key += (j > 0 ? ": " : "") + factor_named(input, at.chain[j])->labels[static_cast<size_t>(i)];
+    const size_t c = static_cast<size_t>(std::find(names.begin(), names.end(), key) - names.begin());
+    if (c == names.size()) {
+      names.push_back(key);
+      objects.emplace_back();
+    }
+    objects[c].push_back(i);
+  }
+}
+
 std::vector<std::string> levels_of(const Factor& f, const std::vector<int>& objects) {
   std::vector<std::string> seen;
   for (int i : objects) {
@@ -74,17 +123,7 @@ std::vector<std::string> levels_of(const Factor& f, const std::vector<int>& obje
   return ordered;
 }
 
-}  // namespace
-
 void add_pairwise(const Input& input, const Options& options, Events* events, Result& r) {
-  // The factors of a nested design in nesting order (by the model when it is
-  // one of nested terms); empty for a model of other terms.
-  std::vector<std::string> chain;
-  if (input.model.empty()) {
-    for (const Factor& f : input.factors) chain.push_back(f.name);
-  } else {
-    chain = model_factors(input.model);
-  }
   for (const Factor& f : input.factors)
     if (!f.by_labels)
       throw InvalidInput("pairwise tests take the factors by labels: '" + f.name + "' is given by codes");
@@ -95,28 +134,12 @@ void add_pairwise(const Input& input, const Options& options, Events* events, Re
     PairwiseResult pr;
     pr.term = asked;
     pr.adjust = options.p_adjust;
-    const size_t within_at = asked.find(" within ");
-    pr.factor = within_at == std::string::npos ? asked : asked.substr(0, within_at);
-    const Factor* f = factor_named(input, pr.factor);
-    if (f == nullptr || !f->by_labels)
-      throw InvalidInput("the pairwise tests' factor '" + pr.factor + "' is no factor of the design given by labels");
-    const auto at = std::find(chain.begin(), chain.end(), pr.factor);
-    const size_t k = static_cast<size_t>(at - chain.begin());
-    if (at == chain.end()) {
-      bool own = false;
-      for (const std::vector<std::string>& t : parse_formula(input.model).terms)
-        own = own || t == std::vector{pr.factor};
-      if (!own || within_at != std::string::npos)
-        throw InvalidInput("the pairwise tests of '" + asked +
-                           "': name a factor of a nested design, or a factor the model holds as a term of its own");
-    } else if (within_at != std::string::npos) {
-      // "B within A": A is the factor B is nested in.
-      std::string parents;
-      for (size_t j = k; j-- > 0;) parents += (parents.empty() ? "" : " within ") + chain[j];
-      if (asked.substr(within_at + 8) != parents)
-        throw InvalidInput("the pairwise tests of '" + asked + "': " + pr.factor +
-                           (k == 0 ? " is the main factor" : " is nested within " + parents));
-    }
+    const FactorPlace place = place_factor(input, asked, "the pairwise tests");
+    const Factor* f = place.factor;
+    pr.factor = f->name;
+    const std::vector<std::string>& chain = place.chain;
+    const auto at = chain.begin() + static_cast<std::ptrdiff_t>(place.k);
+    const size_t k = place.k;
     // The row of the run's table that tests the factor; a mixed design's over
     // a combination of mean squares has no pairs.
     for (const Row& row : r.rows)
@@ -127,20 +150,9 @@ void add_pairwise(const Input& input, const Options& options, Events* events, Re
       r.pairwise.push_back(std::move(pr));
       continue;
     }
-    // The cells of the factor's parents, in order of their first objects.
     std::vector<std::string> cells;
     std::vector<std::vector<int>> cell_objects;
-    for (int i = 0; i < input.n; ++i) {
-      std::string key;
-      for (size_t j = 0; at != chain.end() && j < k; ++j)
-        key += (j > 0 ? ": " : "") + factor_named(input, chain[j])->labels[static_cast<size_t>(i)];
-      const auto c = std::find(cells.begin(), cells.end(), key);
-      if (c == cells.end()) {
-        cells.push_back(key);
-        cell_objects.emplace_back();
-      }
-      cell_objects[static_cast<size_t>(std::find(cells.begin(), cells.end(), key) - cells.begin())].push_back(i);
-    }
+    parent_cells(input, place, cells, cell_objects);
     for (size_t c = 0; c < cells.size(); ++c) {
       const std::vector<std::string> levels = levels_of(*f, cell_objects[c]);
       for (size_t a = 0; a < levels.size(); ++a)

@@ -175,6 +175,7 @@ struct Options {
   // times sqrt(n_g / (n_g - 1)) with `bias_adjust`; its pairs' P adjusted by
   // `p_adjust`.
   bool bias_adjust = false;
+  bool dispersion_median = false;  // the spatial median as the centre (else the centroid)
   PAdjust p_adjust = PAdjust::kHolm;
 };
 
@@ -360,11 +361,16 @@ struct LevelCoding {
 };
 
 // The test of multivariate dispersion among the levels of a factor: each
-// object's distance to its level's centroid, per level their number, mean and
-// standard deviation (n - 1; NaN for one object), the anova F of the
-// distances and its P, and each pair of levels' Welch t, its degrees of
-// freedom, raw and adjusted P (NaN: no t, a level of one object or no
-// variation).
+// unit's distance to its level's centre (the centroid, or the spatial
+// median), per level their number, mean and standard deviation (n - 1; NaN
+// for one unit), the anova F of the distances and its P, and each pair of
+// levels' Welch t, its degrees of freedom, raw and adjusted P (NaN: no t, a
+// level of one unit or no variation). The units are the objects, or (the
+// main factor of a nested design, `units` its first nested factor) the
+// centres of that factor's subgroups. A nested factor's levels are its
+// subgroups, compared within each level of its parents: the anova's F is of
+// the subgroups within the parents, its residuals permuted within them, and
+// pairs are of subgroups of one parent.
 struct DispersionPair {
   int a = 0, b = 0;  // the levels, a < b
   double t = 0.0, df = 0.0;
@@ -373,11 +379,18 @@ struct DispersionPair {
   double p = 0.0, p_adjusted = 0.0;
 };
 struct DispersionResult {
-  std::string factor;  // empty: no test asked
+  std::string factor;   // empty: no test asked
+  std::string within;   // a nested factor's parents ("Shrub within Topo"); empty otherwise
+  std::string units;    // the factor whose subgroups are the units; empty: the objects
+  bool median = false;  // the centres are spatial medians (else centroids)
   bool bias_adjust = false;
   PAdjust adjust = PAdjust::kHolm;
   std::vector<std::string> levels;
-  std::vector<double> z;  // each object's distance to its centroid
+  std::vector<std::string> level_within;  // each level's parents' levels, joined by ": "
+  std::vector<std::string> unit_names;    // each unit's name (empty: the objects)
+  std::vector<int> group;                 // each unit's level
+  int unconverged = 0;                    // spatial medians whose iteration did not settle
+  std::vector<double> z;                  // each unit's distance to its centre
   std::vector<int> n;
   std::vector<double> mean, sd;
   int df1 = 0, df2 = 0;
@@ -444,6 +457,7 @@ struct Result {
   bool balanced = true;                     // a mixed design's; an unbalanced one's EMS are unrestricted
   std::vector<std::string> random_factors;  // the factors named random
   DispersionResult dispersion;
+  DispersionResult dispersion_units;     // the main factor of a nested design's, its subgroups the units
   std::vector<PairwiseResult> pairwise;  // one per factor asked (Input::pairwise)
 };
 
