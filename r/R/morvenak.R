@@ -25,6 +25,7 @@ morvenak.default <- function(Y, main, nested = NULL, data = NULL,
                                           "kulczynski", "manhattan", "canberra", "gower", "altgower"),
                              binary = FALSE, sqrt_dist = FALSE, correction = c("none", "lingoes"),
                              residual_axes = NULL, dispersion = NULL, bias_adjust = FALSE,
+                             dispersion_centre = c("centroid", "median"),
                              p_adjust = c("holm", "bonferroni", "fdr", "none"), pairwise = NULL, ...) {
   call <- match.call()
   call[[1L]] <- as.name("morvenak")
@@ -38,7 +39,8 @@ morvenak.default <- function(Y, main, nested = NULL, data = NULL,
                nested_factors(nested, substitute(nested), data))
   analysis(response, factors, transform, permutations, if (missing(task)) NULL else task, seed, threads,
            main_units, exact, distance, binary, sqrt_dist, correction, residual_axes, call,
-           dispersion = dispersion_of(dispersion, bias_adjust, p_adjust, pairwise))
+           dispersion = dispersion_of(dispersion, bias_adjust, p_adjust, pairwise,
+                                      if (missing(dispersion_centre)) NULL else dispersion_centre))
 }
 
 morvenak.formula <- function(Y, data = NULL, covariates = NULL, ss = c("sequential", "marginal"), strata = NULL,
@@ -220,19 +222,22 @@ analysis_with_defaults <- function(response, factors,
                                                 "kulczynski", "manhattan", "canberra", "gower", "altgower"),
                                    binary = FALSE, sqrt_dist = FALSE, correction = c("none", "lingoes"),
                                    residual_axes = NULL, dispersion = NULL, bias_adjust = FALSE,
+                                   dispersion_centre = c("centroid", "median"),
                                    p_adjust = c("holm", "bonferroni", "fdr", "none"), pairwise = NULL,
                                    model = NULL, call) {
   analysis(response, factors, transform, permutations, if (missing(task)) NULL else task, seed, threads,
            main_units, exact, distance, binary, sqrt_dist, correction, residual_axes, call, model,
-           dispersion_of(dispersion, bias_adjust, p_adjust, pairwise))
+           dispersion_of(dispersion, bias_adjust, p_adjust, pairwise,
+                         if (missing(dispersion_centre)) NULL else dispersion_centre))
 }
 
 # The tests beside the analysis: the test of dispersion's factor ("" for
-# none) and its bias adjustment, the factors tested in pairs (`pairwise`,
+# none), its bias adjustment and centre (NULL: the centroid), the factors tested in pairs (`pairwise`,
 # each a name or "Use within Management"; empty for none) and the adjustment
 # of the pairs' P, which both take.
-dispersion_of <- function(dispersion, bias_adjust, p_adjust, pairwise = NULL) {
+dispersion_of <- function(dispersion, bias_adjust, p_adjust, pairwise = NULL, centre = NULL) {
   p_adjust <- match.arg(p_adjust, c("holm", "bonferroni", "fdr", "none"))
+  median <- !is.null(centre) && match.arg(centre, c("centroid", "median")) == "median"
   bias_adjust <- flag(bias_adjust, "bias_adjust")
   if (!is.null(pairwise) &&
       (!is.character(pairwise) || !length(pairwise) || anyNA(pairwise) || !all(nzchar(pairwise))))
@@ -243,13 +248,15 @@ dispersion_of <- function(dispersion, bias_adjust, p_adjust, pairwise = NULL) {
   if (is.null(dispersion)) {
     if (bias_adjust)
       stop_morvenak("'bias_adjust' goes with a test of dispersion: name its factor in 'dispersion'")
+    if (median)
+      stop_morvenak("'dispersion_centre' goes with a test of dispersion: name its factor in 'dispersion'")
     if (p_adjust != "holm" && !length(pairwise))
       stop_morvenak("'p_adjust' goes with pairwise tests: name their factors in 'pairwise' or 'dispersion'")
-    return(list(factor = "", bias_adjust = FALSE, p_adjust = p_adjust, pairwise = pairwise))
+    return(list(factor = "", bias_adjust = FALSE, median = FALSE, p_adjust = p_adjust, pairwise = pairwise))
   }
   if (!is.character(dispersion) || length(dispersion) != 1L || is.na(dispersion) || !nzchar(dispersion))
     stop_morvenak("'dispersion' must be the name of a factor of the design")
-  list(factor = dispersion, bias_adjust = bias_adjust, p_adjust = p_adjust, pairwise = pairwise)
+  list(factor = dispersion, bias_adjust = bias_adjust, median = median, p_adjust = p_adjust, pairwise = pairwise)
 }
 
 transform_codes <- setNames(0:9, transform_names)
@@ -320,7 +327,7 @@ analysis <- function(response, factors, transform, permutations, task, seed, thr
                if (is.null(model$strata)) "" else model$strata$name, identical(model$ss, "marginal"),
                as.character(model$mixed$random), as.character(model$mixed$fixed), isTRUE(model$mixed$unrestricted),
                isTRUE(model$mixed$restricted), isTRUE(model$mixed$ems), dispersion$factor, dispersion$bias_adjust,
-               dispersion$p_adjust, dispersion$pairwise)
+               dispersion$median, dispersion$p_adjust, dispersion$pairwise)
   for (w in out$warnings) warning(w, call. = FALSE)
   if (!out$ok) engine_failure(out, call)
   m <- result_object(out, response, factors, list(transform = used$transform, distance = used$name,
@@ -333,7 +340,10 @@ analysis <- function(response, factors, transform, permutations, task, seed, thr
                                              residual_axes = if (axes < 0L) NA_integer_ else axes,
                                              arrangements = out$arrangements, exact_test = out$exact),
                      call, model)
-  if (!is.null(out$dispersion)) m$dispersion <- dispersion_result(out$dispersion, response)
+  if (!is.null(out$dispersion)) {
+    m$dispersion <- dispersion_result(out$dispersion, response)
+    if (!is.null(out$dispersion_units)) m$dispersion$units <- dispersion_result(out$dispersion_units, response)
+  }
   if (length(dispersion$pairwise))
     m$pairwise <- setNames(lapply(out$pairwise, pairwise_table), vapply(out$pairwise, function(x) x$term, ""))
   m
@@ -650,18 +660,24 @@ model_result <- function(out, response, factors, options, call, model) {
             class = "morvenak")
 }
 
-# The test of dispersion: the F of the distances to the levels' centroids
-# and its P, each level's figures, each pair's Welch t and P, and each
-# object's distance.
+# The test of dispersion: the F of the distances to the levels' centres and
+# its P, each level's figures (Within: its parents' levels, NA for a main
+# factor), each pair's Welch t and P, and each unit's distance (a unit a
+# sample, or a subgroup's centre: `units` names the factor of the subgroups).
 dispersion_result <- function(d, response) {
   pairs <- d$pairs
-  list(factor = d$factor, F = d$f, P = d$p, df1 = d$df1, df2 = d$df2,
+  within <- ifelse(nzchar(d$level_within), d$level_within, NA_character_)
+  list(factor = d$factor, within = if (nzchar(d$within)) d$within else NULL,
+       units = if (nzchar(d$units)) d$units else NULL, centre = if (d$median) "median" else "centroid",
+       F = d$f, P = d$p, df1 = d$df1, df2 = d$df2,
        permutations = as.integer(d$permutations), count = d$count, bias_adjust = d$bias_adjust,
        p_adjust = d$p_adjust,
-       levels = data.frame(Level = d$levels, N = d$n, MeanDistance = d$mean, SD = d$sd, stringsAsFactors = FALSE),
-       pairs = data.frame(LevelA = d$levels[pairs$a], LevelB = d$levels[pairs$b], t = pairs$t, Df = pairs$df,
-                          P = pairs$p, PAdjusted = pairs$p_adjusted, stringsAsFactors = FALSE),
-       distances = setNames(d$z, response$samples))
+       levels = data.frame(Within = within, Level = d$levels, N = d$n, MeanDistance = d$mean, SD = d$sd,
+                           stringsAsFactors = FALSE),
+       pairs = data.frame(Within = within[pairs$a], LevelA = d$levels[pairs$a], LevelB = d$levels[pairs$b],
+                          t = pairs$t, Df = pairs$df, P = pairs$p, PAdjusted = pairs$p_adjusted,
+                          stringsAsFactors = FALSE),
+       distances = setNames(d$z, if (nzchar(d$units)) d$unit_names else response$samples))
 }
 
 # A factor's pairwise tests as a data frame, a row per pair (the columns of

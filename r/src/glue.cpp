@@ -193,11 +193,13 @@ Rcpp::List codings_of(const morvenak::Result& r) {
   return out;
 }
 
-// The test of dispersion, NULL when none was asked: per level its n, mean
-// distance to the centroid and sd; the F (NA without variation in the
-// distances), its P (NA without a test) and count; each object's distance;
-// each pair of levels (a, b: 1-based indices into levels), its Welch t and df
-// (NA where it has none), raw and adjusted P.
+// The test of dispersion, NULL when none was asked: the parent factors of a
+// nested factor (within), the factor whose subgroups are the units ("": the
+// objects), the centre; per level its parents' levels, n, mean distance to
+// the centre and sd; the F (NA without variation in the distances), its P
+// (NA without a test) and count; each unit's name (none: the objects), level
+// (1-based) and distance; each pair of levels (a, b: 1-based indices into
+// levels), its Welch t and df (NA where it has none), raw and adjusted P.
 SEXP dispersion_of(const morvenak::DispersionResult& x) {
   if (x.factor.empty()) return R_NilValue;
   const char* adjust = morvenak::p_adjust_name(x.adjust);
@@ -213,12 +215,14 @@ SEXP dispersion_of(const morvenak::DispersionResult& x) {
     p[i] = std::isfinite(q.p) ? q.p : NA_REAL;
     p_adjusted[i] = std::isfinite(q.p_adjusted) ? q.p_adjusted : NA_REAL;
   }
+  Rcpp::IntegerVector group(x.group.begin(), x.group.end());
+  group = group + 1;
   Rcpp::NumericVector mean(x.mean.begin(), x.mean.end()), sd(x.sd.begin(), x.sd.end());
   for (R_xlen_t g = 0; g < sd.size(); ++g) {
     if (!std::isfinite(mean[g])) mean[g] = NA_REAL;
     if (!std::isfinite(sd[g])) sd[g] = NA_REAL;
   }
-  return Rcpp::List::create(
+  Rcpp::List out = Rcpp::List::create(
       Rcpp::Named("factor") = x.factor, Rcpp::Named("bias_adjust") = x.bias_adjust,
       Rcpp::Named("p_adjust") = adjust, Rcpp::Named("levels") = Rcpp::wrap(x.levels),
       Rcpp::Named("n") = Rcpp::wrap(x.n), Rcpp::Named("mean") = mean, Rcpp::Named("sd") = sd,
@@ -230,6 +234,14 @@ SEXP dispersion_of(const morvenak::DispersionResult& x) {
       Rcpp::Named("pairs") = Rcpp::List::create(Rcpp::Named("a") = a, Rcpp::Named("b") = b, Rcpp::Named("t") = t,
                                                 Rcpp::Named("df") = df, Rcpp::Named("p") = p,
                                                 Rcpp::Named("p_adjusted") = p_adjusted));
+  // Beyond the twenty elements of List::create.
+  out.push_back(x.within, "within");
+  out.push_back(x.units, "units");
+  out.push_back(x.median, "median");
+  out.push_back(Rcpp::wrap(x.level_within), "level_within");
+  out.push_back(Rcpp::wrap(x.unit_names), "unit_names");
+  out.push_back(group, "group");
+  return out;
 }
 
 // The pairwise tests, one list per factor asked: its term (as asked), factor,
@@ -282,6 +294,7 @@ Rcpp::List success(const morvenak::Result& r, const std::vector<std::string>& wa
       Rcpp::Named("restricted") = r.restricted, Rcpp::Named("balanced") = r.balanced,
       Rcpp::Named("random_factors") = Rcpp::wrap(r.random_factors));
   out.push_back(dispersion_of(r.dispersion), "dispersion");  // beyond the twenty elements of List::create
+  out.push_back(dispersion_of(r.dispersion_units), "dispersion_units");
   out.push_back(pairwise_of(r.pairwise), "pairwise");
   return out;
 }
@@ -300,15 +313,16 @@ Rcpp::List success(const morvenak::Result& r, const std::vector<std::string>& wa
 // and ems (TRUE): a model of nested terms without random factors takes its
 // nested factors as random, its denominators from its expected mean squares.
 // The test of dispersion: the factor whose levels are tested ("" for none),
-// each distance times sqrt(n / (n - 1)) with bias_adjust (TRUE), the pairs'
-// P adjusted by p_adjust ("holm", "bonferroni", "fdr" or "none"), as are the
+// each distance times sqrt(n / (n - 1)) with bias_adjust (TRUE), around
+// the spatial medians with dispersion_median (TRUE), the pairs' P adjusted by p_adjust ("holm", "bonferroni", "fdr" or "none"), as are the
 // P of the pairwise tests. pairwise: the factors whose levels are tested in
 // pairs, each a name or "Use within Management" (empty for none).
 Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP transform_, SEXP permutations_, SEXP task_,
                    SEXP seed_, SEXP threads_, SEXP subgroups_, SEXP exact_, SEXP distance_, SEXP binary_,
                    SEXP sqrt_dist_, SEXP distances_, SEXP lingoes_, SEXP residual_axes_, SEXP model_, SEXP covariates_,
                    SEXP strata_, SEXP strata_name_, SEXP marginal_, SEXP random_, SEXP fixed_, SEXP unrestricted_,
-                   SEXP restricted_, SEXP ems_, SEXP dispersion_, SEXP bias_adjust_, SEXP p_adjust_,
+                   SEXP restricted_, SEXP ems_, SEXP dispersion_, SEXP bias_adjust_, SEXP dispersion_median_,
+                   SEXP p_adjust_,
                    SEXP pairwise_) {
   const Rcpp::NumericMatrix y(y_);
   const Rcpp::List factors(factors_);
@@ -366,6 +380,7 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP trans
   in.dispersion = Rcpp::as<std::string>(dispersion_);
   in.pairwise = Rcpp::as<std::vector<std::string>>(pairwise_);
   options.bias_adjust = Rcpp::as<bool>(bias_adjust_);
+  options.dispersion_median = Rcpp::as<bool>(dispersion_median_);
   const std::string p_adjust = Rcpp::as<std::string>(p_adjust_);
   if (!morvenak::p_adjust_of_name(p_adjust, options.p_adjust))
     return failure("invalid", "unknown adjustment of P '" + p_adjust + "'");
@@ -403,11 +418,11 @@ extern "C" SEXP morvenak_analyse(SEXP y, SEXP factors, SEXP orders, SEXP names, 
                                  SEXP binary, SEXP sqrt_dist, SEXP distances, SEXP lingoes, SEXP residual_axes,
                                  SEXP model, SEXP covariates, SEXP strata, SEXP strata_name, SEXP marginal, SEXP random,
                                  SEXP fixed, SEXP unrestricted, SEXP restricted, SEXP ems, SEXP dispersion,
-                                 SEXP bias_adjust, SEXP p_adjust, SEXP pairwise) {
+                                 SEXP bias_adjust, SEXP dispersion_median, SEXP p_adjust, SEXP pairwise) {
   BEGIN_RCPP
   return analyse(y, factors, orders, names, transform, permutations, task, seed, threads, subgroups, exact, distance,
                  binary, sqrt_dist, distances, lingoes, residual_axes, model, covariates, strata, strata_name, marginal,
-                 random, fixed, unrestricted, restricted, ems, dispersion, bias_adjust, p_adjust,
+                 random, fixed, unrestricted, restricted, ems, dispersion, bias_adjust, dispersion_median, p_adjust,
                  pairwise);
   END_RCPP
 }
@@ -433,7 +448,7 @@ extern "C" SEXP morvenak_engine_version() {
 }
 
 static const R_CallMethodDef kCallMethods[] = {
-    {"morvenak_analyse", reinterpret_cast<DL_FUNC>(&morvenak_analyse), 31},
+    {"morvenak_analyse", reinterpret_cast<DL_FUNC>(&morvenak_analyse), 32},
     {"morvenak_model_factors", reinterpret_cast<DL_FUNC>(&morvenak_model_factors), 1},
     {"morvenak_engine_version", reinterpret_cast<DL_FUNC>(&morvenak_engine_version), 0},
     {nullptr, nullptr, 0},

@@ -26,3 +26,28 @@ test_that("the dispersion of Management is betadisper's, each pair's t Welch's",
   expect_identical(again$pairs$P, x$pairs$P)
   expect_true(x$P > 0 && x$P < 1)
 })
+
+test_that("a nested design's dispersion: Use within Management by its subgroups, Management by theirs", {
+  d <- dune_tables()
+  # dune's Use has subgroups of one sample (warned of): their distances are 0.
+  nested <- function(...) suppressWarnings(morvenak(d$Y ~ Management / Use, data = d$env, threads = 1L, ...))
+  x <- nested(dispersion = "Use", permutations = 99)$dispersion
+  cell <- interaction(d$env$Management, d$env$Use, drop = TRUE)
+  peer <- vegan::betadisper(stats::dist(d$Y), cell, type = "centroid")
+  expect_lt(max(abs(x$distances - peer$distances)), 1e-10 * max(peer$distances))
+  fit <- stats::anova(stats::lm(peer$distances ~ d$env$Management / d$env$Use))
+  expect_lt(relative_gap(x$F, fit$`F value`[2L]), 1e-10)
+  expect_identical(x$within, "Management")
+  expect_true(all(x$pairs$Within %in% x$levels$Within))
+  # The main factor's subgroups' centroids around its levels' centroids, from the table.
+  u <- nested(dispersion = "Management", permutations = 99)$dispersion$units
+  Y <- as.matrix(d$Y)
+  cells <- apply(Y, 2, function(v) tapply(v, cell, mean))
+  mains <- apply(Y, 2, function(v) tapply(v, d$env$Management, mean))
+  main_of <- sub("\\..*", "", rownames(cells))
+  z <- setNames(sqrt(rowSums((cells - mains[main_of, ])^2)), sub("\\.", ": ", rownames(cells)))
+  expect_lt(relative_gap(u$distances[names(z)], z), 1e-10)
+  expect_identical(u$units, "Use")
+  expect_output(print(nested(dispersion = "Management", dispersion_centre = "median", permutations = 9)),
+                "Management's subgroups of Use around its levels' spatial medians")
+})
