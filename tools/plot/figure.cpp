@@ -24,10 +24,10 @@ const std::vector<Rgb> palette = {
 
 namespace {
 
-constexpr double margin = 10;
-constexpr double title_size = 12, axis_title_size = 10, tick_size = 8, legend_size = 9;
-constexpr double sample_size = 8, centroid_size = 9, species_size = 8, note_size = 8;
-constexpr double point_radius = 3.2, centroid_radius = 5;
+constexpr double margin = figure_margin;
+constexpr double legend_size = 9;
+constexpr double sample_size = 8, centroid_size = 9, species_size = 8;
+constexpr double centroid_radius = 5;
 constexpr double legend_line = 12, legend_symbol = 16;
 const std::string ellipsis = "\xE2\x80\xA6";
 
@@ -39,9 +39,10 @@ std::string percent(double proportion) {
 
 double sum(const std::vector<double>& v) { return std::accumulate(v.begin(), v.end(), 0.0); }
 
-// A text with its baseline starting at (x, y), its box from the metrics.
+}  // namespace
+
 Text make_text(const std::string& s, double x, double y, double size, bool bold,
-               const Measure& measure, int colour = -1) {
+               const Measure& measure, int colour) {
     Text t;
     t.text = s, t.x = x, t.y = y, t.size = size, t.bold = bold, t.colour = colour;
     const TextMetrics m = measure(s, size, bold);
@@ -49,10 +50,9 @@ Text make_text(const std::string& s, double x, double y, double size, bool bold,
     return t;
 }
 
-// The longest start of s (whole characters) that, followed by an ellipsis, is at most
-// width wide; s itself when it fits. Widths grow with the start's length, so the cut is
-// found by doubling its length, then halving the last step: a few measures of texts no
-// longer than the cut drawn, however long s is.
+// Widths grow with the start's length, so the cut is found by doubling its length, then
+// halving the last step: a few measures of texts no longer than the cut drawn, however
+// long s is.
 std::string fitted(const std::string& s, double width, double size, bool bold,
                    const Measure& measure) {
     if (measure(s, size, bold).width <= width) return s;
@@ -77,6 +77,38 @@ std::string fitted(const std::string& s, double width, double size, bool bold,
     return lo == 0 ? ellipsis : s.substr(0, ends[lo - 1]) + ellipsis;
 }
 
+Text top_title(const std::string& text, double W, const Measure& measure) {
+    double size = title_size;
+    while (size > 8 && measure(text, size, true).width > W - 2 * margin) size -= 0.5;
+    const std::string title = fitted(text, W - 2 * margin, size, true, measure);
+    const TextMetrics tm = measure(title, size, true);
+    return make_text(title, (W - tm.width) / 2, margin + tm.ascent, size, true, measure);
+}
+
+double tick_step(double lo, double hi, double count) {
+    const double raw = (hi - lo) / count;
+    const double mag = std::pow(10.0, std::floor(std::log10(raw)));
+    const double f = raw / mag;
+    return (f < 1.5 ? 1 : f < 3 ? 2 : f < 7 ? 5 : 10) * mag;
+}
+
+std::string tick_text(double v, double step) {
+    const int decimals = std::max(0, static_cast<int>(-std::floor(std::log10(step) + 1e-9)));
+    if (std::fabs(v) < step * 1e-6) v = 0;  // no "-0.0"
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    return buf;
+}
+
+std::vector<double> ticks_of(double lo, double hi, double step) {
+    std::vector<double> t;
+    for (double k = std::ceil(lo / step); k * step <= hi + step * 1e-9; k += 1)
+        t.push_back(k * step);
+    return t;
+}
+
+namespace {
+
 struct Range {
     double lo = 0, hi = 0;
     double span() const { return hi - lo; }
@@ -94,27 +126,10 @@ Range widened(Range r, double span) {
     return {mid - span / 2, mid + span / 2};
 }
 
-// Round steps (1, 2 or 5 times a power of 10) giving about `count` ticks.
-double tick_step(const Range& r, double count) {
-    const double raw = r.span() / count;
-    const double mag = std::pow(10.0, std::floor(std::log10(raw)));
-    const double f = raw / mag;
-    return (f < 1.5 ? 1 : f < 3 ? 2 : f < 7 ? 5 : 10) * mag;
-}
-
-std::string tick_text(double v, double step) {
-    const int decimals = std::max(0, static_cast<int>(-std::floor(std::log10(step) + 1e-9)));
-    if (std::fabs(v) < step * 1e-6) v = 0;  // no "-0.0"
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-    return buf;
-}
+double tick_step(const Range& r, double count) { return plot::tick_step(r.lo, r.hi, count); }
 
 std::vector<double> ticks_of(const Range& r, double step) {
-    std::vector<double> t;
-    for (double k = std::ceil(r.lo / step); k * step <= r.hi + step * 1e-9; k += 1)
-        t.push_back(k * step);
-    return t;
+    return plot::ticks_of(r.lo, r.hi, step);
 }
 
 // The colour and shape of each level of the grouping factor.
@@ -383,13 +398,7 @@ void start_figure(Draft& d) {
 
 // The title, made smaller, then cut, to fit the width; the frame starts under it.
 void place_title(Draft& d) {
-    std::string title = figure_title(d.in, d.o);
-    double tsize = title_size;
-    while (tsize > 8 && d.measure(title, tsize, true).width > d.W - 2 * margin) tsize -= 0.5;
-    title = fitted(title, d.W - 2 * margin, tsize, true, d.measure);
-    const TextMetrics tm = d.measure(title, tsize, true);
-    d.fig.title =
-        make_text(title, (d.W - tm.width) / 2, margin + tm.ascent, tsize, true, d.measure);
+    d.fig.title = top_title(figure_title(d.in, d.o), d.W, d.measure);
     d.top = d.fig.title.box.y1 + 10;
 }
 

@@ -1,7 +1,8 @@
 // The figure model: everything one ordination diagram shows, placed on the canvas, in
 // points (1/72 inch) from the top left corner. The renderer (render.hpp) draws it as it
 // is, and tests inspect it: no label leaves the canvas or overlaps another label or a
-// point, each centroid carries its level's name, each arrow goes to its species.
+// point, each centroid carries its level's name, each arrow goes to its species. The
+// box plots of a test of dispersion (dispersion.hpp) are drawn from the same model.
 //
 // Building a figure takes the text metrics of the fonts it will be drawn with, so that
 // label boxes are those of the drawn text; label placement is in placement.hpp.
@@ -103,14 +104,25 @@ struct Line {
     double x0, y0, x1, y1;
 };
 
+// A box of a box plot: the box from the lower to the upper quartile, the median across
+// it, whiskers out to the ends. Heights are on the canvas (its y runs down).
+struct BoxPlot {
+    std::size_t group = 0;
+    double x = 0, half_width = 0;  // the centre and half the box's width
+    double lower = 0, q1 = 0, median = 0, q3 = 0, upper = 0;
+    int colour = -1;
+};
+
 struct Figure {
     double width = 504, height = 432;
     Box frame;                     // the plotting area
     bool strip = false;            // one axis: a strip chart, a row per group
     Text title, x_title, y_title;  // y_title is empty in a strip chart
+    Text subtitle;                 // under the title; empty for an ordination
     std::vector<Text> ticks;       // tick labels of both axes (row names of a strip chart)
     std::vector<Line> tick_marks, zero_lines, row_lines;
     std::vector<Outline> outlines;  // hulls and ellipses
+    std::vector<BoxPlot> boxes;     // a box plot's, under its markers
     std::vector<Marker> markers;
     std::vector<Centroid> centroids;
     std::vector<Arrow> arrows;
@@ -129,6 +141,29 @@ struct FigureOptions {
     PointLabels point_labels = PointLabels::names;
     std::size_t top_species = 10;
 };
+
+// Shared by the figures' builders (figure.cpp, dispersion.cpp).
+constexpr double figure_margin = 10;
+constexpr double title_size = 12, axis_title_size = 10, tick_size = 8, note_size = 8;
+constexpr double point_radius = 3.2;
+
+// A text with its baseline starting at (x, y), its box from the metrics.
+Text make_text(const std::string& s, double x, double y, double size, bool bold,
+               const Measure& measure, int colour = -1);
+
+// The longest start of s (whole characters) that, followed by an ellipsis, is at most
+// width wide; s itself when it fits.
+std::string fitted(const std::string& s, double width, double size, bool bold,
+                   const Measure& measure);
+
+// The title across the top of a figure W wide: made smaller, then cut, to fit.
+Text top_title(const std::string& title, double W, const Measure& measure);
+
+// An axis's ticks: round steps (1, 2 or 5 times a power of 10) giving about count
+// ticks over [lo, hi], the ticks' values, and a tick's text at the step's decimals.
+double tick_step(double lo, double hi, double count);
+std::vector<double> ticks_of(double lo, double hi, double step);
+std::string tick_text(double v, double step);
 
 // The title of ordination o: the factor it belongs to (or the run's own title when
 // there is no factor) and the share of the total variance it explains.

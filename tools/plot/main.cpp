@@ -1,6 +1,8 @@
 // morvenak-plot: one figure per ordination of a run, from its results folder or from a
-// classic score file "FittedSc.out" (with the run's tables, to name and group samples).
+// classic score file "FittedSc.out" (with the run's tables, to name and group samples),
+// and the figures of a run's test of dispersion.
 #include "classic.hpp"
+#include "dispersion.hpp"
 #include "figure.hpp"
 #include "render.hpp"
 #include "results.hpp"
@@ -76,6 +78,17 @@ std::vector<std::pair<plot::Format, std::string>> parse_formats(const std::strin
     }
 }
 
+// The dispersion figures' names start as the ordinations' do, "dispersion" in place of
+// "ordination-": dispersion.svg beside ordination-1.svg, dune-dispersion.svg beside
+// dune-ordination-1.svg, and with a prefix "dune-" also dune-dispersion.svg.
+std::string dispersion_start(const std::string& prefix) {
+    const std::string ordination = "ordination-";
+    if (prefix.size() >= ordination.size() &&
+        prefix.compare(prefix.size() - ordination.size(), ordination.size(), ordination) == 0)
+        return prefix.substr(0, prefix.size() - ordination.size()) + "dispersion";
+    return prefix + "dispersion";
+}
+
 // The output folder, when it exists, must be a folder that can be looked up.
 bool folder_exists(const std::string& folder) {
     std::error_code ec;
@@ -140,7 +153,9 @@ int run(const Args& a) {
     std::vector<tools::NewFile> files;
     std::vector<std::string> lines, warnings;
     std::string lacking;  // the ordinations that have axes, but not those asked for
-    if (in.ordinations.empty()) lines.push_back(a.input + " holds no ordination; no figure drawn.");
+    if (in.ordinations.empty())
+        lines.push_back(a.input + " holds no ordination; no figure " +
+                        (in.dispersion ? "of an ordination " : "") + "drawn.");
     {
         plot::TextMeter meter;
         const plot::Measure measure = [&](const std::string& s, double size, bool bold) {
@@ -177,6 +192,28 @@ int run(const Args& a) {
             if (fig.dropped_samples || fig.dropped_species) head += " (" + fig.note.text + ")";
             lines.push_back(head + names);
         }
+        // The test of dispersion, then that of a nested design's main factor's subgroups.
+        for (const auto* d : {&in.dispersion, &in.dispersion_units}) {
+            if (!*d) continue;
+            const plot::Figure fig = plot::build_dispersion_figure(**d, opt, measure);
+            const std::string start =
+                dispersion_start(a.prefix) + (d == &in.dispersion_units ? "-units" : "");
+            const std::size_t groups = (*d)->groups.size(), units = (*d)->units.size();
+            std::string line = plot::dispersion_title(**d) + ": " + std::to_string(groups) +
+                               (groups == 1 ? " group, " : " groups, ") + std::to_string(units) +
+                               ((*d)->of_subgroups ? (units == 1 ? " subgroup" : " subgroups")
+                                                   : (units == 1 ? " sample" : " samples"));
+            std::string names;
+            for (const auto& f : formats) {
+                const std::string path =
+                    (fs::path(folder) / (start + "." + f.second)).lexically_normal().string();
+                files.push_back({path, plot::render(fig, f.first, a.dpi)});
+                names += (names.empty() ? ": " : ", ") + path;
+            }
+            if (fig.note.text.find("left out") != std::string::npos)
+                line += " (" + fig.note.text + ")";
+            lines.push_back(line + names);
+        }
     }
     if (files.empty() && !lacking.empty())
         throw ToolError(a.input + ": no ordination has axes " + std::to_string(opt.axis_x + 1) +
@@ -207,7 +244,8 @@ int main(int argc, char** argv) {
         "group, with a legend, the groups' centroids, the strongest species as arrows "
         "and the samples' names. Reads a results folder of `morvenak run`, or a classic "
         "score file (FittedSc.out), whose samples are named and grouped when the run's "
-        "species and labels tables are given.\n\n"
+        "species and labels tables are given. A run that tested dispersion also has its "
+        "figure: each group's distances to its centre as a box plot (dispersion.svg).\n\n"
         "Examples:\n"
         "  morvenak-plot dune-morvenak --format svg,png --hulls\n"
         "  morvenak-plot FittedSc.out --species dune.csv --labels dune.env.csv "
@@ -219,7 +257,8 @@ int main(int argc, char** argv) {
                    "Folder of the figures, made when absent (default: figures/ in the results "
                    "folder, or beside the score file)");
     app.add_option("-p,--prefix", a.prefix,
-                   "Start of the figures' names, followed by the ordination's number")
+                   "Start of the figures' names, followed by the ordination's number "
+                   "(\"ordination-\" becomes \"dispersion\" for the test of dispersion)")
         ->capture_default_str();
     app.add_option("--axes", a.axes, "The two axes drawn, such as 2,3")->capture_default_str();
     app.add_flag("--hulls", a.hulls, "Draw each group's convex hull");

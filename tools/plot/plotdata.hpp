@@ -4,6 +4,8 @@
 // are both read into this.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,11 +35,44 @@ struct Scores {
     double negative_share = -1;
 };
 
+// A test of dispersion: each unit's distance to its group's centre. The units are the
+// samples, or (the main factor of a nested design) the centres of its subgroups; a
+// group is a level of the factor within its parents' levels.
+struct DispersionGroup {
+    std::string within;  // the parents' levels joined by ": "; empty for a main factor
+    std::string level;
+    long n = 0;  // units in the group
+};
+
+struct DispersionUnit {
+    std::string name;
+    std::size_t group = 0;  // into Dispersion::groups
+    double distance = 0;
+};
+
+struct Dispersion {
+    std::string factor;                   // as the user named it
+    std::string within;                   // its parent factors; empty for a main factor
+    bool of_subgroups = false;            // the units are subgroups' centres
+    std::string subgroups;                // then the factor whose subgroups they are
+    bool median = false;                  // centres are spatial medians (else centroids)
+    bool bias_adjust = false;             // distances times sqrt(n / (n - 1))
+    std::vector<DispersionGroup> groups;  // in the run's order of levels
+    std::vector<DispersionUnit> units;
+    bool formed = false;  // F is formed (false: no test)
+    double f = 0, df1 = 0, df2 = 0;
+    bool tested = false;  // P was found by permutations
+    double p = 0;
+    long permutations = 0;
+};
+
 struct PlotInput {
-    std::string source;                 // the file or folder read, for messages
-    std::vector<std::string> samples;   // names; empty: samples are numbered
-    std::vector<FactorLevels> factors;  // main factor, then nested ones in order
-    std::vector<Scores> ordinations;    // fitted factors in order, then the residuals
+    std::string source;                          // the file or folder read, for messages
+    std::vector<std::string> samples;            // names; empty: samples are numbered
+    std::vector<FactorLevels> factors;           // main factor, then nested ones in order
+    std::vector<Scores> ordinations;             // fitted factors in order, then the residuals
+    std::optional<Dispersion> dispersion;        // of the samples, when the run tested it
+    std::optional<Dispersion> dispersion_units;  // of a main factor's subgroups' centres
 };
 
 // The factor an ordination's samples are grouped by: ordination K (1-based) of a run

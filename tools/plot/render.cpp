@@ -163,7 +163,27 @@ void draw(cairo_t* cr, const Figure& fig) {
     cairo_set_source_rgb(cr, 0.45, 0.45, 0.45);
     for (const Label& l : fig.labels)
         if (l.leader) line(cr, {l.lx0, l.ly0, l.lx1, l.ly1});
+    // A box plot's boxes filled under its markers, their lines over them: however many
+    // markers there are, the box plot shows.
+    for (const BoxPlot& b : fig.boxes) {
+        colour(cr, b.colour, 0.25);
+        cairo_rectangle(cr, b.x - b.half_width, b.q3, 2 * b.half_width, b.q1 - b.q3);
+        cairo_fill(cr);
+    }
     for (const Marker& m : fig.markers) draw_marker(cr, m, false);
+    for (const BoxPlot& b : fig.boxes) {
+        cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
+        cairo_set_line_width(cr, 0.8);
+        line(cr, {b.x, b.q1, b.x, b.lower});
+        line(cr, {b.x, b.q3, b.x, b.upper});
+        line(cr, {b.x - b.half_width / 2, b.lower, b.x + b.half_width / 2, b.lower});
+        line(cr, {b.x - b.half_width / 2, b.upper, b.x + b.half_width / 2, b.upper});
+        cairo_rectangle(cr, b.x - b.half_width, b.q3, 2 * b.half_width, b.q1 - b.q3);
+        cairo_stroke(cr);
+        cairo_set_source_rgb(cr, 0, 0, 0);
+        cairo_set_line_width(cr, 2);
+        line(cr, {b.x - b.half_width, b.median, b.x + b.half_width, b.median});
+    }
     for (const Centroid& c : fig.centroids) {
         if (c.bar) {
             cairo_set_source_rgb(cr, 0, 0, 0);
@@ -186,6 +206,7 @@ void draw(cairo_t* cr, const Figure& fig) {
     for (const Line& l : fig.tick_marks) line(cr, l);
     for (const Text& t : fig.ticks) draw_text(cr, t);
     draw_text(cr, fig.title);
+    draw_text(cr, fig.subtitle);
     draw_text(cr, fig.x_title);
     draw_text(cr, fig.y_title);
     for (const LegendEntry& e : fig.legend) {

@@ -34,6 +34,25 @@ const char* const eigenvalues = "eigenvalues";    // one per axis; empty: no axe
 const char* const proportions = "proportions";    // of the total variance, per axis
 const char* const objects_file = "objects_file";  // the names of the score tables
 const char* const species_file = "species_file";
+// The test of dispersion, and within it the units' test of a nested design's main factor.
+const char* const dispersion = "dispersion";
+const char* const units = "units";
+const char* const factor = "factor";
+const char* const within = "within";              // parent factors, or a group's parents' levels
+const char* const tested_units = "tested_units";  // "samples", or "subgroups of Shrub"
+const char* const centre = "centre";              // "centroid" or "median"
+const char* const bias_adjust = "bias_adjust";
+const char* const groups = "levels";  // each group: within, level, n
+const char* const level = "level";
+const char* const count = "n";
+const char* const f = "F";  // null: no test
+const char* const df1 = "df1";
+const char* const df2 = "df2";
+const char* const p = "P";  // null: not permuted
+const char* const permutations = "permutations";
+const char* const samples = "samples";  // each unit: sample, within, level, distance
+const char* const sample = "sample";
+const char* const distance = "distance";
 }  // namespace key
 
 std::string join(const std::string& folder, const std::string& name) {
@@ -150,6 +169,113 @@ void expect_header(const Tsv& t, const std::string& path, const std::vector<std:
     throw ToolError(where(path, 1) + ": the columns must be " + list);
 }
 
+// A count: a whole number from 0 up.
+long whole(const json& v, const std::string& path, const std::string& what) {
+    if (!v.is_number_unsigned())
+        throw ToolError(path + ": " + what + " is not a count (a whole number from 0)");
+    if (v.get<unsigned long long>() > 1000000000000ULL)
+        throw ToolError(path + ": " + what + " is beyond 10^12");
+    return static_cast<long>(v.get<unsigned long long>());
+}
+
+// A number that a figure can show: finite, and not beyond 1e100 in magnitude.
+double drawable(const json& v, const std::string& path, const std::string& what) {
+    if (!v.is_number()) throw ToolError(path + ": " + what + " is " + v.dump() + ", not a number");
+    const double x = v.get<double>();
+    if (!(std::fabs(x) <= 1e100))
+        throw ToolError(path + ": " + what + " is beyond 1e100 in magnitude");
+    return x;
+}
+
+// The test of dispersion of results.json (what names it in messages): its groups in
+// the order of its levels and each unit in its group, every unit's group listed once
+// with as many units as it counts.
+Dispersion read_dispersion(const json& d, const std::string& path, const std::string& what) {
+    if (!d.is_object()) throw ToolError(path + ": " + what + " is not an object");
+    Dispersion out;
+    out.factor = text(field(d, key::factor, path, what), path, what + "'s factor");
+    out.within = text(field(d, key::within, path, what), path, what + "'s \"within\"");
+    if (d.contains(key::tested_units)) {
+        const std::string units = text(d.at(key::tested_units), path, what + "'s tested units");
+        const std::string of = "subgroups of ";
+        if (units.compare(0, of.size(), of) == 0) out.subgroups = units.substr(of.size());
+    }
+    const std::string centre = text(field(d, key::centre, path, what), path, what + "'s centre");
+    if (centre != "centroid" && centre != "median")
+        throw ToolError(path + ": " + what + "'s centre \"" + clean_text(centre) +
+                        "\" is neither \"centroid\" nor \"median\"");
+    out.median = centre == "median";
+    const json& bias = field(d, key::bias_adjust, path, what);
+    if (!bias.is_boolean())
+        throw ToolError(path + ": " + what + "'s bias_adjust is not true or false");
+    out.bias_adjust = bias.get<bool>();
+
+    const json& groups = field(d, key::groups, path, what);
+    if (!groups.is_array() || groups.empty())
+        throw ToolError(path + ": " + what + "'s levels are not a list of levels");
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        const std::string which = what + "'s level " + std::to_string(g + 1);
+        DispersionGroup x;
+        x.within = text(field(groups[g], key::within, path, which), path, which + "'s \"within\"");
+        x.level = text(field(groups[g], key::level, path, which), path, which + "'s name");
+        x.n = whole(field(groups[g], key::count, path, which), path, which + "'s n");
+        for (const DispersionGroup& y : out.groups)
+            if (y.within == x.within && y.level == x.level)
+                throw ToolError(path + ": " + what + " lists level \"" +
+                                clean_text(x.within.empty() ? x.level : x.within + ": " + x.level) +
+                                "\" twice");
+        out.groups.push_back(x);
+    }
+
+    const json& f = field(d, key::f, path, what);
+    out.formed = !f.is_null();
+    if (out.formed) out.f = drawable(f, path, what + "'s F");
+    out.df1 = drawable(field(d, key::df1, path, what), path, what + "'s df1");
+    out.df2 = drawable(field(d, key::df2, path, what), path, what + "'s df2");
+    const json& p = field(d, key::p, path, what);
+    out.permutations =
+        whole(field(d, key::permutations, path, what), path, what + "'s permutations");
+    out.tested = !p.is_null();
+    if (out.tested) {
+        out.p = drawable(p, path, what + "'s P");
+        if (!(out.p > 0 && out.p <= 1))
+            throw ToolError(path + ": " + what + "'s P is not in (0, 1]");
+    }
+
+    const json& units = field(d, key::samples, path, what);
+    if (!units.is_array()) throw ToolError(path + ": " + what + "'s samples are not a list");
+    std::vector<long> counted(out.groups.size(), 0);
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const std::string which = what + "'s sample " + std::to_string(i + 1);
+        const json& u = units[i];
+        DispersionUnit x;
+        const json& name = field(u, key::sample, path, which);
+        // A run whose samples have no names numbers them.
+        x.name = name.is_number_unsigned() ? std::to_string(name.get<unsigned long long>())
+                                           : text(name, path, which + "'s name");
+        const std::string within =
+            text(field(u, key::within, path, which), path, which + "'s \"within\"");
+        const std::string level = text(field(u, key::level, path, which), path, which + "'s level");
+        x.group = out.groups.size();
+        for (std::size_t g = 0; g < out.groups.size(); ++g)
+            if (out.groups[g].within == within && out.groups[g].level == level) x.group = g;
+        if (x.group == out.groups.size())
+            throw ToolError(path + ": " + which + " (\"" + clean_text(x.name) +
+                            "\") is of level \"" +
+                            clean_text(within.empty() ? level : within + ": " + level) +
+                            "\", which " + what + "'s levels do not list");
+        x.distance = drawable(field(u, key::distance, path, which), path, which + "'s distance");
+        ++counted[x.group];
+        out.units.push_back(x);
+    }
+    for (std::size_t g = 0; g < out.groups.size(); ++g)
+        if (counted[g] != out.groups[g].n)
+            throw ToolError(path + ": " + what + "'s level " + std::to_string(g + 1) + " counts " +
+                            std::to_string(out.groups[g].n) + " samples, and " +
+                            std::to_string(counted[g]) + " samples are of it");
+    return out;
+}
+
 }  // namespace
 
 PlotInput read_results(const std::string& folder) {
@@ -190,6 +316,19 @@ PlotInput read_results(const std::string& folder) {
             if (std::find(order.begin(), order.end(), label) == order.end()) order.push_back(label);
         }
         orders.push_back(std::move(order));
+    }
+    if (doc.contains(key::dispersion)) {
+        in.dispersion = read_dispersion(doc.at(key::dispersion), jpath, "the dispersion section");
+        const json& d = doc.at(key::dispersion);
+        if (d.contains(key::units)) {
+            in.dispersion_units =
+                read_dispersion(d.at(key::units), jpath, "the dispersion's units");
+            in.dispersion_units->of_subgroups = true;
+            // Without a name of their own the units are the subgroups of the factor the
+            // design nests in the main one.
+            if (in.dispersion_units->subgroups.empty() && names.size() > 1)
+                in.dispersion_units->subgroups = names[1];
+        }
     }
     const json& ords = field(doc, key::ordinations, jpath, "the file");
     if (!ords.is_array()) throw ToolError(jpath + ": \"" + key::ordinations + "\" is not a list");
