@@ -224,6 +224,17 @@ py::dict result_of(const morvenak::Result& r, const std::vector<std::string>& no
       rows.append(q);
     }
     t["pairs"] = rows;
+    py::list distances;
+    for (const morvenak::MeanDistance& m : pr.distances) {
+      py::dict q;
+      q["within"] = m.within;
+      q["level_a"] = m.a;
+      q["level_b"] = m.b;
+      q["pairs"] = m.pairs;
+      q["mean_distance"] = m.mean;
+      distances.append(q);
+    }
+    t["distances"] = distances;
     pairwise.append(t);
   }
   d["pairwise"] = pairwise;

@@ -171,6 +171,18 @@ PAIRWISE_COLUMNS = ["term", "within", "level_a", "level_b", "F", "t", "df1", "df
                     "permutations", "note"]
 
 
+# The columns of the command line's pairwise-distances.tsv less its term.
+PAIRWISE_DISTANCE_COLUMNS = ["within", "level_a", "level_b", "pairs", "mean_distance"]
+
+
+def _distance_table(rows: List[Dict[str, Any]]) -> Any:
+    """A factor's average distances, NaN where a level has no pair of
+    samples; a DataFrame, or a dict of numpy arrays without pandas."""
+    kinds = {"within": object, "level_a": object, "level_b": object, "pairs": np.int64, "mean_distance": np.float64}
+    arrays = {name: np.array([row[name] for row in rows], dtype=kinds[name]) for name in PAIRWISE_DISTANCE_COLUMNS}
+    return pd.DataFrame(arrays, columns=PAIRWISE_DISTANCE_COLUMNS) if pd is not None else arrays
+
+
 def _pair_cells(pr: Dict[str, Any], q: Dict[str, Any]) -> Dict[str, Any]:
     """A pair as results.json's "pairwise" rows hold it: None where empty;
     df2 Satterthwaite's (a float) over a combined denominator."""
@@ -377,6 +389,12 @@ class Result:
         by), the table of its pairs with the columns of pairwise.tsv (term,
         within, level_a, level_b, F, t, df1, df2, P, P_adjusted,
         permutations, note).
+    pairwise_distances : dict
+        With ``pairwise=``: for each factor asked, the average distance
+        among the samples of each of its levels (level_a = level_b) and
+        between those of each pair of them, within each level of its
+        parents (within, level_a, level_b, pairs, mean_distance), in the
+        space of the analysis.
     options : dict
         The options of the analysis, the seed and thread count included,
         and the dissimilarity: ``distance`` ("given" for a matrix given),
@@ -433,6 +451,9 @@ class Result:
         # The factors tested in pairs, each its table (empty when none was asked).
         self._pairwise = list(raw.get("pairwise", []))
         self.pairwise: Dict[str, Any] = _pairwise_tables(self._pairwise)
+        # Each such factor's average distances within and between its levels.
+        self.pairwise_distances: Dict[str, Any] = {pr["term"]: _distance_table(pr["distances"])
+                                                   for pr in self._pairwise}
         self.ordinations: List[Ordination] = []
         for k, o in enumerate(raw["ordinations"]):
             self.ordinations.append(Ordination(
@@ -553,7 +574,9 @@ class Result:
     def _pairwise_dict(self) -> List[Dict[str, Any]]:
         """The "pairwise" section of results.json."""
         return [{"term": pr["term"], "factor": pr["factor"], "p_adjust": pr["p_adjust"], "note": pr["note"],
-                 "pairs": [_pair_cells(pr, q) for q in pr["pairs"]]} for pr in self._pairwise]
+                 "pairs": [_pair_cells(pr, q) for q in pr["pairs"]],
+                 "distances": [dict(q, mean_distance=_finite_or_none(q["mean_distance"])) for q in pr["distances"]]}
+                for pr in self._pairwise]
 
     def _dispersion_options(self) -> Dict[str, Any]:
         """The options of a test of dispersion, when one was asked."""

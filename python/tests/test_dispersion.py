@@ -70,3 +70,22 @@ def test_a_nested_design_and_the_spatial_median_are_the_command_lines(dune, tmp_
     nested = morvenak.analyse(species, "Management", "Use", data=env, dispersion="Use", permutations=99)
     assert nested.dispersion.within == "Management" and nested.dispersion.units is None
     assert set(nested.dispersion.pairs["within"]) <= set(nested.dispersion.levels["within"])
+
+
+def test_the_average_distances_of_the_pairs_are_the_command_lines(dune, tmp_path):
+    species, env = dune
+    subprocess.run([str(built_program("MORVENAK_COMMAND")), "run", "--species", str(DUNE / "dune.csv"),
+                    "--labels", str(DUNE / "dune.env.csv"), "--output", str(tmp_path / "out"), "--quiet",
+                    "--main", "Management", "--transform", "hellinger", "--pairwise", "Management",
+                    "--permutations", "9"], check=True, capture_output=True)
+    stored = json.loads((tmp_path / "out" / "results.json").read_text())
+    r = morvenak.analyse(species, "Management", data=env, transform="hellinger", pairwise=["Management"],
+                         permutations=9)
+    assert r.to_dict()["pairwise"] == stored["pairwise"]
+    table = r.pairwise_distances["Management"]
+    # SF with itself: the mean of the Euclidean distances between its Hellinger rows.
+    y = np.sqrt(species.to_numpy() / species.to_numpy().sum(axis=1, keepdims=True))[(env["Management"] == "SF").to_numpy()]
+    d = [np.linalg.norm(y[i] - y[j]) for i in range(len(y)) for j in range(i + 1, len(y))]
+    first = table.iloc[0]
+    assert (first["level_a"], first["level_b"], first["pairs"]) == ("SF", "SF", len(d))
+    assert abs(first["mean_distance"] - np.mean(d)) <= 1e-12 * np.mean(d)

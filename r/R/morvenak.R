@@ -344,8 +344,16 @@ analysis <- function(response, factors, transform, permutations, task, seed, thr
     m$dispersion <- dispersion_result(out$dispersion, response)
     if (!is.null(out$dispersion_units)) m$dispersion$units <- dispersion_result(out$dispersion_units, response)
   }
-  if (length(dispersion$pairwise))
-    m$pairwise <- setNames(lapply(out$pairwise, pairwise_table), vapply(out$pairwise, function(x) x$term, ""))
+  if (length(dispersion$pairwise)) {
+    terms <- vapply(out$pairwise, function(x) x$term, "")
+    m$pairwise <- setNames(lapply(out$pairwise, pairwise_table), terms)
+    # The average distances within (LevelA = LevelB) and between the levels, within each parents' level.
+    m$pairwise_distances <- setNames(lapply(out$pairwise, function(x) {
+      d <- x$distances
+      data.frame(Within = ifelse(nzchar(d$within), d$within, NA_character_), LevelA = d$a, LevelB = d$b,
+                 Pairs = as.integer(d$pairs), MeanDistance = d$mean, stringsAsFactors = FALSE)
+    }), terms)
+  }
   m
 }
 

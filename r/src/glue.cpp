@@ -272,13 +272,27 @@ Rcpp::List pairwise_of(const std::vector<morvenak::PairwiseResult>& all) {
       permutations[j] = q.tested ? static_cast<double>(q.permutations) : 0.0;
       note[j] = q.note;
     }
+    const std::size_t m = pr.distances.size();
+    Rcpp::CharacterVector d_within(m), d_a(m), d_b(m);
+    Rcpp::NumericVector d_pairs(m), d_mean(m);
+    for (std::size_t j = 0; j < m; ++j) {
+      const morvenak::MeanDistance& q = pr.distances[j];
+      d_within[j] = q.within;
+      d_a[j] = q.a;
+      d_b[j] = q.b;
+      d_pairs[j] = static_cast<double>(q.pairs);
+      d_mean[j] = finite(q.mean);
+    }
     out[i] = Rcpp::List::create(
         Rcpp::Named("term") = pr.term, Rcpp::Named("factor") = pr.factor,
         Rcpp::Named("p_adjust") = morvenak::p_adjust_name(pr.adjust), Rcpp::Named("note") = pr.note,
         Rcpp::Named("within") = within, Rcpp::Named("a") = a, Rcpp::Named("b") = b, Rcpp::Named("df1") = df1,
         Rcpp::Named("df2") = df2, Rcpp::Named("f") = f, Rcpp::Named("t") = t, Rcpp::Named("p") = p,
         Rcpp::Named("p_adjusted") = p_adjusted, Rcpp::Named("permutations") = permutations,
-        Rcpp::Named("pair_note") = note);
+        Rcpp::Named("pair_note") = note,
+        Rcpp::Named("distances") = Rcpp::List::create(Rcpp::Named("within") = d_within, Rcpp::Named("a") = d_a,
+                                                      Rcpp::Named("b") = d_b, Rcpp::Named("pairs") = d_pairs,
+                                                      Rcpp::Named("mean") = d_mean));
   }
   return out;
 }

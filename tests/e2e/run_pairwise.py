@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """`morvenak run --pairwise` on dune: for Management alone on Bray-Curtis, each pair's F
 equals vegan's adonis2 on the samples of the two levels (run live) to 1e-10 relative,
-and the adjusted P equal R's p.adjust(P, "holm"); for Management over Use within it,
+and the adjusted P equal R's p.adjust(P, "holm"), and the average Bray-Curtis
+dissimilarity within and between its levels vegdist's; for Management over Use within it,
 each pair's F equals the F written here from the squared Euclidean distances:
 SS(Management) = SS_total - SS_within(Management), SS(Use) = SS_within(Management) -
 SS_within(Use), each SS_within the sum over groups of sum_{i<j} d_ij^2 / n_group. One
@@ -34,6 +35,16 @@ for (k in seq_len(nrow(pairs))) {
   cat(sprintf("%.17g", f), "\n")
 }
 cat("holm", sprintf("%.17g", p.adjust(pairs$P, "holm")), "\n")
+d <- as.matrix(vegdist(y, "bray"))
+m <- jsonlite::fromJSON(a[1])$pairwise$distances[[1]]
+g <- env$Management
+gap <- 0
+for (k in seq_len(nrow(m))) {
+  block <- d[g == m$level_a[k], g == m$level_b[k], drop = FALSE]
+  mean <- if (m$level_a[k] == m$level_b[k]) mean(block[upper.tri(block)]) else mean(block)
+  gap <- max(gap, abs(mean - m$mean_distance[k]) / mean)
+}
+cat("means", nrow(m), gap, "\n")
 """
 
 
@@ -71,6 +82,9 @@ if r.returncode == 0:
                           capture_output=True, text=True, cwd=work)
     check(peer.returncode == 0, f"R with vegan is needed: {peer.stderr.strip()[-300:]}")
     lines = peer.stdout.splitlines()
+    means = lines.pop().split() if lines and lines[-1].startswith("means") else ["means", "0", "nan"]
+    # Four levels: each with itself and with each later one.
+    check(means[1] == "10" and float(means[2]) <= 1e-12, f"average distances against vegdist's: {means}")
     check(len(pairs) == 6 and len(lines) == 7, f"six pairs and their peers: {len(pairs)}, {lines}")
     for pair, line in zip(pairs, lines):
         check(near(pair["F"], float(line)) and near(pair["t"] ** 2, pair["F"]),

@@ -755,6 +755,7 @@ morvenak::Result analysis_of(const tables::Design& d, const morvenak::Input& in,
     if (report != nullptr) report->echo_response_file(names[0], in.n, in.p);
     analysis.set_response(in.n, in.p, in.y.data());
     if (!in.dispersion.empty()) analysis.test_dispersion(in);
+    if (!in.pairwise.empty()) analysis.mean_distances(in);
     for (std::size_t f = 0; f < in.factors.size(); ++f) {
         if (report != nullptr)
             report->echo_factor_file(static_cast<int>(f + 1), names[f + 1], in.n,
@@ -936,7 +937,10 @@ void write_results(const tables::Design& d, const morvenak::Result& r, const Run
     info.files["classic"] = classic_kept ? Json("classic") : Json(nullptr);
     info.files["table"] = "results.tsv";
     info.files["distances"] = o.write_distances ? Json("distances.tsv") : Json(nullptr);
-    if (!o.pairwise.empty()) info.files["pairwise"] = "pairwise.tsv";
+    if (!o.pairwise.empty()) {
+        info.files["pairwise"] = "pairwise.tsv";
+        info.files["pairwise_distances"] = "pairwise-distances.tsv";
+    }
     if (!o.dispersion.empty()) {  // only when asked: other runs' files unchanged
         info.files["dispersion"] = "dispersion.tsv";
         info.files["dispersion_pairs"] = "dispersion-pairs.tsv";
@@ -950,7 +954,10 @@ void write_results(const tables::Design& d, const morvenak::Result& r, const Run
         tools::write_new_files(one);
     };
     write("results.tsv", o.crossed ? model_results_tsv(r) : results_tsv(d, r));
-    if (!o.pairwise.empty()) write("pairwise.tsv", pairwise_tsv(r));
+    if (!o.pairwise.empty()) {
+        write("pairwise.tsv", pairwise_tsv(r));
+        write("pairwise-distances.tsv", pairwise_distances_tsv(r));
+    }
     if (!o.dispersion.empty()) {
         write("dispersion.tsv", dispersion_tsv(r));
         write("dispersion-pairs.tsv", dispersion_pairs_tsv(r));

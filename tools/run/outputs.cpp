@@ -202,11 +202,19 @@ void add_dispersion(Json& j, const tables::Design& d, const morvenak::Result& r)
                                 {"P_adjusted", number_or_null(row.p_adjusted)},
                                 {"permutations", row.tested ? row.permutations : 0},
                                 {"note", row.note}});
+            Json distances = Json::array();
+            for (const morvenak::MeanDistance& m : pr.distances)
+                distances.push_back({{"within", m.within},
+                                     {"level_a", m.a},
+                                     {"level_b", m.b},
+                                     {"pairs", m.pairs},
+                                     {"mean_distance", number_or_null(m.mean)}});
             all.push_back({{"term", pr.term},
                            {"factor", pr.factor},
                            {"p_adjust", morvenak::p_adjust_name(pr.adjust)},
                            {"note", pr.note},
-                           {"pairs", rows}});
+                           {"pairs", rows},
+                           {"distances", distances}});
         }
         j["pairwise"] = all;
     }
@@ -453,6 +461,15 @@ std::string units_of(const morvenak::DispersionResult& x) {
 }
 
 }  // namespace
+
+std::string pairwise_distances_tsv(const morvenak::Result& r) {
+    std::string s = "term\twithin\tlevel_a\tlevel_b\tpairs\tmean_distance\n";
+    for (const morvenak::PairwiseResult& pr : r.pairwise)
+        for (const morvenak::MeanDistance& m : pr.distances)
+            s += field(pr.term) + "\t" + field(m.within) + "\t" + field(m.a) + "\t" + field(m.b) +
+                 "\t" + std::to_string(m.pairs) + "\t" + cell(m.mean) + "\n";
+    return s;
+}
 
 std::string dispersion_tsv(const morvenak::Result& r) {
     std::string s = "units\twithin\tlevel\tn\tmean_distance\tsd\n";

@@ -53,6 +53,10 @@ std::string dispersion_tsv(const morvenak::Result& r);
 // pairwise.tsv: a row per pair of levels of each factor asked (term, within, level_a,
 // level_b, F, t, df1, df2, P, P_adjusted, permutations, note).
 std::string pairwise_tsv(const morvenak::Result& r);
+// pairwise-distances.tsv: the average distance among the samples of each level of each
+// factor asked (level_a = level_b) and between those of each pair of its levels, within
+// each level of its parents (term, within, level_a, level_b, pairs, mean_distance).
+std::string pairwise_distances_tsv(const morvenak::Result& r);
 std::string dispersion_pairs_tsv(const morvenak::Result& r);
 
 // The same of a model of terms: a row for each term (named by it), the residual and the

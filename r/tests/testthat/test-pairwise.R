@@ -19,3 +19,18 @@ test_that("each pair of Management's levels has adonis2's F on its samples, t^2 
   expect_output(print(m), sprintf("Pairs of Management: 6 pairs, 6 tested, %d with adjusted P <= 0.05",
                                   sum(x$PAdjusted <= 0.05)), fixed = TRUE)
 })
+
+test_that("the average distances within and between Management's levels are vegdist's", {
+  d <- dune_tables()
+  m <- morvenak(d$Y ~ Management, data = d$env, distance = "bray", pairwise = "Management", permutations = 9,
+                threads = 1L)
+  x <- m$pairwise_distances$Management
+  bray <- as.matrix(vegan::vegdist(d$Y))
+  g <- d$env$Management
+  peer <- mapply(function(a, b) {
+    block <- bray[g == a, g == b, drop = FALSE]
+    if (a == b) mean(block[upper.tri(block)]) else mean(block)
+  }, x$LevelA, x$LevelB)
+  expect_identical(nrow(x), 10L)
+  expect_lt(relative_gap(x$MeanDistance, unname(peer)), 1e-12)
+})

@@ -207,6 +207,25 @@ struct Analysis::Impl {
       events->warning(text);
     }
   }
+
+  // The data in the space of the analysis, before its run: Gower's matrix of
+  // the dissimilarities (`gower`), or the table as transformed (`rows`;
+  // `copy` holds it when the workspace does).
+  void space(RowMatrix& copy, const RowMatrix*& rows, const RowMatrix*& gower) const {
+    rows = gower = nullptr;
+    if (distances) {
+      gower = &gd;
+    } else if (grouped) {
+      rows = &gy;
+    } else {
+      copy.n = ctx.n;
+      copy.p = ctx.p;
+      copy.a.resize(static_cast<std::size_t>(copy.n) * static_cast<std::size_t>(copy.p));
+      for (int i = 1; i <= copy.n; ++i)
+        for (int j = 1; j <= copy.p; ++j) copy.row(i - 1)[j - 1] = w.y(i, j);
+      rows = &copy;
+    }
+  }
 };
 
 namespace {
@@ -934,18 +953,7 @@ void Analysis::test_dispersion(const Input& input) {
   RowMatrix y;
   const RowMatrix* table = nullptr;
   const RowMatrix* gd = nullptr;
-  if (a.distances) {
-    gd = &a.gd;
-  } else if (a.grouped) {
-    table = &a.gy;
-  } else {
-    y.n = a.ctx.n;
-    y.p = a.ctx.p;
-    y.a.resize(static_cast<std::size_t>(y.n) * static_cast<std::size_t>(y.p));
-    for (int i = 1; i <= y.n; ++i)
-      for (int j = 1; j <= y.p; ++j) y.row(i - 1)[j - 1] = a.w.y(i, j);
-    table = &y;
-  }
+  a.space(y, table, gd);
   RowMatrix points;
   int positive = 0, unconverged = 0;
   std::vector<double> z;
@@ -1017,6 +1025,60 @@ void Analysis::test_dispersion(const Input& input) {
   d.unconverged = unconverged;
   a.result.dispersion = std::move(d);
   a.result.dispersion_units = std::move(u);
+}
+
+void Analysis::mean_distances(const Input& input) {
+  Impl& a = *impl_;
+  if (!a.has_response) throw InvalidInput("no response matrix Y");
+  RowMatrix y;
+  const RowMatrix* table = nullptr;
+  const RowMatrix* gd = nullptr;
+  a.space(y, table, gd);
+  // d_ij from the table's rows, or sqrt(G_ii + G_jj - 2 G_ij) (0 where negative).
+  const auto distance = [&](int i, int j) {
+    double q = 0.0;
+    if (table != nullptr) {
+      for (int k = 0; k < table->p; ++k) {
+        const double e = table->row(i)[k] - table->row(j)[k];
+        q += e * e;
+      }
+    } else {
+      q = gd->row(i)[i] + gd->row(j)[j] - 2.0 * gd->row(i)[j];
+    }
+    return std::sqrt(std::max(0.0, q));
+  };
+  for (const std::string& asked : input.pairwise) {
+    const FactorPlace at = place_factor(input, asked, "the pairwise tests");
+    PairwiseResult pr;
+    pr.term = asked;
+    pr.factor = at.factor->name;
+    std::vector<std::string> cells;
+    std::vector<std::vector<int>> cell_objects;
+    parent_cells(input, at, cells, cell_objects);
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+      const std::vector<std::string> levels = levels_of(*at.factor, cell_objects[c]);
+      std::vector<std::vector<int>> of(levels.size());
+      for (int i : cell_objects[c])
+        of[static_cast<std::size_t>(
+               std::find(levels.begin(), levels.end(), at.factor->labels[static_cast<std::size_t>(i)]) -
+               levels.begin())]
+            .push_back(i);
+      for (std::size_t l = 0; l < levels.size(); ++l)
+        for (std::size_t m = l; m < levels.size(); ++m) {
+          // The pairs in order: i over level l, j over level m (after i when l is m).
+          MeanDistance md{cells[c], levels[l], levels[m], 0, 0.0};
+          double sum = 0.0;
+          for (std::size_t s = 0; s < of[l].size(); ++s)
+            for (std::size_t t = l == m ? s + 1 : 0; t < of[m].size(); ++t) {
+              sum += distance(of[l][s], of[m][t]);
+              ++md.pairs;
+            }
+          md.mean = md.pairs > 0 ? sum / static_cast<double>(md.pairs) : std::numeric_limits<double>::quiet_NaN();
+          pr.distances.push_back(std::move(md));
+        }
+    }
+    a.result.pairwise.push_back(std::move(pr));
+  }
 }
 
 Result Analysis::run_model(const Input& input) {
@@ -1366,6 +1428,7 @@ Result analyse_design(const Input& input, const Options& options, Events* events
   }
   // The test of dispersion reads the data as the analysis holds them before its run.
   if (!input.dispersion.empty()) a.test_dispersion(input);
+  if (!input.pairwise.empty()) a.mean_distances(input);
   if (options.denominators == Denominators::kEms && input.random.empty()) {
     // A nested design's denominators from its expected mean squares: its
     // model with every factor but the first random.

@@ -130,6 +130,10 @@ class Analysis {
   // set_distances, before the run. Its permutations come from a generator of
   // their own started from the options' seed, whatever the run's does.
   void test_dispersion(const Input& input);
+  // The average distances within and between the levels of each factor of
+  // input.pairwise, into the result's pairwise tests (their rows are
+  // add_pairwise's), from the data as the analysis holds them before its run.
+  void mean_distances(const Input& input);
 
  private:
   struct Impl;

@@ -130,8 +130,13 @@ void add_pairwise(const Input& input, const Options& options, Events* events, Re
   Options sub_options = options;
   sub_options.task = Task::kAnova;
   sub_options.beyond_limits = options.beyond_limits || r.beyond_limits;
+  // The analysis has the factors' average distances, in the order asked.
+  std::vector<PairwiseResult> distances;
+  distances.swap(r.pairwise);
   for (const std::string& asked : input.pairwise) {
     PairwiseResult pr;
+    for (PairwiseResult& d : distances)
+      if (d.term == asked && pr.distances.empty()) pr.distances = std::move(d.distances);
     pr.term = asked;
     pr.adjust = options.p_adjust;
     const FactorPlace place = place_factor(input, asked, "the pairwise tests");

@@ -414,12 +414,23 @@ struct PairwiseRow {
   std::int64_t permutations = 0;
   std::string note;  // why a pair has no F or no P; empty when it has both
 };
+// The average distance between the samples of two levels of one parents'
+// level (a == b: among the samples of one level, each pair of them once), in
+// the space of the analysis; NaN where there is no pair.
+struct MeanDistance {
+  std::string within, a, b;
+  std::int64_t pairs = 0;
+  double mean = 0.0;
+};
 struct PairwiseResult {
   std::string term;  // the factor, as asked ("Shrub within Topo")
   std::string factor;
   PAdjust adjust = PAdjust::kHolm;
   std::string note;  // why the factor has no pairwise tests (its rows then empty)
   std::vector<PairwiseRow> rows;
+  // Within each parents' level, for each level a in order, a with itself and
+  // then with each later level b.
+  std::vector<MeanDistance> distances;
 };
 
 struct Result {
