@@ -127,7 +127,7 @@ struct RunOptions {
     std::string correction = "none";
     int residual_axes = -1;  // all
     int decomposition_limit = 3000;
-    int scaling = 1;  // of the score tables: 1 as computed, 2 correlations among species
+    std::string scaling = "1";  // of the score tables: 1 as computed, 2 correlations among species
 
     std::uint32_t start() const { return seed ? *seed : 1u; }
     // A dissimilarity analysis: Gower's matrix of the dissimilarities, not the table's
@@ -896,7 +896,7 @@ void write_results(const tables::Design& d, const morvenak::Result& r, const Run
     info.options["correction"] = o.correction;
     info.options["residual_axes"] = o.residual_axes < 0 ? Json(nullptr) : Json(o.residual_axes);
     info.options["decomposition_limit"] = o.decomposition_limit;
-    info.options["scaling"] = o.scaling;
+    info.options["scaling"] = std::stoi(o.scaling);
     info.options["permutations"] = kTasks.at(o.task) == 2 ? 0 : o.permutations;
     info.options["task"] = o.task;
     info.options["seed"] = o.start();
@@ -1011,8 +1011,9 @@ int run(RunOptions& o, Processes& processes, bool& started) {
             first ? "another process could not start the run; its message says why" : "", others);
     const std::string* top = first ? &staging->path() : nullptr;
     morvenak::Result r = run_analysis(d, in, o, options, observer, top);
-    morvenak::scale_scores(r, o.scaling);  // the report and score file are written: as computed
-    in = {};                               // the numbers are not needed for writing the results
+    morvenak::scale_scores(
+        r, std::stoi(o.scaling));  // the report and score file are written: as computed
+    in = {};                       // the numbers are not needed for writing the results
     release_freed_memory();
     bar.finish();
     if (g_cancel) interrupted();
@@ -1154,7 +1155,7 @@ void define_options(CLI::App& app, RunOptions& o) {
                    "computed, species scores the unit eigenvectors); 2, correlations among species "
                    "(sample and site scores divided by the square root of their axis' eigenvalue, "
                    "species scores multiplied by it). FittedSc.out is the same either way")
-        ->check(CLI::IsMember({1, 2}))
+        ->check(CLI::IsMember({"1", "2"}))
         ->capture_default_str();
     app.add_option("--decomposition-limit", o.decomposition_limit,
                    "The most samples for which a dissimilarity's n x n eigen-decompositions (the "

@@ -339,7 +339,7 @@ void write_distances_tsv(const std::string& path, const std::vector<std::string>
 std::string results_json(const tables::Design& d, const morvenak::Result& r, const RunInfo& info) {
     Json j;
     // Raised whenever a key is added; no key is ever renamed or dropped.
-    j["schema_version"] = 2;
+    j["schema_version"] = 3;
     j["program"] = "morvenak";
     j["version"] = morvenak::version();
     j["inputs"] = info.inputs;
@@ -499,7 +499,7 @@ std::string model_results_tsv(const morvenak::Result& r) {
 std::string model_results_json(const tables::Design& d, const morvenak::Result& r,
                                const RunInfo& info, const std::vector<std::string>& covariates) {
     Json j;
-    j["schema_version"] = 2;
+    j["schema_version"] = 3;
     j["program"] = "morvenak";
     j["version"] = morvenak::version();
     j["inputs"] = info.inputs;
