@@ -304,7 +304,7 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
             unrestricted: bool = False, restricted: bool = False, denominator: str = "classic",
             dispersion: Optional[str] = None, bias_adjust: bool = False, dispersion_centre: str = "centroid",
             p_adjust: str = "holm",
-            pairwise: Optional[Sequence[str]] = None) -> Result:
+            pairwise: Optional[Sequence[str]] = None, scaling: int = 1) -> Result:
     """Nested multivariate analysis of variance of Y by redundancy analysis,
     or of a dissimilarity between the samples.
 
@@ -381,6 +381,13 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
         The residuals' axes kept (all when None); 0 leaves the residuals'
         ordination out, and with it a dissimilarity's n x n decomposition
         (computed for at most 3000 samples, as is the correction's).
+    scaling : {1, 2}
+        The scaling of the ordinations' scores: 1, distances among samples
+        (the object and site scores as computed, species scores the unit
+        eigenvectors); 2, correlations among species (object and site
+        scores divided by the square root of their axis' eigenvalue, a
+        table's species scores multiplied by it), as ``morvenak run
+        --scaling``.
     covariates : list of str, optional
         The variables of the model that are numeric covariates (columns of
         `data`), not factors.
@@ -518,6 +525,7 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
         "exact": bool(exact),
         "correction": _choice("correction", correction, ["none", "lingoes"]),
         "residual_axes": None if residual_axes is None else _whole("residual_axes", residual_axes, 0, 2147483647),
+        "scaling": _whole("scaling", scaling, 1, 2),
     }
     if distances is not None:
         d, samples = _distances(distances)
@@ -589,7 +597,7 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
                               "euclidean" if kind in EUCLIDEAN else kind, options["binary"], options["sqrt_dist"],
                               d, options["correction"] == "lingoes",
                               -1 if options["residual_axes"] is None else options["residual_axes"],
-                              **_dispersion_args(options))
+                              scaling=options["scaling"], **_dispersion_args(options))
     except Error as e:
         _warn(e.warnings)
         raise
@@ -663,7 +671,7 @@ def _model(y: np.ndarray, d: Optional[np.ndarray], samples: Optional[List[str]],
                               -1 if options["residual_axes"] is None else options["residual_axes"],
                               model, values, strata_labels, strata_name, ss == "marginal",
                               mixed["random"], mixed["fixed"], mixed["unrestricted"], mixed["restricted"],
-                              mixed["ems"], **_dispersion_args(options))
+                              mixed["ems"], scaling=options["scaling"], **_dispersion_args(options))
     except Error as e:
         _warn(e.warnings)
         raise

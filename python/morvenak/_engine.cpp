@@ -98,6 +98,10 @@ py::list ordinations_of(const morvenak::Result& r) {
     d["proportions"] = vector_of(o.proportions);
     d["object_scores"] = column_major(o.object_scores, r.n, o.axes);
     d["species_scores"] = column_major(o.species_scores, r.p, o.axes);
+    // A canonical ordination's site scores (None for the residuals'), and the scaling.
+    d["site_scores"] = o.site_scores.empty() ? py::object(py::none())
+                                             : py::object(column_major(o.site_scores, r.n, o.axes));
+    d["scaling"] = o.scaling;
     d["principal_coordinates"] = o.principal_coordinates;
     d["negative_eigenvalues"] = vector_of(o.negative_eigenvalues);
     d["negative_share"] = o.negative_share;
@@ -280,7 +284,7 @@ py::dict analyse(const py::array_t<double, py::array::f_style | py::array::force
                  const std::vector<std::string>& strata, const std::string& strata_name, bool marginal,
                  const std::vector<std::string>& random, const std::vector<std::string>& fixed, bool unrestricted,
                  bool restricted, bool ems, const std::string& dispersion, bool bias_adjust, bool dispersion_median,
-                 const std::string& p_adjust, const std::vector<std::string>& pairwise) {
+                 const std::string& p_adjust, const std::vector<std::string>& pairwise, int scaling) {
   if (y.ndim() != 2) throw py::value_error("Y must be two-dimensional");
   morvenak::Options options;
   if (!morvenak::dissimilarity_of_name(distance, options.distance))
@@ -350,6 +354,7 @@ py::dict analyse(const py::array_t<double, py::array::f_style | py::array::force
 
   try {
     if (failed) std::rethrow_exception(failed);
+    morvenak::scale_scores(r, scaling);
     return result_of(r, notes.warnings);
   } catch (const morvenak::Cancelled& e) {
     raise("Cancelled", e.what(), notes.warnings);
@@ -376,7 +381,7 @@ PYBIND11_MODULE(_engine, m) {
         py::arg("random") = std::vector<std::string>{}, py::arg("fixed") = std::vector<std::string>{},
         py::arg("unrestricted") = false, py::arg("restricted") = false, py::arg("ems") = false,
         py::arg("dispersion") = "", py::arg("bias_adjust") = false, py::arg("dispersion_median") = false,
-        py::arg("p_adjust") = "holm", py::arg("pairwise") = std::vector<std::string>{});
+        py::arg("p_adjust") = "holm", py::arg("pairwise") = std::vector<std::string>{}, py::arg("scaling") = 1);
   m.def("model_factors", [](const std::string& text) {
     try {
       return morvenak::model_factors(text);

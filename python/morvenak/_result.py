@@ -118,7 +118,12 @@ class Ordination:
     eigenvalues, the species scores each species' correlation with them,
     ``negative_eigenvalues`` lists the eigenvalues below 0 (also over
     n - 1, ascending) and ``negative_share`` the sum of their magnitudes
-    over that of the positive ones.
+    over that of the positive ones. ``site_scores`` (samples x axes, columns
+    site_1, site_2, ...; None for the residuals) are the table less the fits
+    of the terms fitted before the ordinated one, projected on its axes:
+    each cell's site scores average to its object score. ``scaling`` is the
+    scaling of the scores (1 or 2, the ``scaling`` argument of
+    :func:`morvenak.analyse`).
     """
 
     number: int
@@ -135,6 +140,8 @@ class Ordination:
     negative_eigenvalues: np.ndarray = field(default_factory=lambda: np.zeros(0))
     negative_share: float = 0.0
     term: str = ""  # a model of terms: the term whose added fit it is ("" for the residuals)
+    site_scores: Any = None
+    scaling: int = 1
 
     def __repr__(self) -> str:
         shares = ", ".join(f"{p:.4f}" for p in self.proportions[:4])
@@ -340,10 +347,10 @@ class Dispersion:
         return line if self.units is None else line + "\n" + repr(self.units)
 
 
-def _frame(values: np.ndarray, index: Optional[List[str]], axes: int) -> Any:
+def _frame(values: np.ndarray, index: Optional[List[str]], axes: int, prefix: str = "axis") -> Any:
     if pd is None:
         return values
-    columns = [f"axis{a + 1}" for a in range(axes)]
+    columns = [f"{prefix}{a + 1}" for a in range(axes)]
     return pd.DataFrame(values, index=index if index is not None else None, columns=columns)
 
 
@@ -463,7 +470,8 @@ class Result:
                 species_scores=_frame(o["species_scores"], species, o["axes"]), no_axes=o["no_axes"],
                 principal_coordinates=o["principal_coordinates"],
                 negative_eigenvalues=np.asarray(o["negative_eigenvalues"]), negative_share=o["negative_share"],
-                term=o["term"]))
+                term=o["term"], scaling=o["scaling"],
+                site_scores=None if o["site_scores"] is None else _frame(o["site_scores"], samples, o["axes"], "site_")))
 
     def _factor_of(self, source: str) -> str:
         if source in FACTOR_SOURCES:
@@ -594,6 +602,8 @@ class Result:
             **({"principal_coordinates": True,
                 "negative_eigenvalues": [float(e) for e in o.negative_eigenvalues],
                 "negative_share": float(o.negative_share)} if o.principal_coordinates else {}),
+            "site_columns": [] if o.site_scores is None else [f"site_{a + 1}" for a in range(o.axes)],
+            "scaling": o.scaling,
         } for o in self.ordinations]
 
     def _head(self) -> str:
@@ -691,7 +701,7 @@ class Result:
             "main_units": self.options["main_units"], "exact": self.options["exact"],
             "levels": dict(self.options.get("levels", {})),
             "correction": self.options["correction"], "residual_axes": self.options["residual_axes"],
-            **self._dispersion_options(),
+            "scaling": self.options["scaling"], **self._dispersion_options(),
         }
         out: Dict[str, Any] = {
             "program": "morvenak",

@@ -1,6 +1,7 @@
 """The package's engine against the library API as CMake builds it, bit for
 bit: the same design through morvenak_result_dump, every number compared in
-hexadecimal (sums of squares, F, P, counts, eigenvalues and scores). The two
+hexadecimal (sums of squares, F, P, counts, eigenvalues and scores, scaled as
+asked). The two
 builds use different compiler flags; only the absence of contraction and the
 same order of operations make them agree."""
 
@@ -28,6 +29,8 @@ DESIGNS = {
     # Categoricals: their categories order the levels, as --levels does.
     "levels given": dict(main="Management", nested="Use", transform="hellinger", permutations=99,
                          levels={"Management": ["NM", "HF", "BF", "SF"], "Use": ["Pasture", "Haypastu", "Hayfield"]}),
+    "nested hellinger, scaling 2": dict(main="Management", nested="Use", transform="hellinger", permutations=9,
+                                        scaling=2),
 }
 
 
@@ -41,7 +44,7 @@ def dump(y: np.ndarray, env, columns, options, tmp_path, levels=None) -> list:
     args = [str(built_program("MORVENAK_RESULT_DUMP")), str(tmp_path / "Y.txt"), str(tmp_path / "labels.txt"),
             str(TRANSFORMS[options.get("transform", "none")]), str(options.get("permutations", 999)),
             str(TASKS[options.get("task", "both")]), str(options.get("seed", 1)),
-            options.get("main_units", "objects")]
+            options.get("main_units", "objects"), str(options.get("scaling", 1))]
     done = subprocess.run(args, capture_output=True, text=True, check=True)
     return done.stdout.splitlines()
 
@@ -87,9 +90,14 @@ def test_the_package_gives_the_bits_of_the_library_built_by_cmake(design, dune, 
         else:
             assert np.isnan(table["P"][k])
     ordinations = [line for line in expected if not line.startswith(("row ", "ssy "))]
-    assert len(ordinations) == 3 * len(result.ordinations)
+    assert len(ordinations) == 4 * len(result.ordinations)
     for k, o in enumerate(result.ordinations):
-        eig, obj, spe = (ordinations[3 * k + j].split()[1:] for j in range(3))
+        eig, obj, spe, sites = (ordinations[4 * k + j].split()[1:] for j in range(4))
         assert [from_hex(x) for x in eig] == list(o.eigenvalues)
         assert [from_hex(x) for x in obj] == list(np.asarray(o.object_scores).flatten(order="F"))
         assert [from_hex(x) for x in spe] == list(np.asarray(o.species_scores).flatten(order="F"))
+        assert o.scaling == options.get("scaling", 1)
+        if o.canonical:
+            assert [from_hex(x) for x in sites] == list(np.asarray(o.site_scores).flatten(order="F"))
+        else:
+            assert sites == [] and o.site_scores is None

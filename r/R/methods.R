@@ -194,10 +194,13 @@ pick_ordination <- function(x, ordination) {
 }
 
 scores.morvenak <- function(x, display = c("sites", "species"), choices = c(1L, 2L), ordination = 1L, ...) {
-  display <- match.arg(display, c("sites", "species"), several.ok = TRUE)
+  display <- match.arg(display, c("sites", "species", "wa"), several.ok = TRUE)
   o <- pick_ordination(x, ordination)
   out <- lapply(setNames(display, display), function(d) {
-    m <- o[[d]]
+    m <- o[[if (d == "wa") "site_scores" else d]]
+    if (is.null(m))
+      stop(sprintf("ordination '%s' has no site scores: only the fitted values' ordinations have them", o$title),
+           call. = FALSE)
     m[, choices[choices <= ncol(m)], drop = FALSE]
   })
   if (length(out) == 1L) out[[1L]] else out

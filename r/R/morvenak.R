@@ -26,7 +26,8 @@ morvenak.default <- function(Y, main, nested = NULL, data = NULL,
                              binary = FALSE, sqrt_dist = FALSE, correction = c("none", "lingoes"),
                              residual_axes = NULL, dispersion = NULL, bias_adjust = FALSE,
                              dispersion_centre = c("centroid", "median"),
-                             p_adjust = c("holm", "bonferroni", "fdr", "none"), pairwise = NULL, ...) {
+                             p_adjust = c("holm", "bonferroni", "fdr", "none"), pairwise = NULL,
+                             scaling = 1, ...) {
   call <- match.call()
   call[[1L]] <- as.name("morvenak")
   if (length(list(...)) > 0L)
@@ -40,7 +41,8 @@ morvenak.default <- function(Y, main, nested = NULL, data = NULL,
   analysis(response, factors, transform, permutations, if (missing(task)) NULL else task, seed, threads,
            main_units, exact, distance, binary, sqrt_dist, correction, residual_axes, call,
            dispersion = dispersion_of(dispersion, bias_adjust, p_adjust, pairwise,
-                                      if (missing(dispersion_centre)) NULL else dispersion_centre))
+                                      if (missing(dispersion_centre)) NULL else dispersion_centre),
+           scaling = scaling)
 }
 
 morvenak.formula <- function(Y, data = NULL, covariates = NULL, ss = c("sequential", "marginal"), strata = NULL,
@@ -224,11 +226,12 @@ analysis_with_defaults <- function(response, factors,
                                    residual_axes = NULL, dispersion = NULL, bias_adjust = FALSE,
                                    dispersion_centre = c("centroid", "median"),
                                    p_adjust = c("holm", "bonferroni", "fdr", "none"), pairwise = NULL,
-                                   model = NULL, call) {
+                                   scaling = 1, model = NULL, call) {
   analysis(response, factors, transform, permutations, if (missing(task)) NULL else task, seed, threads,
            main_units, exact, distance, binary, sqrt_dist, correction, residual_axes, call, model,
            dispersion_of(dispersion, bias_adjust, p_adjust, pairwise,
-                         if (missing(dispersion_centre)) NULL else dispersion_centre))
+                         if (missing(dispersion_centre)) NULL else dispersion_centre),
+           scaling)
 }
 
 # The tests beside the analysis: the test of dispersion's factor ("" for
@@ -292,7 +295,11 @@ dissimilarity_of <- function(distance, transform, response) {
 # values) and its strata (NULL, or labels_of()'s list).
 analysis <- function(response, factors, transform, permutations, task, seed, threads, main_units, exact,
                      distance, binary, sqrt_dist, correction, residual_axes, call, model = NULL,
-                     dispersion = dispersion_of(NULL, FALSE, "holm")) {
+                     dispersion = dispersion_of(NULL, FALSE, "holm"), scaling = 1) {
+  # The scaling of the scores: 1, as computed (distances among objects); 2,
+  # correlations among species. The engine scales them, as it does for every
+  # front end.
+  scaling <- whole_number(scaling, "scaling", 1, 2)
   transform <- match.arg(transform, transform_names)
   correction <- match.arg(correction, c("none", "lingoes"))
   axes <- if (is.null(residual_axes)) -1L else whole_number(residual_axes, "residual_axes", 0, .Machine$integer.max)
@@ -327,7 +334,7 @@ analysis <- function(response, factors, transform, permutations, task, seed, thr
                if (is.null(model$strata)) "" else model$strata$name, identical(model$ss, "marginal"),
                as.character(model$mixed$random), as.character(model$mixed$fixed), isTRUE(model$mixed$unrestricted),
                isTRUE(model$mixed$restricted), isTRUE(model$mixed$ems), dispersion$factor, dispersion$bias_adjust,
-               dispersion$median, dispersion$p_adjust, dispersion$pairwise)
+               dispersion$median, dispersion$p_adjust, dispersion$pairwise, as.integer(scaling))
   for (w in out$warnings) warning(w, call. = FALSE)
   if (!out$ok) engine_failure(out, call)
   m <- result_object(out, response, factors, list(transform = used$transform, distance = used$name,
@@ -338,6 +345,7 @@ analysis <- function(response, factors, transform, permutations, task, seed, thr
                                              main_units = main_units, exact = exact,
                                              correction = correction, lingoes_constant = out$lingoes,
                                              residual_axes = if (axes < 0L) NA_integer_ else axes,
+                                             scaling = as.integer(scaling),
                                              arrangements = out$arrangements, exact_test = out$exact),
                      call, model)
   if (!is.null(out$dispersion)) {
@@ -713,9 +721,13 @@ ordination_object <- function(o, response) {
   species <- o$species
   dimnames(sites) <- list(response$samples, axes)
   dimnames(species) <- list(response$species, axes)
+  # A canonical ordination's site scores: the table less the fits of the terms
+  # fitted before its own, on its axes (NULL for the residuals).
+  site_scores <- o$site_scores
+  if (!is.null(site_scores)) dimnames(site_scores) <- list(response$samples, axes)
   list(title = o$title, canonical = o$canonical,
        eigenvalues = setNames(o$eigenvalues, axes), proportions = setNames(o$proportions, axes),
-       sites = sites, species = species,
+       sites = sites, species = species, site_scores = site_scores, scaling = o$scaling,
        principal_coordinates = o$principal_coordinates,
        negative_eigenvalues = o$negative_eigenvalues, negative_share = o$negative_share,
        note = if (nzchar(o$no_axes)) paste("no axes:", o$no_axes) else "")

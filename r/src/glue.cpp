@@ -176,7 +176,10 @@ Rcpp::List ordinations_of(const morvenak::Result& r) {
         Rcpp::Named("species") = column_major(o.species_scores, r.p, o.axes),
         Rcpp::Named("principal_coordinates") = o.principal_coordinates,
         Rcpp::Named("negative_eigenvalues") = Rcpp::wrap(o.negative_eigenvalues),
-        Rcpp::Named("negative_share") = o.negative_share);
+        Rcpp::Named("negative_share") = o.negative_share,
+        Rcpp::Named("site_scores") = o.site_scores.empty() ? R_NilValue
+                                                           : Rcpp::wrap(column_major(o.site_scores, r.n, o.axes)),
+        Rcpp::Named("scaling") = o.scaling);
   }
   return out;
 }
@@ -337,7 +340,7 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP trans
                    SEXP strata_, SEXP strata_name_, SEXP marginal_, SEXP random_, SEXP fixed_, SEXP unrestricted_,
                    SEXP restricted_, SEXP ems_, SEXP dispersion_, SEXP bias_adjust_, SEXP dispersion_median_,
                    SEXP p_adjust_,
-                   SEXP pairwise_) {
+                   SEXP pairwise_, SEXP scaling_) {
   const Rcpp::NumericMatrix y(y_);
   const Rcpp::List factors(factors_);
   const Rcpp::List orders(orders_);
@@ -403,10 +406,11 @@ Rcpp::List analyse(SEXP y_, SEXP factors_, SEXP orders_, SEXP names_, SEXP trans
   bool interrupted = false;
   Rcpp::RObject condition;
   try {
-    const morvenak::Result r = morvenak::analyse_interruptibly(
+    morvenak::Result r = morvenak::analyse_interruptibly(
         in, options, &notes, std::chrono::milliseconds(100), [&condition] { return r_stopped(condition); },
         interrupted);
     if (interrupted) return stopped_by_r(condition, notes.warnings);
+    morvenak::scale_scores(r, Rcpp::as<int>(scaling_));
     return success(r, notes.warnings);
   } catch (const morvenak::Cancelled& e) {
     if (interrupted) return stopped_by_r(condition, notes.warnings);
@@ -432,12 +436,12 @@ extern "C" SEXP morvenak_analyse(SEXP y, SEXP factors, SEXP orders, SEXP names, 
                                  SEXP binary, SEXP sqrt_dist, SEXP distances, SEXP lingoes, SEXP residual_axes,
                                  SEXP model, SEXP covariates, SEXP strata, SEXP strata_name, SEXP marginal, SEXP random,
                                  SEXP fixed, SEXP unrestricted, SEXP restricted, SEXP ems, SEXP dispersion,
-                                 SEXP bias_adjust, SEXP dispersion_median, SEXP p_adjust, SEXP pairwise) {
+                                 SEXP bias_adjust, SEXP dispersion_median, SEXP p_adjust, SEXP pairwise, SEXP scaling) {
   BEGIN_RCPP
   return analyse(y, factors, orders, names, transform, permutations, task, seed, threads, subgroups, exact, distance,
                  binary, sqrt_dist, distances, lingoes, residual_axes, model, covariates, strata, strata_name, marginal,
                  random, fixed, unrestricted, restricted, ems, dispersion, bias_adjust, dispersion_median, p_adjust,
-                 pairwise);
+                 pairwise, scaling);
   END_RCPP
 }
 
@@ -462,7 +466,7 @@ extern "C" SEXP morvenak_engine_version() {
 }
 
 static const R_CallMethodDef kCallMethods[] = {
-    {"morvenak_analyse", reinterpret_cast<DL_FUNC>(&morvenak_analyse), 32},
+    {"morvenak_analyse", reinterpret_cast<DL_FUNC>(&morvenak_analyse), 33},
     {"morvenak_model_factors", reinterpret_cast<DL_FUNC>(&morvenak_model_factors), 1},
     {"morvenak_engine_version", reinterpret_cast<DL_FUNC>(&morvenak_engine_version), 0},
     {nullptr, nullptr, 0},

@@ -2,15 +2,16 @@
 // hexadecimal floating point, so that another build of the engine (the
 // Python package's) can be compared with this one bit for bit.
 //
-// usage: morvenak_result_dump Y.txt LABELS.txt TRANSFORM PERMUTATIONS TASK SEED UNITS
+// usage: morvenak_result_dump Y.txt LABELS.txt TRANSFORM PERMUTATIONS TASK SEED UNITS [SCALING]
 //   Y.txt       "n p", then the n rows of Y (decimal numbers that round-trip)
 //   LABELS.txt  a header line of factor names (NAME=LEVEL1,LEVEL2,... gives the
 //               levels' order), then one line per object: its label of each
 //               factor, separated by tabs
-//   TRANSFORM 0-5, TASK 1-3, UNITS objects|subgroups
+//   TRANSFORM 0-5, TASK 1-3, UNITS objects|subgroups, SCALING 1 (default) or 2
 // Output: "ssy X", a "row" line per table row (source df1 df2 ss ms f p count
 // permutations; f and p as "-" when absent), and for each ordination an
-// "eigenvalues", an "objects" and a "species" line (scores column by column).
+// "eigenvalues", an "objects", a "species" and a "sites" line (scores column
+// by column; no site scores for the residuals).
 // Engine errors: their message on stderr, status 1 or 2.
 #include <cstdio>
 #include <cstdlib>
@@ -39,8 +40,8 @@ void print_all(const char* what, const std::vector<double>& values) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 8) {
-    std::fprintf(stderr, "usage: %s Y.txt LABELS.txt TRANSFORM PERMUTATIONS TASK SEED UNITS\n", argv[0]);
+  if (argc != 8 && argc != 9) {
+    std::fprintf(stderr, "usage: %s Y.txt LABELS.txt TRANSFORM PERMUTATIONS TASK SEED UNITS [SCALING]\n", argv[0]);
     return 2;
   }
   morvenak::Input in;
@@ -87,7 +88,8 @@ int main(int argc, char** argv) {
   o.seed = static_cast<std::uint32_t>(std::strtoul(argv[6], nullptr, 10));
   o.main_units = std::string(argv[7]) == "subgroups" ? morvenak::MainUnits::kSubgroups : morvenak::MainUnits::kObjects;
   try {
-    const morvenak::Result r = morvenak::analyse(in, o);
+    morvenak::Result r = morvenak::analyse(in, o);
+    morvenak::scale_scores(r, argc == 9 ? std::atoi(argv[8]) : 1);
     std::printf("ssy %a\n", r.ssy);
     for (const morvenak::Row& row : r.rows) {
       std::printf("row %s %d %d %a %a", source_name(row.source), row.df1, row.df2, row.ss, row.ms);
@@ -99,6 +101,7 @@ int main(int argc, char** argv) {
       print_all("eigenvalues", ord.eigenvalues);
       print_all("objects", ord.object_scores);
       print_all("species", ord.species_scores);
+      print_all("sites", ord.site_scores);
     }
   } catch (const morvenak::Error& e) {
     std::fprintf(stderr, "%s\n", e.what());

@@ -128,7 +128,7 @@ def dune_identity():
     for x in rows:
         check(float(x["R2"]) == float(x["SS"]) / ssy, f"tsv: R2 of {x['source']}")
     j = json.loads(read(os.path.join(out, "results.json")))
-    check(list(j)[0] == "schema_version" and j["schema_version"] == 2, "json: schema_version first, 2")
+    check(list(j)[0] == "schema_version" and j["schema_version"] == 3, "json: schema_version first, 3")
     for x, y in zip(rows, j["rows"]):
         for key in ("SS", "MS", "F", "P", "R2"):
             check((y[key] is None and x[key] == "") or (x[key] != "" and y[key] == float(x[key])),

@@ -164,6 +164,11 @@ void expect_header(const Tsv& t, const std::string& path, const std::vector<std:
     std::vector<std::string> want = names;
     for (std::size_t a = 1; a <= axes; ++a) want.push_back("axis" + std::to_string(a));
     if (t.header == want) return;
+    // A canonical ordination's objects table holds its site scores after the axes
+    // (site_1 .. site_K); the figures read the axes alone.
+    std::vector<std::string> with_sites = want;
+    for (std::size_t a = 1; a <= axes; ++a) with_sites.push_back("site_" + std::to_string(a));
+    if (t.header == with_sites) return;
     std::string list;
     for (const std::string& w : want) list += (list.empty() ? "" : ", ") + clean_text(w);
     throw ToolError(where(path, 1) + ": the columns must be " + list);

@@ -128,6 +128,7 @@ struct RunOptions {
     std::string correction = "none";
     int residual_axes = -1;  // all
     int decomposition_limit = 3000;
+    std::string scaling = "1";  // of the score tables: 1 as computed, 2 correlations among species
 
     std::uint32_t start() const { return seed ? *seed : 1u; }
     // A dissimilarity analysis: Gower's matrix of the dissimilarities, not the table's
@@ -912,6 +913,7 @@ void write_results(const tables::Design& d, const morvenak::Result& r, const Run
     info.options["correction"] = o.correction;
     info.options["residual_axes"] = o.residual_axes < 0 ? Json(nullptr) : Json(o.residual_axes);
     info.options["decomposition_limit"] = o.decomposition_limit;
+    info.options["scaling"] = std::stoi(o.scaling);
     info.options["permutations"] = kTasks.at(o.task) == 2 ? 0 : o.permutations;
     info.options["task"] = o.task;
     info.options["seed"] = o.start();
@@ -1031,8 +1033,10 @@ int run(RunOptions& o, Processes& processes, bool& started) {
         throw tools::ToolError(
             first ? "another process could not start the run; its message says why" : "", others);
     const std::string* top = first ? &staging->path() : nullptr;
-    const morvenak::Result r = run_analysis(d, in, o, options, observer, top);
-    in = {};  // the numbers are not needed for writing the results
+    morvenak::Result r = run_analysis(d, in, o, options, observer, top);
+    morvenak::scale_scores(
+        r, std::stoi(o.scaling));  // the report and score file are written: as computed
+    in = {};                       // the numbers are not needed for writing the results
     release_freed_memory();
     bar.finish();
     if (g_cancel) interrupted();
@@ -1174,6 +1178,13 @@ void define_options(CLI::App& app, RunOptions& o) {
                    "The residuals' axes written (default: all); 0 leaves the residuals' ordination "
                    "out, and with it a dissimilarity's n x n decomposition")
         ->check(whole_number(2147483647));
+    app.add_option("--scaling", o.scaling,
+                   "The scaling of the score tables: 1, distances among samples (the scores as "
+                   "computed, species scores the unit eigenvectors); 2, correlations among species "
+                   "(sample and site scores divided by the square root of their axis' eigenvalue, "
+                   "species scores multiplied by it). FittedSc.out is the same either way")
+        ->check(CLI::IsMember({"1", "2"}))
+        ->capture_default_str();
     app.add_option("--decomposition-limit", o.decomposition_limit,
                    "The most samples for which a dissimilarity's n x n eigen-decompositions (the "
                    "residuals' principal coordinates, --correction lingoes) are computed")

@@ -61,6 +61,14 @@ std::string axis_header(int axes) {
     return s;
 }
 
+// The site scores' columns of a canonical ordination, after its axes: site_1 .. site_K.
+std::vector<std::string> site_columns(const morvenak::OrdinationResult& o) {
+    std::vector<std::string> names;
+    if (!o.site_scores.empty())
+        for (int a = 1; a <= o.axes; ++a) names.push_back("site_" + std::to_string(a));
+    return names;
+}
+
 void add_scores(std::string& s, const std::vector<double>& scores, int rows, int row, int axes) {
     for (int a = 0; a < axes; ++a) {
         s += '\t';
@@ -250,6 +258,10 @@ Json ordinations_json(const morvenak::Result& r) {
             jo["negative_share"] = number_or_null(o.negative_share);
         }
         jo["objects_file"] = objects_file_name(static_cast<int>(k + 1));
+        // The objects file's columns of the site scores (none for the residuals), and
+        // the scaling of its scores and the species file's.
+        jo["site_columns"] = site_columns(o);
+        jo["scaling"] = o.scaling;
         jo["species_file"] = species_file_name(static_cast<int>(k + 1));
         ordinations.push_back(jo);
     }
@@ -287,15 +299,20 @@ std::string species_file_name(int k) { return "ordination-" + std::to_string(k) 
 std::string objects_tsv(const tables::Design& d, const morvenak::OrdinationResult& o) {
     std::string s = "sample";
     for (const tables::Factor& f : d.factors) s += "\t" + field(f.column);
-    s += axis_header(o.axes) + "\n";
+    s += axis_header(o.axes);
+    const std::vector<std::string> sites = site_columns(o);
+    for (const std::string& c : sites) s += "\t" + c;
+    s += "\n";
     const double rows = static_cast<double>(d.objects.size());
     double names = names_bytes(d.objects);
     for (const tables::Factor& f : d.factors) names += names_bytes(f.labels);
-    reserve_scores(s, rows, names / std::max(rows, 1.0), o.axes);
+    const int columns = o.axes + static_cast<int>(sites.size());
+    reserve_scores(s, rows, names / std::max(rows, 1.0), columns);
     for (std::size_t i = 0; i < d.objects.size(); ++i) {
         s += field(d.objects[i]);
         for (const tables::Factor& f : d.factors) s += "\t" + field(f.labels[i]);
         add_scores(s, o.object_scores, o.n, static_cast<int>(i), o.axes);
+        if (!sites.empty()) add_scores(s, o.site_scores, o.n, static_cast<int>(i), o.axes);
         s += '\n';
     }
     return s;
@@ -348,7 +365,7 @@ void write_distances_tsv(const std::string& path, const std::vector<std::string>
 std::string results_json(const tables::Design& d, const morvenak::Result& r, const RunInfo& info) {
     Json j;
     // Raised whenever a key is added; no key is ever renamed or dropped.
-    j["schema_version"] = 2;
+    j["schema_version"] = 3;
     j["program"] = "morvenak";
     j["version"] = morvenak::version();
     j["inputs"] = info.inputs;
@@ -530,7 +547,7 @@ std::string model_results_tsv(const morvenak::Result& r) {
 std::string model_results_json(const tables::Design& d, const morvenak::Result& r,
                                const RunInfo& info, const std::vector<std::string>& covariates) {
     Json j;
-    j["schema_version"] = 2;
+    j["schema_version"] = 3;
     j["program"] = "morvenak";
     j["version"] = morvenak::version();
     j["inputs"] = info.inputs;

@@ -1141,4 +1141,19 @@ ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::
   return table;
 }
 
+RowMatrix model_before(const ModelData& data, const std::vector<ModelTerm>& terms, SumsOfSquares ss, const RowMatrix& m,
+                       bool gower, int term) {
+  const std::vector<int> reduced = reduced_terms(terms, static_cast<size_t>(term), ss);
+  if (reduced.empty()) return m;
+  const ModelSetup setup = model_setup(data, terms);
+  std::vector<int> tags = reduced;
+  tags.push_back(-1);  // and the mean, as the residuals of a model take it
+  const Projection pr = projection(model_basis(setup.at, setup.columns, setup.raw, reduced), tags, setup.raw);
+  RowMatrix x = residuals(setup.at, setup.raw, gower, m, pr).m;
+  if (gower)
+    for (int i = 0; i < x.n; ++i)
+      for (int j = 0; j < i; ++j) x.row(j)[i] = x.row(i)[j];
+  return x;
+}
+
 }  // namespace morvenak

@@ -110,6 +110,13 @@ ModelTable model_anova(const RunContext& ctx, const ModelData& data, const std::
 RowMatrix model_part(const ModelData& data, const std::vector<ModelTerm>& terms, SumsOfSquares ss, const RowMatrix& m,
                      bool gower, int term);
 
+// What a term's site scores project: m less the fit of the terms the term is
+// fitted after (its reduced model: the terms before it, or with marginal
+// sums of squares every term that does not contain it), Y - H_b Y, or
+// (I - H_b) Gd (I - H_b) made exactly symmetric; m itself when there are none.
+RowMatrix model_before(const ModelData& data, const std::vector<ModelTerm>& terms, SumsOfSquares ss, const RowMatrix& m,
+                       bool gower, int term);
+
 // A permuted F* counts as at least F when F* >= F (1 - kTieTolerance): the
 // rounding of a permuted sum leaves permutations whose F equals the observed
 // one a few units in its last places on either side.

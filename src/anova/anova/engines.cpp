@@ -157,7 +157,10 @@ AnovaOutcome run_anova(const RunContext& ctx, Workspace& w, const Design& design
   out.rows = design_rows(ctx, design, fits.stats.data(), fits.dfw, fits.ssw);
   for (const DesignOrdination& o : design.ordinations) {
     const Slot slot = o.canonical() ? slot_of(w, {o.term}, nterms) : slot_of(w, all_terms(nterms), nterms);
-    out.ordinations.push_back({o.title, o.canonical() ? slot.fitted : slot.residuals, o.canonical(), o.source()});
+    std::vector<const Mat*> before;
+    for (int t = 0; t < o.term; ++t) before.push_back(slot_of(w, {t}, nterms).fitted);
+    out.ordinations.push_back(
+        {o.title, o.canonical() ? slot.fitted : slot.residuals, o.canonical(), o.source(), std::move(before)});
   }
   return out;
 }

@@ -29,12 +29,15 @@ DesignFits design_statistics(const RunContext& ctx, Workspace& w, const Design& 
 // grows with SSY, and the tolerance does too.
 void nested_coding_check(const RunContext& ctx, int levels, double excess);
 
-// A matrix to ordinate after the anova, with its title in the score file.
+// A matrix to ordinate after the anova, with its title in the score file;
+// for a term's fitted values, the fits of the terms fitted before it (its
+// parents', in nesting order), which its site scores take from Y.
 struct OrdinationJob {
   const char* title;
   const Mat* m;
   bool canonical;
   Source source;
+  std::vector<const Mat*> before;
 };
 
 struct AnovaOutcome {

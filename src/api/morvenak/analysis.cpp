@@ -40,6 +40,7 @@
 #include "ordination/grouped_pca.hpp"
 #include "ordination/pca.hpp"
 #include "ordination/pcoa.hpp"
+#include "ordination/scaling.hpp"
 
 namespace morvenak {
 namespace {
@@ -291,11 +292,13 @@ MemoryEstimate estimate_memory(const Grouping* g, int n, int p, int task, int th
       double cells = 0.0;
       if (g != nullptr)
         for (int a = 1; a <= g->levels; ++a) cells = std::max(cells, static_cast<double>(g->cells(a)));
+      // A factor's: its cells' matrices, the objects' unit vectors, and Gd V for the site scores.
       ordinations = square + (o.distance != Dissimilarity::kGiven ? y : 0.0) +
-                    std::max(residuals, 4.0 * cells * cells * 8.0 + static_cast<double>(n) * cells * 8.0);
+                    std::max(residuals, 4.0 * cells * cells * 8.0 + 2.0 * static_cast<double>(n) * cells * 8.0);
       const double axes = o.residual_axes < 0 ? n : std::min(n, o.residual_axes);
-      e.result = (static_cast<double>(n) + p) * (axes + cells) * 8.0;
-      e.widest = static_cast<double>(n) * std::max(axes, cells);
+      // The scores, the fitted values' site scores among them.
+      e.result = ((static_cast<double>(n) + p) * (axes + cells) + static_cast<double>(n) * cells) * 8.0;
+      e.widest = static_cast<double>(n) * std::max(axes, 2.0 * cells);
     }
     e.total = kProgramBytes + std::max(setup, std::max(test, ordinations + e.result));
     e.ordinations = e.total - e.anova_alone;
@@ -315,15 +318,17 @@ MemoryEstimate estimate_memory(const Grouping* g, int n, int p, int task, int th
       for (int a = 0; a <= g->levels; ++a) cells += g->cells(a);
       ordinations = y + cells * p * 8.0 + 2.0 * k0 * k0 * 8.0 + (n < p ? y : 0.0) + 2.0 * (n + p) * k * 8.0;
       // Each fitted factor's ordination has at most its dummy variables' axes, the
-      // residuals' at most k.
-      double axes = k, widest = k;
+      // residuals' at most k; a factor's objects table holds its site scores too.
+      double axes = k, sites = 0.0;
+      e.widest = std::max(n, p) * k;
       for (int a = 1; a <= g->levels; ++a) {
-        ordinations += 2.0 * (n + p) * g->dummies(a) * 8.0;
-        axes += g->dummies(a);
-        widest = std::max(widest, static_cast<double>(g->dummies(a)));
+        const double d = g->dummies(a);
+        ordinations += (2.0 * (n + p) + n) * d * 8.0;
+        axes += d;
+        sites += d;
+        e.widest = std::max(e.widest, std::max(2.0 * n, static_cast<double>(p)) * d);
       }
-      e.result = (n + p) * axes * 8.0;
-      e.widest = std::max(n, p) * widest;
+      e.result = ((n + p) * axes + n * sites) * 8.0;
     }
   }
   e.anova_alone = base + std::max(setup, anova);
@@ -708,7 +713,9 @@ class ProjectorPath final : public Path {
   }
   OrdinationResult ordinate(int k, const DesignOrdination&) override {
     const OrdinationJob& job = jobs_[static_cast<std::size_t>(k)];  // the matrices in the design's order
-    return pca(ctx_.n, ctx_.p, *job.m, ctx_.ssy, job.canonical, w_);
+    OrdinationResult o = pca(ctx_.n, ctx_.p, *job.m, ctx_.ssy, job.canonical, w_);
+    if (job.canonical) add_site_scores(w_.y, job.before, o);
+    return o;
   }
 
  private:
@@ -766,7 +773,7 @@ class GroupedPath final : public LabelsPath {
       return grouped_residual_pca(grouped_residuals(g_, y_, g_.levels), ctx_.ssy, r_.threads);
     }
     if (means_.empty()) means_ = cell_means(g_, y_);
-    return grouped_fitted_pca(g_, means_, o.term + 1, ctx_.p, ctx_.ssy, r_.threads);
+    return grouped_fitted_pca(g_, means_, o.term + 1, ctx_.p, ctx_.ssy, r_.threads, &y_);
   }
 
  private:
@@ -789,7 +796,7 @@ class DistancePath final : public LabelsPath {
   // large share of negative eigenvalues.
   OrdinationResult ordinate(int, const DesignOrdination& o) override {
     const RowMatrix* table = table_.a.empty() ? nullptr : &table_;
-    if (o.canonical()) return fitted_pcoa(g_, cell_block_sums(g_, gd_, o.term + 1), o.term + 1, ctx_.ssy, table);
+    if (o.canonical()) return fitted_pcoa(g_, cell_block_sums(g_, gd_, o.term + 1), o.term + 1, ctx_.ssy, table, &gd_);
     std::vector<int> levels;
     for (int a = 1; a <= g_.levels; ++a) levels.push_back(a);
     RowMatrix residuals = residual_matrix(g_, gd_, levels);
@@ -1361,15 +1368,22 @@ Result Analysis::run_model(const Input& input) {
     a.events->ordination_started(title, k, count);
     RowMatrix part = model_part(data, terms, a.options.ss, m, a.distances, t);
     const int rank = t < 0 ? table.residual_df : table.rows[static_cast<std::size_t>(t)].df;
+    // A term's site scores take the data less the fit of the terms it is
+    // fitted after (the terms before it, or with marginal sums of squares
+    // those its own is added to).
+    RowMatrix before;
+    if (t >= 0) before = model_before(data, terms, a.options.ss, m, a.distances, t);
     OrdinationResult o;
     if (a.distances) {
       a.check_decomposition(ctx.n);
       a.events->decomposition_started(title, ctx.n, decomposition_seconds(ctx.n));
-      o = residual_pcoa(std::move(part), rank, t < 0 ? a.options.residual_axes : -1, ctx.ssy, table_rows);
+      o = residual_pcoa(std::move(part), rank, t < 0 ? a.options.residual_axes : -1, ctx.ssy, table_rows,
+                        t < 0 ? nullptr : &before);
     } else {
       o = grouped_residual_pca(part, ctx.ssy, team_size(ctx));
       keep_axes(o, rank);
       if (t < 0) keep_axes(o, a.options.residual_axes);
+      if (t >= 0 && o.axes > 0) add_site_scores(before, o, team_size(ctx));
     }
     o.canonical = t >= 0;
     o.source = t < 0 ? Source::kWithin : Source::kTerm;
@@ -1381,6 +1395,10 @@ Result Analysis::run_model(const Input& input) {
   r.ordination_seconds = seconds_since(t1);
   a.events->ordinations_done(r);
   return std::move(r);
+}
+
+void scale_scores(Result& r, int scaling) {
+  for (OrdinationResult& o : r.ordinations) scale_ordination(o, scaling);
 }
 
 MemoryNeed memory_need(const Input& input, const Options& options) {

@@ -201,6 +201,16 @@ ModelFormula parse_model(const std::string& text);
 // factors.
 std::vector<std::string> model_factors(const std::string& text);
 
+// Takes every ordination of r to the scaling asked (OrdinationResult::scaling):
+// 1 leaves the scores as the analysis computed them; 2 divides each object
+// and site score of axis k by sqrt(eigenvalue_k) and multiplies each species
+// score of a table's ordination by it (the correlations of principal
+// coordinates stay). Every front end calls it on the result, so the scaled
+// scores have the same bits everywhere; the classic score file is written
+// while the analysis runs, from the scores as computed. Throws InvalidInput
+// for a scaling other than 1 or 2.
+void scale_scores(Result& r, int scaling);
+
 // The version of the engine, as the programs print it.
 const char* version();
 

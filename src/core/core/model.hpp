@@ -317,6 +317,20 @@ struct OrdinationResult {
   std::vector<double> object_scores;       // n x axes, column-major: Z = M U
   std::vector<double> species_scores;      // p x axes, column-major: U, unit eigenvectors
   std::vector<double> variances;           // of the object scores, per axis
+  // A canonical ordination's site scores, n x axes, column-major: B U, B the
+  // table less the fits of the terms fitted before this one (the centred
+  // table itself for the main factor or a model's first term; for a nested
+  // factor, the table less its parent's fit), so that the site scores of
+  // each cell of the term average to its object score, the cell's centroid.
+  // Principal coordinates: (I - H_before) Gd V Lambda^(-1/2), V the unit
+  // eigenvectors and Lambda the eigenvalues of the fitted matrix, the same
+  // construction in Gd (ordination/pcoa.hpp). Empty for the residuals.
+  std::vector<double> site_scores;
+  // The scaling of the object, site and species scores: 1, as computed
+  // (distances among objects); 2, correlations among species: object and
+  // site scores times eigenvalue^(-1/2), a table's species scores times
+  // eigenvalue^(1/2) (scale_scores, morvenak/analysis.hpp).
+  int scaling = 1;
   // Principal coordinates of a dissimilarity (ordination/pcoa.hpp): the
   // object scores are the eigenvectors times the square roots of their
   // eigenvalues, the species scores each species' correlation with them

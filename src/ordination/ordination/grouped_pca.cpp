@@ -125,49 +125,93 @@ int axes(OrdinationResult& r, int n, int p, double ssy, std::vector<double> ev) 
   return k;
 }
 
-// out (rows x k, row-major) = A (rows x inner, row-major) B (inner x k,
-// row-major): each entry summed over ascending inner index, from 0. Blocks
-// of rows go to the threads; within one, 2 rows x 8 columns at a time.
-std::vector<double> multiply(const double* a, int rows, int inner, const double* b, int k, int threads) {
-  std::vector<double> out(static_cast<size_t>(rows) * static_cast<size_t>(k), 0.0);
+// B's columns in panels of 8, each panel inner x 8 contiguous, so that the
+// kernel reads it in order (the columns beyond the last whole panel are read
+// from b itself).
+std::vector<double> panels_of(const double* b, int inner, int k) {
   const size_t ks = static_cast<size_t>(k);
   const size_t is = static_cast<size_t>(inner);
-  constexpr int kRows = 32;
-  // B's columns in panels of 8, each panel inner x 8 contiguous, so that the
-  // kernel reads it in order.
   const size_t panels = ks / 8;
   std::vector<double> packed(panels * is * 8);
   for (size_t g = 0; g < panels; ++g)
     for (size_t l = 0; l < is; ++l)
       std::copy(b + l * ks + 8 * g, b + l * ks + 8 * g + 8,
                 packed.begin() + static_cast<std::ptrdiff_t>((g * is + l) * 8));
+  return packed;
+}
+
+// out (rows x k, row-major, zeroed) = A (rows x inner, row-major) B (inner
+// x k, row-major, `packed` its panels): each entry summed over ascending
+// inner index, from 0; 2 rows x 8 columns at a time.
+void multiply_rows(const double* a, int rows, int inner, const double* b, const std::vector<double>& packed, int k,
+                   double* out) {
+  const size_t ks = static_cast<size_t>(k);
+  const size_t is = static_cast<size_t>(inner);
+  size_t j = 0;
+  for (; j + 8 <= ks; j += 8) {
+    int i = 0;
+    for (; i + 2 <= rows; i += 2) {
+      const double* ai = a + static_cast<size_t>(i) * is;
+      double* o = out + static_cast<size_t>(i) * ks + j;
+      kernel_2x8(o, o + ks, ai, ai + is, 1, packed.data() + (j / 8) * is * 8, 8, inner);
+    }
+    for (; i < rows; ++i) {
+      const double* ai = a + static_cast<size_t>(i) * is;
+      double* o = out + static_cast<size_t>(i) * ks;
+      for (size_t jj = j; jj < j + 8; ++jj)
+        for (size_t l = 0; l < is; ++l) o[jj] += ai[l] * b[l * ks + jj];
+    }
+  }
+  for (int i = 0; i < rows; ++i) {
+    const double* ai = a + static_cast<size_t>(i) * is;
+    double* o = out + static_cast<size_t>(i) * ks;
+    for (size_t jj = j; jj < ks; ++jj)
+      for (size_t l = 0; l < is; ++l) o[jj] += ai[l] * b[l * ks + jj];
+  }
+}
+
+constexpr int kRows = 32;  // the rows of a thread's block of a product
+
+// out (rows x k, row-major) = A (rows x inner, row-major) B (inner x k,
+// row-major): each entry summed over ascending inner index, from 0. Blocks
+// of rows go to the threads.
+std::vector<double> multiply(const double* a, int rows, int inner, const double* b, int k, int threads) {
+  std::vector<double> out(static_cast<size_t>(rows) * static_cast<size_t>(k), 0.0);
+  const std::vector<double> packed = panels_of(b, inner, k);
   const int blocks = (rows + kRows - 1) / kRows;
   run_tasks(blocks, threads, [&](int block) {
     const int i0 = block * kRows;
     const int i1 = std::min(rows, i0 + kRows);
-    size_t j = 0;
-    for (; j + 8 <= ks; j += 8) {
-      int i = i0;
-      for (; i + 2 <= i1; i += 2) {
-        const double* ai = a + static_cast<size_t>(i) * is;
-        double* o = out.data() + static_cast<size_t>(i) * ks + j;
-        kernel_2x8(o, o + ks, ai, ai + is, 1, packed.data() + (j / 8) * is * 8, 8, inner);
-      }
-      for (; i < i1; ++i) {
-        const double* ai = a + static_cast<size_t>(i) * is;
-        double* o = out.data() + static_cast<size_t>(i) * ks;
-        for (size_t jj = j; jj < j + 8; ++jj)
-          for (size_t l = 0; l < is; ++l) o[jj] += ai[l] * b[l * ks + jj];
-      }
-    }
-    for (int i = i0; i < i1; ++i) {
-      const double* ai = a + static_cast<size_t>(i) * is;
-      double* o = out.data() + static_cast<size_t>(i) * ks;
-      for (size_t jj = j; jj < ks; ++jj)
-        for (size_t l = 0; l < is; ++l) o[jj] += ai[l] * b[l * ks + jj];
-    }
+    multiply_rows(a + static_cast<size_t>(i0) * static_cast<size_t>(inner), i1 - i0, inner, b, packed, k,
+                  out.data() + static_cast<size_t>(i0) * static_cast<size_t>(k));
   });
   return out;
+}
+
+// The site scores B U (n x k, column-major into r.site_scores), B's row i
+// written by row(i, dest) into p doubles, U r's species scores (p x k,
+// column-major): each score summed over ascending species from 0, as
+// multiply sums, each block of rows made and multiplied whole by one thread.
+template <class RowOf>
+void site_products(OrdinationResult& r, const RowOf& row, int threads) {
+  const int n = r.n, p = r.p, k = r.axes;
+  const size_t ns = static_cast<size_t>(n), ps = static_cast<size_t>(p), ks = static_cast<size_t>(k);
+  std::vector<double> u(ps * ks);  // U by rows
+  for (size_t x = 0; x < ks; ++x)
+    for (size_t j = 0; j < ps; ++j) u[j * ks + x] = r.species_scores[j + x * ps];
+  const std::vector<double> packed = panels_of(u.data(), p, k);
+  r.site_scores.assign(ns * ks, 0.0);
+  const int blocks = (n + kRows - 1) / kRows;
+  run_tasks(blocks, threads, [&](int block) {
+    const int i0 = block * kRows;
+    const int i1 = std::min(n, i0 + kRows);
+    const size_t rows = static_cast<size_t>(i1 - i0);
+    std::vector<double> b(rows * ps), out(rows * ks, 0.0);
+    for (size_t i = 0; i < rows; ++i) row(static_cast<size_t>(i0) + i, b.data() + i * ps);
+    multiply_rows(b.data(), i1 - i0, p, u.data(), packed, k, out.data());
+    for (size_t i = 0; i < rows; ++i)
+      for (size_t x = 0; x < ks; ++x) r.site_scores[static_cast<size_t>(i0) + i + x * ns] = out[i * ks + x];
+  });
 }
 
 void variances(OrdinationResult& r, int n, const std::vector<double>& z_rows, int k) {
@@ -268,7 +312,7 @@ std::vector<double> column_crossproduct(const double* x, int rows, int cols, int
 }
 
 OrdinationResult grouped_fitted_pca(const Grouping& g, const std::vector<std::vector<double>>& means, int a, int p,
-                                    double ssy, int threads) {
+                                    double ssy, int threads, const RowMatrix* y) {
   OrdinationResult r;
   const int n = g.n;
   r.n = n;
@@ -323,7 +367,27 @@ OrdinationResult grouped_fitted_pca(const Grouping& g, const std::vector<std::ve
   r.species_scores.resize(ps * ks);
   for (size_t x = 0; x < ks; ++x)
     for (size_t j = 0; j < ps; ++j) r.species_scores[j + x * ps] = u[j * ks + x];
+  if (y != nullptr) {
+    // B = y less its parent cell's mean at level a - 1, element by element.
+    const std::vector<int>& up = g.cell_of[as - 1];
+    const std::vector<double>& parent_means = means[as - 1];
+    site_products(
+        r,
+        [&](size_t i, double* b) {
+          const double* yi = y->row(static_cast<int>(i));
+          const double* m = parent_means.data() + static_cast<size_t>(up[i]) * ps;
+          for (size_t j = 0; j < ps; ++j) b[j] = yi[j] - m[j];
+        },
+        threads);
+  }
   return r;
+}
+
+void add_site_scores(const RowMatrix& b, OrdinationResult& r, int threads) {
+  const size_t ps = static_cast<size_t>(r.p);
+  site_products(
+      r, [&](size_t i, double* row) { std::copy(b.row(static_cast<int>(i)), b.row(static_cast<int>(i)) + ps, row); },
+      threads);
 }
 
 OrdinationResult grouped_residual_pca(const RowMatrix& m, double ssy, int threads) {
@@ -382,6 +446,7 @@ void keep_axes(OrdinationResult& o, int most) {
        {&o.eigenvalues, &o.proportions, &o.percent, &o.cumulative_percent, &o.percent_of_sum, &o.variances})
     v->resize(k);
   o.object_scores.resize(static_cast<std::size_t>(o.n) * k);
+  if (!o.site_scores.empty()) o.site_scores.resize(static_cast<std::size_t>(o.n) * k);
   o.species_scores.resize(static_cast<std::size_t>(o.p) * k);
 }
 

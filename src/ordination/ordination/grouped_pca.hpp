@@ -20,9 +20,18 @@ namespace morvenak {
 // With D the cells' rows and W their sizes, M'M = D'WD; its eigenvalues are
 // those of A = W^1/2 D D' W^1/2 (cells x cells), A(c, e) =
 // sqrt(n_c) sqrt(n_e) (d_c . d_e), and its unit eigenvectors
-// U = D' W^1/2 V / sqrt(lambda). Object scores Z = M U, by cell.
+// U = D' W^1/2 V / sqrt(lambda). Object scores Z = M U, by cell. With y
+// (the centred table, n x p by rows), the site scores B U, B(i, j) =
+// y(i, j) - mean_a-1(parent cell of i, j): the table less the fits of the
+// factors above a (they telescope to the parent cell's mean), so each cell's
+// site scores average to its object score.
 OrdinationResult grouped_fitted_pca(const Grouping& g, const std::vector<std::vector<double>>& means, int a, int p,
-                                    double ssy, int threads);
+                                    double ssy, int threads, const RowMatrix* y = nullptr);
+
+// The site scores of r, a canonical ordination: B U (n x p, by rows; U r's
+// species scores), B the table less the fits of the terms fitted before r's,
+// each score summed over ascending species from 0.
+void add_site_scores(const RowMatrix& b, OrdinationResult& r, int threads);
 
 // The PCA of the residuals r (n x p): from R'R when p <= n (its
 // eigenvectors are U), else from RR' (U = R'V / sqrt(lambda)); Z = R U.

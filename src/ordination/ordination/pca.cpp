@@ -3,6 +3,7 @@
 #include "ordination/pca.hpp"
 
 #include <cstddef>
+#include <vector>
 
 #include "linalg/produit.hpp"
 #include "linalg/tqli.hpp"
@@ -106,6 +107,26 @@ OrdinationResult pca(int n, int p, const Mat& m, double ssy, bool canonical, Wor
                        static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(p)] = w.u(i, j);
   }
   return r;
+}
+
+void add_site_scores(const Mat& y, const std::vector<const Mat*>& before, OrdinationResult& r) {
+  const int n = r.n, p = r.p, k = r.axes;
+  const auto ns = static_cast<std::size_t>(n), ps = static_cast<std::size_t>(p);
+  r.site_scores.assign(ns * static_cast<std::size_t>(k), 0.0);
+  std::vector<double> b(ps);
+  for (int i = 1; i <= n; ++i) {
+    for (int j = 1; j <= p; ++j) {
+      double v = y(i, j);
+      for (const Mat* f : before) v = v - (*f)(i, j);
+      b[static_cast<std::size_t>(j - 1)] = v;
+    }
+    for (std::size_t x = 0; x < static_cast<std::size_t>(k); ++x) {
+      const double* u = r.species_scores.data() + x * ps;
+      double s = 0.0;
+      for (std::size_t j = 0; j < ps; ++j) s += b[j] * u[j];
+      r.site_scores[static_cast<std::size_t>(i - 1) + x * ns] = s;
+    }
+  }
 }
 
 }  // namespace morvenak

@@ -127,7 +127,7 @@ OrdinationResult coordinates(int n, const std::vector<double>& ev, const std::ve
 }  // namespace
 
 OrdinationResult fitted_pcoa(const Grouping& g, const std::vector<double>& sums, int a, double total,
-                             const RowMatrix* table) {
+                             const RowMatrix* table, const RowMatrix* gd) {
   const size_t as = static_cast<size_t>(a);
   const size_t cn = static_cast<size_t>(g.cells(a));
   const size_t up = static_cast<size_t>(g.cells(a - 1));
@@ -172,17 +172,65 @@ OrdinationResult fitted_pcoa(const Grouping& g, const std::vector<double>& sums,
       const size_t c = static_cast<size_t>(cell[i]);
       unit[i + j * ns] = vec[c + j * cn] * w[c];
     }
-  return coordinates(g.n, ev, unit, g.dummies(a), -1, total, true, table);
+  OrdinationResult r = coordinates(g.n, ev, unit, g.dummies(a), -1, total, true, table);
+  if (gd == nullptr || r.axes == 0) return r;
+  // The site scores (I - H_a-1) Gd V / sqrt(lambda): Gd's row sums over each
+  // cell's objects, B(i, c) (objects ascending); (Gd V)(i, x) = the sum over
+  // ascending cells of B(i, c) V(c, x), V(c, x) the unit entry of cell c; its
+  // means over the parent cells at level a - 1 (objects ascending, times
+  // fl(1 / size)) subtracted, and the difference divided by sqrt(lambda).
+  const size_t ks = static_cast<size_t>(r.axes);
+  std::vector<double> gv(ns * ks, 0.0), b(cn);
+  for (size_t i = 0; i < ns; ++i) {
+    std::fill(b.begin(), b.end(), 0.0);
+    const double* row = gd->row(static_cast<int>(i));
+    for (size_t j = 0; j < ns; ++j) b[static_cast<size_t>(cell[j])] += row[j];
+    for (size_t x = 0; x < ks; ++x) {
+      double v = 0.0;
+      for (size_t c = 0; c < cn; ++c) v += b[c] * (vec[c + x * cn] * w[c]);
+      gv[i + x * ns] = v;
+    }
+  }
+  const std::vector<int>& above = g.cell_of[as - 1];
+  const std::vector<double>& inverse = g.inverse[as - 1];
+  std::vector<double> mean(up);
+  r.site_scores.assign(ns * ks, 0.0);
+  for (size_t x = 0; x < ks; ++x) {
+    std::fill(mean.begin(), mean.end(), 0.0);
+    for (size_t i = 0; i < ns; ++i) mean[static_cast<size_t>(above[i])] += gv[i + x * ns];
+    for (size_t q = 0; q < up; ++q) mean[q] = mean[q] * inverse[q];
+    const double s = std::sqrt(ev[x]);
+    for (size_t i = 0; i < ns; ++i)
+      r.site_scores[i + x * ns] = (gv[i + x * ns] - mean[static_cast<size_t>(above[i])]) / s;
+  }
+  return r;
 }
 
-OrdinationResult residual_pcoa(RowMatrix&& m, int rank, int most, double total, const RowMatrix* table) {
+OrdinationResult residual_pcoa(RowMatrix&& m, int rank, int most, double total, const RowMatrix* table,
+                               const RowMatrix* before) {
   const int n = m.n;
   std::vector<double> a = std::move(m.a);  // symmetric: by rows is by columns
   m = RowMatrix();
   std::vector<double> ev, vec;
   decompose(a, n, ev, vec);
   a = std::vector<double>();
-  return coordinates(n, ev, vec, rank, most, total, false, table);
+  OrdinationResult r = coordinates(n, ev, vec, rank, most, total, false, table);
+  if (before == nullptr || r.axes == 0) return r;
+  // The site scores R V / sqrt(lambda), R = before: each entry a sum over
+  // ascending objects from 0.
+  const size_t ns = static_cast<size_t>(n), ks = static_cast<size_t>(r.axes);
+  r.site_scores.assign(ns * ks, 0.0);
+  for (size_t x = 0; x < ks; ++x) {
+    const double* v = vec.data() + x * ns;
+    const double root = std::sqrt(ev[x]);
+    for (size_t i = 0; i < ns; ++i) {
+      const double* row = before->row(static_cast<int>(i));
+      double s = 0.0;
+      for (size_t j = 0; j < ns; ++j) s += row[j] * v[j];
+      r.site_scores[i + x * ns] = s / root;
+    }
+  }
+  return r;
 }
 
 double lingoes_constant(const RowMatrix& gd) {
