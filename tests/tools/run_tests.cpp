@@ -174,6 +174,8 @@ TEST(RunProgress, CountRateAndTimeLeft) {
     EXPECT_EQ(run::ProgressBar::line(0, 999, 0.0), "Permutation test [....................] 0/999");
     EXPECT_EQ(run::ProgressBar::line(1, 9000001, 1.0),
               "Permutation test [....................] 1/9000001, 1/s, 2500:00:00 left");
+    EXPECT_EQ(run::ProgressBar::line(9, 45, 3.0, "Pairs of Dose"),
+              "Pairs of Dose [####................] 9/45, 3/s, 0:00:12 left");
 }
 
 // A temporary folder a killed run left is removed by a later run of the same output:

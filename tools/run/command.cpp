@@ -175,6 +175,11 @@ public:
     void test_started(int permutations, bool) override { bar_.start(permutations); }
     void permutation(std::int64_t done, bool) override { bar_.update(done); }
     void table_done(const morvenak::Result&) override { bar_.finish(); }
+    void pairs_started(const std::string& term, int pairs) override {
+        bar_.start(pairs, "Pairs of " + term);
+    }
+    void pair_done(int done) override { bar_.update(done); }
+    void pairs_done() override { bar_.finish(); }
     void warning(const std::string& text) override {
         if (speaks_) std::cerr << "morvenak run: warning: " << text << std::endl;
     }

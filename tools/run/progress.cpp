@@ -3,6 +3,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <utility>
+
 #include <unistd.h>
 
 namespace run {
@@ -34,16 +36,17 @@ ProgressBar::ProgressBar(ProgressMode mode, int fd, bool terminal)
       delay_(mode == ProgressMode::kAlways ? 0.0 : 1.0),
       fd_(fd) {}
 
-std::string ProgressBar::line(std::int64_t done, std::int64_t total, double seconds) {
+std::string ProgressBar::line(std::int64_t done, std::int64_t total, double seconds,
+                              const std::string& what) {
     const int width = 20;
     const double part = total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 1.0;
     const int filled = static_cast<int>(part * width);
     std::string bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
                       std::string(static_cast<std::size_t>(width - filled), '.') + "]";
     char buffer[128];
-    std::snprintf(buffer, sizeof buffer, "Permutation test %s %lld/%lld", bar.c_str(),
-                  static_cast<long long>(done), static_cast<long long>(total));
-    std::string s = buffer;
+    std::snprintf(buffer, sizeof buffer, " %s %lld/%lld", bar.c_str(), static_cast<long long>(done),
+                  static_cast<long long>(total));
+    std::string s = what + buffer;
     if (seconds > 0 && done > 0) {
         const double rate = static_cast<double>(done) / seconds;
         std::snprintf(buffer, sizeof buffer, ", %.0f/s, %s left", rate,
@@ -53,7 +56,8 @@ std::string ProgressBar::line(std::int64_t done, std::int64_t total, double seco
     return s;
 }
 
-void ProgressBar::start(std::int64_t total) {
+void ProgressBar::start(std::int64_t total, std::string what) {
+    what_ = std::move(what);
     total_ = total;
     done_ = 0;
     start_ = last_ = Clock::now();
@@ -76,7 +80,8 @@ void ProgressBar::finish() {
 }
 
 void ProgressBar::draw(std::int64_t done, Clock::time_point now) {
-    std::string text = line(done, total_, std::chrono::duration<double>(now - start_).count());
+    std::string text =
+        line(done, total_, std::chrono::duration<double>(now - start_).count(), what_);
     const std::size_t width = text.size();
     if (width < width_) text += std::string(width_ - width, ' ');
     width_ = width;

@@ -17,7 +17,8 @@ public:
     using Clock = std::chrono::steady_clock;
     // fd: where the bar goes; terminal: whether fd is one (decides `auto`).
     ProgressBar(ProgressMode mode, int fd, bool terminal);
-    void start(std::int64_t total);
+    // `what` names the count ("Permutation test", "Pairs of Dose").
+    void start(std::int64_t total, std::string what = "Permutation test");
     void update(std::int64_t done);
     // Draws the last state and ends the line, when the bar was shown.
     void finish();
@@ -25,13 +26,15 @@ public:
     bool enabled() const { return enabled_; }
 
     // The bar's text for `done` of `total` after `seconds` (without "\r").
-    static std::string line(std::int64_t done, std::int64_t total, double seconds);
+    static std::string line(std::int64_t done, std::int64_t total, double seconds,
+                            const std::string& what = "Permutation test");
 
 private:
     void draw(std::int64_t done, Clock::time_point now);
     bool enabled_;
     double delay_;  // seconds before the first drawing
     int fd_;
+    std::string what_;
     std::int64_t total_ = 0;
     std::int64_t done_ = 0;
     bool shown_ = false;

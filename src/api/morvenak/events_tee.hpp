@@ -85,6 +85,15 @@ class EventsTee : public Events {
   void permutation(std::int64_t done, bool large) override {
     both([&](Events& e) { e.permutation(done, large); });
   }
+  void pairs_started(const std::string& term, int pairs) override {
+    both([&](Events& e) { e.pairs_started(term, pairs); });
+  }
+  void pair_done(int done) override {
+    both([&](Events& e) { e.pair_done(done); });
+  }
+  void pairs_done() override {
+    both([&](Events& e) { e.pairs_done(); });
+  }
   void table_done(const Result& r) override {
     both([&](Events& e) { e.table_done(r); });
   }

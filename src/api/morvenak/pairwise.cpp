@@ -158,6 +158,12 @@ void add_pairwise(const Input& input, const Options& options, Events* events, Re
     std::vector<std::string> cells;
     std::vector<std::vector<int>> cell_objects;
     parent_cells(input, place, cells, cell_objects);
+    int count = 0;
+    for (const std::vector<int>& objects : cell_objects) {
+      const int levels = static_cast<int>(levels_of(*f, objects).size());
+      count += levels * (levels - 1) / 2;
+    }
+    if (events != nullptr) events->pairs_started(asked, count);
     for (size_t c = 0; c < cells.size(); ++c) {
       const std::vector<std::string> levels = levels_of(*f, cell_objects[c]);
       for (size_t a = 0; a < levels.size(); ++a)
@@ -219,8 +225,10 @@ void add_pairwise(const Input& input, const Options& options, Events* events, Re
             row.note = std::string("no test: ") + e.what();
           }
           pr.rows.push_back(std::move(row));
+          if (events != nullptr) events->pair_done(static_cast<int>(pr.rows.size()));
         }
     }
+    if (events != nullptr) events->pairs_done();
     std::vector<double> raw;
     for (const PairwiseRow& row : pr.rows) raw.push_back(row.p);
     const std::vector<double> adjusted = adjust_p(raw, options.p_adjust);

@@ -543,6 +543,11 @@ class Events {
   virtual void test_started(int permutations, bool large) { (void)permutations, (void)large; }
   virtual void permutation(std::int64_t done, bool large) { (void)done, (void)large; }
   virtual void table_done(const Result& result) { (void)result; }
+  // Pairwise tests: the pairs of one factor as asked start, each one is done
+  // (its count), all are done.
+  virtual void pairs_started(const std::string& term, int pairs) { (void)term, (void)pairs; }
+  virtual void pair_done(int done) { (void)done; }
+  virtual void pairs_done() {}
   // The ordinations: before the first; before each is computed, its title
   // (so that a stop while it is computed keeps it written); each one; after
   // the last.
