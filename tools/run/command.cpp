@@ -1005,6 +1005,7 @@ int run(RunOptions& o, Processes& processes, bool& started) {
     if (first) {
         info.inputs[o.distances.empty() ? "species" : "distances"] = input_json(o.table_path());
         info.inputs["labels"] = input_json(o.labels);
+        info.labels = labels_json(tables::read_table(o.labels, {}, o.table.delimiter()), d);
     }
     info.processes = processes.count();
 

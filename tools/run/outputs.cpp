@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <unordered_map>
 #include <unistd.h>
 
 namespace run {
@@ -116,6 +117,26 @@ Json samples_json(const tables::Design& d) {
     }
     return samples;
 }
+
+}  // namespace
+
+Json labels_json(const tables::Table& labels, const tables::Design& d) {
+    // Each sample's row, found by the line its name is on.
+    std::unordered_map<long, std::size_t> row_on;
+    for (std::size_t k = 0; k < labels.rows.size(); ++k) row_on[labels.rows[k][0].line] = k;
+    std::vector<const tables::Fields*> rows;
+    for (long line : d.label_lines) rows.push_back(&labels.rows.at(row_on.at(line)));
+    Json out = Json::object();
+    for (std::size_t c = 0; c < labels.header.size(); ++c) {
+        if (out.contains(labels.header[c])) continue;
+        Json values = Json::array();
+        for (const tables::Fields* row : rows) values.push_back(std::string((*row)[c].text));
+        out[labels.header[c]] = std::move(values);
+    }
+    return out;
+}
+
+namespace {
 
 // How the analysis ran: its generator, the limits, its warnings, its times and how it
 // was spread (the only fields besides the timings that the number of threads or
@@ -389,6 +410,7 @@ std::string results_json(const tables::Design& d, const morvenak::Result& r, con
     design["factors"] = factors;
     design["samples"] = samples_json(d);
     j["design"] = design;
+    if (!info.labels.is_null()) j["labels"] = info.labels;
 
     j["ssy"] = number_or_null(r.ssy);
     Json rows = Json::array();
@@ -577,6 +599,7 @@ std::string model_results_json(const tables::Design& d, const morvenak::Result& 
     design["variables"] = variables;
     design["samples"] = samples_json(d);
     j["design"] = design;
+    if (!info.labels.is_null()) j["labels"] = info.labels;
 
     j["ssy"] = number_or_null(r.ssy);
     Json rows = Json::array();

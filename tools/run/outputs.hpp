@@ -5,6 +5,7 @@
 #pragma once
 
 #include "tables/design.hpp"
+#include "tables/table.hpp"
 
 #include "morvenak/analysis.hpp"
 
@@ -41,7 +42,13 @@ struct RunInfo {
     double total_seconds = 0.0;
     int processes = 1;  // the processes that shared the permutation tests
     Json files;         // the names of the other outputs
+    Json labels;        // the labels table whole (labels_json); null: not written
 };
+
+// The labels table whole, for the figures: each column's name (the first, of the
+// sample names, too) to its values as read, one per sample of the design in the
+// design's order. A column named twice is kept once, as its first.
+Json labels_json(const tables::Table& labels, const tables::Design& d);
 std::string results_json(const tables::Design& d, const morvenak::Result& r, const RunInfo& info);
 
 // The test of dispersion: dispersion.tsv, a row per level of its factor (its units,
