@@ -78,21 +78,23 @@ pairwise_lines <- function(x) {
 }
 
 # The test of dispersion, when asked: its F and P in a line, and a line for
-# the main factor's test of its subgroups' centres.
+# the main factor's test of its subgroups' centres. That test is the list
+# `units` of the main factor's; its own `units` names the subgroups' factor.
 dispersion_line <- function(x, digits) {
   line <- function(d) {
+    units <- if (is.character(d$units)) d$units
     test <- if (is.na(d$F)) "no F: no variation in the distances"
             else if (is.na(d$P)) sprintf("F = %s, not tested: no permutations", format(d$F, digits = digits))
             else sprintf("F = %s, P = %s (%d permutations)", format(d$F, digits = digits),
                          format(d$P, digits = digits), d$permutations)
     centres <- if (d$centre == "median") "spatial medians" else "centroids"
-    what <- if (!is.null(d$units)) sprintf("%s's subgroups of %s around its levels' %s", d$factor, d$units, centres)
+    what <- if (!is.null(units)) sprintf("%s's subgroups of %s around its levels' %s", d$factor, units, centres)
             else if (!is.null(d$within)) sprintf("%s within %s around its subgroups' %s", d$factor, d$within, centres)
             else sprintf("%s around its levels' %s", d$factor, centres)
     sprintf("Dispersion of %s: %s\n", what, test)
   }
   d <- x$dispersion
-  paste0(line(d), if (!is.null(d$units)) line(d$units) else "")
+  paste0(line(d), if (is.list(d$units)) line(d$units) else "")
 }
 
 # A model of terms: the model and its sums of squares, the table, how each

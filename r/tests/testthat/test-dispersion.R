@@ -48,6 +48,9 @@ test_that("a nested design's dispersion: Use within Management by its subgroups,
   z <- setNames(sqrt(rowSums((cells - mains[main_of, ])^2)), sub("\\.", ": ", rownames(cells)))
   expect_lt(relative_gap(u$distances[names(z)], z), 1e-10)
   expect_identical(u$units, "Use")
-  expect_output(print(nested(dispersion = "Management", dispersion_centre = "median", permutations = 9)),
-                "Management's subgroups of Use around its levels' spatial medians")
+  # print: a line for the samples around the levels' centres, one for the subgroups' test.
+  shown <- capture.output(print(nested(dispersion = "Management", dispersion_centre = "median", permutations = 9)))
+  expect_identical(sub(":.*", "", grep("^Dispersion", shown, value = TRUE)),
+                   c("Dispersion of Management around its levels' spatial medians",
+                     "Dispersion of Management's subgroups of Use around its levels' spatial medians"))
 })
