@@ -208,7 +208,9 @@ scores.morvenak <- function(x, display = c("sites", "species"), choices = c(1L, 
   if (length(out) == 1L) out[[1L]] else out
 }
 
-as.data.frame.morvenak <- function(x, row.names = NULL, optional = FALSE, ...) {
+# The table with a row per source of variation (per term for a model of
+# terms), as the command line's results.tsv has it.
+table_frame <- function(x, row.names) {
   t <- x$table
   if (!is.null(x$options$model)) {
     out <- data.frame(term = rownames(t), condition = unname(x$condition), t, note = "", check.names = FALSE,
@@ -224,6 +226,76 @@ as.data.frame.morvenak <- function(x, row.names = NULL, optional = FALSE, ...) {
                     note = "", check.names = FALSE, stringsAsFactors = FALSE)
   out$note[match(names(x$notes), rownames(t))] <- unname(x$notes)
   rownames(out) <- if (is.null(row.names)) rownames(t) else row.names
+  out
+}
+
+# Each sample's group in an ordination: its level of the factor the
+# ordination fits, a nested factor's named with its parents' ("South: field
+# 1"); a crossed term's cell ("South:field 1"); the main factor's level for
+# the residuals of a nested design. NA where the ordination fits no factor
+# (a covariate's term, a model's residuals).
+ordination_groups <- function(x, name) {
+  g <- x$groups
+  if (length(x$levels)) {
+    k <- match(name, names(x$levels))
+    return(do.call(paste, c(unname(g[seq_len(if (is.na(k)) 1L else k)]), sep = ": ")))
+  }
+  vars <- strsplit(name, ":", fixed = TRUE)[[1L]]
+  if (name == "Within" || !all(vars %in% names(g)) || any(vars %in% x$options$covariates))
+    return(rep(NA_character_, x$n))
+  do.call(paste, c(unname(g[vars]), sep = ":"))
+}
+
+# Columns PREFIX1 ... PREFIXwidth of a matrix for each ordination, stacked,
+# NA beyond an ordination's own axes (or for a matrix it has not: NULL).
+stacked_axes <- function(matrices, rows, prefix) {
+  width <- max(0L, vapply(matrices, function(m) if (is.null(m)) 0L else ncol(m), 0L))
+  columns <- lapply(seq_len(width), function(a) {
+    unlist(Map(function(m, n) if (!is.null(m) && a <= ncol(m)) unname(m[, a]) else rep(NA_real_, n),
+               matrices, rows), use.names = FALSE)
+  })
+  names(columns) <- paste0(prefix, seq_len(width))
+  columns
+}
+
+# The scores of every ordination that has axes, a row per sample (or
+# species) and ordination.
+ordination_frame <- function(x, what) {
+  if (!length(x$ordinations)) stop("no ordinations: the task was 'anova'", call. = FALSE)
+  shown <- Filter(function(o) ncol(o$sites) > 0L, x$ordinations)
+  part <- if (what == "scores") "sites" else "species"
+  rows <- vapply(shown, function(o) nrow(o[[part]]), 0L)
+  key <- list(ordination = rep(names(shown), rows))
+  key[[if (what == "scores") "sample" else "species"]] <-
+    unlist(lapply(shown, function(o) rownames(o[[part]])), use.names = FALSE)
+  if (what == "scores") {
+    key$group <- unlist(lapply(names(shown), function(name) ordination_groups(x, name)), use.names = FALSE)
+    if (is.null(key$group)) key$group <- character()
+  }
+  scores <- stacked_axes(lapply(shown, `[[`, part), rows, "Axis")
+  if (what == "scores") scores <- c(scores, stacked_axes(lapply(shown, `[[`, "site_scores"), rows, "Site"))
+  as.data.frame(c(lapply(key, as.character), scores), stringsAsFactors = FALSE)
+}
+
+# Each factor's levels in their order: their parent, all their parents'
+# levels (`within`) and their counts.
+levels_frame <- function(x) {
+  if (!length(x$levels))
+    stop("a model of terms has no nested levels: each variable's labels are in $groups", call. = FALSE)
+  frames <- lapply(seq_along(x$levels), function(k)
+    data.frame(source = c("main", "nested1", "nested2")[k], factor = names(x$levels)[k], x$levels[[k]],
+               stringsAsFactors = FALSE))
+  out <- do.call(rbind, frames)
+  rownames(out) <- NULL
+  out
+}
+
+as.data.frame.morvenak <- function(x, row.names = NULL, optional = FALSE,
+                                   what = c("table", "scores", "species", "levels"), ...) {
+  what <- match.arg(what)
+  if (what == "table") return(table_frame(x, row.names))
+  out <- if (what == "levels") levels_frame(x) else ordination_frame(x, what)
+  if (!is.null(row.names)) rownames(out) <- row.names
   out
 }
 

@@ -583,12 +583,19 @@ result_object <- function(out, response, factors, options, call, model = NULL) {
   rownames(table) <- c(factor_names, "Within", "Total")
   notes <- setNames(rows$note, rownames(table))
   notes <- notes[nzchar(notes)]
-  levels <- lapply(seq_len(nf), function(k) {
+  # A nested level's parent is a label within its own parent: `within` names
+  # all its parents' levels, "South: field 1", as the dispersion's and the
+  # pairs' tables do.
+  levels <- vector("list", nf)
+  path <- NULL
+  for (k in seq_len(nf)) {
     coding <- out$codings[[k]]
-    data.frame(level = coding$levels,
-               parent = if (k > 1L) out$codings[[k - 1L]]$levels[coding$parent] else NA_character_,
-               count = coding$counts, stringsAsFactors = FALSE)
-  })
+    within <- if (k > 1L) path[coding$parent] else NA_character_
+    levels[[k]] <- data.frame(level = coding$levels,
+                              parent = if (k > 1L) out$codings[[k - 1L]]$levels[coding$parent] else NA_character_,
+                              within = within, count = coding$counts, stringsAsFactors = FALSE)
+    path <- if (k > 1L) paste(within, coding$levels, sep = ": ") else coding$levels
+  }
   names(levels) <- factor_names
   groups <- as.data.frame(setNames(lapply(factors, function(f) f$labels), factor_names),
                           stringsAsFactors = FALSE, optional = TRUE)
@@ -648,7 +655,8 @@ model_result <- function(out, response, factors, options, call, model) {
   rownames(table) <- rows$label
   notes <- setNames(rows$note, rows$label)
   notes <- notes[nzchar(notes)]
-  variables <- c(lapply(factors, function(f) f$labels), model$covariates)
+  variables <- c(setNames(lapply(factors, function(f) f$labels), vapply(factors, function(f) f$name, "")),
+                 model$covariates)
   groups <- as.data.frame(variables, stringsAsFactors = FALSE, optional = TRUE)
   if (length(variables)) rownames(groups) <- response$samples
   options$model <- model$text

@@ -97,3 +97,37 @@ test_that("plot draws a one-axis ordination as a strip chart, and only the axes 
   expect_error(plot(m, choices = c(1, 3)), "ordination 'farm' has 2 axes: no axis 3", fixed = TRUE)
   expect_error(plot(m, choices = c(2, 2)), "'choices' must be two different axes", fixed = TRUE)
 })
+
+test_that("as.data.frame gives each ordination's scores, the species and the levels from the object's fields", {
+  # A second nested factor whose labels recur in every field, in counts that differ from field to field.
+  env <- meadows.env
+  env$half <- rep(c("a", "a", "a", "b", "a", "b", "b", "b", "a", "a", "b", "b"), 2)
+  # (warned of: four of its subgroups have a single sample)
+  m <- suppressWarnings(morvenak(meadows ~ farm / field / half, data = env, permutations = 0, threads = 1))
+  s <- as.data.frame(m, what = "scores")
+  sp <- as.data.frame(m, what = "species")
+  paths <- list(farm = as.character(env$farm), field = paste(env$farm, env$field, sep = ": "),
+                half = paste(env$farm, env$field, env$half, sep = ": "), Within = as.character(env$farm))
+  for (name in names(m$ordinations)) {
+    o <- m$ordinations[[name]]
+    block <- s[s$ordination == name, ]
+    expect_identical(block$sample, rownames(meadows))
+    expect_identical(block$group, paths[[name]])
+    # Each ordination's own axes, NA beyond them; no site scores for the residuals.
+    site <- if (is.null(o$site_scores)) matrix(NA_real_, 24L, 0L) else o$site_scores
+    pad <- function(m, width) cbind(unname(m), matrix(NA_real_, nrow(m), width - ncol(m)))
+    expect_identical(unname(as.matrix(block[grep("^Axis", names(s))])), pad(o$sites, 8L))
+    expect_identical(unname(as.matrix(block[grep("^Site", names(s))])), pad(site, ncol(s) - 11L))
+    expect_identical(unname(as.matrix(sp[sp$ordination == name, grep("^Axis", names(sp))])), pad(o$species, 8L))
+  }
+  # Each level, named with all its parents' levels, holds as many samples as its count says.
+  lv <- as.data.frame(m, what = "levels")
+  expect_identical(lv[c("level", "parent", "count")], do.call(rbind, unname(m$levels))[c("level", "parent", "count")])
+  named <- ifelse(is.na(lv$within), lv$level, paste(lv$within, lv$level, sep = ": "))
+  expect_identical(lv$count, mapply(function(f, n) sum(paths[[f]] == n), lv$factor, named, USE.NAMES = FALSE))
+  # A crossed term's groups are its cells; a model's residuals fit no factor.
+  crossed <- as.data.frame(morvenak(meadows ~ farm * field, data = meadows.env, permutations = 0), what = "scores")
+  expect_identical(crossed$group[crossed$ordination == "farm:field"],
+                   paste(meadows.env$farm, meadows.env$field, sep = ":"))
+  expect_true(all(is.na(crossed$group[crossed$ordination == "Within"])))
+})
