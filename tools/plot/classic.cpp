@@ -81,6 +81,18 @@ PlotInput read_classic(const std::string& score_file, const ClassicTables& t) {
         labels_of.push_back(std::move(values));
     }
     in.factors = factor_levels(t.columns, labels_of);
+    // The labels table whole, in the species table's order, for the colours and shapes
+    // by any column.
+    for (std::size_t c = 0; c < labels.header.size(); ++c) {
+        bool again = false;
+        for (const LabelColumn& have : in.columns) again = again || have.name == labels.header[c];
+        if (again) continue;
+        LabelColumn col;
+        col.name = labels.header[c];
+        for (const auto& row : species.rows)
+            col.values.emplace_back(labels.rows[row_of.at(std::string(row[0].text))][c].text);
+        in.columns.push_back(std::move(col));
+    }
     return in;
 }
 

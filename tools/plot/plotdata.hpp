@@ -23,11 +23,15 @@ struct FactorLevels {
 };
 
 struct Scores {
-    int number = 0;                                   // 1-based, as in the run
-    std::string title;                                // as written by the run
-    std::vector<double> eigenvalues;                  // one per axis; empty: no axes
-    std::vector<double> proportions;                  // of the total variance, per axis
-    std::vector<std::vector<double>> objects;         // per sample, one score per axis
+    int number = 0;                            // 1-based, as in the run
+    std::string title;                         // as written by the run
+    std::vector<double> eigenvalues;           // one per axis; empty: no axes
+    std::vector<double> proportions;           // of the total variance, per axis
+    std::vector<std::vector<double>> objects;  // per sample, one score per axis
+    // A canonical ordination's site scores, per sample one per axis: the samples where
+    // their data put them, each cell's centred on its fitted score. Empty: none (the
+    // residuals, a classic score file).
+    std::vector<std::vector<double>> sites;
     std::vector<std::string> species;                 // names; empty when no species scores
     std::vector<std::vector<double>> species_scores;  // per species, one per axis
     // Principal coordinates: the negative eigenvalues' magnitudes over the
@@ -66,9 +70,16 @@ struct Dispersion {
     long permutations = 0;
 };
 
+// A column of the run's labels table: its name and each sample's value as written.
+struct LabelColumn {
+    std::string name;
+    std::vector<std::string> values;
+};
+
 struct PlotInput {
     std::string source;                          // the file or folder read, for messages
     std::vector<std::string> samples;            // names; empty: samples are numbered
+    std::vector<LabelColumn> columns;            // the labels table whole; empty: unknown
     std::vector<FactorLevels> factors;           // main factor, then nested ones in order
     std::vector<Scores> ordinations;             // fitted factors in order, then the residuals
     std::optional<Dispersion> dispersion;        // of the samples, when the run tested it

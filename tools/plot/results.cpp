@@ -53,6 +53,8 @@ const char* const permutations = "permutations";
 const char* const samples = "samples";  // each unit: sample, within, level, distance
 const char* const sample = "sample";
 const char* const distance = "distance";
+// The labels table whole: each column's name to its values, one per sample.
+const char* const labels = "labels";
 }  // namespace key
 
 std::string join(const std::string& folder, const std::string& name) {
@@ -158,17 +160,16 @@ double score(const std::string& s, const std::string& path, long line, std::size
     return v;
 }
 
-// Checks the header: first, then the given names, then axis1 .. axisK.
-void expect_header(const Tsv& t, const std::string& path, const std::vector<std::string>& names,
+// Checks the header: first, then the given names, then axis1 .. axisK; true when a
+// canonical ordination's site scores follow the axes (site_1 .. site_K).
+bool expect_header(const Tsv& t, const std::string& path, const std::vector<std::string>& names,
                    std::size_t axes) {
     std::vector<std::string> want = names;
     for (std::size_t a = 1; a <= axes; ++a) want.push_back("axis" + std::to_string(a));
-    if (t.header == want) return;
-    // A canonical ordination's objects table holds its site scores after the axes
-    // (site_1 .. site_K); the figures read the axes alone.
+    if (t.header == want) return false;
     std::vector<std::string> with_sites = want;
     for (std::size_t a = 1; a <= axes; ++a) with_sites.push_back("site_" + std::to_string(a));
-    if (t.header == with_sites) return;
+    if (t.header == with_sites) return true;
     std::string list;
     for (const std::string& w : want) list += (list.empty() ? "" : ", ") + clean_text(w);
     throw ToolError(where(path, 1) + ": the columns must be " + list);
@@ -281,6 +282,22 @@ Dispersion read_dispersion(const json& d, const std::string& path, const std::st
     return out;
 }
 
+// The labels table of results.json: every column a list of one text per sample.
+void read_columns(const json& t, const std::string& path, PlotInput& in) {
+    if (!t.is_object()) throw ToolError(path + ": the labels table is not an object");
+    for (const auto& [name, values] : t.items()) {
+        const std::string what = "the labels table's column \"" + clean_text(name) + "\"";
+        if (!values.is_array()) throw ToolError(path + ": " + what + " is not a list");
+        if (!in.samples.empty() && values.size() != in.samples.size())
+            throw ToolError(path + ": " + what + " holds " + std::to_string(values.size()) +
+                            " values, for " + std::to_string(in.samples.size()) + " samples");
+        LabelColumn c;
+        c.name = name;
+        for (const json& v : values) c.values.push_back(text(v, path, what + "'s value"));
+        in.columns.push_back(std::move(c));
+    }
+}
+
 }  // namespace
 
 PlotInput read_results(const std::string& folder) {
@@ -367,7 +384,7 @@ PlotInput read_results(const std::string& folder) {
         const Tsv ot = read_tsv(opath);
         std::vector<std::string> head{"sample"};
         head.insert(head.end(), names.begin(), names.end());
-        expect_header(ot, opath, head, axes);
+        const bool sites = expect_header(ot, opath, head, axes);
         const bool first = in.samples.empty() && labels.empty();
         if (first)
             labels.resize(names.size());
@@ -391,6 +408,12 @@ PlotInput read_results(const std::string& folder) {
                 v.push_back(
                     score(row[1 + names.size() + a], opath, ot.lines[i], 1 + names.size() + a));
             s.objects.push_back(v);
+            if (!sites) continue;
+            const std::size_t at = 1 + names.size() + axes;
+            v.clear();
+            for (std::size_t a = 0; a < axes; ++a)
+                v.push_back(score(row[at + a], opath, ot.lines[i], at + a));
+            s.sites.push_back(v);
         }
         if (s.objects.empty()) throw ToolError(opath + ": the table holds no samples");
         if (files.contains(key::species_file) && !files.at(key::species_file).is_null()) {
@@ -408,6 +431,7 @@ PlotInput read_results(const std::string& folder) {
         }
         in.ordinations.push_back(s);
     }
+    if (doc.contains(key::labels)) read_columns(doc.at(key::labels), jpath, in);
     if (!labels.empty()) {
         try {
             in.factors = factor_levels(names, labels, orders);
