@@ -85,6 +85,11 @@ PlotInput from_engine(const std::vector<std::string>& samples, const std::vector
             s.objects.emplace_back();
             for (std::size_t a = 0; a < axes; ++a) s.objects.back().push_back(o.object_scores[i + a * n]);
         }
+        if (!o.site_scores.empty())
+            for (std::size_t i = 0; i < n; ++i) {
+                s.sites.emplace_back();
+                for (std::size_t a = 0; a < axes; ++a) s.sites.back().push_back(o.site_scores[i + a * n]);
+            }
         s.species = species;
         for (std::size_t j = 0; j < q; ++j) {
             s.species_scores.emplace_back();
@@ -140,6 +145,32 @@ std::vector<const Text*> all_texts(const Figure& fig) {
     return t;
 }
 
+// A level's name with its parents' levels before it, as the figures name it.
+std::string full_name(const PlotInput& in, std::size_t f, std::size_t l) {
+    std::string s = clean_text(in.factors[f].levels[l]);
+    for (; f > 0; --f) {
+        l = static_cast<std::size_t>(in.factors[f].parent[l]);
+        s = clean_text(in.factors[f - 1].levels[l]) + ": " + s;
+    }
+    return s;
+}
+
+std::string factor_chain(const PlotInput& in, std::size_t f) {
+    std::string s = clean_text(in.factors[f].name);
+    while (f-- > 0) s += " within " + clean_text(in.factors[f].name);
+    return s;
+}
+
+// Whether a label's box is crossed by the line from (x0, y0) to (x1, y1): the box
+// holds one of its points or the segment meets one of its sides.
+bool crosses(const Box& b, double x0, double y0, double x1, double y1) {
+    for (int k = 0; k <= 64; ++k) {
+        const double x = x0 + (x1 - x0) * k / 64, y = y0 + (y1 - y0) * k / 64;
+        if (x > b.x0 && x < b.x1 && y > b.y0 && y < b.y1) return true;
+    }
+    return false;
+}
+
 std::string show(const Box& b) {
     char buf[128];
     std::snprintf(buf, sizeof buf, "[%.1f %.1f %.1f %.1f]", b.x0, b.y0, b.x1, b.y1);
@@ -165,18 +196,21 @@ void check_figure(const PlotInput& in, std::size_t k, const FigureOptions& opt, 
                 << la.text.text << " " << show(la.text.box) << " and " << fig.labels[b].text.text << " "
                 << show(fig.labels[b].text.box);
         for (const Marker& m : fig.markers) EXPECT_FALSE(la.text.box.overlaps(m.box())) << la.text.text;
+        for (const Arrow& ar : fig.arrows)
+            EXPECT_FALSE(crosses(la.text.box, ar.x0, ar.y0, ar.x1, ar.y1)) << la.text.text << " on " << ar.species;
         for (const Centroid& c : fig.centroids)
             if (!c.bar) { EXPECT_FALSE(la.text.box.overlaps(c.marker.box())) << la.text.text; }
     }
 
     // Every sample is on one marker, and labelled once or counted as left out.
+    const PointLabels how = effective_labels(opt.point_labels, n);
     std::vector<int> on(n, 0), labelled(n, 0);
     for (const Marker& m : fig.markers)
         for (std::size_t i : m.samples) ++on[i];
     for (const Label& l : fig.labels)
         if (l.kind == LabelKind::sample) {
             ++labelled[l.owner];
-            const std::string want = opt.point_labels == PointLabels::numbers ? std::to_string(l.owner + 1)
+            const std::string want = how == PointLabels::numbers ? std::to_string(l.owner + 1)
                                                                                : clean_text(in.samples[l.owner]);
             EXPECT_EQ(l.text.text, want);
         }
@@ -186,7 +220,7 @@ void check_figure(const PlotInput& in, std::size_t k, const FigureOptions& opt, 
         EXPECT_LE(labelled[i], 1) << "sample " << i;
         count += static_cast<std::size_t>(labelled[i]);
     }
-    if (opt.point_labels == PointLabels::none) {
+    if (how == PointLabels::none) {
         EXPECT_EQ(count, 0u);
     } else {
         EXPECT_EQ(count + fig.dropped_samples, n);
@@ -207,26 +241,44 @@ void check_figure(const PlotInput& in, std::size_t k, const FigureOptions& opt, 
     for (const Centroid& c : fig.centroids) {
         EXPECT_EQ(c.name, F.levels[static_cast<std::size_t>(c.level)]);
         ASSERT_GE(c.label, 0) << c.name;
-        const std::string& shown = fig.labels[static_cast<std::size_t>(c.label)].text.text;
-        EXPECT_EQ(shown.substr(shown.size() - std::min(shown.size(), clean_text(c.name).size())), clean_text(c.name));
+        EXPECT_EQ(fig.labels[static_cast<std::size_t>(c.label)].text.text,
+                  full_name(in, static_cast<std::size_t>(f), static_cast<std::size_t>(c.level)));
     }
+    // Each centroid at its group's samples' mean place: at their fitted scores, on which
+    // their site scores are centred.
+    if (!fig.strip) {
+        std::vector<double> mx(F.levels.size(), 0), my(F.levels.size(), 0), count_of(F.levels.size(), 0);
+        for (const Marker& m : fig.markers)
+            for (std::size_t i : m.samples) {
+                const auto g = static_cast<std::size_t>(F.level_of[i]);
+                mx[g] += m.x, my[g] += m.y, count_of[g] += 1;
+            }
+        for (const Centroid& c : fig.centroids) {
+            const auto g = static_cast<std::size_t>(c.level);
+            EXPECT_NEAR(c.marker.x, mx[g] / count_of[g], 1e-9) << c.name;
+            EXPECT_NEAR(c.marker.y, my[g] / count_of[g], 1e-9) << c.name;
+        }
+    }
+    EXPECT_EQ(fig.sites, !o.sites.empty() && !opt.fitted);
 
     // The legend lists every level with its count, a nested factor's under their
     // parents when there are more levels than colours.
-    std::vector<std::string> legend, want{clean_text(F.name) + (f > 0 ? " within " + in.factors[0].name : "")};
+    const auto fs = static_cast<std::size_t>(f);
+    std::vector<std::string> legend, want{factor_chain(in, fs)};
     for (const LegendEntry& e : fig.legend) legend.push_back(e.text.text);
-    const auto entry = [](const std::string& s, int c) { return clean_text(s) + " (" + std::to_string(c) + ")"; };
+    const auto entry = [](const std::string& s, int c) { return s + " (" + std::to_string(c) + ")"; };
     if (f > 0 && F.levels.size() > palette.size()) {
-        const FactorLevels& up = in.factors[0];
+        const FactorLevels& up = in.factors[fs - 1];
         for (std::size_t q = 0; q < up.levels.size(); ++q) {
-            want.push_back(entry(up.levels[q], up.counts[q]));
+            want.push_back(entry(full_name(in, fs - 1, q), up.counts[q]));
             for (std::size_t l = 0; l < F.levels.size(); ++l)
-                if (F.parent[l] == static_cast<int>(q)) want.push_back(entry(F.levels[l], F.counts[l]));
+                if (F.parent[l] == static_cast<int>(q)) want.push_back(entry(full_name(in, fs, l), F.counts[l]));
         }
     } else {
-        for (std::size_t l = 0; l < F.levels.size(); ++l) want.push_back(entry(F.levels[l], F.counts[l]));
+        for (std::size_t l = 0; l < F.levels.size(); ++l) want.push_back(entry(full_name(in, fs, l), F.counts[l]));
     }
     EXPECT_EQ(legend, want);
+    EXPECT_EQ(std::set<std::string>(legend.begin(), legend.end()).size(), legend.size());
 
     // Arrows: the longest species on the plotted axes, each named, pointing along its
     // scores, all at one scale.
@@ -270,7 +322,8 @@ TEST(Figure, DuneNestedFiguresKeepTheirInvariants) {
     for (int variant = 0; variant < 4; ++variant) {
         FigureOptions opt;
         opt.hulls = variant == 1, opt.ellipses = variant == 2;
-        opt.point_labels = variant == 3 ? PointLabels::numbers : PointLabels::names;
+        opt.point_labels = variant == 3 ? PointLabels::numbers : PointLabels::automatic;
+        opt.fitted = variant == 1;
         opt.top_species = variant == 3 ? 30 : 10;
         if (variant == 2) opt.axis_x = 1, opt.axis_y = 2;
         for (std::size_t k = 0; k < 3; ++k) {
@@ -323,7 +376,7 @@ TEST(Figure, MoreGroupsThanColoursTakeTheParentsColourAndTheirOwnShape) {
     for (const LegendEntry& e : fig.legend) shown.push_back(e.text.text);
     ASSERT_GE(shown.size(), 4u);
     EXPECT_EQ(std::vector<std::string>(shown.begin(), shown.begin() + 4),
-              (std::vector<std::string>{"Use within Management", "SF (6)", "Haypastu (5)", "Pasture (1)"}));
+              (std::vector<std::string>{"Use within Management", "SF (6)", "SF: Haypastu (5)", "SF: Pasture (1)"}));
 }
 
 TEST(Figure, OneAxisIsAStripChartByGroup) {
@@ -357,6 +410,7 @@ TEST(Figure, LabelsThatCannotFitAreLeftOutAndCounted) {
     const PlotInput in = synthetic(4, 33, 8, 11);  // 132 samples
     FigureOptions opt;
     opt.width = 4, opt.height = 3.5;
+    opt.point_labels = PointLabels::names;  // beyond 50 samples only when asked
     const Figure fig = build_figure(in, 1, opt, meter());
     check_figure(in, 1, opt, fig);
     EXPECT_GT(fig.dropped_samples, 0u);

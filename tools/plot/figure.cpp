@@ -3,12 +3,16 @@
 
 #include "places.hpp"
 #include "placement.hpp"
+#include "styles.hpp"
 #include "text.hpp"
+
+#include "../common/toolerror.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <numeric>
+#include <optional>
 
 namespace plot {
 
@@ -28,6 +32,7 @@ constexpr double margin = figure_margin;
 constexpr double legend_size = 9;
 constexpr double sample_size = 8, centroid_size = 9, species_size = 8;
 constexpr double centroid_radius = 5;
+constexpr double species_room = 4;  // beyond the labels' least room, round a species' name
 constexpr double legend_line = 12, legend_symbol = 16;
 const std::string ellipsis = "\xE2\x80\xA6";
 
@@ -107,6 +112,25 @@ std::vector<double> ticks_of(double lo, double hi, double step) {
     return t;
 }
 
+std::string level_text(const PlotInput& in, int f, std::size_t level) {
+    std::string s = clean_text(in.factors[static_cast<std::size_t>(f)].levels[level]);
+    // Up through the parents: each nested factor's level lies in one of the factor's before.
+    for (int up = f; up > 0; --up) {
+        const FactorLevels& F = in.factors[static_cast<std::size_t>(up)];
+        if (F.parent.empty()) break;
+        level = static_cast<std::size_t>(F.parent[level]);
+        s = clean_text(in.factors[static_cast<std::size_t>(up) - 1].levels[level]) + ": " + s;
+    }
+    return s;
+}
+
+std::string factor_text(const PlotInput& in, int f) {
+    std::string s = clean_text(in.factors[static_cast<std::size_t>(f)].name);
+    for (int up = f; up > 0 && !in.factors[static_cast<std::size_t>(up)].parent.empty(); --up)
+        s += " within " + clean_text(in.factors[static_cast<std::size_t>(up) - 1].name);
+    return s;
+}
+
 namespace {
 
 struct Range {
@@ -166,27 +190,10 @@ Styles styles_of(const PlotInput& in, int f) {
     return s;
 }
 
-// The name a centroid is shown with: a nested level with its parent's.
-std::string level_text(const PlotInput& in, int f, std::size_t level) {
-    const FactorLevels& F = in.factors[static_cast<std::size_t>(f)];
-    std::string s = clean_text(F.levels[level]);
-    if (f > 0 && !F.parent.empty())
-        s = clean_text(in.factors[static_cast<std::size_t>(f) - 1]
-                           .levels[static_cast<std::size_t>(F.parent[level])]) +
-            ": " + s;
-    return s;
-}
-
-std::string factor_text(const PlotInput& in, int f) {
-    std::string s = clean_text(in.factors[static_cast<std::size_t>(f)].name);
-    if (f > 0) s += " within " + clean_text(in.factors[static_cast<std::size_t>(f) - 1].name);
-    return s;
-}
-
 // The legend's entries, the widest at most max_width, at most max_height tall,
 // with their texts placed from (x, y) down.
 std::vector<LegendEntry> legend_of(const PlotInput& in, int f, const Styles& st, double max_width,
-                                   const Measure& measure) {
+                                   const Measure& measure, bool swatches = false) {
     std::vector<LegendEntry> out;
     if (f < 0) return out;
     const FactorLevels& F = in.factors[static_cast<std::size_t>(f)];
@@ -199,27 +206,78 @@ std::vector<LegendEntry> legend_of(const PlotInput& in, int f, const Styles& st,
         e.symbol.colour = colour, e.symbol.shape = shape, e.symbol.radius = point_radius;
         out.push_back(e);
     };
-    entry(factor_text(in, f), true, false, false, -1, Shape::circle, 0);
     const auto count = [](int n) { return " (" + std::to_string(n) + ")"; };
+    // Colours alone (swatches) when the samples' shapes are another column's.
+    if (swatches) {
+        const int g = st.by_parent ? f - 1 : f;
+        const FactorLevels& G = in.factors[static_cast<std::size_t>(g)];
+        entry(factor_text(in, g), true, false, false, -1, Shape::circle, 0);
+        for (std::size_t l = 0; l < G.levels.size(); ++l) {
+            int n = 0;
+            for (std::size_t m = 0; m < F.levels.size(); ++m)
+                if ((st.by_parent ? static_cast<std::size_t>(F.parent[m]) : m) == l)
+                    n += F.counts[m];
+            entry(level_text(in, g, l) + count(n), false, false, true,
+                  st.by_parent ? static_cast<int>(l) : st.colour[l], Shape::square, legend_symbol);
+        }
+        return out;
+    }
+    entry(factor_text(in, f), true, false, false, -1, Shape::circle, 0);
     if (st.by_parent) {
-        const FactorLevels& up = in.factors[static_cast<std::size_t>(f) - 1];
-        for (std::size_t p = 0; p < up.levels.size(); ++p) {
+        for (std::size_t p = 0; p < in.factors[static_cast<std::size_t>(f) - 1].levels.size();
+             ++p) {
             int n = 0;
             for (std::size_t l = 0; l < F.levels.size(); ++l)
                 if (F.parent[l] == static_cast<int>(p)) n += F.counts[l];
-            entry(clean_text(up.levels[p]) + count(n), false, true, true, static_cast<int>(p),
+            entry(level_text(in, f - 1, p) + count(n), false, true, true, static_cast<int>(p),
                   Shape::square, legend_symbol);
             for (std::size_t l = 0; l < F.levels.size(); ++l)
                 if (F.parent[l] == static_cast<int>(p))
-                    entry(clean_text(F.levels[l]) + count(F.counts[l]), false, false, true,
+                    entry(level_text(in, f, l) + count(F.counts[l]), false, false, true,
                           st.colour[l], st.shape[l], 2 * legend_symbol);
         }
     } else {
         for (std::size_t l = 0; l < F.levels.size(); ++l)
-            entry(clean_text(F.levels[l]) + count(F.counts[l]), false, false, true, st.colour[l],
+            entry(level_text(in, f, l) + count(F.counts[l]), false, false, true, st.colour[l],
                   st.shape[l], legend_symbol);
     }
     return out;
+}
+
+// The legend of a column that colours (a palette's colour for each label, with a shape
+// when there are more labels than colours, or a swatch when shapes are another
+// column's) or shapes (grey) the samples; a column of numbers lists only its samples
+// without a value, its colours being the bar's.
+void column_legend(std::vector<LegendEntry>& out, const ColumnKey& k, bool colours, bool swatches,
+                   double max_width, const Measure& measure) {
+    const auto entry = [&](const std::string& s, bool bold, bool marker, int colour, Shape shape,
+                           double indent) {
+        LegendEntry e;
+        e.marker = marker;
+        e.text = make_text(fitted(s, max_width - indent, legend_size, bold, measure), indent, 0,
+                           legend_size, bold, measure);
+        e.symbol.colour = colour, e.symbol.shape = shape, e.symbol.radius = point_radius;
+        out.push_back(e);
+    };
+    if (k.numeric) {
+        if (k.missing_count)
+            entry("no value (" + std::to_string(k.missing_count) + ")", false, true, -2,
+                  Shape::circle, legend_symbol);
+        return;
+    }
+    entry(clean_text(k.name), true, false, -1, Shape::circle, 0);
+    const std::size_t p = palette.size();
+    for (std::size_t c = 0; c < k.categories.size(); ++c) {
+        const std::string s =
+            (k.categories[c].empty() ? std::string("(empty)") : clean_text(k.categories[c])) +
+            " (" + std::to_string(k.counts[c]) + ")";
+        if (colours)
+            entry(s, false, true, static_cast<int>(c % p),
+                  swatches ? Shape::square : static_cast<Shape>((c / p) % shape_count),
+                  legend_symbol);
+        else
+            entry(s, false, true, -2, static_cast<Shape>(c % shape_count), legend_symbol);
+    }
 }
 
 // Lays the legend out from (x, y) down; entries beyond max_height give way to a line
@@ -317,6 +375,34 @@ std::string place_key(double x, double y, int level) {
 
 }  // namespace
 
+PointLabels effective_labels(PointLabels asked, std::size_t n) {
+    if (asked != PointLabels::automatic) return asked;
+    return n <= label_limit ? PointLabels::names : PointLabels::none;
+}
+
+void check_style_columns(const PlotInput& in, const FigureOptions& opt) {
+    const std::size_t colours = palette.size();
+    if (!opt.shape_by.empty()) {
+        const ColumnKey k = style_column(in, "--shape-by", opt.shape_by, true);
+        if (k.categories.size() > static_cast<std::size_t>(shape_count))
+            throw tools::ToolError("--shape-by " + clean_text(opt.shape_by) + ": " +
+                                   std::to_string(k.categories.size()) +
+                                   " different values, more than the " +
+                                   std::to_string(shape_count) + " shapes");
+    }
+    if (opt.colour_by.empty()) return;
+    const ColumnKey k = style_column(in, "--colour-by", opt.colour_by);
+    if (k.numeric) return;
+    const std::size_t most = opt.shape_by.empty() ? colours * shape_count : colours;
+    if (k.categories.size() > most)
+        throw tools::ToolError("--colour-by " + clean_text(opt.colour_by) + ": " +
+                               std::to_string(k.categories.size()) +
+                               " different labels, more than the " + std::to_string(most) +
+                               (opt.shape_by.empty()
+                                    ? " colours and shapes told apart"
+                                    : " colours told apart while --shape-by takes the shapes"));
+}
+
 bool shows_axes(const Scores& o, const FigureOptions& opt) {
     const std::size_t axes = o.eigenvalues.size();
     if (axes == 1) return opt.axis_x == 0 || opt.axis_y == 0;
@@ -363,6 +449,12 @@ struct Draft {
     double rows = 1, row_h = 0;  // a strip chart's rows and their height
     std::vector<std::size_t> marker_of;
     std::vector<Placer> placers;  // one per row of a strip chart, else one
+    // The columns that colour and shape the samples, when the options name them; then
+    // each sample's colour (a palette index, or `shaded` and its shade) and shape.
+    std::optional<ColumnKey> colour_key, shape_key;
+    std::vector<int> colour_of;
+    std::vector<Rgb> shade_of;
+    std::vector<Shape> shape_of;
 
     int level(std::size_t i) const {
         return f < 0 ? 0 : in.factors[static_cast<std::size_t>(f)].level_of[i];
@@ -396,20 +488,106 @@ void start_figure(Draft& d) {
     d.ax = d.fig.strip ? 0 : d.opt.axis_x, d.ay = d.fig.strip ? 0 : d.opt.axis_y;
 }
 
+// Each sample's colour and shape: its group's, or those of the columns the options
+// name. A column of numbers shades the samples on the continuous scale (a sample
+// without a value grey); one of labels gives each label a colour of the palette (and a
+// shape when there are more labels than colours and shapes are not another column's),
+// or a shape.
+void sample_styles(Draft& d) {
+    if (!d.opt.colour_by.empty()) d.colour_key = style_column(d.in, "--colour-by", d.opt.colour_by);
+    if (!d.opt.shape_by.empty())
+        d.shape_key = style_column(d.in, "--shape-by", d.opt.shape_by, true);
+    d.colour_of.assign(d.n, 4), d.shade_of.assign(d.n, Rgb{0, 0, 0});
+    d.shape_of.assign(d.n, Shape::circle);
+    const std::size_t p = palette.size();
+    for (std::size_t i = 0; i < d.n; ++i) {
+        if (d.f >= 0) {
+            const auto l = static_cast<std::size_t>(d.level(i));
+            d.colour_of[i] = d.st.colour[l], d.shape_of[i] = d.st.shape[l];
+        }
+        if (d.colour_key && d.colour_key->numeric) {
+            const ColumnKey& k = *d.colour_key;
+            d.shape_of[i] = Shape::circle;
+            if (k.missing[i]) {
+                d.colour_of[i] = -2;
+                continue;
+            }
+            d.colour_of[i] = shaded;
+            d.shade_of[i] = scale_colour(k.hi > k.lo ? (k.values[i] - k.lo) / (k.hi - k.lo) : 0.5);
+        } else if (d.colour_key) {
+            const auto c = static_cast<std::size_t>(d.colour_key->category_of[i]);
+            d.colour_of[i] = static_cast<int>(c % p);
+            d.shape_of[i] = static_cast<Shape>((c / p) % shape_count);
+        }
+        if (d.shape_key)
+            d.shape_of[i] = static_cast<Shape>(d.shape_key->category_of[i] % shape_count);
+    }
+}
+
 // The title, made smaller, then cut, to fit the width; the frame starts under it.
 void place_title(Draft& d) {
     d.fig.title = top_title(figure_title(d.in, d.o), d.W, d.measure);
     d.top = d.fig.title.box.y1 + 10;
 }
 
-// The legend at the right; the frame ends left of it.
+// The legend at the right, the frame ending left of it: the groups' colours and
+// shapes, or the keys of the columns that colour and shape the samples, a column of
+// numbers by a bar of its colours at the top.
 void place_legend(Draft& d) {
-    d.fig.legend = legend_of(d.in, d.f, d.st, d.W * 0.3, d.measure);
+    const double max_w = d.W * 0.3;
+    std::vector<LegendEntry>& legend = d.fig.legend;
+    if (!d.colour_key && !d.shape_key) {
+        legend = legend_of(d.in, d.f, d.st, max_w, d.measure);
+    } else {
+        if (d.colour_key)
+            column_legend(legend, *d.colour_key, true, d.shape_key.has_value(), max_w, d.measure);
+        else if (d.f >= 0)
+            legend = legend_of(d.in, d.f, d.st, max_w, d.measure, true);
+        if (d.shape_key) column_legend(legend, *d.shape_key, false, false, max_w, d.measure);
+    }
     double legend_w = 0;
-    for (const LegendEntry& e : d.fig.legend) legend_w = std::max(legend_w, e.text.box.x1);
-    d.right = d.fig.legend.empty() ? d.W - margin : d.W - margin - legend_w - 12;
-    if (!d.fig.legend.empty())
-        lay_out_legend(d.fig.legend, d.right + 12, d.top, d.H - margin - d.top, d.measure);
+    for (const LegendEntry& e : legend) legend_w = std::max(legend_w, e.text.box.x1);
+
+    ColourBar& bar = d.fig.bar;
+    const double bar_w = 12;
+    std::vector<double> values;
+    double step = 1;
+    if (d.colour_key && d.colour_key->numeric) {
+        const ColumnKey& k = *d.colour_key;
+        d.fig.colour_bar = true;
+        bar.lo = k.lo, bar.hi = k.hi;
+        bar.title = make_text(fitted(clean_text(k.name), max_w, legend_size, true, d.measure), 0, 0,
+                              legend_size, true, d.measure);
+        legend_w = std::max(legend_w, bar.title.box.x1);
+        if (k.hi > k.lo) {
+            step = plot::tick_step(k.lo, k.hi, 4);
+            values = plot::ticks_of(k.lo, k.hi, step);
+        } else {
+            values = {k.lo}, step = std::max(std::fabs(k.lo) / 100, 1e-300);
+        }
+        for (double v : values)
+            legend_w = std::max(
+                legend_w, bar_w + 6 + d.measure(tick_text(v, step), tick_size, false).width + 2);
+    }
+    d.right = legend.empty() && !d.fig.colour_bar ? d.W - margin : d.W - margin - legend_w - 12;
+    const double x = d.right + 12;
+    double y = d.top;
+    if (d.fig.colour_bar) {
+        const double bar_h = std::min(120.0, (d.H - margin - d.top) * 0.4);
+        bar.title = make_text(bar.title.text, x, y + legend_line - 3, legend_size, true, d.measure);
+        bar.bar = {x + 2, y + legend_line + 4, x + 2 + bar_w, y + legend_line + 4 + bar_h};
+        for (double v : values) {
+            const double at = bar.hi > bar.lo
+                                  ? bar.bar.y1 - (v - bar.lo) / (bar.hi - bar.lo) * bar_h
+                                  : (bar.bar.y0 + bar.bar.y1) / 2;
+            const TextMetrics m = d.measure(tick_text(v, step), tick_size, false);
+            bar.tick_marks.push_back({bar.bar.x1, at, bar.bar.x1 + 3, at});
+            bar.ticks.push_back(make_text(tick_text(v, step), bar.bar.x1 + 5,
+                                          at + m.ascent / 2 - 0.5, tick_size, false, d.measure));
+        }
+        y = bar.bar.y1 + 8;
+    }
+    if (!legend.empty()) lay_out_legend(legend, x, y, d.H - margin - y, d.measure);
 }
 
 // Heights of the texts under and beside the frame; the frame ends above them.
@@ -421,12 +599,16 @@ void measure_margins(Draft& d) {
                4 - (d.tick.ascent + d.tick.descent) - 6;
 }
 
-// Sample coordinates on the plotted axes; a strip chart puts each group on a row.
+// Sample coordinates on the plotted axes: their site scores when the ordination has
+// them (unless the options ask for the fitted ones), else their scores; a strip chart
+// puts each group on a row.
 void sample_coordinates(Draft& d) {
+    d.fig.sites = !d.o.sites.empty() && !d.opt.fitted;
+    const std::vector<std::vector<double>>& at = d.fig.sites ? d.o.sites : d.o.objects;
     d.xs.resize(d.n), d.ys.resize(d.n);
     for (std::size_t i = 0; i < d.n; ++i) {
-        d.xs[i] = d.o.objects[i][d.ax];
-        d.ys[i] = d.fig.strip ? 0 : d.o.objects[i][d.ay];
+        d.xs[i] = at[i][d.ax];
+        d.ys[i] = d.fig.strip ? 0 : at[i][d.ay];
     }
 }
 
@@ -595,41 +777,55 @@ void place_outlines(Draft& d) {
     }
 }
 
-// Markers: the samples of one group at one place share one.
+// Markers: the samples of one group and one look at one place share one.
 void place_markers(Draft& d) {
     std::vector<std::string> keys(d.n);
-    for (std::size_t i = 0; i < d.n; ++i)
-        keys[i] = place_key(d.px(d.xs[i]), d.sample_y(i), d.level(i));
+    for (std::size_t i = 0; i < d.n; ++i) {
+        const Rgb& c = d.shade_of[i];
+        keys[i] = place_key(d.px(d.xs[i]), d.sample_y(i), d.level(i)) + " " +
+                  std::to_string(d.colour_of[i]) + " " +
+                  std::to_string(static_cast<int>(d.shape_of[i])) + " " + std::to_string(c.r) +
+                  " " + std::to_string(c.g) + " " + std::to_string(c.b);
+    }
     d.marker_of.resize(d.n);
     for (const std::vector<std::size_t>& same : group_by_place(keys)) {
         Marker m;
         m.x = d.px(d.xs[same[0]]), m.y = d.sample_y(same[0]), m.radius = point_radius;
-        const int l = d.level(same[0]);
-        m.colour = d.f < 0 ? 4 : d.st.colour[static_cast<std::size_t>(l)];
-        m.shape = d.f < 0 ? Shape::circle : d.st.shape[static_cast<std::size_t>(l)];
+        m.colour = d.colour_of[same[0]], m.shade = d.shade_of[same[0]];
+        m.shape = d.shape_of[same[0]];
         m.samples = same;
         for (std::size_t i : same) d.marker_of[i] = d.fig.markers.size();
         d.fig.markers.push_back(m);
     }
 }
 
-// Centroids; none when they all lie at one place, as the residuals' do (each
-// group's residuals sum to zero), where their names would only crowd the origin.
+// Centroids, at their group's fitted scores (the mean of its samples' scores, equal
+// within a cell of a canonical ordination, on which its samples' site scores are
+// centred); none when they all lie at one place, as the residuals' do (each group's
+// residuals sum to zero), where their names would only crowd the origin. They take
+// their group's colour and shape, or are white when the samples' colours are a
+// column's, and round when their shapes are.
 void place_centroids(Draft& d) {
     Figure& fig = d.fig;
+    std::vector<double> sx(d.groups, 0), sy(d.groups, 0);
+    std::vector<std::size_t> count(d.groups, 0);
+    for (std::size_t i = 0; i < d.n && d.f >= 0; ++i) {
+        const auto g = static_cast<std::size_t>(d.level(i));
+        sx[g] += d.o.objects[i][d.ax], sy[g] += fig.strip ? 0 : d.o.objects[i][d.ay];
+        ++count[g];
+    }
     for (std::size_t g = 0; g < d.groups; ++g) {
-        const auto& members = d.members[g];
-        if (members.empty()) continue;
-        double cx = 0, cy = 0;
-        for (const auto& q : members) cx += q.first, cy += q.second;
-        cx /= static_cast<double>(members.size()), cy /= static_cast<double>(members.size());
+        if (count[g] == 0) continue;
+        const double cx = sx[g] / static_cast<double>(count[g]);
+        const double cy = sy[g] / static_cast<double>(count[g]);
         Centroid c;
         c.name = d.in.factors[static_cast<std::size_t>(d.f)].levels[g];
         c.level = static_cast<int>(g);
         c.bar = fig.strip;
         c.marker.x = d.px(cx), c.marker.y = fig.strip ? d.row_y(g) : d.py(cy);
         c.marker.radius = fig.strip ? d.row_h * 0.3 : centroid_radius;
-        c.marker.colour = d.st.colour[g], c.marker.shape = d.st.shape[g];
+        c.marker.colour = d.colour_key ? white : d.st.colour[g];
+        c.marker.shape = d.colour_key || d.shape_key ? Shape::circle : d.st.shape[g];
         fig.centroids.push_back(c);
     }
 
@@ -652,6 +848,19 @@ void place_arrows(Draft& d) {
     }
 }
 
+// The box of an arrow's head as render.cpp draws it (5 points back along the arrow,
+// 0.4 radians to either side).
+Box arrow_head_box(const Arrow& a) {
+    const double ang = std::atan2(a.y1 - a.y0, a.x1 - a.x0), head = 5;
+    Box b{a.x1, a.y1, a.x1, a.y1};
+    for (double side : {-0.4, 0.4}) {
+        const double x = a.x1 - head * std::cos(ang + side), y = a.y1 - head * std::sin(ang + side);
+        b.x0 = std::min(b.x0, x), b.x1 = std::max(b.x1, x);
+        b.y0 = std::min(b.y0, y), b.y1 = std::max(b.y1, y);
+    }
+    return b;
+}
+
 // The label placers, every marker, centroid and arrow blocked in them. A strip chart
 // has one per row, to keep each sample's label within its group's row.
 void block_label_room(Draft& d) {
@@ -669,14 +878,15 @@ void block_label_room(Draft& d) {
         if (c.bar) b.x0 = c.marker.x - 1.5, b.x1 = c.marker.x + 1.5;
         d.placers[fig.strip ? static_cast<std::size_t>(c.level) : 0].block(b);
     }
-    // Labels keep off the arrows too: small boxes along each.
+    // Labels keep off the arrows too: small boxes along each, and its head's box.
     for (const Arrow& a : fig.arrows) {
         const double len = std::hypot(a.x1 - a.x0, a.y1 - a.y0);
         const int steps = static_cast<int>(std::ceil(len / 3));
         for (int s = 1; s <= steps; ++s) {
             const double x = a.x0 + (a.x1 - a.x0) * s / steps, y = a.y0 + (a.y1 - a.y0) * s / steps;
-            d.placers[0].block({x - 1, y - 1, x + 1, y + 1}, true);
+            d.placers[0].block({x - 1, y - 1, x + 1, y + 1});
         }
+        if (len > 0) d.placers[0].block(arrow_head_box(a));
     }
 }
 
@@ -742,15 +952,23 @@ void label_species(Draft& d) {
         named.push_back(ar);
     }
     fig.arrows = named;
+    // The samples' labels keep a little further off the species' names, so that the
+    // two read apart.
+    for (const Arrow& ar : fig.arrows) {
+        const Box& b = fig.labels[static_cast<std::size_t>(ar.label)].text.box;
+        d.placers[0].block(
+            {b.x0 - species_room, b.y0 - species_room, b.x1 + species_room, b.y1 + species_room});
+    }
 }
 
 // The samples' labels, by name or number, placed last; those without room are counted.
 void label_samples(Draft& d) {
-    if (d.opt.point_labels == PointLabels::none) return;
+    const PointLabels how = effective_labels(d.opt.point_labels, d.n);
+    if (how == PointLabels::none) return;
     Figure& fig = d.fig;
     for (std::size_t i = 0; i < d.n; ++i) {
         std::string s =
-            d.opt.point_labels == PointLabels::numbers || d.in.samples.empty()
+            how == PointLabels::numbers || d.in.samples.empty()
                 ? std::to_string(i + 1)
                 : fitted(clean_text(d.in.samples[i]), d.W * 0.3, sample_size, false, d.measure);
         const Marker& m = fig.markers[d.marker_of[i]];
@@ -788,6 +1006,7 @@ Figure build_figure(const PlotInput& in, std::size_t k, const FigureOptions& opt
                     const Measure& measure) {
     Draft d(in, k, opt, measure);
     start_figure(d);
+    sample_styles(d);
     place_title(d);
     place_legend(d);
     measure_margins(d);

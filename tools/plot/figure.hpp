@@ -31,6 +31,18 @@ struct Rgb {
 // deficiency, black left out (it draws the centroids and the text), yellow last.
 extern const std::vector<Rgb> palette;
 
+// A colour index that is none of the palette's: -1 black, -2 grey (the arrows, the
+// samples without a value), `shaded` a continuous scale's colour (Marker::shade).
+constexpr int shaded = -3;
+constexpr int white = -4;  // the centroids' when the samples' colours are a column's
+
+// The continuous scale of a column of numbers, from its least value (t = 0) to its
+// greatest (t = 1): viridis, dark blue through green to yellow, evenly spaced stops
+// between which the colour runs linearly. It reads in grey, and to readers with any
+// common colour-vision deficiency, as the order of the values.
+extern const std::vector<Rgb> scale_stops;
+Rgb scale_colour(double t);
+
 enum class Shape { circle, triangle, square, diamond, triangle_down, star };
 constexpr int shape_count = 6;
 
@@ -66,13 +78,14 @@ struct Label {
 struct Marker {
     double x = 0, y = 0, radius = 3;
     int colour = -1;
+    Rgb shade{0, 0, 0};  // the colour when colour is `shaded`
     Shape shape = Shape::circle;
     std::vector<std::size_t> samples;
     Box box() const { return {x - radius, y - radius, x + radius, y + radius}; }
 };
 
 struct Centroid {
-    std::string name;  // the level's label as written
+    std::string name;  // the level's label as written (its label shows its parents' too)
     int level = 0;
     Marker marker;  // a strip chart draws a bar instead (bar true)
     bool bar = false;
@@ -104,6 +117,16 @@ struct Line {
     double x0, y0, x1, y1;
 };
 
+// The key of a continuous colour scale, in the legend: its title, the bar from the
+// least value (at the bottom) to the greatest, ticks at round values beside it.
+struct ColourBar {
+    Text title;
+    Box bar;
+    double lo = 0, hi = 0;  // the values at the bar's bottom and top
+    std::vector<Text> ticks;
+    std::vector<Line> tick_marks;
+};
+
 // A box of a box plot: the box from the lower to the upper quartile, the median across
 // it, whiskers out to the ends. Heights are on the canvas (its y runs down).
 struct BoxPlot {
@@ -127,19 +150,32 @@ struct Figure {
     std::vector<Centroid> centroids;
     std::vector<Arrow> arrows;
     std::vector<Label> labels;
-    std::vector<LegendEntry> legend;
+    std::vector<LegendEntry> legend;  // under the colour bar when there is one
+    bool colour_bar = false;
+    ColourBar bar;
     Text note;  // under the figure; empty when nothing was left out
     std::size_t dropped_samples = 0, dropped_species = 0;
+    bool sites = false;  // the samples are at their site scores (else at their fitted ones)
 };
 
-enum class PointLabels { none, names, numbers };
+// `automatic`: names up to `label_limit` samples, none beyond.
+enum class PointLabels { none, names, numbers, automatic };
+constexpr std::size_t label_limit = 50;
+// How the samples of a figure of n samples are labelled: automatic made names or none.
+PointLabels effective_labels(PointLabels asked, std::size_t n);
 
 struct FigureOptions {
     double width = 7, height = 6;        // inches
     std::size_t axis_x = 0, axis_y = 1;  // 0-based
     bool hulls = false, ellipses = false;
-    PointLabels point_labels = PointLabels::names;
+    PointLabels point_labels = PointLabels::automatic;
     std::size_t top_species = 10;
+    // The samples on their fitted scores, as the centroids are, though the ordination
+    // has site scores.
+    bool fitted = false;
+    // Columns of the labels table (PlotInput::columns) that colour and shape the
+    // samples; empty: the ordination's factor does (figure_styles).
+    std::string colour_by, shape_by;
 };
 
 // Shared by the figures' builders (figure.cpp, dispersion.cpp).
@@ -174,8 +210,19 @@ std::string figure_title(const PlotInput& in, const Scores& o);
 // chart of axis 1, drawn when axis 1 is one of the two. False for one without axes.
 bool shows_axes(const Scores& o, const FigureOptions& options);
 
+// The name of a factor with those it is nested in, "Substrate within Shrub within
+// Topo", and of one of its levels with its parents' levels, "Hummock: Few: Litter".
+std::string factor_text(const PlotInput& in, int f);
+std::string level_text(const PlotInput& in, int f, std::size_t level);
+
+// Checks the columns the options colour and shape by: each must be a column of the
+// labels table, a shape's of at most shape_count values (and a colour's of labels at
+// most as many as the palette's colours when shapes are by another column). Throws
+// tools::ToolError naming the option and the column.
+void check_style_columns(const PlotInput& in, const FigureOptions& options);
+
 // The figure of in.ordinations[k]. It must have axes, every score finite, and show the
-// options' axes (shows_axes).
+// options' axes (shows_axes); its style columns must pass check_style_columns.
 Figure build_figure(const PlotInput& in, std::size_t k, const FigureOptions& options,
                     const Measure& measure);
 

@@ -27,7 +27,8 @@ using tools::ToolError;
 
 struct Args {
     std::string input = "FittedSc.out", output, prefix = "ordination-";
-    std::string axes = "1,2", point_labels = "names", formats = "svg";
+    std::string axes = "1,2", point_labels, formats = "svg", scores = "sites";
+    std::string colour_by, shape_by;
     bool hulls = false, ellipses = false;
     std::size_t top_species = 10;
     double width = 7, height = 6, dpi = 150;
@@ -124,7 +125,10 @@ int run(const Args& a) {
     opt.width = a.width, opt.height = a.height;
     opt.point_labels = a.point_labels == "none"      ? plot::PointLabels::none
                        : a.point_labels == "numbers" ? plot::PointLabels::numbers
-                                                     : plot::PointLabels::names;
+                       : a.point_labels == "names"   ? plot::PointLabels::names
+                                                     : plot::PointLabels::automatic;
+    opt.fitted = a.scores == "fitted";
+    opt.colour_by = a.colour_by, opt.shape_by = a.shape_by;
     const auto formats = parse_formats(a.formats);
     for (const auto& f : formats)
         if (f.first == plot::Format::png && a.width * a.height * a.dpi * a.dpi > 1e8)
@@ -149,6 +153,7 @@ int run(const Args& a) {
     tables.columns.insert(tables.columns.end(), a.nested.begin(), a.nested.end());
     const plot::PlotInput in =
         results ? plot::read_results(a.input) : plot::read_classic(a.input, tables);
+    plot::check_style_columns(in, opt);
 
     std::vector<tools::NewFile> files;
     std::vector<std::string> lines, warnings;
@@ -240,9 +245,11 @@ int run(const Args& a) {
 
 int main(int argc, char** argv) {
     CLI::App app{
-        "Draws one figure per ordination of a run: the samples on two axes, coloured by "
-        "group, with a legend, the groups' centroids, the strongest species as arrows "
-        "and the samples' names. Reads a results folder of `morvenak run`, or a classic "
+        "Draws one figure per ordination of a run: the samples on two axes (a canonical "
+        "ordination's at their site scores, around their groups' fitted centroids), "
+        "coloured by group or by any column of the labels table, with a legend, the "
+        "groups' centroids, the strongest species as arrows and the samples' names. "
+        "Reads a results folder of `morvenak run`, or a classic "
         "score file (FittedSc.out), whose samples are named and grouped when the run's "
         "species and labels tables are given. A run that tested dispersion also has its "
         "figure: each group's distances to its centre as a box plot (dispersion.svg).\n\n"
@@ -263,9 +270,22 @@ int main(int argc, char** argv) {
     app.add_option("--axes", a.axes, "The two axes drawn, such as 2,3")->capture_default_str();
     app.add_flag("--hulls", a.hulls, "Draw each group's convex hull");
     app.add_flag("--ellipses", a.ellipses, "Draw each group's ellipse of one standard deviation");
-    app.add_option("--point-labels", a.point_labels, "Label samples by name, by number, or not")
-        ->check(CLI::IsMember({"none", "names", "numbers"}))
+    app.add_option("--point-labels", a.point_labels,
+                   "Label samples by name, by number, or not (default: by name up to 50 "
+                   "samples, not beyond)")
+        ->check(CLI::IsMember({"none", "names", "numbers"}));
+    app.add_option("--scores", a.scores,
+                   "Where a canonical ordination's samples are drawn: at their site scores, "
+                   "around their group's fitted centroid, or at their fitted scores")
+        ->check(CLI::IsMember({"sites", "fitted"}))
         ->capture_default_str();
+    app.add_option("--colour-by,--color-by", a.colour_by,
+                   "A column of the run's labels table that colours the samples: a column of "
+                   "numbers on a continuous scale with a colour bar, one of labels by the "
+                   "palette with a legend");
+    app.add_option("--shape-by", a.shape_by,
+                   "A column of the run's labels table whose labels (at most 6) shape the "
+                   "samples");
     app.add_option("--top-species", a.top_species,
                    "Species drawn as arrows: the K longest on the axes drawn")
         ->capture_default_str();

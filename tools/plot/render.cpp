@@ -30,7 +30,9 @@ void set_font(cairo_t* cr, double size, bool bold) {
 }
 
 void colour(cairo_t* cr, int index, double alpha = 1) {
-    if (index == -2) {
+    if (index == white) {
+        cairo_set_source_rgba(cr, 1, 1, 1, alpha);
+    } else if (index == -2) {
         cairo_set_source_rgba(cr, 0.33, 0.33, 0.33, alpha);
     } else if (index < 0) {
         cairo_set_source_rgba(cr, 0, 0, 0, alpha);
@@ -41,6 +43,7 @@ void colour(cairo_t* cr, int index, double alpha = 1) {
 }
 
 void darker(cairo_t* cr, int index) {
+    if (index == white) return cairo_set_source_rgb(cr, 0.45, 0.45, 0.45);
     if (index < 0) return colour(cr, index);
     const Rgb& c = palette[static_cast<std::size_t>(index) % palette.size()];
     cairo_set_source_rgb(cr, 0.55 * c.r / 255.0, 0.55 * c.g / 255.0, 0.55 * c.b / 255.0);
@@ -88,13 +91,23 @@ void shape_path(cairo_t* cr, Shape s, double x, double y, double r) {
     }
 }
 
+void rgb(cairo_t* cr, const Rgb& c, double times = 1) {
+    cairo_set_source_rgb(cr, times * c.r / 255.0, times * c.g / 255.0, times * c.b / 255.0);
+}
+
 void draw_marker(cairo_t* cr, const Marker& m, bool black_edge) {
     shape_path(cr, m.shape, m.x, m.y, m.radius);
-    colour(cr, m.colour);
+    if (m.colour == shaded)
+        rgb(cr, m.shade);
+    else
+        colour(cr, m.colour);
     cairo_fill_preserve(cr);
     if (black_edge) {
         cairo_set_source_rgb(cr, 0, 0, 0);
         cairo_set_line_width(cr, 1.2);
+    } else if (m.colour == shaded) {
+        rgb(cr, m.shade, 0.55);
+        cairo_set_line_width(cr, 0.5);
     } else {
         darker(cr, m.colour);
         cairo_set_line_width(cr, 0.5);
@@ -118,6 +131,30 @@ void line(cairo_t* cr, const Line& l) {
     cairo_move_to(cr, l.x0, l.y0);
     cairo_line_to(cr, l.x1, l.y1);
     cairo_stroke(cr);
+}
+
+// The bar runs through the scale's stops from its least value at the bottom.
+void draw_colour_bar(cairo_t* cr, const ColourBar& b) {
+    draw_text(cr, b.title);
+    cairo_pattern_t* ramp = cairo_pattern_create_linear(0, b.bar.y1, 0, b.bar.y0);
+    for (std::size_t k = 0; k < scale_stops.size(); ++k) {
+        const Rgb& c = scale_stops[k];
+        cairo_pattern_add_color_stop_rgb(
+            ramp, static_cast<double>(k) / static_cast<double>(scale_stops.size() - 1), c.r / 255.0,
+            c.g / 255.0, c.b / 255.0);
+    }
+    cairo_rectangle(cr, b.bar.x0, b.bar.y0, b.bar.x1 - b.bar.x0, b.bar.y1 - b.bar.y0);
+    if (b.hi > b.lo)
+        cairo_set_source(cr, ramp);
+    else
+        rgb(cr, scale_colour(0.5));
+    cairo_fill_preserve(cr);
+    cairo_pattern_destroy(ramp);
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_set_line_width(cr, 0.5);
+    cairo_stroke(cr);
+    for (const Line& l : b.tick_marks) line(cr, l);
+    for (const Text& t : b.ticks) draw_text(cr, t);
 }
 
 void draw(cairo_t* cr, const Figure& fig) {
@@ -209,6 +246,7 @@ void draw(cairo_t* cr, const Figure& fig) {
     draw_text(cr, fig.subtitle);
     draw_text(cr, fig.x_title);
     draw_text(cr, fig.y_title);
+    if (fig.colour_bar) draw_colour_bar(cr, fig.bar);
     for (const LegendEntry& e : fig.legend) {
         if (e.marker) draw_marker(cr, e.symbol, false);
         draw_text(cr, e.text);
