@@ -224,6 +224,13 @@ std::vector<LegendEntry> legend_of(const PlotInput& in, int f, const Styles& st,
     }
     entry(factor_text(in, f), true, false, false, -1, Shape::circle, 0);
     if (st.by_parent) {
+        // Under their parent's entry the subgroups read in full ("SF: Haypastu") when
+        // every one fits; else all by their own labels, the entry above naming the rest.
+        bool whole = true;
+        for (std::size_t l = 0; l < F.levels.size(); ++l)
+            whole = whole &&
+                    measure(level_text(in, f, l) + count(F.counts[l]), legend_size, false).width <=
+                        max_width - 2 * legend_symbol;
         for (std::size_t p = 0; p < in.factors[static_cast<std::size_t>(f) - 1].levels.size();
              ++p) {
             int n = 0;
@@ -233,8 +240,9 @@ std::vector<LegendEntry> legend_of(const PlotInput& in, int f, const Styles& st,
                   Shape::square, legend_symbol);
             for (std::size_t l = 0; l < F.levels.size(); ++l)
                 if (F.parent[l] == static_cast<int>(p))
-                    entry(level_text(in, f, l) + count(F.counts[l]), false, false, true,
-                          st.colour[l], st.shape[l], 2 * legend_symbol);
+                    entry((whole ? level_text(in, f, l) : clean_text(F.levels[l])) +
+                              count(F.counts[l]),
+                          false, false, true, st.colour[l], st.shape[l], 2 * legend_symbol);
         }
     } else {
         for (std::size_t l = 0; l < F.levels.size(); ++l)
@@ -928,6 +936,7 @@ void label_centroids(Draft& d) {
         q.x = ce.marker.x, q.y = ce.marker.y, q.clearance = centroid_radius;
         ce.label =
             add_label(d, d.placers[0], LabelKind::centroid, c, s, centroid_size, true, -1, q);
+        if (ce.label < 0) ++fig.dropped_centroids;
     }
 }
 
@@ -986,6 +995,10 @@ void write_note(Draft& d) {
     if (fig.dropped_samples)
         note = std::to_string(fig.dropped_samples) + " of " + std::to_string(d.n) +
                " sample labels left out for lack of room";
+    if (fig.dropped_centroids)
+        note += (note.empty() ? "" : "; ") + std::to_string(fig.dropped_centroids) + " of " +
+                std::to_string(fig.centroids.size()) +
+                " centroid labels left out for lack of room (the legend tells them)";
     if (fig.dropped_species)
         note += (note.empty() ? "" : "; ") + std::to_string(fig.dropped_species) +
                 " species arrows left out for lack of room for their names";

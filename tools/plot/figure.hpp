@@ -154,7 +154,7 @@ struct Figure {
     bool colour_bar = false;
     ColourBar bar;
     Text note;  // under the figure; empty when nothing was left out
-    std::size_t dropped_samples = 0, dropped_species = 0;
+    std::size_t dropped_samples = 0, dropped_species = 0, dropped_centroids = 0;
     bool sites = false;  // the samples are at their site scores (else at their fitted ones)
 };
 

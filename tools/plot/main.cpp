@@ -194,7 +194,8 @@ int run(const Args& a) {
                 files.push_back({path, plot::render(fig, f.first, a.dpi)});
                 names += (names.empty() ? ": " : ", ") + path;
             }
-            if (fig.dropped_samples || fig.dropped_species) head += " (" + fig.note.text + ")";
+            if (fig.dropped_samples || fig.dropped_species || fig.dropped_centroids)
+                head += " (" + fig.note.text + ")";
             lines.push_back(head + names);
         }
         // The test of dispersion, then that of a nested design's main factor's subgroups.
