@@ -3,6 +3,7 @@ line's results.tsv, the ordinations' scores indexed by name, the factors'
 levels, and the JSON of results.json (without what only the command line
 knows: its input files, output folder and score files)."""
 
+import html
 import json
 import math
 from dataclasses import dataclass, field
@@ -347,6 +348,31 @@ class Dispersion:
         return line if self.units is None else line + "\n" + repr(self.units)
 
 
+def _html_cell(value: Any) -> str:
+    """A cell of a table as a notebook shows it, not yet escaped: empty where
+    the table's cell is (None, NaN, pandas' NA), a float to 6 significant
+    digits."""
+    if value is None or (pd is not None and value is pd.NA):
+        return ""
+    if isinstance(value, (float, np.floating)):
+        return "" if math.isnan(value) else f"{value:.6g}"
+    return str(value)
+
+
+def _html_table(table: Any) -> str:
+    """A table (a DataFrame, or a dict of numpy arrays without pandas) as an
+    HTML table without its index, every cell escaped."""
+    if pd is not None and isinstance(table, pd.DataFrame):
+        return table.applymap(_html_cell).to_html(index=False, border=0, classes="morvenak-table")
+    columns = list(table)
+    rows = len(table[columns[0]]) if columns else 0
+    head = "".join(f"<th>{html.escape(str(c))}</th>" for c in columns)
+    body = "".join("<tr>" + "".join(f"<td>{html.escape(_html_cell(table[c][i]))}</td>" for c in columns) + "</tr>\n"
+                   for i in range(rows))
+    return (f'<table class="morvenak-table">\n<thead><tr>{head}</tr></thead>\n'
+            f"<tbody>\n{body}</tbody>\n</table>")
+
+
 def _frame(values: np.ndarray, index: Optional[List[str]], axes: int, prefix: str = "axis") -> Any:
     if pd is None:
         return values
@@ -619,12 +645,16 @@ class Result:
         return head + "".join(f", {what}" for what, on in (("binary", o["binary"]), ("sqrt_dist", o["sqrt_dist"]))
                               if on)
 
-    def __repr__(self) -> str:
+    def _summary(self) -> str:
+        """The first line of the repr: the data, the total sum of squares and the permutations."""
         total = "SSY" if self.options["distance"] in EUCLIDEAN else "total sum of squares (from distances)"
         head = f"{self._head()}, {total} = {self.ssy:.5f}"
         if self._rows and self.permutations > 0:
             head += f", P after {self.permutations} permutations"
-        lines = [head]
+        return head
+
+    def __repr__(self) -> str:
+        lines = [self._summary()]
         if self._rows:
             def number(x: Optional[float], width: int = 12, digits: int = 5) -> str:
                 return (" " * width) if x is None else f"{x:{width}.{digits}f}"
@@ -655,6 +685,26 @@ class Result:
         if self.warnings:
             lines += ["warnings:"] + [f"  {w}" for w in self.warnings]
         return "\n".join(lines)
+
+    def _repr_html_(self) -> str:
+        """The result as a notebook shows it: the summary line, the table
+        (pandas' to_html, or a plain HTML table without pandas), each factor
+        tested in pairs with its table of pairs, the test of dispersion's
+        line, and the warnings; every name escaped."""
+        parts = [f"<p>{html.escape(self._summary())}</p>", _html_table(self.table)]
+        for pr in self._pairwise:
+            term = pr["term"]
+            if pr["note"]:
+                parts.append(f"<p>Pairs of {html.escape(term)}: {html.escape(pr['note'])}</p>")
+                continue
+            parts.append(f"<p>Pairs of {html.escape(term)} (P adjusted: {html.escape(pr['p_adjust'])}):</p>")
+            parts.append(_html_table(self.pairwise[term]))
+        if self.dispersion is not None:
+            parts.extend(f"<p>{html.escape(line[1:-1])}</p>" for line in repr(self.dispersion).splitlines())
+        if self.warnings:
+            items = "".join(f"<li>{html.escape(w)}</li>" for w in self.warnings)
+            parts.append(f"<p>Warnings:</p><ul>{items}</ul>")
+        return '<div class="morvenak-result">\n' + "\n".join(parts) + "\n</div>"
 
     def to_dict(self) -> Dict[str, Any]:
         """The fields of the command line's results.json that an analysis in
