@@ -22,6 +22,7 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <tuple>
 
 namespace {
 
@@ -267,17 +268,32 @@ void check_figure(const PlotInput& in, std::size_t k, const FigureOptions& opt, 
     EXPECT_EQ(fig.sites, !o.sites.empty() && !opt.fitted);
 
     // The legend lists every level with its count, a nested factor's under their
-    // parents when there are more levels than colours.
+    // parents when there are more levels than colours (the keys of the columns that
+    // colour and shape the samples are checked by their own tests).
+    if (!opt.colour_by.empty() || !opt.shape_by.empty()) return;
     const auto fs = static_cast<std::size_t>(f);
     std::vector<std::string> legend, want{factor_chain(in, fs)};
-    for (const LegendEntry& e : fig.legend) legend.push_back(e.text.text);
+    for (std::size_t e = 0; e < fig.legend.size(); ++e) {
+        const LegendEntry& x = fig.legend[e];
+        // A long title goes on over lines of its own.
+        if (e > 0 && !x.marker && !fig.legend[e - 1].marker)
+            legend.back() += " " + x.text.text;
+        else
+            legend.push_back(x.text.text);
+    }
     const auto entry = [](const std::string& s, int c) { return s + " (" + std::to_string(c) + ")"; };
     if (f > 0 && F.levels.size() > palette.size()) {
         const FactorLevels& up = in.factors[fs - 1];
+        // Under its parent's entry a subgroup reads in full, or by its own label when
+        // some full name would not fit (the entry above naming the rest).
+        bool short_names = false;
+        for (const LegendEntry& e : fig.legend)
+            short_names = short_names || (!e.header && e.marker && e.text.text.find(": ") == std::string::npos);
         for (std::size_t q = 0; q < up.levels.size(); ++q) {
             want.push_back(entry(full_name(in, fs - 1, q), up.counts[q]));
             for (std::size_t l = 0; l < F.levels.size(); ++l)
-                if (F.parent[l] == static_cast<int>(q)) want.push_back(entry(full_name(in, fs, l), F.counts[l]));
+                if (F.parent[l] == static_cast<int>(q))
+                    want.push_back(entry(short_names ? clean_text(F.levels[l]) : full_name(in, fs, l), F.counts[l]));
         }
     } else {
         for (std::size_t l = 0; l < F.levels.size(); ++l) want.push_back(entry(full_name(in, fs, l), F.counts[l]));
@@ -627,6 +643,160 @@ TEST(Results, FaultsNameTheFileAndPlace) {
     std::string line_end = json_two;
     line_end.replace(line_end.find("\"Plot\""), 6, "\"Pl\\not\"");
     EXPECT_EQ(fault(line_end, objects_two), "D/o1.tsv, line 1: the columns must be sample, Site, Pl?ot, axis1, axis2");
+}
+
+// The figures of real runs: the program run on bundled tables, its results folder read
+// as `morvenak plot` reads it.
+struct ProgramRun : Folder {
+    explicit ProgramRun(const std::string& args) {
+        const std::string command = std::string(MORVENAK_PROGRAM) + " run " + args +
+                                    " --permutations 0 --quiet --output " + path + "/out";
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        folder = path + "/out";
+    }
+    std::string folder;
+};
+
+const std::string dune_args = "--species " + data_dir + "/dune/dune.csv --labels " + data_dir +
+                              "/dune/dune.env.cells.csv --main Management --nested Use";
+
+// Each cell's site scores average to its fitted scores, read from the objects tables,
+// and every figure drawn at the site scores keeps its invariants: each centroid at its
+// samples' mean place, the legend and the labels named through the whole hierarchy.
+TEST(RealRun, SiteScoresAreCentredOnTheirCellsAndTheFiguresNameTheHierarchy) {
+    const std::string three = std::string(EXAMPLES_DIR) + "/three_level/";
+    for (const std::string& args :
+         {dune_args, "--species " + three + "quadrats.csv --labels " + three +
+                         "labels.csv --main Region --nested Site --nested Transect"}) {
+        SCOPED_TRACE(args);
+        const ProgramRun run(args);
+        const PlotInput in = read_results(run.folder);
+        const std::size_t factors = in.factors.size();
+        std::size_t checked = 0;
+        for (std::size_t k = 0; k < factors; ++k) {
+            const std::string tsv = run.folder + "/ordination-" + std::to_string(k + 1) + "-objects.tsv";
+            const tables::Table t = tables::read_table(tsv, {}, '\t');
+            const std::size_t axes = in.ordinations[k].eigenvalues.size();
+            ASSERT_EQ(t.header.size(), 1 + factors + 2 * axes) << tsv;
+            ASSERT_EQ(t.header[1 + factors + axes], "site_1") << tsv;
+            // A cell: the labels of the ordination's factor and of those it is nested in.
+            std::map<std::string, std::vector<std::size_t>> cells;
+            for (std::size_t i = 0; i < t.rows.size(); ++i) {
+                std::string cell;
+                for (std::size_t f = 0; f <= k; ++f) cell += std::string(t.rows[i][1 + f].text) + "\n";
+                cells[cell].push_back(i);
+            }
+            const auto at = [&](std::size_t i, std::size_t c) { return std::stod(std::string(t.rows[i][c].text)); };
+            for (std::size_t a = 0; a < axes; ++a) {
+                double largest = 0;
+                for (std::size_t i = 0; i < t.rows.size(); ++i) largest = std::max(largest, std::fabs(at(i, 1 + factors + a)));
+                for (const auto& [cell, rows] : cells) {
+                    double mean = 0;
+                    for (std::size_t i : rows) mean += at(i, 1 + factors + axes + a);
+                    mean /= static_cast<double>(rows.size());
+                    for (std::size_t i : rows) EXPECT_NEAR(mean, at(i, 1 + factors + a), 1e-12 * std::max(1.0, largest)) << cell;
+                    ++checked;
+                }
+            }
+            EXPECT_EQ(in.ordinations[k].sites.size(), t.rows.size());
+        }
+        EXPECT_GT(checked, 0u);
+        EXPECT_TRUE(in.ordinations.back().sites.empty());  // the residuals have none
+        for (std::size_t k = 0; k < in.ordinations.size(); ++k) {
+            for (const bool fitted : {false, true}) {
+                SCOPED_TRACE("ordination " + std::to_string(k + 1) + (fitted ? ", fitted" : ""));
+                FigureOptions opt;
+                opt.fitted = fitted;
+                const Figure fig = build_figure(in, k, opt, meter());
+                check_figure(in, k, opt, fig);
+                if (k + 1 < in.ordinations.size()) {
+                    EXPECT_EQ(fig.title.text.rfind(factor_chain(in, k) + " explains ", 0), 0u) << fig.title.text;
+                }
+            }
+        }
+    }
+}
+
+// --colour-by a column of numbers shades each sample by its value on the scale, keyed by
+// a bar over the column's range; one of labels gives each label a colour of the palette,
+// and --shape-by a shape, keyed by legends that count every sample once.
+TEST(RealRun, ColoursAndShapesFollowAColumnOfNumbersOrOfLabels) {
+    const ProgramRun run(dune_args);
+    const PlotInput in = read_results(run.folder);
+    const auto column = [&](const std::string& name) {
+        for (const LabelColumn& c : in.columns)
+            if (c.name == name) return c.values;
+        ADD_FAILURE() << "no column " << name;
+        return std::vector<std::string>{};
+    };
+    const std::vector<std::string> a1 = column("A1"), use = column("Use"), moisture = column("Moisture");
+    ASSERT_EQ(a1.size(), 20u);
+    double lo = 1e300, hi = -1e300;
+    for (const std::string& v : a1) lo = std::min(lo, std::stod(v)), hi = std::max(hi, std::stod(v));
+
+    FigureOptions opt;
+    opt.colour_by = "A1";
+    check_style_columns(in, opt);
+    for (std::size_t k = 0; k < in.ordinations.size(); ++k) {
+        const Figure fig = build_figure(in, k, opt, meter());
+        check_figure(in, k, opt, fig);
+        ASSERT_TRUE(fig.colour_bar);
+        EXPECT_EQ(fig.bar.title.text, "A1");
+        EXPECT_EQ(fig.bar.lo, lo);
+        EXPECT_EQ(fig.bar.hi, hi);
+        for (const Marker& m : fig.markers) {
+            EXPECT_EQ(m.colour, shaded);
+            for (std::size_t i : m.samples) {
+                const Rgb want = scale_colour((std::stod(a1[i]) - lo) / (hi - lo));
+                EXPECT_EQ(std::make_tuple(m.shade.r, m.shade.g, m.shade.b), std::make_tuple(want.r, want.g, want.b)) << i;
+            }
+        }
+        for (const Centroid& c : fig.centroids) EXPECT_EQ(c.marker.colour, white);
+        for (const Text& t : fig.bar.ticks) {
+            EXPECT_GE(std::stod(t.text), lo);
+            EXPECT_LE(std::stod(t.text), hi);
+            EXPECT_TRUE(t.box.within({0, 0, fig.width, fig.height}));
+        }
+    }
+
+    opt.colour_by = "Use", opt.shape_by = "Moisture";
+    check_style_columns(in, opt);
+    const Figure fig = build_figure(in, 1, opt, meter());
+    check_figure(in, 1, opt, fig);
+    EXPECT_FALSE(fig.colour_bar);
+    std::vector<std::string> uses, wets;  // in order of first appearance
+    for (std::size_t i = 0; i < 20; ++i) {
+        if (std::find(uses.begin(), uses.end(), use[i]) == uses.end()) uses.push_back(use[i]);
+        if (std::find(wets.begin(), wets.end(), moisture[i]) == wets.end()) wets.push_back(moisture[i]);
+    }
+    for (const Marker& m : fig.markers)
+        for (std::size_t i : m.samples) {
+            EXPECT_EQ(m.colour, std::find(uses.begin(), uses.end(), use[i]) - uses.begin()) << i;
+            EXPECT_EQ(static_cast<int>(m.shape), std::find(wets.begin(), wets.end(), moisture[i]) - wets.begin()) << i;
+        }
+    std::vector<std::string> legend, want{"Use"};
+    for (const LegendEntry& e : fig.legend) legend.push_back(e.text.text);
+    const auto counted = [&](const std::vector<std::string>& values, const std::vector<std::string>& of) {
+        for (const std::string& v : of)
+            want.push_back(v + " (" + std::to_string(std::count(values.begin(), values.end(), v)) + ")");
+    };
+    counted(use, uses);
+    want.push_back("Moisture");
+    counted(moisture, wets);
+    EXPECT_EQ(legend, want);
+
+    // The options name the column they could not use.
+    const auto fault = [&](const std::string& colour, const std::string& shape) {
+        FigureOptions o;
+        o.colour_by = colour, o.shape_by = shape;
+        return tools::error_of([&] { check_style_columns(in, o); });
+    };
+    EXPECT_EQ(fault("Moist", ""), "--colour-by Moist: the labels table has no such column (its columns: \"\", "
+                                  "\"A1\", \"Moisture\", \"Management\", \"Use\", \"Manure\", \"Cell\")");
+    EXPECT_EQ(fault("", "A1"), "--shape-by A1: " + std::to_string(std::set<std::string>(a1.begin(), a1.end()).size()) +
+                                   " different values, more than the 6 shapes");
+    EXPECT_EQ(fault("Cell", "Use"),
+              "--colour-by Cell: 11 different labels, more than the 7 colours told apart while --shape-by takes the shapes");
 }
 
 }  // namespace

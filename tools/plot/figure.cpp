@@ -190,6 +190,27 @@ Styles styles_of(const PlotInput& in, int f) {
     return s;
 }
 
+// A legend's title, "Transect within Site within Region", over as many lines as it
+// needs to fit, each after the first starting at a "within".
+std::vector<std::string> title_lines(const std::string& s, double max_width,
+                                     const Measure& measure) {
+    const std::string within = " within ";
+    std::vector<std::string> lines{""};
+    std::size_t start = 0;
+    while (start < s.size()) {
+        std::size_t end = s.find(within, start + 1);
+        if (end == std::string::npos) end = s.size();
+        const std::string part = s.substr(start, end - start);
+        if (!lines.back().empty() &&
+            measure(lines.back() + part, legend_size, true).width > max_width)
+            lines.push_back(part.substr(1));
+        else
+            lines.back() += part;
+        start = end;
+    }
+    return lines;
+}
+
 // The legend's entries, the widest at most max_width, at most max_height tall,
 // with their texts placed from (x, y) down.
 std::vector<LegendEntry> legend_of(const PlotInput& in, int f, const Styles& st, double max_width,
@@ -211,7 +232,8 @@ std::vector<LegendEntry> legend_of(const PlotInput& in, int f, const Styles& st,
     if (swatches) {
         const int g = st.by_parent ? f - 1 : f;
         const FactorLevels& G = in.factors[static_cast<std::size_t>(g)];
-        entry(factor_text(in, g), true, false, false, -1, Shape::circle, 0);
+        for (const std::string& t : title_lines(factor_text(in, g), max_width, measure))
+            entry(t, true, false, false, -1, Shape::circle, 0);
         for (std::size_t l = 0; l < G.levels.size(); ++l) {
             int n = 0;
             for (std::size_t m = 0; m < F.levels.size(); ++m)
@@ -222,7 +244,8 @@ std::vector<LegendEntry> legend_of(const PlotInput& in, int f, const Styles& st,
         }
         return out;
     }
-    entry(factor_text(in, f), true, false, false, -1, Shape::circle, 0);
+    for (const std::string& t : title_lines(factor_text(in, f), max_width, measure))
+        entry(t, true, false, false, -1, Shape::circle, 0);
     if (st.by_parent) {
         // Under their parent's entry the subgroups read in full ("SF: Haypastu") when
         // every one fits; else all by their own labels, the entry above naming the rest.

@@ -62,7 +62,8 @@ std::string join(const std::string& folder, const std::string& name) {
     return folder + "/" + name;
 }
 
-using json = nlohmann::json;
+// Ordered: the labels table's columns keep the run's order.
+using json = nlohmann::ordered_json;
 
 const json& field(const json& object, const char* name, const std::string& path,
                   const std::string& within) {

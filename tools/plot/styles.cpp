@@ -103,7 +103,8 @@ ColumnKey style_column(const PlotInput& in, const std::string& option, const std
         return column_key(c, as_labels);
     }
     std::string list;
-    for (const LabelColumn& c : in.columns) list += (list.empty() ? "" : ", ") + clean_text(c.name);
+    for (const LabelColumn& c : in.columns)
+        list += (list.empty() ? "\"" : ", \"") + clean_text(c.name) + "\"";
     throw tools::ToolError(head + "the labels table has no such column (its columns: " + list +
                            ")");
 }
