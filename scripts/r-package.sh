@@ -5,7 +5,9 @@
 # of src/), the headers of the library's layers (src/layers.txt: api and the
 # layers below it that it builds on) under r/src/engine/FOLDER/, so that
 # -Iengine finds them as the layers include them, and writes r/src/Makevars. Those copies are not kept in git; after this script r/ is a
-# whole package that `R CMD INSTALL r` also takes.
+# whole package that `R CMD INSTALL r` also takes. R CMD build installs the
+# package once more, in a library of its own, to build the vignette (knitr,
+# rmarkdown and pandoc: scripts/deps-r.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-$root/build/r}
@@ -77,6 +79,6 @@ MAKEVARS
 
 mkdir -p "$out"
 cd "$out"
-R CMD build --no-build-vignettes "$root/r"
+R CMD build "$root/r"
 test -f "morvenak_$version.tar.gz"
 echo "r-package: $out/morvenak_$version.tar.gz"
