@@ -1,8 +1,10 @@
 # Two entry points: `make demo` runs the bundled example, `make test` runs every test.
+# `make demo-classic` runs the same example through the classic dialogue; `make figures`
+# draws the guide's figures into docs/figures.
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps-r build demo test install clean format-check test-sanitize test-debug test-literal test-mpi fuzz-build fuzz-ci fuzz python-package python-ci r-package r-check
+.PHONY: all deps-r build demo demo-classic figures test install clean format-check test-sanitize test-debug test-literal test-mpi fuzz-build fuzz-ci fuzz python-package python-ci r-package r-check
 
 # Extra compiler flags for every build, e.g. WERROR=-Werror (CI).
 WERROR ?=
@@ -29,8 +31,20 @@ format-check:
 	bash scripts/deps.sh format
 	find src tools \( -name '*.cpp' -o -name '*.hpp' \) -print0 | sort -z | xargs -0 clang-format-14 --dry-run --Werror
 
+# morvenak run and morvenak plot on the bundled dune tables: the summary, the results
+# table and the figures' names.
 demo: build
+	bash examples/run_example.sh $(BUILD)
+
+# The same example as the classic program takes it: the input files prepared from the
+# tables, the dialogue answered from examples/dune_nested/answers.txt, the report.
+demo-classic: build
 	bash examples/run_demo.sh $(BUILD)
+
+# docs/figures, PNG: the bundled dune tables, and vegan's mite and pyrifos written by R
+# when R has vegan (see examples/make_figures.sh).
+figures: build
+	bash examples/make_figures.sh $(BUILD) docs/figures
 
 test:
 	bash scripts/deps.sh build test python

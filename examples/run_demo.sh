@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# From two CSV tables to the report and the plots, in a fresh temporary folder:
+# From two CSV tables to the report and the plots through the classic dialogue (make
+# demo-classic), in a fresh temporary folder:
 #   1. morvenak prepare codes the factors and writes the program's input files;
 #   2. morvenak runs the analysis, answering the dialogue from answers.txt;
 #   3. morvenak plot draws one figure per ordination of the score file, its samples
