@@ -19,7 +19,9 @@ using std::size_t;
 // order:
 //   F = (sum_g n_g (mean_g - mean_s(g))^2 / (groups - strata)) /
 //       (sum_i (v_i - mean_g(i))^2 / (n - groups));
-// NaN when the groups hold no variation.
+// NaN when the groups hold no variation: SS_within at most 1e-20 of the sum
+// of the squared values, which is rounding alone (the two units of a level
+// of two equal subgroups lie exactly as far from its centre).
 double anova_f(const std::vector<double>& v, const std::vector<int>& group, const std::vector<int>& stratum, int groups,
                int strata, std::vector<double>& sum, std::vector<int>& count) {
   sum.assign(static_cast<size_t>(groups + strata), 0.0);
@@ -33,7 +35,8 @@ double anova_f(const std::vector<double>& v, const std::vector<int>& group, cons
     ssum[stratum[g]] += v[i];
     ++scount[stratum[g]];
   }
-  double between = 0.0, within = 0.0;
+  double between = 0.0, within = 0.0, squares = 0.0;
+  for (double x : v) squares += x * x;
   for (size_t g = 0; g < static_cast<size_t>(groups); ++g) {
     if (count[g] == 0) continue;
     const int s = stratum[g];
@@ -46,12 +49,13 @@ double anova_f(const std::vector<double>& v, const std::vector<int>& group, cons
     within += d * d;
   }
   const double df1 = groups - strata, df2 = static_cast<double>(v.size()) - groups;
-  if (!(within > 0.0)) return std::numeric_limits<double>::quiet_NaN();
+  if (!(within > 1e-20 * squares)) return std::numeric_limits<double>::quiet_NaN();
   return (between / df1) / (within / df2);
 }
 
 // Welch's t of the values of side 0 less those of side 1, and its degrees of
-// freedom; NaN when a side has fewer than 2 values or neither varies.
+// freedom; NaN when a side has fewer than 2 values or neither varies (beyond
+// rounding, as anova_f).
 double welch_t(const std::vector<double>& v, const std::vector<int>& side, double* df) {
   double s[2] = {0.0, 0.0};
   int n[2] = {0, 0};
@@ -62,11 +66,13 @@ double welch_t(const std::vector<double>& v, const std::vector<int>& side, doubl
   const double none = std::numeric_limits<double>::quiet_NaN();
   if (n[0] < 2 || n[1] < 2) return none;
   const double m[2] = {s[0] / n[0], s[1] / n[1]};
-  double q[2] = {0.0, 0.0};
+  double q[2] = {0.0, 0.0}, squares = 0.0;
   for (size_t i = 0; i < v.size(); ++i) {
     const double d = v[i] - m[side[i]];
     q[side[i]] += d * d;
+    squares += v[i] * v[i];
   }
+  if (!(q[0] + q[1] > 1e-20 * squares)) return none;
   const double w0 = q[0] / (n[0] - 1) / n[0], w1 = q[1] / (n[1] - 1) / n[1];
   if (!(w0 + w1 > 0.0)) return none;
   if (df != nullptr) *df = (w0 + w1) * (w0 + w1) / (w0 * w0 / (n[0] - 1) + w1 * w1 / (n[1] - 1));
