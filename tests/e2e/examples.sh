@@ -13,7 +13,7 @@ for example in dune_one_factor dune_nested three_level; do
   work=$(printf '%s\n' "$out" | sed -n 's/^== report \(.*\)\/Morvenak.out:$/\1/p')
   grep -q ' No problem was detected in the orthogonal coding of the dummy variables' "$work/Morvenak.out"
   grep -q ' Computation time for nested anova:\| Computation time for anova:' "$work/Morvenak.out"
-  if [ ! -x "$build/tools/morvenak-plot" ]; then
+  if [ ! -x "$build/morvenak-plot" ]; then
     echo "$example: ok (morvenak-plot not built)"
     continue
   fi
