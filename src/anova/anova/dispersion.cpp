@@ -191,12 +191,21 @@ std::vector<double> distances_to_centroid(const RowMatrix* y, const RowMatrix* g
              within[g] / (m * m);
     }
   }
-  for (size_t i = 0; i < n; ++i) {
-    z[i] = std::sqrt(std::max(0.0, z[i]));
-    const double m = count[static_cast<size_t>(group[i])];
-    if (bias_adjust && m > 1) z[i] *= std::sqrt(m / (m - 1.0));
-  }
+  for (size_t i = 0; i < n; ++i) z[i] = std::sqrt(std::max(0.0, z[i]));
+  if (bias_adjust) adjust_for_bias(z, group);
   return z;
+}
+
+void adjust_for_bias(std::vector<double>& z, const std::vector<int>& group) {
+  std::vector<int> count;
+  for (int g : group) {
+    if (static_cast<size_t>(g) >= count.size()) count.resize(static_cast<size_t>(g) + 1, 0);
+    ++count[static_cast<size_t>(g)];
+  }
+  for (size_t i = 0; i < z.size(); ++i) {
+    const double m = count[static_cast<size_t>(group[i])];
+    if (m > 1) z[i] *= std::sqrt(m / (m - 1.0));
+  }
 }
 
 namespace {
@@ -288,11 +297,6 @@ std::vector<double> spatial_medians(const RowMatrix& x, int positive, const std:
 std::vector<double> distances_to_centres(const RowMatrix& x, int positive, const std::vector<int>& group,
                                          const std::vector<double>& centres, bool bias_adjust) {
   const size_t p = static_cast<size_t>(x.p);
-  std::vector<int> count;
-  for (int g : group) {
-    if (static_cast<size_t>(g) >= count.size()) count.resize(static_cast<size_t>(g) + 1, 0);
-    ++count[static_cast<size_t>(g)];
-  }
   std::vector<double> z(group.size());
   for (size_t i = 0; i < group.size(); ++i) {
     const double* c = centres.data() + static_cast<size_t>(group[i]) * p;
@@ -302,9 +306,8 @@ std::vector<double> distances_to_centres(const RowMatrix& x, int positive, const
       (static_cast<int>(j) < positive ? real : imaginary) += e * e;
     }
     z[i] = std::sqrt(std::max(0.0, real - imaginary));
-    const double m = count[static_cast<size_t>(group[i])];
-    if (bias_adjust && m > 1) z[i] *= std::sqrt(m / (m - 1.0));
   }
+  if (bias_adjust) adjust_for_bias(z, group);
   return z;
 }
 

@@ -37,6 +37,10 @@ std::vector<double> adjust_p(const std::vector<double>& p, PAdjust how);
 std::vector<double> distances_to_centroid(const RowMatrix* y, const RowMatrix* gd, const std::vector<int>& group,
                                           int groups, bool bias_adjust);
 
+// Each distance of `z` times sqrt(n_g / (n_g - 1)), n_g the units of its
+// group (group[i]); a group of one unit as it is.
+void adjust_for_bias(std::vector<double>& z, const std::vector<int>& group);
+
 // Points in the space of the analysis: the rows of x, its first `positive`
 // columns real axes and the others imaginary (the axes of a dissimilarity's
 // negative eigenvalues), so that a squared distance is the sum of the

@@ -1010,12 +1010,7 @@ void Analysis::test_dispersion(const Input& input) {
                                 a.options.bias_adjust);
     } else {
       zu = unit_distances_to_centroid(table, gd, unit, units, level_of_unit, groups);
-      std::vector<int> count(static_cast<std::size_t>(groups), 0);
-      for (int l : level_of_unit) ++count[static_cast<std::size_t>(l)];
-      for (std::size_t c = 0; c < zu.size(); ++c) {
-        const double m = count[static_cast<std::size_t>(level_of_unit[c])];
-        if (a.options.bias_adjust && m > 1) zu[c] *= std::sqrt(m / (m - 1.0));
-      }
+      if (a.options.bias_adjust) adjust_for_bias(zu, level_of_unit);
     }
     u = dispersion_test(std::move(zu), level_of_unit, groups, {}, permutations, own, a.options.p_adjust);
     u.factor = f.name;
