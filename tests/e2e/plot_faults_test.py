@@ -180,8 +180,8 @@ class Statuses(Case):
         for argv, message in (
                 (["--axes", "1,1"], "--axes 1,1: give two different axes numbered from 1, such as 1,2"),
                 (["--axes", "2"], "--axes 2: give two different axes numbered from 1, such as 1,2"),
-                (["--format", "svg,jpg"], '--format svg,jpg: "jpg" is not a format; give svg, pdf or '
-                                          "png, or several with commas, such as svg,png"),
+                (["--format", "svg,jpg"], '--format svg,jpg: "jpg" is not a format; give svg, pdf, png or '
+                                          "json (the figure model), or several with commas, such as svg,png"),
                 (["--dpi", "1200", "--width", "50", "--format", "png"],
                  "a PNG of 60000 x 7200 pixels is beyond the 100 million pixels drawn; lower --dpi, "
                  "--width or --height"),

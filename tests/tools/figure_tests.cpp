@@ -7,6 +7,7 @@
 #include "morvenak/analysis.hpp"
 #include "plot/figure.hpp"
 #include "plot/placement.hpp"
+#include "plot/meter.hpp"
 #include "plot/render.hpp"
 #include "plot/results.hpp"
 #include "plot/text.hpp"

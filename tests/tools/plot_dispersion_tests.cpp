@@ -4,6 +4,7 @@
 // dispersion section of results.json is read, and its faults named.
 #include "common/toolerror.hpp"
 #include "plot/dispersion.hpp"
+#include "plot/meter.hpp"
 #include "plot/render.hpp"
 #include "plot/results.hpp"
 

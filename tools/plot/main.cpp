@@ -4,6 +4,7 @@
 #include "classic.hpp"
 #include "dispersion.hpp"
 #include "figure.hpp"
+#include "meter.hpp"
 #include "render.hpp"
 #include "results.hpp"
 #include "text.hpp"
@@ -67,9 +68,11 @@ std::vector<std::pair<plot::Format, std::string>> parse_formats(const std::strin
             format = plot::Format::pdf;
         else if (f == "png")
             format = plot::Format::png;
+        else if (f == "json")
+            format = plot::Format::json;
         else
             throw ToolError("--format " + s + ": \"" + f +
-                            "\" is not a format; give svg, pdf or png, "
+                            "\" is not a format; give svg, pdf, png or json (the figure model), "
                             "or several with commas, such as svg,png");
         bool again = false;
         for (const auto& have : out) again = again || have.second == f;
@@ -162,10 +165,8 @@ int run(const Args& a) {
         lines.push_back(a.input + " holds no ordination; no figure " +
                         (in.dispersion ? "of an ordination " : "") + "drawn.");
     {
-        plot::TextMeter meter;
-        const plot::Measure measure = [&](const std::string& s, double size, bool bold) {
-            return meter(s, size, bold);
-        };
+        const plot::TextMeter meter;
+        const plot::Measure measure = meter.measure();
         for (std::size_t k = 0; k < in.ordinations.size(); ++k) {
             const plot::Scores& o = in.ordinations[k];
             const std::size_t axes = o.eigenvalues.size();
@@ -290,7 +291,9 @@ int main(int argc, char** argv) {
     app.add_option("--top-species", a.top_species,
                    "Species drawn as arrows: the K longest on the axes drawn")
         ->capture_default_str();
-    app.add_option("--format", a.formats, "svg, pdf or png, or several with commas: svg,pdf,png")
+    app.add_option("--format", a.formats,
+                   "svg, pdf or png, or several with commas: svg,pdf,png; json writes each "
+                   "figure's model, which the R and Python packages draw")
         ->capture_default_str();
     app.add_option("--width", a.width, "Width in inches")
         ->check(CLI::Range(2.0, 50.0))

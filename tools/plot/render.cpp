@@ -1,6 +1,9 @@
 // Cairo drawing of figure models; see render.hpp.
 #include "render.hpp"
 
+#include "meter.hpp"
+#include "model.hpp"
+
 #include "../common/toolerror.hpp"
 
 #include <cairo-pdf.h>
@@ -14,20 +17,7 @@ namespace plot {
 
 namespace {
 
-constexpr const char* family = "DejaVu Sans";
 constexpr double pi = 3.14159265358979323846;
-
-// Metrics that scale with the drawing (no hinting), the same on every surface.
-void set_font(cairo_t* cr, double size, bool bold) {
-    cairo_select_font_face(cr, family, CAIRO_FONT_SLANT_NORMAL,
-                           bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
-    cairo_set_font_size(cr, size);
-    cairo_font_options_t* fo = cairo_font_options_create();
-    cairo_font_options_set_hint_metrics(fo, CAIRO_HINT_METRICS_OFF);
-    cairo_font_options_set_hint_style(fo, CAIRO_HINT_STYLE_NONE);
-    cairo_set_font_options(cr, fo);
-    cairo_font_options_destroy(fo);
-}
 
 void colour(cairo_t* cr, int index, double alpha = 1) {
     if (index == white) {
@@ -267,25 +257,8 @@ void check(cairo_status_t status, const char* what) {
 
 }  // namespace
 
-TextMeter::TextMeter()
-    : surface_(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1)),
-      cr_(cairo_create(surface_)) {}
-
-TextMeter::~TextMeter() {
-    cairo_destroy(cr_);
-    cairo_surface_destroy(surface_);
-}
-
-TextMetrics TextMeter::operator()(const std::string& text, double size, bool bold) const {
-    set_font(cr_, size, bold);
-    cairo_font_extents_t fe;
-    cairo_font_extents(cr_, &fe);
-    cairo_text_extents_t te;
-    cairo_text_extents(cr_, text.c_str(), &te);
-    return {std::max(te.x_advance, te.x_bearing + te.width), fe.ascent, fe.descent};
-}
-
 std::string render(const Figure& fig, Format format, double dpi) {
+    if (format == Format::json) return figure_json(fig);
     std::string out;
     cairo_surface_t* surface = nullptr;
     const char* what = format == Format::svg ? "SVG" : format == Format::pdf ? "PDF" : "PNG";
