@@ -46,6 +46,26 @@ double sum(const std::vector<double>& v) { return std::accumulate(v.begin(), v.e
 
 }  // namespace
 
+Rgb colour_rgb(int index) {
+    if (index == white) return {255, 255, 255};
+    if (index == -2) return {84, 84, 84};
+    if (index < 0) return {0, 0, 0};
+    return palette[static_cast<std::size_t>(index) % palette.size()];
+}
+
+Rgb marker_fill(const Marker& m) { return m.colour == shaded ? m.shade : colour_rgb(m.colour); }
+
+Rgb marker_edge(const Marker& m, bool black_edge) {
+    if (black_edge) return {0, 0, 0};
+    if (m.colour == white) return {115, 115, 115};
+    if (m.colour < 0 && m.colour != shaded) return colour_rgb(m.colour);
+    const Rgb c = marker_fill(m);
+    const auto darker = [](unsigned char v) {
+        return static_cast<unsigned char>(std::lround(0.55 * v));
+    };
+    return {darker(c.r), darker(c.g), darker(c.b)};
+}
+
 Text make_text(const std::string& s, double x, double y, double size, bool bold,
                const Measure& measure, int colour) {
     Text t;

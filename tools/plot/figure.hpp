@@ -43,6 +43,9 @@ constexpr int white = -4;  // the centroids' when the samples' colours are a col
 extern const std::vector<Rgb> scale_stops;
 Rgb scale_colour(double t);
 
+// The colour of an index: -1 black, -2 grey, `white`, else the palette's (cycled).
+Rgb colour_rgb(int index);
+
 enum class Shape { circle, triangle, square, diamond, triangle_down, star };
 constexpr int shape_count = 6;
 
@@ -83,6 +86,13 @@ struct Marker {
     std::vector<std::size_t> samples;
     Box box() const { return {x - radius, y - radius, x + radius, y + radius}; }
 };
+
+// A marker's fill (its shade when `shaded`), and its edge: black, 1.2 wide, for a
+// centroid's; else darker than the fill, 0.5 wide. The renderer and the model's JSON
+// both take them from here.
+Rgb marker_fill(const Marker& m);
+Rgb marker_edge(const Marker& m, bool black_edge);
+constexpr double edge_width(bool black_edge) { return black_edge ? 1.2 : 0.5; }
 
 struct Centroid {
     std::string name;  // the level's label as written (its label shows its parents' too)

@@ -19,23 +19,13 @@ namespace {
 
 using json = nlohmann::json;
 
-std::string hex(double r, double g, double b) {
+std::string hex(const Rgb& c) {
     char buf[8];
-    const auto byte = [](double v) { return static_cast<int>(std::lround(v)); };
-    std::snprintf(buf, sizeof buf, "#%02x%02x%02x", byte(r), byte(g), byte(b));
+    std::snprintf(buf, sizeof buf, "#%02x%02x%02x", c.r, c.g, c.b);
     return buf;
 }
-std::string hex(const Rgb& c, double times = 1) {
-    return hex(times * c.r, times * c.g, times * c.b);
-}
 
-// The colours of the renderer: -1 black, -2 grey, `white`, else the palette's.
-std::string colour_of(int index) {
-    if (index == white) return "#ffffff";
-    if (index == -2) return hex(0.33 * 255, 0.33 * 255, 0.33 * 255);
-    if (index < 0) return "#000000";
-    return hex(palette[static_cast<std::size_t>(index) % palette.size()]);
-}
+std::string colour_of(int index) { return hex(colour_rgb(index)); }
 
 json box(const Box& b) { return json::array({b.x0, b.y0, b.x1, b.y1}); }
 json line(const Line& l) { return json::array({l.x0, l.y0, l.x1, l.y1}); }
@@ -79,27 +69,14 @@ const char* shape_name(Shape s) {
     return "circle";
 }
 
-// A centroid's marker has a black edge; the others an edge darker than their fill.
 json marker(const Marker& m, bool black_edge) {
-    const std::string fill = m.colour == shaded ? hex(m.shade) : colour_of(m.colour);
-    std::string edge;
-    if (black_edge)
-        edge = "#000000";
-    else if (m.colour == shaded)
-        edge = hex(m.shade, 0.55);
-    else if (m.colour == white)
-        edge = hex(0.45 * 255, 0.45 * 255, 0.45 * 255);
-    else if (m.colour < 0)
-        edge = colour_of(m.colour);
-    else
-        edge = hex(palette[static_cast<std::size_t>(m.colour) % palette.size()], 0.55);
     return {{"x", m.x},
             {"y", m.y},
             {"radius", m.radius},
             {"shape", shape_name(m.shape)},
-            {"fill", fill},
-            {"edge", edge},
-            {"edge_width", black_edge ? 1.2 : 0.5},
+            {"fill", hex(marker_fill(m))},
+            {"edge", hex(marker_edge(m, black_edge))},
+            {"edge_width", edge_width(black_edge)},
             {"samples", m.samples}};
 }
 

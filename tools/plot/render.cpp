@@ -19,25 +19,11 @@ namespace {
 
 constexpr double pi = 3.14159265358979323846;
 
-void colour(cairo_t* cr, int index, double alpha = 1) {
-    if (index == white) {
-        cairo_set_source_rgba(cr, 1, 1, 1, alpha);
-    } else if (index == -2) {
-        cairo_set_source_rgba(cr, 0.33, 0.33, 0.33, alpha);
-    } else if (index < 0) {
-        cairo_set_source_rgba(cr, 0, 0, 0, alpha);
-    } else {
-        const Rgb& c = palette[static_cast<std::size_t>(index) % palette.size()];
-        cairo_set_source_rgba(cr, c.r / 255.0, c.g / 255.0, c.b / 255.0, alpha);
-    }
+void set_rgb(cairo_t* cr, const Rgb& c, double alpha = 1) {
+    cairo_set_source_rgba(cr, c.r / 255.0, c.g / 255.0, c.b / 255.0, alpha);
 }
 
-void darker(cairo_t* cr, int index) {
-    if (index == white) return cairo_set_source_rgb(cr, 0.45, 0.45, 0.45);
-    if (index < 0) return colour(cr, index);
-    const Rgb& c = palette[static_cast<std::size_t>(index) % palette.size()];
-    cairo_set_source_rgb(cr, 0.55 * c.r / 255.0, 0.55 * c.g / 255.0, 0.55 * c.b / 255.0);
-}
+void colour(cairo_t* cr, int index, double alpha = 1) { set_rgb(cr, colour_rgb(index), alpha); }
 
 void shape_path(cairo_t* cr, Shape s, double x, double y, double r) {
     const auto polygon = [&](int corners, double start, double radius) {
@@ -81,27 +67,12 @@ void shape_path(cairo_t* cr, Shape s, double x, double y, double r) {
     }
 }
 
-void rgb(cairo_t* cr, const Rgb& c, double times = 1) {
-    cairo_set_source_rgb(cr, times * c.r / 255.0, times * c.g / 255.0, times * c.b / 255.0);
-}
-
 void draw_marker(cairo_t* cr, const Marker& m, bool black_edge) {
     shape_path(cr, m.shape, m.x, m.y, m.radius);
-    if (m.colour == shaded)
-        rgb(cr, m.shade);
-    else
-        colour(cr, m.colour);
+    set_rgb(cr, marker_fill(m));
     cairo_fill_preserve(cr);
-    if (black_edge) {
-        cairo_set_source_rgb(cr, 0, 0, 0);
-        cairo_set_line_width(cr, 1.2);
-    } else if (m.colour == shaded) {
-        rgb(cr, m.shade, 0.55);
-        cairo_set_line_width(cr, 0.5);
-    } else {
-        darker(cr, m.colour);
-        cairo_set_line_width(cr, 0.5);
-    }
+    set_rgb(cr, marker_edge(m, black_edge));
+    cairo_set_line_width(cr, edge_width(black_edge));
     cairo_stroke(cr);
 }
 
@@ -137,7 +108,7 @@ void draw_colour_bar(cairo_t* cr, const ColourBar& b) {
     if (b.hi > b.lo)
         cairo_set_source(cr, ramp);
     else
-        rgb(cr, scale_colour(0.5));
+        set_rgb(cr, scale_colour(0.5));
     cairo_fill_preserve(cr);
     cairo_pattern_destroy(ramp);
     cairo_set_source_rgb(cr, 0, 0, 0);
