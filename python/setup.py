@@ -6,8 +6,11 @@ list that CMake and the R package build from, and its layers those of
 builds on); this script stops with a message when a listed file is missing,
 when an engine folder holds a source the list leaves out, or when a source
 does not include core/fp_contract.hpp first (the header that turns
-floating-point contraction off). The package is
-built in place from a checkout of the project:
+floating-point contraction off). The figures' model (Result.plot) is
+compiled from the sources of ../tools/plot/model-sources.txt, the list CMake
+builds the command's from, with cairo, fontconfig and nlohmann-json as
+pkg-config finds them. The package is built in place from a checkout of the
+project:
 
     pip install --no-build-isolation ./python
 """
@@ -15,6 +18,7 @@ built in place from a checkout of the project:
 import os
 import pathlib
 import re
+import subprocess
 import sys
 
 from pybind11.setup_helpers import ParallelCompile, Pybind11Extension, build_ext
@@ -25,6 +29,11 @@ SRC = HERE.parent / "src"
 LIST = SRC / "engine-sources.txt"
 LAYER_FILE = SRC / "layers.txt"
 FP_CONTRACT = '#include "core/fp_contract.hpp"'
+TOOLS = HERE.parent / "tools"
+MODEL_LIST = TOOLS / "plot" / "model-sources.txt"
+# What the figure model is drawn and measured with, and Debian's packages of it.
+DRAWING = ["cairo", "fontconfig", "nlohmann_json"]
+DRAWING_PACKAGES = "pkg-config libcairo2-dev libfontconfig-dev nlohmann-json3-dev"
 
 
 def fail(message: str) -> None:
@@ -88,6 +97,48 @@ def engine_headers() -> list:
             for h in sorted((SRC / layer / folder).glob("*.hpp"))]
 
 
+def model_sources() -> list:
+    """The figure model's sources, as tools/plot/model-sources.txt lists them."""
+    if not MODEL_LIST.is_file():
+        fail(f"{MODEL_LIST} is missing: build the package from a checkout of the project")
+    paths = []
+    for line in MODEL_LIST.read_text().splitlines():
+        entry = line.strip()
+        if not entry or entry.startswith("#"):
+            continue
+        if not (TOOLS / entry).is_file():
+            fail(f"tools/plot/model-sources.txt lists {entry}, which does not exist")
+        paths.append(os.path.relpath(TOOLS / entry, HERE))
+    return paths
+
+
+def model_headers() -> list:
+    return [os.path.relpath(h, HERE) for folder in ("plot", "common") for h in sorted((TOOLS / folder).glob("*.hpp"))]
+
+
+def pkg_config(*what: str) -> list:
+    """pkg-config's flags (--cflags or --libs) of the drawing libraries."""
+    try:
+        done = subprocess.run(["pkg-config", *what, *DRAWING], capture_output=True, text=True)
+    except FileNotFoundError:
+        fail(f"pkg-config is missing: the figures need it to find cairo and fontconfig (Debian: {DRAWING_PACKAGES})")
+    if done.returncode != 0:
+        fail(f"pkg-config finds no {', '.join(DRAWING)}: {done.stderr.strip()} (Debian: {DRAWING_PACKAGES})")
+    return done.stdout.split()
+
+
+class BuildWithDrawing(build_ext):
+    """build_ext with cairo's, fontconfig's and nlohmann-json's flags, looked
+    up when the extension is built (not for --version or an sdist)."""
+
+    def build_extensions(self) -> None:
+        cflags, libs = pkg_config("--cflags"), pkg_config("--libs")
+        for ext in self.extensions:
+            ext.extra_compile_args += cflags
+            ext.extra_link_args += libs
+        super().build_extensions()
+
+
 def project_version() -> str:
     text = (SRC.parent / "CMakeLists.txt").read_text()
     found = re.search(r"project\(morvenak VERSION ([0-9.]+)", text)
@@ -102,9 +153,9 @@ ParallelCompile("MORVENAK_BUILD_JOBS").install()
 
 extension = Pybind11Extension(
     "morvenak._engine",
-    ["morvenak/_engine.cpp"] + engine_sources(),
-    include_dirs=[str(SRC / layer) for layer in LAYERS],
-    depends=engine_headers() + [os.path.relpath(LIST, HERE), os.path.relpath(LAYER_FILE, HERE)],
+    ["morvenak/_engine.cpp"] + engine_sources() + model_sources(),
+    include_dirs=[str(SRC / layer) for layer in LAYERS] + [str(TOOLS)],
+    depends=engine_headers() + model_headers() + [os.path.relpath(p, HERE) for p in (LIST, LAYER_FILE, MODEL_LIST)],
     define_macros=[("MORVENAK_VERSION", f'"{VERSION}"')],
     cxx_std=17,
     # The same bits as the command line's build: no fused multiply-add (the
@@ -114,4 +165,4 @@ extension = Pybind11Extension(
 )
 
 setup(version=VERSION, packages=["morvenak"], package_data={"morvenak": ["py.typed"]}, ext_modules=[extension],
-      cmdclass={"build_ext": build_ext})
+      cmdclass={"build_ext": BuildWithDrawing})

@@ -6,7 +6,9 @@
 // KeyboardInterrupt) sets the engine's cancel flag, waits for the worker to
 // stop, and propagates the exception. Engine errors
 // become the package's exceptions (morvenak.InvalidInput, morvenak.Stopped,
-// morvenak.Cancelled), carrying the engine's message and status.
+// morvenak.Cancelled), carrying the engine's message and status. The figure
+// of an ordination is the command's figure model (tools/plot/model.hpp), built
+// from the Result's values and returned as its JSON text.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -19,9 +21,11 @@
 #include <utility>
 #include <vector>
 
+#include "common/toolerror.hpp"
 #include "input/dissimilarity.hpp"
 #include "morvenak/analysis.hpp"
 #include "morvenak/notes.hpp"
+#include "plot/model.hpp"
 
 namespace py = pybind11;
 
@@ -99,8 +103,8 @@ py::list ordinations_of(const morvenak::Result& r) {
     d["object_scores"] = column_major(o.object_scores, r.n, o.axes);
     d["species_scores"] = column_major(o.species_scores, r.p, o.axes);
     // A canonical ordination's site scores (None for the residuals'), and the scaling.
-    d["site_scores"] = o.site_scores.empty() ? py::object(py::none())
-                                             : py::object(column_major(o.site_scores, r.n, o.axes));
+    d["site_scores"] =
+        o.site_scores.empty() ? py::object(py::none()) : py::object(column_major(o.site_scores, r.n, o.axes));
     d["scaling"] = o.scaling;
     d["principal_coordinates"] = o.principal_coordinates;
     d["negative_eigenvalues"] = vector_of(o.negative_eigenvalues);
@@ -368,6 +372,69 @@ py::dict analyse(const py::array_t<double, py::array::f_style | py::array::force
   }
 }
 
+// A samples x axes float64 array as one row of scores per sample.
+std::vector<std::vector<double>> score_rows(const py::handle& scores) {
+  const auto a = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(scores);
+  if (!a || a.ndim() != 2) throw py::value_error("scores must be a two-dimensional array of numbers");
+  std::vector<std::vector<double>> rows(static_cast<std::size_t>(a.shape(0)));
+  const double* v = a.data();
+  const auto axes = static_cast<std::size_t>(a.shape(1));
+  for (auto& r : rows) r.assign(v, v + axes), v += axes;
+  return rows;
+}
+
+// An ordination as the figures take it, from a dict of its title, eigenvalues,
+// proportions, objects (and sites, or None), species and species_scores, and
+// negative_share (-1: not principal coordinates).
+plot::Scores scores_of(const py::dict& o) {
+  plot::Scores s;
+  s.title = o["title"].cast<std::string>();
+  s.eigenvalues = o["eigenvalues"].cast<std::vector<double>>();
+  s.proportions = o["proportions"].cast<std::vector<double>>();
+  if (s.eigenvalues.empty()) return s;
+  s.objects = score_rows(o["objects"]);
+  if (!o["sites"].is_none()) s.sites = score_rows(o["sites"]);
+  s.species = o["species"].cast<std::vector<std::string>>();
+  s.species_scores = score_rows(o["species_scores"]);
+  s.negative_share = o["negative_share"].cast<double>();
+  return s;
+}
+
+// The figure model of ordination k (0-based) as JSON text: the samples' names, the
+// factors' names, labels and levels' order, the labels table's columns (name,
+// values) and every ordination, with the options of `morvenak plot` (axes 0-based,
+// sizes in inches). A figure the input or the options do not make raises
+// morvenak.InvalidInput with the command's message.
+std::string figure_json(std::vector<std::string> samples, const std::vector<std::string>& names,
+                        const std::vector<std::vector<std::string>>& labels,
+                        const std::vector<std::vector<std::string>>& orders,
+                        const std::vector<std::pair<std::string, std::vector<std::string>>>& columns,
+                        const py::list& ordinations, std::size_t k, double width, double height, std::size_t axis_x,
+                        std::size_t axis_y, bool hulls, bool ellipses, const std::string& point_labels,
+                        std::size_t top_species, bool fitted, const std::string& colour_by,
+                        const std::string& shape_by) {
+  std::vector<plot::LabelColumn> table;
+  for (const auto& c : columns) table.push_back({c.first, c.second});
+  std::vector<plot::Scores> scores;
+  for (const py::handle o : ordinations) scores.push_back(scores_of(o.cast<py::dict>()));
+  try {
+    plot::FigureOptions options;
+    options.width = width, options.height = height;
+    options.axis_x = axis_x, options.axis_y = axis_y;
+    options.hulls = hulls, options.ellipses = ellipses;
+    options.point_labels = plot::point_labels_named(point_labels, "point_labels");
+    options.top_species = top_species;
+    options.fitted = fitted;
+    options.colour_by = colour_by, options.shape_by = shape_by;
+    const plot::PlotInput in =
+        plot::package_input(std::move(samples), names, labels, orders, std::move(table), std::move(scores));
+    py::gil_scoped_release unlocked;
+    return plot::package_figure(in, k, options);
+  } catch (const tools::ToolError& e) {
+    raise("InvalidInput", e.what(), {});
+  }
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_engine, m) {
@@ -397,5 +464,9 @@ PYBIND11_MODULE(_engine, m) {
       raise("InvalidInput", e.what(), {});
     }
   });
+  m.def("figure_json", &figure_json, py::arg("samples"), py::arg("names"), py::arg("labels"), py::arg("orders"),
+        py::arg("columns"), py::arg("ordinations"), py::arg("k"), py::arg("width"), py::arg("height"),
+        py::arg("axis_x"), py::arg("axis_y"), py::arg("hulls"), py::arg("ellipses"), py::arg("point_labels"),
+        py::arg("top_species"), py::arg("fitted"), py::arg("colour_by"), py::arg("shape_by"));
   m.def("version", [] { return std::string(morvenak::version()); });
 }

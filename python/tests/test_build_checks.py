@@ -1,7 +1,8 @@
 """The package's build (python/setup.py) refuses an engine source list that
 disagrees with the engine's folders, as CMake does: a listed file that is
 missing, a source the list leaves out, a source that does not turn
-floating-point contraction off first. Run on a small copy of the tree."""
+floating-point contraction off first; and a figure model's source list that
+names a missing file. Run on a small copy of the tree."""
 
 import shutil
 import subprocess
@@ -14,8 +15,12 @@ from conftest import ROOT
 GOOD = '#include "core/fp_contract.hpp"\n#include "core/a.hpp"\n'
 
 
-def tree(tmp_path, listed, files):
+def tree(tmp_path, listed, files, model=("plot/model.cpp",)):
     (tmp_path / "python").mkdir()
+    plot = tmp_path / "tools" / "plot"
+    plot.mkdir(parents=True)
+    (plot / "model.cpp").write_text("")
+    (plot / "model-sources.txt").write_text("# the figures\n" + "".join(f"{f}\n" for f in model))
     shutil.copy(ROOT / "python" / "setup.py", tmp_path / "python" / "setup.py")
     (tmp_path / "CMakeLists.txt").write_text("project(morvenak VERSION 9.8.7 LANGUAGES CXX)\n")
     src = tmp_path / "src"
@@ -46,3 +51,10 @@ def test_a_list_that_disagrees_stops_the_build_with_a_message(tmp_path, listed, 
     done = tree(tmp_path, listed, files)
     assert done.returncode == 1
     assert done.stderr.splitlines()[-1] == f"morvenak setup: {message}"
+
+
+def test_a_model_source_list_naming_a_missing_file_stops_the_build(tmp_path):
+    done = tree(tmp_path, ["core/core/a.cpp"], {"core/core/a.cpp": GOOD}, model=["plot/model.cpp", "plot/gone.cpp"])
+    assert done.returncode == 1
+    assert done.stderr.splitlines()[-1] == (
+        "morvenak setup: tools/plot/model-sources.txt lists plot/gone.cpp, which does not exist")
