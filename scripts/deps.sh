@@ -4,7 +4,7 @@
 #   build  the program and the companion tools
 #   test   the unit and end-to-end tests (on top of build)
 #   python the Python package (Debian's Python, its build tools and the
-#          test dependencies: pandas, pytest, scikit-bio)
+#          test dependencies: pandas, pytest, scikit-bio, matplotlib)
 #   fuzz   the libFuzzer targets (clang and its runtime)
 #   mpi    the MPI build of the run command (Open MPI)
 #   format the layout check (clang-format 14)
@@ -12,7 +12,7 @@ set -euo pipefail
 declare -A sets=(
   [build]="cmake g++ make pkg-config libcli11-dev libcsv-dev nlohmann-json3-dev libssl-dev libcairo2-dev libfontconfig-dev fonts-dejavu-core"
   [test]="libgtest-dev python3 librsvg2-bin poppler-utils"
-  [python]="python3 python3-dev python3-venv python3-pip python3-setuptools python3-wheel python3-pybind11 python3-numpy python3-pandas python3-pytest python3-skbio"
+  [python]="python3 python3-dev python3-venv python3-pip python3-setuptools python3-wheel python3-pybind11 python3-numpy python3-pandas python3-pytest python3-skbio python3-matplotlib"
   [fuzz]="clang libclang-rt-dev"
   [mpi]="openmpi-bin libopenmpi-dev"
   [format]="clang-format-14"

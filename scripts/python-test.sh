@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Python package's tests: pip builds and installs python/ into a virtual
 # environment of the build folder (Debian's /usr/bin/python3, with its
-# system site packages: numpy, pandas, pytest, scikit-bio), then pytest runs
-# python/tests against the installed package, the library API built in the
-# build folder (morvenak_result_dump) and the classic command.
+# system site packages: numpy, pandas, pytest, scikit-bio, matplotlib), then
+# pytest runs python/tests against the installed package, the library API
+# built in the build folder (morvenak_result_dump) and the command (its
+# `morvenak plot` runs the build's morvenak-plot beside it).
 # usage: python-test.sh BUILD_DIR RESULT_DUMP MORVENAK
 set -euo pipefail
 [ $# -eq 3 ] || { echo "usage: python-test.sh BUILD_DIR RESULT_DUMP MORVENAK" >&2; exit 2; }

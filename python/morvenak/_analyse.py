@@ -196,6 +196,11 @@ def _missing(label: Any) -> bool:
     return isinstance(label, float) and label != label
 
 
+def _text(value: Any) -> str:
+    """A value of `data` as text, as a label is read; a missing one empty."""
+    return "" if _missing(value) else str(value)
+
+
 def _aligned(series: Any, name: str, samples: List[str]) -> List[Any]:
     """A Series' labels for the samples of Y, matched on its index by name
     (names compared as text, as the command line matches its tables); it may
@@ -605,7 +610,21 @@ def analyse(Y: Any = None, main: FactorLike = None, nested: Optional[Any] = None
     options["main"] = names[0]
     options["nested"] = names[1:]
     options["levels"] = {name: order for name, order in zip(names, orders) if order}
-    return Result(raw, names, labels, samples, species, options, _engine.version())
+    return Result(raw, names, labels, samples, species, options, _engine.version(),
+                  label_columns=_label_columns(rows, factors))
+
+
+def _label_columns(rows: Any, factors: List[Tuple[str, List[str], List[str]]]) -> List[Tuple[str, List[str]]]:
+    """The labels table that colours and shapes the figures: each column of
+    `data` (the first of a name given twice), as text a missing value empty,
+    then each factor given as labels that `data` has no column of."""
+    columns: List[Tuple[str, List[str]]] = []
+    seen = set()
+    for j, name in enumerate(rows.columns if rows is not None else []):
+        if str(name) not in seen:
+            seen.add(str(name))
+            columns.append((str(name), [_text(v) for v in rows.iloc[:, j]]))
+    return columns + [(name, list(labels)) for name, labels, _ in factors if name not in seen]
 
 
 def _dispersion_args(options: Dict[str, Any]) -> Dict[str, Any]:

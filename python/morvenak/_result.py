@@ -7,7 +7,7 @@ import html
 import json
 import math
 from dataclasses import dataclass, field
-from typing import Any, Dict, List, Optional, Union
+from typing import Any, Dict, List, Optional, Tuple, Union
 
 import numpy as np
 
@@ -438,7 +438,8 @@ class Result:
     def __init__(self, raw: Dict[str, Any], names: List[str], labels: List[List[str]],
                  samples: Optional[List[str]], species: Optional[List[str]], options: Dict[str, Any],
                  version: str, variables: Optional[List[Any]] = None,
-                 covariates: Optional[List[Any]] = None) -> None:
+                 covariates: Optional[List[Any]] = None,
+                 label_columns: Optional[List[Tuple[str, List[str]]]] = None) -> None:
         self.n: int = raw["n"]
         self.p: int = raw["p"]
         self.ssy: float = raw["ssy"]
@@ -458,6 +459,10 @@ class Result:
         self.model: Optional[Dict[str, Any]] = options.get("model")
         self._variables = list(variables or [])
         self._covariates = list(covariates or [])
+        # The labels table as the figures take it (morvenak plot's results.json
+        # "labels"): each column of `data`, then each factor given as labels, as
+        # (name, one text per sample).
+        self._label_columns = list(label_columns or [])
         # Some term random (a model of terms with random factors), and whether
         # its expected mean squares are restricted.
         self.mixed: bool = bool(raw.get("mixed", False))
@@ -772,6 +777,100 @@ class Result:
         if self._pairwise:
             out["pairwise"] = self._pairwise_dict()
         return out
+
+    def figure_model(self, k: Union[int, str] = 1, axes: Tuple[int, int] = (1, 2), hulls: bool = False,
+                     ellipses: bool = False, point_labels: str = "auto", top_species: int = 10,
+                     width: float = 7, height: float = 6, scores: str = "sites", colour_by: Any = None,
+                     shape_by: Any = None) -> Dict[str, Any]:
+        """The figure of ordination `k` as ``morvenak plot`` places it: the
+        command's figure model (the JSON of ``morvenak plot --format json``,
+        parsed), built by the command's own code from this result, so that
+        for the same tables and options it is the command's, place for place.
+
+        Every place is in points from the top left corner of a canvas
+        ``width`` x ``height`` (in points); every colour is "#rrggbb". Its
+        fields: "frame", "strip" (one axis: a strip chart), "title",
+        "x_title", "y_title", "ticks", "tick_marks", "zero_lines",
+        "row_lines", "outlines" (hulls, ellipses), "markers" (each with the
+        0-based samples drawn at it), "centroids", "arrows" (species),
+        "labels", "legend", "colour_bar" (None without one), "note" and
+        "dropped" (what was left out for want of room).
+
+        Parameters
+        ----------
+        k : int or str
+            The ordination: its number from 1 (the command's ordination-K,
+            ``Ordination.number``), or the name of its factor
+            ("Management"), or its source ("main", "nested1", "nested2",
+            "within" for the residuals).
+        axes : (int, int)
+            The two axes drawn, numbered from 1. An ordination of one axis
+            (a factor of two levels) is a strip chart of it, a row per
+            group, when axis 1 is one of the two.
+        hulls, ellipses : bool
+            Each group's convex hull, or its ellipse of one standard deviation.
+        point_labels : {"auto", "none", "names", "numbers"}
+            The samples labelled by name, by number, or not; "auto" names up
+            to 50 samples and none beyond.
+        top_species : int
+            The species drawn as arrows: the longest on the axes drawn.
+        width, height : float
+            The figure's size in inches (2 to 50).
+        scores : {"sites", "fitted"}
+            Where a canonical ordination's samples are: at their site scores,
+            around their group's fitted centroid, or at their fitted scores.
+        colour_by, shape_by : str or sequence, optional
+            What colours (shapes) the samples instead of the ordination's
+            factor: the name of a column of `data` (every column given to
+            :func:`morvenak.analyse`, and each factor given as labels, by its
+            name), or the values themselves, one per sample (a pandas Series
+            is matched to the samples by its index). A column of numbers
+            colours on a continuous scale with a colour bar (a missing value,
+            NaN or None, in grey); any other is read as labels, each a colour
+            of the palette or one of 6 shapes.
+
+        Raises
+        ------
+        InvalidInput
+            No such ordination, one without the axes asked, an unknown
+            column, more labels than colours or shapes, an option out of
+            range; the command's words, by this method's keywords.
+        """
+        from ._plot import figure_json
+        return json.loads(figure_json(self, k, axes=axes, hulls=hulls, ellipses=ellipses, point_labels=point_labels,
+                                      top_species=top_species, width=width, height=height, scores=scores,
+                                      colour_by=colour_by, shape_by=shape_by))
+
+    def plot(self, k: Union[int, str] = 1, axes: Tuple[int, int] = (1, 2), hulls: bool = False,
+             ellipses: bool = False, point_labels: str = "auto", top_species: int = 10, width: float = 7,
+             height: float = 6, scores: str = "sites", colour_by: Any = None, shape_by: Any = None) -> Any:
+        """The figure of ordination `k` drawn with matplotlib: the figure of
+        ``morvenak plot`` for the same tables and options (the samples
+        coloured by group around their groups' centroids, the strongest
+        species as arrows, the legend naming each level with its parents),
+        as a new ``matplotlib.figure.Figure`` of `width` x `height` inches.
+
+        The options are those of :meth:`figure_model`, which gives what is
+        drawn. The Figure is made without pyplot, so it works without a
+        display: ``r.plot(1).savefig("management.png", dpi=150)``; in a
+        notebook it shows as the cell's value. Its one Axes covers the whole
+        figure, one unit a point from the top left corner; each layer's
+        artists carry an id (``get_gid()``: "markers", "centroids",
+        "legend", ...), which an SVG keeps.
+
+        Raises
+        ------
+        ImportError
+            Without matplotlib (Debian's python3-matplotlib, or pip's
+            matplotlib); ``figure_model`` needs none.
+        InvalidInput
+            As :meth:`figure_model`.
+        """
+        from ._plot import draw, figure_json
+        model = json.loads(figure_json(self, k, axes=axes, hulls=hulls, ellipses=ellipses, point_labels=point_labels,
+                                       top_species=top_species, width=width, height=height, scores=scores,
+                                       colour_by=colour_by, shape_by=shape_by))
+        return draw(model)
 
     def to_json(self, path: Optional[str] = None, indent: int = 2) -> str:
         """The result as JSON (see :meth:`to_dict`); written to `path` too
