@@ -9,5 +9,5 @@ cd "$(dirname "$0")/.."
 build=${1:-build}
 bash scripts/deps.sh build test python
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
-cmake --build "$build" -j 2 --target morvenak morvenak_result_dump
+cmake --build "$build" -j 2 --target morvenak morvenak-plot morvenak_result_dump
 bash scripts/python-test.sh "$build" "$build/tests/morvenak_result_dump" "$build/morvenak"
