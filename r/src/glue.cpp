@@ -21,6 +21,8 @@
 #include "input/dissimilarity.hpp"
 #include "morvenak/analysis.hpp"
 #include "morvenak/notes.hpp"
+#include "tools/common/toolerror.hpp"
+#include "tools/plot/model.hpp"
 
 namespace {
 
@@ -459,6 +461,89 @@ extern "C" SEXP morvenak_model_factors(SEXP text) {
   END_RCPP
 }
 
+namespace {
+
+// A matrix's rows, one vector per row; none for NULL.
+std::vector<std::vector<double>> matrix_rows(SEXP m) {
+  if (Rf_isNull(m)) return {};
+  const Rcpp::NumericMatrix x(m);
+  std::vector<std::vector<double>> out(static_cast<std::size_t>(x.nrow()));
+  for (int i = 0; i < x.nrow(); ++i)
+    for (int j = 0; j < x.ncol(); ++j) out[static_cast<std::size_t>(i)].push_back(x(i, j));
+  return out;
+}
+
+std::vector<std::vector<std::string>> texts_of(SEXP list) {
+  std::vector<std::vector<std::string>> out;
+  const Rcpp::List l(list);
+  for (R_xlen_t k = 0; k < l.size(); ++k) out.push_back(Rcpp::as<std::vector<std::string>>(l[k]));
+  return out;
+}
+
+}  // namespace
+
+// The model of a figure, as `morvenak plot --format json` writes it, from a
+// result's parts as R holds them: the samples' names; each factor's name,
+// labels (per sample) and levels in the run's order; the columns that may
+// colour and shape the samples (a named list of texts, one per sample); the
+// ordinations, each a list of its title, eigenvalues, proportions,
+// negative_share (-1 unless principal coordinates), objects (the fitted
+// scores, a sample per row), sites (the site scores, or NULL), species and
+// species_scores; k, the ordination drawn (0-based); and the options (width,
+// height, axis_x, axis_y 0-based, hulls, ellipses, point_labels, top_species,
+// fitted, colour_by, shape_by: "" for none). The model's JSON text, or an
+// error list for what the figure refuses, in the command's words.
+extern "C" SEXP morvenak_figure(SEXP samples, SEXP names, SEXP labels, SEXP orders, SEXP columns, SEXP ordinations,
+                                SEXP k, SEXP options) {
+  BEGIN_RCPP
+  try {
+    std::vector<plot::LabelColumn> cols;
+    const Rcpp::List given(columns);
+    const Rcpp::CharacterVector column_names =
+        given.size() ? Rcpp::CharacterVector(given.names()) : Rcpp::CharacterVector();
+    for (R_xlen_t c = 0; c < given.size(); ++c)
+      cols.push_back({Rcpp::as<std::string>(column_names[c]), Rcpp::as<std::vector<std::string>>(given[c])});
+    std::vector<plot::Scores> scores;
+    const Rcpp::List ords(ordinations);
+    for (R_xlen_t i = 0; i < ords.size(); ++i) {
+      const Rcpp::List o(ords[i]);
+      plot::Scores s;
+      s.title = Rcpp::as<std::string>(o["title"]);
+      s.eigenvalues = Rcpp::as<std::vector<double>>(o["eigenvalues"]);
+      s.proportions = Rcpp::as<std::vector<double>>(o["proportions"]);
+      s.negative_share = Rcpp::as<double>(o["negative_share"]);
+      s.objects = matrix_rows(o["objects"]);
+      s.sites = matrix_rows(o["sites"]);
+      s.species = Rcpp::as<std::vector<std::string>>(o["species"]);
+      s.species_scores = matrix_rows(o["species_scores"]);
+      scores.push_back(std::move(s));
+    }
+    const plot::PlotInput in =
+        plot::package_input(Rcpp::as<std::vector<std::string>>(samples), Rcpp::as<std::vector<std::string>>(names),
+                            texts_of(labels), texts_of(orders), std::move(cols), std::move(scores));
+    const Rcpp::List opt(options);
+    plot::FigureOptions fo;
+    fo.width = Rcpp::as<double>(opt["width"]);
+    fo.height = Rcpp::as<double>(opt["height"]);
+    fo.axis_x = Rcpp::as<std::size_t>(opt["axis_x"]);
+    fo.axis_y = Rcpp::as<std::size_t>(opt["axis_y"]);
+    fo.hulls = Rcpp::as<bool>(opt["hulls"]);
+    fo.ellipses = Rcpp::as<bool>(opt["ellipses"]);
+    fo.point_labels = plot::point_labels_named(Rcpp::as<std::string>(opt["point_labels"]), "point_labels");
+    fo.top_species = Rcpp::as<std::size_t>(opt["top_species"]);
+    fo.fitted = Rcpp::as<bool>(opt["fitted"]);
+    fo.colour_by = Rcpp::as<std::string>(opt["colour_by"]);
+    fo.shape_by = Rcpp::as<std::string>(opt["shape_by"]);
+    const std::string json = plot::package_figure(in, Rcpp::as<std::size_t>(k), fo);
+    return Rcpp::List::create(Rcpp::Named("ok") = true, Rcpp::Named("json") = json);
+  } catch (const tools::ToolError& e) {
+    return failure("invalid", e.what());
+  } catch (const std::bad_alloc&) {
+    return failure("error", "not enough memory for this figure");
+  }
+  END_RCPP
+}
+
 extern "C" SEXP morvenak_engine_version() {
   BEGIN_RCPP
   return Rcpp::wrap(std::string(morvenak::version()));
@@ -469,6 +554,7 @@ static const R_CallMethodDef kCallMethods[] = {
     {"morvenak_analyse", reinterpret_cast<DL_FUNC>(&morvenak_analyse), 33},
     {"morvenak_model_factors", reinterpret_cast<DL_FUNC>(&morvenak_model_factors), 1},
     {"morvenak_engine_version", reinterpret_cast<DL_FUNC>(&morvenak_engine_version), 0},
+    {"morvenak_figure", reinterpret_cast<DL_FUNC>(&morvenak_figure), 8},
     {nullptr, nullptr, 0},
 };
 
