@@ -1,6 +1,6 @@
 # What a "morvenak" object shows: print (an anova table with R's stars),
-# summary (the table, the levels and the ordinations' axes), scores, the
-# table as a data frame, and the ordination plot.
+# summary (the table, the levels and the ordinations' axes), scores and the
+# table as a data frame. The figures are in figure.R.
 
 # The table as print.anova shows it: P last, so that it gets R's stars.
 anova_view <- function(x) {
@@ -297,75 +297,4 @@ as.data.frame.morvenak <- function(x, row.names = NULL, optional = FALSE,
   out <- if (what == "levels") levels_frame(x) else ordination_frame(x, what)
   if (!is.null(row.names)) rownames(out) <- row.names
   out
-}
-
-# The axes a plot of an ordination of `axes` axes shows, as the command line's
-# figures choose them: both choices, or, for an ordination of one axis, that
-# axis as a strip chart when the choices hold it. Never any other axis.
-plotted_axes <- function(name, axes, choices) {
-  if (!is.numeric(choices) || length(choices) != 2L || anyNA(choices) || any(choices < 1) ||
-      any(choices != round(choices)) || choices[1L] == choices[2L])
-    stop("'choices' must be two different axes numbered from 1, such as c(1, 2)", call. = FALSE)
-  choices <- as.integer(choices)
-  if (axes == 1L && 1L %in% choices) return(1L)
-  if (all(choices <= axes)) return(choices)
-  stop(sprintf("ordination '%s' has %d %s: no axis %d", name, axes, if (axes == 1L) "axis" else "axes",
-               choices[choices > axes][1L]), call. = FALSE)
-}
-
-plot.morvenak <- function(x, ordination = 1L, choices = c(1L, 2L), species = 5L, col = NULL,
-                          legend.pos = "topright", ...) {
-  o <- pick_ordination(x, ordination)
-  name <- if (is.character(ordination)) ordination else names(x$ordinations)[ordination]
-  if (!ncol(o$sites)) stop(sprintf("nothing to plot: ordination '%s' has %s", name, o$note), call. = FALSE)
-  choices <- plotted_axes(name, ncol(o$sites), choices)
-  sites <- o$sites[, choices, drop = FALSE]
-  # Sites coloured by the factor that the ordination fits (its subgroups for
-  # a nested factor), by the main factor for the residuals.
-  k <- match(name, names(x$levels))
-  if (is.na(k)) k <- 1L
-  group <- x$groups[[k]]
-  if (k > 1L) group <- paste(x$groups[[k - 1L]], group, sep = "/")
-  group <- factor(group, levels = unique(group))
-  palette <- if (is.null(col)) hcl.colors(nlevels(group), "Dark 3") else rep_len(col, nlevels(group))
-  axis_label <- function(a) sprintf("%s (%.1f%%)", colnames(sites)[a], 100 * o$proportions[choices[a]])
-  centroids <- apply(sites, 2L, function(v) tapply(v, group, mean))
-  centroids <- matrix(centroids, ncol = length(choices), dimnames = list(levels(group), colnames(sites)))
-  drawn <- list(sites = sites, centroids = centroids, group = group)
-  if (length(choices) == 1L) {
-    # One axis: a row per group, a bar at its mean under its sites, jittered
-    # about the row.
-    rows <- seq_len(nlevels(group))
-    graphics::stripchart(sites[, 1L] ~ group, method = "jitter", jitter = 0.2, pch = NA, las = 1,
-                         xlab = axis_label(1L), main = o$title, ...)
-    graphics::abline(v = 0, lty = 2, col = "grey60")
-    graphics::segments(centroids[, 1L], rows - 0.25, centroids[, 1L], rows + 0.25, lwd = 2, col = "grey30")
-    graphics::stripchart(sites[, 1L] ~ group, method = "jitter", jitter = 0.12, pch = 19, col = palette,
-                         add = TRUE)
-    return(invisible(drawn))
-  }
-  # The species with the longest scores on these axes, as arrows scaled to
-  # reach 80% of the sites' extent.
-  tips <- matrix(numeric(), 0L, 2L)
-  if (species > 0L) {
-    sp <- o$species[, choices, drop = FALSE]
-    top <- order(rowSums(sp^2), decreasing = TRUE)[seq_len(min(species, nrow(sp)))]
-    tips <- sp[top, , drop = FALSE] * (0.8 * max(abs(sites)) / max(abs(sp[top, , drop = FALSE])))
-  }
-  extent <- rbind(sites, tips * 1.15, c(0, 0))
-  pad <- function(r) r + c(-0.08, 0.08) * max(diff(r), .Machine$double.eps)
-  plot(sites, type = "n", xlab = axis_label(1L), ylab = axis_label(2L), main = o$title, asp = 1,
-       xlim = pad(range(extent[, 1L])), ylim = pad(range(extent[, 2L])), ...)
-  if (nrow(tips)) {
-    arrows(0, 0, tips[, 1L], tips[, 2L], length = 0.08, col = "grey40")
-    text(tips * 1.1, rownames(tips), cex = 0.75, col = "grey30")
-  }
-  points(sites, col = palette[group], pch = 19)
-  if (o$canonical) {  # the residuals' centroids all lie at the origin
-    points(centroids, pch = 23, cex = 2, bg = palette, col = "black")
-    text(centroids, labels = levels(group), pos = 3, offset = 0.8, cex = 0.8)
-  }
-  legend(legend.pos, legend = levels(group), col = palette, pch = 19, cex = 0.8, bg = "white",
-         box.col = "grey80", title = names(x$levels)[k])
-  invisible(drawn)
 }

@@ -1,5 +1,5 @@
 # What the methods show: the table with R's stars, the permutation line, the
-# scores named after Y, the results.tsv layout, the plot's groups.
+# scores named after Y, the results.tsv layout (the figures: test-figure.R).
 
 nested_meadows <- function(...) morvenak(meadows ~ farm / field, data = meadows.env, threads = 1, ...)
 
@@ -60,42 +60,6 @@ test_that("summary lists levels in their order and the axes", {
   expect_true("  farm: South (8), North (8), East (8)" %in% out)
   expect_true(any(startsWith(out, "  field: South/field 1 (4), South/field 2 (4), North/field 1 (4)")))
   expect_true(any(startsWith(out, "Object scores fitted to the main factor (farm):")))
-})
-
-test_that("plot draws the sites by group with their centroids", {
-  m <- nested_meadows(permutations = 0)
-  grDevices::pdf(NULL)
-  on.exit(grDevices::dev.off())
-  drawn <- plot(m)
-  expect_identical(levels(drawn$group), c("South", "North", "East"))
-  expect_equal(unname(drawn$centroids["North", ]), unname(colMeans(m$ordinations$farm$sites[9:16, 1:2])))
-  drawn <- plot(m, ordination = "field", species = 0)
-  expect_identical(nlevels(drawn$group), 6L)
-  expect_error(plot(morvenak(meadows, meadows.env$farm, task = "anova", permutations = 0)),
-               "no ordinations: the task was 'anova'")
-})
-
-test_that("plot draws a one-axis ordination as a strip chart, and only the axes asked for", {
-  grDevices::pdf(NULL)
-  on.exit(grDevices::dev.off())
-  # Two levels: the main factor's ordination has one axis.
-  two <- morvenak(meadows, "farm", data = data.frame(farm = ifelse(meadows.env$farm == "North", "north", "other")),
-                  task = "scores", threads = 1)
-  expect_identical(ncol(two$ordinations$farm$sites), 1L)
-  drawn <- plot(two)
-  expect_identical(drawn$sites, two$ordinations$farm$sites)
-  expect_identical(levels(drawn$group), c("other", "north"))
-  expect_equal(unname(drawn$centroids[, 1L]),
-               unname(c(mean(drawn$sites[-(9:16), 1L]), mean(drawn$sites[9:16, 1L]))), tolerance = 1e-14)
-  # Axis 1 among the choices is the strip chart; without it there is nothing to draw.
-  expect_identical(plot(two, choices = c(3, 1))$sites, drawn$sites)
-  expect_error(plot(two, choices = c(2, 3)), "ordination 'farm' has 1 axis: no axis 2", fixed = TRUE)
-  # An ordination of more axes draws the two asked for, or none.
-  m <- nested_meadows(permutations = 0)
-  expect_identical(colnames(plot(m, ordination = "Within", choices = c(3, 2), species = 0)$sites),
-                   c("Axis3", "Axis2"))
-  expect_error(plot(m, choices = c(1, 3)), "ordination 'farm' has 2 axes: no axis 3", fixed = TRUE)
-  expect_error(plot(m, choices = c(2, 2)), "'choices' must be two different axes", fixed = TRUE)
 })
 
 test_that("as.data.frame gives each ordination's scores, the species and the levels from the object's fields", {
