@@ -5,6 +5,7 @@
 #include "dispersion.hpp"
 #include "figure.hpp"
 #include "meter.hpp"
+#include "model.hpp"
 #include "render.hpp"
 #include "results.hpp"
 #include "text.hpp"
@@ -126,10 +127,10 @@ int run(const Args& a) {
     parse_axes(a.axes, opt);
     opt.hulls = a.hulls, opt.ellipses = a.ellipses, opt.top_species = a.top_species;
     opt.width = a.width, opt.height = a.height;
-    opt.point_labels = a.point_labels == "none"      ? plot::PointLabels::none
-                       : a.point_labels == "numbers" ? plot::PointLabels::numbers
-                       : a.point_labels == "names"   ? plot::PointLabels::names
-                                                     : plot::PointLabels::automatic;
+    // Not given: names up to 50 samples, none beyond.
+    opt.point_labels = a.point_labels.empty()
+                           ? plot::PointLabels::automatic
+                           : plot::point_labels_named(a.point_labels, "--point-labels");
     opt.fitted = a.scores == "fitted";
     opt.colour_by = a.colour_by, opt.shape_by = a.shape_by;
     const auto formats = parse_formats(a.formats);
